@@ -1,0 +1,131 @@
+#include "dispatcher.h"
+
+#include "args.h"
+#include "config/confcommands.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+namespace {
+
+using Runner = void (*)(const CommandContext&, const QVariantMap&, const RouterCallback&);
+
+template <class Group, CommandMethod<Group> Method>
+void run(const CommandContext& ctx, const QVariantMap& args, const RouterCallback& cb) {
+    if (Group* g = ctx.group(static_cast<Group*>(nullptr)))
+        (g->*Method)(args, cb);
+}
+
+struct Command {
+    const char* name;
+    Runner runner; // null: the command's subsystem is not part of this build yet
+};
+
+// The one index of every page command, in matching order. Names are matched case-sensitively
+// and in full; the first equal name runs.
+const Command kCommands[] = {
+    {"getDevicesList", nullptr},
+    {"readDevicesProp", nullptr},
+    {"writeDevicesProp", nullptr},
+    {"readByAddr", nullptr},
+    {"writeByAddr", nullptr},
+    {"isPropEmpty", nullptr},
+    {"cleanMacroByAddr", nullptr},
+    {"writeMacroByAddr", nullptr},
+
+    {"loadurl", nullptr},
+
+    {"queryProfile", nullptr},
+    {"nodeCounterProfile", nullptr},
+    {"modifyProfile", nullptr},
+    {"modifyProfileEx", nullptr},
+    {"modifyRemoveProfile", nullptr},
+    {"modifyAddProfile", nullptr},
+    {"modifyReplaceProfile", nullptr},
+    {"modifyReplaceSubNode", nullptr},
+    {"modifyReplaceProfileEx", nullptr},
+    {"resetProfile", nullptr},
+    {"queryHexByte", nullptr},
+
+    {"goback", nullptr},
+    {"goforward", nullptr},
+
+    {"getConf", &run<ConfCommands, &ConfCommands::getConf>},
+    {"getHotKey", nullptr},
+    {"setHotKey", nullptr},
+    {"setConf", &run<ConfCommands, &ConfCommands::setConf>},
+    {"resetConf", &run<ConfCommands, &ConfCommands::resetConf>},
+
+    {"checkUpdate", nullptr},
+
+    {"savexml", nullptr},
+    {"saveXmlAs", nullptr},
+
+    {"modifyMouseSpeed", nullptr},
+    {"modifyMouseScrollLines", nullptr},
+
+    {"closeApp", nullptr},
+
+    {"startRecord", nullptr},
+    {"stopRecord", nullptr},
+    {"startVDevice", nullptr},
+    {"stopVDevice", nullptr},
+    {"keyMapChanged", nullptr},
+
+    {"saveFileDialog", nullptr},
+    {"openFileDialog", nullptr},
+    {"openUrl", nullptr},
+
+    {"downloadFile", nullptr},
+    {"synchronizeConf", nullptr},
+
+    {"openView", nullptr},
+    {"closeView", nullptr},
+    {"sendMsgToMainBrowser", nullptr},
+    {"openFileDialogEx", nullptr},
+    {"setIME", nullptr},
+};
+
+} // namespace
+
+void Dispatcher::onJsMessage(const QString& request, RouterCallback callback) {
+    // Exact texts only: any extra blank makes them ordinary requests.
+    if (request == QLatin1String("{\"funcname\":\"maxsizeWindow\"}")) {
+        if (m_context.window)
+            m_context.window->maxsizeWindow();
+        return;
+    }
+    if (request == QLatin1String("{\"funcname\":\"restoreWindow\"}")) {
+        if (m_context.window)
+            m_context.window->restoreWindow();
+        return;
+    }
+
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(request.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return;
+    const QVariantMap args = doc.object().toVariantMap();
+    if (!args.contains(QStringLiteral("funcname")))
+        return;
+    dispatchCommand(args::str(args, "funcname"), args, std::move(callback));
+}
+
+void Dispatcher::dispatchCommand(const QString& name, const QVariantMap& args,
+                                 RouterCallback callback) {
+    for (const Command& command : kCommands) {
+        if (name == QLatin1String(command.name)) {
+            if (command.runner)
+                command.runner(m_context, args, callback);
+            return;
+        }
+    }
+}
+
+QStringList Dispatcher::commandNames() {
+    QStringList names;
+    for (const Command& command : kCommands)
+        names << QLatin1String(command.name);
+    return names;
+}

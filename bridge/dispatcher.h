@@ -1,0 +1,27 @@
+#pragma once
+
+#include "commandcontext.h"
+
+#include <QString>
+#include <QVariantMap>
+
+// Turns page request texts into command calls. Runs on the GUI thread, one request at a time.
+class Dispatcher {
+public:
+    explicit Dispatcher(CommandContext context = {}) : m_context(context) {}
+
+    CommandContext& context() { return m_context; }
+
+    // Whole-text window requests first, then JSON object with "funcname"; anything else is
+    // dropped without an answer.
+    void onJsMessage(const QString& request, RouterCallback callback);
+
+    // Runs the first command whose name equals `name`; an unknown name does nothing.
+    void dispatchCommand(const QString& name, const QVariantMap& args, RouterCallback callback);
+
+    // The names in matching order (for tests and the bench).
+    static QStringList commandNames();
+
+private:
+    CommandContext m_context;
+};

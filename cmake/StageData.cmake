@@ -1,0 +1,11 @@
+# cmake -DSRC=... -DDST=... -P StageData.cmake
+file(GLOB_RECURSE files RELATIVE "${SRC}" "${SRC}/*")
+foreach(rel IN LISTS files)
+  set(from "${SRC}/${rel}")
+  set(to "${DST}/${rel}")
+  if(NOT EXISTS "${to}" OR "${from}" IS_NEWER_THAN "${to}")
+    get_filename_component(dir "${to}" DIRECTORY)
+    file(MAKE_DIRECTORY "${dir}")
+    file(COPY_FILE "${from}" "${to}")
+  endif()
+endforeach()

@@ -1,0 +1,311 @@
+#include "config/confcommands.h"
+#include "config/configstore.h"
+#include "fakeconfhost.h"
+#include "recordingcallback.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+const char* const kConf = "<?xml version=\"1.0\"?>\n"
+                          "<root>\n"
+                          "\t<client version=\"1.2\" clientSize=\"800,600\" fastSwitch=\"Ctrl+F1\" "
+                          "testTool=\"Ctrl+F2\" autoStart=\"false\" closeFunc=\"hide\" />\n"
+                          "\t<defaultConf clientSize=\"1024,768\" closeFunc=\"closeapp\" "
+                          "notInClient=\"x\" />\n"
+                          "\t<conf deviceId=\"001FBA1C\">\n"
+                          "\t\t<productInfo device=\"demo\" productCN=\"Demo\" GHotKey=\"\" />\n"
+                          "\t</conf>\n"
+                          "</root>\n";
+
+QByteArray readBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+} // namespace
+
+class ConfigStoreTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString confPath() const { return m_dir.path() + "/Resources/profiles/conf.xml"; }
+
+    void writeConf(const QByteArray& bytes) {
+        QDir().mkpath(m_dir.path() + "/Resources/profiles");
+        QFile f(confPath());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+    // Runs one command and returns its recorder.
+    std::shared_ptr<RecordingCallback> call(ConfCommands& commands,
+                                            void (ConfCommands::*method)(const QVariantMap&,
+                                                                         const RouterCallback&),
+                                            const QVariantMap& a = {}) {
+        auto cb = makeRecorder();
+        (commands.*method)(a, cb);
+        return cb;
+    }
+
+private slots:
+    void init() { writeConf(kConf); }
+
+    void unusableFileGivesNoConfiguration_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<bool>("parses");
+        QTest::newRow("missing") << QByteArray() << false << false;
+        QTest::newRow("empty") << QByteArray() << true << false;
+        QTest::newRow("not xml") << QByteArray("this is <not xml") << true << false;
+        QTest::newRow("no client") << QByteArray("<root><other a=\"1\"/></root>") << true << true;
+        QTest::newRow("binary") << QByteArray("\x00\xff\xfe<root>", 8) << true << false;
+    }
+    void unusableFileGivesNoConfiguration() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, exists);
+        QFETCH(bool, parses);
+        QFile::remove(confPath());
+        if (exists)
+            writeConf(content);
+        ConfigStore store(m_dir.path());
+        store.load();
+        QVERIFY(store.clientAttributes().isEmpty());
+        FakeConfHost host;
+        ConfCommands commands(store, &host);
+        auto cb = call(commands, &ConfCommands::getConf);
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QVERIFY(!cb->last().success);
+        QCOMPARE(cb->last().code, 0);
+        QCOMPARE(cb->last().text, QString("cant find conf.xml"));
+
+        cb = call(commands, &ConfCommands::setConf,
+                  {{"confKey", "closeFunc"}, {"confValue", "closeapp"}});
+        QCOMPARE(cb->last().text, QString("can't find conf name"));
+        // resetConf answers only when the text parses (a document without `client` does).
+        cb = call(commands, &ConfCommands::resetConf);
+        QCOMPARE(cb->answered(), parses);
+        QCOMPARE(QFile::exists(confPath()), exists);
+    }
+
+    void getConfListsClientWithShortcutFlags() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        FakeConfHost host;
+        host.refused << "Ctrl+F1";
+        host.assignShortcut("fastSwitch", "Ctrl+F1");
+        host.assignShortcut("testTool", "Ctrl+F2");
+        ConfCommands commands(store, &host);
+        auto cb = call(commands, &ConfCommands::getConf);
+        QVERIFY(cb->last().success);
+        const QString text = cb->last().text;
+        QVERIFY2(!text.contains(' ') && !text.contains('\n'), qPrintable(text));
+        const QJsonArray array = QJsonDocument::fromJson(text.toUtf8()).array();
+        QCOMPARE(array.size(), 1);
+        const QJsonObject o = array.at(0).toObject();
+        QCOMPARE(o.size(), 6);
+        QCOMPARE(o.value("fastSwitch").toString(), QString("Ctrl+F1,0"));
+        QCOMPARE(o.value("testTool").toString(), QString("Ctrl+F2,1"));
+        QCOMPARE(o.value("clientSize").toString(), QString("800,600"));
+    }
+
+    void setConfWritesTheFile() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        FakeConfHost host;
+        ConfCommands commands(store, &host);
+        auto cb = call(commands, &ConfCommands::setConf,
+                       {{"confKey", "clientSize"}, {"confValue", "1000,700"}});
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QVERIFY(cb->last().success);
+        QCOMPARE(cb->last().text, QString("modify conf sucess"));
+        QCOMPARE(store.clientAttribute("clientSize"), QString("1000,700"));
+        const QByteArray disk = readBytes(confPath());
+        QVERIFY(disk.startsWith("<?xml version=\"1.0\"?>\r\n<root>\r\n\t<client "));
+        QVERIFY(disk.contains("clientSize=\"1000,700\""));
+        QVERIFY(!disk.contains("\n\n"));
+        QCOMPARE(disk.count("\n"), disk.count("\r\n"));
+        // What is on disk is what is in memory.
+        ConfigStore again(m_dir.path());
+        again.load();
+        QCOMPARE(again.clientAttributes(), store.clientAttributes());
+    }
+
+    void setConfRejectsUnknownNames() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        ConfCommands commands(store, nullptr);
+        auto cb = call(commands, &ConfCommands::setConf,
+                       {{"confKey", "nosuch"}, {"confValue", "1"}});
+        QVERIFY(!cb->last().success);
+        QCOMPARE(cb->last().code, 0);
+        QCOMPARE(cb->last().text, QString("can't find conf name"));
+        QCOMPARE(readBytes(confPath()), QByteArray(kConf));
+        // Names are case-sensitive.
+        cb = call(commands, &ConfCommands::setConf,
+                  {{"confKey", "ClientSize"}, {"confValue", "1"}});
+        QCOMPARE(cb->last().text, QString("can't find conf name"));
+    }
+
+    void setConfNeedsBothArguments() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        ConfCommands commands(store, nullptr);
+        QVERIFY(!call(commands, &ConfCommands::setConf, {{"confKey", "closeFunc"}})->answered());
+        QVERIFY(!call(commands, &ConfCommands::setConf, {{"confValue", "x"}})->answered());
+        QCOMPARE(readBytes(confPath()), QByteArray(kConf));
+    }
+
+    void attributeOnlyInMemoryIsNotAddedToTheFile() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        auto client = store.clientAttributes();
+        client.insert("MacAddress", "00:11:22:33:44:55");
+        store.replaceClientAttributes(client);
+        ConfCommands commands(store, nullptr);
+        auto cb = call(commands, &ConfCommands::setConf,
+                       {{"confKey", "MacAddress"}, {"confValue", "aa"}});
+        QCOMPARE(cb->last().text, QString("modify conf sucess"));
+        QCOMPARE(store.clientAttribute("MacAddress"), QString("aa"));
+        const QByteArray disk = readBytes(confPath());
+        QVERIFY(!disk.contains("MacAddress"));
+        QCOMPARE(QString::fromUtf8(disk).remove('\r'), QString::fromUtf8(kConf));
+    }
+
+    void autoStartComparesExactly_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("true") << "true" << true;
+        QTest::newRow("True") << "True" << false;
+        QTest::newRow("TRUE") << "TRUE" << false;
+        QTest::newRow("1") << "1" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void autoStartComparesExactly() {
+        QFETCH(QString, value);
+        QFETCH(bool, on);
+        ConfigStore store(m_dir.path());
+        store.load();
+        FakeConfHost host;
+        ConfCommands commands(store, &host);
+        auto cb = call(commands, &ConfCommands::setConf,
+                       {{"confKey", "autoStart"}, {"confValue", value}});
+        QCOMPARE(host.autoStart, QList<bool>{on});
+        QCOMPARE(cb->last().text, QString("modify conf sucess"));
+        QCOMPARE(store.clientAttribute("autoStart"), value);
+    }
+
+    void shortcutsAnswerTheRegistrationResult() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        FakeConfHost host;
+        host.refused << "Alt+Tab";
+        ConfCommands commands(store, &host);
+        auto cb = call(commands, &ConfCommands::setConf,
+                       {{"confKey", "fastSwitch"}, {"confValue", "Ctrl+Shift+K"}});
+        QCOMPARE(cb->last().text, QString("1"));
+        cb = call(commands, &ConfCommands::setConf,
+                  {{"confKey", "testTool"}, {"confValue", "Alt+Tab"}});
+        QCOMPARE(cb->last().text, QString("0"));
+        QCOMPARE(host.assigned, (QStringList{"fastSwitch=Ctrl+Shift+K", "testTool=Alt+Tab"}));
+        // A refused key is still stored.
+        QCOMPARE(store.clientAttribute("testTool"), QString("Alt+Tab"));
+        cb = call(commands, &ConfCommands::getConf);
+        const QJsonObject o =
+            QJsonDocument::fromJson(cb->last().text.toUtf8()).array().at(0).toObject();
+        QCOMPARE(o.value("testTool").toString(), QString("Alt+Tab,0"));
+        QCOMPARE(o.value("fastSwitch").toString(), QString("Ctrl+Shift+K,1"));
+    }
+
+    void awkwardValuesRoundTrip_data() {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("quotes") << "say \"hi\" & 'bye' <now>";
+        QTest::newRow("non-ascii") << QString::fromUtf8("打开客户端 — ünïcødé 😀");
+        QTest::newRow("newline") << "a\tb";
+        QTest::newRow("100 kB") << QString(100 * 1024, QChar('x')) + "&\"";
+    }
+    void awkwardValuesRoundTrip() {
+        QFETCH(QString, value);
+        {
+            ConfigStore store(m_dir.path());
+            store.load();
+            ConfCommands commands(store, nullptr);
+            auto cb = call(commands, &ConfCommands::setConf,
+                           {{"confKey", "closeFunc"}, {"confValue", value}});
+            QCOMPARE(cb->last().text, QString("modify conf sucess"));
+            cb = call(commands, &ConfCommands::getConf);
+            const QJsonObject o =
+                QJsonDocument::fromJson(cb->last().text.toUtf8()).array().at(0).toObject();
+            QCOMPARE(o.value("closeFunc").toString(), value);
+        }
+        ConfigStore reread(m_dir.path());
+        reread.load();
+        QCOMPARE(reread.clientAttribute("closeFunc"), value);
+    }
+
+    void resetConfRestoresDefaults() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        FakeConfHost host;
+        ConfCommands commands(store, &host);
+        call(commands, &ConfCommands::setConf, {{"confKey", "clientSize"}, {"confValue", "1,1"}});
+        auto cb = call(commands, &ConfCommands::resetConf);
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QCOMPARE(cb->last().text, QString("resetConf success"));
+        QCOMPARE(store.clientAttribute("clientSize"), QString("1024,768"));
+        QCOMPARE(store.clientAttribute("closeFunc"), QString("closeapp"));
+        // A default without a client attribute is not added; shortcuts are left alone.
+        QVERIFY(!store.clientAttributes().contains("notInClient"));
+        QVERIFY(host.assigned.isEmpty());
+        const QByteArray disk = readBytes(confPath());
+        QVERIFY(disk.contains("<client version=\"1.2\" clientSize=\"1024,768\""));
+        QCOMPARE(disk.count("notInClient"), 1);
+    }
+
+    // The file on disk must stay whole when the disk refuses the write half-way.
+    void failedWriteKeepsTheOldFile() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        ConfCommands commands(store, nullptr);
+        const QByteArray before = readBytes(confPath());
+
+        struct rlimit old {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        auto cb = call(commands, &ConfCommands::setConf,
+                       {{"confKey", "closeFunc"}, {"confValue", QString(64 * 1024, QChar('y'))}});
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        // The change is kept in memory and answered; the disk still has the old text whole.
+        QCOMPARE(cb->last().text, QString("modify conf sucess"));
+        QCOMPARE(store.clientAttribute("closeFunc").size(), 64 * 1024);
+        QCOMPARE(readBytes(confPath()), before);
+        const QStringList leftovers =
+            QDir(m_dir.path() + "/Resources/profiles").entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(leftovers, QStringList{"conf.xml"});
+
+        // The next successful commit writes everything.
+        call(commands, &ConfCommands::setConf, {{"confKey", "autoStart"}, {"confValue", "true"}});
+        ConfigStore reread(m_dir.path());
+        reread.load();
+        QCOMPARE(reread.clientAttribute("closeFunc").size(), 64 * 1024);
+    }
+};
+
+QTEST_GUILESS_MAIN(ConfigStoreTest)
+#include "tst_configstore.moc"
