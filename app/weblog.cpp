@@ -23,9 +23,9 @@ QMutex g_mutex;
 QString g_path;
 
 bool isSourceName(const char* category) {
-    static const char* const names[] = {"devicefilter",  "commonfiledownloader", "pspecific_wnd",
-                                        "psynfiledownloader", "updatesystem", "synchronizeConf",
-                                        "updateDlg",     "tavix"};
+    static const char* const names[] = {
+        "devicefilter", "commonfiledownloader", "pspecific_wnd", "psynfiledownloader",
+        "updatesystem", "synchronizeConf",      "updateDlg",     "tavix"};
     if (!category)
         return false;
     for (const char* n : names)
@@ -40,10 +40,10 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& m
         QMutexLocker lock(&g_mutex);
         QFile file(g_path);
         if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            const QString line = QStringLiteral("[%1:INFO:%2] %3\n")
-                                     .arg(QDateTime::currentDateTime().toString(
-                                              QStringLiteral("MMdd/hhmmss.zzz")),
-                                          QString::fromLatin1(context.category), message);
+            const QString line =
+                QStringLiteral("[%1:INFO:%2] %3\n")
+                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("MMdd/hhmmss.zzz")),
+                         QString::fromLatin1(context.category), message);
             file.write(line.toUtf8());
         }
         return;

@@ -42,15 +42,19 @@ void run(benchmark::State& state, const QString& request) {
     for (auto _ : state)
         f.dispatcher.onJsMessage(request, cb);
     state.SetItemsProcessed(state.iterations());
-    state.counters["answer_chars"] = benchmark::Counter(static_cast<double>(cb->bytes),
-                                                        benchmark::Counter::kAvgIterations);
+    state.counters["answer_chars"] =
+        benchmark::Counter(static_cast<double>(cb->bytes), benchmark::Counter::kAvgIterations);
 }
 
-void BM_getConf(benchmark::State& state) { run(state, QStringLiteral("{\"funcname\":\"getConf\"}")); }
+void BM_getConf(benchmark::State& state) {
+    run(state, QStringLiteral("{\"funcname\":\"getConf\"}"));
+}
 void BM_unknownName(benchmark::State& state) {
     run(state, QStringLiteral("{\"funcname\":\"noSuchCommand\"}"));
 }
-void BM_malformed(benchmark::State& state) { run(state, QStringLiteral("{\"funcname\":")); }
+void BM_malformed(benchmark::State& state) {
+    run(state, QStringLiteral("{\"funcname\":"));
+}
 
 BENCHMARK(BM_getConf);
 BENCHMARK(BM_unknownName);

@@ -43,4 +43,5 @@ struct CommandContext {
 
 // Every command method has this shape: it reads its arguments from the map and answers at most
 // once through the callback.
-template <class Group> using CommandMethod = void (Group::*)(const QVariantMap&, const RouterCallback&);
+template <class Group>
+using CommandMethod = void (Group::*)(const QVariantMap&, const RouterCallback&);

@@ -1,8 +1,8 @@
 #include "routercallback.h"
 
 void registerRouterCallbackType() {
-    static const int id = qRegisterMetaType<RouterCallback>(
-        "CefRefPtr<CefMessageRouterBrowserSide::Callback>");
+    static const int id =
+        qRegisterMetaType<RouterCallback>("CefRefPtr<CefMessageRouterBrowserSide::Callback>");
     Q_UNUSED(id);
 }
 

@@ -14,7 +14,9 @@ namespace {
 const QString kFastSwitch = QStringLiteral("fastSwitch");
 const QString kTestTool = QStringLiteral("testTool");
 
-bool isProgramShortcut(const QString& name) { return name == kFastSwitch || name == kTestTool; }
+bool isProgramShortcut(const QString& name) {
+    return name == kFastSwitch || name == kTestTool;
+}
 
 } // namespace
 
@@ -33,7 +35,8 @@ void ConfCommands::getConf(const QVariantMap&, const RouterCallback& cb) {
         }
         object.insert(it.key(), value);
     }
-    answerSuccess(cb, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
+    answerSuccess(
+        cb, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
 }
 
 void ConfCommands::setConf(const QVariantMap& a, const RouterCallback& cb) {

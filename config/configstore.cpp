@@ -26,7 +26,9 @@ void ConfigStore::load() {
         m_client.insert(QString::fromUtf8(a.name()), QString::fromUtf8(a.value()));
 }
 
-bool ConfigStore::writeConf() const { return textfile::writeAtomically(m_path, m_text); }
+bool ConfigStore::writeConf() const {
+    return textfile::writeAtomically(m_path, m_text);
+}
 
 bool ConfigStore::setClientAttribute(const QString& name, const QString& value) {
     auto it = m_client.find(name);

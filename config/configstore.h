@@ -30,7 +30,9 @@ public:
     // Changes only names that already exist.
     bool setClientAttribute(const QString& name, const QString& value);
     // Used at start-up for the live network addresses.
-    void replaceClientAttributes(const QMap<QString, QString>& attributes) { m_client = attributes; }
+    void replaceClientAttributes(const QMap<QString, QString>& attributes) {
+        m_client = attributes;
+    }
 
     // Parses the configuration text; false when it is not XML.
     bool parse(pugi::xml_document& doc) const;

@@ -94,9 +94,10 @@ private slots:
         QTest::newRow("capital G") << "{\"funcname\":\"GetDevicesList\"}";
         QTest::newRow("not landed") << "{\"funcname\":\"checkUpdate\"}";
         QTest::newRow("missing args") << "{\"funcname\":\"setConf\",\"confKey\":\"closeFunc\"}";
-        QTest::newRow("lone surrogate") << QString("{\"funcname\":\"getConf") + QChar(0xD800) + "\"}";
-        QTest::newRow("deep nesting") << "{\"funcname\":\"getConf\",\"a\":" + QString(5000, '[') +
-                                             QString(5000, ']') + "}";
+        QTest::newRow("lone surrogate")
+            << QString("{\"funcname\":\"getConf") + QChar(0xD800) + "\"}";
+        QTest::newRow("deep nesting")
+            << "{\"funcname\":\"getConf\",\"a\":" + QString(5000, '[') + QString(5000, ']') + "}";
         QTest::newRow("unclosed deep nesting") << QString(100000, '[');
         QTest::newRow("nul") << QString("{\"funcname\":\"get") + QChar(0) + "Conf\"}";
     }
@@ -106,7 +107,8 @@ private slots:
     }
 
     void tenMegabyteRequest() {
-        QString big = "{\"funcname\":\"getConf\",\"blob\":\"" + QString(10 * 1024 * 1024, 'a') + "\"}";
+        QString big =
+            "{\"funcname\":\"getConf\",\"blob\":\"" + QString(10 * 1024 * 1024, 'a') + "\"}";
         QCOMPARE(send(big)->answers.size(), size_t(1));
         big.chop(2);
         QVERIFY(!send(big)->answered());
@@ -132,8 +134,8 @@ private slots:
     }
 
     void argumentConversions() {
-        const QVariantMap a{{"n", 12.0}, {"f", 2.5}, {"s", "42"}, {"bad", "4x"}, {"neg", "-7"},
-                            {"big", 1e300}, {"b", true}};
+        const QVariantMap a{{"n", 12.0},   {"f", 2.5},     {"s", "42"}, {"bad", "4x"},
+                            {"neg", "-7"}, {"big", 1e300}, {"b", true}};
         QCOMPARE(args::str(a, "n"), QString("12"));
         QCOMPARE(args::str(a, "f"), QString("2.5"));
         QCOMPARE(args::str(a, "s"), QString("42"));

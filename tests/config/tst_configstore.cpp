@@ -146,15 +146,15 @@ private slots:
         ConfigStore store(m_dir.path());
         store.load();
         ConfCommands commands(store, nullptr);
-        auto cb = call(commands, &ConfCommands::setConf,
-                       {{"confKey", "nosuch"}, {"confValue", "1"}});
+        auto cb =
+            call(commands, &ConfCommands::setConf, {{"confKey", "nosuch"}, {"confValue", "1"}});
         QVERIFY(!cb->last().success);
         QCOMPARE(cb->last().code, 0);
         QCOMPARE(cb->last().text, QString("can't find conf name"));
         QCOMPARE(readBytes(confPath()), QByteArray(kConf));
         // Names are case-sensitive.
-        cb = call(commands, &ConfCommands::setConf,
-                  {{"confKey", "ClientSize"}, {"confValue", "1"}});
+        cb =
+            call(commands, &ConfCommands::setConf, {{"confKey", "ClientSize"}, {"confValue", "1"}});
         QCOMPARE(cb->last().text, QString("can't find conf name"));
     }
 
