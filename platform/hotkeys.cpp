@@ -1,0 +1,95 @@
+#include "platform/hotkeys.h"
+
+#include <map>
+
+namespace platform::hotkeys {
+
+// Defined by the backend the build chose.
+Backend& systemBackend();
+
+namespace {
+
+struct Registration {
+    unsigned modifiers;
+    uint32_t key;
+    std::function<void()> onActivated;
+};
+
+Backend* g_installed = nullptr;
+std::map<Id, Registration> g_registrations;
+Id g_lastId = 0;
+
+Backend& current() {
+    return g_installed ? *g_installed : systemBackend();
+}
+
+constexpr unsigned kAllModifiers = Shift | Control | Alt | Meta;
+// Win32 takes application hotkey ids from 1 to 0xBFFF.
+constexpr Id kMaxId = 0xBFFF;
+
+Id nextFreeId() {
+    for (int tries = 0; tries < kMaxId; ++tries) {
+        g_lastId = g_lastId % kMaxId + 1;
+        if (!g_registrations.count(g_lastId))
+            return g_lastId;
+    }
+    return 0;
+}
+
+void deliver(Id id) {
+    auto it = g_registrations.find(id);
+    if (it == g_registrations.end())
+        return;
+    // A copy: the callback may remove its own hotkey.
+    const std::function<void()> callback = it->second.onActivated;
+    if (callback)
+        callback();
+}
+
+} // namespace
+
+void installBackend(Backend* backend) {
+    g_installed = backend;
+}
+
+Id add(unsigned modifiers, uint32_t key, std::function<void()> onActivated) {
+    modifiers &= kAllModifiers;
+    if (key == 0)
+        return 0;
+    // The system would not tell us about our own duplicates on every backend, so refuse here.
+    for (const auto& entry : g_registrations) {
+        if (entry.second.modifiers == modifiers && entry.second.key == key)
+            return 0;
+    }
+    const Id id = nextFreeId();
+    if (id == 0 || !current().grab(id, modifiers, key))
+        return 0;
+    g_registrations[id] = Registration{modifiers, key, std::move(onActivated)};
+    return id;
+}
+
+void remove(Id id) {
+    if (g_registrations.erase(id))
+        current().release(id);
+}
+
+int eventFd() {
+    return current().eventFd();
+}
+
+void dispatchPending() {
+    for (Id id : current().takeActivations())
+        deliver(id);
+}
+
+bool handleNativeMessage(void* message) {
+    if (!message)
+        return false;
+    const Id id = current().activationOf(message);
+    if (id == 0 || !g_registrations.count(id))
+        return false;
+    deliver(id);
+    return true;
+}
+
+} // namespace platform::hotkeys

@@ -1,0 +1,42 @@
+#include "platform/hotkeys.h"
+
+#include <algorithm>
+
+namespace platform::hotkeys {
+
+bool SimBackend::grab(Id id, unsigned modifiers, uint32_t key) {
+    const auto combo = std::make_pair(modifiers, key);
+    if (taken.count(combo) || isGrabbed(modifiers, key))
+        return false;
+    m_grabs.emplace_back(id, combo);
+    return true;
+}
+
+void SimBackend::release(Id id) {
+    m_grabs.erase(std::remove_if(m_grabs.begin(), m_grabs.end(),
+                                 [id](const auto& g) { return g.first == id; }),
+                  m_grabs.end());
+}
+
+std::vector<Id> SimBackend::takeActivations() {
+    std::vector<Id> out;
+    out.swap(m_pending);
+    return out;
+}
+
+bool SimBackend::press(unsigned modifiers, uint32_t key) {
+    for (const auto& g : m_grabs) {
+        if (g.second == std::make_pair(modifiers, key)) {
+            m_pending.push_back(g.first);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SimBackend::isGrabbed(unsigned modifiers, uint32_t key) const {
+    return std::any_of(m_grabs.begin(), m_grabs.end(),
+                       [&](const auto& g) { return g.second == std::make_pair(modifiers, key); });
+}
+
+} // namespace platform::hotkeys
