@@ -9,7 +9,6 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <initializer_list>
 #include <vector>
 
 class XKeyboard {
@@ -31,7 +30,7 @@ public:
     bool usable() const { return m_display != nullptr; }
 
     // Presses the keys in order and releases them in reverse, like a person pressing a chord.
-    void press(std::initializer_list<KeySym> keys) {
+    void press(const std::vector<KeySym>& keys) {
         std::vector<KeyCode> codes;
         for (KeySym k : keys)
             codes.push_back(XKeysymToKeycode(m_display, k));
