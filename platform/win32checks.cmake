@@ -1,0 +1,40 @@
+# Checks of the Win32 backend on this Linux build machine: every platform/win32 source must
+# compile for the 32-bit program, and Win32 tests run under Wine.
+#
+#   tavix_wine_test(<name> SOURCES <absolute paths...> [LIBS <mingw libraries...>])
+# builds a plain C++ test program (no Qt) with the 64-bit mingw-w64 compiler when the test runs,
+# and runs it under wine64; exit code 0 = pass. Label `wine`.
+
+find_program(TAVIX_MINGW32_CXX i686-w64-mingw32-g++)
+find_program(TAVIX_MINGW64_CXX x86_64-w64-mingw32-g++)
+find_program(TAVIX_WINE64 wine64 HINTS /usr/lib/wine)
+find_program(TAVIX_WINESERVER NAMES wineserver64 wineserver HINTS /usr/lib/wine)
+
+function(tavix_wine_test name)
+  if(NOT TAVIX_TESTS OR WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(W "" "" "SOURCES;LIBS" ${ARGN})
+  set(libs "")
+  foreach(lib IN LISTS W_LIBS)
+    list(APPEND libs "-l${lib}")
+  endforeach()
+  add_test(NAME ${name}
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/platform/win32/run_wine.sh
+                   ${CMAKE_BINARY_DIR}/wine ${name} ${CMAKE_SOURCE_DIR} ${W_SOURCES} ${libs})
+  set_tests_properties(${name} PROPERTIES
+    LABELS wine
+    TIMEOUT 900
+    SKIP_RETURN_CODE 77
+    ENVIRONMENT "TAVIX_MINGW64_CXX=${TAVIX_MINGW64_CXX};TAVIX_WINE64=${TAVIX_WINE64};TAVIX_WINESERVER=${TAVIX_WINESERVER}")
+endfunction()
+
+if(TAVIX_TESTS AND NOT WIN32)
+  if(NOT TAVIX_MINGW32_CXX)
+    set(TAVIX_MINGW32_CXX i686-w64-mingw32-g++)
+  endif()
+  add_test(NAME win32_compile
+           COMMAND ${CMAKE_COMMAND} -DCXX=${TAVIX_MINGW32_CXX} -DROOT=${CMAKE_SOURCE_DIR}
+                   -P ${CMAKE_SOURCE_DIR}/tests/platform/win32/compile_check.cmake)
+  set_tests_properties(win32_compile PROPERTIES TIMEOUT 900)
+endif()
