@@ -88,38 +88,6 @@ private slots:
         QVERIFY(second.setShortcut(QKeySequence("Ctrl+Alt+Shift+F10")));
         QVERIFY(first.setShortcut(seq));
     }
-
-    void otherProgramsGrabsAreRespected() {
-        if (!m_keys.usable())
-            QSKIP("needs an X display with XTest");
-        QVERIFY(m_keys.grab(XK_F8, ControlMask | Mod1Mask | ShiftMask));
-        QxtGlobalShortcut shortcut;
-        QVERIFY(!shortcut.setShortcut(QKeySequence("Ctrl+Alt+Shift+F8")));
-        m_keys.ungrab(XK_F8, ControlMask | Mod1Mask | ShiftMask);
-        {
-            QxtGlobalShortcut holder(QKeySequence("Ctrl+Alt+Shift+F8"));
-            QVERIFY(holder.isRegistered());
-            QVERIFY(!m_keys.grab(XK_F8, ControlMask | Mod1Mask | ShiftMask));
-        }
-        // Destroying the holder let go of the key.
-        QVERIFY(m_keys.grab(XK_F8, ControlMask | Mod1Mask | ShiftMask));
-        m_keys.ungrab(XK_F8, ControlMask | Mod1Mask | ShiftMask);
-    }
-
-    void disabledShortcutKeepsItsKeyButStaysQuiet() {
-        if (!m_keys.usable())
-            QSKIP("needs an X display with XTest");
-        QxtGlobalShortcut shortcut(QKeySequence("Ctrl+Alt+Shift+F11"));
-        QVERIFY(shortcut.isRegistered());
-        QSignalSpy spy(&shortcut, &QxtGlobalShortcut::activated);
-        shortcut.setEnabled(false);
-        m_keys.press({XK_Control_L, XK_Alt_L, XK_Shift_L, XK_F11});
-        QVERIFY(!spy.wait(300));
-        shortcut.setEnabled(true);
-        m_keys.press({XK_Control_L, XK_Alt_L, XK_Shift_L, XK_F11});
-        QVERIFY(spy.wait(2000));
-        QCOMPARE(spy.count(), 1);
-    }
 };
 
 QTEST_GUILESS_MAIN(GlobalShortcutTest)
