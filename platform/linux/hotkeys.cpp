@@ -149,6 +149,8 @@ public:
         while (XPending(m_display) > 0) {
             XEvent event;
             XNextEvent(m_display, &event);
+            if (event.type == MappingNotify)
+                XRefreshKeyboardMapping(&event.xmapping);
             if (event.type != KeyPress)
                 continue;
             const unsigned mask =
