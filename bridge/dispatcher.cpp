@@ -2,6 +2,7 @@
 
 #include "args.h"
 #include "config/confcommands.h"
+#include "config/profilecommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -36,17 +37,17 @@ const Command kCommands[] = {
 
     {"loadurl", nullptr},
 
-    {"queryProfile", nullptr},
-    {"nodeCounterProfile", nullptr},
-    {"modifyProfile", nullptr},
-    {"modifyProfileEx", nullptr},
-    {"modifyRemoveProfile", nullptr},
-    {"modifyAddProfile", nullptr},
-    {"modifyReplaceProfile", nullptr},
-    {"modifyReplaceSubNode", nullptr},
-    {"modifyReplaceProfileEx", nullptr},
-    {"resetProfile", nullptr},
-    {"queryHexByte", nullptr},
+    {"queryProfile", &run<ProfileCommands, &ProfileCommands::queryProfile>},
+    {"nodeCounterProfile", &run<ProfileCommands, &ProfileCommands::nodeCounterProfile>},
+    {"modifyProfile", &run<ProfileCommands, &ProfileCommands::modifyProfile>},
+    {"modifyProfileEx", &run<ProfileCommands, &ProfileCommands::modifyProfileEx>},
+    {"modifyRemoveProfile", &run<ProfileCommands, &ProfileCommands::modifyRemoveProfile>},
+    {"modifyAddProfile", &run<ProfileCommands, &ProfileCommands::modifyAddProfile>},
+    {"modifyReplaceProfile", &run<ProfileCommands, &ProfileCommands::modifyReplaceProfile>},
+    {"modifyReplaceSubNode", &run<ProfileCommands, &ProfileCommands::modifyReplaceSubNode>},
+    {"modifyReplaceProfileEx", &run<ProfileCommands, &ProfileCommands::modifyReplaceProfileEx>},
+    {"resetProfile", &run<ProfileCommands, &ProfileCommands::resetProfile>},
+    {"queryHexByte", &run<ProfileCommands, &ProfileCommands::queryHexByte>},
 
     {"goback", nullptr},
     {"goforward", nullptr},
@@ -59,8 +60,8 @@ const Command kCommands[] = {
 
     {"checkUpdate", nullptr},
 
-    {"savexml", nullptr},
-    {"saveXmlAs", nullptr},
+    {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>},
+    {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>},
 
     {"modifyMouseSpeed", nullptr},
     {"modifyMouseScrollLines", nullptr},
