@@ -437,6 +437,33 @@ private slots:
         QCOMPARE(ids.join(','), remaining);
     }
 
+    // Enough inner matches to fill whole pages of the XML library, which go back to the system
+    // when the outer match is removed: touching an inner match afterwards is caught by the
+    // address sanitizer.
+    void nestedMatchesInALargeSubtree_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("outer");
+        QTest::newRow("remove") << "modifyRemoveProfile"
+                                << "";
+        QTest::newRow("replace children") << "modifyProfileEx"
+                                          << "<outer>\n\t<f />\n</outer>";
+    }
+    void nestedMatchesInALargeSubtree() {
+        QFETCH(QString, command);
+        QFETCH(QString, outer);
+        QByteArray text = "<root><outer>";
+        for (int i = 0; i < 5000; ++i)
+            text += "<i n=\"" + QByteArray::number(i) + "\"><j/></i>";
+        QVERIFY(writeBytes(abs("n.xml"), text + "</outer><keep/></root>"));
+        expectSuccess(call(command, {{"filePath", "n.xml"},
+                                     {"xpath", "//i | //outer | //j"},
+                                     {"subTreeString", "<f/>"}}),
+                      command == "modifyRemoveProfile" ? "modifyRemoveProfile success"
+                                                       : "modifyProfileEx success");
+        QCOMPARE(query("n.xml", "/root/outer"), outer.isEmpty() ? outer : outer + "\n");
+        QCOMPARE(query("n.xml", "/root/keep"), QString("<keep />\n"));
+    }
+
     void modifyAddProfileNames_data() {
         QTest::addColumn<QVariant>("nodeName");
         QTest::addColumn<QString>("names");
