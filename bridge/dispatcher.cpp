@@ -3,6 +3,7 @@
 #include "args.h"
 #include "config/confcommands.h"
 #include "config/profilecommands.h"
+#include "device/devicecommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,14 +27,14 @@ struct Command {
 // The one index of every page command, in matching order. Names are matched case-sensitively
 // and in full; the first equal name runs.
 const Command kCommands[] = {
-    {"getDevicesList", nullptr},
-    {"readDevicesProp", nullptr},
-    {"writeDevicesProp", nullptr},
-    {"readByAddr", nullptr},
-    {"writeByAddr", nullptr},
-    {"isPropEmpty", nullptr},
-    {"cleanMacroByAddr", nullptr},
-    {"writeMacroByAddr", nullptr},
+    {"getDevicesList", &run<DeviceCommands, &DeviceCommands::getDevicesList>},
+    {"readDevicesProp", &run<DeviceCommands, &DeviceCommands::readDevicesProp>},
+    {"writeDevicesProp", &run<DeviceCommands, &DeviceCommands::writeDevicesProp>},
+    {"readByAddr", &run<DeviceCommands, &DeviceCommands::readByAddr>},
+    {"writeByAddr", &run<DeviceCommands, &DeviceCommands::writeByAddr>},
+    {"isPropEmpty", &run<DeviceCommands, &DeviceCommands::isPropEmpty>},
+    {"cleanMacroByAddr", &run<DeviceCommands, &DeviceCommands::cleanMacroByAddr>},
+    {"writeMacroByAddr", &run<DeviceCommands, &DeviceCommands::writeMacroByAddr>},
 
     {"loadurl", nullptr},
 

@@ -1,0 +1,262 @@
+#include "devicecommands.h"
+
+#include "bridge/args.h"
+#include "bytetext.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+const char* const kProductKeys[] = {"productType", "productName", "productCN", "description",
+                                    "device"};
+
+bool hasAll(const QVariantMap& a, std::initializer_list<const char*> keys) {
+    return std::all_of(keys.begin(), keys.end(), [&](const char* k) { return args::has(a, k); });
+}
+
+// PARAMSIZE must be a whole number that fits the transfer buffer; anything else is refused
+// before the library is called.
+bool paramSize(const QVariantMap& a, const RouterCallback& cb, int* size) {
+    const QVariant v = a.value(QStringLiteral("PARAMSIZE"));
+    bool ok = false;
+    qint64 n = -1;
+    if (v.type() == QVariant::Double) {
+        const double d = v.toDouble();
+        ok = d >= 0 && d <= KX_BUFFER_SIZE && d == static_cast<double>(static_cast<qint64>(d));
+        n = ok ? static_cast<qint64>(d) : -1;
+    } else if (v.type() == QVariant::String) {
+        n = v.toString().trimmed().toLongLong(&ok, 10);
+    } else if (v.canConvert<qint64>() && v.type() != QVariant::Bool) {
+        n = v.toLongLong(&ok);
+    }
+    if (!ok || n < 0 || n > KX_BUFFER_SIZE) {
+        answerFailure(cb, 0, QStringLiteral("PARAMSIZE out of range"));
+        return false;
+    }
+    *size = static_cast<int>(n);
+    return true;
+}
+
+quint32 address(const QVariantMap& a) {
+    return static_cast<quint32>(bytetext::parseHex(args::str(a, "PARAMADDRESS")));
+}
+
+// Fills the buffer from PARAMDATA; false when the item count differs from `size`.
+bool fillData(const QVariantMap& a, int size, TransferBuffer& buffer) {
+    const QStringList items = args::str(a, "PARAMDATA").split(QLatin1Char(','));
+    if (items.size() != size)
+        return false;
+    for (int i = 0; i < size; ++i)
+        buffer[static_cast<size_t>(i)] = bytetext::parseByte(items[i]);
+    return true;
+}
+
+bool allZero(const TransferBuffer& buffer) {
+    return std::all_of(buffer.begin(), buffer.end(), [](quint8 b) { return b == 0; });
+}
+
+const QString kSizeMismatch = QStringLiteral("writeByAddr failed PARAMSIZE not fit PARAMDATA!");
+
+// conf.xml, read once per command and only when a device needs it.
+class ConfFile {
+public:
+    explicit ConfFile(const QString& path) : m_path(path) {}
+    const pugi::xml_document* get() {
+        if (!m_tried) {
+            m_tried = true;
+            QFile file(m_path);
+            if (file.open(QIODevice::ReadOnly)) {
+                const QByteArray bytes = file.readAll();
+                m_ok = m_doc.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
+            }
+        }
+        return m_ok ? &m_doc : nullptr;
+    }
+
+private:
+    QString m_path;
+    pugi::xml_document m_doc;
+    bool m_tried = false;
+    bool m_ok = false;
+};
+
+pugi::xml_node findConf(const pugi::xml_document& doc, const QString& deviceId) {
+    const QByteArray id = deviceId.toUtf8();
+    for (pugi::xml_node child : doc.child("root").children())
+        if (child.type() == pugi::node_element &&
+            std::strcmp(child.attribute("deviceId").value(), id.constData()) == 0)
+            return child;
+    return {};
+}
+
+void putProductInfo(pugi::xml_node conf, QJsonObject& o) {
+    pugi::xml_node info;
+    for (pugi::xml_node child : conf.children())
+        if (child.type() == pugi::node_element &&
+            std::strcmp(child.attribute("name").value(), u8"产品信息") == 0) {
+            info = child;
+            break;
+        }
+    for (const char* key : kProductKeys)
+        o.insert(QLatin1String(key), QString::fromUtf8(info.attribute(key).value()));
+}
+
+} // namespace
+
+void DeviceCommands::getDevicesList(const QVariantMap&, const RouterCallback& cb) {
+    const QString failed = QStringLiteral("queryProfile load xml file failed!");
+    ConfFile conf(m_confPath);
+    QJsonArray list;
+    const DeviceListBlock block = m_devices.deviceList();
+    for (int i = 0; i < block.recordCount(); ++i) {
+        const DeviceRecord& r = block.records[i];
+        const pugi::xml_document* doc = conf.get();
+        if (!doc) {
+            answerFailure(cb, 0, failed);
+            return;
+        }
+        QJsonObject o{{"DeviceID", r.deviceId()},
+                      {"Version", r.version()},
+                      {"SN", r.sn()},
+                      {"MASK", r.mask()},
+                      {"DevicePath", r.devicePath()},
+                      {"HardwareID", r.hardwareId()}};
+        for (const char* key : kProductKeys)
+            o.insert(QLatin1String(key), QString());
+        if (pugi::xml_node node = findConf(*doc, r.deviceId()))
+            putProductInfo(node, o);
+        if (!r.deviceId().isEmpty())
+            list.append(o);
+    }
+    for (const UsbDeviceEntry& usb : m_devices.usbDeviceList()) {
+        const pugi::xml_document* doc = conf.get();
+        if (!doc) {
+            answerFailure(cb, 0, failed);
+            return;
+        }
+        pugi::xml_node node = findConf(*doc, usb.vendorId + usb.productId);
+        if (!node)
+            continue;
+        QJsonObject o;
+        putProductInfo(node, o);
+        list.append(o);
+    }
+    answerSuccess(cb, QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+}
+
+void DeviceCommands::readDevicesProp(const QVariantMap& a, const RouterCallback& cb) {
+    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}))
+        return;
+    int size = 0;
+    if (!paramSize(a, cb, &size))
+        return;
+    TransferBuffer buffer{};
+    m_devices.readProp(buffer, args::str(a, "HardwareID"), size,
+                       static_cast<quint32>(args::integer(a, "PARAMID")));
+    answerSuccess(cb, bytetext::format(buffer.data(), size));
+}
+
+void DeviceCommands::writeDevicesProp(const QVariantMap& a, const RouterCallback& cb) {
+    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}))
+        return;
+    int size = 0;
+    if (!paramSize(a, cb, &size))
+        return;
+    TransferBuffer buffer{};
+    if (!fillData(a, size, buffer)) {
+        answerFailure(cb, 0, kSizeMismatch);
+        return;
+    }
+    if (m_devices.writeProp(args::str(a, "HardwareID"), buffer, size,
+                            static_cast<quint32>(args::integer(a, "PARAMID"))))
+        answerSuccess(cb, QStringLiteral("writeDevicesProp success!"));
+    else
+        answerFailure(cb, 0, QStringLiteral("writeDevicesProp failed!"));
+}
+
+void DeviceCommands::readByAddr(const QVariantMap& a, const RouterCallback& cb) {
+    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}))
+        return;
+    int size = 0;
+    if (!paramSize(a, cb, &size))
+        return;
+    TransferBuffer buffer{};
+    m_devices.read(buffer, args::str(a, "HardwareID"), size, address(a));
+    answerSuccess(cb, bytetext::format(buffer.data(), size));
+}
+
+void DeviceCommands::writeByAddr(const QVariantMap& a, const RouterCallback& cb) {
+    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"}))
+        return;
+    int size = 0;
+    if (!paramSize(a, cb, &size))
+        return;
+    TransferBuffer buffer{};
+    if (!fillData(a, size, buffer)) {
+        answerFailure(cb, 0, kSizeMismatch);
+        return;
+    }
+    if (m_devices.write(args::str(a, "HardwareID"), buffer, size, address(a)))
+        answerSuccess(cb, QStringLiteral("writeByAddr success!"));
+    else
+        answerFailure(cb, 0, QStringLiteral("writeByAddr failed!"));
+}
+
+void DeviceCommands::isPropEmpty(const QVariantMap& a, const RouterCallback& cb) {
+    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}))
+        return;
+    int size = 0;
+    if (!paramSize(a, cb, &size))
+        return;
+    TransferBuffer buffer{};
+    m_devices.read(buffer, args::str(a, "HardwareID"), size, address(a));
+    answerSuccess(cb, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+void DeviceCommands::cleanMacroByAddr(const QVariantMap& a, const RouterCallback& cb) {
+    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}))
+        return;
+    int size = 0;
+    if (!paramSize(a, cb, &size))
+        return;
+    const TransferBuffer zeros{};
+    if (m_devices.write(args::str(a, "HardwareID"), zeros, size, address(a)))
+        answerSuccess(cb, QStringLiteral("cleanMacroByAddr success!"));
+    else
+        answerFailure(cb, 0, QStringLiteral("cleanMacroByAddr failed!"));
+}
+
+void DeviceCommands::writeMacroByAddr(const QVariantMap& a, const RouterCallback& cb) {
+    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"}))
+        return;
+    int size = 0;
+    if (!paramSize(a, cb, &size))
+        return;
+    const QString id = args::str(a, "HardwareID");
+    TransferBuffer buffer{};
+    m_devices.read(buffer, id, size, address(a));
+    if (!allZero(buffer)) {
+        // The area is taken: the page gets its own address text back and nothing is written.
+        answerSuccess(cb, args::str(a, "PARAMADDRESS"));
+        return;
+    }
+    buffer.fill(0);
+    if (!fillData(a, size, buffer)) {
+        answerFailure(cb, 0, kSizeMismatch);
+        return;
+    }
+    if (m_devices.write(id, buffer, size, address(a)))
+        answerSuccess(cb, QStringLiteral("true"));
+    else
+        answerFailure(cb, 0, QStringLiteral("writeMacroByAddr failed!"));
+}

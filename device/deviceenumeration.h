@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class devices_handler;
+
+// One device of the library's list, as the application keeps it.
+struct DeviceEntry {
+    QString deviceId;
+    QString sn;
+    QString version;
+    QString hardwareId;
+    QString devicePath;
+    QString mask;
+    QString key; // vendor id then product id, upper-case hexadecimal, at least 4 digits each
+};
+
+// The application's snapshot of the library's devices: device map, device counter map and the
+// known device keys that the hot-plug handling and the USB scan test against. cefApplication
+// holds one, refreshes it at start-up and after the hotkey listing, and hands it to the device
+// manager, which refreshes it before each handled device event.
+class DeviceEnumeration {
+public:
+    // Lists the library's devices again. The device map, the counter map and the known keys are
+    // rebuilt from this listing alone; the keys go to the device manager when they changed.
+    // Returns the id of the first listed device that the previous listing did not have ("" for
+    // none; devices without an id are never named).
+    QString refresh(devices_handler& devices);
+
+    const QMap<QString, DeviceEntry>& deviceMap() const { return m_devices; }
+    const QMap<QString, int>& counterMap() const { return m_counter; }
+    QStringList knownDeviceKeys() const { return m_knownKeys; }
+
+    // "04D9" + "A0F1": each id as upper-case hexadecimal, right-justified to 4 with "0".
+    static QString deviceKey(quint32 vendorId, quint32 productId);
+
+private:
+    QMap<QString, DeviceEntry> m_devices;
+    QMap<QString, int> m_counter;
+    QStringList m_knownKeys;
+};

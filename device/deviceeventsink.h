@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// What the device manager tells the rest of the program about the device library's callbacks.
+// The main window implements it; every call comes on the GUI thread, in the order the library
+// reported, after the application's device enumeration has been refreshed.
+class DeviceEventSink {
+public:
+    virtual ~DeviceEventSink() = default;
+
+    // A device event that the event counter let through: push "devicesChanged" with `code`
+    // (the low 16 bits of the library's event) to the page.
+    virtual void devicesChanged(int code) = 0;
+
+    // After devicesChanged for an arrival (code 1) whose enumeration named a device that was not
+    // there before: run the device-arrival step for it unless the application knows it already.
+    virtual void deviceArrived(const QString& deviceId) = 0;
+
+    // The data callback's 8 bytes as 16 lower-case hexadecimal digits: push "onDeviceData".
+    virtual void deviceData(const QString& hex) = 0;
+};

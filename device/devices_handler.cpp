@@ -1,0 +1,211 @@
+#include "devices_handler.h"
+
+#include "deviceenumeration.h"
+#include "deviceeventsink.h"
+#include "platform/usb.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// The library calls back on its own threads; this lock guards the one instance the callbacks
+// reach and its event counter.
+std::mutex g_callbackMutex;
+devices_handler* g_instance = nullptr;
+
+const kxchar* wide(const std::u16string& s) {
+    return reinterpret_cast<const kxchar*>(s.c_str());
+}
+
+const std::u16string kEmpty;
+
+bool countOk(int count) {
+    return count >= 0 && count <= KX_BUFFER_SIZE;
+}
+
+} // namespace
+
+// Resolves one entry by its own name into the member of that name; a missing one stays null.
+#define RESOLVE(name) name = reinterpret_cast<decltype(name)>(m_library.resolve(#name))
+
+devices_handler::devices_handler(QObject* parent, const QString& library)
+    : QObject(parent), m_library(library) {
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        g_instance = this;
+    }
+    if (!m_library.load())
+        return;
+    RESOLVE(kxDeviceExist);
+    RESOLVE(kxDevices);
+    RESOLVE(kxOnDeviceEvent);
+    RESOLVE(kxonDeviceData);
+    RESOLVE(kxAsk);
+    RESOLVE(kxReset);
+    RESOLVE(kxNotify);
+    RESOLVE(kxRead);
+    RESOLVE(kxWrite);
+    RESOLVE(kxReadProp);
+    RESOLVE(kxWriteProp);
+    RESOLVE(kxScriptOut);
+    RESOLVE(kxRebootRom);
+    RESOLVE(kxFinishUpdateRom);
+    RESOLVE(kxCheckRom);
+    RESOLVE(kxBornRom);
+    RESOLVE(kxEraseRom);
+    if (kxOnDeviceEvent) {
+        kxEventCallback callback = &devices_handler::eventCallback;
+        kxOnDeviceEvent(&callback);
+    }
+}
+
+#undef RESOLVE
+
+devices_handler::~devices_handler() {
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        if (g_instance == this)
+            g_instance = nullptr;
+    }
+    if (m_library.isLoaded()) {
+        if (kxOnDeviceEvent) {
+            kxEventCallback none = nullptr;
+            kxOnDeviceEvent(&none);
+        }
+        m_library.unload();
+    }
+}
+
+QString devices_handler::defaultLibraryPath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/libkx");
+}
+
+DeviceListBlock devices_handler::deviceList() {
+    DeviceListBlock block;
+    std::memset(&block, 0, sizeof block);
+    if (!kxDevices)
+        return block;
+    kxDevices(0xFFA00001u, 0xFFAA0001u, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+              &block, KX_LIST_SIZE);
+    if (block.count != 0 && kxonDeviceData) {
+        // Copies, so a field that fills its width still reaches the library NUL-terminated.
+        const std::u16string id = block.records[0].hardwareId().toStdU16String();
+        const std::u16string path = block.records[0].devicePath().toStdU16String();
+        kxDataCallback callback = &devices_handler::dataCallback;
+        kxonDeviceData(wide(id), wide(path), KX_KEY, &callback);
+    }
+    return block;
+}
+
+QList<UsbDeviceEntry> devices_handler::usbDeviceList() {
+    const platform::usb::Enumeration scan = platform::usb::presentDevicePaths();
+    if (!scan.ok) {
+        std::printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(scan.error));
+        std::fflush(stdout);
+        return {};
+    }
+    QStringList paths;
+    for (const std::string& p : scan.paths)
+        paths << QString::fromStdString(p);
+    return usbEntriesFromPaths(paths, m_knownIds);
+}
+
+QList<UsbDeviceEntry> devices_handler::usbEntriesFromPaths(const QStringList& paths,
+                                                           const QStringList& knownIds) {
+    static const QRegularExpression pattern(
+        QStringLiteral("vid_([a-zA-Z0-9]{0,4})&pid_([a-zA-Z0-9]{0,4})"));
+    QList<UsbDeviceEntry> list;
+    for (const QString& path : paths) {
+        const QRegularExpressionMatch m = pattern.match(path);
+        if (!m.hasMatch())
+            continue;
+        UsbDeviceEntry entry{path, m.captured(1).toUpper(), m.captured(2).toUpper()};
+        if (!knownIds.contains(entry.vendorId + entry.productId))
+            list << entry;
+    }
+    return list;
+}
+
+TransferBuffer& devices_handler::readProp(TransferBuffer& buffer, const QString& id, int count,
+                                          quint32 prop) {
+    if (kxReadProp && countOk(count)) {
+        const std::u16string wid = id.toStdU16String();
+        kxReadProp(wide(wid), wide(kEmpty), KX_KEY, buffer.data(), count, prop);
+    }
+    return buffer;
+}
+
+bool devices_handler::writeProp(const QString& id, const TransferBuffer& data, int count,
+                                quint32 prop) {
+    if (!kxWriteProp || !countOk(count))
+        return false;
+    const std::u16string wid = id.toStdU16String();
+    return kxWriteProp(wide(wid), wide(kEmpty), KX_KEY, data.data(), count, prop) == 0;
+}
+
+TransferBuffer& devices_handler::read(TransferBuffer& buffer, const QString& id, int count,
+                                      quint32 address) {
+    if (kxRead && countOk(count)) {
+        const std::u16string wid = id.toStdU16String();
+        kxRead(wide(wid), wide(kEmpty), KX_KEY, buffer.data(), count, address);
+    }
+    return buffer;
+}
+
+bool devices_handler::write(const QString& id, const TransferBuffer& data, int count,
+                            quint32 address) {
+    if (!kxWrite || !countOk(count))
+        return false;
+    const std::u16string wid = id.toStdU16String();
+    return kxWrite(wide(wid), wide(kEmpty), KX_KEY, data.data(), count, address) == 0;
+}
+
+int devices_handler::eventCallback(uint32_t event) {
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    devices_handler* self = g_instance;
+    if (!self)
+        return 1;
+    // The 1st, 6th, 11th ... event is handled; the four after each are dropped.
+    const bool handle = self->m_eventCounter == 0;
+    self->m_eventCounter = (self->m_eventCounter + 1) % 5;
+    if (handle) {
+        const int code = static_cast<int>(event & 0xFFFFu);
+        // Queued even on the GUI thread, so events keep their order behind earlier ones.
+        QMetaObject::invokeMethod(
+            self, [self, code] { self->handleDeviceEvent(code); }, Qt::QueuedConnection);
+    }
+    return 1;
+}
+
+int devices_handler::dataCallback(uint8_t** data, void*) {
+    if (!data || !*data)
+        return 1;
+    QString hex;
+    hex.reserve(16);
+    for (int i = 0; i < 8; ++i)
+        hex += QStringLiteral("%1").arg((*data)[i], 2, 16, QLatin1Char('0'));
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    if (devices_handler* self = g_instance)
+        QMetaObject::invokeMethod(
+            self, [self, hex] { self->handleDeviceData(hex); }, Qt::QueuedConnection);
+    return 1;
+}
+
+void devices_handler::handleDeviceEvent(int code) {
+    const QString fresh = m_enumeration ? m_enumeration->refresh(*this) : QString();
+    if (!m_sink)
+        return;
+    m_sink->devicesChanged(code);
+    if (code == KX_EVENT_ARRIVAL && !fresh.isEmpty())
+        m_sink->deviceArrived(fresh);
+}
+
+void devices_handler::handleDeviceData(const QString& hex) {
+    if (m_sink)
+        m_sink->deviceData(hex);
+}

@@ -1,0 +1,737 @@
+#include "adapter.h"
+
+#include "crc32.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+namespace kx {
+
+const char16_t kUpdateHardwareId[] = u"HID\\Vid_04d9&Pid_b0d2";
+const char16_t kUpdateDevicePath[] =
+    u"\\\\?\\hid#vid_04d9&pid_b0d2#boot#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+
+namespace {
+
+constexpr uint32_t kUpdateVendor = 0x04D9;
+constexpr uint32_t kUpdateProduct = 0xB0D2;
+constexpr uint32_t kUpdateCollection = 0xFFAA0001u;
+constexpr uint32_t kMaxMemory = 16u * 1024 * 1024;
+constexpr char kStateMagic[4] = {'K', 'X', 'S', '1'};
+constexpr auto kPollInterval = std::chrono::milliseconds(150);
+
+char16_t asciiLower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c;
+}
+
+// Device identities are compared as Windows compares device paths: ASCII case-insensitively.
+bool sameId(const kxchar* id, const std::u16string& want) {
+    if (want.empty())
+        return false;
+    size_t i = 0;
+    for (; i < want.size(); ++i) {
+        const char16_t c = static_cast<char16_t>(id[i]);
+        if (c == 0 || asciiLower(c) != asciiLower(want[i]))
+            return false;
+    }
+    return id[i] == 0;
+}
+
+std::u16string toU16(const QString& s) {
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()),
+                          static_cast<size_t>(s.size()));
+}
+
+uint32_t readNumber(const QJsonValue& v, uint32_t fallback) {
+    if (v.isDouble())
+        return static_cast<uint32_t>(v.toDouble());
+    if (v.isString()) {
+        bool ok = false;
+        const uint32_t n = v.toString().trimmed().toUInt(&ok, 0);
+        return ok ? n : fallback;
+    }
+    return fallback;
+}
+
+QString fileSafe(const QString& s) {
+    QString out;
+    for (const QChar c : s)
+        out += (c.isLetterOrNumber() && c.unicode() < 128) || c == '-' || c == '_' ? c : '_';
+    return out;
+}
+
+void copyText(uint8_t* field, size_t width, const std::string& text) {
+    std::memcpy(field, text.data(), std::min(width, text.size()));
+}
+
+void copyWide(uint8_t* field, const std::u16string& text) {
+    // 255 units including the terminating NUL.
+    const size_t n = std::min<size_t>(254, text.size());
+    for (size_t i = 0; i < n; ++i) {
+        field[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
+        field[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
+    }
+}
+
+void putLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t getLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void appendLe32(QByteArray& out, uint32_t v) {
+    uint8_t b[4];
+    putLe32(b, v);
+    out.append(reinterpret_cast<const char*>(b), 4);
+}
+
+bool countOk(int count) {
+    return count >= 0 && count <= KX_BUFFER_SIZE;
+}
+
+// The present paths of the simulated USB bus file: one per line, "-" marks an unplugged one.
+std::set<std::string> presentPaths(const std::string& text) {
+    std::set<std::string> paths;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        const size_t first = line.find_first_not_of(" \t");
+        if (first != std::string::npos) {
+            line.erase(0, first);
+            if (line[0] != '#' && line[0] != '-')
+                paths.insert(line);
+        }
+        start = end + 1;
+    }
+    return paths;
+}
+
+} // namespace
+
+std::vector<uint8_t> parseBytes(const QString& text) {
+    std::vector<uint8_t> bytes;
+    if (text.trimmed().isEmpty())
+        return bytes;
+    for (QString item : text.split(',')) {
+        item = item.trimmed();
+        if (item.startsWith("0x", Qt::CaseInsensitive))
+            item = item.mid(2);
+        bytes.push_back(static_cast<uint8_t>(item.toUInt(nullptr, 16) & 0xFF));
+    }
+    return bytes;
+}
+
+Adapter::Adapter(const QString& folder) : m_folder(folder) {
+    loadConfig();
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        pollBus(lock);
+        m_pending.clear(); // the devices present at load are not news
+    }
+    m_thread = std::thread([this] { run(); });
+}
+
+Adapter::~Adapter() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void Adapter::loadConfig() {
+    QFile file(m_folder + "/kx.json");
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "kx: no %s; the adapter has no devices\n",
+                     qPrintable(file.fileName()));
+        return;
+    }
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    if (!doc.isObject()) {
+        std::fprintf(stderr, "kx: %s: %s\n", qPrintable(file.fileName()),
+                     qPrintable(error.errorString()));
+        return;
+    }
+    std::set<QString> stateFiles;
+    for (const QJsonValue& entry : doc.object().value("devices").toArray()) {
+        const QJsonObject o = entry.toObject();
+        auto d = std::make_unique<Device>();
+        d->deviceId = o.value("DeviceID").toString().toStdString();
+        d->sn = o.value("SN").toString().toStdString();
+        d->version = o.value("Version").toString().toStdString();
+        d->mask = o.value("MASK").toString().toStdString();
+        d->vendorId = readNumber(o.value("VendorId"), 0);
+        d->productId = readNumber(o.value("ProductId"), 0);
+        d->collection = readNumber(o.value("Collection"), 0xFFA00001u);
+        d->devicePath = toU16(o.value("DevicePath").toString());
+        d->hardwareId = toU16(o.value("HardwareID").toString());
+        d->usbPath = o.value("UsbPath").toString().toStdString();
+        d->memorySize = readNumber(o.value("MemorySize"), 65536);
+        if (d->hardwareId.empty() || d->memorySize == 0 || d->memorySize > kMaxMemory) {
+            std::fprintf(stderr,
+                         "kx: device \"%s\" needs a HardwareID and a MemorySize of "
+                         "1..16 MiB; left out\n",
+                         d->deviceId.c_str());
+            continue;
+        }
+        QString stateName = o.value("StateFile").toString();
+        if (stateName.isEmpty()) {
+            const QString id = QString::fromStdString(d->sn.empty() ? d->deviceId : d->sn);
+            stateName = "kx-" +
+                        fileSafe(id.isEmpty() ? QString::fromStdU16String(d->hardwareId) : id) +
+                        ".state";
+        }
+        stateName = QFileInfo(stateName).fileName(); // never outside the folder
+        if (stateName.isEmpty() || !stateFiles.insert(stateName).second) {
+            std::fprintf(stderr, "kx: device \"%s\" shares its state file; left out\n",
+                         d->deviceId.c_str());
+            continue;
+        }
+        d->statePath = m_folder + "/" + stateName;
+        d->memory.assign(d->memorySize, 0);
+        const QJsonObject props = o.value("Properties").toObject();
+        for (auto it = props.begin(); it != props.end(); ++it) {
+            bool ok = false;
+            const uint32_t id = it.key().toUInt(&ok, 10);
+            if (ok && id <= kMaxProp) {
+                std::vector<uint8_t> bytes = parseBytes(it.value().toString());
+                if (bytes.size() > KX_BUFFER_SIZE)
+                    bytes.resize(KX_BUFFER_SIZE);
+                d->props[id] = bytes;
+            }
+        }
+        loadState(*d);
+        m_devices.push_back(std::move(d));
+    }
+}
+
+// State file: "KXS1", memory size, memory, property count and (id, length, bytes) each,
+// firmware version (length, bytes), then the CRC-32 of everything before it.
+void Adapter::loadState(Device& d) {
+    QFile file(d.statePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return; // a new device: blank memory, properties from the configuration
+    const QByteArray all = file.readAll();
+    const auto* p = reinterpret_cast<const uint8_t*>(all.constData());
+    const size_t n = static_cast<size_t>(all.size());
+    bool ok =
+        n >= 16 && std::memcmp(p, kStateMagic, 4) == 0 && crc32(p, n - 4) == getLe32(p + n - 4);
+    size_t at = 4;
+    auto take32 = [&](uint32_t* v) {
+        if (!ok || at + 4 > n - 4)
+            return ok = false;
+        *v = getLe32(p + at);
+        at += 4;
+        return true;
+    };
+    uint32_t size = 0, count = 0, len = 0;
+    std::vector<uint8_t> memory;
+    std::map<uint32_t, std::vector<uint8_t>> props;
+    std::string version;
+    if (take32(&size) && size <= n - 4 - at) {
+        memory.assign(p + at, p + at + size);
+        at += size;
+    } else {
+        ok = false;
+    }
+    if (take32(&count)) {
+        for (uint32_t i = 0; ok && i < count; ++i) {
+            uint32_t id = 0;
+            if (take32(&id) && take32(&len) && len <= KX_BUFFER_SIZE && len <= n - 4 - at) {
+                props[id].assign(p + at, p + at + len);
+                at += len;
+            } else {
+                ok = false;
+            }
+        }
+    }
+    if (take32(&len) && len <= 16 && len <= n - 4 - at)
+        version.assign(reinterpret_cast<const char*>(p + at), len);
+    else
+        ok = false;
+    if (!ok) {
+        // Keep the damaged file for inspection instead of overwriting it with a blank device.
+        const QString aside = d.statePath + ".bad";
+        QFile::remove(aside);
+        file.close();
+        QFile::rename(d.statePath, aside);
+        std::fprintf(stderr, "kx: %s is damaged; moved to %s, device starts blank\n",
+                     qPrintable(d.statePath), qPrintable(aside));
+        return;
+    }
+    // A changed MemorySize keeps what fits.
+    std::copy_n(memory.begin(), std::min<size_t>(memory.size(), d.memory.size()), d.memory.begin());
+    d.props = std::move(props);
+    if (!version.empty())
+        d.version = version;
+}
+
+bool Adapter::saveState(const Device& d) {
+    QByteArray out;
+    out.reserve(static_cast<int>(d.memory.size()) + 64);
+    out.append(kStateMagic, 4);
+    appendLe32(out, static_cast<uint32_t>(d.memory.size()));
+    out.append(reinterpret_cast<const char*>(d.memory.data()), static_cast<int>(d.memory.size()));
+    appendLe32(out, static_cast<uint32_t>(d.props.size()));
+    for (const auto& [id, bytes] : d.props) {
+        appendLe32(out, id);
+        appendLe32(out, static_cast<uint32_t>(bytes.size()));
+        out.append(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
+    }
+    const std::string version = d.version.substr(0, 16);
+    appendLe32(out, static_cast<uint32_t>(version.size()));
+    out.append(version.data(), static_cast<int>(version.size()));
+    appendLe32(out, crc32(reinterpret_cast<const uint8_t*>(out.constData()),
+                          static_cast<size_t>(out.size())));
+    // The old file stays whole until the new one is complete and flushed to disk.
+    QSaveFile file(d.statePath);
+    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size() && file.commit();
+}
+
+void Adapter::pollBus(std::unique_lock<std::mutex>&) {
+    QFile file(m_folder + "/sim-usb.txt");
+    std::string text;
+    const bool exists = file.open(QIODevice::ReadOnly);
+    if (exists)
+        text = file.readAll().toStdString();
+    if (m_busRead && exists == m_busExists && text == m_busText)
+        return;
+    m_busRead = true;
+    m_busExists = exists;
+    m_busText = text;
+    const std::set<std::string> present = presentPaths(text);
+    for (auto& d : m_devices) {
+        const bool plugged = d->usbPath.empty() || !exists || present.count(d->usbPath) > 0;
+        if (plugged == d->plugged)
+            continue;
+        d->plugged = plugged;
+        if (!plugged && d->updateMode)
+            leaveUpdateMode(*d);
+        queueEvent(plugged ? KX_EVENT_ARRIVAL : KX_EVENT_REMOVAL);
+    }
+}
+
+void Adapter::run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stop) {
+        m_wake.wait_for(lock, kPollInterval, [this] { return m_stop || !m_pending.empty(); });
+        if (m_stop)
+            break;
+        pollBus(lock);
+        while (!m_pending.empty() && !m_stop) {
+            Pending p = m_pending.front();
+            m_pending.pop_front();
+            const kxEventCallback events = m_eventCallback;
+            // Callbacks run unlocked: they may call back into the library.
+            lock.unlock();
+            if (p.data) {
+                uint8_t* bytes = p.bytes;
+                p.callback(&bytes, nullptr);
+            } else if (events) {
+                events(p.event);
+            }
+            lock.lock();
+        }
+    }
+}
+
+void Adapter::queueEvent(uint32_t event) {
+    Pending p;
+    p.event = event;
+    m_pending.push_back(p);
+    m_wake.notify_all();
+}
+
+Device* Adapter::find(const kxchar* id, bool updateMode) {
+    if (!id)
+        return nullptr;
+    for (auto& d : m_devices) {
+        if (!d->plugged || d->updateMode != updateMode)
+            continue;
+        if (updateMode ? sameId(id, kUpdateHardwareId) || sameId(id, kUpdateDevicePath)
+                       : sameId(id, d->hardwareId) || sameId(id, d->devicePath))
+            return d.get();
+    }
+    return nullptr;
+}
+
+Device* Adapter::findChecked(const kxchar* id, const kxchar* sub, uint32_t key, bool updateMode,
+                             int* error) {
+    if (!id || !sub || key != KX_KEY) {
+        *error = KX_E_ARGUMENT;
+        return nullptr;
+    }
+    Device* d = find(id, updateMode);
+    if (!d)
+        *error = find(id, !updateMode) ? KX_E_MODE : KX_E_NO_DEVICE;
+    return d;
+}
+
+void Adapter::leaveUpdateMode(Device& d) {
+    d.updateMode = false;
+    d.erased = d.verified = false;
+    d.image.clear();
+    d.image.shrink_to_fit();
+    d.imageEnd = 0;
+}
+
+int Adapter::deviceExist(const kxchar* id) {
+    if (!id)
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return find(id, false) || find(id, true) ? KX_OK : KX_E_NO_DEVICE;
+}
+
+int Adapter::devices(const uint32_t* filters, void* block, uint32_t size) {
+    if (!block || size < KX_LIST_SIZE)
+        return KX_E_ARGUMENT;
+    auto* out = static_cast<uint8_t*>(block);
+    std::memset(out, 0, KX_LIST_SIZE);
+    bool any = false;
+    for (int i = 0; i < 20; ++i)
+        any = any || filters[i] != 0;
+    auto wanted = [&](uint32_t collection) {
+        if (!any)
+            return true;
+        for (int i = 0; i < 20; ++i)
+            if (filters[i] == collection)
+                return true;
+        return false;
+    };
+    std::lock_guard<std::mutex> lock(m_mutex);
+    uint16_t count = 0;
+    for (const auto& d : m_devices) {
+        if (!d->plugged || count >= KX_MAX_RECORDS)
+            continue;
+        const uint32_t collection = d->updateMode ? kUpdateCollection : d->collection;
+        if (!wanted(collection))
+            continue;
+        uint8_t* r = out + 2 + size_t(count) * KX_RECORD_SIZE;
+        if (d->updateMode) {
+            // The boot loader names no device id, so the program does not list it as a device.
+            copyText(r + 40, 17, "boot");
+            copyText(r + 57, 14, d->sn);
+            copyText(r + 71, 2, d->mask);
+            putLe32(r + 73, kUpdateVendor);
+            putLe32(r + 77, kUpdateProduct);
+            copyWide(r + 1085, kUpdateDevicePath);
+            copyWide(r + 1595, kUpdateHardwareId);
+        } else {
+            copyText(r, 40, d->deviceId);
+            copyText(r + 40, 17, d->version);
+            copyText(r + 57, 14, d->sn);
+            copyText(r + 71, 2, d->mask);
+            putLe32(r + 73, d->vendorId);
+            putLe32(r + 77, d->productId);
+            copyWide(r + 1085, d->devicePath);
+            copyWide(r + 1595, d->hardwareId);
+        }
+        ++count;
+    }
+    out[0] = static_cast<uint8_t>(count & 0xFF);
+    out[1] = static_cast<uint8_t>(count >> 8);
+    return KX_OK;
+}
+
+int Adapter::onDeviceEvent(kxEventCallback* cell) {
+    if (!cell)
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_eventCallback = *cell; // a null callback uninstalls
+    return KX_OK;
+}
+
+int Adapter::onDeviceData(const kxchar* id, const kxchar* path, uint32_t key,
+                          kxDataCallback* cell) {
+    if (!id || !path || !cell || key != KX_KEY)
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Device* d = find(id, false);
+    if (!d)
+        return KX_E_NO_DEVICE;
+    d->dataCallback = *cell;
+    return KX_OK;
+}
+
+int Adapter::ask(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count) {
+    if (!buffer || !countOk(count))
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        d = findChecked(id, sub, key, true, &error);
+    if (!d)
+        return error;
+    // Status: mode, memory size, firmware version.
+    uint8_t status[22] = {};
+    status[0] = d->updateMode ? 1 : 0;
+    putLe32(status + 1, d->memorySize);
+    copyText(status + 5, 16, d->version);
+    std::memset(buffer, 0, static_cast<size_t>(count));
+    std::memcpy(buffer, status, std::min<size_t>(sizeof status, static_cast<size_t>(count)));
+    return KX_OK;
+}
+
+int Adapter::reset(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t mode,
+                   uint8_t* flag) {
+    if (!flag || mode > 1)
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        return error;
+    *flag = 0;
+    if (mode == 1) {
+        for (const auto& other : m_devices)
+            if (other->updateMode)
+                return KX_E_MODE; // one boot loader identity: one update at a time
+        d->updateMode = true;
+    }
+    *flag = 1;
+    queueEvent(KX_EVENT_REMOVAL);
+    queueEvent(KX_EVENT_ARRIVAL);
+    return KX_OK;
+}
+
+int Adapter::notify(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t event) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    if (!findChecked(id, sub, key, false, &error) && !findChecked(id, sub, key, true, &error))
+        return error;
+    queueEvent(event);
+    return KX_OK;
+}
+
+int Adapter::read(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count,
+                  uint32_t address) {
+    if (!buffer || !countOk(count))
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        return error;
+    if (uint64_t(address) + uint64_t(count) > d->memory.size())
+        return KX_E_RANGE;
+    std::memcpy(buffer, d->memory.data() + address, static_cast<size_t>(count));
+    return KX_OK;
+}
+
+int Adapter::write(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
+                   int count, uint32_t address) {
+    if (!buffer || !countOk(count))
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        return error;
+    if (uint64_t(address) + uint64_t(count) > d->memory.size())
+        return KX_E_RANGE;
+    if (count == 0)
+        return KX_OK;
+    uint8_t* at = d->memory.data() + address;
+    const std::vector<uint8_t> before(at, at + count);
+    std::memcpy(at, buffer, static_cast<size_t>(count));
+    if (!saveState(*d)) {
+        std::memcpy(at, before.data(), before.size());
+        return KX_E_STORAGE;
+    }
+    return KX_OK;
+}
+
+int Adapter::readProp(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count,
+                      uint32_t prop) {
+    if (!buffer || !countOk(count))
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        return error;
+    if (prop > kMaxProp)
+        return KX_E_RANGE;
+    // A property reads back what was last written, zero beyond it.
+    std::memset(buffer, 0, static_cast<size_t>(count));
+    auto it = d->props.find(prop);
+    if (it != d->props.end())
+        std::memcpy(buffer, it->second.data(),
+                    std::min(it->second.size(), static_cast<size_t>(count)));
+    return KX_OK;
+}
+
+int Adapter::writeProp(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
+                       int count, uint32_t prop) {
+    if (!buffer || !countOk(count))
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        return error;
+    if (prop > kMaxProp)
+        return KX_E_RANGE;
+    auto it = d->props.find(prop);
+    const bool had = it != d->props.end();
+    const std::vector<uint8_t> before = had ? it->second : std::vector<uint8_t>();
+    d->props[prop].assign(buffer, buffer + count);
+    if (!saveState(*d)) {
+        if (had)
+            d->props[prop] = before;
+        else
+            d->props.erase(prop);
+        return KX_E_STORAGE;
+    }
+    return KX_OK;
+}
+
+int Adapter::scriptOut(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
+                       int count) {
+    if (!buffer || !countOk(count))
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        return error;
+    if (!d->dataCallback)
+        return KX_OK; // nobody listens: the device's output is lost, as on the wire
+    // The device sends its output back as 8-byte reports; the last one is padded with zeros.
+    for (int at = 0; at < count; at += 8) {
+        Pending p;
+        p.data = true;
+        p.callback = d->dataCallback;
+        std::memcpy(p.bytes, buffer + at, static_cast<size_t>(std::min(8, count - at)));
+        m_pending.push_back(p);
+    }
+    m_wake.notify_all();
+    return KX_OK;
+}
+
+int Adapter::rebootRom(const kxchar* id, const kxchar* sub, uint32_t key) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, false, &error);
+    if (!d)
+        d = findChecked(id, sub, key, true, &error);
+    if (!d)
+        return error;
+    leaveUpdateMode(*d); // a reboot abandons an unfinished update
+    queueEvent(KX_EVENT_REMOVAL);
+    queueEvent(KX_EVENT_ARRIVAL);
+    return KX_OK;
+}
+
+int Adapter::eraseRom(const kxchar* id, const kxchar* sub, uint32_t key) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, true, &error);
+    if (!d)
+        return error;
+    d->image.assign(kMaxImage, 0xFF);
+    d->imageEnd = 0;
+    d->erased = true;
+    d->verified = false;
+    return KX_OK;
+}
+
+int Adapter::bornRom(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
+                     int length, uint32_t offset) {
+    if (!buffer || length < 0 || length > KX_ROM_BLOCK || offset % KX_ROM_BLOCK != 0)
+        return KX_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, true, &error);
+    if (!d)
+        return error;
+    if (!d->erased)
+        return KX_E_MODE;
+    if (uint64_t(offset) + uint64_t(length) > kMaxImage)
+        return KX_E_RANGE;
+    std::memcpy(d->image.data() + offset, buffer, static_cast<size_t>(length));
+    d->imageEnd = std::max<size_t>(d->imageEnd, size_t(offset) + size_t(length));
+    d->verified = false;
+    return KX_OK;
+}
+
+int Adapter::checkRom(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t length,
+                      uint32_t checksum) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, true, &error);
+    if (!d)
+        return error;
+    if (!d->erased)
+        return KX_E_MODE;
+    // The image ends with the CRC-32 of everything before it, four bytes little-endian.
+    if (length != d->imageEnd || length < 4)
+        return KX_E_VERIFY;
+    const uint32_t stored = getLe32(d->image.data() + length - 4);
+    if (crc32(d->image.data(), length - 4) != stored || (checksum != 0 && checksum != stored))
+        return KX_E_VERIFY;
+    d->verified = true;
+    return KX_OK;
+}
+
+int Adapter::finishUpdateRom(const kxchar* id, const kxchar* sub, uint32_t key) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int error = 0;
+    Device* d = findChecked(id, sub, key, true, &error);
+    if (!d)
+        return error;
+    int result = KX_OK;
+    if (d->verified) {
+        // The new firmware names its version when the body starts with "KXFW" and a 16-byte
+        // NUL-padded version text; otherwise the device reports the image checksum.
+        const uint8_t* body = d->image.data();
+        const size_t bodySize = d->imageEnd - 4;
+        std::string version;
+        if (bodySize >= 20 && std::memcmp(body, "KXFW", 4) == 0) {
+            const char* text = reinterpret_cast<const char*>(body + 4);
+            version.assign(text, strnlen(text, 16));
+        } else {
+            char text[16];
+            std::snprintf(text, sizeof text, "crc-%08x", getLe32(body + bodySize));
+            version = text;
+        }
+        const std::string old = d->version;
+        d->version = version;
+        if (!saveState(*d)) {
+            d->version = old;
+            result = KX_E_STORAGE;
+        }
+    } else {
+        result = KX_E_VERIFY; // back with the firmware it had
+    }
+    leaveUpdateMode(*d);
+    queueEvent(KX_EVENT_REMOVAL);
+    queueEvent(KX_EVENT_ARRIVAL);
+    return result;
+}
+
+} // namespace kx

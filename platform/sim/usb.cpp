@@ -1,0 +1,229 @@
+#include "platform/simcontrol.h"
+#include "platform/usb_sim.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace platform::usb {
+namespace sim {
+namespace {
+
+std::mutex g_mutex;
+std::string g_file;
+bool g_loaded = false;
+std::vector<Entry> g_entries;
+std::map<int, Listener> g_listeners;
+int g_nextListener = 1;
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::string defaultFile() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string folder = ".";
+    if (n > 0) {
+        const std::string exe(buf, static_cast<size_t>(n));
+        const size_t slash = exe.rfind('/');
+        if (slash != std::string::npos)
+            folder = exe.substr(0, slash);
+    }
+    return folder + "/sim-usb.txt";
+}
+
+void loadLocked() {
+    if (g_loaded)
+        return;
+    g_loaded = true;
+    if (g_file.empty())
+        g_file = defaultFile();
+    g_entries.clear();
+    std::ifstream in(g_file);
+    std::string line;
+    while (std::getline(in, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        const size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        line.erase(0, first);
+        Entry e;
+        e.present = line[0] != '-';
+        e.path = e.present ? line : line.substr(1);
+        if (!e.path.empty())
+            g_entries.push_back(e);
+    }
+}
+
+// Replaces the file only once the new list is written whole, so the device library polling it
+// never reads half a list.
+bool saveLocked() {
+    const std::string temp = g_file + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << "# Simulated USB bus: one device interface path per line; '-' marks an unplugged "
+               "one.\n";
+        for (const Entry& e : g_entries)
+            out << (e.present ? "" : "-") << e.path << '\n';
+        out.flush();
+        if (!out)
+            return false;
+    }
+    return std::rename(temp.c_str(), g_file.c_str()) == 0;
+}
+
+// Exact match first, then a unique case-insensitive part of one path.
+int findLocked(const std::string& what, std::string* error) {
+    for (size_t i = 0; i < g_entries.size(); ++i)
+        if (g_entries[i].path == what)
+            return static_cast<int>(i);
+    const std::string needle = lower(what);
+    int found = -1;
+    for (size_t i = 0; i < g_entries.size(); ++i) {
+        if (lower(g_entries[i].path).find(needle) == std::string::npos)
+            continue;
+        if (found >= 0) {
+            if (error)
+                *error = "'" + what + "' names more than one device";
+            return -2;
+        }
+        found = static_cast<int>(i);
+    }
+    if (found < 0 && error)
+        *error = "no device '" + what + "' on the bus";
+    return found;
+}
+
+bool change(const std::string& what, bool present, std::string* error) {
+    Notification n;
+    std::vector<Listener> listeners;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        loadLocked();
+        if (what.empty()) {
+            if (error)
+                *error = "no path given";
+            return false;
+        }
+        int i = findLocked(what, error);
+        if (i == -1 && present && what.find('#') != std::string::npos) {
+            g_entries.push_back(Entry{what, false});
+            i = static_cast<int>(g_entries.size()) - 1;
+        }
+        if (i < 0)
+            return false;
+        Entry& e = g_entries[static_cast<size_t>(i)];
+        if (e.present == present) {
+            if (error)
+                *error = e.path + (present ? " is already plugged" : " is not plugged");
+            return false;
+        }
+        e.present = present;
+        if (!saveLocked()) {
+            e.present = !present;
+            if (error)
+                *error = "cannot write " + g_file;
+            return false;
+        }
+        n.eventCode = present ? kDeviceArrival : kDeviceRemoveComplete;
+        n.hasRecord = true;
+        n.deviceType = kDeviceTypeInterface;
+        n.path = e.path;
+        for (const auto& [id, listener] : g_listeners)
+            listeners.push_back(listener);
+    }
+    for (const Listener& listener : listeners)
+        listener(n);
+    return true;
+}
+
+} // namespace
+
+int subscribe(Listener listener) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const int id = g_nextListener++;
+    g_listeners[id] = std::move(listener);
+    return id;
+}
+
+void unsubscribe(int id) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_listeners.erase(id);
+}
+
+void setBusFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_file = path;
+    g_loaded = false;
+    loadLocked();
+}
+
+std::string busFile() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    loadLocked();
+    return g_file;
+}
+
+bool plug(const std::string& path, std::string* error) {
+    return change(path, true, error);
+}
+bool unplug(const std::string& path, std::string* error) {
+    return change(path, false, error);
+}
+
+std::vector<Entry> entries() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    loadLocked();
+    return g_entries;
+}
+
+void registerSimCommands() {
+    simcontrol::registerCommand("usb-list", "usb-list                 USB devices on the bus",
+                                [](const std::vector<std::string>&) {
+                                    std::string text;
+                                    for (const Entry& e : entries())
+                                        text += (e.present ? "plugged   " : "unplugged ") + e.path +
+                                                "\n";
+                                    return text.empty() ? std::string("(empty bus)") : text;
+                                });
+    auto command = [](bool present) {
+        return [present](const std::vector<std::string>& args) -> std::string {
+            if (args.size() != 1)
+                return "error: give one path, or a unique part of one";
+            std::string error;
+            if (!change(args[0], present, &error))
+                return "error: " + error;
+            return present ? "plugged" : "unplugged";
+        };
+    };
+    simcontrol::registerCommand("usb-plug",
+                                "usb-plug PATH            plug a USB device (PATH or part of one)",
+                                command(true));
+    simcontrol::registerCommand(
+        "usb-unplug", "usb-unplug PATH          unplug a USB device (PATH or part of one)",
+        command(false));
+}
+
+} // namespace sim
+
+Enumeration presentDevicePaths() {
+    Enumeration result;
+    result.ok = true;
+    for (const sim::Entry& e : sim::entries())
+        if (e.present)
+            result.paths.push_back(sim::lower(e.path));
+    return result;
+}
+
+} // namespace platform::usb

@@ -1,0 +1,40 @@
+#pragma once
+
+// USB devices of the machine: the present device interfaces of the USB device class, and the
+// notifications the system sends when one arrives or leaves. Win32: SetupAPI and
+// WM_DEVICECHANGE (usb_win32.h); elsewhere: the simulated USB bus (usb_sim.h).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::usb {
+
+// Event codes of a device change notification.
+constexpr uint32_t kDeviceArrival = 0x8000;
+constexpr uint32_t kDeviceRemovePending = 0x8003;
+constexpr uint32_t kDeviceRemoveComplete = 0x8004;
+// Device type of a device-interface notification record.
+constexpr uint32_t kDeviceTypeInterface = 5;
+
+// One device change. `hasRecord` is false when the message carried no record (deviceType and
+// path are then empty); `path` is UTF-8 and set only for device-interface records.
+struct Notification {
+    uint32_t eventCode = 0;
+    bool hasRecord = false;
+    uint32_t deviceType = 0;
+    std::string path;
+};
+
+struct Enumeration {
+    bool ok = false;
+    uint32_t error = 0;             // the system error code when !ok
+    std::vector<std::string> paths; // UTF-8, in enumeration order
+};
+
+// The interface paths of the present devices of the USB device interface class
+// {A5DCBF10-6530-11D2-901F-00C04FB951ED}, as the system reports them (SetupAPI reports them in
+// lower case; the simulated bus does the same).
+Enumeration presentDevicePaths();
+
+} // namespace platform::usb
