@@ -3,6 +3,9 @@
 #include "deviceenumeration.h"
 #include "deviceeventsink.h"
 #include "platform/usb.h"
+#ifndef _WIN32
+#include "platform/usb_sim.h"
+#endif
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -39,6 +42,10 @@ devices_handler::devices_handler(QObject* parent, const QString& library)
         std::lock_guard<std::mutex> lock(g_callbackMutex);
         g_instance = this;
     }
+#ifndef _WIN32
+    // The simulated USB bus that usbDeviceList() scans is driven through simctl.
+    platform::usb::sim::registerSimCommands();
+#endif
     if (!m_library.load())
         return;
     RESOLVE(kxDeviceExist);
