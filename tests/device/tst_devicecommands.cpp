@@ -1,0 +1,312 @@
+#include "bridge/dispatcher.h"
+#include "device/bytetext.h"
+#include "device/devicecommands.h"
+#include "kxfolder.h"
+#include "platform/usb_sim.h"
+#include "recordingcallback.h"
+
+#include <QJsonDocument>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kId = QStringLiteral("HID\\Vid_04d9&Pid_a001");
+
+const char* kConf = R"(<?xml version="1.0"?>
+<root>
+  <client version="1.0.0" />
+  <conf deviceId="04D9A001">
+    <productInfo name="产品信息" productType="1" productName="Pad" productCN="垫" device="pad" />
+  </conf>
+  <other deviceId="12345678">
+    <productInfo name="other" productName="wrong" />
+    <productInfo name="产品信息" productName="Stick" />
+  </other>
+</root>
+)";
+
+// The commands over a fresh copy of the emulated adapter, through the dispatcher.
+struct Rig {
+    explicit Rig(const QJsonArray& devices = QJsonArray{KxFolder::device("04D9A001", "SN1", 1)},
+                 const QString& library = QString())
+        : kx(devices) {
+        conf = kx.path("conf.xml");
+        writeConf(kConf);
+        handler = std::make_unique<devices_handler>(nullptr,
+                                                    library.isEmpty() ? kx.libraryPath() : library);
+        commands = std::make_unique<DeviceCommands>(*handler, conf);
+        dispatcher.context().device = commands.get();
+    }
+    void writeConf(const QByteArray& text) {
+        QFile f(conf);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(text);
+    }
+    // Runs one request; returns its recorder.
+    std::shared_ptr<RecordingCallback> run(const QString& name, QVariantMap args) {
+        auto cb = makeRecorder();
+        dispatcher.dispatchCommand(name, args, cb);
+        return cb;
+    }
+    QVariantMap target(QVariantMap extra = {}) {
+        extra["HardwareID"] = kId;
+        extra["DevicePath"] = "p";
+        return extra;
+    }
+    QString read(const QString& address, int size) {
+        auto cb = run("readByAddr", target({{"PARAMADDRESS", address}, {"PARAMSIZE", size}}));
+        return cb->answered() ? cb->last().text : QString("<none>");
+    }
+
+    KxFolder kx;
+    QString conf;
+    std::unique_ptr<devices_handler> handler;
+    std::unique_ptr<DeviceCommands> commands;
+    Dispatcher dispatcher;
+};
+
+} // namespace
+
+class DeviceCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        // An empty simulated bus unless a test plugs something.
+        m_bus = std::make_unique<QTemporaryDir>();
+        platform::usb::sim::setBusFile((m_bus->path() + "/sim-usb.txt").toStdString());
+    }
+
+    void aMissingArgumentGetsNoAnswer_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("missing");
+        const QMap<QString, QStringList> needs{
+            {"readDevicesProp", {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}},
+            {"writeDevicesProp", {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}},
+            {"readByAddr", {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}},
+            {"writeByAddr", {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"}},
+            {"isPropEmpty", {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}},
+            {"cleanMacroByAddr", {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}},
+            {"writeMacroByAddr",
+             {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"}}};
+        for (auto it = needs.begin(); it != needs.end(); ++it)
+            for (const QString& key : it.value())
+                QTest::newRow(qPrintable(it.key() + " without " + key)) << it.key() << key;
+    }
+    void aMissingArgumentGetsNoAnswer() {
+        QFETCH(QString, command);
+        QFETCH(QString, missing);
+        Rig rig;
+        QVariantMap args{{"HardwareID", kId}, {"DevicePath", "p"},   {"PARAMSIZE", "1"},
+                         {"PARAMID", "1"},    {"PARAMADDRESS", "0"}, {"PARAMDATA", "0x05"}};
+        args.remove(missing);
+        QVERIFY(!rig.run(command, args)->answered());
+        QCOMPARE(rig.read("0", 1), QString("0x00")); // and nothing was written
+    }
+
+    void aSizeOutsideTheBufferIsRefused_data() {
+        QTest::addColumn<QVariant>("size");
+        QTest::newRow("text") << QVariant("four");
+        QTest::newRow("negative") << QVariant(-1);
+        QTest::newRow("2049") << QVariant("2049");
+        QTest::newRow("fraction") << QVariant(1.5);
+        QTest::newRow("boolean") << QVariant(true);
+        QTest::newRow("empty") << QVariant("");
+    }
+    void aSizeOutsideTheBufferIsRefused() {
+        QFETCH(QVariant, size);
+        Rig rig;
+        for (const char* command :
+             {"readDevicesProp", "writeDevicesProp", "readByAddr", "writeByAddr", "isPropEmpty",
+              "cleanMacroByAddr", "writeMacroByAddr"}) {
+            auto cb = rig.run(command, rig.target({{"PARAMSIZE", size},
+                                                   {"PARAMID", 1},
+                                                   {"PARAMADDRESS", "0"},
+                                                   {"PARAMDATA", "1"}}));
+            QVERIFY2(cb->answers.size() == 1, command);
+            QVERIFY(!cb->last().success);
+            QCOMPARE(cb->last().code, 0);
+            QCOMPARE(cb->last().text, QString("PARAMSIZE out of range"));
+        }
+        QCOMPARE(rig.read("0", 1), QString("0x00"));
+    }
+
+    void writeAndReadBack_data() {
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("three items") << QVariant("3") << "0x01,0x02,ff"
+                                     << "writeByAddr success!"
+                                     << "0x01,0x02,0xff";
+        QTest::newRow("empty item is zero") << QVariant(3) << "0x01,,0x03"
+                                            << "writeByAddr success!"
+                                            << "0x01,0x00,0x03";
+        QTest::newRow("low eight bits") << QVariant(2) << "0x1ff, 7"
+                                        << "writeByAddr success!"
+                                        << "0xff,0x07";
+        QTest::newRow("too few items") << QVariant(3) << "0x01,0x02"
+                                       << "writeByAddr failed PARAMSIZE not fit PARAMDATA!"
+                                       << "0x00,0x00,0x00";
+        QTest::newRow("size 0, empty text is one item")
+            << QVariant(0) << ""
+            << "writeByAddr failed PARAMSIZE not fit PARAMDATA!"
+            << "";
+    }
+    void writeAndReadBack() {
+        QFETCH(QVariant, size);
+        QFETCH(QString, data);
+        QFETCH(QString, answer);
+        QFETCH(QString, readBack);
+        Rig rig;
+        auto cb = rig.run(
+            "writeByAddr",
+            rig.target({{"PARAMADDRESS", "0x1000"}, {"PARAMSIZE", size}, {"PARAMDATA", data}}));
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QCOMPARE(cb->last().text, answer);
+        // 1000 and 0x1000 are the same place.
+        QCOMPARE(rig.read("1000", size.toInt()), readBack);
+    }
+
+    void addressParsing_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("bare") << "1000" << 0x1000;
+        QTest::newRow("prefix") << "0x1000" << 0x1000;
+        QTest::newRow("upper prefix") << "0X1f" << 0x1f;
+        QTest::newRow("blanks and sign") << "  +0x20" << 0x20;
+        QTest::newRow("stops at junk") << "12zz" << 0x12;
+        QTest::newRow("no digits") << "zz" << 0;
+        QTest::newRow("prefix without digits") << "0xg" << 0;
+        QTest::newRow("negative") << "-1" << -1;
+        QTest::newRow("saturates") << "123456789" << 0x7fffffff;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void addressParsing() {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(bytetext::parseHex(text), value);
+    }
+
+    void readsAndEmptiness() {
+        Rig rig;
+        QCOMPARE(rig.read("0x10", 0), QString(""));
+        auto empty =
+            rig.run("isPropEmpty", rig.target({{"PARAMADDRESS", "0x10"}, {"PARAMSIZE", 4}}));
+        QCOMPARE(empty->last().text, QString("true"));
+        rig.run("writeByAddr",
+                rig.target({{"PARAMADDRESS", "0x13"}, {"PARAMSIZE", 1}, {"PARAMDATA", "9"}}));
+        empty = rig.run("isPropEmpty", rig.target({{"PARAMADDRESS", "0x10"}, {"PARAMSIZE", 4}}));
+        QCOMPARE(empty->last().text, QString("false"));
+        auto clean =
+            rig.run("cleanMacroByAddr", rig.target({{"PARAMADDRESS", "0x10"}, {"PARAMSIZE", 4}}));
+        QCOMPARE(clean->last().text, QString("cleanMacroByAddr success!"));
+        QCOMPARE(rig.read("0x10", 4), QString("0x00,0x00,0x00,0x00"));
+        // Past the end of the device: the read answers zeros, the clear fails.
+        QCOMPARE(rig.read("0xfffe", 4), QString("0x00,0x00,0x00,0x00"));
+        clean =
+            rig.run("cleanMacroByAddr", rig.target({{"PARAMADDRESS", "0xfffe"}, {"PARAMSIZE", 4}}));
+        QCOMPARE(clean->last().text, QString("cleanMacroByAddr failed!"));
+        QVERIFY(!clean->last().success);
+    }
+
+    void macroIntoABlankThenATakenArea() {
+        Rig rig;
+        const QVariantMap args =
+            rig.target({{"PARAMADDRESS", "0x2000"}, {"PARAMSIZE", 2}, {"PARAMDATA", "0xaa,0xbb"}});
+        auto first = rig.run("writeMacroByAddr", args);
+        QVERIFY(first->last().success);
+        QCOMPARE(first->last().text, QString("true"));
+        QVariantMap again = args;
+        again["PARAMDATA"] = "0x01,0x02";
+        auto second = rig.run("writeMacroByAddr", again);
+        QVERIFY(second->last().success);
+        QCOMPARE(second->last().text, QString("0x2000")); // the page's own text
+        QCOMPARE(rig.read("2000", 2), QString("0xaa,0xbb"));
+        // A blank area with the wrong item count is refused, and an unknown device fails.
+        QVariantMap bad = args;
+        bad["PARAMADDRESS"] = "0x3000";
+        bad["PARAMDATA"] = "1";
+        QCOMPARE(rig.run("writeMacroByAddr", bad)->last().text,
+                 QString("writeByAddr failed PARAMSIZE not fit PARAMDATA!"));
+        bad["PARAMDATA"] = "1,2";
+        bad["HardwareID"] = "HID\\nobody";
+        QCOMPARE(rig.run("writeMacroByAddr", bad)->last().text,
+                 QString("writeMacroByAddr failed!"));
+    }
+
+    void properties() {
+        Rig rig;
+        auto w = rig.run("writeDevicesProp",
+                         rig.target({{"PARAMID", "5"}, {"PARAMSIZE", 2}, {"PARAMDATA", "7,8"}}));
+        QCOMPARE(w->last().text, QString("writeDevicesProp success!"));
+        auto r = rig.run("readDevicesProp", rig.target({{"PARAMID", 5}, {"PARAMSIZE", "3"}}));
+        QCOMPARE(r->last().text, QString("0x07,0x08,0x00"));
+        w = rig.run("writeDevicesProp",
+                    rig.target({{"PARAMID", "999"}, {"PARAMSIZE", 1}, {"PARAMDATA", "1"}}));
+        QCOMPARE(w->last().text, QString("writeDevicesProp failed!"));
+        w = rig.run("writeDevicesProp",
+                    rig.target({{"PARAMID", "5"}, {"PARAMSIZE", 2}, {"PARAMDATA", "1"}}));
+        QCOMPARE(w->last().text, QString("writeByAddr failed PARAMSIZE not fit PARAMDATA!"));
+    }
+
+    void withoutLibraryReadsAreZeroAndWritesFail() {
+        Rig rig(QJsonArray{}, "/nonexistent/libkx");
+        QCOMPARE(rig.read("0", 2), QString("0x00,0x00"));
+        auto w = rig.run("writeByAddr",
+                         rig.target({{"PARAMADDRESS", "0"}, {"PARAMSIZE", 1}, {"PARAMDATA", "1"}}));
+        QCOMPARE(w->last().text, QString("writeByAddr failed!"));
+        QVERIFY(!w->last().success);
+        QCOMPARE(rig.run("getDevicesList", {})->last().text, QString("[]"));
+    }
+
+    void deviceList() {
+        QJsonObject noId = KxFolder::device("", "SN9", 9);
+        Rig rig(QJsonArray{KxFolder::device("04D9A001", "SN1", 1), noId,
+                           KxFolder::device("04D9A002", "SN2", 2)});
+        // A plain USB device the configuration knows, one it does not, and the adapter's own.
+        platform::usb::sim::plug("\\\\?\\USB#vid_1234&pid_5678#1#{a5dcbf10}");
+        platform::usb::sim::plug("\\\\?\\USB#vid_9999&pid_9999#1#{a5dcbf10}");
+        rig.handler->setKnownIds({"04D9A001", "04D9A002"});
+        platform::usb::sim::plug("\\\\?\\USB#vid_04d9&pid_a001#1#{a5dcbf10}");
+
+        auto cb = rig.run("getDevicesList", {});
+        QVERIFY(cb->last().success);
+        const QJsonArray list = QJsonDocument::fromJson(cb->last().text.toUtf8()).array();
+        QCOMPARE(list.size(), 3);
+        const QJsonObject first = list[0].toObject();
+        QCOMPARE(first["DeviceID"].toString(), QString("04D9A001"));
+        QCOMPARE(first["HardwareID"].toString(), kId);
+        QCOMPARE(first["SN"].toString(), QString("SN1"));
+        QCOMPARE(first["productName"].toString(), QString("Pad"));
+        QCOMPARE(first["productCN"].toString(), QString("垫"));
+        QCOMPARE(first["description"].toString(), QString(""));
+        const QJsonObject second = list[1].toObject();
+        QCOMPARE(second["DeviceID"].toString(), QString("04D9A002"));
+        QCOMPARE(second["productName"].toString(), QString(""));
+        const QJsonObject usb = list[2].toObject();
+        QCOMPARE(usb.keys(),
+                 (QStringList{"description", "device", "productCN", "productName", "productType"}));
+        QCOMPARE(usb["productName"].toString(), QString("Stick"));
+
+        rig.writeConf("<root><unclosed></root>");
+        cb = rig.run("getDevicesList", {});
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QCOMPARE(cb->last().text, QString("queryProfile load xml file failed!"));
+        QVERIFY(!cb->last().success);
+    }
+
+    void emptyListNeedsNoConfiguration() {
+        Rig rig(QJsonArray{});
+        rig.writeConf("not xml");
+        QCOMPARE(rig.run("getDevicesList", {})->last().text, QString("[]"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_bus;
+};
+
+QTEST_GUILESS_MAIN(DeviceCommandsTest)
+#include "tst_devicecommands.moc"

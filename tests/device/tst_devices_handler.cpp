@@ -1,0 +1,306 @@
+#include "device/deviceenumeration.h"
+#include "device/devices_handler.h"
+#include "kxfolder.h"
+#include "platform/simcontrol.h"
+#include "platform/usb_sim.h"
+#include "recordingsink.h"
+
+#include <QLibrary>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+const QString kId = QStringLiteral("HID\\Vid_04d9&Pid_a001");
+
+// The fake library's test controls, resolved next to the handler's own load of it.
+struct Fake {
+    Fake() : lib(QStringLiteral(FAKEKX_PATH)) {
+        lib.load();
+        setBlock = reinterpret_cast<void (*)(const void*)>(lib.resolve("fakeSetBlock"));
+        reads = reinterpret_cast<int (*)()>(lib.resolve("fakeReads"));
+        fire = reinterpret_cast<void (*)(uint32_t, int)>(lib.resolve("fakeFire"));
+        fireAsync = reinterpret_cast<void (*)(uint32_t, int)>(lib.resolve("fakeFireAsync"));
+        join = reinterpret_cast<void (*)()>(lib.resolve("fakeJoin"));
+    }
+    ~Fake() { join(); }
+    QLibrary lib;
+    void (*setBlock)(const void*);
+    int (*reads)();
+    void (*fire)(uint32_t, int);
+    void (*fireAsync)(uint32_t, int);
+    void (*join)();
+};
+
+void putText(char* field, const QByteArray& text) {
+    std::memcpy(field, text.constData(), size_t(text.size()));
+}
+void putWide(quint16* field, const QString& text) {
+    std::memcpy(field, text.utf16(), size_t(text.size()) * 2);
+}
+void putLe(quint8* p, quint32 v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = quint8(v >> (8 * i));
+}
+
+} // namespace
+
+class DevicesHandlerTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void withoutLibraryNothingIsCalled() {
+        devices_handler devices(nullptr, QStringLiteral("/nonexistent/libkx"));
+        QVERIFY(!devices.libraryLoaded());
+        QVERIFY(!devices.kxDevices && !devices.kxRead && !devices.kxWrite && !devices.kxEraseRom);
+        QCOMPARE(devices.deviceList().count, quint16(0));
+        TransferBuffer buffer{};
+        devices.read(buffer, kId, 8, 0);
+        QVERIFY(std::all_of(buffer.begin(), buffer.end(), [](quint8 b) { return b == 0; }));
+        QVERIFY(!devices.write(kId, buffer, 8, 0));
+        QVERIFY(!devices.writeProp(kId, buffer, 8, 1));
+    }
+
+    void aPartialLibraryResolvesWhatItHas() {
+        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        QVERIFY(devices.libraryLoaded());
+        QVERIFY(devices.kxDevices && devices.kxRead && devices.kxReadProp &&
+                devices.kxOnDeviceEvent);
+        QVERIFY(!devices.kxWrite && !devices.kxWriteProp && !devices.kxonDeviceData &&
+                !devices.kxDeviceExist && !devices.kxReset && !devices.kxBornRom);
+        TransferBuffer buffer{};
+        devices.read(buffer, kId, 3, 0x10);
+        QCOMPARE(buffer[2], quint8(0x12));
+        QCOMPARE(buffer[3], quint8(0));
+        QVERIFY(!devices.write(kId, buffer, 3, 0));
+        // Counts beyond the buffer never reach the library.
+        Fake fake;
+        const int before = fake.reads();
+        devices.read(buffer, kId, 2049, 0);
+        devices.read(buffer, kId, -1, 0);
+        QCOMPARE(fake.reads(), before);
+    }
+
+    void aBlockClaimingMoreThanTwentyRecordsAndFullFields() {
+        Fake fake;
+        auto block = std::make_unique<DeviceListBlock>();
+        std::memset(block.get(), 0, sizeof *block);
+        block->count = 25;
+        for (int i = 0; i < KX_MAX_RECORDS; ++i) {
+            DeviceRecord& r = block->records[i];
+            putText(r.DeviceID, QByteArray(i == 0 ? 40 : 4, 'A' + char(i % 26)));
+            putText(r.Version, QByteArray(17, 'v'));
+            putText(r.SN, QByteArray(14, 's'));
+            putText(r.MASK, "M1");
+            putLe(r.vendorId, 0x4D9);
+            putLe(r.productId, i < 10 ? 0xA001 : 0x12345);
+            putWide(r.DevicePath, QString(255, QChar(0x4E2D)));
+            putWide(r.HardwareID, QString("HW%1").arg(i));
+        }
+        fake.setBlock(block.get());
+        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        const DeviceListBlock got = devices.deviceList();
+        QCOMPARE(got.recordCount(), 20);
+        const DeviceRecord& r0 = got.records[0];
+        QCOMPARE(r0.deviceId(), QString(40, 'A'));
+        QCOMPARE(r0.version(), QString(17, 'v'));
+        QCOMPARE(r0.sn(), QString(14, 's'));
+        QCOMPARE(r0.mask(), QString("M1"));
+        QCOMPARE(r0.devicePath(), QString(255, QChar(0x4E2D)));
+
+        DeviceEnumeration e;
+        e.refresh(devices);
+        QCOMPARE(e.deviceMap().size(), 20);
+        QCOMPARE(e.knownDeviceKeys(), (QStringList{"04D9A001", "04D912345"}));
+        QCOMPARE(devices.knownIds(), e.knownDeviceKeys());
+    }
+
+    void enumerationCountsAndForgets() {
+        Fake fake;
+        auto block = std::make_unique<DeviceListBlock>();
+        std::memset(block.get(), 0, sizeof *block);
+        block->count = 3;
+        putText(block->records[0].DeviceID, "DEV1");
+        putText(block->records[1].DeviceID, "DEV1");
+        // records[2] has no id: mapped and counted, never a known key.
+        for (int i = 0; i < 3; ++i) {
+            putLe(block->records[i].vendorId, 0x1);
+            putLe(block->records[i].productId, quint32(i == 2 ? 0xcd : 0xab));
+        }
+        fake.setBlock(block.get());
+        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        DeviceEnumeration e;
+        QCOMPARE(e.refresh(devices), QString("DEV1"));
+        QCOMPARE(e.counterMap().value("DEV1"), 2);
+        QCOMPARE(e.counterMap().value(""), 1);
+        QCOMPARE(e.knownDeviceKeys(), QStringList{"000100AB"});
+        QCOMPARE(e.refresh(devices), QString()); // nothing new the second time
+        QCOMPARE(e.counterMap().value("DEV1"), 2);
+
+        block->count = 0;
+        fake.setBlock(block.get());
+        e.refresh(devices);
+        QVERIFY(e.knownDeviceKeys().isEmpty());
+        QVERIFY(devices.knownIds().isEmpty());
+    }
+
+    void everyFifthEventIsHandledInOrder() {
+        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        RecordingSink sink;
+        devices.setEventSink(&sink);
+        Fake fake;
+        // Codes 1..12 from the library's thread; the high half of the word is not the code.
+        fake.fire(0x10001, 12);
+        QTRY_COMPARE(sink.log.size(), 3);
+        QCOMPARE(sink.log, (QStringList{"changed 1", "changed 6", "changed 11"}));
+    }
+
+    void eventsFromAForeignThreadWhileReenumerating() {
+        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        RecordingSink sink;
+        DeviceEnumeration e;
+        devices.setEventSink(&sink);
+        devices.setEnumeration(&e);
+        Fake fake;
+        fake.fireAsync(100, 500);
+        for (int i = 0; i < 200; ++i)
+            e.refresh(devices); // the GUI thread keeps using the library meanwhile
+        QTRY_COMPARE(sink.log.size(), 100);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(sink.log[i], QStringLiteral("changed %1").arg(100 + 5 * i));
+    }
+
+    void arrivalNamesTheNewDevice() {
+        KxFolder folder;
+        const QString usb = KxFolder::device("04D9A001", "SN1", 1)["UsbPath"].toString();
+        folder.writeBus("-" + usb + "\n");
+        devices_handler devices(nullptr, folder.libraryPath());
+        RecordingSink sink;
+        DeviceEnumeration e;
+        devices.setEventSink(&sink);
+        devices.setEnumeration(&e);
+        e.refresh(devices);
+        QVERIFY(e.deviceMap().isEmpty());
+        folder.writeBus(usb + "\n");
+        QTRY_COMPARE(sink.log, (QStringList{"changed 1", "arrived 04D9A001"}));
+        QCOMPARE(e.knownDeviceKeys(), QStringList{"04D9A001"});
+        QCOMPARE(e.deviceMap().value("04D9A001").hardwareId, kId);
+    }
+
+    void dataGoesOnlyToTheFirstDevice() {
+        KxFolder folder(QJsonArray{KxFolder::device("04D9A001", "SN1", 1),
+                                   KxFolder::device("04D9A002", "SN2", 2),
+                                   KxFolder::device("04D9A003", "SN3", 3)});
+        devices_handler devices(nullptr, folder.libraryPath());
+        RecordingSink sink;
+        devices.setEventSink(&sink);
+        QCOMPARE(devices.deviceList().count, quint16(3));
+        const std::u16string sub;
+        const quint8 bytes[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+        const std::u16string second = w("HID\\Vid_04d9&Pid_a002");
+        QCOMPARE(devices.kxScriptOut(second.c_str(), sub.c_str(), KX_KEY, bytes, 8), 0);
+        const std::u16string first = w(kId);
+        QCOMPARE(devices.kxScriptOut(first.c_str(), sub.c_str(), KX_KEY, bytes, 8), 0);
+        QTRY_COMPARE(sink.log, QStringList{"data 0123456789abcdef"});
+    }
+
+    void usbScanMatching_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<QString>("product");
+        QTest::newRow("ordinary") << "\\\\?\\usb#vid_046d&pid_c52b#5&1#{a5dcbf10}"
+                                  << "046D"
+                                  << "C52B";
+        QTest::newRow("known key") << "\\\\?\\usb#vid_04d9&pid_a001#x"
+                                   << ""
+                                   << "";
+        QTest::newRow("upper-case VID_") << "\\\\?\\USB#VID_046D&PID_C52B#x"
+                                         << ""
+                                         << "";
+        QTest::newRow("short ids") << "usb#vid_12&pid_#x"
+                                   << "12"
+                                   << "";
+        QTest::newRow("first match") << "vid_aaaa&pid_bbbb#vid_cccc&pid_dddd"
+                                     << "AAAA"
+                                     << "BBBB";
+        QTest::newRow("no ids") << "\\\\?\\root#system#0000"
+                                << ""
+                                << "";
+    }
+    void usbScanMatching() {
+        QFETCH(QString, path);
+        QFETCH(QString, vendor);
+        QFETCH(QString, product);
+        const QList<UsbDeviceEntry> list =
+            devices_handler::usbEntriesFromPaths({path, path}, {"04D9A001"});
+        if (vendor.isEmpty() && product.isEmpty()) {
+            QVERIFY(list.isEmpty());
+            return;
+        }
+        QCOMPARE(list.size(), 2); // duplicates are kept
+        QCOMPARE(list[0].path, path);
+        QCOMPARE(list[0].vendorId, vendor);
+        QCOMPARE(list[0].productId, product);
+    }
+
+    void simulatedBusPlugsAndNotifies() {
+        QTemporaryDir dir;
+        const std::string file = (dir.path() + "/sim-usb.txt").toStdString();
+        {
+            QFile f(QString::fromStdString(file));
+            f.open(QIODevice::WriteOnly);
+            f.write("# bus\n\\\\?\\USB#VID_046D&PID_C52B#1#{a5dcbf10}\n-\\\\?\\USB#VID_04D9&PID_"
+                    "A001#2#{a5dcbf10}\n");
+        }
+        using namespace platform::usb;
+        sim::setBusFile(file);
+        std::mutex m;
+        std::vector<Notification> seen;
+        const int id = sim::subscribe([&](const Notification& n) {
+            std::lock_guard<std::mutex> lock(m);
+            seen.push_back(n);
+        });
+        Enumeration e = presentDevicePaths();
+        QVERIFY(e.ok);
+        QCOMPARE(e.paths, std::vector<std::string>{"\\\\?\\usb#vid_046d&pid_c52b#1#{a5dcbf10}"});
+
+        // simctl's commands, by a unique part of the path.
+        sim::registerSimCommands();
+        QCOMPARE(QString::fromStdString(platform::simcontrol::run("usb-plug pid_a001")),
+                 QString("plugged"));
+        QVERIFY(QString::fromStdString(platform::simcontrol::run("usb-plug pid_a001"))
+                    .startsWith("error:"));
+        QVERIFY(QString::fromStdString(platform::simcontrol::run("usb-unplug VID_"))
+                    .startsWith("error:")); // names two devices
+        QCOMPARE(QString::fromStdString(platform::simcontrol::run("usb-unplug C52B")),
+                 QString("unplugged"));
+        QVERIFY(sim::plug("\\\\?\\USB#VID_1234&PID_5678#new#{a5dcbf10}"));
+        sim::unsubscribe(id);
+
+        QCOMPARE(seen.size(), size_t(3));
+        QCOMPARE(seen[0].eventCode, kDeviceArrival);
+        QCOMPARE(seen[0].deviceType, kDeviceTypeInterface);
+        QCOMPARE(seen[0].path, std::string("\\\\?\\USB#VID_04D9&PID_A001#2#{a5dcbf10}"));
+        QCOMPARE(seen[1].eventCode, kDeviceRemoveComplete);
+
+        // The file follows, and a fresh load sees the same bus.
+        sim::setBusFile(file);
+        const auto entries = sim::entries();
+        QCOMPARE(entries.size(), size_t(3));
+        QVERIFY(!entries[0].present && entries[1].present && entries[2].present);
+
+        // The device manager's scan skips known keys.
+        devices_handler devices(nullptr, QStringLiteral("/nonexistent/libkx"));
+        devices.setKnownIds({"04D9A001"});
+        const QList<UsbDeviceEntry> usb = devices.usbDeviceList();
+        QCOMPARE(usb.size(), 1);
+        QCOMPARE(usb[0].vendorId + usb[0].productId, QString("12345678"));
+    }
+};
+
+QTEST_GUILESS_MAIN(DevicesHandlerTest)
+#include "tst_devices_handler.moc"
