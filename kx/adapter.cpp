@@ -190,6 +190,8 @@ void Adapter::loadConfig() {
         d->hardwareId = toU16(o.value("HardwareID").toString());
         d->usbPath = o.value("UsbPath").toString().toStdString();
         d->memorySize = readNumber(o.value("MemorySize"), 65536);
+        d->interfaces =
+            static_cast<int>(std::min<uint32_t>(readNumber(o.value("Interfaces"), 5), 16));
         if (d->hardwareId.empty() || d->memorySize == 0 || d->memorySize > kMaxMemory) {
             std::fprintf(stderr,
                          "kx: device \"%s\" needs a HardwareID and a MemorySize of "
@@ -330,7 +332,7 @@ void Adapter::pollBus(std::unique_lock<std::mutex>&) {
         d->plugged = plugged;
         if (!plugged && d->updateMode)
             leaveUpdateMode(*d);
-        queueEvent(plugged ? KX_EVENT_ARRIVAL : KX_EVENT_REMOVAL);
+        queueEvent(plugged ? KX_EVENT_ARRIVAL : KX_EVENT_REMOVAL, d->interfaces);
     }
 }
 
@@ -358,10 +360,11 @@ void Adapter::run() {
     }
 }
 
-void Adapter::queueEvent(uint32_t event) {
+void Adapter::queueEvent(uint32_t event, int times) {
     Pending p;
     p.event = event;
-    m_pending.push_back(p);
+    for (int i = 0; i < times; ++i)
+        m_pending.push_back(p);
     m_wake.notify_all();
 }
 
@@ -513,8 +516,8 @@ int Adapter::reset(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t m
         d->updateMode = true;
     }
     *flag = 1;
-    queueEvent(KX_EVENT_REMOVAL);
-    queueEvent(KX_EVENT_ARRIVAL);
+    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
+    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
     return KX_OK;
 }
 
@@ -642,8 +645,8 @@ int Adapter::rebootRom(const kxchar* id, const kxchar* sub, uint32_t key) {
     if (!d)
         return error;
     leaveUpdateMode(*d); // a reboot abandons an unfinished update
-    queueEvent(KX_EVENT_REMOVAL);
-    queueEvent(KX_EVENT_ARRIVAL);
+    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
+    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
     return KX_OK;
 }
 
@@ -729,8 +732,8 @@ int Adapter::finishUpdateRom(const kxchar* id, const kxchar* sub, uint32_t key) 
         result = KX_E_VERIFY; // back with the firmware it had
     }
     leaveUpdateMode(*d);
-    queueEvent(KX_EVENT_REMOVAL);
-    queueEvent(KX_EVENT_ARRIVAL);
+    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
+    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
     return result;
 }
 

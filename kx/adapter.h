@@ -25,6 +25,7 @@ struct Device {
     std::string usbPath; // empty: always on the bus
     QString statePath;
     uint32_t memorySize = 65536;
+    int interfaces = 5; // events raised per arrival or removal
 
     std::vector<uint8_t> memory;
     std::map<uint32_t, std::vector<uint8_t>> props;
@@ -92,7 +93,8 @@ private:
     bool saveState(const Device& d);
     void pollBus(std::unique_lock<std::mutex>& lock);
     void run();
-    void queueEvent(uint32_t event);
+    // One event per interface of the device, as the system reports each interface.
+    void queueEvent(uint32_t event, int times = 1);
     // Device lookup under the lock: a normal-mode device by hardware id or device path, or the
     // device in update mode by the update-mode identity.
     Device* find(const kxchar* id, bool updateMode);
