@@ -20,8 +20,8 @@ struct DeviceRecord {
     quint8 vendorId[4];  // unsigned 32-bit, little-endian
     quint8 productId[4]; // unsigned 32-bit, little-endian
     quint8 reserved[1004];
-    quint16 DevicePath[255];
-    quint16 HardwareID[255];
+    quint8 DevicePath[510]; // 255 UTF-16 units, little-endian; fields sit at odd offsets
+    quint8 HardwareID[510];
 
     QString deviceId() const { return text(DeviceID, sizeof DeviceID); }
     QString version() const { return text(Version, sizeof Version); }
@@ -37,11 +37,15 @@ struct DeviceRecord {
         return QString::fromUtf8(field, static_cast<int>(end ? end - field : long(width)));
     }
     // Stops at the NUL or at the end of the field, whichever comes first.
-    static QString wide(const quint16 (&field)[255]) {
-        int n = 0;
-        while (n < 255 && field[n] != 0)
-            ++n;
-        return QString::fromUtf16(reinterpret_cast<const char16_t*>(field), n);
+    static QString wide(const quint8 (&field)[510]) {
+        QString s;
+        for (int i = 0; i < 255; ++i) {
+            const ushort u = ushort(field[2 * i] | field[2 * i + 1] << 8);
+            if (u == 0)
+                break;
+            s += QChar(u);
+        }
+        return s;
     }
     static quint32 le32(const quint8* p) {
         return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;

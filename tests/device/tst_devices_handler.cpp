@@ -39,8 +39,11 @@ struct Fake {
 void putText(char* field, const QByteArray& text) {
     std::memcpy(field, text.constData(), size_t(text.size()));
 }
-void putWide(quint16* field, const QString& text) {
-    std::memcpy(field, text.utf16(), size_t(text.size()) * 2);
+void putWide(quint8* field, const QString& text) {
+    for (int i = 0; i < text.size(); ++i) {
+        field[2 * i] = quint8(text[i].unicode() & 0xFF);
+        field[2 * i + 1] = quint8(text[i].unicode() >> 8);
+    }
 }
 void putLe(quint8* p, quint32 v) {
     for (int i = 0; i < 4; ++i)
