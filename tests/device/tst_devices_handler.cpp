@@ -1,5 +1,6 @@
 #include "device/deviceenumeration.h"
 #include "device/devices_handler.h"
+#include "device/hotplug.h"
 #include "kxfolder.h"
 #include "platform/simcontrol.h"
 #include "platform/usb_sim.h"
@@ -302,6 +303,72 @@ private slots:
         const QList<UsbDeviceEntry> usb = devices.usbDeviceList();
         QCOMPARE(usb.size(), 1);
         QCOMPARE(usb[0].vendorId + usb[0].productId, QString("12345678"));
+    }
+
+    void hotplugDeviceTest_data() {
+        QTest::addColumn<uint>("code");
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("argument");
+        QTest::addColumn<QString>("key");
+        const QString usb = "\\\\?\\USB#VID_046D&PID_C52B#5&1#{a5dcbf10}";
+        QTest::newRow("arrival") << 0x8000u << 5u << usb << 2 << "046DC52B";
+        QTest::newRow("removal") << 0x8004u << 5u << usb << 1 << "046DC52B";
+        QTest::newRow("removal pending") << 0x8003u << 5u << usb << 0 << "";
+        QTest::newRow("other code") << 0x0007u << 5u << usb << 0 << "";
+        QTest::newRow("other type") << 0x8000u << 2u << usb << 0 << "";
+        QTest::newRow("known key") << 0x8000u << 5u << "USB#VID_04D9&PID_A001#x" << 0 << "";
+        QTest::newRow("lower-case vid_") << 0x8000u << 5u << "usb#vid_046d&pid_c52b" << 0 << "";
+        QTest::newRow("short parts kept") << 0x8004u << 5u << "USB#VID_12&PID_#x" << 1 << "12";
+        QTest::newRow("spelling kept")
+            << 0x8000u << 5u << "USB#VID_abCD&PID_0001" << 2 << "abCD0001";
+    }
+    void hotplugDeviceTest() {
+        QFETCH(uint, code);
+        QFETCH(uint, type);
+        QFETCH(QString, path);
+        QFETCH(int, argument);
+        QFETCH(QString, key);
+        platform::usb::Notification n;
+        n.eventCode = code;
+        n.hasRecord = true;
+        n.deviceType = type;
+        n.path = path.toStdString();
+        // The case line is a fixed text of the debug output.
+        QTest::ignoreMessage(QtDebugMsg, code == 0x8000   ? "DBT_DEVICEARRIVAL case"
+                                         : code == 0x8003 ? "DBT_DEVICEREMOVEPENDING case"
+                                         : code == 0x8004 ? "DBT_DEVICEREMOVECOMPLETE case"
+                                                          : "Went to Default case");
+        const HotplugAction a = hotplugTest(n, {"04D9A001"});
+        QCOMPARE(a.argument, argument);
+        QCOMPARE(a.key, key);
+        if (argument)
+            QCOMPARE(a.path, path);
+    }
+
+    void notifierDeliversOnTheGuiThreadInOrder() {
+        QTemporaryDir dir;
+        platform::usb::sim::setBusFile((dir.path() + "/sim-usb.txt").toStdString());
+        QStringList seen;
+        {
+            UsbNotifier notifier;
+            connect(&notifier, &UsbNotifier::deviceChange,
+                    [&](quint32 code, bool, quint32, const QString& path) {
+                        QCOMPARE(QThread::currentThread(), qApp->thread());
+                        seen << QString::number(code, 16) + " " + path;
+                    });
+            std::thread([] {
+                platform::usb::sim::plug("USB#VID_1&PID_1#a");
+                platform::usb::sim::plug("USB#VID_2&PID_2#b");
+                platform::usb::sim::unplug("USB#VID_1&PID_1#a");
+            }).join();
+            QTRY_COMPARE(seen.size(), 3);
+        }
+        QCOMPARE(seen, (QStringList{"8000 USB#VID_1&PID_1#a", "8000 USB#VID_2&PID_2#b",
+                                    "8004 USB#VID_1&PID_1#a"}));
+        platform::usb::sim::unplug("USB#VID_2&PID_2#b"); // nobody listens any more
+        QCoreApplication::processEvents();
+        QCOMPARE(seen.size(), 3);
     }
 };
 

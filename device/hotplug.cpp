@@ -1,0 +1,85 @@
+#include "hotplug.h"
+
+#ifndef _WIN32
+#include "platform/usb_sim.h"
+#endif
+
+#include <QDebug>
+#include <QRegularExpression>
+
+#include <mutex>
+
+HotplugAction hotplugTest(const platform::usb::Notification& n, const QStringList& knownKeys) {
+    HotplugAction action;
+    int argument = 0;
+    switch (n.eventCode) {
+    case platform::usb::kDeviceArrival:
+        qDebug() << "DBT_DEVICEARRIVAL case";
+        argument = 2;
+        break;
+    case platform::usb::kDeviceRemovePending:
+        qDebug() << "DBT_DEVICEREMOVEPENDING case";
+        return action;
+    case platform::usb::kDeviceRemoveComplete:
+        qDebug() << "DBT_DEVICEREMOVECOMPLETE case";
+        argument = 1;
+        break;
+    default:
+        qDebug() << "Went to Default case";
+        return action;
+    }
+    if (!n.hasRecord || n.deviceType != platform::usb::kDeviceTypeInterface)
+        return action;
+    static const QRegularExpression pattern(
+        QStringLiteral("VID_([a-zA-Z0-9]{0,4})&PID_([a-zA-Z0-9]{0,4})"));
+    const QString path = QString::fromStdString(n.path);
+    const QRegularExpressionMatch m = pattern.match(path);
+    if (!m.hasMatch())
+        return action;
+    const QString key = m.captured(1) + m.captured(2);
+    if (knownKeys.contains(key))
+        return action;
+    action.argument = argument;
+    action.key = key;
+    action.path = path;
+    return action;
+}
+
+// The bus calls listeners on its own thread, possibly while the notifier is being destroyed:
+// the relay's lock decides whether the notifier is still there to post to.
+struct UsbNotifier::Relay {
+    std::mutex mutex;
+    UsbNotifier* target = nullptr;
+};
+
+UsbNotifier::UsbNotifier(QObject* parent) : QObject(parent), m_relay(std::make_shared<Relay>()) {
+    m_relay->target = this;
+#ifndef _WIN32
+    std::shared_ptr<Relay> relay = m_relay;
+    m_subscription = platform::usb::sim::subscribe([relay](const platform::usb::Notification& n) {
+        const QString path = QString::fromStdString(n.path);
+        std::lock_guard<std::mutex> lock(relay->mutex);
+        UsbNotifier* target = relay->target;
+        if (!target)
+            return;
+        // Queued even from the GUI thread, so notifications keep their order; a notifier
+        // deleted before delivery drops them with its posted events.
+        QMetaObject::invokeMethod(
+            target,
+            [target, n, path] {
+                emit target->deviceChange(n.eventCode, n.hasRecord, n.deviceType, path);
+            },
+            Qt::QueuedConnection);
+    });
+#endif
+}
+
+UsbNotifier::~UsbNotifier() {
+    {
+        std::lock_guard<std::mutex> lock(m_relay->mutex);
+        m_relay->target = nullptr;
+    }
+#ifndef _WIN32
+    platform::usb::sim::unsubscribe(m_subscription);
+#endif
+}
