@@ -622,6 +622,7 @@ std::vector<InputEvent> inputEvents() {
 void clearInputEvents() {
     std::lock_guard<std::mutex> lock(g_eventsMutex);
     g_events.clear();
+    g_sequence = 0;
 }
 
 namespace {
