@@ -48,9 +48,8 @@ void BM_baselineClassModelWrite(benchmark::State& state) {
         return;
     }
     int64_t decoded = 0;
-    model.setInputListener([&](int, const std::vector<uint8_t>&, const hidclass::DecodedReport&) {
-        ++decoded;
-    });
+    model.setInputListener(
+        [&](int, const std::vector<uint8_t>&, const hidclass::DecodedReport&) { ++decoded; });
     uint8_t report[65] = {0x40, 9, 0x07, 0, 0, 0x04};
     size_t written = 0;
     bool down = false;

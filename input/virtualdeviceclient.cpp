@@ -20,7 +20,9 @@ VirtualDeviceClient::VirtualDeviceClient() : VirtualDeviceClient(printToStdout) 
 
 VirtualDeviceClient::VirtualDeviceClient(Printer printer) : m_printer(std::move(printer)) {}
 
-VirtualDeviceClient::~VirtualDeviceClient() { closeVirtualDevice(); }
+VirtualDeviceClient::~VirtualDeviceClient() {
+    closeVirtualDevice();
+}
 
 void VirtualDeviceClient::print(const char* format, ...) {
     char text[512];

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -125,11 +125,19 @@ template <typename T> T* as(void* handle, Kind kind) {
     return static_cast<T*>(object);
 }
 
-HostRequest* requestOf(WDFREQUEST r) { return as<HostRequest>(r, Kind::Request); }
-HostQueue* queueOf(WDFQUEUE q) { return as<HostQueue>(q, Kind::Queue); }
-HostDevice* deviceOf(WDFDEVICE d) { return as<HostDevice>(d, Kind::Device); }
+HostRequest* requestOf(WDFREQUEST r) {
+    return as<HostRequest>(r, Kind::Request);
+}
+HostQueue* queueOf(WDFQUEUE q) {
+    return as<HostQueue>(q, Kind::Queue);
+}
+HostDevice* deviceOf(WDFDEVICE d) {
+    return as<HostDevice>(d, Kind::Device);
+}
 
-WDFREQUEST handleOf(HostRequest* r) { return reinterpret_cast<WDFREQUEST>(static_cast<HostObject*>(r)); }
+WDFREQUEST handleOf(HostRequest* r) {
+    return reinterpret_cast<WDFREQUEST>(static_cast<HostObject*>(r));
+}
 
 void completeRequest(HostRequest* request, NTSTATUS status, ULONG_PTR information) {
     if (status == STATUS_PENDING)
@@ -193,7 +201,9 @@ extern "C" VOID ExFreePool(PVOID P) {
     std::free(P);
 }
 
-extern "C" VOID ExFreePoolWithTag(PVOID P, ULONG) { ExFreePool(P); }
+extern "C" VOID ExFreePoolWithTag(PVOID P, ULONG) {
+    ExFreePool(P);
+}
 
 extern "C" VOID IoCompleteRequest(PIRP Irp, CCHAR) {
     if (Irp->Flags & kIrpCompletedFlag)
@@ -248,7 +258,9 @@ extern "C" NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRIN
     return STATUS_SUCCESS;
 }
 
-extern "C" VOID WdfFdoInitSetFilter(PWDFDEVICE_INIT DeviceInit) { DeviceInit->filter = true; }
+extern "C" VOID WdfFdoInitSetFilter(PWDFDEVICE_INIT DeviceInit) {
+    DeviceInit->filter = true;
+}
 
 extern "C" NTSTATUS WdfDeviceInitAssignWdmIrpPreprocessCallback(
     PWDFDEVICE_INIT DeviceInit, PFN_WDFDEVICE_WDM_IRP_PREPROCESS EvtDeviceWdmIrpPreprocess,
@@ -366,7 +378,9 @@ extern "C" VOID WdfRequestSetInformation(WDFREQUEST Request, ULONG_PTR Informati
     requestOf(Request)->irp.IoStatus.Information = Information;
 }
 
-extern "C" PIRP WdfRequestWdmGetIrp(WDFREQUEST Request) { return &requestOf(Request)->irp; }
+extern "C" PIRP WdfRequestWdmGetIrp(WDFREQUEST Request) {
+    return &requestOf(Request)->irp;
+}
 
 extern "C" NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
                                                    PVOID* Buffer, size_t* Length) {
@@ -477,9 +491,15 @@ NTSTATUS DeviceStack::start() {
     return STATUS_SUCCESS;
 }
 
-bool DeviceStack::started() const { return d->started; }
-bool DeviceStack::isFilter() const { return d->device && d->device->filter; }
-PDEVICE_OBJECT DeviceStack::deviceObject() const { return d->device ? &d->device->wdm : nullptr; }
+bool DeviceStack::started() const {
+    return d->started;
+}
+bool DeviceStack::isFilter() const {
+    return d->device && d->device->filter;
+}
+PDEVICE_OBJECT DeviceStack::deviceObject() const {
+    return d->device ? &d->device->wdm : nullptr;
+}
 
 NTSTATUS DeviceStack::sendInternal(const InternalIoctl& ioctl, Completion onComplete,
                                    ULONG_PTR* information) {
@@ -612,6 +632,8 @@ size_t poolLiveBlocks() {
     return g_pool.size();
 }
 
-void failNextPoolAllocations(int count) { g_failAllocations.store(count); }
+void failNextPoolAllocations(int count) {
+    g_failAllocations.store(count);
+}
 
 } // namespace kmdfhost

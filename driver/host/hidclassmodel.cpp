@@ -108,10 +108,10 @@ bool HidClassModel::start(std::string* error) {
 
     HID_DESCRIPTOR hidDescriptor{};
     ULONG_PTR info = 0;
-    status = sendAndWait(m_stack,
-                         {IOCTL_HID_GET_DEVICE_DESCRIPTOR, &hidDescriptor, 0,
-                          ULONG(sizeof hidDescriptor), nullptr},
-                         &info);
+    status = sendAndWait(
+        m_stack,
+        {IOCTL_HID_GET_DEVICE_DESCRIPTOR, &hidDescriptor, 0, ULONG(sizeof hidDescriptor), nullptr},
+        &info);
     if (!NT_SUCCESS(status) || info < sizeof hidDescriptor)
         return fail("no device descriptor");
     if (hidDescriptor.bDescriptorType != HID_HID_DESCRIPTOR_TYPE ||
@@ -128,10 +128,10 @@ bool HidClassModel::start(std::string* error) {
     if (!NT_SUCCESS(status) || info != m_reportDescriptor.size())
         return fail("no report descriptor");
 
-    status = sendAndWait(m_stack,
-                         {IOCTL_HID_GET_DEVICE_ATTRIBUTES, &m_attributes, 0,
-                          ULONG(sizeof m_attributes), nullptr},
-                         &info);
+    status = sendAndWait(
+        m_stack,
+        {IOCTL_HID_GET_DEVICE_ATTRIBUTES, &m_attributes, 0, ULONG(sizeof m_attributes), nullptr},
+        &info);
     if (!NT_SUCCESS(status) || m_attributes.Size != sizeof m_attributes)
         return fail("no device attributes");
 
@@ -172,11 +172,11 @@ void HidClassModel::postRead(ReadSlot* slot) {
         return;
     const void* outer = t_posting;
     t_posting = slot;
-    m_stack.sendInternal({IOCTL_HID_READ_REPORT, slot->buffer.data(), 0,
-                          ULONG(slot->buffer.size()), nullptr},
-                         [this, slot](NTSTATUS status, ULONG_PTR information) {
-                             onReadComplete(slot, status, information);
-                         });
+    m_stack.sendInternal(
+        {IOCTL_HID_READ_REPORT, slot->buffer.data(), 0, ULONG(slot->buffer.size()), nullptr},
+        [this, slot](NTSTATUS status, ULONG_PTR information) {
+            onReadComplete(slot, status, information);
+        });
     t_posting = outer;
 }
 
@@ -277,11 +277,10 @@ NTSTATUS HidClassModel::getFeature(int collection, uint8_t* data, size_t size) {
 NTSTATUS HidClassModel::getString(ULONG idWord, std::u16string* text) {
     uint16_t buffer[127]{}; // the longest string descriptor USB allows, with its terminator
     ULONG_PTR info = 0;
-    const NTSTATUS status = sendAndWait(
-        m_stack,
-        {IOCTL_HID_GET_STRING, buffer, 0, ULONG(sizeof buffer),
-         reinterpret_cast<void*>(uintptr_t(idWord))},
-        &info);
+    const NTSTATUS status = sendAndWait(m_stack,
+                                        {IOCTL_HID_GET_STRING, buffer, 0, ULONG(sizeof buffer),
+                                         reinterpret_cast<void*>(uintptr_t(idWord))},
+                                        &info);
     if (!NT_SUCCESS(status))
         return status;
     text->clear();

@@ -212,7 +212,7 @@ ParsedDescriptor parseReportDescriptor(const uint8_t* data, size_t size) {
         case 11: {
             if (depth == 0)
                 return refuse("report item outside a collection", itemStart);
-            const ReportType rt = tag == 8    ? ReportType::Input
+            const ReportType rt = tag == 8   ? ReportType::Input
                                   : tag == 9 ? ReportType::Output
                                              : ReportType::Feature;
             if (global.reportId == 0)
@@ -245,8 +245,9 @@ ParsedDescriptor parseReportDescriptor(const uint8_t* data, size_t size) {
             field.logicalMax = global.logicalMax;
             // A maximum written in fewer bytes than its sign bit needs (25 FF for 255).
             if (field.logicalMin >= 0 && field.logicalMax < 0)
-                field.logicalMax = int32_t(uint32_t(field.logicalMax) &
-                                           (n == 1 ? 0xFFu : n == 2 ? 0xFFFFu : 0xFFFFFFFFu));
+                field.logicalMax = int32_t(uint32_t(field.logicalMax) & (n == 1   ? 0xFFu
+                                                                         : n == 2 ? 0xFFFFu
+                                                                                  : 0xFFFFFFFFu));
             if (local.haveMin || local.haveMax) {
                 field.usageRange = true;
                 field.usageMin = local.usageMin;
@@ -334,7 +335,8 @@ DecodedReport decodeInputReport(const TopLevelCollection& collection, bool usesR
                 const uint32_t usage = field.usageAt(uint32_t(value - field.logicalMin));
                 if ((usage & 0xFFFF) == 0)
                     continue; // usage 0: no event in this slot
-                decoded.on.push_back(UsageValue{uint16_t(usage >> 16), uint16_t(usage & 0xFFFF), 1});
+                decoded.on.push_back(
+                    UsageValue{uint16_t(usage >> 16), uint16_t(usage & 0xFFFF), 1});
             }
         }
     }
@@ -350,20 +352,27 @@ std::string usageName(uint16_t page, uint16_t id) {
         if (id >= 0x3A && id <= 0x45)
             return "f" + std::to_string(id - 0x3A + 1);
         static const std::map<uint16_t, const char*> names = {
-            {0x27, "0"},          {0x28, "enter"},       {0x29, "escape"},
-            {0x2A, "backspace"},  {0x2B, "tab"},         {0x2C, "space"},
-            {0x2D, "-"},          {0x2E, "="},           {0x2F, "["},
-            {0x30, "]"},          {0x31, "\\"},          {0x32, "#"},
-            {0x33, ";"},          {0x34, "'"},           {0x35, "`"},
-            {0x36, ","},          {0x37, "."},           {0x38, "/"},
-            {0x39, "capslock"},   {0x46, "printscreen"}, {0x47, "scrolllock"},
-            {0x48, "pause"},      {0x49, "insert"},      {0x4A, "home"},
-            {0x4B, "pageup"},     {0x4C, "delete"},      {0x4D, "end"},
-            {0x4E, "pagedown"},   {0x4F, "right"},       {0x50, "left"},
-            {0x51, "down"},       {0x52, "up"},          {0x53, "numlock"},
-            {0x64, "nonus-\\"},   {0x65, "application"}, {0xE0, "left-control"},
-            {0xE1, "left-shift"}, {0xE2, "left-alt"},    {0xE3, "left-gui"},
-            {0xE4, "right-control"}, {0xE5, "right-shift"}, {0xE6, "right-alt"},
+            {0x27, "0"},           {0x28, "enter"},
+            {0x29, "escape"},      {0x2A, "backspace"},
+            {0x2B, "tab"},         {0x2C, "space"},
+            {0x2D, "-"},           {0x2E, "="},
+            {0x2F, "["},           {0x30, "]"},
+            {0x31, "\\"},          {0x32, "#"},
+            {0x33, ";"},           {0x34, "'"},
+            {0x35, "`"},           {0x36, ","},
+            {0x37, "."},           {0x38, "/"},
+            {0x39, "capslock"},    {0x46, "printscreen"},
+            {0x47, "scrolllock"},  {0x48, "pause"},
+            {0x49, "insert"},      {0x4A, "home"},
+            {0x4B, "pageup"},      {0x4C, "delete"},
+            {0x4D, "end"},         {0x4E, "pagedown"},
+            {0x4F, "right"},       {0x50, "left"},
+            {0x51, "down"},        {0x52, "up"},
+            {0x53, "numlock"},     {0x64, "nonus-\\"},
+            {0x65, "application"}, {0xE0, "left-control"},
+            {0xE1, "left-shift"},  {0xE2, "left-alt"},
+            {0xE3, "left-gui"},    {0xE4, "right-control"},
+            {0xE5, "right-shift"}, {0xE6, "right-alt"},
             {0xE7, "right-gui"}};
         auto it = names.find(id);
         if (it != names.end())

@@ -28,7 +28,7 @@ struct InternalIoctl {
 struct QueryIdResult {
     NTSTATUS status = STATUS_NOT_SUPPORTED;
     ULONG_PTR information = 0;
-    bool passedDown = false;    // the device sent it on to the device below
+    bool passedDown = false;     // the device sent it on to the device below
     bool lowerSawSameId = false; // ...and the device below saw the request unchanged
 };
 

@@ -9,11 +9,12 @@
  */
 #include <ntddk.h>
 #include <wdf.h>
+
+/* After the kernel headers: it relies on their types. */
 #include <hidport.h>
 
 /* Pool tag "VMul" as it shows in pool dumps (first byte in memory first). */
-#define PELTA_POOL_TAG                                                                             \
-    ((ULONG)'V' | ((ULONG)'M' << 8) | ((ULONG)'u' << 16) | ((ULONG)'l' << 24))
+#define PELTA_POOL_TAG ((ULONG)'V' | ((ULONG)'M' << 8) | ((ULONG)'u' << 16) | ((ULONG)'l' << 24))
 
 #define PELTA_VENDOR_ID 0x001F
 #define PELTA_PRODUCT_ID 0xBA1C
@@ -33,6 +34,7 @@ WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DOVAZA_CONTEXT, GetDovazaContext)
 
 typedef UCHAR HID_REPORT_DESCRIPTOR, *PHID_REPORT_DESCRIPTOR;
 
+/* clang-format off */
 static const HID_REPORT_DESCRIPTOR PeltaReportDescriptor[] = {
     /* absolute mouse, report 3 */
     0x05, 0x01,       /* Usage Page (Generic Desktop) */
@@ -175,6 +177,7 @@ static const HID_REPORT_DESCRIPTOR PeltaReportDescriptor[] = {
     0x91, 0x02,       /*   Output (Data, Variable, Absolute) */
     0xC0,             /* End Collection */
 };
+/* clang-format on */
 
 C_ASSERT(sizeof(PeltaReportDescriptor) == 260);
 
@@ -303,8 +306,8 @@ PeltaEvtWdmPreprocessQueryId(_In_ WDFDEVICE Device, _Inout_ PIRP Irp) {
     case BusQueryDeviceID:
     case BusQueryHardwareIDs:
         /* The PnP manager frees the block. */
-        buffer = (PWCHAR)ExAllocatePoolWithTag(NonPagedPool, sizeof(PeltaHardwareId),
-                                               PELTA_POOL_TAG);
+        buffer =
+            (PWCHAR)ExAllocatePoolWithTag(NonPagedPool, sizeof(PeltaHardwareId), PELTA_POOL_TAG);
         if (buffer == NULL) {
             status = STATUS_INSUFFICIENT_RESOURCES;
             Irp->IoStatus.Information = 0;

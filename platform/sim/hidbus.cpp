@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <map>
@@ -137,7 +137,7 @@ std::mutex g_eventsMutex;
 std::deque<sim::InputEvent> g_events;
 uint64_t g_sequence = 0;
 std::map<std::string, std::vector<std::string>> g_down; // per collection path
-std::map<std::string, std::string> g_kindOf;           // per collection path
+std::map<std::string, std::string> g_kindOf;            // per collection path
 std::map<int, sim::InputObserver> g_observers;
 int g_nextObserver = 1;
 
@@ -257,8 +257,8 @@ std::shared_ptr<Bus> buildBus(const sim::Options& options) {
     }
     for (const auto& spec : options.devices) {
         auto device = std::make_shared<PlainDevice>();
-        device->parsed =
-            hidclass::parseReportDescriptor(spec.reportDescriptor.data(), spec.reportDescriptor.size());
+        device->parsed = hidclass::parseReportDescriptor(spec.reportDescriptor.data(),
+                                                         spec.reportDescriptor.size());
         if (!device->parsed.ok)
             continue; // refused by the class driver: the device never appears
         device->attributes = Attributes{spec.vendorId, spec.productId, spec.versionNumber};
@@ -322,7 +322,9 @@ InterfaceList* openInterfaceList() {
     return list;
 }
 
-void closeInterfaceList(InterfaceList* list) { delete list; }
+void closeInterfaceList(InterfaceList* list) {
+    delete list;
+}
 
 PathResult interfacePath(InterfaceList* list, uint32_t index, std::string* path) {
     if (!list || index >= list->paths.size()) {
@@ -398,7 +400,9 @@ PreparsedData* getPreparsedData(Device* device) {
     return data;
 }
 
-void freePreparsedData(PreparsedData* data) { delete data; }
+void freePreparsedData(PreparsedData* data) {
+    delete data;
+}
 
 bool getAttributes(Device* device, Attributes* attributes) {
     if (!device || !attributes)
@@ -446,7 +450,9 @@ bool writeReport(Device* device, const uint8_t* data, size_t size, size_t* writt
     return true;
 }
 
-uint32_t lastError() { return t_lastError; }
+uint32_t lastError() {
+    return t_lastError;
+}
 
 // ----- simulation side -----
 
@@ -640,8 +646,12 @@ std::vector<std::string> downOf(bool keyboards) {
 }
 } // namespace
 
-std::vector<std::string> keysDown() { return downOf(true); }
-std::vector<std::string> buttonsDown() { return downOf(false); }
+std::vector<std::string> keysDown() {
+    return downOf(true);
+}
+std::vector<std::string> buttonsDown() {
+    return downOf(false);
+}
 
 int addInputObserver(InputObserver observer) {
     std::lock_guard<std::mutex> lock(g_eventsMutex);
@@ -713,26 +723,24 @@ void registerControlCommands() {
                         std::string text;
                         for (const auto& c : collections()) {
                             char line[160];
-                            std::snprintf(line, sizeof line,
-                                          " vid=%04x pid=%04x usage=%04x:%04x in=%u out=%u "
-                                          "feature=%u%s%s\n",
-                                          c.attributes.vendorId, c.attributes.productId,
-                                          c.caps.usagePage, c.caps.usage,
-                                          c.caps.inputReportByteLength,
-                                          c.caps.outputReportByteLength,
-                                          c.caps.featureReportByteLength,
-                                          c.systemOwned ? " system" : "",
-                                          c.openHandles ? " open" : "");
+                            std::snprintf(
+                                line, sizeof line,
+                                " vid=%04x pid=%04x usage=%04x:%04x in=%u out=%u "
+                                "feature=%u%s%s\n",
+                                c.attributes.vendorId, c.attributes.productId, c.caps.usagePage,
+                                c.caps.usage, c.caps.inputReportByteLength,
+                                c.caps.outputReportByteLength, c.caps.featureReportByteLength,
+                                c.systemOwned ? " system" : "", c.openHandles ? " open" : "");
                             text += c.path + line;
                         }
                         return text.empty() ? std::string("no HID devices\n") : text;
                     });
-    registerCommand(
-        "hid-keyboard", "hid-keyboard [COUNT]    keys the virtual keyboard reported",
-        [](const std::vector<std::string>& args) {
-            return showEvents(args, "keys down", keysDown(),
-                              [](const InputEvent& e) { return e.device == "keyboard"; });
-        });
+    registerCommand("hid-keyboard", "hid-keyboard [COUNT]    keys the virtual keyboard reported",
+                    [](const std::vector<std::string>& args) {
+                        return showEvents(args, "keys down", keysDown(), [](const InputEvent& e) {
+                            return e.device == "keyboard";
+                        });
+                    });
     registerCommand(
         "hid-mouse", "hid-mouse [COUNT]    buttons and movement the virtual mice reported",
         [](const std::vector<std::string>& args) {

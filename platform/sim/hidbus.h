@@ -29,8 +29,8 @@ struct DeviceSpec {
 };
 
 struct Options {
-    bool hostPelta = true;         // the virtual HID driver is installed
-    unsigned peltaPendingReads = 2; // reads the class driver keeps waiting in the driver
+    bool hostPelta = true;           // the virtual HID driver is installed
+    unsigned peltaPendingReads = 2;  // reads the class driver keeps waiting in the driver
     std::vector<DeviceSpec> devices; // further devices, after the driver's in enumeration order
     // Fault injection for the enumeration steps.
     uint32_t enumerationError = 0;             // nonzero: the device set cannot be had
@@ -67,9 +67,9 @@ struct InputEvent {
     std::string device; // "keyboard", "mouse" (relative), "absolute-mouse", ...
     std::string path;
     std::vector<uint8_t> report;
-    std::vector<std::string> down;     // keys or buttons held in this report
-    std::vector<std::string> pressed;  // ...newly, against the previous report
-    std::vector<std::string> released; // no longer held
+    std::vector<std::string> down;                       // keys or buttons held in this report
+    std::vector<std::string> pressed;                    // ...newly, against the previous report
+    std::vector<std::string> released;                   // no longer held
     std::vector<std::pair<std::string, int32_t>> values; // axes and wheel
     std::string text() const; // "keyboard press a", "mouse release left x=0 y=0 wheel=0"
 };

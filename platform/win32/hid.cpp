@@ -6,11 +6,11 @@
 #include <new>
 #include <string>
 
-#include <windows.h>
 #include <setupapi.h>
+#include <windows.h>
 extern "C" {
-#include <hidsdi.h>
 #include <hidpi.h>
+#include <hidsdi.h>
 }
 
 namespace platform::hid {
@@ -94,8 +94,7 @@ PathResult interfacePath(InterfaceList* list, uint32_t index, std::string* path)
         return PathResult::AllocFailed;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W); // the fixed part only
     PathResult result = PathResult::DetailFailed;
-    if (SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, required, &required,
-                                         nullptr)) {
+    if (SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, required, &required, nullptr)) {
         if (path)
             *path = toUtf8(detail->DevicePath);
         result = PathResult::Ok;
@@ -201,6 +200,8 @@ bool writeReport(Device* device, const uint8_t* data, size_t size, size_t* writt
     return ok != FALSE;
 }
 
-uint32_t lastError() { return GetLastError(); }
+uint32_t lastError() {
+    return GetLastError();
+}
 
 } // namespace platform::hid

@@ -53,10 +53,10 @@ private slots:
         QTest::addColumn<int>("usage");
         QTest::addColumn<bool>("openTwice");
         QTest::addColumn<quint32>("error");
-        QTest::newRow("keyboard held by the system") << 0x01 << 0x06 << false
-                                                     << quint32(hid::kErrorAccessDenied);
-        QTest::newRow("control collection opened twice") << 0xFF00 << 0x01 << true
-                                                         << quint32(hid::kErrorSharingViolation);
+        QTest::newRow("keyboard held by the system")
+            << 0x01 << 0x06 << false << quint32(hid::kErrorAccessDenied);
+        QTest::newRow("control collection opened twice")
+            << 0xFF00 << 0x01 << true << quint32(hid::kErrorSharingViolation);
         QTest::newRow("no such path") << 0 << 0 << false << quint32(hid::kErrorFileNotFound);
     }
     void openRules() {
@@ -123,10 +123,12 @@ private slots:
         QTest::addColumn<int>("reportId");
         QTest::addColumn<int>("length");
         QTest::addColumn<quint32>("error");
-        QTest::newRow("short buffer") << 1 << 64 << 0x40 << 5 << quint32(hid::kErrorInvalidUserBuffer);
-        QTest::newRow("message report") << 2 << 65 << 0x10 << 5 << quint32(hid::kErrorInvalidParameter);
-        QTest::newRow("wrapped length 64") << 1 << 65 << 0x40 << 64
-                                           << quint32(hid::kErrorInvalidParameter);
+        QTest::newRow("short buffer")
+            << 1 << 64 << 0x40 << 5 << quint32(hid::kErrorInvalidUserBuffer);
+        QTest::newRow("message report")
+            << 2 << 65 << 0x10 << 5 << quint32(hid::kErrorInvalidParameter);
+        QTest::newRow("wrapped length 64")
+            << 1 << 65 << 0x40 << 64 << quint32(hid::kErrorInvalidParameter);
     }
     void writeErrors() {
         QFETCH(int, usage);
@@ -159,8 +161,7 @@ private slots:
         QTest::newRow("odd hex") << "hid 1 2 06A0FF0" << false << 5;
         QTest::newRow("bad id") << "hid 12345 2 C0" << false << 5;
         QTest::newRow("refused descriptor") << "hid 1 2 A101" << false << 5;
-        QTest::newRow("path characters in a name") << "hid 1 2 06A0FF0901A101C0 a/b" << false
-                                                   << 5;
+        QTest::newRow("path characters in a name") << "hid 1 2 06A0FF0901A101C0 a/b" << false << 5;
         QTest::newRow("missing words") << "hid 1 2" << false << 5;
     }
     void configuration() {

@@ -101,8 +101,8 @@ private slots:
         QTest::newRow("collection not ended") << QByteArray("05 01 09 06 a1 01") << "not ended";
         QTest::newRow("pop without push") << QByteArray("b4") << "pop without push";
         QTest::newRow("report id 0") << QByteArray("05 01 09 06 a1 01 85 00 c0") << "out of range";
-        QTest::newRow("report outside collection") << QByteArray("75 08 95 01 81 02")
-                                                   << "outside a collection";
+        QTest::newRow("report outside collection")
+            << QByteArray("75 08 95 01 81 02") << "outside a collection";
         QTest::newRow("one id in two collections")
             << QByteArray("06 00 ff 09 01 a1 01 85 05 75 08 95 01 81 02 c0"
                           "06 00 ff 09 02 a1 01 85 05 75 08 95 01 91 02 c0")
@@ -141,20 +141,19 @@ private slots:
         QTest::addColumn<int>("collection");
         QTest::addColumn<QStringList>("on");
         QTest::addColumn<QString>("values");
-        QTest::newRow("key a") << QByteArray("07 00 00 04 00 00 00 00 00") << 2
-                               << QStringList{"a"} << "";
-        QTest::newRow("shift and two keys")
-            << QByteArray("07 02 00 05 28 00 00 00 00") << 2
-            << QStringList{"left-shift", "b", "enter"} << "";
+        QTest::newRow("key a") << QByteArray("07 00 00 04 00 00 00 00 00") << 2 << QStringList{"a"}
+                               << "";
+        QTest::newRow("shift and two keys") << QByteArray("07 02 00 05 28 00 00 00 00") << 2
+                                            << QStringList{"left-shift", "b", "enter"} << "";
         QTest::newRow("key code beyond the logical maximum is no key")
             << QByteArray("07 00 00 66 00 00 00 00 00") << 2 << QStringList{} << "";
-        QTest::newRow("all keys up") << QByteArray("07 00 00 00 00 00 00 00 00") << 2
-                                     << QStringList{} << "";
+        QTest::newRow("all keys up")
+            << QByteArray("07 00 00 00 00 00 00 00 00") << 2 << QStringList{} << "";
         QTest::newRow("relative mouse left and side button")
             << QByteArray("04 09 05 fb ff") << 1 << QStringList{"left", "button4"}
             << "x=5 y=-5 wheel=-1";
-        QTest::newRow("relative mouse released") << QByteArray("04 00 00 00 00") << 1
-                                                 << QStringList{} << "x=0 y=0 wheel=0";
+        QTest::newRow("relative mouse released")
+            << QByteArray("04 00 00 00 00") << 1 << QStringList{} << "x=0 y=0 wheel=0";
         QTest::newRow("absolute mouse") << QByteArray("03 04 ff 7f 00 40 01") << 0
                                         << QStringList{"middle"} << "x=32767 y=16384 wheel=1";
     }
@@ -191,19 +190,19 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("reportId");
         QTest::addColumn<NTSTATUS>("expected");
-        QTest::newRow("control report one byte short") << 3 << 64 << 0x40
-                                                       << STATUS_INVALID_BUFFER_SIZE;
-        QTest::newRow("control report one byte long") << 3 << 66 << 0x40
-                                                      << STATUS_INVALID_BUFFER_SIZE;
-        QTest::newRow("message id on the control collection") << 3 << 65 << 0x10
-                                                              << STATUS_INVALID_PARAMETER;
-        QTest::newRow("mouse has no output report") << 1 << 5 << 0x04
-                                                    << STATUS_INVALID_DEVICE_REQUEST;
+        QTest::newRow("control report one byte short")
+            << 3 << 64 << 0x40 << STATUS_INVALID_BUFFER_SIZE;
+        QTest::newRow("control report one byte long")
+            << 3 << 66 << 0x40 << STATUS_INVALID_BUFFER_SIZE;
+        QTest::newRow("message id on the control collection")
+            << 3 << 65 << 0x10 << STATUS_INVALID_PARAMETER;
+        QTest::newRow("mouse has no output report")
+            << 1 << 5 << 0x04 << STATUS_INVALID_DEVICE_REQUEST;
         QTest::newRow("no such collection") << 5 << 65 << 0x40 << STATUS_INVALID_PARAMETER;
-        QTest::newRow("message collection: the driver refuses it") << 4 << 65 << 0x10
-                                                                   << STATUS_INVALID_PARAMETER;
-        QTest::newRow("keyboard LEDs: the driver refuses them") << 2 << 2 << 0x07
-                                                                << STATUS_INVALID_PARAMETER;
+        QTest::newRow("message collection: the driver refuses it")
+            << 4 << 65 << 0x10 << STATUS_INVALID_PARAMETER;
+        QTest::newRow("keyboard LEDs: the driver refuses them")
+            << 2 << 2 << 0x07 << STATUS_INVALID_PARAMETER;
     }
     void classDriverChecksWrites() {
         QFETCH(int, collection);

@@ -28,13 +28,12 @@ struct PendingRead {
     explicit PendingRead(size_t size = 65) : buffer(size, 0xEE) {}
 
     NTSTATUS post(DeviceStack& stack, ULONG code = IOCTL_HID_READ_REPORT) {
-        return stack.sendInternal(
-            {code, buffer.data(), 0, ULONG(buffer.size()), nullptr},
-            [this](NTSTATUS s, ULONG_PTR info) {
-                status = s;
-                information = info;
-                done = true;
-            });
+        return stack.sendInternal({code, buffer.data(), 0, ULONG(buffer.size()), nullptr},
+                                  [this](NTSTATUS s, ULONG_PTR info) {
+                                      status = s;
+                                      information = info;
+                                      done = true;
+                                  });
     }
 };
 
@@ -101,10 +100,10 @@ private slots:
         uint8_t buffer[16];
         memset(buffer, 0xEE, sizeof buffer);
         ULONG_PTR info = 0;
-        QCOMPARE(m_stack->sendInternal(
-                     {IOCTL_HID_GET_DEVICE_DESCRIPTOR, buffer, 0, sizeof buffer, nullptr}, {},
-                     &info),
-                 STATUS_SUCCESS);
+        QCOMPARE(
+            m_stack->sendInternal(
+                {IOCTL_HID_GET_DEVICE_DESCRIPTOR, buffer, 0, sizeof buffer, nullptr}, {}, &info),
+            STATUS_SUCCESS);
         QCOMPARE(info, ULONG_PTR(9));
         const uint8_t expected[9] = {0x09, 0x21, 0x00, 0x01, 0x00, 0x01, 0x22, 0x04, 0x01};
         QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 9),
@@ -131,47 +130,42 @@ private slots:
         QTest::newRow("report descriptor 259 bytes")
             << ULONG(IOCTL_HID_GET_REPORT_DESCRIPTOR) << 259u << 0u << false << 0 << 0
             << STATUS_BUFFER_TOO_SMALL;
-        QTest::newRow("attributes 31 bytes") << ULONG(IOCTL_HID_GET_DEVICE_ATTRIBUTES) << 31u
-                                             << 0u << false << 0 << 0 << STATUS_BUFFER_TOO_SMALL;
+        QTest::newRow("attributes 31 bytes") << ULONG(IOCTL_HID_GET_DEVICE_ATTRIBUTES) << 31u << 0u
+                                             << false << 0 << 0 << STATUS_BUFFER_TOO_SMALL;
         QTest::newRow("write short packet") << ULONG(IOCTL_HID_WRITE_REPORT) << 0u << packet - 1
                                             << true << 0x40 << 65 << STATUS_BUFFER_TOO_SMALL;
-        QTest::newRow("write no packet") << ULONG(IOCTL_HID_WRITE_REPORT) << 0u << packet
-                                         << false << 0 << 0 << STATUS_INVALID_DEVICE_REQUEST;
-        QTest::newRow("write message report id")
-            << ULONG(IOCTL_HID_WRITE_REPORT) << 0u << packet << true << 0x10 << 65
-            << STATUS_INVALID_PARAMETER;
+        QTest::newRow("write no packet") << ULONG(IOCTL_HID_WRITE_REPORT) << 0u << packet << false
+                                         << 0 << 0 << STATUS_INVALID_DEVICE_REQUEST;
+        QTest::newRow("write message report id") << ULONG(IOCTL_HID_WRITE_REPORT) << 0u << packet
+                                                 << true << 0x10 << 65 << STATUS_INVALID_PARAMETER;
         QTest::newRow("write buffer without length byte")
             << ULONG(IOCTL_HID_WRITE_REPORT) << 0u << packet << true << 0x40 << 1
             << STATUS_INVALID_PARAMETER;
         QTest::newRow("output report keyboard id")
             << ULONG(IOCTL_HID_SET_OUTPUT_REPORT) << 0u << packet << true << 0x07 << 2
             << STATUS_INVALID_PARAMETER;
-        QTest::newRow("set feature short packet") << ULONG(IOCTL_HID_SET_FEATURE) << 0u
-                                                  << packet - 1 << true << 2 << 3
-                                                  << STATUS_BUFFER_TOO_SMALL;
+        QTest::newRow("set feature short packet")
+            << ULONG(IOCTL_HID_SET_FEATURE) << 0u << packet - 1 << true << 2 << 3
+            << STATUS_BUFFER_TOO_SMALL;
         QTest::newRow("set feature no packet") << ULONG(IOCTL_HID_SET_FEATURE) << 0u << packet
-                                               << false << 0 << 0
-                                               << STATUS_INVALID_DEVICE_REQUEST;
+                                               << false << 0 << 0 << STATUS_INVALID_DEVICE_REQUEST;
         QTest::newRow("set feature id 1") << ULONG(IOCTL_HID_SET_FEATURE) << 0u << packet << true
                                           << 1 << 3 << STATUS_INVALID_PARAMETER;
         QTest::newRow("set feature wrong length") << ULONG(IOCTL_HID_SET_FEATURE) << 0u << packet
                                                   << true << 2 << 4 << STATUS_INVALID_PARAMETER;
-        QTest::newRow("get feature short packet") << ULONG(IOCTL_HID_GET_FEATURE) << packet - 1
-                                                  << 0u << true << 1 << 2
-                                                  << STATUS_BUFFER_TOO_SMALL;
+        QTest::newRow("get feature short packet")
+            << ULONG(IOCTL_HID_GET_FEATURE) << packet - 1 << 0u << true << 1 << 2
+            << STATUS_BUFFER_TOO_SMALL;
         QTest::newRow("get feature no packet") << ULONG(IOCTL_HID_GET_FEATURE) << packet << 0u
-                                               << false << 0 << 0
-                                               << STATUS_INVALID_DEVICE_REQUEST;
+                                               << false << 0 << 0 << STATUS_INVALID_DEVICE_REQUEST;
         QTest::newRow("get feature id 3") << ULONG(IOCTL_HID_GET_FEATURE) << packet << 0u << true
                                           << 3 << 2 << STATUS_INVALID_PARAMETER;
-        QTest::newRow("get feature 1 wrong length") << ULONG(IOCTL_HID_GET_FEATURE) << packet
-                                                    << 0u << true << 1 << 3
-                                                    << STATUS_INVALID_PARAMETER;
+        QTest::newRow("get feature 1 wrong length") << ULONG(IOCTL_HID_GET_FEATURE) << packet << 0u
+                                                    << true << 1 << 3 << STATUS_INVALID_PARAMETER;
         QTest::newRow("activate device") << ULONG(IOCTL_HID_ACTIVATE_DEVICE) << 0u << 0u << false
                                          << 0 << 0 << STATUS_NOT_SUPPORTED;
-        QTest::newRow("idle notification")
-            << ULONG(IOCTL_HID_SEND_IDLE_NOTIFICATION_REQUEST) << 0u << 0u << false << 0 << 0
-            << STATUS_NOT_SUPPORTED;
+        QTest::newRow("idle notification") << ULONG(IOCTL_HID_SEND_IDLE_NOTIFICATION_REQUEST) << 0u
+                                           << 0u << false << 0 << 0 << STATUS_NOT_SUPPORTED;
         QTest::newRow("physical descriptor") << ULONG(IOCTL_GET_PHYSICAL_DESCRIPTOR) << 64u << 0u
                                              << false << 0 << 0 << STATUS_NOT_SUPPORTED;
     }
@@ -189,7 +183,8 @@ private slots:
         buffer[0] = uint8_t(reportId);
         buffer[1] = 1;
         HID_XFER_PACKET packet{buffer.data(), ULONG(packetLength), uint8_t(reportId)};
-        const bool transfer = code == IOCTL_HID_WRITE_REPORT || code == IOCTL_HID_SET_OUTPUT_REPORT ||
+        const bool transfer = code == IOCTL_HID_WRITE_REPORT ||
+                              code == IOCTL_HID_SET_OUTPUT_REPORT ||
                               code == IOCTL_HID_SET_FEATURE || code == IOCTL_HID_GET_FEATURE;
         void* user = withPacket ? static_cast<void*>(&packet)
                      : transfer ? nullptr
@@ -284,8 +279,8 @@ private slots:
         QTest::addColumn<quint32>("idWord");
         QTest::addColumn<QString>("text");
         QTest::newRow("manufacturer") << quint32(14) << "KRQ Inc.";
-        QTest::newRow("product, language in the high half") << quint32(0x0409000F)
-                                                            << "Vadidov Aduvezozer Ovozed";
+        QTest::newRow("product, language in the high half")
+            << quint32(0x0409000F) << "Vadidov Aduvezozer Ovozed";
         QTest::newRow("serial number") << quint32(0xFFFF0010) << "123123123";
     }
     void strings() {
@@ -419,8 +414,8 @@ private slots:
             });
             threads.emplace_back([&, t] {
                 for (int i = 0; i < kPerThread; ++i) {
-                    auto report = controlReport({0x07, uint8_t(t), 0, uint8_t(i & 0xFF),
-                                                 uint8_t(i >> 8), 0, 0, 0, 0});
+                    auto report = controlReport(
+                        {0x07, uint8_t(t), 0, uint8_t(i & 0xFF), uint8_t(i >> 8), 0, 0, 0, 0});
                     ULONG_PTR info = 0;
                     const NTSTATUS s = writeControl(*m_stack, report, &info);
                     if (s == STATUS_SUCCESS)

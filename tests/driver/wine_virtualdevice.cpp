@@ -47,8 +47,7 @@ int main() {
     VirtualDeviceClient client([&](const std::string& s) { out += s; });
     check(!client.openVirtualDevice(), "opening fails without the driver");
     check(!client.isOpen(), "no handle stays open");
-    const std::string looking =
-        "\n....looking for our HID device (with UP=0xff00 and Usage=0x1)\n";
+    const std::string looking = "\n....looking for our HID device (with UP=0xff00 and Usage=0x1)\n";
     const std::string failure = "Failure: Could not find our HID device \n";
     check(out.compare(0, looking.size(), looking) == 0, "the looking-for line comes first");
     check(out.size() >= failure.size() &&

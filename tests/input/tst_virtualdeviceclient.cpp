@@ -150,9 +150,8 @@ private slots:
         const auto report = client.lastReport();
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(report.data()), 7),
                  QByteArray("\x40\x05\x04\x00\x00\x00\x00", 7));
-        QCOMPARE(texts(sim::inputEvents()),
-                 (QStringList{"mouse press left x=0 y=0 wheel=0",
-                              "mouse release left x=0 y=0 wheel=0"}));
+        QCOMPARE(texts(sim::inputEvents()), (QStringList{"mouse press left x=0 y=0 wheel=0",
+                                                         "mouse release left x=0 y=0 wheel=0"}));
         QVERIFY(sim::buttonsDown().empty());
     }
 

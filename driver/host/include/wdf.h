@@ -160,13 +160,13 @@ typedef EVT_WDF_IO_QUEUE_IO_READ* PFN_WDF_IO_QUEUE_IO_READ;
 typedef VOID EVT_WDF_IO_QUEUE_IO_WRITE(WDFQUEUE Queue, WDFREQUEST Request, size_t Length);
 typedef EVT_WDF_IO_QUEUE_IO_WRITE* PFN_WDF_IO_QUEUE_IO_WRITE;
 typedef VOID EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL(WDFQUEUE Queue, WDFREQUEST Request,
-                                               size_t OutputBufferLength,
-                                               size_t InputBufferLength, ULONG IoControlCode);
+                                                size_t OutputBufferLength, size_t InputBufferLength,
+                                                ULONG IoControlCode);
 typedef EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL* PFN_WDF_IO_QUEUE_IO_DEVICE_CONTROL;
 typedef VOID EVT_WDF_IO_QUEUE_IO_INTERNAL_DEVICE_CONTROL(WDFQUEUE Queue, WDFREQUEST Request,
-                                                        size_t OutputBufferLength,
-                                                        size_t InputBufferLength,
-                                                        ULONG IoControlCode);
+                                                         size_t OutputBufferLength,
+                                                         size_t InputBufferLength,
+                                                         ULONG IoControlCode);
 typedef EVT_WDF_IO_QUEUE_IO_INTERNAL_DEVICE_CONTROL* PFN_WDF_IO_QUEUE_IO_INTERNAL_DEVICE_CONTROL;
 
 typedef struct _WDF_IO_QUEUE_CONFIG {
@@ -205,8 +205,7 @@ NTSTATUS WdfIoQueueRetrieveNextRequest(WDFQUEUE Queue, WDFREQUEST* OutRequest);
 
 NTSTATUS WdfRequestForwardToIoQueue(WDFREQUEST Request, WDFQUEUE DestinationQueue);
 VOID WdfRequestComplete(WDFREQUEST Request, NTSTATUS Status);
-VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status,
-                                       ULONG_PTR Information);
+VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status, ULONG_PTR Information);
 VOID WdfRequestSetInformation(WDFREQUEST Request, ULONG_PTR Information);
 PIRP WdfRequestWdmGetIrp(WDFREQUEST Request);
 NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
