@@ -6,5 +6,5 @@ if(WIN32)
 else()
   # The simulated bus hosts the virtual HID driver through the framework stand-in (driver/).
   target_sources(tavix_platform PRIVATE sim/hidbus.h sim/hidbus.cpp)
-  target_link_libraries(tavix_platform PUBLIC pelta)
+  target_link_libraries(tavix_platform PRIVATE pelta)
 endif()

@@ -27,8 +27,10 @@ struct PoolBlock {
     ULONG tag;
     size_t size;
 };
-std::mutex g_poolMutex;
-std::unordered_map<const void*, PoolBlock> g_pool;
+// Never destroyed: a device stack torn down at process exit still frees into the pool.
+std::mutex& g_poolMutex = *new std::mutex;
+std::unordered_map<const void*, PoolBlock>& g_pool =
+    *new std::unordered_map<const void*, PoolBlock>;
 std::atomic<int> g_failAllocations{0};
 
 // ----- objects -----
@@ -236,8 +238,9 @@ extern "C" PVOID WdfObjectGetTypedContextWorker(WDFOBJECT Handle,
 
 namespace {
 // Which host driver belongs to which driver object (set by WdfDriverCreate).
-std::mutex g_driversMutex;
-std::unordered_map<PDRIVER_OBJECT, HostDriver*> g_drivers;
+std::mutex& g_driversMutex = *new std::mutex;
+std::unordered_map<PDRIVER_OBJECT, HostDriver*>& g_drivers =
+    *new std::unordered_map<PDRIVER_OBJECT, HostDriver*>;
 } // namespace
 
 extern "C" NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING,

@@ -67,13 +67,23 @@ class PeltaTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<DeviceStack> m_stack;
+    // Reads outlive the stack: removing the device completes whatever still waits.
+    std::vector<std::unique_ptr<PendingRead>> m_reads;
+
+    PendingRead& newRead(size_t size = 65) {
+        m_reads.push_back(std::make_unique<PendingRead>(size));
+        return *m_reads.back();
+    }
 
 private slots:
     void init() {
         m_stack = std::make_unique<DeviceStack>(DriverEntry);
         QCOMPARE(m_stack->start(), STATUS_SUCCESS);
     }
-    void cleanup() { m_stack.reset(); }
+    void cleanup() {
+        m_stack.reset();
+        m_reads.clear();
+    }
 
     void deviceAddMakesAFilterWithQueues() {
         QVERIFY(m_stack->isFilter());
@@ -177,7 +187,7 @@ private slots:
         QFETCH(int, reportId);
         QFETCH(int, packetLength);
         QFETCH(NTSTATUS, expected);
-        PendingRead read;
+        PendingRead& read = newRead();
         QCOMPARE(read.post(*m_stack), STATUS_PENDING);
         std::vector<uint8_t> buffer(512, 0);
         buffer[0] = uint8_t(reportId);
@@ -194,7 +204,8 @@ private slots:
     }
 
     void vendorWriteCompletesOneRead() {
-        PendingRead first, second;
+        PendingRead& first = newRead();
+        PendingRead& second = newRead();
         QCOMPARE(first.post(*m_stack), STATUS_PENDING);
         QCOMPARE(second.post(*m_stack), STATUS_PENDING);
         auto report = controlReport({0x04, 0x01, 0x00, 0x00, 0x00});
@@ -221,7 +232,7 @@ private slots:
     void wrappedLengthBound() {
         QFETCH(int, length);
         QFETCH(NTSTATUS, expected);
-        PendingRead read;
+        PendingRead& read = newRead();
         read.post(*m_stack);
         std::vector<uint8_t> wrapped(63);
         for (size_t i = 0; i < wrapped.size(); ++i)
@@ -247,14 +258,14 @@ private slots:
         ULONG_PTR info = 99;
         QCOMPARE(writeControl(*m_stack, report, &info, code), STATUS_NO_MORE_ENTRIES);
         // A read posted afterwards still waits: the failed write left nothing behind.
-        PendingRead read;
+        PendingRead& read = newRead();
         QCOMPARE(read.post(*m_stack), STATUS_PENDING);
         QCOMPARE(writeControl(*m_stack, report, &info, code), STATUS_SUCCESS);
         QCOMPARE(read.information.load(), ULONG_PTR(9));
     }
 
     void inputReportRequestWaitsLikeARead() {
-        PendingRead read;
+        PendingRead& read = newRead();
         QCOMPARE(read.post(*m_stack, IOCTL_HID_GET_INPUT_REPORT), STATUS_PENDING);
         auto report = controlReport({0x04, 0x02, 0, 0, 0});
         ULONG_PTR info = 0;
@@ -265,7 +276,7 @@ private slots:
     // A read too small for the wrapped report fails the write; the read is handed back
     // completed with the same status instead of being lost.
     void readTooSmallForTheReport() {
-        PendingRead small(4);
+        PendingRead& small = newRead(4);
         small.post(*m_stack);
         auto report = controlReport({0x04, 0x01, 0, 0, 0});
         ULONG_PTR info = 0;
@@ -402,9 +413,9 @@ private slots:
     void writesRaceReads() {
         constexpr int kThreads = 4;
         constexpr int kPerThread = 500;
-        std::vector<std::unique_ptr<PendingRead>> reads;
+        std::vector<PendingRead*> reads;
         for (int i = 0; i < kThreads * kPerThread; ++i)
-            reads.push_back(std::make_unique<PendingRead>());
+            reads.push_back(&newRead());
         std::atomic<int> okWrites{0}, emptyWrites{0}, otherFailures{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
@@ -446,7 +457,7 @@ private slots:
     }
 
     void removalCancelsWaitingReads() {
-        PendingRead read;
+        PendingRead& read = newRead();
         read.post(*m_stack);
         m_stack.reset();
         QVERIFY(read.done);

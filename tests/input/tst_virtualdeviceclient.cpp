@@ -143,7 +143,7 @@ private slots:
     }
 
     void mouseButtonsRelease() {
-        VirtualDeviceClient client(Transcript().printer());
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
         QVERIFY(client.openVirtualDevice());
         QVERIFY(client.sendMouseButtons(0x01));
         QVERIFY(client.sendMouseButtons(0));
@@ -156,7 +156,7 @@ private slots:
     }
 
     void keyAReachesTheSystem() {
-        VirtualDeviceClient client(Transcript().printer());
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
         QVERIFY(client.openVirtualDevice());
         QVERIFY(client.sendKeys({0x04, 0, 0, 0, 0, 0}));
         QCOMPARE(sim::keysDown(), std::vector<std::string>{"a"});
@@ -167,7 +167,7 @@ private slots:
     }
 
     void bufferIsReusedNotCleared() {
-        VirtualDeviceClient client(Transcript().printer());
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
         QVERIFY(client.openVirtualDevice());
         QVERIFY(client.sendKeys({0x04, 0x05, 0x06, 0x07, 0x08, 0x09}));
         QVERIFY(client.sendMouseButtons(0x02));
@@ -200,7 +200,7 @@ private slots:
 
     // Two players at once: every report arrives whole, and each player's order is kept.
     void concurrentPlayersAreSerialised() {
-        VirtualDeviceClient client(Transcript().printer());
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
         QVERIFY(client.openVirtualDevice());
         std::mutex mutex;
         std::vector<std::vector<uint8_t>> keyboard, mouse;
@@ -237,7 +237,7 @@ private slots:
     }
 
     void reopenDoesNotLeakHandles() {
-        VirtualDeviceClient client(Transcript().printer());
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
         QVERIFY(client.openVirtualDevice());
         QVERIFY(client.openVirtualDevice());
         QCOMPARE(openHandles(), 2);
