@@ -6,11 +6,14 @@
 #include <new>
 #include <string>
 
-#include <setupapi.h>
 #include <windows.h>
+
+// After windows.h, which they rely on; the hid headers do not declare C linkage themselves.
+#include <setupapi.h>
 extern "C" {
-#include <hidpi.h>
 #include <hidsdi.h>
+
+#include <hidpi.h>
 }
 
 namespace platform::hid {
