@@ -187,7 +187,7 @@ static const HID_DESCRIPTOR PeltaHidDescriptor = {
     0x0100,                  /* bcdHID */
     0x00,                    /* bCountry */
     0x01,                    /* bNumDescriptors */
-    {{HID_REPORT_DESCRIPTOR_TYPE, sizeof(PeltaReportDescriptor)}},
+    {{HID_REPORT_DESCRIPTOR_TYPE, (USHORT)sizeof(PeltaReportDescriptor)}},
 };
 
 C_ASSERT(sizeof(HID_DESCRIPTOR) == 9);
