@@ -163,8 +163,9 @@ bool HidClassModel::start(std::string* error) {
 }
 
 void HidClassModel::setInputListener(InputListener listener) {
+    auto shared = listener ? std::make_shared<const InputListener>(std::move(listener)) : nullptr;
     std::lock_guard<std::mutex> lock(m_listenerMutex);
-    m_listener = std::move(listener);
+    m_listener = std::move(shared);
 }
 
 void HidClassModel::postRead(ReadSlot* slot) {
@@ -200,9 +201,13 @@ void HidClassModel::onReadComplete(ReadSlot* slot, NTSTATUS status, ULONG_PTR in
     if (collection >= 0)
         decoded = decodeInputReport(m_parsed.collections[size_t(collection)],
                                     m_parsed.usesReportIds, report.data(), report.size());
-    std::lock_guard<std::mutex> lock(m_listenerMutex);
-    if (m_listener)
-        m_listener(collection, report, decoded);
+    std::shared_ptr<const InputListener> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_listenerMutex);
+        listener = m_listener;
+    }
+    if (listener)
+        (*listener)(collection, report, decoded);
 }
 
 NTSTATUS HidClassModel::sendXfer(ULONG code, int collection, uint8_t* data, size_t size,

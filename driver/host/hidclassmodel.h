@@ -28,7 +28,8 @@ struct DeviceStrings {
 
 class HidClassModel {
 public:
-    // Called on the thread that completed the read, once per completed input report.
+    // Called on the thread that completed the read, once per completed input report; two
+    // threads may call it at the same time.
     using InputListener = std::function<void(int collection, const std::vector<uint8_t>& report,
                                              const DecodedReport& decoded)>;
 
@@ -82,8 +83,10 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<uint64_t> m_completedReads{0};
     std::atomic<uint64_t> m_failedReads{0};
+    // Called outside the lock, so reports completed on two threads are delivered side by side,
+    // as the system's class driver does.
     mutable std::mutex m_listenerMutex;
-    InputListener m_listener;
+    std::shared_ptr<const InputListener> m_listener;
 };
 
 std::string toUtf8(const std::u16string& text);

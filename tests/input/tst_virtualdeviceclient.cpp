@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -234,6 +235,37 @@ private slots:
             QCOMPARE(mouse[size_t(i)].size(), size_t(5));
             QCOMPARE(int(mouse[size_t(i)][1]), 1 << (i % 5));
         }
+    }
+
+    // While one player's report is on its way, a second player waits for the buffer.
+    void secondWriterWaitsForTheFirst() {
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QVERIFY(client.openVirtualDevice());
+        std::mutex mutex;
+        std::condition_variable mouseSeen;
+        bool mouse = false;
+        bool mouseDuringKeyWrite = false;
+        std::thread second;
+        const int observer = sim::addInputObserver([&](const sim::InputEvent& e) {
+            if (e.device != "keyboard") {
+                std::lock_guard<std::mutex> lock(mutex);
+                mouse = true;
+                mouseSeen.notify_all();
+                return;
+            }
+            // Still inside the first player's write: start the second and give it time.
+            second = std::thread([&] { client.sendMouseButtons(0x01); });
+            std::unique_lock<std::mutex> lock(mutex);
+            mouseDuringKeyWrite =
+                mouseSeen.wait_for(lock, std::chrono::milliseconds(200), [&] { return mouse; });
+        });
+        QVERIFY(client.sendKeys({0x04, 0, 0, 0, 0, 0}));
+        second.join();
+        sim::removeInputObserver(observer);
+        QVERIFY(!mouseDuringKeyWrite);
+        QVERIFY(mouse);
+        QCOMPARE(texts(sim::inputEvents()),
+                 (QStringList{"keyboard press a", "mouse press left x=0 y=0 wheel=0"}));
     }
 
     void reopenDoesNotLeakHandles() {
