@@ -1,0 +1,63 @@
+#pragma once
+
+// Writes synthetic key and mouse-button presses to the virtual HID device: finds its two vendor
+// collections among the system's HID interfaces, opens them, and writes "control" output
+// reports (report id 0x40) that wrap a relative-mouse or keyboard input report. Diagnostics go
+// to standard output with fixed texts.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace platform::hid {
+struct Device;
+}
+
+class VirtualDeviceClient {
+public:
+    static constexpr uint16_t kVendorId = 0x001F;
+    static constexpr uint16_t kProductId = 0xBA1C;
+    static constexpr uint16_t kUsagePage = 0xFF00;
+    static constexpr uint16_t kControlUsage = 1;
+    static constexpr uint16_t kMessageUsage = 2;
+    static constexpr uint8_t kControlReportId = 0x40;
+    static constexpr size_t kReportSize = 65;
+
+    // Where the diagnostic texts go; standard output unless a test says otherwise.
+    using Printer = std::function<void(const std::string& text)>;
+
+    VirtualDeviceClient();
+    explicit VirtualDeviceClient(Printer printer);
+    ~VirtualDeviceClient(); // closes whatever is open
+    VirtualDeviceClient(const VirtualDeviceClient&) = delete;
+    VirtualDeviceClient& operator=(const VirtualDeviceClient&) = delete;
+
+    bool openVirtualDevice();
+    void closeVirtualDevice();
+    bool isOpen() const { return m_control && m_message; }
+
+    // Relative-mouse report with these buttons (bit 0 left, 1 right, 2 middle, 3 and 4 the
+    // side buttons) and no movement.
+    bool sendMouseButtons(uint8_t buttons);
+    // Keyboard report without modifiers carrying these six key usage codes.
+    bool sendKeys(const std::array<uint8_t, 6>& keys);
+
+    // The report buffer as last written (byte 0 is the report id).
+    std::array<uint8_t, kReportSize> lastReport() const;
+
+private:
+    platform::hid::Device* find(uint16_t usage);
+    bool checkDevice(platform::hid::Device* device, uint16_t usage);
+    bool writeWrapped(const uint8_t* report, uint8_t length);
+    void print(const char* format, ...);
+
+    Printer m_printer;
+    platform::hid::Device* m_control = nullptr;
+    platform::hid::Device* m_message = nullptr;
+    // One buffer for every write, like the device protocol wants; the lock keeps two players
+    // from filling it at the same time.
+    mutable std::mutex m_writeLock;
+    std::array<uint8_t, kReportSize> m_report{};
+};

@@ -1,0 +1,64 @@
+// Runs under Wine: the Win32 HID facility and the virtual device client against a system that
+// has no virtual HID device. A plain program (no Qt): exit code 0 means every check held.
+#include "input/virtualdeviceclient.h"
+#include "platform/hid.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+int g_failures = 0;
+
+void check(bool condition, const char* what) {
+    std::printf("%s: %s\n", condition ? "PASS" : "FAIL", what);
+    if (!condition)
+        ++g_failures;
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+int main() {
+    namespace hid = platform::hid;
+
+    hid::InterfaceList* list = hid::openInterfaceList();
+    check(list != nullptr, "the HID interface set can be had");
+    uint32_t present = 0;
+    std::string path;
+    while (list && hid::interfacePath(list, present, &path) != hid::PathResult::NoMoreItems &&
+           present < 1000)
+        ++present;
+    hid::closeInterfaceList(list);
+    std::printf("HID interfaces present: %u\n", present);
+
+    hid::Device* none =
+        hid::openDevice("\\\\?\\hid#nothing#1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    check(none == nullptr, "a path nobody has does not open");
+    check(hid::lastError() != 0, "...and says why");
+
+    std::string out;
+    VirtualDeviceClient client([&](const std::string& s) { out += s; });
+    check(!client.openVirtualDevice(), "opening fails without the driver");
+    check(!client.isOpen(), "no handle stays open");
+    const std::string looking = "\n....looking for our HID device (with UP=0xff00 and Usage=0x1)\n";
+    const std::string failure = "Failure: Could not find our HID device \n";
+    check(out.compare(0, looking.size(), looking) == 0, "the looking-for line comes first");
+    check(out.size() >= failure.size() &&
+              out.compare(out.size() - failure.size(), failure.size(), failure) == 0,
+          "the failure line comes last");
+    check(countOf(out, "....looking for") == 1 && countOf(out, "Failure:") == 1,
+          "each is printed once");
+
+    out.clear();
+    check(!client.sendKeys({0x04, 0, 0, 0, 0, 0}), "a write without a device fails");
+    check(out == "failed WriteFile 6\n", "...with the invalid-handle text");
+    std::fputs(g_failures ? "FAILED\n" : "OK\n", stdout);
+    return g_failures ? 1 : 0;
+}

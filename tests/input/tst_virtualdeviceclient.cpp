@@ -1,0 +1,280 @@
+// The virtual device client against the simulated HID bus, which hosts the real driver.
+#include "input/virtualdeviceclient.h"
+#include "platform/sim/hidbus.h"
+
+#include <QtTest>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace sim = platform::hid::sim;
+
+namespace {
+
+const char* const kLookingForControl =
+    "\n....looking for our HID device (with UP=0xff00 and Usage=0x1)\n";
+const char* const kLookingForMessage =
+    "\n....looking for our HID device (with UP=0xff00 and Usage=0x2)\n";
+const char* const kNotFound = "Failure: Could not find our HID device \n";
+const char* const kFound = "Success: Found my device.. \n";
+
+struct Transcript {
+    QString text;
+    VirtualDeviceClient::Printer printer() {
+        return [this](const std::string& s) { text += QString::fromStdString(s); };
+    }
+};
+
+int openHandles() {
+    int n = 0;
+    for (const auto& c : sim::collections())
+        n += c.openHandles;
+    return n;
+}
+
+QStringList texts(const std::vector<sim::InputEvent>& events) {
+    QStringList list;
+    for (const auto& e : events)
+        list << QString::fromStdString(e.text());
+    return list;
+}
+
+// A vendor device with the virtual device's ids but another usage page.
+sim::DeviceSpec impostor() {
+    sim::DeviceSpec spec;
+    spec.vendorId = 0x001F;
+    spec.productId = 0xBA1C;
+    const QByteArray d = QByteArray::fromHex("0600fe0901a101854075089540810295409102c0");
+    spec.reportDescriptor.assign(d.begin(), d.end());
+    spec.name = "impostor";
+    return spec;
+}
+
+} // namespace
+
+class VirtualDeviceClientTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        sim::configure(sim::Options{});
+        sim::clearInputEvents();
+    }
+
+    void opensBothVendorCollections() {
+        Transcript out;
+        VirtualDeviceClient client(out.printer());
+        QVERIFY(client.openVirtualDevice());
+        QVERIFY(client.isOpen());
+        // The system holds the keyboard and mice; the control collection, once open, is not
+        // shared for writing.
+        const QString denied = "Error: CreateFile failed: 5\n";
+        QCOMPARE(out.text, kLookingForControl + denied + denied + denied + kFound +
+                               kLookingForMessage + denied + denied + denied +
+                               "Error: CreateFile failed: 32\n" + kFound);
+        QCOMPARE(openHandles(), 2);
+        client.closeVirtualDevice();
+        QVERIFY(!client.isOpen());
+        QCOMPARE(openHandles(), 0);
+    }
+
+    void driverNotInstalled() {
+        sim::Options options;
+        options.hostPelta = false;
+        sim::configure(options);
+        Transcript out;
+        VirtualDeviceClient client(out.printer());
+        QVERIFY(!client.openVirtualDevice());
+        QCOMPARE(out.text, QString(kLookingForControl) + kNotFound);
+        QCOMPARE(openHandles(), 0);
+    }
+
+    void deviceWithOurIdsButAnotherUsagePage() {
+        sim::Options options;
+        options.hostPelta = false;
+        options.devices.push_back(impostor());
+        sim::configure(options);
+        Transcript out;
+        VirtualDeviceClient client(out.printer());
+        QVERIFY(!client.openVirtualDevice());
+        // Opened and checked without any complaint, then closed again.
+        QCOMPARE(out.text, QString(kLookingForControl) + kNotFound);
+        QCOMPARE(openHandles(), 0);
+    }
+
+    void enumerationSteps_data() {
+        QTest::addColumn<quint32>("enumerationError");
+        QTest::addColumn<QList<int>>("allocFailures");
+        QTest::addColumn<QList<int>>("detailFailures");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("expectedStart");
+        QTest::newRow("no device set") << quint32(0xd) << QList<int>{} << QList<int>{} << false
+                                       << "SetupDiGetClassDevs failed: d\n";
+        QTest::newRow("detail allocation fails for one interface")
+            << quint32(0) << QList<int>{0} << QList<int>{} << true
+            << QString(kLookingForControl) + "Error: OpenDeviceInterface: malloc failed\n";
+        QTest::newRow("detail fails for the control collection")
+            << quint32(0) << QList<int>{} << QList<int>{3} << false
+            << QString(kLookingForControl) +
+                   "Error: CreateFile failed: 5\nError: CreateFile failed: 5\n"
+                   "Error: CreateFile failed: 5\n"
+                   "Error: SetupDiGetInterfaceDeviceDetail failed\n";
+    }
+    void enumerationSteps() {
+        QFETCH(quint32, enumerationError);
+        QFETCH(QList<int>, allocFailures);
+        QFETCH(QList<int>, detailFailures);
+        QFETCH(bool, opens);
+        QFETCH(QString, expectedStart);
+        sim::Options options;
+        options.enumerationError = enumerationError;
+        for (int i : allocFailures)
+            options.detailAllocFailures.push_back(uint32_t(i));
+        for (int i : detailFailures)
+            options.detailFailures.push_back(uint32_t(i));
+        sim::configure(options);
+        Transcript out;
+        VirtualDeviceClient client(out.printer());
+        QCOMPARE(client.openVirtualDevice(), opens);
+        QVERIFY2(out.text.startsWith(expectedStart), qPrintable(out.text));
+        QCOMPARE(openHandles(), opens ? 2 : 0);
+        if (!opens) // the message collection alone is no use: nothing stays open
+            QVERIFY(!client.isOpen());
+    }
+
+    void mouseButtonsRelease() {
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QVERIFY(client.openVirtualDevice());
+        QVERIFY(client.sendMouseButtons(0x01));
+        QVERIFY(client.sendMouseButtons(0));
+        const auto report = client.lastReport();
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(report.data()), 7),
+                 QByteArray("\x40\x05\x04\x00\x00\x00\x00", 7));
+        QCOMPARE(texts(sim::inputEvents()), (QStringList{"mouse press left x=0 y=0 wheel=0",
+                                                         "mouse release left x=0 y=0 wheel=0"}));
+        QVERIFY(sim::buttonsDown().empty());
+    }
+
+    void keyAReachesTheSystem() {
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QVERIFY(client.openVirtualDevice());
+        QVERIFY(client.sendKeys({0x04, 0, 0, 0, 0, 0}));
+        QCOMPARE(sim::keysDown(), std::vector<std::string>{"a"});
+        QVERIFY(client.sendKeys({0, 0, 0, 0, 0, 0}));
+        QVERIFY(sim::keysDown().empty());
+        QCOMPARE(texts(sim::inputEvents()),
+                 (QStringList{"keyboard press a", "keyboard release a"}));
+    }
+
+    void bufferIsReusedNotCleared() {
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QVERIFY(client.openVirtualDevice());
+        QVERIFY(client.sendKeys({0x04, 0x05, 0x06, 0x07, 0x08, 0x09}));
+        QVERIFY(client.sendMouseButtons(0x02));
+        const auto r = client.lastReport();
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.data()), 11),
+                 QByteArray("\x40\x05\x04\x02\x00\x00\x00\x06\x07\x08\x09", 11));
+    }
+
+    void writeFailures_data() {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("never opened") << false << "failed WriteFile 6\n";
+        QTest::newRow("device gone") << true << "failed WriteFile 1167\n";
+    }
+    void writeFailures() {
+        QFETCH(bool, open);
+        QFETCH(QString, expected);
+        Transcript out;
+        VirtualDeviceClient client(out.printer());
+        if (open) {
+            QVERIFY(client.openVirtualDevice());
+            sim::configure(sim::Options{}); // the device is removed and comes back anew
+        }
+        out.text.clear();
+        QVERIFY(!client.sendKeys({0x04, 0, 0, 0, 0, 0}));
+        QVERIFY(!client.sendMouseButtons(1));
+        QCOMPARE(out.text, expected + expected);
+        QVERIFY(sim::inputEvents().empty());
+    }
+
+    // Two players at once: every report arrives whole, and each player's order is kept.
+    void concurrentPlayersAreSerialised() {
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QVERIFY(client.openVirtualDevice());
+        std::mutex mutex;
+        std::vector<std::vector<uint8_t>> keyboard, mouse;
+        const int observer = sim::addInputObserver([&](const sim::InputEvent& e) {
+            std::lock_guard<std::mutex> lock(mutex);
+            (e.device == "keyboard" ? keyboard : mouse).push_back(e.report);
+        });
+        constexpr int kRounds = 3000;
+        std::atomic<int> failures{0};
+        std::thread keys([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                if (!client.sendKeys({uint8_t(0x04 + i % 26), 0, 0, 0, 0, 0}))
+                    ++failures;
+            }
+        });
+        std::thread buttons([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                if (!client.sendMouseButtons(uint8_t(1u << (i % 5))))
+                    ++failures;
+            }
+        });
+        keys.join();
+        buttons.join();
+        sim::removeInputObserver(observer);
+        QCOMPARE(failures.load(), 0);
+        QCOMPARE(keyboard.size(), size_t(kRounds));
+        QCOMPARE(mouse.size(), size_t(kRounds));
+        for (int i = 0; i < kRounds; ++i) {
+            QCOMPARE(keyboard[size_t(i)].size(), size_t(9));
+            QCOMPARE(int(keyboard[size_t(i)][3]), 0x04 + i % 26);
+            QCOMPARE(mouse[size_t(i)].size(), size_t(5));
+            QCOMPARE(int(mouse[size_t(i)][1]), 1 << (i % 5));
+        }
+    }
+
+    // While one player's report is on its way, a second player waits for the buffer.
+    void secondWriterWaitsForTheFirst() {
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QVERIFY(client.openVirtualDevice());
+        std::mutex mutex;
+        std::condition_variable mouseSeen;
+        bool mouse = false;
+        bool mouseDuringKeyWrite = false;
+        std::thread second;
+        const int observer = sim::addInputObserver([&](const sim::InputEvent& e) {
+            if (e.device != "keyboard") {
+                std::lock_guard<std::mutex> lock(mutex);
+                mouse = true;
+                mouseSeen.notify_all();
+                return;
+            }
+            // Still inside the first player's write: start the second and give it time.
+            second = std::thread([&] { client.sendMouseButtons(0x01); });
+            std::unique_lock<std::mutex> lock(mutex);
+            mouseDuringKeyWrite =
+                mouseSeen.wait_for(lock, std::chrono::milliseconds(200), [&] { return mouse; });
+        });
+        QVERIFY(client.sendKeys({0x04, 0, 0, 0, 0, 0}));
+        second.join();
+        sim::removeInputObserver(observer);
+        QVERIFY(!mouseDuringKeyWrite);
+        QVERIFY(mouse);
+        QCOMPARE(texts(sim::inputEvents()),
+                 (QStringList{"keyboard press a", "mouse press left x=0 y=0 wheel=0"}));
+    }
+
+    void reopenDoesNotLeakHandles() {
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QVERIFY(client.openVirtualDevice());
+        QVERIFY(client.openVirtualDevice());
+        QCOMPARE(openHandles(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(VirtualDeviceClientTest)
+#include "tst_virtualdeviceclient.moc"
