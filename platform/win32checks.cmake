@@ -5,8 +5,9 @@
 # builds a plain C++ test program (no Qt) with the 64-bit mingw-w64 compiler when the test runs,
 # and runs it under wine64; exit code 0 = pass. Label `wine`.
 
-find_program(TAVIX_MINGW32_CXX i686-w64-mingw32-g++)
-find_program(TAVIX_MINGW64_CXX x86_64-w64-mingw32-g++)
+# The posix thread model: the default win32 model has no std::mutex or std::thread in GCC 12.
+find_program(TAVIX_MINGW_I686_CXX NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++)
+find_program(TAVIX_MINGW_X64_CXX NAMES x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-g++)
 find_program(TAVIX_WINE64 wine64 HINTS /usr/lib/wine)
 find_program(TAVIX_WINESERVER NAMES wineserver64 wineserver HINTS /usr/lib/wine)
 
@@ -26,15 +27,15 @@ function(tavix_wine_test name)
     LABELS wine
     TIMEOUT 900
     SKIP_RETURN_CODE 77
-    ENVIRONMENT "TAVIX_MINGW64_CXX=${TAVIX_MINGW64_CXX};TAVIX_WINE64=${TAVIX_WINE64};TAVIX_WINESERVER=${TAVIX_WINESERVER}")
+    ENVIRONMENT "TAVIX_MINGW64_CXX=${TAVIX_MINGW_X64_CXX};TAVIX_WINE64=${TAVIX_WINE64};TAVIX_WINESERVER=${TAVIX_WINESERVER}")
 endfunction()
 
 if(TAVIX_TESTS AND NOT WIN32)
-  if(NOT TAVIX_MINGW32_CXX)
-    set(TAVIX_MINGW32_CXX i686-w64-mingw32-g++)
+  if(NOT TAVIX_MINGW_I686_CXX)
+    set(TAVIX_MINGW_I686_CXX i686-w64-mingw32-g++)
   endif()
   add_test(NAME win32_compile
-           COMMAND ${CMAKE_COMMAND} -DCXX=${TAVIX_MINGW32_CXX} -DROOT=${CMAKE_SOURCE_DIR}
+           COMMAND ${CMAKE_COMMAND} -DCXX=${TAVIX_MINGW_I686_CXX} -DROOT=${CMAKE_SOURCE_DIR}
                    -P ${CMAKE_SOURCE_DIR}/tests/platform/win32/compile_check.cmake)
   set_tests_properties(win32_compile PROPERTIES TIMEOUT 900)
 endif()

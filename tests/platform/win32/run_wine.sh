@@ -7,7 +7,7 @@ set -uo pipefail
 work="$1" name="$2" root="$3"
 shift 3
 
-: "${TAVIX_MINGW64_CXX:=x86_64-w64-mingw32-g++}"
+: "${TAVIX_MINGW64_CXX:=x86_64-w64-mingw32-g++-posix}"
 : "${TAVIX_WINE64:=wine64}"
 : "${TAVIX_WINESERVER:=wineserver}"
 
