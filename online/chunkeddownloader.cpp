@@ -1,0 +1,220 @@
+#include "chunkeddownloader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <cstdlib>
+
+QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
+    static const QRegularExpression re(QStringLiteral("/([^/\\?]+)(\\?|$)"));
+    const QString name = re.match(url).captured(1);
+    // A name that would leave the output folder is no name at all.
+    if (name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char(':')))
+        return QString();
+    return name;
+}
+
+ChunkedDownloader::ChunkedDownloader(QThread* thread, const QString& u, const Variant& variant,
+                                     QObject* parent)
+    : QObject(thread ? nullptr : parent), url(u), manager(this) {
+    prepare(variant);
+    if (thread)
+        moveToThread(thread);
+}
+
+qint32 ChunkedDownloader::alreadyBytes() {
+    QMutexLocker lock(&mutex);
+    return already;
+}
+
+qint32 ChunkedDownloader::fullBytes() {
+    QMutexLocker lock(&mutex);
+    return full;
+}
+
+void ChunkedDownloader::prepare(const Variant& variant) {
+    QString name = fileNameFromUrl(url);
+    if (name.isEmpty())
+        name = variant.fallbackPrefix + QString::number(std::rand());
+    const QString path = variant.outputDir + name;
+    outFile.setFileName(path);
+
+    for (const QString& dir : variant.createDirs)
+        QDir().mkpath(dir);
+    for (const QString& dir : variant.cleanDirs) {
+        const QFileInfoList files = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
+        for (const QFileInfo& f : files)
+            if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
+                QFile::remove(f.absoluteFilePath());
+    }
+
+    QFileInfo info(path);
+    if (info.exists()) {
+        const qint64 size = info.size();
+        if (size < 2147483647) {
+            const qint64 rounded = size - size % kBlock;
+            if (rounded == size) {
+                already = static_cast<qint32>(size);
+            } else if (rounded != 0 && outFile.resize(rounded)) {
+                already = static_cast<qint32>(rounded);
+            }
+        }
+        // Anything not trusted (including a file too large to count) starts over.
+        if (already == 0)
+            QFile::remove(path);
+    }
+}
+
+QNetworkReply* ChunkedDownloader::sendRequestCore() {
+    QNetworkRequest request{QUrl(url)};
+    qint32 from;
+    {
+        QMutexLocker lock(&mutex);
+        from = already;
+    }
+    request.setRawHeader("Range", "bytes=" + QByteArray::number(from) + '-');
+    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
+    releaseReply();
+    m_requestedFrom = from;
+    m_statusChecked = false;
+    reply = manager.get(request);
+    QNetworkReply* r = reply;
+    // By name, so each downloader's own slots receive them.
+    connect(r, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(partFinished(qint64, qint64)));
+    connect(r, SIGNAL(errorOccurred(QNetworkReply::NetworkError)), this,
+            SLOT(partFailed(QNetworkReply::NetworkError)));
+    connect(r, SIGNAL(metaDataChanged()), this, SLOT(partMetaGot()));
+    connect(r, &QNetworkReply::finished, this, &ChunkedDownloader::replyEnded);
+    return r;
+}
+
+void ChunkedDownloader::releaseReply() {
+    if (reply) {
+        QNetworkReply* r = reply;
+        reply = nullptr;
+        r->disconnect(this);
+        r->abort();
+        r->deleteLater();
+    }
+}
+
+void ChunkedDownloader::metaGot() {
+    if (!reply)
+        return;
+    static const QRegularExpression re(QStringLiteral("/(\\d+)([^\\d]|$)"));
+    for (const auto& pair : reply->rawHeaderPairs()) {
+        if (pair.first.toLower() != "content-range")
+            continue;
+        const QRegularExpressionMatch m = re.match(QString::fromLatin1(pair.second));
+        if (m.hasMatch()) {
+            bool ok = false;
+            const qint64 value = m.captured(1).toLongLong(&ok);
+            if (ok && value <= 2147483647) {
+                QMutexLocker lock(&mutex);
+                full = static_cast<qint32>(value);
+            }
+        }
+    }
+}
+
+void ChunkedDownloader::progress(qint64 got, qint64 total) {
+    if (!reply)
+        return;
+    const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttr.isValid() ? statusAttr.toInt() : 0;
+    if (statusAttr.isValid() && status != 200 && status != 206 && status != 416) {
+        qCInfo(category()).noquote()
+            << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
+                   .arg(status);
+        releaseReply();
+        badStatusPath();
+        return;
+    }
+    // A 416 body is the server's error text, not file data; the error path completes it.
+    if (status == 416)
+        return;
+    if (!m_statusChecked) {
+        m_statusChecked = true;
+        // A server that ignores the range sends the whole file again: appending it to the
+        // partial file would corrupt it, so start over from byte 0.
+        if (status == 200 && m_requestedFrom > 0) {
+            outFile.close();
+            outFile.resize(0);
+            QMutexLocker lock(&mutex);
+            already = 0;
+            full = 0;
+        }
+    }
+    {
+        QMutexLocker lock(&mutex);
+        if (already == 0 && full == 0 && total >= 0)
+            full = static_cast<qint32>(qMin<qint64>(total, 2147483647));
+    }
+    qCInfo(category()).noquote() << QStringLiteral("Update Info:part %1 of %2").arg(got).arg(total);
+    emitFinishPart(got, total);
+
+    if (!outFile.isOpen() && !outFile.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        qCInfo(category()).noquote()
+            << QStringLiteral("Update Error: Could not open output file '%1' for appending")
+                   .arg(outFile.errorString());
+        releaseReply();
+        badStatusPath();
+        return;
+    }
+    const QByteArray data = reply->readAll();
+    if (!data.isEmpty()) {
+        const qint64 written = outFile.write(data);
+        QMutexLocker lock(&mutex);
+        already += static_cast<qint32>(qMax<qint64>(written, 0));
+    }
+    // Without a known length the end is the end of the reply (replyEnded).
+    if (total >= 0 && got >= total) {
+        releaseReply();
+        outFile.close();
+        emitFinished();
+        afterComplete();
+    }
+}
+
+void ChunkedDownloader::replyEnded() {
+    if (!reply || reply->error() != QNetworkReply::NoError)
+        return;
+    // Reached only for replies whose length was unknown: take what is left and finish.
+    const QByteArray rest = reply->readAll();
+    if (!rest.isEmpty() && outFile.isOpen()) {
+        const qint64 written = outFile.write(rest);
+        QMutexLocker lock(&mutex);
+        already += static_cast<qint32>(qMax<qint64>(written, 0));
+    }
+    releaseReply();
+    outFile.close();
+    emitFinished();
+    afterComplete();
+}
+
+void ChunkedDownloader::failed(QNetworkReply::NetworkError e) {
+    if (!reply)
+        return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    releaseReply();
+    if (status == 416) {
+        outFile.close();
+        afterComplete();
+        return;
+    }
+    qint32 from;
+    {
+        QMutexLocker lock(&mutex);
+        from = already;
+    }
+    qCInfo(category()).noquote()
+        << QStringLiteral("Update Error: failed to download part starting from %1, error %2")
+               .arg(from)
+               .arg(static_cast<int>(e));
+    emitFailed();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QFile>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QStringList>
+
+class QThread;
+
+// The resumable ranged download that the three downloaders share. It resumes a partial file
+// from its last whole 100 KiB block, asks for the rest with "Range: bytes=N-" and appends what
+// arrives. Each downloader declares its own signals and slots and forwards them here.
+class ChunkedDownloader : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint64 kBlock = 102400;
+
+    // Output file name from a URL: the last path segment before any query, or empty.
+    static QString fileNameFromUrl(const QString& url);
+
+    struct Variant {
+        QString outputDir;        // absolute, trailing "/"
+        QString fallbackPrefix;   // "file-", "tupdate-", "tupload-"
+        QStringList createDirs;   // created when missing, in order
+        QStringList cleanDirs;    // plain files removed, except the output file
+    };
+
+    QString outputPath() const { return outFile.fileName(); }
+    qint32 alreadyBytes();
+    qint32 fullBytes();
+
+protected:
+    // With a thread the object has no parent (Qt cannot move a child) and starts when the
+    // thread starts; without one it lives on the caller's thread and `parent` owns it.
+    ChunkedDownloader(QThread* thread, const QString& url, const Variant& variant,
+                      QObject* parent);
+
+    virtual const QLoggingCategory& category() const = 0;
+    virtual void emitFinishPart(qint64 got, qint64 total) = 0;
+    virtual void emitFinished() = 0;
+    virtual void emitFailed() = 0;
+    // The variant's answer to a bad HTTP status or an output file that cannot be opened.
+    virtual void badStatusPath() = 0;
+    // After the last byte (file closed, downLoadFinished emitted) and after a 416.
+    virtual void afterComplete() = 0;
+
+    QNetworkReply* sendRequestCore();
+    void metaGot();
+    void progress(qint64 got, qint64 total);
+    void failed(QNetworkReply::NetworkError e);
+
+    QString url;
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = nullptr;
+    qint32 already = 0;
+    qint32 full = 0;
+    QFile outFile;
+    QMutex mutex;
+
+private slots:
+    void replyEnded();
+
+private:
+    void prepare(const Variant& variant);
+    void releaseReply();
+
+    qint32 m_requestedFrom = 0;
+    bool m_statusChecked = false;
+};

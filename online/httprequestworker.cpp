@@ -1,0 +1,182 @@
+#include "httprequestworker.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <cstdlib>
+
+HttpRequestParams::HttpRequestParams(const QString& u, const QString& m) : url(u), method(m) {}
+
+void HttpRequestParams::addVar(const QString& key, const QString& value) { vars.insert(key, value); }
+
+void HttpRequestParams::addFile(const QString& fieldName, const QString& localPath,
+                                const QString& sentName, const QString& mimeType) {
+    files.append(HttpUploadFile{fieldName, localPath, sentName, mimeType});
+}
+
+HttpRequestWorker::HttpRequestWorker(QObject* parent) : QObject(parent) {
+    std::srand(static_cast<unsigned>(QDateTime::currentSecsSinceEpoch()));
+    manager = new QNetworkAccessManager(this);
+    connect(manager, &QNetworkAccessManager::finished, this,
+            &HttpRequestWorker::on_manager_finished);
+}
+
+HttpRequestWorker::~HttpRequestWorker() {
+    // Detach the manager so its deferred deletion does not race the parent's child cleanup.
+    manager->setParent(nullptr);
+    manager->deleteLater();
+}
+
+QByteArray HttpRequestWorker::percentEncode(const QString& text) {
+    return text.toUtf8().toPercentEncoding();
+}
+
+QString HttpRequestWorker::makeBoundary() {
+    return QStringLiteral("__-----------------------") +
+           QString::number(QDateTime::currentSecsSinceEpoch()) + QString::number(std::rand());
+}
+
+QString HttpRequestWorker::encodeAttribute(const QString& name, const QString& value) {
+    const QByteArray bytes = value.toUtf8();
+    QByteArray plain;
+    bool extended = false;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == '/' || c == '\\' || c == 0x7F || c >= 0x80) {
+            extended = true;
+        } else if (c == '"') {
+            plain += "\\\"";
+        } else {
+            plain += ch;
+        }
+    }
+    const QString plainText = QString::fromLatin1(plain);
+    if (!extended && !plain.isEmpty())
+        return QStringLiteral("%1=\"%2\"").arg(name, plainText);
+    QByteArray escaped;
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            escaped += ch;
+        } else {
+            escaped += '%';
+            escaped += hex[c >> 4];
+            escaped += hex[c & 0xF];
+        }
+    }
+    return QStringLiteral("%1=\"%2\"; %1*=utf-8''%3")
+        .arg(name, plainText, QString::fromLatin1(escaped));
+}
+
+void HttpRequestWorker::send(const HttpRequestParams& params) {
+    response.clear();
+    errorCode = QNetworkReply::NoError;
+    errorText.clear();
+
+    HttpBodyLayout layout = params.bodyLayout;
+    if (!params.files.isEmpty()) {
+        layout = HttpBodyLayout::Multipart;
+    } else if (layout == HttpBodyLayout::NotSet) {
+        layout = (params.method == QLatin1String("GET") || params.method == QLatin1String("HEAD"))
+                     ? HttpBodyLayout::QueryString
+                     : HttpBodyLayout::UrlEncoded;
+    }
+
+    QString url = params.url;
+    QByteArray body;
+    QString boundary;
+    if (layout == HttpBodyLayout::QueryString || layout == HttpBodyLayout::UrlEncoded) {
+        QByteArray encoded;
+        for (auto it = params.vars.cbegin(); it != params.vars.cend(); ++it) {
+            if (it != params.vars.cbegin())
+                encoded += '&';
+            encoded += percentEncode(it.key()) + '=' + percentEncode(it.value());
+        }
+        if (layout == HttpBodyLayout::QueryString) {
+            if (!params.vars.isEmpty())
+                url += QLatin1Char('?') + QString::fromLatin1(encoded);
+        } else {
+            body = encoded;
+        }
+    } else {
+        boundary = makeBoundary();
+        const QByteArray b = boundary.toLatin1();
+        for (auto it = params.vars.cbegin(); it != params.vars.cend(); ++it) {
+            body += "--" + b + "\r\n";
+            body += "Content-Disposition: form-data; " +
+                    encodeAttribute(QStringLiteral("name"), it.key()).toLatin1() + "\r\n";
+            body += "Content-Type: text/plain\r\n\r\n";
+            body += it.value().toUtf8() + "\r\n";
+        }
+        for (const HttpUploadFile& f : params.files) {
+            if (f.localPath.isEmpty() || f.fieldName.isEmpty())
+                continue;
+            const QFileInfo info(f.localPath);
+            if (!info.exists() || !info.isFile() || !info.isReadable())
+                continue;
+            QFile file(f.localPath);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            QString sent = f.sentName;
+            if (sent.isEmpty())
+                sent = info.fileName();
+            if (sent.isEmpty())
+                sent = QStringLiteral("file");
+            body += "--" + b + "\r\n";
+            body += QStringLiteral("Content-Disposition: form-data; %1; %2")
+                        .arg(encodeAttribute(QStringLiteral("name"), f.fieldName),
+                             encodeAttribute(QStringLiteral("filename"), sent))
+                        .toLatin1() +
+                    "\r\n";
+            if (!f.mimeType.isEmpty())
+                body += "Content-Type: " + f.mimeType.toLatin1() + "\r\n";
+            body += "Content-Transfer-Encoding: binary\r\n\r\n";
+            body += file.readAll() + "\r\n";
+        }
+        body += "--" + b + "--";
+    }
+
+    QNetworkRequest request{QUrl(url)};
+    request.setRawHeader("User-Agent", "Agent name goes here");
+    if (layout == HttpBodyLayout::UrlEncoded)
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QStringLiteral("application/x-www-form-urlencoded"));
+    else if (layout == HttpBodyLayout::Multipart)
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QStringLiteral("multipart/form-data; boundary=") + boundary);
+
+    const QString& m = params.method;
+    if (m == QLatin1String("GET")) {
+        manager->get(request);
+    } else if (m == QLatin1String("POST")) {
+        manager->post(request, body);
+    } else if (m == QLatin1String("PUT")) {
+        manager->put(request, body);
+    } else if (m == QLatin1String("HEAD")) {
+        manager->head(request);
+    } else if (m == QLatin1String("DELETE")) {
+        manager->deleteResource(request);
+    } else {
+        delete m_customBody;
+        m_customBody = new QBuffer(this);
+        m_customBody->setData(body);
+        m_customBody->open(QIODevice::ReadOnly);
+        manager->sendCustomRequest(request, m.toLatin1(), m_customBody);
+    }
+}
+
+void HttpRequestWorker::on_manager_finished(QNetworkReply* reply) {
+    errorCode = reply->error();
+    if (errorCode != QNetworkReply::NoError)
+        errorText = reply->errorString();
+    else
+        response = reply->readAll();
+    reply->deleteLater();
+    emit on_execution_finished(this);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QNetworkReply>
+#include <QObject>
+#include <QString>
+
+class QBuffer;
+class QNetworkAccessManager;
+
+struct HttpUploadFile {
+    QString fieldName;
+    QString localPath;
+    QString sentName;
+    QString mimeType;
+};
+
+enum class HttpBodyLayout { NotSet, QueryString, UrlEncoded, Multipart };
+
+struct HttpRequestParams {
+    HttpRequestParams() = default;
+    HttpRequestParams(const QString& url, const QString& method);
+
+    // A second value for the same key replaces the first.
+    void addVar(const QString& key, const QString& value);
+    void addFile(const QString& fieldName, const QString& localPath, const QString& sentName,
+                 const QString& mimeType);
+
+    QString url;
+    QString method = QStringLiteral("GET");
+    HttpBodyLayout bodyLayout = HttpBodyLayout::NotSet;
+    QMap<QString, QString> vars; // encoded in key order
+    QList<HttpUploadFile> files;
+};
+
+// One asynchronous request to the vendor API. Create one per request, connect
+// on_execution_finished, call send; then read errorCode, errorText and response.
+class HttpRequestWorker : public QObject {
+    Q_OBJECT
+public:
+    explicit HttpRequestWorker(QObject* parent = nullptr);
+    ~HttpRequestWorker() override;
+
+    void send(const HttpRequestParams& params);
+
+    // RFC 5987 style: name="plain" or name="plain"; name*=utf-8''escaped.
+    static QString encodeAttribute(const QString& name, const QString& value);
+    // RFC 3986 percent-encoding of the UTF-8 bytes (unreserved characters stay).
+    static QByteArray percentEncode(const QString& text);
+    // The boundary used for multipart bodies.
+    static QString makeBoundary();
+
+    QByteArray response;
+    QNetworkReply::NetworkError errorCode = QNetworkReply::NoError;
+    QString errorText;
+
+signals:
+    void on_execution_finished(HttpRequestWorker* worker);
+
+private slots:
+    void on_manager_finished(QNetworkReply* reply);
+
+private:
+    QNetworkAccessManager* manager;
+    QBuffer* m_customBody = nullptr; // body of a custom verb, alive until its reply ends
+};

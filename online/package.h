@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Package files: 128 reserved bytes, the SHA-1 of everything from offset 148 on, the 5 LZMA
+// property bytes, the payload size (32-bit little-endian) and the raw LZMA stream of a Qt data
+// stream (version 14) that holds an optional version text and a list of files.
+namespace package {
+
+constexpr int kDigestOffset = 128;
+constexpr int kPropsOffset = 148;
+constexpr int kSizeOffset = 153;
+constexpr int kDataOffset = 157;
+constexpr int kMinFileSize = 158;
+// Nothing we ship comes near this; a larger stated size is hostile or broken.
+constexpr quint32 kMaxPayloadSize = 1u << 30;
+
+struct File {
+    QString name; // relative, "/"-separated
+    QByteArray data;
+};
+
+// The data-stream payload; `version` is written first when given (update packages).
+QByteArray writePayload(const QList<File>& files, const QString* version);
+
+// A whole package file around `payload`, compressed with the standard encoder settings and
+// checked by decoding it again. False with a reason in `error` when that fails.
+bool build(const QByteArray& payload, QByteArray* packageFile, QString* error);
+
+// True for a relative "/"-separated name that stays inside the folder it is written to: not
+// empty, not absolute, no drive letter or colon, no backslash, no control character, no ".."
+// segment.
+bool isSafeName(const QString& name);
+
+// Unpacks the update package at `packagePath` into programFolder + "tupdates/<kind>/ready",
+// going through ".../temp". On success the package file is deleted and the payload's version
+// is returned in `version`; the result is true only when that deletion succeeded too. Any
+// error is logged and removes the whole "tupdates" folder.
+bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
+                         const QString& packagePath, QString* version);
+
+// Unpacks the sync package at `packagePath` over the files of `programFolder`. On success the
+// package file is deleted. Any error is logged and removes the whole "tupload" folder.
+bool unpackSyncPackage(const QString& programFolder, const QString& packagePath);
+
+} // namespace package

@@ -1,0 +1,110 @@
+#include "platform/process.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+namespace platform {
+namespace {
+
+std::wstring widen(const std::string& s) {
+    if (s.empty())
+        return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return w;
+}
+
+// Quoting as the C runtime's argument parser reads it back.
+void appendQuoted(std::wstring& line, const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += arg;
+        return;
+    }
+    line += L'"';
+    for (size_t i = 0;; ++i) {
+        size_t slashes = 0;
+        while (i < arg.size() && arg[i] == L'\\') {
+            ++i;
+            ++slashes;
+        }
+        if (i == arg.size()) {
+            line.append(slashes * 2, L'\\');
+            break;
+        }
+        if (arg[i] == L'"') {
+            line.append(slashes * 2 + 1, L'\\');
+            line += L'"';
+        } else {
+            line.append(slashes, L'\\');
+            line += arg[i];
+        }
+    }
+    line += L'"';
+}
+
+std::wstring argumentLine(const ProcessStart& start) {
+    std::wstring line;
+    for (const std::string& a : start.arguments) {
+        if (!line.empty())
+            line += L' ';
+        appendQuoted(line, widen(a));
+    }
+    return line;
+}
+
+std::string errorText(DWORD code) {
+    return "system error " + std::to_string(code);
+}
+
+} // namespace
+
+ProcessResult startDetached(const ProcessStart& start) {
+    ProcessResult result;
+    std::wstring line;
+    appendQuoted(line, widen(start.program));
+    const std::wstring args = argumentLine(start);
+    if (!args.empty())
+        line += L' ' + args;
+    const std::wstring program = widen(start.program);
+    const std::wstring dir = widen(start.workingDirectory);
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof pi);
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, nullptr,
+                        dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
+        const DWORD e = GetLastError();
+        result.code = static_cast<long>(e);
+        result.error = "cannot start " + start.program + ": " + errorText(e);
+        return result;
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    result.started = true;
+    return result;
+}
+
+ProcessResult startWithShell(const ProcessStart& start, bool elevated) {
+    ProcessResult result;
+    const std::wstring program = widen(start.program);
+    const std::wstring args = argumentLine(start);
+    const std::wstring dir = widen(start.workingDirectory);
+    const HINSTANCE h = ShellExecuteW(nullptr, elevated ? L"runas" : L"open", program.c_str(),
+                                      args.empty() ? nullptr : args.c_str(),
+                                      dir.empty() ? nullptr : dir.c_str(), SW_SHOWNORMAL);
+    result.code = static_cast<long>(reinterpret_cast<INT_PTR>(h));
+    result.started = result.code > 32;
+    if (!result.started)
+        result.error = "shell could not start " + start.program + ": result " +
+                       std::to_string(result.code);
+    return result;
+}
+
+} // namespace platform
