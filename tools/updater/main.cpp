@@ -1,0 +1,86 @@
+// Applies a ready program update: "Updater -update", started by the program in its own folder
+// after it has quit. Copies "tupdates/client/ready" over the program folder, removes it and
+// starts the program again.
+#include "platform/process.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+#ifdef Q_OS_WIN
+const char* const kProgram = "tavix.exe";
+#else
+const char* const kProgram = "tavix";
+#endif
+
+// The old file stays until the new one is complete; a file still held by the quitting program
+// gets a few more chances.
+bool replaceFile(const QString& source, const QString& target) {
+    const QString partial = target + QStringLiteral(".part");
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        QFile::remove(partial);
+        const QFile::Permissions perms = QFileInfo(source).permissions();
+        if (QFile::copy(source, partial) && (!QFileInfo::exists(target) || QFile::remove(target)) &&
+            QFile::rename(partial, target)) {
+            QFile::setPermissions(target, perms);
+            return true;
+        }
+        QThread::msleep(100);
+    }
+    QFile::remove(partial);
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (!args.contains(QStringLiteral("-update"))) {
+        std::fprintf(stderr, "usage: Updater -update   (run in the program folder)\n");
+        return 2;
+    }
+    const QString folder = QDir::currentPath();
+    const QString ready = folder + QStringLiteral("/tupdates/client/ready");
+    if (!QFileInfo(ready).isDir()) {
+        std::fprintf(stderr, "Updater: no ready update in %s\n", qPrintable(folder));
+        return 1;
+    }
+
+    QStringList names;
+    QDirIterator it(ready, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        names << QDir(ready).relativeFilePath(it.filePath());
+    }
+    names.sort();
+    int failures = 0;
+    for (const QString& name : qAsConst(names)) {
+        const QString target = folder + QLatin1Char('/') + name;
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        if (!replaceFile(ready + QLatin1Char('/') + name, target)) {
+            std::fprintf(stderr, "Updater: cannot replace %s\n", qPrintable(target));
+            ++failures;
+        }
+    }
+    QDir(ready).removeRecursively();
+    QDir().rmdir(folder + QStringLiteral("/tupdates/client"));
+    QDir().rmdir(folder + QStringLiteral("/tupdates"));
+
+    platform::ProcessStart start;
+    start.program = QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kProgram)).toStdString();
+    start.workingDirectory = QDir::toNativeSeparators(folder).toStdString();
+    const platform::ProcessResult r = platform::startWithShell(start, false);
+    if (!r.started) {
+        std::fprintf(stderr, "Updater: %s\n", r.error.c_str());
+        return 1;
+    }
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
+
+// The reference vendor API server: the five API paths and ranged file downloads, answered
+// from a data folder (see README.md).
+class VendorServer {
+public:
+    struct Options {
+        QString dataFolder;
+        // Cut the first `cutCount` file transfers after `cutAfter` body bytes (negative: never).
+        qint64 cutAfter = -1;
+        int cutCount = 1;
+        // Answer every file request with the whole file and status 200.
+        bool ignoreRange = false;
+        bool verbose = false;
+    };
+
+    explicit VendorServer(const Options& options);
+    ~VendorServer();
+
+    // Binds to host:port (0: any free port) and returns the port, or -1.
+    int bind(const std::string& host, int port);
+    // Serves until stop().
+    bool listen();
+    void stop();
+
+private:
+    void handleUpgrade(const httplib::Request& req, httplib::Response& res);
+    void handleGetInfo(const httplib::Request& req, httplib::Response& res);
+    void handleSyncCheck(const httplib::Request& req, httplib::Response& res);
+    void handleSyncUpload(const httplib::Request& req, httplib::Response& res);
+    void handleSyncDown(const httplib::Request& req, httplib::Response& res);
+    void serveFile(const httplib::Request& req, httplib::Response& res, const QString& path);
+
+    QJsonObject catalog() const;
+    QString fileUrl(const httplib::Request& req, const QString& name) const;
+    QString syncFolder(const QString& deviceId) const;
+
+    Options m_options;
+    std::unique_ptr<httplib::Server> m_server;
+    std::mutex m_syncMutex;
+    std::atomic<int> m_cutsLeft{0};
+};
