@@ -1,0 +1,60 @@
+#pragma once
+
+#include "online/lzmacodec.h"
+#include "online/package.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+
+// Builds package files by hand, so that tests can make them wrong on purpose.
+namespace packagetest {
+
+inline QByteArray assemble(const QByteArray& props, quint32 size, const QByteArray& stream) {
+    QByteArray file(package::kDataOffset, '\0');
+    file.replace(package::kPropsOffset, 5, props);
+    for (int i = 0; i < 4; ++i)
+        file[package::kSizeOffset + i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+    file += stream;
+    const QByteArray digest = QCryptographicHash::hash(file.mid(package::kPropsOffset),
+                                                       QCryptographicHash::Sha1);
+    file.replace(package::kDigestOffset, 20, digest);
+    return file;
+}
+
+// Recomputes the digest after a test changed bytes.
+inline QByteArray redigest(QByteArray file) {
+    file.replace(package::kDigestOffset, 20,
+                 QCryptographicHash::hash(file.mid(package::kPropsOffset), QCryptographicHash::Sha1));
+    return file;
+}
+
+inline QByteArray packPayload(const QByteArray& payload, quint32 statedSize) {
+    QByteArray stream, props;
+    lzmacodec::compress(payload, &stream, &props);
+    return assemble(props, statedSize, stream);
+}
+
+inline QByteArray packPayload(const QByteArray& payload) {
+    return packPayload(payload, static_cast<quint32>(payload.size()));
+}
+
+inline QByteArray updatePackage(const QList<package::File>& files,
+                                const QString& version = QStringLiteral("1.2.3")) {
+    return packPayload(package::writePayload(files, &version));
+}
+
+inline bool writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace packagetest
