@@ -82,6 +82,7 @@ QNetworkReply* ChunkedDownloader::sendRequestCore() {
     releaseReply();
     m_requestedFrom = from;
     m_statusChecked = false;
+    m_receivedThisReply = 0;
     reply = manager.get(request);
     QNetworkReply* r = reply;
     // By name, so each downloader's own slots receive them.
@@ -93,12 +94,13 @@ QNetworkReply* ChunkedDownloader::sendRequestCore() {
     return r;
 }
 
-void ChunkedDownloader::releaseReply() {
+void ChunkedDownloader::releaseReply(bool abort) {
     if (reply) {
         QNetworkReply* r = reply;
         reply = nullptr;
         r->disconnect(this);
-        r->abort();
+        if (abort && r->isRunning())
+            r->abort();
         r->deleteLater();
     }
 }
@@ -138,18 +140,7 @@ void ChunkedDownloader::progress(qint64 got, qint64 total) {
     // A 416 body is the server's error text, not file data; the error path completes it.
     if (status == 416)
         return;
-    if (!m_statusChecked) {
-        m_statusChecked = true;
-        // A server that ignores the range sends the whole file again: appending it to the
-        // partial file would corrupt it, so start over from byte 0.
-        if (status == 200 && m_requestedFrom > 0) {
-            outFile.close();
-            outFile.resize(0);
-            QMutexLocker lock(&mutex);
-            already = 0;
-            full = 0;
-        }
-    }
+    restartIfRangeIgnored(status);
     {
         QMutexLocker lock(&mutex);
         if (already == 0 && full == 0 && total >= 0)
@@ -158,7 +149,7 @@ void ChunkedDownloader::progress(qint64 got, qint64 total) {
     qCInfo(category()).noquote() << QStringLiteral("Update Info:part %1 of %2").arg(got).arg(total);
     emitFinishPart(got, total);
 
-    if (!outFile.isOpen() && !outFile.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!openOutput(status)) {
         qCInfo(category()).noquote()
             << QStringLiteral("Update Error: Could not open output file '%1' for appending")
                    .arg(outFile.errorString());
@@ -166,12 +157,7 @@ void ChunkedDownloader::progress(qint64 got, qint64 total) {
         badStatusPath();
         return;
     }
-    const QByteArray data = reply->readAll();
-    if (!data.isEmpty()) {
-        const qint64 written = outFile.write(data);
-        QMutexLocker lock(&mutex);
-        already += static_cast<qint32>(qMax<qint64>(written, 0));
-    }
+    appendReply();
     // Without a known length the end is the end of the reply (replyEnded).
     if (total >= 0 && got >= total) {
         releaseReply();
@@ -181,27 +167,78 @@ void ChunkedDownloader::progress(qint64 got, qint64 total) {
     }
 }
 
+void ChunkedDownloader::restartIfRangeIgnored(int status) {
+    if (!m_statusChecked) {
+        m_statusChecked = true;
+        // A server that ignores the range sends the whole file again: appending it to the
+        // partial file would corrupt it, so start over from byte 0.
+        if (status == 200 && m_requestedFrom > 0) {
+            outFile.close();
+            outFile.resize(0);
+            m_receivedThisReply = 0;
+            QMutexLocker lock(&mutex);
+            already = 0;
+            full = 0;
+        }
+    }
+}
+
+bool ChunkedDownloader::openOutput(int status) {
+    restartIfRangeIgnored(status);
+    return outFile.isOpen() || outFile.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
 void ChunkedDownloader::replyEnded() {
     if (!reply || reply->error() != QNetworkReply::NoError)
         return;
-    // Reached only for replies whose length was unknown: take what is left and finish.
-    const QByteArray rest = reply->readAll();
-    if (!rest.isEmpty() && outFile.isOpen()) {
-        const qint64 written = outFile.write(rest);
-        QMutexLocker lock(&mutex);
-        already += static_cast<qint32>(qMax<qint64>(written, 0));
+    // Reached for replies whose length was unknown, and for replies that the network layer
+    // ends without an error although the connection broke before the stated length.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->bytesAvailable() > 0 && openOutput(status))
+        appendReply();
+    if (length.isValid() && m_receivedThisReply < length.toLongLong()) {
+        outFile.flush();
+        releaseReply(false);
+        qint32 from;
+        {
+            QMutexLocker lock(&mutex);
+            from = already;
+        }
+        qCInfo(category()).noquote()
+            << QStringLiteral("Update Error: failed to download part starting from %1, error %2")
+                   .arg(from)
+                   .arg(static_cast<int>(QNetworkReply::RemoteHostClosedError));
+        emitFailed();
+        return;
     }
-    releaseReply();
+    releaseReply(false);
     outFile.close();
     emitFinished();
     afterComplete();
+}
+
+void ChunkedDownloader::appendReply() {
+    const QByteArray data = reply->readAll();
+    if (data.isEmpty())
+        return;
+    const qint64 written = outFile.write(data);
+    m_receivedThisReply += data.size();
+    QMutexLocker lock(&mutex);
+    already += static_cast<qint32>(qMax<qint64>(written, 0));
 }
 
 void ChunkedDownloader::failed(QNetworkReply::NetworkError e) {
     if (!reply)
         return;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    releaseReply();
+    // Bytes that arrived before the connection broke are good file data; keeping them lets the
+    // next start resume after them.
+    if ((status == 200 || status == 206) && reply->bytesAvailable() > 0 && openOutput(status)) {
+        appendReply();
+        outFile.flush();
+    }
+    releaseReply(false); // it has failed already; aborting would report it again
     if (status == 416) {
         outFile.close();
         afterComplete();

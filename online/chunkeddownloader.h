@@ -65,8 +65,14 @@ private slots:
 
 private:
     void prepare(const Variant& variant);
-    void releaseReply();
+    // Opens the output for appending; a 200 answer to a range request empties it first.
+    bool openOutput(int status);
+    void restartIfRangeIgnored(int status);
+    // Appends what the reply holds and counts it.
+    void appendReply();
+    void releaseReply(bool abort = true);
 
     qint32 m_requestedFrom = 0;
     bool m_statusChecked = false;
+    qint64 m_receivedThisReply = 0;
 };

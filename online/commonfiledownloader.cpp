@@ -20,18 +20,20 @@ QString outputDirFor(const QString& relativeDir, bool* inside) {
 
 } // namespace
 
-static ChunkedDownloader::Variant commonVariant(const QString& relativeDir, bool* inside) {
+static ChunkedDownloader::Variant commonVariant(const QString& relativeDir) {
+    bool inside = false;
     ChunkedDownloader::Variant v;
-    v.outputDir = outputDirFor(relativeDir, inside);
+    v.outputDir = outputDirFor(relativeDir, &inside);
     v.fallbackPrefix = QStringLiteral("file-");
-    if (*inside)
+    if (inside)
         v.createDirs << v.outputDir;
     return v;
 }
 
 commonFileDownloader::commonFileDownloader(QThread* thread, const QString& url,
                                            const QString& relativeDir, QObject* parent)
-    : ChunkedDownloader(thread, url, commonVariant(relativeDir, &m_insideProgramFolder), parent) {
+    : ChunkedDownloader(thread, url, commonVariant(relativeDir), parent) {
+    outputDirFor(relativeDir, &m_insideProgramFolder);
     if (thread)
         connect(thread, &QThread::started, this, &commonFileDownloader::start);
 }

@@ -5,14 +5,13 @@
 #include <QDir>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 
 namespace {
-VendorServer* g_server = nullptr;
-void onSignal(int) {
-    if (g_server)
-        g_server->stop();
-}
+// Stopping politely would wait for idle keep-alive connections; stored files are written whole
+// (save, then rename), so leaving at once loses nothing.
+void onSignal(int) { std::_Exit(0); }
 } // namespace
 
 int main(int argc, char** argv) {
@@ -54,7 +53,6 @@ int main(int argc, char** argv) {
                      qPrintable(parser.value(portOpt)));
         return 1;
     }
-    g_server = &server;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::printf("listening on http://%s:%d\n", host.c_str(), port);
