@@ -87,7 +87,25 @@ VendorServer::VendorServer(const Options& options)
     m_server->Get("/api/system/upgrade", wrap(&VendorServer::handleUpgrade));
     m_server->Get("/api/system/product/getInfo", wrap(&VendorServer::handleGetInfo));
     m_server->Get("/api/system/Sync", wrap(&VendorServer::handleSyncCheck));
-    m_server->Post("/api/system/Sync/upload", wrap(&VendorServer::handleSyncUpload));
+    // The body is read raw: clients end the multipart body with the closing delimiter and no
+    // line break, which the library's own form parser refuses.
+    m_server->Post("/api/system/Sync/upload", [this](const httplib::Request& req,
+                                                     httplib::Response& res,
+                                                     const httplib::ContentReader& reader) {
+        if (m_options.verbose)
+            std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
+        // Reading it raw means the library must not see a form; the type is parsed here.
+        const std::string contentType = req.get_header_value("Content-Type");
+        auto& headers = const_cast<httplib::Request&>(req).headers;
+        headers.erase("Content-Type");
+        headers.emplace("Content-Type", "application/octet-stream");
+        std::string body;
+        reader([&body](const char* data, size_t length) {
+            body.append(data, length);
+            return true;
+        });
+        handleSyncUpload(req, res, contentType, body);
+    });
     m_server->Get("/api/system/sync/down", wrap(&VendorServer::handleSyncDown));
     m_server->Get(R"(/files/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
         const QString name = QString::fromStdString(req.matches[1].str());
@@ -224,19 +242,58 @@ void VendorServer::handleSyncCheck(const httplib::Request& req, httplib::Respons
     sendJson(res, QJsonObject{{QStringLiteral("code"), 2}, {QStringLiteral("ret"), ret}});
 }
 
-void VendorServer::handleSyncUpload(const httplib::Request& req, httplib::Response& res) {
-    if (!req.has_file("file") || !req.has_file("deviceid"))
+QMap<QString, QByteArray> VendorServer::parseMultipart(const std::string& contentType,
+                                                      const std::string& body) {
+    QMap<QString, QByteArray> parts;
+    const QByteArray type = QByteArray::fromStdString(contentType);
+    const int at = type.indexOf("boundary=");
+    if (!type.startsWith("multipart/form-data") || at < 0)
+        return parts;
+    QByteArray boundary = type.mid(at + 9).trimmed();
+    if (boundary.startsWith('"') && boundary.endsWith('"') && boundary.size() >= 2)
+        boundary = boundary.mid(1, boundary.size() - 2);
+    const QByteArray delimiter = "--" + boundary;
+    const QByteArray data = QByteArray::fromStdString(body);
+    int pos = data.indexOf(delimiter);
+    while (pos >= 0) {
+        pos += delimiter.size();
+        if (data.mid(pos, 2) == "--")
+            break; // closing delimiter, with or without a line break after it
+        const int headersStart = pos + 2; // past CRLF
+        const int headersEnd = data.indexOf("\r\n\r\n", headersStart);
+        if (headersEnd < 0)
+            break;
+        const int next = data.indexOf("\r\n" + delimiter, headersEnd + 4);
+        if (next < 0)
+            break;
+        const QByteArray headers = data.mid(headersStart, headersEnd - headersStart);
+        const QByteArray content = data.mid(headersEnd + 4, next - (headersEnd + 4));
+        const int nameAt = headers.indexOf("name=\"");
+        if (nameAt >= 0) {
+            const int nameEnd = headers.indexOf('"', nameAt + 6);
+            if (nameEnd > nameAt)
+                parts.insert(QString::fromUtf8(headers.mid(nameAt + 6, nameEnd - nameAt - 6)), content);
+        }
+        pos = next + 2;
+    }
+    return parts;
+}
+
+void VendorServer::handleSyncUpload(const httplib::Request& /*req*/, httplib::Response& res,
+                                    const std::string& contentType, const std::string& body) {
+    const QMap<QString, QByteArray> parts = parseMultipart(contentType, body);
+    if (!parts.contains(QStringLiteral("file")) || !parts.contains(QStringLiteral("deviceid")))
         return sendJson(res, codeOnly(3, QStringLiteral("missing file or deviceid")));
     std::lock_guard<std::mutex> lock(m_syncMutex);
-    const QString folder = syncFolder(param(req, "deviceid"));
+    const QString folder = syncFolder(QString::fromUtf8(parts.value(QStringLiteral("deviceid"))));
     const Stored s = readStored(folder);
     QDir().mkpath(folder);
-    const std::string& content = req.get_file_value("file").content;
+    const QByteArray content = parts.value(QStringLiteral("file"));
     QSaveFile data(folder + QStringLiteral("/synchronize.dat"));
     QSaveFile rev(folder + QStringLiteral("/revision"));
     const qlonglong next = s.revision + 1;
     if (!data.open(QIODevice::WriteOnly) ||
-        data.write(content.data(), static_cast<qint64>(content.size())) < 0 || !data.commit() ||
+        data.write(content) < 0 || !data.commit() ||
         !rev.open(QIODevice::WriteOnly) || rev.write(QByteArray::number(next)) < 0 ||
         !rev.commit())
         return sendJson(res, codeOnly(4, QStringLiteral("cannot store")));

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
 
 #include <atomic>
@@ -41,7 +43,11 @@ private:
     void handleUpgrade(const httplib::Request& req, httplib::Response& res);
     void handleGetInfo(const httplib::Request& req, httplib::Response& res);
     void handleSyncCheck(const httplib::Request& req, httplib::Response& res);
-    void handleSyncUpload(const httplib::Request& req, httplib::Response& res);
+    void handleSyncUpload(const httplib::Request& req, httplib::Response& res,
+                          const std::string& contentType, const std::string& body);
+    // Form fields by name; tolerant of a closing delimiter without a line break.
+    static QMap<QString, QByteArray> parseMultipart(const std::string& contentType,
+                                                    const std::string& body);
     void handleSyncDown(const httplib::Request& req, httplib::Response& res);
     void serveFile(const httplib::Request& req, httplib::Response& res, const QString& path);
 

@@ -1,0 +1,291 @@
+#include "../online/packagetestutil.h"
+#include "../online/serverprocess.h"
+
+#include "firmwareimage.h"
+#include "online/httprequestworker.h"
+#include "online/package.h"
+#include "online/programfolder.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+using namespace packagetest;
+
+class ToolsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void firmwareChecksum_data();
+    void firmwareChecksum();
+    void firmwareFileLayout();
+    void packMakesUnpackablePackages();
+    void packRefusesWhatItCannotMake_data();
+    void packRefusesWhatItCannotMake();
+    void updaterAppliesReadyUpdateAndRestarts();
+
+    void upgradeAnswers_data();
+    void upgradeAnswers();
+    void productInfoAnswers();
+    void syncRoundTrip();
+
+private:
+    QString dir() const { return m_dir->path(); }
+    static int run(const QString& program, const QStringList& args, const QString& cwd = QString()) {
+        QProcess p;
+        if (!cwd.isEmpty())
+            p.setWorkingDirectory(cwd);
+        p.start(program, args);
+        if (!p.waitForFinished(30000))
+            return -1;
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    // One API request through the program's own worker; the parsed answer.
+    QJsonObject ask(const HttpRequestParams& params) {
+        HttpRequestWorker worker;
+        QSignalSpy spy(&worker, &HttpRequestWorker::on_execution_finished);
+        worker.send(params);
+        if (!spy.wait(5000) || worker.errorCode != QNetworkReply::NoError)
+            return QJsonObject();
+        return QJsonDocument::fromJson(worker.response).object();
+    }
+    QTemporaryDir* m_dir = nullptr;
+};
+
+void ToolsTest::init() { m_dir = new QTemporaryDir; }
+void ToolsTest::cleanup() { delete m_dir; }
+
+void ToolsTest::firmwareChecksum_data() {
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<quint32>("crc");
+    QTest::newRow("check value") << QByteArray("123456789") << 0xCBF43926u;
+    QTest::newRow("empty") << QByteArray() << 0u;
+    QTest::newRow("one zero byte") << QByteArray(1, '\0') << 0xD202EF8Du;
+}
+
+void ToolsTest::firmwareChecksum() {
+    QFETCH(QByteArray, image);
+    QFETCH(quint32, crc);
+    QCOMPARE(firmwareimage::firmwareImageChecksum(image), crc);
+}
+
+void ToolsTest::firmwareFileLayout() {
+    QByteArray image(4000, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 13);
+    const QString imagePath = dir() + QStringLiteral("/fw.img");
+    QVERIFY(writeFile(imagePath, image));
+    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("firmware"), QStringLiteral("--out"),
+                                             dir() + QStringLiteral("/update.bin"), imagePath}),
+             0);
+    const QByteArray file = readFile(dir() + QStringLiteral("/update.bin"));
+    QCOMPARE(file.size(), 67170);
+    QCOMPARE(qFromLittleEndian<quint32>(file.constData()), 4118u);
+    QCOMPARE(qFromLittleEndian<quint32>(file.constData() + 4), 0u);
+    QCOMPARE(file.mid(264, 4000), image);
+    QCOMPARE(qFromLittleEndian<quint64>(file.constData() + 66113), quint64(4000));
+    QCOMPARE(qFromLittleEndian<quint32>(file.constData() + 66121),
+             firmwareimage::firmwareImageChecksum(image));
+    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(firmwareimage::kMaxImageSize + 1, 'x')),
+             QByteArray());
+    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(firmwareimage::kMaxImageSize, 'x')).size(), 67170);
+}
+
+void ToolsTest::packMakesUnpackablePackages() {
+    const QString src = dir() + QStringLiteral("/src");
+    QVERIFY(writeFile(src + QStringLiteral("/a/b/c.txt"), "deep"));
+    QVERIFY(writeFile(src + QStringLiteral("/z.bin"), QByteArray(5000, 'z')));
+    const QString program = dir() + QStringLiteral("/program/");
+    QVERIFY(QDir().mkpath(program));
+    const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
+    QDir().mkpath(program + QStringLiteral("tupdates/html"));
+    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("update"), QStringLiteral("--version"),
+                                             QStringLiteral("4.5.6"), QStringLiteral("--out"), pkg, src}),
+             0);
+    QString version;
+    QVERIFY(package::unpackUpdatePackage(program, QStringLiteral("html"), pkg, &version));
+    QCOMPARE(version, QStringLiteral("4.5.6"));
+    QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/a/b/c.txt")), QByteArray("deep"));
+    QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/z.bin")), QByteArray(5000, 'z'));
+
+    // A sync package with a chosen order lands over the program folder.
+    const QString sync = program + QStringLiteral("tupload/download/synchronize.dat");
+    QDir().mkpath(program + QStringLiteral("tupload/download"));
+    QVERIFY(QDir().mkpath(program + QStringLiteral("a/b")));
+    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("sync"), QStringLiteral("--files"),
+                                             QStringLiteral("z.bin|a/b/c.txt"), QStringLiteral("--out"),
+                                             sync, src}),
+             0);
+    QVERIFY(package::unpackSyncPackage(program, sync));
+    QCOMPARE(readFile(program + QStringLiteral("a/b/c.txt")), QByteArray("deep"));
+}
+
+void ToolsTest::packRefusesWhatItCannotMake_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("update without version") << QStringList{"update", "--out", "x.pkg", "src"};
+    QTest::newRow("unknown mode") << QStringList{"zip", "--out", "x.pkg", "src"};
+    QTest::newRow("missing listed file") << QStringList{"sync", "--files", "nope.xml", "--out", "x.pkg", "src"};
+    QTest::newRow("image too large") << QStringList{"firmware", "--out", "x.bin", "big.img"};
+    QTest::newRow("empty folder") << QStringList{"update", "--version", "1", "--out", "x.pkg", "empty"};
+}
+
+void ToolsTest::packRefusesWhatItCannotMake() {
+    QFETCH(QStringList, args);
+    QVERIFY(writeFile(dir() + QStringLiteral("/src/a.txt"), "a"));
+    QVERIFY(writeFile(dir() + QStringLiteral("/big.img"), QByteArray(70000, 'b')));
+    QVERIFY(QDir().mkpath(dir() + QStringLiteral("/empty")));
+    QCOMPARE(run(QStringLiteral(PACK_PATH), args, dir()), 1);
+    QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.pkg")));
+    QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.bin")));
+}
+
+void ToolsTest::updaterAppliesReadyUpdateAndRestarts() {
+    const QString program = dir() + QLatin1Char('/');
+    const QString ready = program + QStringLiteral("tupdates/client/ready/");
+    QVERIFY(writeFile(program + QStringLiteral("lib/old.so"), "old"));
+    QVERIFY(writeFile(program + QStringLiteral("keep.txt"), "keep"));
+    QVERIFY(writeFile(ready + QStringLiteral("lib/old.so"), "new"));
+    QVERIFY(writeFile(ready + QStringLiteral("lib/added.so"), "added"));
+    // The restarted program: records that it ran.
+    QVERIFY(writeFile(ready + QStringLiteral("tavix"), "#!/bin/sh\necho restarted > restarted.txt\n"));
+    QFile::setPermissions(ready + QStringLiteral("tavix"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {QStringLiteral("-update")}, program), 0);
+    QCOMPARE(readFile(program + QStringLiteral("lib/old.so")), QByteArray("new"));
+    QCOMPARE(readFile(program + QStringLiteral("lib/added.so")), QByteArray("added"));
+    QCOMPARE(readFile(program + QStringLiteral("keep.txt")), QByteArray("keep"));
+    QVERIFY(!QFileInfo::exists(program + QStringLiteral("tupdates")));
+    QTRY_COMPARE(readFile(program + QStringLiteral("restarted.txt")), QByteArray("restarted\n"));
+
+    // Without a ready update it changes nothing and says so.
+    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {QStringLiteral("-update")}, program), 1);
+    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {}, program), 2);
+}
+
+void ToolsTest::upgradeAnswers_data() {
+    QTest::addColumn<QString>("deviceid");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("fwversion");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("deployment");
+    QTest::newRow("all newer") << "ANY" << "1.0.0" << "1.0" << 0 << "client,html,firmware";
+    QTest::newRow("firmware only") << "ANY" << "2.0.0" << "1.9" << 0 << "firmware";
+    QTest::newRow("up to date") << "ANY" << "2.0.0" << "2.0" << 1 << "";
+    QTest::newRow("numeric compare") << "ANY" << "1.10.0" << "2.0" << 0 << "client,html";
+    QTest::newRow("device entry") << "12345678" << "1.0.0" << "0" << 0 << "client";
+}
+
+void ToolsTest::upgradeAnswers() {
+    QFETCH(QString, deviceid);
+    QFETCH(QString, version);
+    QFETCH(QString, fwversion);
+    QFETCH(int, code);
+    QFETCH(QString, deployment);
+    const QByteArray catalog =
+        "{\"upgrade\": {"
+        "\"*\": {\"type\": \"0\", \"version\": \"2.0.0\", \"firmwareVersion\": \"2.0\","
+        " \"clientPackage\": \"c.pkg\", \"devicePackage\": \"h.pkg\", \"firmwarePackage\": \"f.pkg\"},"
+        "\"12345678\": {\"type\": \"0\", \"version\": \"1.5\","
+        " \"clientPackage\": \"http://elsewhere/c.pkg\"}}}";
+    QVERIFY(writeFile(dir() + QStringLiteral("/catalog.json"), catalog));
+    ServerProcess server(dir());
+    QVERIFY(server.ok());
+    HttpRequestParams params(server.base() + QStringLiteral("/api/system/upgrade"), QStringLiteral("GET"));
+    params.addVar(QStringLiteral("deviceid"), deviceid);
+    params.addVar(QStringLiteral("test"), QStringLiteral("1"));
+    params.addVar(QStringLiteral("fwversion"), fwversion);
+    params.addVar(QStringLiteral("version"), version);
+    params.addVar(QStringLiteral("noencrypt"), QStringLiteral("1"));
+    const QJsonObject answer = ask(params);
+    QCOMPARE(answer.value(QStringLiteral("code")).toInt(-1), code);
+    const QJsonObject ret = answer.value(QStringLiteral("ret")).toObject();
+    QCOMPARE(ret.value(QStringLiteral("deployment")).toString(), deployment);
+    if (deployment.contains(QLatin1String("firmware")))
+        QCOMPARE(ret.value(QStringLiteral("firmwarePackage")).toString(),
+                 server.base() + QStringLiteral("/files/f.pkg"));
+    if (deviceid == QLatin1String("12345678"))
+        QCOMPARE(ret.value(QStringLiteral("clientPackage")).toString(), QStringLiteral("http://elsewhere/c.pkg"));
+}
+
+void ToolsTest::productInfoAnswers() {
+    const QByteArray catalog =
+        "{\"products\": {\"7.1\": {\"productType\": \"1\", \"productNO\": \"KX200\","
+        " \"productName\": \"Two\", \"clientDevice\": \"kx200.pkg\"}}}";
+    QVERIFY(writeFile(dir() + QStringLiteral("/catalog.json"), catalog));
+    ServerProcess server(dir());
+    QVERIFY(server.ok());
+    HttpRequestParams params(server.base() + QStringLiteral("/api/system/product/getInfo"), QStringLiteral("GET"));
+    params.addVar(QStringLiteral("fwversion"), QStringLiteral("7.1"));
+    params.addVar(QStringLiteral("noencrypt"), QStringLiteral("1"));
+    const QJsonObject ret = ask(params).value(QStringLiteral("ret")).toObject();
+    QCOMPARE(ret.value(QStringLiteral("productNO")).toString(), QStringLiteral("KX200"));
+    QCOMPARE(ret.value(QStringLiteral("productType")).toString(), QStringLiteral("1"));
+    QCOMPARE(ret.value(QStringLiteral("clientDevice")).toString(), server.base() + QStringLiteral("/files/kx200.pkg"));
+    params.addVar(QStringLiteral("fwversion"), QStringLiteral("0.0"));
+    QCOMPARE(ask(params).value(QStringLiteral("code")).toInt(-1), 1);
+}
+
+void ToolsTest::syncRoundTrip() {
+    ServerProcess server(dir());
+    QVERIFY(server.ok());
+    const QString device = QStringLiteral("HID\\VID_1234&PID_5678\\..\\x");
+    QByteArray pkg;
+    QString error;
+    QVERIFY(package::build(package::writePayload({{QStringLiteral("conf.xml"), "<root/>"}}, nullptr), &pkg, &error));
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(pkg, QCryptographicHash::Md5).toHex());
+    auto check = [&](const QString& revision) {
+        HttpRequestParams p(server.base() + QStringLiteral("/api/system/Sync"), QStringLiteral("GET"));
+        p.addVar(QStringLiteral("deviceid"), device);
+        p.addVar(QStringLiteral("sn"), QStringLiteral("SN1"));
+        p.addVar(QStringLiteral("md5"), md5);
+        p.addVar(QStringLiteral("revision"), revision);
+        p.addVar(QStringLiteral("noencrypt"), QString());
+        return ask(p);
+    };
+    QCOMPARE(check(QStringLiteral("0")).value(QStringLiteral("code")).toInt(-1), 2); // nothing stored
+
+    const QString path = dir() + QStringLiteral("/synchronize.dat");
+    QVERIFY(writeFile(path, pkg));
+    HttpRequestParams upload(server.base() + QStringLiteral("/api/system/Sync/upload"), QStringLiteral("POST"));
+    upload.addVar(QStringLiteral("deviceid"), device);
+    upload.addVar(QStringLiteral("noencrypt"), QString());
+    upload.addFile(QStringLiteral("file"), path, QString(), QStringLiteral("binary/octet-stream"));
+    const QJsonObject uploaded = ask(upload);
+    QCOMPARE(uploaded.value(QStringLiteral("code")).toInt(-1), 0);
+    QCOMPARE(uploaded.value(QStringLiteral("ret")).toObject().value(QStringLiteral("revision")).toString(),
+             QStringLiteral("1"));
+
+    QCOMPARE(check(QStringLiteral("1")).value(QStringLiteral("code")).toInt(-1), 0); // same content
+
+    // Another machine with other content and an older revision: download.
+    HttpRequestParams other(server.base() + QStringLiteral("/api/system/Sync"), QStringLiteral("GET"));
+    other.addVar(QStringLiteral("deviceid"), device);
+    other.addVar(QStringLiteral("md5"), QStringLiteral("00000000000000000000000000000000"));
+    other.addVar(QStringLiteral("revision"), QStringLiteral("0"));
+    QCOMPARE(ask(other).value(QStringLiteral("code")).toInt(-1), 1);
+
+    HttpRequestParams down(server.base() + QStringLiteral("/api/system/sync/down"), QStringLiteral("GET"));
+    down.addVar(QStringLiteral("deviceid"), device);
+    down.addVar(QStringLiteral("noencrypt"), QString());
+    const QJsonObject ret = ask(down).value(QStringLiteral("ret")).toObject();
+    const QString url = ret.value(QStringLiteral("file")).toString();
+    QVERIFY(url.endsWith(QStringLiteral("/synchronize.dat")));
+    QCOMPARE(ret.value(QStringLiteral("revision")).toString(), QStringLiteral("1"));
+    HttpRequestWorker fetch;
+    QSignalSpy spy(&fetch, &HttpRequestWorker::on_execution_finished);
+    fetch.send(HttpRequestParams(url, QStringLiteral("GET")));
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(fetch.response, pkg);
+    // The device id never became a path: everything stays under sync/.
+    QCOMPARE(QDir(dir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{QStringLiteral("sync")});
+}
+
+QTEST_GUILESS_MAIN(ToolsTest)
+#include "tst_tools.moc"
