@@ -91,6 +91,9 @@ QNetworkReply* ChunkedDownloader::sendRequestCore() {
             SLOT(partFailed(QNetworkReply::NetworkError)));
     connect(r, SIGNAL(metaDataChanged()), this, SLOT(partMetaGot()));
     connect(r, &QNetworkReply::finished, this, &ChunkedDownloader::replyEnded);
+    // Progress is reported at most every 100 ms; taking data as it arrives keeps the buffers
+    // small on fast links.
+    connect(r, &QNetworkReply::readyRead, this, &ChunkedDownloader::dataArrived);
     return r;
 }
 
@@ -218,14 +221,27 @@ void ChunkedDownloader::replyEnded() {
     afterComplete();
 }
 
-void ChunkedDownloader::appendReply() {
-    const QByteArray data = reply->readAll();
-    if (data.isEmpty())
+void ChunkedDownloader::dataArrived() {
+    if (!reply)
         return;
-    const qint64 written = outFile.write(data);
-    m_receivedThisReply += data.size();
-    QMutexLocker lock(&mutex);
-    already += static_cast<qint32>(qMax<qint64>(written, 0));
+    // Until the first progress step has judged the status and opened the file, data waits.
+    if (outFile.isOpen())
+        appendReply();
+}
+
+void ChunkedDownloader::appendReply() {
+    // Through one reused buffer: fresh large arrays would cost a page fault per page.
+    if (m_buffer.isEmpty())
+        m_buffer.resize(256 * 1024);
+    for (;;) {
+        const qint64 n = reply->read(m_buffer.data(), m_buffer.size());
+        if (n <= 0)
+            return;
+        const qint64 written = outFile.write(m_buffer.constData(), n);
+        m_receivedThisReply += n;
+        QMutexLocker lock(&mutex);
+        already += static_cast<qint32>(qMax<qint64>(written, 0));
+    }
 }
 
 void ChunkedDownloader::failed(QNetworkReply::NetworkError e) {

@@ -62,6 +62,7 @@ protected:
 
 private slots:
     void replyEnded();
+    void dataArrived();
 
 private:
     void prepare(const Variant& variant);
@@ -75,4 +76,5 @@ private:
     qint32 m_requestedFrom = 0;
     bool m_statusChecked = false;
     qint64 m_receivedThisReply = 0;
+    QByteArray m_buffer;
 };

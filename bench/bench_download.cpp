@@ -1,0 +1,119 @@
+// Download speed from the reference server on loopback: the program's ranged downloader against
+// curl fetching the same 200 MB file from the same server in the same run.
+#include "online/commonfiledownloader.h"
+#include "online/programfolder.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+constexpr qint64 kFileSize = 200ll * 1024 * 1024;
+
+struct Setup {
+    QTemporaryDir data;
+    QTemporaryDir program;
+    QProcess server;
+    QString url;
+
+    bool start() {
+        // Random-looking bytes, so that nothing on the way can shortcut them.
+        QFile f(data.path() + QStringLiteral("/files/big.bin"));
+        QDir().mkpath(data.path() + QStringLiteral("/files"));
+        if (!f.open(QIODevice::WriteOnly))
+            return false;
+        QByteArray block(1 << 20, Qt::Uninitialized);
+        quint64 x = 0x9E3779B97F4A7C15ull;
+        for (qint64 written = 0; written < kFileSize; written += block.size()) {
+            for (int i = 0; i < block.size(); i += 8) {
+                x ^= x << 13;
+                x ^= x >> 7;
+                x ^= x << 17;
+                memcpy(block.data() + i, &x, 8);
+            }
+            f.write(block);
+        }
+        f.close();
+        server.start(QStringLiteral(VENDOR_SERVER_PATH),
+                     {QStringLiteral("--data"), data.path(), QStringLiteral("--port"), QStringLiteral("0")});
+        if (!server.waitForStarted() || !server.waitForReadyRead(5000))
+            return false;
+        const auto m = QRegularExpression(QStringLiteral(":(\\d+)\\s*$"))
+                           .match(QString::fromLatin1(server.readAllStandardOutput()));
+        if (!m.hasMatch())
+            return false;
+        url = QStringLiteral("http://127.0.0.1:%1/files/big.bin").arg(m.captured(1));
+        setOnlineProgramFolder(program.path());
+        return true;
+    }
+    ~Setup() {
+        server.kill();
+        server.waitForFinished();
+    }
+};
+
+Setup* g_setup = nullptr;
+
+void BM_DownloadTavix(benchmark::State& state) {
+    const QString out = g_setup->program.path() + QStringLiteral("/dl/big.bin");
+    for (auto _ : state) {
+        QFile::remove(out);
+        auto* thread = new QThread;
+        auto* dl = new commonFileDownloader(thread, g_setup->url, QStringLiteral("dl"));
+        QEventLoop loop;
+        bool ok = false;
+        QObject::connect(dl, &commonFileDownloader::downLoadFinished, &loop, [&] {
+            ok = true;
+            loop.quit();
+        });
+        QObject::connect(dl, &commonFileDownloader::downLoadFailed, &loop, &QEventLoop::quit);
+        thread->start(QThread::InheritPriority);
+        loop.exec();
+        QMetaObject::invokeMethod(dl, "deleteLater");
+        thread->quit();
+        thread->wait();
+        delete thread;
+        if (!ok || QFileInfo(out).size() != kFileSize)
+            state.SkipWithError("download failed");
+    }
+    state.SetBytesProcessed(state.iterations() * kFileSize);
+}
+
+void BM_DownloadCurl(benchmark::State& state) {
+    const QString out = g_setup->program.path() + QStringLiteral("/curl.bin");
+    for (auto _ : state) {
+        QFile::remove(out);
+        const int rc = QProcess::execute(QStringLiteral("curl"),
+                                         {QStringLiteral("-s"), QStringLiteral("-o"), out, g_setup->url});
+        if (rc != 0 || QFileInfo(out).size() != kFileSize)
+            state.SkipWithError("curl failed");
+    }
+    state.SetBytesProcessed(state.iterations() * kFileSize);
+}
+
+BENCHMARK(BM_DownloadTavix)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_DownloadCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    Setup setup;
+    if (!setup.start())
+        return 1;
+    g_setup = &setup;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,4 @@
+tavix_bench(bench_download SOURCES bench_download.cpp LIBS tavix_online)
+target_compile_definitions(bench_download PRIVATE VENDOR_SERVER_PATH="$<TARGET_FILE:vendor-server>")
+add_dependencies(bench_download vendor-server)
+tavix_bench(bench_unpack SOURCES bench_unpack.cpp LIBS tavix_online)
