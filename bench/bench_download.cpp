@@ -44,8 +44,9 @@ struct Setup {
             f.write(block);
         }
         f.close();
-        server.start(QStringLiteral(VENDOR_SERVER_PATH),
-                     {QStringLiteral("--data"), data.path(), QStringLiteral("--port"), QStringLiteral("0")});
+        server.start(
+            QStringLiteral(VENDOR_SERVER_PATH),
+            {QStringLiteral("--data"), data.path(), QStringLiteral("--port"), QStringLiteral("0")});
         if (!server.waitForStarted() || !server.waitForReadyRead(5000))
             return false;
         const auto m = QRegularExpression(QStringLiteral(":(\\d+)\\s*$"))
@@ -93,8 +94,9 @@ void BM_DownloadCurl(benchmark::State& state) {
     const QString out = g_setup->program.path() + QStringLiteral("/curl.bin");
     for (auto _ : state) {
         QFile::remove(out);
-        const int rc = QProcess::execute(QStringLiteral("curl"),
-                                         {QStringLiteral("-s"), QStringLiteral("-o"), out, g_setup->url});
+        const int rc =
+            QProcess::execute(QStringLiteral("curl"),
+                              {QStringLiteral("-s"), QStringLiteral("-o"), out, g_setup->url});
         if (rc != 0 || QFileInfo(out).size() != kFileSize)
             state.SkipWithError("curl failed");
     }

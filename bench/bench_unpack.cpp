@@ -23,8 +23,8 @@ struct Setup {
 
     bool start() {
         // Text-like data from a small vocabulary mixed with noise: compresses about like pages.
-        static const char* const words[] = {"device", "profile", "<key code=\"", "\"/>", "macro",
-                                            " ", "\r\n", "0x1f", "value", "layer"};
+        static const char* const words[] = {"device", "profile", "<key code=\"", "\"/>",  "macro",
+                                            " ",      "\r\n",    "0x1f",         "value", "layer"};
         QList<package::File> files;
         quint64 x = 88172645463325252ull;
         for (int f = 0; f < kFiles; ++f) {
@@ -62,9 +62,10 @@ struct Setup {
         QProcess xz;
         xz.setStandardInputFile(payloadPath);
         xz.setStandardOutputFile(rawStreamPath);
-        xz.start(QStringLiteral("xz"), {QStringLiteral("--format=raw"),
-                                        QStringLiteral("--lzma1=preset=5,dict=16MiB,lc=3,lp=0,pb=2,nice=32"),
-                                        QStringLiteral("-c")});
+        xz.start(QStringLiteral("xz"),
+                 {QStringLiteral("--format=raw"),
+                  QStringLiteral("--lzma1=preset=5,dict=16MiB,lc=3,lp=0,pb=2,nice=32"),
+                  QStringLiteral("-c")});
         return xz.waitForFinished(-1) && xz.exitCode() == 0;
     }
 };
@@ -90,7 +91,8 @@ void BM_UnpackTavix(benchmark::State& state) {
 void BM_UnpackXzSha1sum(benchmark::State& state) {
     const QString out = g_setup->dir.path() + QStringLiteral("/xz-out.bin");
     for (auto _ : state) {
-        const QString cmd = QStringLiteral("xz --format=raw --lzma1=lc=3,lp=0,pb=2,dict=16MiB -dc '%1' > '%2' && sha1sum '%3' > /dev/null")
+        const QString cmd = QStringLiteral("xz --format=raw --lzma1=lc=3,lp=0,pb=2,dict=16MiB -dc "
+                                           "'%1' > '%2' && sha1sum '%3' > /dev/null")
                                 .arg(g_setup->rawStreamPath, out, g_setup->packagePath);
         if (QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), cmd}) != 0)
             state.SkipWithError("xz or sha1sum failed");

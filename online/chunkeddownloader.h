@@ -22,10 +22,10 @@ public:
     static QString fileNameFromUrl(const QString& url);
 
     struct Variant {
-        QString outputDir;        // absolute, trailing "/"
-        QString fallbackPrefix;   // "file-", "tupdate-", "tupload-"
-        QStringList createDirs;   // created when missing, in order
-        QStringList cleanDirs;    // plain files removed, except the output file
+        QString outputDir;      // absolute, trailing "/"
+        QString fallbackPrefix; // "file-", "tupdate-", "tupload-"
+        QStringList createDirs; // created when missing, in order
+        QStringList cleanDirs;  // plain files removed, except the output file
     };
 
     QString outputPath() const { return outFile.fileName(); }
@@ -35,8 +35,7 @@ public:
 protected:
     // With a thread the object has no parent (Qt cannot move a child) and starts when the
     // thread starts; without one it lives on the caller's thread and `parent` owns it.
-    ChunkedDownloader(QThread* thread, const QString& url, const Variant& variant,
-                      QObject* parent);
+    ChunkedDownloader(QThread* thread, const QString& url, const Variant& variant, QObject* parent);
 
     virtual const QLoggingCategory& category() const = 0;
     virtual void emitFinishPart(qint64 got, qint64 total) = 0;

@@ -38,7 +38,9 @@ commonFileDownloader::commonFileDownloader(QThread* thread, const QString& url,
         connect(thread, &QThread::started, this, &commonFileDownloader::start);
 }
 
-const QLoggingCategory& commonFileDownloader::category() const { return lcCommonfiledownloader(); }
+const QLoggingCategory& commonFileDownloader::category() const {
+    return lcCommonfiledownloader();
+}
 
 void commonFileDownloader::start() {
     // A relative directory that climbs out of the program folder is refused, not followed.
@@ -51,10 +53,18 @@ void commonFileDownloader::start() {
     sendRequestCore();
 }
 
-void commonFileDownloader::sendRequest() { start(); }
-void commonFileDownloader::partMetaGot() { metaGot(); }
-void commonFileDownloader::partFinished(qint64 got, qint64 total) { progress(got, total); }
-void commonFileDownloader::partFailed(QNetworkReply::NetworkError e) { failed(e); }
+void commonFileDownloader::sendRequest() {
+    start();
+}
+void commonFileDownloader::partMetaGot() {
+    metaGot();
+}
+void commonFileDownloader::partFinished(qint64 got, qint64 total) {
+    progress(got, total);
+}
+void commonFileDownloader::partFailed(QNetworkReply::NetworkError e) {
+    failed(e);
+}
 
 void commonFileDownloader::badStatusPath() {
     outFile.close();

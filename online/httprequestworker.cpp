@@ -12,7 +12,9 @@
 
 HttpRequestParams::HttpRequestParams(const QString& u, const QString& m) : url(u), method(m) {}
 
-void HttpRequestParams::addVar(const QString& key, const QString& value) { vars.insert(key, value); }
+void HttpRequestParams::addVar(const QString& key, const QString& value) {
+    vars.insert(key, value);
+}
 
 void HttpRequestParams::addFile(const QString& fieldName, const QString& localPath,
                                 const QString& sentName, const QString& mimeType) {

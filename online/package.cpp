@@ -61,7 +61,8 @@ bool checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
     }
     const quint32 size = qFromLittleEndian<quint32>(in->file.constData() + kSizeOffset);
     if (size > kMaxPayloadSize) {
-        qCInfo(cat).noquote() << QStringLiteral("Update Error: bad uncompressed size: %1").arg(size);
+        qCInfo(cat).noquote()
+            << QStringLiteral("Update Error: bad uncompressed size: %1").arg(size);
         return false;
     }
     const int code = lzmacodec::uncompress(
@@ -87,14 +88,15 @@ bool readEntry(QDataStream& ds, const QLoggingCategory& cat, File* entry) {
         return false;
     }
     if (static_cast<quint32>(entry->data.size()) != size) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: bad file size %1 not matching data size %2")
-                   .arg(size)
-                   .arg(entry->data.size());
+        qCInfo(cat).noquote() << QStringLiteral(
+                                     "Update Error: bad file size %1 not matching data size %2")
+                                     .arg(size)
+                                     .arg(entry->data.size());
         return false;
     }
     if (!isSafeName(entry->name)) {
-        qCInfo(cat).noquote() << QStringLiteral("Update Error: bad file name '%1'").arg(entry->name);
+        qCInfo(cat).noquote()
+            << QStringLiteral("Update Error: bad file name '%1'").arg(entry->name);
         return false;
     }
     return true;
@@ -234,16 +236,17 @@ bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
             return fail();
         }
         if (out.write(entry.data) < entry.data.size()) {
-            qCInfo(cat).noquote() << QStringLiteral("Update Error: cant write file '%1'").arg(target);
+            qCInfo(cat).noquote()
+                << QStringLiteral("Update Error: cant write file '%1'").arg(target);
             return fail();
         }
     }
     loaded.payload.clear();
 
     if (!QDir().rename(temp, ready)) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'")
-                   .arg(temp, ready);
+        qCInfo(cat).noquote() << QStringLiteral(
+                                     "Update Error: cant rename temp dir '%1' to ready dir '%2'")
+                                     .arg(temp, ready);
         return fail();
     }
     removeTree(temp);

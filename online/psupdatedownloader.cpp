@@ -23,13 +23,25 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url, cons
         connect(thread, &QThread::started, this, &PsUpdateDownloader::start);
 }
 
-const QLoggingCategory& PsUpdateDownloader::category() const { return lcPspecificWnd(); }
+const QLoggingCategory& PsUpdateDownloader::category() const {
+    return lcPspecificWnd();
+}
 
-void PsUpdateDownloader::start() { sendRequestCore(); }
-void PsUpdateDownloader::sendRequest() { sendRequestCore(); }
-void PsUpdateDownloader::partMetaGot() { metaGot(); }
-void PsUpdateDownloader::partFinished(qint64 got, qint64 total) { progress(got, total); }
-void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError e) { failed(e); }
+void PsUpdateDownloader::start() {
+    sendRequestCore();
+}
+void PsUpdateDownloader::sendRequest() {
+    sendRequestCore();
+}
+void PsUpdateDownloader::partMetaGot() {
+    metaGot();
+}
+void PsUpdateDownloader::partFinished(qint64 got, qint64 total) {
+    progress(got, total);
+}
+void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError e) {
+    failed(e);
+}
 
 void PsUpdateDownloader::badStatusPath() {
     outFile.close();

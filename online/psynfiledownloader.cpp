@@ -23,13 +23,25 @@ PsynfileDownLoader::PsynfileDownLoader(QThread* thread, const QString& url)
         connect(thread, &QThread::started, this, &PsynfileDownLoader::start);
 }
 
-const QLoggingCategory& PsynfileDownLoader::category() const { return lcPsynfiledownloader(); }
+const QLoggingCategory& PsynfileDownLoader::category() const {
+    return lcPsynfiledownloader();
+}
 
-void PsynfileDownLoader::start() { sendRequestCore(); }
-void PsynfileDownLoader::sendRequest() { sendRequestCore(); }
-void PsynfileDownLoader::partMetaGot() { metaGot(); }
-void PsynfileDownLoader::partFinished(qint64 got, qint64 total) { progress(got, total); }
-void PsynfileDownLoader::partFailed(QNetworkReply::NetworkError e) { failed(e); }
+void PsynfileDownLoader::start() {
+    sendRequestCore();
+}
+void PsynfileDownLoader::sendRequest() {
+    sendRequestCore();
+}
+void PsynfileDownLoader::partMetaGot() {
+    metaGot();
+}
+void PsynfileDownLoader::partFinished(qint64 got, qint64 total) {
+    progress(got, total);
+}
+void PsynfileDownLoader::partFailed(QNetworkReply::NetworkError e) {
+    failed(e);
+}
 
 void PsynfileDownLoader::badStatusPath() {
     outFile.close();

@@ -95,7 +95,8 @@ bool startUpdaterIfRequested(const QString& programFolder) {
         elevated ? folder + QStringLiteral("tupdates/client/ready/") + updaterFileName() : inFolder;
     const QString args = QStringLiteral("-update");
     const QString workDir = QDir::toNativeSeparators(folder);
-    qCInfo(lcTavix).noquote() << QStringLiteral("Application Info: executing %1 %2").arg(inFolder, args);
+    qCInfo(lcTavix).noquote()
+        << QStringLiteral("Application Info: executing %1 %2").arg(inFolder, args);
 
     platform::ProcessStart start;
     start.program = QDir::toNativeSeparators(program).toStdString();
@@ -142,7 +143,8 @@ bool installPageUpdate(const QString& programFolder, const RetryPrompt& prompt, 
     queue.enqueue(QString());
     while (!queue.isEmpty()) {
         const QString rel = queue.dequeue();
-        qCInfo(lcPspecificWnd).noquote() << QStringLiteral("Parsing dir %1 in update tree..").arg(rel);
+        qCInfo(lcPspecificWnd).noquote()
+            << QStringLiteral("Parsing dir %1 in update tree..").arg(rel);
         const QString srcDir = rel.isEmpty() ? source : source + QLatin1Char('/') + rel;
         const QString dstDir = rel.isEmpty() ? target : target + QLatin1Char('/') + rel;
         if (!QFileInfo(srcDir).isDir()) {
@@ -160,7 +162,8 @@ bool installPageUpdate(const QString& programFolder, const RetryPrompt& prompt, 
             QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
             QDir::Name);
         for (const QFileInfo& entry : entries) {
-            const QString childRel = rel.isEmpty() ? entry.fileName() : rel + QLatin1Char('/') + entry.fileName();
+            const QString childRel =
+                rel.isEmpty() ? entry.fileName() : rel + QLatin1Char('/') + entry.fileName();
             if (entry.isDir()) {
                 queue.enqueue(childRel);
                 continue;

@@ -36,7 +36,6 @@ bool messageBoxRetryPrompt(const QString& targetPath);
 // Copies "tupdates/html/ready" into "view/device/" breadth-first, then clears the update.
 // False when the update had to be given up (it is cleared then too).
 bool installPageUpdate(const QString& programFolder,
-                       const RetryPrompt& prompt = messageBoxRetryPrompt,
-                       int pauseMs = 100);
+                       const RetryPrompt& prompt = messageBoxRetryPrompt, int pauseMs = 100);
 
 } // namespace updateinstall

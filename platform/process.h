@@ -7,9 +7,9 @@
 namespace platform {
 
 struct ProcessStart {
-    std::string program;               // UTF-8 path
+    std::string program;                // UTF-8 path
     std::vector<std::string> arguments; // without the program
-    std::string workingDirectory;      // empty: inherit
+    std::string workingDirectory;       // empty: inherit
 };
 
 struct ProcessResult {

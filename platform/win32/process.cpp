@@ -102,8 +102,8 @@ ProcessResult startWithShell(const ProcessStart& start, bool elevated) {
     result.code = static_cast<long>(reinterpret_cast<INT_PTR>(h));
     result.started = result.code > 32;
     if (!result.started)
-        result.error = "shell could not start " + start.program + ": result " +
-                       std::to_string(result.code);
+        result.error =
+            "shell could not start " + start.program + ": result " + std::to_string(result.code);
     return result;
 }
 

@@ -30,7 +30,8 @@ private:
         if (type != QtInfoMsg)
             return;
         QMutexLocker lock(&s_mutex());
-        s_lines().append(QString::fromLatin1(ctx.category ? ctx.category : "") + QLatin1Char(':') + msg);
+        s_lines().append(QString::fromLatin1(ctx.category ? ctx.category : "") + QLatin1Char(':') +
+                         msg);
     }
     static QStringList& s_lines() {
         static QStringList lines;

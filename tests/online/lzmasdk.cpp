@@ -10,8 +10,12 @@ extern "C" {
 namespace lzmasdk {
 namespace {
 
-void* sdkAlloc(void*, size_t size) { return std::malloc(size); }
-void sdkFree(void*, void* address) { std::free(address); }
+void* sdkAlloc(void*, size_t size) {
+    return std::malloc(size);
+}
+void sdkFree(void*, void* address) {
+    std::free(address);
+}
 ISzAlloc g_alloc = {sdkAlloc, sdkFree};
 
 } // namespace
@@ -30,10 +34,10 @@ int encode(const QByteArray& in, bool endMarker, QByteArray* out, QByteArray* pr
     SizeT destLen = static_cast<SizeT>(buffer.size());
     unsigned char propsBuf[5];
     SizeT propsSize = 5;
-    const int r = LzmaEncode(reinterpret_cast<Byte*>(buffer.data()), &destLen,
-                             reinterpret_cast<const Byte*>(in.constData()),
-                             static_cast<SizeT>(in.size()), &p, propsBuf, &propsSize,
-                             endMarker ? 1 : 0, nullptr, &g_alloc, &g_alloc);
+    const int r =
+        LzmaEncode(reinterpret_cast<Byte*>(buffer.data()), &destLen,
+                   reinterpret_cast<const Byte*>(in.constData()), static_cast<SizeT>(in.size()), &p,
+                   propsBuf, &propsSize, endMarker ? 1 : 0, nullptr, &g_alloc, &g_alloc);
     if (r == SZ_OK) {
         buffer.truncate(static_cast<int>(destLen));
         *out = buffer;

@@ -18,16 +18,17 @@ inline QByteArray assemble(const QByteArray& props, quint32 size, const QByteArr
     for (int i = 0; i < 4; ++i)
         file[package::kSizeOffset + i] = static_cast<char>((size >> (8 * i)) & 0xFF);
     file += stream;
-    const QByteArray digest = QCryptographicHash::hash(file.mid(package::kPropsOffset),
-                                                       QCryptographicHash::Sha1);
+    const QByteArray digest =
+        QCryptographicHash::hash(file.mid(package::kPropsOffset), QCryptographicHash::Sha1);
     file.replace(package::kDigestOffset, 20, digest);
     return file;
 }
 
 // Recomputes the digest after a test changed bytes.
 inline QByteArray redigest(QByteArray file) {
-    file.replace(package::kDigestOffset, 20,
-                 QCryptographicHash::hash(file.mid(package::kPropsOffset), QCryptographicHash::Sha1));
+    file.replace(
+        package::kDigestOffset, 20,
+        QCryptographicHash::hash(file.mid(package::kPropsOffset), QCryptographicHash::Sha1));
     return file;
 }
 

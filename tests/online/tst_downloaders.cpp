@@ -78,8 +78,7 @@ private:
         for (int i = 0; i < 100 && doneSpy.count() < expected; ++i)
             doneSpy.wait(100);
     }
-    template <typename D>
-    static void finish(D* dl, QThread* thread) {
+    template <typename D> static void finish(D* dl, QThread* thread) {
         QMetaObject::invokeMethod(dl, "deleteLater");
         thread->quit();
         thread->wait(5000);
@@ -112,11 +111,16 @@ void DownloadersTest::cleanup() {
 void DownloadersTest::outputNameFromUrl_data() {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("name");
-    QTest::newRow("query") << "http://h:1/d/update.bin?x=1&y=/2" << "update.bin";
-    QTest::newRow("plain") << "http://h/a/b/pack.pkg" << "pack.pkg";
-    QTest::newRow("trailing slash") << "http://h/a/" << "";
-    QTest::newRow("parent segment") << "http://h/a/..?x" << "";
-    QTest::newRow("backslash") << "http://h/a\\..\\x" << "";
+    QTest::newRow("query") << "http://h:1/d/update.bin?x=1&y=/2"
+                           << "update.bin";
+    QTest::newRow("plain") << "http://h/a/b/pack.pkg"
+                           << "pack.pkg";
+    QTest::newRow("trailing slash") << "http://h/a/"
+                                    << "";
+    QTest::newRow("parent segment") << "http://h/a/..?x"
+                                    << "";
+    QTest::newRow("backslash") << "http://h/a\\..\\x"
+                               << "";
 }
 
 void DownloadersTest::outputNameFromUrl() {
@@ -172,7 +176,9 @@ void DownloadersTest::urlWithQueryAndFallbackName() {
 
     commonFileDownloader fallback(nullptr, server.base() + QStringLiteral("/files/"),
                                   QStringLiteral("q"));
-    QVERIFY(QRegularExpression(QStringLiteral("/q/file-\\d+$")).match(fallback.outputPath()).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("/q/file-\\d+$"))
+                .match(fallback.outputPath())
+                .hasMatch());
 }
 
 void DownloadersTest::cutTransferResumesOnNextStart() {
@@ -190,7 +196,8 @@ void DownloadersTest::cutTransferResumesOnNextStart() {
         QCOMPARE(done.count(), 0);
         finish(dl, thread);
     }
-    QVERIFY(capture.contains(QStringLiteral("Update Error: failed to download part starting from")));
+    QVERIFY(
+        capture.contains(QStringLiteral("Update Error: failed to download part starting from")));
     QVERIFY(QFileInfo(program() + QStringLiteral("dl/big.bin")).size() >= 102400);
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.base() + url, QStringLiteral("dl"));
@@ -263,7 +270,8 @@ void DownloadersTest::badStatus() {
         finish(dl, thread);
         QCOMPARE(unpacked.count(), 0);
     }
-    QVERIFY(capture.contains(QStringLiteral("Update Error:Bad HTTP status received in partFinished():302")));
+    QVERIFY(capture.contains(
+        QStringLiteral("Update Error:Bad HTTP status received in partFinished():302")));
 }
 
 // The network layer reports 404 as an error: the error path answers it.
@@ -280,8 +288,8 @@ void DownloadersTest::missingFileFails() {
     QCOMPARE(failed.count(), 1);
     finish(dl, thread);
     QCOMPARE(unpacked.count(), 0);
-    QVERIFY(capture.contains(QStringLiteral(
-        "Update Error: failed to download part starting from 0, error 203")));
+    QVERIFY(capture.contains(
+        QStringLiteral("Update Error: failed to download part starting from 0, error 203")));
 }
 
 void DownloadersTest::unknownLengthEndsWithTheReply() {
@@ -301,7 +309,8 @@ void DownloadersTest::unknownLengthEndsWithTheReply() {
 
 void DownloadersTest::completeFileAnswered416IsUnpacked() {
     // A package padded to a whole block: complete locally, so the server answers 416.
-    QByteArray pkg = updatePackage({{QStringLiteral("index.html"), "<html/>"}}, QStringLiteral("3.1"));
+    QByteArray pkg =
+        updatePackage({{QStringLiteral("index.html"), "<html/>"}}, QStringLiteral("3.1"));
     pkg = redigest(pkg + QByteArray(102400 - pkg.size(), '\0'));
     QVERIFY(writeFile(data() + QStringLiteral("/files/pages.pkg"), pkg));
     QVERIFY(writeFile(program() + QStringLiteral("tupdates/html/pages.pkg"), pkg));
@@ -318,7 +327,8 @@ void DownloadersTest::completeFileAnswered416IsUnpacked() {
     QCOMPARE(unpacked.first().first().toString(), QStringLiteral("3.1"));
     QCOMPARE(failed.count(), 0);
     finish(dl, thread);
-    QCOMPARE(readFile(program() + QStringLiteral("tupdates/html/ready/index.html")), QByteArray("<html/>"));
+    QCOMPARE(readFile(program() + QStringLiteral("tupdates/html/ready/index.html")),
+             QByteArray("<html/>"));
 
     // The plain downloader keeps a complete file as it is and says nothing.
     QVERIFY(writeFile(program() + QStringLiteral("dl/pages.pkg"), pkg));
@@ -344,7 +354,8 @@ void DownloadersTest::relativeDirOutsideProgramFolderIsRefused() {
 }
 
 void DownloadersTest::updatePackageDownloadsAndUnpacks() {
-    const QByteArray pkg = updatePackage({{QStringLiteral("bin/tavix"), m_file}}, QStringLiteral("2.0"));
+    const QByteArray pkg =
+        updatePackage({{QStringLiteral("bin/tavix"), m_file}}, QStringLiteral("2.0"));
     QVERIFY(writeFile(data() + QStringLiteral("/files/client.pkg"), pkg));
     QVERIFY(writeFile(program() + QStringLiteral("tupdates/stray.pkg"), "old"));
     QVERIFY(writeFile(program() + QStringLiteral("tupdates/client/other.pkg"), "old"));
@@ -374,7 +385,8 @@ void DownloadersTest::syncPackageDownloadsAndUnpacks() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     auto* thread = new QThread;
-    auto* dl = new PsynfileDownLoader(thread, server.base() + QStringLiteral("/files/synchronize.dat"));
+    auto* dl =
+        new PsynfileDownLoader(thread, server.base() + QStringLiteral("/files/synchronize.dat"));
     QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
     runOnThread(dl, thread, unpacked);
     QCOMPARE(unpacked.count(), 1);

@@ -24,7 +24,8 @@ public:
                     requests.append(*buffer);
                     buffer->clear();
                     if (m_mode == Mode::Answer)
-                        s->write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nanswer");
+                        s->write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: "
+                                 "close\r\n\r\nanswer");
                     s->disconnectFromHost();
                 });
                 connect(s, &QTcpSocket::disconnected, s, [s, buffer] {
@@ -166,11 +167,14 @@ void HttpRequestWorkerTest::multipartBodyIsExact() {
     QVERIFY(type.startsWith("multipart/form-data; boundary=__-----------------------"));
     const QByteArray b = type.mid(type.indexOf('=') + 1);
     const QByteArray expected =
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n"
+        "--" + b +
+        "\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n"
         "Content-Type: text/plain\r\n\r\nK1\r\n" +
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"noencrypt\"\r\n"
+        "--" + b +
+        "\r\nContent-Disposition: form-data; name=\"noencrypt\"\r\n"
         "Content-Type: text/plain\r\n\r\n\r\n" +
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"synchronize.dat\"\r\n"
+        "--" + b +
+        "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"synchronize.dat\"\r\n"
         "Content-Type: binary/octet-stream\r\nContent-Transfer-Encoding: binary\r\n\r\n" +
         QByteArray("\x00\x01\r\n--binary", 12) + "\r\n--" + b + "--";
     QCOMPARE(RecordingServer::body(request), expected);
@@ -185,9 +189,10 @@ void HttpRequestWorkerTest::unusableFilesAreLeftOut() {
     f.close();
     RecordingServer server;
     HttpRequestParams params(server.url(QStringLiteral("/u")), QStringLiteral("POST"));
-    params.addFile(QStringLiteral("missing"), dir.path() + QStringLiteral("/nope"), QString(), QString());
-    params.addFile(QString(), good, QString(), QString());                       // no field name
-    params.addFile(QStringLiteral("dir"), dir.path(), QString(), QString());      // not a file
+    params.addFile(QStringLiteral("missing"), dir.path() + QStringLiteral("/nope"), QString(),
+                   QString());
+    params.addFile(QString(), good, QString(), QString());                   // no field name
+    params.addFile(QStringLiteral("dir"), dir.path(), QString(), QString()); // not a file
     params.addFile(QStringLiteral("nopath"), QString(), QString(), QString());
     params.addFile(QStringLiteral("ok"), good, QString::fromUtf8("名.txt"), QString());
     HttpRequestWorker worker;
@@ -217,13 +222,23 @@ void HttpRequestWorkerTest::encodeAttribute_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "filename" << "update.1.bin" << "filename=\"update.1.bin\"";
+    QTest::newRow("plain") << "filename"
+                           << "update.1.bin"
+                           << "filename=\"update.1.bin\"";
     QTest::newRow("non-ascii") << "filename" << QString::fromUtf8("aé.txt")
                                << "filename=\"a.txt\"; filename*=utf-8''a%C3%A9%2Etxt";
-    QTest::newRow("empty") << "name" << "" << "name=\"\"; name*=utf-8''";
-    QTest::newRow("quote") << "name" << "a\"b" << "name=\"a\\\"b\"";
-    QTest::newRow("slash") << "filename" << "a/b" << "filename=\"ab\"; filename*=utf-8''a%2Fb";
-    QTest::newRow("control") << "name" << "a\tb" << "name=\"ab\"; name*=utf-8''a%09b";
+    QTest::newRow("empty") << "name"
+                           << ""
+                           << "name=\"\"; name*=utf-8''";
+    QTest::newRow("quote") << "name"
+                           << "a\"b"
+                           << "name=\"a\\\"b\"";
+    QTest::newRow("slash") << "filename"
+                           << "a/b"
+                           << "filename=\"ab\"; filename*=utf-8''a%2Fb";
+    QTest::newRow("control") << "name"
+                             << "a\tb"
+                             << "name=\"ab\"; name*=utf-8''a%09b";
 }
 
 void HttpRequestWorkerTest::encodeAttribute() {
@@ -235,7 +250,8 @@ void HttpRequestWorkerTest::encodeAttribute() {
 
 void HttpRequestWorkerTest::boundaryShape() {
     const QString b = HttpRequestWorker::makeBoundary();
-    QVERIFY(QRegularExpression(QStringLiteral("^__-----------------------\\d+$")).match(b).hasMatch());
+    QVERIFY(
+        QRegularExpression(QStringLiteral("^__-----------------------\\d+$")).match(b).hasMatch());
 }
 
 void HttpRequestWorkerTest::failuresFinishOnce_data() {

@@ -47,8 +47,12 @@ private:
     QTemporaryDir* m_dir = nullptr;
 };
 
-void PackageTest::init() { m_dir = new QTemporaryDir; }
-void PackageTest::cleanup() { delete m_dir; }
+void PackageTest::init() {
+    m_dir = new QTemporaryDir;
+}
+void PackageTest::cleanup() {
+    delete m_dir;
+}
 
 void PackageTest::updatePackageUnpacks() {
     const QList<package::File> files{{QStringLiteral("a/b/c.txt"), "deep"},
@@ -95,19 +99,20 @@ void PackageTest::badUpdatePackagesAreRefused_data() {
     QByteArray corrupt = good;
     for (int i = package::kDataOffset + 1; i < corrupt.size(); ++i)
         corrupt[i] = static_cast<char>(0xFF);
-    QTest::newRow("corrupt stream") << redigest(corrupt)
-                                    << "Update Error: could not uncompress lzma, code: ";
+    QTest::newRow("corrupt stream")
+        << redigest(corrupt) << "Update Error: could not uncompress lzma, code: ";
     QTest::newRow("truncated stream")
         << redigest(good.left(package::kDataOffset + (good.size() - package::kDataOffset) / 2))
         << "Update Error: could not uncompress lzma, code: ";
-    const QByteArray payload = package::writePayload({{QStringLiteral("x.txt"), "hello"}}, &version);
+    const QByteArray payload =
+        package::writePayload({{QStringLiteral("x.txt"), "hello"}}, &version);
     QTest::newRow("size larger than stream")
         << packPayload(payload, static_cast<quint32>(payload.size() + 100))
         << "Update Error: could not uncompress lzma, code: ";
     QTest::newRow("size above 1 GiB") << packPayload(payload, (1u << 30) + 1)
                                       << "Update Error: bad uncompressed size: 1073741825";
-    QTest::newRow("size 4 GiB - 1") << packPayload(payload, 0xFFFFFFFFu)
-                                    << "Update Error: bad uncompressed size: 4294967295";
+    QTest::newRow("size 4 GiB - 1")
+        << packPayload(payload, 0xFFFFFFFFu) << "Update Error: bad uncompressed size: 4294967295";
 
     // Payloads written by hand: lengths that disagree, a count larger than the entries.
     QByteArray mismatch;
@@ -125,15 +130,17 @@ void PackageTest::badUpdatePackagesAreRefused_data() {
         ds << version << quint32(2) << QStringLiteral("x.txt") << quint32(1) << QByteArray("a");
     }
     QTest::newRow("count beyond entries")
-        << packPayload(shortCount) << "Update Error: cant read file from downloaded stream, status: ";
+        << packPayload(shortCount)
+        << "Update Error: cant read file from downloaded stream, status: ";
     QByteArray noCount;
     {
         QDataStream ds(&noCount, QIODevice::WriteOnly);
         ds.setVersion(14);
         ds << version;
     }
-    QTest::newRow("no count") << packPayload(noCount)
-                              << "Update Error: cant read files count from downloaded stream, status: ";
+    QTest::newRow("no count")
+        << packPayload(noCount)
+        << "Update Error: cant read files count from downloaded stream, status: ";
 }
 
 void PackageTest::badUpdatePackagesAreRefused() {
@@ -185,10 +192,9 @@ void PackageTest::syncPackageWritesOverProgramFolder() {
 void PackageTest::badSyncPackageLeavesFilesAlone_data() {
     QTest::addColumn<QList<package::File>>("files");
     QTest::addColumn<QString>("log");
-    QTest::newRow("traversal")
-        << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
-                                {QStringLiteral("../outside.txt"), "evil"}}
-        << "Update Error: bad file name";
+    QTest::newRow("traversal") << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
+                                                       {QStringLiteral("../outside.txt"), "evil"}}
+                               << "Update Error: bad file name";
     QTest::newRow("empty") << QList<package::File>{} << "Update Error: update is empty!";
     QTest::newRow("missing folder")
         << QList<package::File>{{QStringLiteral("nowhere/x.xml"), "x"}} << "Can't open '";

@@ -33,9 +33,9 @@ private:
     QString folder() const { return m_dir->path() + QLatin1Char('/'); }
     // A stand-in updater that records its arguments and working folder.
     void writeFakeUpdater(const QString& path, const QString& marker) {
-        QVERIFY(writeFile(path, QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\npwd >> '%1'\n")
-                                    .arg(marker)
-                                    .toUtf8()));
+        QVERIFY(writeFile(
+            path,
+            QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\npwd >> '%1'\n").arg(marker).toUtf8()));
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QTemporaryDir* m_dir = nullptr;
@@ -109,7 +109,8 @@ void UpdateInstallTest::pageUpdateMirrorsTree() {
     QVERIFY(writeFile(device + QStringLiteral("KX100/keep.txt"), "kept"));
     LogCapture capture;
     int asked = 0;
-    QVERIFY(installPageUpdate(folder(), [&](const QString&) { return ++asked, false; }, 0));
+    QVERIFY(installPageUpdate(
+        folder(), [&](const QString&) { return ++asked, false; }, 0));
     QCOMPARE(asked, 0);
     QCOMPARE(readFile(device + QStringLiteral("KX100/index.html")), QByteArray("new index"));
     QCOMPARE(readFile(device + QStringLiteral("KX100/js/app.js")), QByteArray("new js"));
@@ -153,7 +154,8 @@ void UpdateInstallTest::inaccessibleTargetAsksAgain() {
         0);
     QVERIFY(!ok);
     QCOMPARE(asked.size(), retries + 1);
-    QCOMPARE(asked.first(), QDir::toNativeSeparators(folder() + QStringLiteral("view/device/a.txt")));
+    QCOMPARE(asked.first(),
+             QDir::toNativeSeparators(folder() + QStringLiteral("view/device/a.txt")));
     QVERIFY(capture.contains(QStringLiteral("Error: failed to copy, asking to retry..")));
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupdates/html/ready")));
     QVERIFY(QFileInfo::exists(folder() + QStringLiteral("view/device/a.txt/inside")));
@@ -184,7 +186,8 @@ void UpdateInstallTest::updaterStartsOnlyWhenRequested() {
 
 void UpdateInstallTest::elevatedUpdaterRunsFromReadyFolder() {
     const QString marker = folder() + QStringLiteral("ran.txt");
-    writeFakeUpdater(folder() + QStringLiteral("tupdates/client/ready/") + updaterFileName(), marker);
+    writeFakeUpdater(folder() + QStringLiteral("tupdates/client/ready/") + updaterFileName(),
+                     marker);
     runUpdaterOnExit = true;
     updaterNeedsElevation = true;
     QVERIFY(startUpdaterIfRequested(folder()));

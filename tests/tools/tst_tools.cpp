@@ -38,7 +38,8 @@ private slots:
 
 private:
     QString dir() const { return m_dir->path(); }
-    static int run(const QString& program, const QStringList& args, const QString& cwd = QString()) {
+    static int run(const QString& program, const QStringList& args,
+                   const QString& cwd = QString()) {
         QProcess p;
         if (!cwd.isEmpty())
             p.setWorkingDirectory(cwd);
@@ -59,8 +60,12 @@ private:
     QTemporaryDir* m_dir = nullptr;
 };
 
-void ToolsTest::init() { m_dir = new QTemporaryDir; }
-void ToolsTest::cleanup() { delete m_dir; }
+void ToolsTest::init() {
+    m_dir = new QTemporaryDir;
+}
+void ToolsTest::cleanup() {
+    delete m_dir;
+}
 
 void ToolsTest::firmwareChecksum_data() {
     QTest::addColumn<QByteArray>("image");
@@ -95,7 +100,8 @@ void ToolsTest::firmwareFileLayout() {
              firmwareimage::firmwareImageChecksum(image));
     QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(firmwareimage::kMaxImageSize + 1, 'x')),
              QByteArray());
-    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(firmwareimage::kMaxImageSize, 'x')).size(), 67170);
+    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(firmwareimage::kMaxImageSize, 'x')).size(),
+             67170);
 }
 
 void ToolsTest::packMakesUnpackablePackages() {
@@ -106,22 +112,25 @@ void ToolsTest::packMakesUnpackablePackages() {
     QVERIFY(QDir().mkpath(program));
     const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
     QDir().mkpath(program + QStringLiteral("tupdates/html"));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("update"), QStringLiteral("--version"),
-                                             QStringLiteral("4.5.6"), QStringLiteral("--out"), pkg, src}),
+    QCOMPARE(run(QStringLiteral(PACK_PATH),
+                 {QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("4.5.6"),
+                  QStringLiteral("--out"), pkg, src}),
              0);
     QString version;
     QVERIFY(package::unpackUpdatePackage(program, QStringLiteral("html"), pkg, &version));
     QCOMPARE(version, QStringLiteral("4.5.6"));
-    QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/a/b/c.txt")), QByteArray("deep"));
-    QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/z.bin")), QByteArray(5000, 'z'));
+    QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/a/b/c.txt")),
+             QByteArray("deep"));
+    QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/z.bin")),
+             QByteArray(5000, 'z'));
 
     // A sync package with a chosen order lands over the program folder.
     const QString sync = program + QStringLiteral("tupload/download/synchronize.dat");
     QDir().mkpath(program + QStringLiteral("tupload/download"));
     QVERIFY(QDir().mkpath(program + QStringLiteral("a/b")));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("sync"), QStringLiteral("--files"),
-                                             QStringLiteral("z.bin|a/b/c.txt"), QStringLiteral("--out"),
-                                             sync, src}),
+    QCOMPARE(run(QStringLiteral(PACK_PATH),
+                 {QStringLiteral("sync"), QStringLiteral("--files"),
+                  QStringLiteral("z.bin|a/b/c.txt"), QStringLiteral("--out"), sync, src}),
              0);
     QVERIFY(package::unpackSyncPackage(program, sync));
     QCOMPARE(readFile(program + QStringLiteral("a/b/c.txt")), QByteArray("deep"));
@@ -131,9 +140,11 @@ void ToolsTest::packRefusesWhatItCannotMake_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("update without version") << QStringList{"update", "--out", "x.pkg", "src"};
     QTest::newRow("unknown mode") << QStringList{"zip", "--out", "x.pkg", "src"};
-    QTest::newRow("missing listed file") << QStringList{"sync", "--files", "nope.xml", "--out", "x.pkg", "src"};
+    QTest::newRow("missing listed file")
+        << QStringList{"sync", "--files", "nope.xml", "--out", "x.pkg", "src"};
     QTest::newRow("image too large") << QStringList{"firmware", "--out", "x.bin", "big.img"};
-    QTest::newRow("empty folder") << QStringList{"update", "--version", "1", "--out", "x.pkg", "empty"};
+    QTest::newRow("empty folder") << QStringList{"update", "--version", "1",
+                                                 "--out",  "x.pkg",     "empty"};
 }
 
 void ToolsTest::packRefusesWhatItCannotMake() {
@@ -154,7 +165,8 @@ void ToolsTest::updaterAppliesReadyUpdateAndRestarts() {
     QVERIFY(writeFile(ready + QStringLiteral("lib/old.so"), "new"));
     QVERIFY(writeFile(ready + QStringLiteral("lib/added.so"), "added"));
     // The restarted program: records that it ran.
-    QVERIFY(writeFile(ready + QStringLiteral("tavix"), "#!/bin/sh\necho restarted > restarted.txt\n"));
+    QVERIFY(
+        writeFile(ready + QStringLiteral("tavix"), "#!/bin/sh\necho restarted > restarted.txt\n"));
     QFile::setPermissions(ready + QStringLiteral("tavix"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(run(QStringLiteral(UPDATER_PATH), {QStringLiteral("-update")}, program), 0);
@@ -175,11 +187,21 @@ void ToolsTest::upgradeAnswers_data() {
     QTest::addColumn<QString>("fwversion");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("deployment");
-    QTest::newRow("all newer") << "ANY" << "1.0.0" << "1.0" << 0 << "client,html,firmware";
-    QTest::newRow("firmware only") << "ANY" << "2.0.0" << "1.9" << 0 << "firmware";
-    QTest::newRow("up to date") << "ANY" << "2.0.0" << "2.0" << 1 << "";
-    QTest::newRow("numeric compare") << "ANY" << "1.10.0" << "2.0" << 0 << "client,html";
-    QTest::newRow("device entry") << "12345678" << "1.0.0" << "0" << 0 << "client";
+    QTest::newRow("all newer") << "ANY"
+                               << "1.0.0"
+                               << "1.0" << 0 << "client,html,firmware";
+    QTest::newRow("firmware only") << "ANY"
+                                   << "2.0.0"
+                                   << "1.9" << 0 << "firmware";
+    QTest::newRow("up to date") << "ANY"
+                                << "2.0.0"
+                                << "2.0" << 1 << "";
+    QTest::newRow("numeric compare") << "ANY"
+                                     << "1.10.0"
+                                     << "2.0" << 0 << "client,html";
+    QTest::newRow("device entry") << "12345678"
+                                  << "1.0.0"
+                                  << "0" << 0 << "client";
 }
 
 void ToolsTest::upgradeAnswers() {
@@ -191,13 +213,15 @@ void ToolsTest::upgradeAnswers() {
     const QByteArray catalog =
         "{\"upgrade\": {"
         "\"*\": {\"type\": \"0\", \"version\": \"2.0.0\", \"firmwareVersion\": \"2.0\","
-        " \"clientPackage\": \"c.pkg\", \"devicePackage\": \"h.pkg\", \"firmwarePackage\": \"f.pkg\"},"
+        " \"clientPackage\": \"c.pkg\", \"devicePackage\": \"h.pkg\", \"firmwarePackage\": "
+        "\"f.pkg\"},"
         "\"12345678\": {\"type\": \"0\", \"version\": \"1.5\","
         " \"clientPackage\": \"http://elsewhere/c.pkg\"}}}";
     QVERIFY(writeFile(dir() + QStringLiteral("/catalog.json"), catalog));
     ServerProcess server(dir());
     QVERIFY(server.ok());
-    HttpRequestParams params(server.base() + QStringLiteral("/api/system/upgrade"), QStringLiteral("GET"));
+    HttpRequestParams params(server.base() + QStringLiteral("/api/system/upgrade"),
+                             QStringLiteral("GET"));
     params.addVar(QStringLiteral("deviceid"), deviceid);
     params.addVar(QStringLiteral("test"), QStringLiteral("1"));
     params.addVar(QStringLiteral("fwversion"), fwversion);
@@ -211,7 +235,8 @@ void ToolsTest::upgradeAnswers() {
         QCOMPARE(ret.value(QStringLiteral("firmwarePackage")).toString(),
                  server.base() + QStringLiteral("/files/f.pkg"));
     if (deviceid == QLatin1String("12345678"))
-        QCOMPARE(ret.value(QStringLiteral("clientPackage")).toString(), QStringLiteral("http://elsewhere/c.pkg"));
+        QCOMPARE(ret.value(QStringLiteral("clientPackage")).toString(),
+                 QStringLiteral("http://elsewhere/c.pkg"));
 }
 
 void ToolsTest::productInfoAnswers() {
@@ -221,13 +246,15 @@ void ToolsTest::productInfoAnswers() {
     QVERIFY(writeFile(dir() + QStringLiteral("/catalog.json"), catalog));
     ServerProcess server(dir());
     QVERIFY(server.ok());
-    HttpRequestParams params(server.base() + QStringLiteral("/api/system/product/getInfo"), QStringLiteral("GET"));
+    HttpRequestParams params(server.base() + QStringLiteral("/api/system/product/getInfo"),
+                             QStringLiteral("GET"));
     params.addVar(QStringLiteral("fwversion"), QStringLiteral("7.1"));
     params.addVar(QStringLiteral("noencrypt"), QStringLiteral("1"));
     const QJsonObject ret = ask(params).value(QStringLiteral("ret")).toObject();
     QCOMPARE(ret.value(QStringLiteral("productNO")).toString(), QStringLiteral("KX200"));
     QCOMPARE(ret.value(QStringLiteral("productType")).toString(), QStringLiteral("1"));
-    QCOMPARE(ret.value(QStringLiteral("clientDevice")).toString(), server.base() + QStringLiteral("/files/kx200.pkg"));
+    QCOMPARE(ret.value(QStringLiteral("clientDevice")).toString(),
+             server.base() + QStringLiteral("/files/kx200.pkg"));
     params.addVar(QStringLiteral("fwversion"), QStringLiteral("0.0"));
     QCOMPARE(ask(params).value(QStringLiteral("code")).toInt(-1), 1);
 }
@@ -238,10 +265,13 @@ void ToolsTest::syncRoundTrip() {
     const QString device = QStringLiteral("HID\\VID_1234&PID_5678\\..\\x");
     QByteArray pkg;
     QString error;
-    QVERIFY(package::build(package::writePayload({{QStringLiteral("conf.xml"), "<root/>"}}, nullptr), &pkg, &error));
-    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(pkg, QCryptographicHash::Md5).toHex());
+    QVERIFY(package::build(
+        package::writePayload({{QStringLiteral("conf.xml"), "<root/>"}}, nullptr), &pkg, &error));
+    const QString md5 =
+        QString::fromLatin1(QCryptographicHash::hash(pkg, QCryptographicHash::Md5).toHex());
     auto check = [&](const QString& revision) {
-        HttpRequestParams p(server.base() + QStringLiteral("/api/system/Sync"), QStringLiteral("GET"));
+        HttpRequestParams p(server.base() + QStringLiteral("/api/system/Sync"),
+                            QStringLiteral("GET"));
         p.addVar(QStringLiteral("deviceid"), device);
         p.addVar(QStringLiteral("sn"), QStringLiteral("SN1"));
         p.addVar(QStringLiteral("md5"), md5);
@@ -249,29 +279,36 @@ void ToolsTest::syncRoundTrip() {
         p.addVar(QStringLiteral("noencrypt"), QString());
         return ask(p);
     };
-    QCOMPARE(check(QStringLiteral("0")).value(QStringLiteral("code")).toInt(-1), 2); // nothing stored
+    QCOMPARE(check(QStringLiteral("0")).value(QStringLiteral("code")).toInt(-1),
+             2); // nothing stored
 
     const QString path = dir() + QStringLiteral("/synchronize.dat");
     QVERIFY(writeFile(path, pkg));
-    HttpRequestParams upload(server.base() + QStringLiteral("/api/system/Sync/upload"), QStringLiteral("POST"));
+    HttpRequestParams upload(server.base() + QStringLiteral("/api/system/Sync/upload"),
+                             QStringLiteral("POST"));
     upload.addVar(QStringLiteral("deviceid"), device);
     upload.addVar(QStringLiteral("noencrypt"), QString());
     upload.addFile(QStringLiteral("file"), path, QString(), QStringLiteral("binary/octet-stream"));
     const QJsonObject uploaded = ask(upload);
     QCOMPARE(uploaded.value(QStringLiteral("code")).toInt(-1), 0);
-    QCOMPARE(uploaded.value(QStringLiteral("ret")).toObject().value(QStringLiteral("revision")).toString(),
+    QCOMPARE(uploaded.value(QStringLiteral("ret"))
+                 .toObject()
+                 .value(QStringLiteral("revision"))
+                 .toString(),
              QStringLiteral("1"));
 
     QCOMPARE(check(QStringLiteral("1")).value(QStringLiteral("code")).toInt(-1), 0); // same content
 
     // Another machine with other content and an older revision: download.
-    HttpRequestParams other(server.base() + QStringLiteral("/api/system/Sync"), QStringLiteral("GET"));
+    HttpRequestParams other(server.base() + QStringLiteral("/api/system/Sync"),
+                            QStringLiteral("GET"));
     other.addVar(QStringLiteral("deviceid"), device);
     other.addVar(QStringLiteral("md5"), QStringLiteral("00000000000000000000000000000000"));
     other.addVar(QStringLiteral("revision"), QStringLiteral("0"));
     QCOMPARE(ask(other).value(QStringLiteral("code")).toInt(-1), 1);
 
-    HttpRequestParams down(server.base() + QStringLiteral("/api/system/sync/down"), QStringLiteral("GET"));
+    HttpRequestParams down(server.base() + QStringLiteral("/api/system/sync/down"),
+                           QStringLiteral("GET"));
     down.addVar(QStringLiteral("deviceid"), device);
     down.addVar(QStringLiteral("noencrypt"), QString());
     const QJsonObject ret = ask(down).value(QStringLiteral("ret")).toObject();
@@ -284,7 +321,8 @@ void ToolsTest::syncRoundTrip() {
     QVERIFY(spy.wait(5000));
     QCOMPARE(fetch.response, pkg);
     // The device id never became a path: everything stays under sync/.
-    QCOMPARE(QDir(dir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{QStringLiteral("sync")});
+    QCOMPARE(QDir(dir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("sync")});
 }
 
 QTEST_GUILESS_MAIN(ToolsTest)

@@ -54,10 +54,9 @@ bool collect(const QString& folder, QList<package::File>* files, QString* error)
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "pack update --version V --out FILE FOLDER\n"
-        "pack sync --out FILE FOLDER [--files a|b|c]\n"
-        "pack firmware --out FILE IMAGE"));
+    parser.setApplicationDescription(QStringLiteral("pack update --version V --out FILE FOLDER\n"
+                                                    "pack sync --out FILE FOLDER [--files a|b|c]\n"
+                                                    "pack firmware --out FILE IMAGE"));
     parser.addHelpOption();
     QCommandLineOption outOpt(QStringLiteral("out"), QStringLiteral("Output file."),
                               QStringLiteral("file"));
@@ -68,7 +67,8 @@ int main(int argc, char** argv) {
                                 QStringLiteral("Sync: \"|\"-separated relative paths, in order."),
                                 QStringLiteral("list"));
     parser.addOptions({outOpt, versionOpt, filesOpt});
-    parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("update, sync or firmware"));
+    parser.addPositionalArgument(QStringLiteral("mode"),
+                                 QStringLiteral("update, sync or firmware"));
     parser.addPositionalArgument(QStringLiteral("source"), QStringLiteral("folder or image file"));
     parser.process(app);
 
@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
             return fail(QStringLiteral("cannot read %1").arg(source));
         const QByteArray file = firmwareimage::makeFirmwareFile(f.readAll());
         if (file.isEmpty())
-            return fail(QStringLiteral("image larger than %1 bytes").arg(firmwareimage::kMaxImageSize));
+            return fail(
+                QStringLiteral("image larger than %1 bytes").arg(firmwareimage::kMaxImageSize));
         return writeOut(out, file, &error) ? 0 : fail(error);
     }
     if (mode != QLatin1String("update") && mode != QLatin1String("sync"))
@@ -94,7 +95,8 @@ int main(int argc, char** argv) {
 
     QList<package::File> files;
     if (parser.isSet(filesOpt)) {
-        for (const QString& name : parser.value(filesOpt).split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+        for (const QString& name :
+             parser.value(filesOpt).split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
             QFile f(source + QLatin1Char('/') + name);
             if (!f.open(QIODevice::ReadOnly))
                 return fail(QStringLiteral("cannot read %1").arg(f.fileName()));

@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     }
 
     QStringList names;
-    QDirIterator it(ready, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    QDirIterator it(ready, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         names << QDir(ready).relativeFilePath(it.filePath());
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
     QDir().rmdir(folder + QStringLiteral("/tupdates"));
 
     platform::ProcessStart start;
-    start.program = QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kProgram)).toStdString();
+    start.program =
+        QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kProgram)).toStdString();
     start.workingDirectory = QDir::toNativeSeparators(folder).toStdString();
     const platform::ProcessResult r = platform::startWithShell(start, false);
     if (!r.started) {

@@ -5,13 +5,15 @@
 #include <QDir>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 // Stopping politely would wait for idle keep-alive connections; stored files are written whole
 // (save, then rename), so leaving at once loses nothing.
-void onSignal(int) { std::_Exit(0); }
+void onSignal(int) {
+    std::_Exit(0);
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -31,8 +33,9 @@ int main(int argc, char** argv) {
     QCommandLineOption cutCountOpt(QStringLiteral("cut-count"),
                                    QStringLiteral("How many transfers to drop (default 1)."),
                                    QStringLiteral("n"), QStringLiteral("1"));
-    QCommandLineOption ignoreRangeOpt(QStringLiteral("ignore-range"),
-                                      QStringLiteral("Answer every file request with 200 and the whole file."));
+    QCommandLineOption ignoreRangeOpt(
+        QStringLiteral("ignore-range"),
+        QStringLiteral("Answer every file request with 200 and the whole file."));
     QCommandLineOption verboseOpt(QStringLiteral("verbose"), QStringLiteral("Log requests."));
     parser.addOptions({dataOpt, portOpt, hostOpt, cutOpt, cutCountOpt, ignoreRangeOpt, verboseOpt});
     parser.process(app);

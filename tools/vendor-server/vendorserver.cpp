@@ -89,23 +89,24 @@ VendorServer::VendorServer(const Options& options)
     m_server->Get("/api/system/Sync", wrap(&VendorServer::handleSyncCheck));
     // The body is read raw: clients end the multipart body with the closing delimiter and no
     // line break, which the library's own form parser refuses.
-    m_server->Post("/api/system/Sync/upload", [this](const httplib::Request& req,
-                                                     httplib::Response& res,
-                                                     const httplib::ContentReader& reader) {
-        if (m_options.verbose)
-            std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
-        // Reading it raw means the library must not see a form; the type is parsed here.
-        const std::string contentType = req.get_header_value("Content-Type");
-        auto& headers = const_cast<httplib::Request&>(req).headers;
-        headers.erase("Content-Type");
-        headers.emplace("Content-Type", "application/octet-stream");
-        std::string body;
-        reader([&body](const char* data, size_t length) {
-            body.append(data, length);
-            return true;
-        });
-        handleSyncUpload(req, res, contentType, body);
-    });
+    m_server->Post("/api/system/Sync/upload",
+                   [this](const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader& reader) {
+                       if (m_options.verbose)
+                           std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
+                       // Reading it raw means the library must not see a form; the type is parsed
+                       // here.
+                       const std::string contentType = req.get_header_value("Content-Type");
+                       auto& headers = const_cast<httplib::Request&>(req).headers;
+                       headers.erase("Content-Type");
+                       headers.emplace("Content-Type", "application/octet-stream");
+                       std::string body;
+                       reader([&body](const char* data, size_t length) {
+                           body.append(data, length);
+                           return true;
+                       });
+                       handleSyncUpload(req, res, contentType, body);
+                   });
     m_server->Get("/api/system/sync/down", wrap(&VendorServer::handleSyncDown));
     m_server->Get(R"(/files/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
         const QString name = QString::fromStdString(req.matches[1].str());
@@ -131,9 +132,13 @@ int VendorServer::bind(const std::string& host, int port) {
     return m_server->bind_to_port(host, port) ? port : -1;
 }
 
-bool VendorServer::listen() { return m_server->listen_after_bind(); }
+bool VendorServer::listen() {
+    return m_server->listen_after_bind();
+}
 
-void VendorServer::stop() { m_server->stop(); }
+void VendorServer::stop() {
+    m_server->stop();
+}
 
 QJsonObject VendorServer::catalog() const {
     QFile f(m_options.dataFolder + QStringLiteral("/catalog.json"));
@@ -179,7 +184,8 @@ void VendorServer::handleUpgrade(const httplib::Request& req, httplib::Response&
     if (deployment.isEmpty())
         return sendJson(res, codeOnly(1, QStringLiteral("no update")));
     QJsonObject ret;
-    ret.insert(QStringLiteral("type"), entry.value(QStringLiteral("type")).toString(QStringLiteral("0")));
+    ret.insert(QStringLiteral("type"),
+               entry.value(QStringLiteral("type")).toString(QStringLiteral("0")));
     ret.insert(QStringLiteral("version"), entry.value(QStringLiteral("version")).toString());
     ret.insert(QStringLiteral("deployment"), deployment.join(QLatin1Char(',')));
     for (const char* key : {"clientPackage", "devicePackage", "firmwarePackage"}) {
@@ -219,7 +225,8 @@ Stored readStored(const QString& folder) {
     if (!f.open(QIODevice::ReadOnly))
         return s;
     s.present = true;
-    s.md5 = QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Md5).toHex());
+    s.md5 =
+        QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Md5).toHex());
     QFile r(folder + QStringLiteral("/revision"));
     if (r.open(QIODevice::ReadOnly))
         s.revision = r.readAll().trimmed().toLongLong();
@@ -236,14 +243,16 @@ void VendorServer::handleSyncCheck(const httplib::Request& req, httplib::Respons
     const QJsonObject ret{{QStringLiteral("revision"), QString::number(s.revision)}};
     // 0: the same content; 1: the server holds a newer revision; 2: the client's copy wins.
     if (s.present && s.md5 == md5)
-        return sendJson(res, QJsonObject{{QStringLiteral("code"), 0}, {QStringLiteral("ret"), ret}});
+        return sendJson(res,
+                        QJsonObject{{QStringLiteral("code"), 0}, {QStringLiteral("ret"), ret}});
     if (s.present && revision < s.revision)
-        return sendJson(res, QJsonObject{{QStringLiteral("code"), 1}, {QStringLiteral("ret"), ret}});
+        return sendJson(res,
+                        QJsonObject{{QStringLiteral("code"), 1}, {QStringLiteral("ret"), ret}});
     sendJson(res, QJsonObject{{QStringLiteral("code"), 2}, {QStringLiteral("ret"), ret}});
 }
 
 QMap<QString, QByteArray> VendorServer::parseMultipart(const std::string& contentType,
-                                                      const std::string& body) {
+                                                       const std::string& body) {
     QMap<QString, QByteArray> parts;
     const QByteArray type = QByteArray::fromStdString(contentType);
     const int at = type.indexOf("boundary=");
@@ -272,7 +281,8 @@ QMap<QString, QByteArray> VendorServer::parseMultipart(const std::string& conten
         if (nameAt >= 0) {
             const int nameEnd = headers.indexOf('"', nameAt + 6);
             if (nameEnd > nameAt)
-                parts.insert(QString::fromUtf8(headers.mid(nameAt + 6, nameEnd - nameAt - 6)), content);
+                parts.insert(QString::fromUtf8(headers.mid(nameAt + 6, nameEnd - nameAt - 6)),
+                             content);
         }
         pos = next + 2;
     }
@@ -292,10 +302,8 @@ void VendorServer::handleSyncUpload(const httplib::Request& /*req*/, httplib::Re
     QSaveFile data(folder + QStringLiteral("/synchronize.dat"));
     QSaveFile rev(folder + QStringLiteral("/revision"));
     const qlonglong next = s.revision + 1;
-    if (!data.open(QIODevice::WriteOnly) ||
-        data.write(content) < 0 || !data.commit() ||
-        !rev.open(QIODevice::WriteOnly) || rev.write(QByteArray::number(next)) < 0 ||
-        !rev.commit())
+    if (!data.open(QIODevice::WriteOnly) || data.write(content) < 0 || !data.commit() ||
+        !rev.open(QIODevice::WriteOnly) || rev.write(QByteArray::number(next)) < 0 || !rev.commit())
         return sendJson(res, codeOnly(4, QStringLiteral("cannot store")));
     sendJson(res, QJsonObject{{QStringLiteral("code"), 0},
                               {QStringLiteral("ret"),
@@ -312,9 +320,9 @@ void VendorServer::handleSyncDown(const httplib::Request& req, httplib::Response
     const QString url = QStringLiteral("http://") + host + QStringLiteral("/syncfiles/") +
                         QFileInfo(folder).fileName() + QStringLiteral("/synchronize.dat");
     sendJson(res, QJsonObject{{QStringLiteral("code"), 0},
-                              {QStringLiteral("ret"),
-                               QJsonObject{{QStringLiteral("file"), url},
-                                           {QStringLiteral("revision"), QString::number(s.revision)}}}});
+                              {QStringLiteral("ret"), QJsonObject{{QStringLiteral("file"), url},
+                                                                  {QStringLiteral("revision"),
+                                                                   QString::number(s.revision)}}}});
 }
 
 void VendorServer::serveFile(const httplib::Request& req, httplib::Response& res,
