@@ -165,7 +165,7 @@ void HttpRequestWorker::send(const HttpRequestParams& params) {
     } else if (m == QLatin1String("DELETE")) {
         manager->deleteResource(request);
     } else {
-        delete m_customBody;
+        // A child of the worker: it outlives the reply, which only reads it.
         m_customBody = new QBuffer(this);
         m_customBody->setData(body);
         m_customBody->open(QIODevice::ReadOnly);
