@@ -1,8 +1,6 @@
 #include "platform/process.h"
+#include "platform/win32/wide.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
@@ -10,14 +8,7 @@
 namespace platform {
 namespace {
 
-std::wstring widen(const std::string& s) {
-    if (s.empty())
-        return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
-}
+using platform::win32::widen;
 
 // Quoting as the C runtime's argument parser reads it back.
 void appendQuoted(std::wstring& line, const std::wstring& arg) {
