@@ -691,11 +691,9 @@ int Adapter::checkRom(const kxchar* id, const kxchar* sub, uint32_t key, uint32_
         return error;
     if (!d->erased)
         return KX_E_MODE;
-    // The image ends with the CRC-32 of everything before it, four bytes little-endian.
-    if (length != d->imageEnd || length < 4)
-        return KX_E_VERIFY;
-    const uint32_t stored = getLe32(d->image.data() + length - 4);
-    if (crc32(d->image.data(), length - 4) != stored || (checksum != 0 && checksum != stored))
+    // `length` must be every byte received, and `checksum` their CRC-32: the two values the
+    // update file carries beside the image.
+    if (length == 0 || length != d->imageEnd || crc32(d->image.data(), length) != checksum)
         return KX_E_VERIFY;
     d->verified = true;
     return KX_OK;
@@ -712,14 +710,14 @@ int Adapter::finishUpdateRom(const kxchar* id, const kxchar* sub, uint32_t key) 
         // The new firmware names its version when the body starts with "KXFW" and a 16-byte
         // NUL-padded version text; otherwise the device reports the image checksum.
         const uint8_t* body = d->image.data();
-        const size_t bodySize = d->imageEnd - 4;
+        const size_t bodySize = d->imageEnd;
         std::string version;
         if (bodySize >= 20 && std::memcmp(body, "KXFW", 4) == 0) {
             const char* text = reinterpret_cast<const char*>(body + 4);
             version.assign(text, strnlen(text, 16));
         } else {
             char text[16];
-            std::snprintf(text, sizeof text, "crc-%08x", getLe32(body + bodySize));
+            std::snprintf(text, sizeof text, "crc-%08x", crc32(body, bodySize));
             version = text;
         }
         const std::string old = d->version;

@@ -1,3 +1,4 @@
+#include "firmwareimage.h"
 #include "kx/crc32.h"
 #include "kx/kx.h"
 #include "kxfolder.h"
@@ -335,7 +336,7 @@ private slots:
         QTest::addColumn<QString>("version");
         QByteArray named("KXFW2.0.1", 9);
         named.append(QByteArray(11, '\0'));
-        named.append(QByteArray(3976, 'x')); // 3996 + 4 = 4000 bytes: blocks 2000, 2000, 0
+        named.append(QByteArray(3980, 'x')); // 4000 bytes: blocks 2000, 2000, 0
         QTest::newRow("named version, two whole blocks") << named << false << "2.0.1";
         QByteArray plain(2500, 'p');
         QTest::newRow("plain body")
@@ -353,8 +354,6 @@ private slots:
         QByteArray image = body;
         const uint32_t crc =
             kx::crc32(reinterpret_cast<const uint8_t*>(body.constData()), size_t(body.size()));
-        for (int i = 0; i < 4; ++i)
-            image.append(char(crc >> (8 * i)));
         if (corrupt)
             image[10] = char(image[10] ^ 1);
         {
@@ -388,7 +387,8 @@ private slots:
                 last = kx.kxBornRom(up, s, KX_KEY, buf.data(), n, uint32_t(2000 * k));
             }
             QCOMPARE(last, 0);
-            QCOMPARE(kx.kxCheckRom(up, s, KX_KEY, uint32_t(L - 1), 0), int(KX_E_VERIFY));
+            QCOMPARE(kx.kxCheckRom(up, s, KX_KEY, uint32_t(L - 1), crc), int(KX_E_VERIFY));
+            QCOMPARE(kx.kxCheckRom(up, s, KX_KEY, 0, 0), int(KX_E_VERIFY));
             QCOMPARE(kx.kxCheckRom(up, s, KX_KEY, uint32_t(L), crc ^ 1), int(KX_E_VERIFY));
             QCOMPARE(kx.kxCheckRom(up, s, KX_KEY, uint32_t(L), crc),
                      corrupt ? int(KX_E_VERIFY) : 0);
@@ -408,6 +408,43 @@ private slots:
 
     void crcIsTheCommonOne() {
         QCOMPARE(kx::crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
+    }
+
+    // An update file made by the package tool, written the way the update dialog writes it:
+    // length and checksum read from their offsets, blocks of 2000 from offset 264.
+    void packedFirmwareFileIsAccepted() {
+        QByteArray image("KXFW3.1.4", 9);
+        image.append(QByteArray(11, '\0'));
+        for (int i = 0; i < 5000; ++i)
+            image.append(char(i * 7));
+        const QByteArray file = firmwareimage::makeFirmwareFile(image);
+        QCOMPARE(file.size(), 67170);
+        const auto* f = reinterpret_cast<const uint8_t*>(file.constData());
+        const uint32_t L = le32(f + firmwareimage::kLengthOffset);
+        const uint32_t sum = le32(f + firmwareimage::kChecksumOffset);
+
+        KxFolder folder;
+        Kx kx(folder.libraryPath());
+        const kxchar* s = kSub.c_str();
+        const kxchar* up = kUpdateId.c_str();
+        uint8_t flag = 0;
+        QCOMPARE(kx.kxReset(kId.c_str(), s, KX_KEY, 1, &flag, 0), 0);
+        QCOMPARE(kx.kxEraseRom(up, s, KX_KEY), 0);
+        std::vector<uint8_t> buf(KX_BUFFER_SIZE, 0);
+        int last = -1;
+        for (uint32_t k = 0; k <= L / 2000; ++k) {
+            const uint32_t n = std::min<uint32_t>(2000, L - 2000 * k);
+            std::fill(buf.begin(), buf.end(), 0);
+            std::memcpy(buf.data(), f + firmwareimage::kImageOffset + 2000 * k, n);
+            last = kx.kxBornRom(up, s, KX_KEY, buf.data(), n, 2000 * k);
+        }
+        QCOMPARE(last, 0);
+        QCOMPARE(kx.kxCheckRom(up, s, KX_KEY, L, sum), 0);
+        QCOMPARE(kx.kxFinishUpdateRom(up, s, KX_KEY), 0);
+        std::vector<uint8_t> block(KX_LIST_SIZE);
+        kx.list(block);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(block.data() + 2 + 40)),
+                 QByteArray("3.1.4"));
     }
 };
 
