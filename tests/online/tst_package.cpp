@@ -239,7 +239,7 @@ void PackageTest::sdkStreamsUnpack() {
 void PackageTest::builtPackagesDecodeWithSdk() {
     QByteArray payload;
     for (int i = 0; i < 50000; ++i)
-        payload += static_cast<char>((i * i) % 251);
+        payload += static_cast<char>((static_cast<unsigned>(i) * static_cast<unsigned>(i)) % 251u);
     QByteArray file;
     QString error;
     QVERIFY2(package::build(payload, &file, &error), qPrintable(error));
