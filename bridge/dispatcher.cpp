@@ -1,5 +1,6 @@
 #include "dispatcher.h"
 
+#include "app/appcommands.h"
 #include "args.h"
 #include "config/confcommands.h"
 #include "config/profilecommands.h"
@@ -67,7 +68,7 @@ const Command kCommands[] = {
     {"modifyMouseSpeed", nullptr},
     {"modifyMouseScrollLines", nullptr},
 
-    {"closeApp", nullptr},
+    {"closeApp", &run<AppCommands, &AppCommands::closeApp>},
 
     {"startRecord", nullptr},
     {"stopRecord", nullptr},

@@ -1,0 +1,194 @@
+#include "cefapplication.h"
+
+#include "browser/clienthandler.h"
+#include "singleinstance.h"
+#include "startup.h"
+#include "tavix.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QLocalServer>
+
+namespace {
+cefApplication* g_app = nullptr;
+bool g_quitRequested = false;
+QString g_programPath;
+} // namespace
+
+cefApplication::cefApplication(int& argc, char** argv)
+    : QApplication(argc, argv), m_config(QCoreApplication::applicationDirPath()) {
+    m_serverName = singleinstance::serverName();
+
+    m_config.load();
+    if (!m_config.clientAttributes().isEmpty()) {
+        QMap<QString, QString> client = m_config.clientAttributes();
+        startup::putLiveAddresses(client);
+        m_config.replaceClientAttributes(client); // in memory only
+    }
+
+    // The device manager is created here, with the application as its parent, and the devices
+    // are enumerated; product information per device follows once those parts exist.
+    enumerateDevices();
+
+    m_autostart = startup::hasAutostartSwitch(arguments());
+    m_socket = new QLocalSocket(this);
+}
+
+cefApplication::~cefApplication() {
+    if (m_socket)
+        m_socket->close();
+    delete m_mainWindow;
+    m_mainWindow = nullptr;
+    for (auto& client : m_clients) {
+        if (client.first)
+            client.first->deleteLater();
+    }
+    m_clients.clear();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+cefApplication* cefApplication::instance() {
+    return g_app;
+}
+
+QString cefApplication::programPath() {
+    return g_programPath;
+}
+
+void cefApplication::requestQuit() {
+    if (g_quitRequested)
+        return;
+    g_quitRequested = true;
+    QCoreApplication::quit();
+}
+
+bool cefApplication::quitRequested() {
+    return g_quitRequested;
+}
+
+void cefApplication::enumerateDevices() {
+    m_deviceMap.clear();
+    m_deviceCounter.clear();
+    // The device manager's list fills the map, the counter and the known keys here.
+}
+
+void cefApplication::start() {
+    g_programPath = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+
+    QFile style(QStringLiteral(":/qss/tavix"));
+    if (style.open(QIODevice::ReadOnly))
+        setStyleSheet(QString::fromUtf8(style.readAll()));
+
+    g_app = this;
+
+    connect(m_socket, &QLocalSocket::connected, this, &cefApplication::socketConnected);
+    connect(m_socket, &QLocalSocket::disconnected, this, &cefApplication::socketDisconnected);
+    connect(m_socket, &QLocalSocket::errorOccurred, this, &cefApplication::socketError);
+    connect(m_socket, &QLocalSocket::bytesWritten, this, &cefApplication::socketWritten);
+    connect(m_socket, &QLocalSocket::readyRead, this, &cefApplication::socketReading);
+
+    m_socket->connectToServer(m_serverName, QIODevice::ReadWrite);
+}
+
+void cefApplication::socketConnected() {
+    m_connected = true;
+    m_socket->write(singleinstance::showCommand());
+}
+
+void cefApplication::socketError(QLocalSocket::LocalSocketError error) {
+    if (m_connected || m_server) {
+        requestQuit();
+        return;
+    }
+    m_socket->close();
+    m_server = new QLocalServer(this);
+    connect(m_server, &QLocalServer::newConnection, this, &cefApplication::newInstanceConnected);
+    bool listening = m_server->listen(m_serverName);
+    if (!listening && m_server->serverError() == QAbstractSocket::AddressInUseError &&
+        (error == QLocalSocket::ConnectionRefusedError ||
+         error == QLocalSocket::ServerNotFoundError)) {
+        // Nobody answered on the name, so what holds it is the socket file of a copy that ended
+        // without cleaning up; without this the program would never start again.
+        QLocalServer::removeServer(m_serverName);
+        listening = m_server->listen(m_serverName);
+    }
+    if (!listening) {
+        qDebug() << "tavix: cannot listen on" << m_serverName << m_server->errorString();
+        delete m_server;
+        m_server = nullptr;
+        requestQuit();
+        return;
+    }
+    createMainWindow();
+}
+
+void cefApplication::socketDisconnected() {
+    if (m_connected)
+        requestQuit();
+}
+
+void cefApplication::socketWritten(qint64) {}
+
+void cefApplication::socketReading() {
+    if (!m_connected)
+        return;
+    m_receiveBuffer += m_socket->readAll();
+    bool complete = false;
+    const quint64 pid = singleinstance::parseAnswer(m_receiveBuffer, &complete);
+    if (!complete)
+        return;
+    if (pid != 0)
+        singleinstance::raiseWindowOf(pid);
+    requestQuit();
+}
+
+void cefApplication::newInstanceConnected() {
+    while (QLocalSocket* client = m_server->nextPendingConnection()) {
+        m_clients.append(qMakePair(QPointer<QLocalSocket>(client), QByteArray()));
+        connect(client, &QLocalSocket::readyRead, this, &cefApplication::readClients);
+        connect(client, &QLocalSocket::disconnected, this, &cefApplication::removeClients);
+    }
+}
+
+void cefApplication::readClients() {
+    for (auto& client : m_clients) {
+        QLocalSocket* socket = client.first;
+        if (!socket)
+            continue;
+        client.second += socket->readAll();
+        if (client.second.isEmpty())
+            continue;
+        const QStringList commands = singleinstance::takeCommands(client.second);
+        for (const QString& command : commands) {
+            if (command == QLatin1String("show") && m_mainWindow) {
+                m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
+                m_mainWindow->activateWindow();
+                m_mainWindow->show();
+            }
+            socket->write(singleinstance::reply(QCoreApplication::applicationPid()));
+        }
+    }
+}
+
+void cefApplication::removeClients() {
+    for (int i = m_clients.size() - 1; i >= 0; --i) {
+        QLocalSocket* socket = m_clients.at(i).first;
+        if (!socket || socket->state() != QLocalSocket::ConnectedState) {
+            if (socket)
+                socket->deleteLater();
+            m_clients.remove(i);
+        }
+    }
+}
+
+void cefApplication::createMainWindow() {
+    m_mainWindow = new tavix(m_config);
+    // Device-interface notifications are asked for here, before the window shows; the tray
+    // follows the window.
+    m_mainWindow->requestDeviceNotifications();
+    if (ClientHandler* handler = ClientHandler::instance())
+        handler->setMainWindowHandle(m_mainWindow);
+    if (!m_autostart)
+        m_mainWindow->show();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The texts of the single-instance hand-over: a new instance sends "CMD:show;", the first one
+// answers "RES:<its process id>;".
+namespace singleinstance {
+
+QString serverName();
+
+// Takes every ";"-terminated segment out of `buffer` and returns the ones that start with
+// "CMD:", without that prefix and without the ";". What follows the last ";" stays in `buffer`.
+QStringList takeCommands(QByteArray& buffer);
+
+QByteArray showCommand();
+QByteArray reply(qint64 processId);
+
+// The process id of a complete answer in `buffer`; 0 while it is incomplete or not an answer.
+// `complete` tells whether the buffer holds a whole answer.
+quint64 parseAnswer(const QByteArray& buffer, bool* complete = nullptr);
+
+// Whether a window title is the main window's ("tavix", optionally followed by a number in
+// parentheses).
+bool titleMatches(const QString& title);
+
+// Brings the first top-level window of `processId` whose title matches to the front.
+bool raiseWindowOf(quint64 processId);
+
+} // namespace singleinstance

@@ -1,0 +1,71 @@
+#include "clientapp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+
+static int initBrowserResourcesOnce() {
+    Q_INIT_RESOURCE(browser);
+    return 0;
+}
+
+static void initBrowserResources() {
+    static const int done = initBrowserResourcesOnce();
+    Q_UNUSED(done);
+}
+
+namespace {
+const char kScriptName[] = "tavix-router";
+
+QString readResource(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+} // namespace
+
+QString ClientApp::pageScript() {
+    initBrowserResources();
+    static const QString script = readResource(QStringLiteral(":/qtwebchannel/qwebchannel.js")) +
+                                  QLatin1Char('\n') +
+                                  readResource(QStringLiteral(":/browser/pagescript.js"));
+    return script;
+}
+
+void ClientApp::initialize(QWebEngineProfile* profile) {
+    if (!profile->scripts()->findScripts(QLatin1String(kScriptName)).isEmpty())
+        return;
+    profile->setCachePath(QDir::tempPath() + QStringLiteral("/Cache"));
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+
+    QWebEngineScript script;
+    script.setName(QLatin1String(kScriptName));
+    script.setSourceCode(pageScript());
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    profile->scripts()->insert(script);
+
+    applyBrowserSettings(profile->settings());
+}
+
+void ClientApp::applyBrowserSettings(QWebEngineSettings* settings) {
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    settings->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
+    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
+}
+
+void ClientApp::prepareEnvironment() {
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains("--disable-web-security")) {
+        if (!flags.isEmpty())
+            flags += ' ';
+        flags += "--disable-web-security";
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    }
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+class QWebEngineProfile;
+class QWebEngineSettings;
+
+// What the program decides for the browser as a whole: the profile's cache and cookies, the
+// script every page context gets before its own scripts, and the settings of every browser.
+class ClientApp {
+public:
+    // Opaque red 0x22, green 0x25, blue 0x29.
+    static QColor backgroundColor() { return QColor(0x22, 0x25, 0x29); }
+
+    // The page script: the web channel client followed by the router functions.
+    static QString pageScript();
+
+    // Cache under the user's temporary folder, session cookies kept, page script installed.
+    // Idempotent.
+    static void initialize(QWebEngineProfile* profile);
+
+    // File pages may read other files and remote addresses; links are not tab stops.
+    static void applyBrowserSettings(QWebEngineSettings* settings);
+
+    // Arguments to hand to the browser engine on start: it runs without its own web security
+    // checks, as the local pages expect.
+    static void prepareEnvironment();
+};

@@ -1,0 +1,106 @@
+#include "clienthandler.h"
+
+#include "browserpage.h"
+#include "pagerouter.h"
+
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QThread>
+
+namespace {
+ClientHandler* g_handler = nullptr;
+}
+
+ClientHandler::ClientHandler(const QStringList& arguments, QObject* parent) : QObject(parent) {
+    // Any value works: the main window replaces it before the first browser exists.
+    m_mainUrl = QStringLiteral("about:blank");
+    for (const QString& arg : arguments) {
+        if (arg.startsWith(QLatin1String("--url=")))
+            m_mainUrl = arg.mid(6);
+        else if (arg == QLatin1String("--mouse-cursor-change-disabled"))
+            m_cursorChangeDisabled = true;
+    }
+    g_handler = this;
+}
+
+ClientHandler::~ClientHandler() {
+    if (g_handler == this)
+        g_handler = nullptr;
+}
+
+ClientHandler* ClientHandler::instance() {
+    return g_handler;
+}
+
+bool ClientHandler::isWindowCommand(const QString& request) {
+    return request.startsWith(QLatin1String("moveWindow")) ||
+           request == QLatin1String("{\"funcname\":\"minisizeWindow\"}");
+}
+
+bool ClientHandler::OnQuery(const QString& request, RouterCallback callback) {
+    if (isWindowCommand(request)) {
+        // Never answered.
+        if (m_windowCommand)
+            m_windowCommand(request);
+        return true;
+    }
+    if (m_listener)
+        m_listener->postRequestEvent(request, std::move(callback));
+    return true;
+}
+
+void ClientHandler::OnAfterCreated(BrowserPage* browser, bool popup) {
+    browser->router()->setQueryHandler([this](const QString& request, RouterCallback callback) {
+        OnQuery(request, std::move(callback));
+    });
+    connect(browser->router(), &PageRouter::editableFocusChanged, this,
+            &ClientHandler::setEditableFocus);
+    {
+        QMutexLocker lock(&m_lock);
+        if (!m_currentBrowser) {
+            m_currentBrowser = browser;
+            m_currentBrowserId = browser->identifier();
+        }
+    }
+    if (popup)
+        m_popups.append(browser);
+    ++m_browserCount;
+    if (m_listener)
+        m_listener->OnBrowserCreated(browser);
+}
+
+void ClientHandler::OnBeforeClose(BrowserPage* browser) {
+    m_popups.removeAll(browser);
+    QMutexLocker lock(&m_lock);
+    if (m_currentBrowser == browser) {
+        m_currentBrowser = nullptr;
+        m_currentBrowserId = 0;
+    }
+}
+
+BrowserPage* ClientHandler::currentBrowser() const {
+    QMutexLocker lock(&m_lock);
+    return m_currentBrowser;
+}
+
+int ClientHandler::currentBrowserId() const {
+    QMutexLocker lock(&m_lock);
+    return m_currentBrowserId;
+}
+
+void ClientHandler::sendProcessMessage(const QString& name, const QVariantList& args) {
+    if (QThread::currentThread() != thread()) {
+        // Device callbacks arrive on threads of their own; the page is reached from ours.
+        QMetaObject::invokeMethod(
+            this, [this, name, args] { pushToCurrent(name, args); }, Qt::QueuedConnection);
+        return;
+    }
+    pushToCurrent(name, args);
+}
+
+void ClientHandler::pushToCurrent(const QString& name, const QVariantList& args) {
+    BrowserPage* browser = currentBrowser();
+    if (!browser)
+        return;
+    browser->router()->sendMessage(name, args);
+}

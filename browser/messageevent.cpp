@@ -1,0 +1,6 @@
+#include "messageevent.h"
+
+QEvent::Type MessageEvent::eventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "bridge/routercallback.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// The browser end of one page's message router, published to the page script as "cefRouter".
+// A query gets a counted callback that answers at most once; queries of a page context that went
+// away (navigation, reload, cancel) are dropped, so a late answer never reaches a newer page.
+class PageRouter : public QObject {
+    Q_OBJECT
+public:
+    // Receives every query that the page sends; returns whether it handled it.
+    using QueryHandler = std::function<void(const QString& request, RouterCallback callback)>;
+
+    explicit PageRouter(QObject* parent = nullptr);
+    ~PageRouter() override;
+
+    void setQueryHandler(QueryHandler handler) { m_handler = std::move(handler); }
+
+    // Drops every pending query (the frame navigates or its renderer ended).
+    void cancelAll();
+    int pendingCount() const { return m_pending.size(); }
+
+    // Sends a named event with its arguments to the page's functions.
+    void sendMessage(const QString& name, const QVariantList& args) { emit message(name, args); }
+
+public slots:
+    // Called by the page script.
+    void attach(const QString& context);
+    void query(const QString& context, int id, const QString& request);
+    void cancel(const QString& context, int id);
+    void focusChanged(bool editable);
+
+signals:
+    void answered(const QString& context, int id, bool success, int code, const QString& text);
+    void message(const QString& name, const QVariantList& args);
+    void editableFocusChanged(bool editable);
+
+private:
+    friend class RouterQuery;
+    struct Pending {
+        std::shared_ptr<std::atomic<bool>> dropped;
+    };
+    static QString keyOf(const QString& context, int id);
+    void deliver(const QString& context, int id, bool success, int code, const QString& text);
+
+    QueryHandler m_handler;
+    QHash<QString, Pending> m_pending;
+};

@@ -1,0 +1,117 @@
+// Runs in every page before the page's own scripts. Gives the page the router's functions:
+//   cefQuery({request, onSuccess, onFailure}) -> query id
+//   cefQueryCancel(id)
+//   setMessageCallback(name, function)
+// The native side is reached through the web channel object "cefRouter".
+(function () {
+  'use strict';
+  if (window.cefQuery || typeof qt === 'undefined' || !qt.webChannelTransport)
+    return;
+
+  var EVENTS = ['devicesChanged', 'macroItem', 'currentPropChanged', 'navStateChanged',
+                'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice'];
+  // Tells this script context apart from the ones before and after it in the same page.
+  var context = Date.now().toString(36) + '-' + Math.random().toString(36).slice(2);
+  var nextId = 1;
+  var pending = Object.create(null);
+  var callbacks = Object.create(null);
+  var router = null;
+  var outbox = [];
+
+  function send(call) {
+    if (router)
+      call(router);
+    else
+      outbox.push(call);
+  }
+
+  function cefQuery(query) {
+    if (!query || typeof query !== 'object' || typeof query.request !== 'string')
+      throw new TypeError('cefQuery: expected {request: string, onSuccess, onFailure}');
+    var id = nextId++;
+    pending[id] = {
+      onSuccess: typeof query.onSuccess === 'function' ? query.onSuccess : null,
+      onFailure: typeof query.onFailure === 'function' ? query.onFailure : null
+    };
+    var request = query.request;
+    send(function (r) { r.query(context, id, request); });
+    return id;
+  }
+
+  function cefQueryCancel(id) {
+    if (!(id in pending))
+      return;
+    delete pending[id];
+    send(function (r) { r.cancel(context, id); });
+  }
+
+  function setMessageCallback(name, fn) {
+    if (arguments.length !== 2 || typeof name !== 'string' || typeof fn !== 'function')
+      return;
+    callbacks[name] = fn;
+  }
+
+  function answered(ctx, id, success, code, text) {
+    if (ctx !== context || !(id in pending))
+      return;
+    var q = pending[id];
+    delete pending[id];
+    if (success) {
+      if (q.onSuccess)
+        q.onSuccess(text);
+    } else if (q.onFailure) {
+      q.onFailure(code, text);
+    }
+  }
+
+  function message(name, args) {
+    if (EVENTS.indexOf(name) < 0 || !(name in callbacks))
+      return;
+    callbacks[name](Array.isArray(args) ? args : []);
+  }
+
+  function isEditable(el) {
+    if (!el)
+      return false;
+    if (el.isContentEditable)
+      return true;
+    var tag = el.tagName;
+    if (tag === 'TEXTAREA')
+      return !el.readOnly && !el.disabled;
+    if (tag === 'INPUT') {
+      var type = (el.type || 'text').toLowerCase();
+      var nonText = ['button', 'checkbox', 'color', 'file', 'hidden', 'image', 'radio', 'range',
+                     'reset', 'submit'];
+      return nonText.indexOf(type) < 0 && !el.readOnly && !el.disabled;
+    }
+    return false;
+  }
+
+  var lastEditable = null;
+  function reportFocus() {
+    var editable = isEditable(document.activeElement);
+    if (editable === lastEditable)
+      return;
+    lastEditable = editable;
+    send(function (r) { r.focusChanged(editable); });
+  }
+
+  Object.defineProperty(window, 'cefQuery', {value: cefQuery});
+  Object.defineProperty(window, 'cefQueryCancel', {value: cefQueryCancel});
+  Object.defineProperty(window, 'setMessageCallback', {value: setMessageCallback});
+
+  document.addEventListener('focusin', reportFocus, true);
+  document.addEventListener('focusout', function () { setTimeout(reportFocus, 0); }, true);
+
+  new QWebChannel(qt.webChannelTransport, function (channel) {
+    var r = channel.objects.cefRouter;
+    r.answered.connect(answered);
+    r.message.connect(message);
+    r.attach(context);
+    router = r;
+    var calls = outbox;
+    outbox = [];
+    calls.forEach(function (call) { call(r); });
+    reportFocus();
+  });
+})();
