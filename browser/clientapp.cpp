@@ -58,6 +58,7 @@ void ClientApp::applyBrowserSettings(QWebEngineSettings* settings) {
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     settings->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
 }
 
 void ClientApp::prepareEnvironment() {

@@ -1,0 +1,583 @@
+// The page and the native side through the real browser: requests and answers, events, load
+// errors, popups, keys; and the program itself started twice.
+
+#include "app/singleinstance.h"
+#include "bridge/dispatcher.h"
+#include "browser/browserpage.h"
+#include "browser/clientapp.h"
+#include "browser/clienthandler.h"
+#include "browser/pagerouter.h"
+#include "browser/tavixwebview.h"
+#include "config/confcommands.h"
+#include "config/configstore.h"
+#include "platform/windows.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <thread>
+
+namespace {
+
+class FakeWindow : public WindowRequests {
+public:
+    void maxsizeWindow() override { ++maxsized; }
+    void restoreWindow() override { ++restored; }
+    int maxsized = 0;
+    int restored = 0;
+};
+
+} // namespace
+
+// Records what the program hands to the system's browser.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+class tst_Browser : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void queries_data();
+    void queries();
+    void wholeTextWindowRequests();
+    void backToBackInOrder();
+    void answeredAtMostOnce();
+    void answerFromAnotherThread();
+    void cancelledQueryGetsNoAnswer();
+    void reloadDropsPendingQueries();
+    void queryWithoutListenerDropped();
+    void events();
+    void reloadForgetsFunctions();
+    void loadingStatePushed();
+    void errorPage();
+    void newWindowsOpenInSystemBrowser();
+    void backspace();
+
+    void windowsFacility();
+    void secondStartShowsFirst();
+    void staleInstanceSocket();
+
+private:
+    QVariant js(const QString& script);
+    bool waitJs(const QString& condition, int timeoutMs = 10000);
+    void loadTestPage();
+    QString pageUrl() const { return QUrl::fromLocalFile(m_dir.filePath("test.html")).toString(); }
+    PageRouter* router() const { return m_view->browser()->router(); }
+
+    QTemporaryDir m_dir;
+    ClientHandler* m_handler = nullptr;
+    TavixWebView* m_view = nullptr;
+    ConfigStore* m_store = nullptr;
+    ConfCommands* m_conf = nullptr;
+    FakeWindow m_window;
+    Dispatcher m_dispatcher;
+    QStringList m_arrived;
+    // Returns true when it took the request itself.
+    std::function<bool(const QString&, RouterCallback)> m_intercept;
+};
+
+QVariant tst_Browser::js(const QString& script) {
+    QVariant result;
+    bool done = false;
+    m_view->browser()->runJavaScript(script, [&](const QVariant& v) {
+        result = v;
+        done = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (!done && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return result;
+}
+
+bool tst_Browser::waitJs(const QString& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        if (js(condition).toBool())
+            return true;
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+void tst_Browser::loadTestPage() {
+    QSignalSpy loaded(m_view->browser(), &QWebEnginePage::loadFinished);
+    m_view->loadUrl(pageUrl());
+    QVERIFY(loaded.wait(15000) || loaded.count() > 0);
+    // The channel is up once one request made the whole round trip.
+    js("ask('probe', '{\"funcname\":\"getConf\"}')");
+    QVERIFY(waitJs("!!answers.probe"));
+    m_arrived.clear();
+}
+
+void tst_Browser::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    const QString data = qEnvironmentVariable("TAVIX_TEST_DATA");
+    QVERIFY(QDir().mkpath(m_dir.filePath("Resources/profiles")));
+    QVERIFY(QFile::copy(data + "/Resources/profiles/conf.xml",
+                        m_dir.filePath("Resources/profiles/conf.xml")));
+    QVERIFY(QFile::copy(QStringLiteral(TAVIX_TEST_PAGE), m_dir.filePath("test.html")));
+
+    m_store = new ConfigStore(m_dir.path());
+    m_store->load();
+    QVERIFY(!m_store->clientAttributes().isEmpty());
+    m_conf = new ConfCommands(*m_store, nullptr);
+    m_dispatcher.context().conf = m_conf;
+    m_dispatcher.context().window = &m_window;
+
+    m_handler = new ClientHandler({"tst_browser"});
+    m_view = new TavixWebView;
+    connect(m_view, &TavixWebView::jsMessage, this,
+            [this](const QString& request, RouterCallback cb) {
+                m_arrived << request;
+                if (m_intercept && m_intercept(request, cb))
+                    return;
+                m_dispatcher.onJsMessage(request, cb);
+            });
+    m_view->resize(800, 600);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view));
+    QCOMPARE(m_view->browserState(), TavixWebView::BrowserState::Created);
+    QCOMPARE(m_handler->currentBrowser(), m_view->browser());
+    loadTestPage();
+}
+
+void tst_Browser::cleanupTestCase() {
+    delete m_view;
+    delete m_handler;
+    delete m_conf;
+    delete m_store;
+}
+
+void tst_Browser::init() {
+    m_intercept = nullptr;
+    m_handler->setListener(m_view);
+    js("answers = {}; answerOrder = []; events = [];");
+    m_arrived.clear();
+}
+
+void tst_Browser::queries_data() {
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("reachesNative");
+    QTest::addColumn<QString>("answer"); // empty: no answer; "ok:<prefix>" or "fail:<text>"
+
+    QTest::newRow("known command") << R"({"funcname":"getConf"})" << true << R"(ok:[{"IpAddress":)";
+    QTest::newRow("extra keys ignored")
+        << R"({"funcname":"getConf","x":[1,2]})" << true << R"(ok:[{"IpAddress":)";
+    QTest::newRow("failure") << R"({"funcname":"setConf","confKey":"nope","confValue":"1"})" << true
+                             << "fail:can't find conf name";
+    QTest::newRow("unknown name") << R"({"funcname":"noSuchCommand"})" << true << "";
+    QTest::newRow("letter case") << R"({"funcname":"GetConf"})" << true << "";
+    QTest::newRow("malformed json") << R"({"funcname":"getConf")" << true << "";
+    QTest::newRow("array") << R"([{"funcname":"getConf"}])" << true << "";
+    QTest::newRow("no funcname") << R"({"name":"getConf"})" << true << "";
+    QTest::newRow("funcname number") << R"({"funcname":27})" << true << "";
+    QTest::newRow("missing argument")
+        << R"({"funcname":"setConf","confKey":"closeFunc"})" << true << "";
+    QTest::newRow("window text with a blank") << R"({"funcname": "maxsizeWindow"})" << true << "";
+    QTest::newRow("moveWindow stays in the browser") << "moveWindow:1,2,300,200" << false << "";
+    QTest::newRow("minisizeWindow stays in the browser")
+        << R"({"funcname":"minisizeWindow"})" << false << "";
+}
+
+void tst_Browser::queries() {
+    QFETCH(QString, request);
+    QFETCH(bool, reachesNative);
+    QFETCH(QString, answer);
+
+    const QString quoted =
+        QString::fromUtf8(QJsonDocument(QJsonArray{request}).toJson(QJsonDocument::Compact))
+            .mid(1)
+            .chopped(1);
+    const int before = router()->pendingCount();
+    const int id = js(QString("ask('q', %1)").arg(quoted)).toInt();
+    QVERIFY(id > 0);
+    // Requests are handled in order: once a later one is answered, this one had its turn.
+    js(R"(ask('after', '{"funcname":"getConf"}'))");
+    QVERIFY(waitJs("!!answers.after"));
+
+    QCOMPARE(m_arrived.contains(request), reachesNative);
+    const QString got = js("JSON.stringify(answers.q || null)").toString();
+    if (answer.isEmpty()) {
+        QCOMPARE(got, QString("null"));
+        QCOMPARE(router()->pendingCount(), before + 1);
+        js(QString("cefQueryCancel(%1)").arg(id));
+        QTRY_COMPARE(router()->pendingCount(), before);
+        return;
+    }
+    const QJsonArray answers = QJsonDocument::fromJson(got.toUtf8()).array();
+    QCOMPARE(answers.size(), 1);
+    const QJsonArray first = answers.at(0).toArray();
+    if (answer.startsWith("ok:")) {
+        QCOMPARE(first.at(0).toString(), QString("ok"));
+        QVERIFY2(first.at(1).toString().startsWith(answer.mid(3)), qPrintable(got));
+    } else {
+        QCOMPARE(first.at(0).toString(), QString("fail"));
+        QCOMPARE(first.at(1).toInt(-1), 0);
+        QCOMPARE(first.at(2).toString(), answer.mid(5));
+    }
+    QCOMPARE(router()->pendingCount(), before);
+}
+
+void tst_Browser::wholeTextWindowRequests() {
+    js(R"(ask('max', '{"funcname":"maxsizeWindow"}'); ask('restore', '{"funcname":"restoreWindow"}');
+          ask('after', '{"funcname":"getConf"}'))");
+    QVERIFY(waitJs("!!answers.after"));
+    QCOMPARE(m_window.maxsized, 1);
+    QCOMPARE(m_window.restored, 1);
+    QCOMPARE(js("!!answers.max || !!answers.restore").toBool(), false);
+    js("cefQueryCancel(1e9)"); // an unknown id is harmless
+}
+
+void tst_Browser::backToBackInOrder() {
+    js(R"(ask('set', '{"funcname":"setConf","confKey":"closeFunc","confValue":"tested"}');
+          ask('get', '{"funcname":"getConf"}'))");
+    QVERIFY(waitJs("!!answers.set && !!answers.get"));
+    QCOMPARE(js("answerOrder.join(',')").toString(), QString("set,get"));
+    QCOMPARE(js("answers.set[0][1]").toString(), QString("modify conf sucess"));
+    QVERIFY(js("answers.get[0][1]").toString().contains(R"("closeFunc":"tested")"));
+    QCOMPARE(m_arrived.size(), 2);
+    QVERIFY(m_arrived.at(0).contains("setConf"));
+    QVERIFY(m_arrived.at(1).contains("getConf"));
+}
+
+void tst_Browser::answeredAtMostOnce() {
+    m_intercept = [](const QString& request, RouterCallback cb) {
+        if (request != QLatin1String("twice"))
+            return false;
+        cb->Success("first");
+        cb->Success("second");
+        cb->Failure(0, "third");
+        return true;
+    };
+    js("ask('twice', 'twice'); ask('after', '{\"funcname\":\"getConf\"}')");
+    QVERIFY(waitJs("!!answers.after"));
+    QTest::qWait(100);
+    QCOMPARE(js("JSON.stringify(answers.twice)").toString(), QString(R"([["ok","first"]])"));
+}
+
+void tst_Browser::answerFromAnotherThread() {
+    std::thread worker;
+    m_intercept = [&worker](const QString& request, RouterCallback cb) {
+        if (request != QLatin1String("threaded"))
+            return false;
+        worker = std::thread([cb] { cb->Failure(0, "from a worker"); });
+        return true;
+    };
+    js("ask('threaded', 'threaded')");
+    QVERIFY(waitJs("!!answers.threaded"));
+    worker.join();
+    QCOMPARE(js("JSON.stringify(answers.threaded)").toString(),
+             QString(R"([["fail",0,"from a worker"]])"));
+}
+
+void tst_Browser::cancelledQueryGetsNoAnswer() {
+    RouterCallback held;
+    m_intercept = [&held](const QString& request, RouterCallback cb) {
+        if (request != QLatin1String("hold"))
+            return false;
+        held = cb;
+        return true;
+    };
+    const int before = router()->pendingCount();
+    const int id = js("ask('held', 'hold')").toInt();
+    QTRY_VERIFY(held);
+    QCOMPARE(router()->pendingCount(), before + 1);
+    js(QString("cefQueryCancel(%1)").arg(id));
+    QTRY_COMPARE(router()->pendingCount(), before);
+    held->Success("too late");
+    js("ask('after', '{\"funcname\":\"getConf\"}')");
+    QVERIFY(waitJs("!!answers.after"));
+    QCOMPARE(js("JSON.stringify(answers.held || null)").toString(), QString("null"));
+}
+
+void tst_Browser::reloadDropsPendingQueries() {
+    RouterCallback held;
+    m_intercept = [&held](const QString& request, RouterCallback cb) {
+        if (request != QLatin1String("hold"))
+            return false;
+        held = cb;
+        return true;
+    };
+    js("ask('held', 'hold')");
+    QTRY_VERIFY(held);
+    QVERIFY(router()->pendingCount() >= 1);
+    loadTestPage();
+    QCOMPARE(router()->pendingCount(), 0);
+    held->Success("for a page that is gone");
+    js("ask('after', '{\"funcname\":\"getConf\"}')");
+    QVERIFY(waitJs("!!answers.after"));
+    QCOMPARE(js("JSON.stringify(answers.held || null)").toString(), QString("null"));
+}
+
+void tst_Browser::queryWithoutListenerDropped() {
+    m_handler->setListener(nullptr);
+    js("ask('dropped', '{\"funcname\":\"getConf\"}')");
+    QTest::qWait(300);
+    QVERIFY(m_arrived.isEmpty());
+    m_handler->setListener(m_view);
+    js("ask('after', '{\"funcname\":\"getConf\"}')");
+    QVERIFY(waitJs("!!answers.after"));
+    QCOMPARE(js("JSON.stringify(answers.dropped || null)").toString(), QString("null"));
+    QCOMPARE(m_arrived.size(), 1);
+}
+
+void tst_Browser::events() {
+    js(R"(setMessageCallback('onBrowserMsg', record('first'));
+          setMessageCallback('onBrowserMsg', record('second'));
+          setMessageCallback('macroItem', record('macro'));
+          setMessageCallback('devicesChanged', record('devices'));
+          setMessageCallback('myOwnEvent', record('own'));
+          setMessageCallback('onDeviceData');
+          setMessageCallback(7, record('number'));
+          setMessageCallback('onDeviceData', record('data'), 'extra');
+          setMessageCallback('onSwitchVirtualDevice', record('switch'));)");
+    m_handler->sendProcessMessage("onBrowserMsg", {"hello"});
+    m_handler->sendProcessMessage("myOwnEvent", {"x"});
+    m_handler->sendProcessMessage("onDeviceData", {"0011223344556677"});
+    m_handler->sendProcessMessage("macroItem", {"a", "b", "c", "d"});
+    m_handler->sendProcessMessage("onSwitchVirtualDevice", {});
+    // From a device-library thread, as the device manager does.
+    std::thread([this] { m_handler->sendProcessMessage("devicesChanged", {2}); }).join();
+    QVERIFY(waitJs("events.length >= 4"));
+    QTest::qWait(100);
+    QCOMPARE(js("JSON.stringify(events)").toString(),
+             QString(R"([["second",true,["hello"]],["macro",true,["a","b","c","d"]],)"
+                     R"(["switch",true,[]],["devices",true,[2]]])"));
+}
+
+void tst_Browser::reloadForgetsFunctions() {
+    js("setMessageCallback('onBrowserMsg', record('before reload'))");
+    loadTestPage();
+    m_handler->sendProcessMessage("onBrowserMsg", {"lost"});
+    js("setMessageCallback('onDeviceData', record('data'))");
+    QTest::qWait(100);
+    m_handler->sendProcessMessage("onDeviceData", {"kept"});
+    QVERIFY(waitJs("events.length >= 1"));
+    QTest::qWait(100);
+    QCOMPARE(js("JSON.stringify(events)").toString(), QString(R"([["data",true,["kept"]]])"));
+}
+
+void tst_Browser::loadingStatePushed() {
+    QSignalSpy pushed(router(), &PageRouter::message);
+    QFile second(m_dir.filePath("second.html"));
+    QVERIFY(second.open(QIODevice::WriteOnly));
+    second.write("<html><body>second</body></html>");
+    second.close();
+    QSignalSpy loaded(m_view->browser(), &QWebEnginePage::loadFinished);
+    m_view->loadUrl(QUrl::fromLocalFile(second.fileName()).toString());
+    QVERIFY(loaded.wait(15000));
+    QTRY_VERIFY(pushed.count() >= 2);
+    // Start and end of loading; at the end the first page is behind us.
+    QCOMPARE(pushed.first().at(0).toString(), QString("navStateChanged"));
+    QCOMPARE(pushed.last().at(0).toString(), QString("navStateChanged"));
+    QCOMPARE(pushed.last().at(1).toList(), (QVariantList{true, false}));
+    loadTestPage();
+}
+
+void tst_Browser::errorPage() {
+    const QString missing = QUrl::fromLocalFile(m_dir.filePath("missing.html")).toString();
+    QSignalSpy shown(m_view->browser(), &BrowserPage::loadErrorShown);
+    m_view->loadUrl(missing);
+    QVERIFY(shown.wait(15000));
+    QCOMPARE(shown.first().at(1).toInt(), -6);
+    const QString expected =
+        QString("Failed to load URL %1 with error ERR_FILE_NOT_FOUND (-6).").arg(missing);
+    QTRY_COMPARE(js("document.body.innerText").toString().trimmed(), expected);
+    QCOMPARE(js("document.body.getAttribute('bgcolor')").toString(), QString("white"));
+    loadTestPage();
+}
+
+void tst_Browser::newWindowsOpenInSystemBrowser() {
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("https", &recorder, "open");
+    js("document.getElementById('link').click()");
+    QTRY_COMPARE(recorder.urls.size(), 1);
+    QCOMPARE(recorder.urls.first(), QUrl("https://example.invalid/target"));
+    js("window.open('https://example.invalid/opened', 'named')");
+    QTRY_COMPARE(recorder.urls.size(), 2);
+    QCOMPARE(recorder.urls.last(), QUrl("https://example.invalid/opened"));
+    QDesktopServices::unsetUrlHandler("https");
+    QCOMPARE(m_view->browser()->url().toString(), pageUrl());
+    QVERIFY(js("!!window.answers").toBool()); // the same document, not a new one
+}
+
+void tst_Browser::backspace() {
+    m_view->activateWindow();
+    QApplication::setActiveWindow(m_view);
+    QWidget* keys = m_view->browserWidget()->focusProxy();
+    QVERIFY(keys);
+    keys->setFocus();
+    // A click gives the page the keyboard focus, also without a window manager.
+    const QVariantList r = js("var r = document.getElementById('field').getBoundingClientRect();"
+                              "[r.x, r.y]")
+                               .toList();
+    QCOMPARE(r.size(), 2);
+    QTest::mouseClick(keys, Qt::LeftButton, {},
+                      QPoint(int(r.at(0).toDouble()) + 5, int(r.at(1).toDouble()) + 5));
+    QTRY_VERIFY(js("document.hasFocus()").toBool());
+    js("var f = document.getElementById('field'); f.focus(); f.setSelectionRange(3, 3);");
+    QTRY_VERIFY(m_handler->editableFocus());
+    QTest::keyClick(keys, Qt::Key_Backspace);
+    QVERIFY(waitJs("document.getElementById('field').value === 'ab'"));
+    QCOMPARE(js("keys.inField").toInt(), 1);
+
+    js("document.activeElement.blur(); document.body.focus();");
+    QTRY_VERIFY(!m_handler->editableFocus());
+    QTest::keyClick(keys, Qt::Key_Backspace);
+    QTest::keyClick(keys, Qt::Key_A); // a key that passes, to know the first one had its turn
+    QVERIFY(waitJs("keys.other >= 1"));
+    QCOMPARE(js("keys.outside").toInt(), 0);
+    QCOMPARE(js("document.getElementById('field').value").toString(), QString("ab"));
+    QCOMPARE(m_view->browser()->url().toString(), pageUrl());
+}
+
+void tst_Browser::windowsFacility() {
+    QWidget window;
+    window.setWindowTitle("tavix (2)");
+    window.resize(200, 100);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const quint64 pid = quint64(QCoreApplication::applicationPid());
+    auto find = [pid] {
+        for (const auto& w : platform::windows::topLevelWindows()) {
+            if (w.processId == pid && w.title == "tavix (2)" && w.visible)
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY(find());
+    QVERIFY(singleinstance::raiseWindowOf(pid));
+    window.setWindowTitle("tavix settings");
+    QTRY_VERIFY(!find());
+    // Another title of ours is not raised.
+    QTest::qWait(100);
+    bool other = false;
+    for (const auto& w : platform::windows::topLevelWindows())
+        other = other || (w.processId == pid &&
+                          singleinstance::titleMatches(QString::fromStdString(w.title)));
+    QVERIFY(!other || singleinstance::raiseWindowOf(pid));
+}
+
+namespace {
+
+QString programPath() {
+    return QStringLiteral(TAVIX_STAGE_DIR "/tavix");
+}
+
+QProcessEnvironment programEnvironment(const QString& tmp) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The instance name lives in the temporary folder: a folder of our own keeps a program that a
+    // person runs meanwhile out of the way.
+    env.insert("TMPDIR", tmp);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    return env;
+}
+
+bool serverAnswers(const QString& tmp) {
+    QLocalSocket socket;
+    socket.connectToServer(tmp + "/" + singleinstance::serverName());
+    const bool up = socket.waitForConnected(200);
+    socket.abort();
+    return up;
+}
+
+bool visibleWindowOf(qint64 pid) {
+    for (const auto& w : platform::windows::topLevelWindows()) {
+        if (w.processId == quint64(pid) && w.visible &&
+            singleinstance::titleMatches(QString::fromStdString(w.title)))
+            return true;
+    }
+    return false;
+}
+
+void stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(10000))
+        process.kill();
+    process.waitForFinished(5000);
+}
+
+} // namespace
+
+void tst_Browser::secondStartShowsFirst() {
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QProcess first;
+    first.setProcessEnvironment(programEnvironment(tmp.path()));
+    first.setWorkingDirectory(tmp.path());
+    first.start(programPath(), {"-autostart"});
+    QVERIFY(first.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(tmp.path()), 20000);
+    // Started hidden.
+    QTest::qWait(1500);
+    QVERIFY(!visibleWindowOf(first.processId()));
+
+    QProcess second;
+    second.setProcessEnvironment(programEnvironment(tmp.path()));
+    second.setWorkingDirectory(tmp.path());
+    second.start(programPath(), QStringList());
+    QVERIFY(second.waitForStarted());
+    QVERIFY(second.waitForFinished(20000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(!visibleWindowOf(second.processId()));
+
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindowOf(first.processId()), 15000);
+    QCOMPARE(first.state(), QProcess::Running);
+    stop(first);
+}
+
+void tst_Browser::staleInstanceSocket() {
+    // A copy that ended without cleaning up leaves the name behind; nobody answers on it.
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QFile stale(tmp.path() + "/" + singleinstance::serverName());
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(tmp.path()));
+    program.setWorkingDirectory(tmp.path());
+    program.start(programPath(), {"-autostart"});
+    QVERIFY(program.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(tmp.path()), 20000);
+    QCOMPARE(program.state(), QProcess::Running);
+    stop(program);
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        fprintf(stderr, "tst_browser: no X display (run under xvfb-run -a); skipped\n");
+        return 77;
+    }
+    ClientApp::prepareEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    tst_Browser test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_browser.moc"
