@@ -178,4 +178,5 @@
   refreshDevices();
   showConf();
   document.documentElement.dataset.ready = '1';
+  document.title = 'tavix';
 })();
