@@ -1,0 +1,179 @@
+// Round trip of "getConf" from page script to the native command and back, measured in the real
+// browser, next to the same command dispatched natively (the baseline).
+//
+//   bench_shell [sequential round trips] [requests in flight at once]
+//
+// Needs an X display (xvfb-run -a bench_shell). Prints median and 99th percentile latency and
+// requests per second.
+
+#include "bridge/dispatcher.h"
+#include "browser/browserpage.h"
+#include "browser/clientapp.h"
+#include "browser/clienthandler.h"
+#include "browser/tavixwebview.h"
+#include "config/confcommands.h"
+#include "config/configstore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+class CountingCallback : public CefMessageRouterBrowserSide::Callback {
+public:
+    void Success(const QString& response) override { bytes += response.size(); }
+    void Failure(int, const QString&) override {}
+    qint64 bytes = 0;
+};
+
+struct Figures {
+    double medianUs = 0;
+    double p99Us = 0;
+    double perSecond = 0;
+};
+
+Figures figures(std::vector<double> micros, double totalSeconds) {
+    Figures f;
+    if (micros.empty())
+        return f;
+    std::sort(micros.begin(), micros.end());
+    f.medianUs = micros[micros.size() / 2];
+    f.p99Us = micros[std::min(micros.size() - 1, size_t(double(micros.size()) * 0.99))];
+    f.perSecond = totalSeconds > 0 ? double(micros.size()) / totalSeconds : 0;
+    return f;
+}
+
+void print(const char* name, const Figures& f) {
+    std::printf("%-34s median %9.1f us   p99 %9.1f us   %10.0f requests/s\n", name, f.medianUs,
+                f.p99Us, f.perSecond);
+    std::fflush(stdout);
+}
+
+QVariant runJs(QWebEnginePage* page, const QString& script) {
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant& v) {
+        result = v;
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return result;
+}
+
+QVariant waitFor(QWebEnginePage* page, const QString& expression) {
+    for (;;) {
+        const QVariant v = runJs(page, expression);
+        if (v.isValid() && !v.isNull())
+            return v;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 20)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+const char kPage[] = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>\n"
+                     "<script>\n"
+                     "const REQ = JSON.stringify({funcname: 'getConf'});\n"
+                     "function one() { return new Promise((ok, fail) => cefQuery({request: REQ,"
+                     " onSuccess: ok, onFailure: (c, t) => fail(new Error(t))})); }\n"
+                     "async function sequential(n) { const lat = []; const t0 = performance.now();"
+                     " for (let i = 0; i < n; ++i) { const s = performance.now(); await one();"
+                     " lat.push((performance.now() - s) * 1000); }"
+                     " return {lat, total: (performance.now() - t0) / 1000}; }\n"
+                     "async function burst(n) { const lat = []; const t0 = performance.now();"
+                     " await Promise.all(Array.from({length: n}, () => { const s ="
+                     " performance.now(); return one().then(() => lat.push((performance.now() -"
+                     " s) * 1000)); })); return {lat, total: (performance.now() - t0) / 1000}; }\n"
+                     "</script></body></html>\n";
+
+std::vector<double> toVector(const QVariant& list) {
+    std::vector<double> out;
+    for (const QVariant& v : list.toList())
+        out.push_back(v.toDouble());
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "bench_shell: needs an X display (xvfb-run -a bench_shell)\n");
+        return 1;
+    }
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    ClientApp::prepareEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    const int sequentialCount = argc > 1 ? std::max(10, atoi(argv[1])) : 2000;
+    const int burstCount = argc > 2 ? std::max(10, atoi(argv[2])) : 2000;
+
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("Resources/profiles"));
+    QFile::copy(QStringLiteral(TAVIX_DATA_DIR "/Resources/profiles/conf.xml"),
+                dir.filePath("Resources/profiles/conf.xml"));
+    ConfigStore store(dir.path());
+    store.load();
+    ConfCommands conf(store, nullptr);
+    Dispatcher dispatcher;
+    dispatcher.context().conf = &conf;
+
+    // Baseline: the same request handed straight to the dispatcher.
+    {
+        auto cb = std::make_shared<CountingCallback>();
+        const QString request = QStringLiteral("{\"funcname\":\"getConf\"}");
+        const int n = 20000;
+        std::vector<double> micros;
+        micros.reserve(n);
+        QElapsedTimer total;
+        total.start();
+        for (int i = 0; i < n; ++i) {
+            QElapsedTimer t;
+            t.start();
+            dispatcher.onJsMessage(request, cb);
+            micros.push_back(double(t.nsecsElapsed()) / 1000.0);
+        }
+        print("native dispatch (baseline)", figures(micros, double(total.nsecsElapsed()) / 1e9));
+    }
+
+    ClientHandler handler({"bench_shell"});
+    TavixWebView view;
+    QObject::connect(
+        &view, &TavixWebView::jsMessage,
+        [&](const QString& request, RouterCallback cb) { dispatcher.onJsMessage(request, cb); });
+    QFile page(dir.filePath("bench.html"));
+    page.open(QIODevice::WriteOnly);
+    page.write(kPage);
+    page.close();
+    view.resize(400, 300);
+    view.show();
+    view.loadUrl(QUrl::fromLocalFile(page.fileName()).toString());
+    QWebEnginePage* browser = view.browser();
+    waitFor(browser, "typeof sequential === 'function' ? true : null");
+
+    // Warm up the channel and the engine.
+    runJs(browser, "window.__r = null; sequential(200).then(r => window.__r = r)");
+    waitFor(browser, "window.__r");
+
+    runJs(browser, QStringLiteral("window.__r = null; sequential(%1).then(r => window.__r = r)")
+                       .arg(sequentialCount));
+    QVariantMap r = waitFor(browser, "window.__r").toMap();
+    print("page round trip, one at a time", figures(toVector(r["lat"]), r["total"].toDouble()));
+
+    runJs(browser,
+          QStringLiteral("window.__r = null; burst(%1).then(r => window.__r = r)").arg(burstCount));
+    r = waitFor(browser, "window.__r").toMap();
+    print(qPrintable(QStringLiteral("page round trip, %1 in flight").arg(burstCount)),
+          figures(toVector(r["lat"]), r["total"].toDouble()));
+    return 0;
+}
