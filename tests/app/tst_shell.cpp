@@ -105,9 +105,8 @@ void tst_Shell::commandsFromBuffer_data() {
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QByteArray>("rest");
     QTest::newRow("one") << QByteArray("CMD:show;") << QStringList{"show"} << QByteArray();
-    QTest::newRow("several in one packet")
-        << QByteArray("CMD:show;CMD:show;CMD:other;") << QStringList{"show", "show", "other"}
-        << QByteArray();
+    QTest::newRow("several in one packet") << QByteArray("CMD:show;CMD:show;CMD:other;")
+                                           << QStringList{"show", "show", "other"} << QByteArray();
     QTest::newRow("unterminated waits")
         << QByteArray("CMD:sh") << QStringList{} << QByteArray("CMD:sh");
     QTest::newRow("terminated then partial")
@@ -184,15 +183,23 @@ void tst_Shell::replyCarriesProcessId() {
 void tst_Shell::deviceKey_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("key");
-    QTest::newRow("usb path") << R"(\\?\USB#VID_04D9&PID_B0D2#6&1a2b#{a5dcbf10-6530-11d2-901f-00c04fb951ed})"
-                              << "04D9B0D2";
-    QTest::newRow("spelled as given") << "USB#VID_04d9&PID_b0d2#x" << "04d9b0d2";
-    QTest::newRow("lower-case markers") << "usb#vid_04d9&pid_b0d2#x" << "";
-    QTest::newRow("short parts") << "USB#VID_12&PID_3#x" << "123";
-    QTest::newRow("empty parts") << "USB#VID_&PID_#x" << "";
-    QTest::newRow("longer parts cut") << "USB#VID_04D9&PID_B0D2FF#x" << "04D9B0D2";
-    QTest::newRow("first match") << "VID_1111&PID_2222#VID_3333&PID_4444" << "11112222";
-    QTest::newRow("no ids") << "HID#something" << "";
+    QTest::newRow("usb path")
+        << R"(\\?\USB#VID_04D9&PID_B0D2#6&1a2b#{a5dcbf10-6530-11d2-901f-00c04fb951ed})"
+        << "04D9B0D2";
+    QTest::newRow("spelled as given") << "USB#VID_04d9&PID_b0d2#x"
+                                      << "04d9b0d2";
+    QTest::newRow("lower-case markers") << "usb#vid_04d9&pid_b0d2#x"
+                                        << "";
+    QTest::newRow("short parts") << "USB#VID_12&PID_3#x"
+                                 << "123";
+    QTest::newRow("empty parts") << "USB#VID_&PID_#x"
+                                 << "";
+    QTest::newRow("longer parts cut") << "USB#VID_04D9&PID_B0D2FF#x"
+                                      << "04D9B0D2";
+    QTest::newRow("first match") << "VID_1111&PID_2222#VID_3333&PID_4444"
+                                 << "11112222";
+    QTest::newRow("no ids") << "HID#something"
+                            << "";
 }
 
 void tst_Shell::deviceKey() {
