@@ -1,6 +1,8 @@
 #include "cefapplication.h"
 
 #include "browser/clienthandler.h"
+#include "device/devices_handler.h"
+#include "platform/simcontrol.h"
 #include "singleinstance.h"
 #include "startup.h"
 #include "tavix.h"
@@ -26,9 +28,10 @@ cefApplication::cefApplication(int& argc, char** argv)
         m_config.replaceClientAttributes(client); // in memory only
     }
 
-    // The device manager is created here, with the application as its parent, and the devices
-    // are enumerated; product information per device follows once those parts exist.
+    m_devices = new devices_handler(this);
+    m_devices->setEnumeration(&m_enumeration);
     enumerateDevices();
+    // The product information of each device is fetched here once that part exists.
 
     m_autostart = startup::hasAutostartSwitch(arguments());
     m_socket = new QLocalSocket(this);
@@ -39,6 +42,11 @@ cefApplication::~cefApplication() {
         m_socket->close();
     delete m_mainWindow;
     m_mainWindow = nullptr;
+    delete m_devices;
+    m_devices = nullptr;
+#ifndef Q_OS_WIN
+    platform::simcontrol::stopServer();
+#endif
     for (auto& client : m_clients) {
         if (client.first)
             client.first->deleteLater();
@@ -67,10 +75,8 @@ bool cefApplication::quitRequested() {
     return g_quitRequested;
 }
 
-void cefApplication::enumerateDevices() {
-    m_deviceMap.clear();
-    m_deviceCounter.clear();
-    // The device manager's list fills the map, the counter and the known keys here.
+QString cefApplication::enumerateDevices() {
+    return m_enumeration.refresh(*m_devices);
 }
 
 void cefApplication::start() {
@@ -183,7 +189,13 @@ void cefApplication::removeClients() {
 }
 
 void cefApplication::createMainWindow() {
-    m_mainWindow = new tavix(m_config);
+#ifndef Q_OS_WIN
+    // The simulated devices of this program folder are driven through tools/simctl; only the
+    // first instance answers there.
+    platform::simcontrol::startServer(
+        platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
+#endif
+    m_mainWindow = new tavix(m_config, m_devices);
     // Device-interface notifications are asked for here, before the window shows; the tray
     // follows the window.
     m_mainWindow->requestDeviceNotifications();

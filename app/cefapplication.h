@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/configstore.h"
+#include "device/deviceenumeration.h"
 
 #include <QApplication>
 #include <QLocalSocket>
@@ -11,6 +12,7 @@
 #include <QVector>
 
 class QLocalServer;
+class devices_handler;
 class tavix;
 
 // The application object: configuration, the start-up snapshot of the devices, the
@@ -45,10 +47,13 @@ public:
     }
 
     // Devices as the last enumeration saw them.
-    QStringList knownDeviceKeys() const { return m_knownDeviceKeys; }
-    QMap<QString, QStringList> deviceMap() const { return m_deviceMap; }
-    QMap<QString, int> deviceCounter() const { return m_deviceCounter; }
-    void enumerateDevices();
+    QStringList knownDeviceKeys() const { return m_enumeration.knownDeviceKeys(); }
+    QMap<QString, DeviceEntry> deviceMap() const { return m_enumeration.deviceMap(); }
+    QMap<QString, int> deviceCounter() const { return m_enumeration.counterMap(); }
+    // Lists the library's devices again; returns the id of a device that is new since the
+    // previous listing ("" for none).
+    QString enumerateDevices();
+    devices_handler* devices() const { return m_devices; }
 
     bool autostart() const { return m_autostart; }
     tavix* mainWindow() const { return m_mainWindow; }
@@ -68,9 +73,8 @@ private:
     void becomeFirstInstance();
     void createMainWindow();
 
-    QMap<QString, QStringList> m_deviceMap;
+    DeviceEnumeration m_enumeration; // device map, counter map, known device keys
     ConfigStore m_config;
-    QMap<QString, int> m_deviceCounter;
     QString m_serverName;
     QLocalSocket* m_socket = nullptr;
     QByteArray m_receiveBuffer;
@@ -78,6 +82,6 @@ private:
     QVector<QPair<QPointer<QLocalSocket>, QByteArray>> m_clients;
     bool m_connected = false;
     bool m_autostart = false;
-    QStringList m_knownDeviceKeys;
     tavix* m_mainWindow = nullptr;
+    devices_handler* m_devices = nullptr;
 };

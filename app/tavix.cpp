@@ -4,8 +4,14 @@
 #include "browser/clienthandler.h"
 #include "browser/tavixwebview.h"
 #include "cefapplication.h"
-#include "hotplug.h"
+#include "device/devices_handler.h"
+#include "device/hotplug.h"
+#include "programshortcuts.h"
 #include "startup.h"
+
+#ifdef Q_OS_WIN
+#include "platform/usb_win32.h"
+#endif
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -14,9 +20,16 @@
 #include <QIcon>
 #include <QScreen>
 
-tavix::tavix(ConfigStore& config, QWidget* parent)
-    : QWidget(parent), m_config(config), m_confCommands(config, nullptr),
-      m_appCommands(config, *this) {
+namespace {
+QString programFolder() {
+    return QCoreApplication::applicationDirPath();
+}
+} // namespace
+
+tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
+    : QWidget(parent), m_config(config), m_devices(devices),
+      m_shortcuts(new ProgramShortcuts(programFolder(), this)), m_confCommands(config, m_shortcuts),
+      m_appCommands(config, *this), m_profileCommands(m_profileCache, programFolder()) {
     setObjectName(QStringLiteral("tavixClass"));
     resize(600, 400);
     setWindowTitle(QCoreApplication::translate("tavixClass", "tavix"));
@@ -42,16 +55,33 @@ tavix::tavix(ConfigStore& config, QWidget* parent)
 
     connect(m_view, &TavixWebView::jsMessage, this, &tavix::onJsMessage);
 
-    // The program shortcuts, the per-device hotkeys and the key maps are set up here once
-    // their parts exist; the configuration commands then get the shortcuts as their host.
+    const QMap<QString, QString> client = m_config.clientAttributes();
+    for (const char* name : {"fastSwitch", "testTool"}) {
+        const auto it = client.find(QLatin1String(name));
+        if (it != client.end())
+            m_shortcuts->assignShortcut(QLatin1String(name), *it);
+    }
+    connect(m_shortcuts, &ProgramShortcuts::fastSwitchActivated, this, &tavix::showMouseConf);
+    connect(m_shortcuts, &ProgramShortcuts::testToolActivated, this, &tavix::showDebug);
+    // The per-device hotkeys, the key maps and the virtual device are set up here once their
+    // parts exist.
 
     CommandContext& context = m_dispatcher.context();
     context.window = this;
     context.conf = &m_confCommands;
     context.app = &m_appCommands;
+    context.profiles = &m_profileCommands;
+    if (m_devices) {
+        m_deviceCommands = std::make_unique<DeviceCommands>(*m_devices, m_config.filePath());
+        context.device = m_deviceCommands.get();
+        m_devices->setEventSink(this);
+    }
 }
 
-tavix::~tavix() = default;
+tavix::~tavix() {
+    if (m_devices)
+        m_devices->setEventSink(nullptr);
+}
 
 void tavix::push(const QString& name, const QVariantList& args) {
     if (ClientHandler* handler = ClientHandler::instance())
@@ -59,20 +89,56 @@ void tavix::push(const QString& name, const QVariantList& args) {
 }
 
 void tavix::requestDeviceNotifications() {
-    // The platform's USB facility delivers notifications to deviceInterfaceEvent once it is
-    // part of the build.
+#ifdef Q_OS_WIN
+    // A refusal is not reported: the program then just hears of no device changes.
+    platform::usb::win32::requestNotifications(reinterpret_cast<void*>(winId()));
+#else
+    auto* notifier = new UsbNotifier(this);
+    connect(notifier, &UsbNotifier::deviceChange, this, &tavix::deviceChange);
+#endif
 }
 
-void tavix::deviceInterfaceEvent(int code, int deviceType, const QString& devicePath) {
-    qDebug().noquote() << hotplug::logLine(code);
+void tavix::deviceChange(quint32 eventCode, bool hasRecord, quint32 deviceType,
+                         const QString& path) {
+    platform::usb::Notification notification;
+    notification.eventCode = eventCode;
+    notification.hasRecord = hasRecord;
+    notification.deviceType = deviceType;
+    notification.path = path.toStdString();
     const QStringList known =
         cefApplication::instance() ? cefApplication::instance()->knownDeviceKeys() : QStringList();
-    const int argument = hotplug::eventArgument(code, deviceType, devicePath, known);
-    if (argument == 0)
+    const HotplugAction action = hotplugTest(notification, known);
+    if (action.argument == 0)
         return;
-    devicesChanged(argument);
-    // The product information of an arriving device and the key maps follow here once their
-    // parts exist.
+    devicesChanged(action.argument);
+    // The product information of an arriving device and a new reading of the key maps follow
+    // here once their parts exist.
+}
+
+bool tavix::nativeEvent(const QByteArray& eventType, void* message, long* result) {
+#ifdef Q_OS_WIN
+    // The head of the system's MSG record, so that no system header is needed here.
+    struct NativeMessage {
+        void* hwnd;
+        unsigned int message;
+        uintptr_t wParam;
+        intptr_t lParam;
+    };
+    const auto* msg = static_cast<const NativeMessage*>(message);
+    if (msg->message == platform::usb::win32::kWmDeviceChange) {
+        const platform::usb::Notification n =
+            platform::usb::win32::decodeDeviceChange(msg->wParam, msg->lParam);
+        deviceChange(n.eventCode, n.hasRecord, n.deviceType, QString::fromStdString(n.path));
+    }
+#else
+    Q_UNUSED(message);
+#endif
+    // Always left to Qt's own handling as well.
+    return QWidget::nativeEvent(eventType, message, result);
+}
+
+void tavix::deviceArrived(const QString&) {
+    // The device-arrival step (product information and device pages) runs here once it exists.
 }
 
 void tavix::maxsizeWindow() {
@@ -92,7 +158,7 @@ void tavix::hideToTray() {
 }
 
 void tavix::writePendingProfiles() {
-    // The profile cache writes its pending files here once it is part of the window.
+    m_profileCache.writePending();
 }
 
 void tavix::reload_currentPage() {

@@ -3,21 +3,30 @@
 #include "appcommands.h"
 #include "bridge/dispatcher.h"
 #include "config/confcommands.h"
+#include "config/profilecache.h"
+#include "config/profilecommands.h"
+#include "device/devicecommands.h"
+#include "device/deviceeventsink.h"
 
 #include <QRect>
 #include <QSystemTrayIcon>
 #include <QVariantList>
 #include <QWidget>
 
+#include <memory>
+
 class ConfigStore;
+class ProgramShortcuts;
 class TavixWebView;
+class devices_handler;
 
 // The main window: a frameless window filled by one browser view with the local web
 // application. It turns page requests into commands and pushes native events to the page.
-class tavix : public QWidget, public WindowRequests, public AppHost {
+class tavix : public QWidget, public WindowRequests, public AppHost, public DeviceEventSink {
     Q_OBJECT
 public:
-    explicit tavix(ConfigStore& config, QWidget* parent = nullptr);
+    // `devices` is the application's device manager (borrowed).
+    tavix(ConfigStore& config, devices_handler* devices, QWidget* parent = nullptr);
     ~tavix() override;
 
     TavixWebView* view() const { return m_view; }
@@ -27,14 +36,15 @@ public:
     // Sends an event to the page; dropped while no browser exists. Safe from any thread.
     static void push(const QString& name, const QVariantList& args = {});
 
-    // Events that the device side raises for the page.
-    void devicesChanged(int code) { push(QStringLiteral("devicesChanged"), {code}); }
-    void deviceData(const QString& hex) { push(QStringLiteral("onDeviceData"), {hex}); }
+    ProfileCache& profileCache() { return m_profileCache; }
+
+    // DeviceEventSink: what the device manager reports, on the GUI thread.
+    void devicesChanged(int code) override { push(QStringLiteral("devicesChanged"), {code}); }
+    void deviceArrived(const QString& deviceId) override;
+    void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
 
     // Asks the system for device-interface notifications on this window.
     void requestDeviceNotifications();
-    // One device-interface notification: the debug line, then the device test.
-    void deviceInterfaceEvent(int code, int deviceType, const QString& devicePath);
 
     // WindowRequests
     void maxsizeWindow() override;
@@ -59,7 +69,12 @@ public slots:
     void onTaskFinished();
     void deviceHotKeyActive();
 
+private slots:
+    // One device-interface notification: the debug line, then the device test.
+    void deviceChange(quint32 eventCode, bool hasRecord, quint32 deviceType, const QString& path);
+
 protected:
+    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -68,10 +83,15 @@ private:
     void writePendingProfiles();
 
     ConfigStore& m_config;
+    devices_handler* m_devices;
+    ProfileCache m_profileCache;
+    ProgramShortcuts* m_shortcuts = nullptr;
     TavixWebView* m_view = nullptr;
     QRect m_normalGeometry;
     QString m_pageUrl;
     ConfCommands m_confCommands;
     AppCommands m_appCommands;
+    ProfileCommands m_profileCommands;
+    std::unique_ptr<DeviceCommands> m_deviceCommands;
     Dispatcher m_dispatcher;
 };

@@ -1,8 +1,7 @@
 // The shell's decisions that need no browser: the start-up switches and sizes, the texts of the
-// single-instance hand-over, the hot-plug device test, and closeApp.
+// single-instance hand-over, and closeApp.
 
 #include "app/appcommands.h"
-#include "app/hotplug.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "config/configstore.h"
@@ -40,11 +39,6 @@ private slots:
     void windowTitle();
     void replyCarriesProcessId();
 
-    void deviceKey_data();
-    void deviceKey();
-    void deviceEvent_data();
-    void deviceEvent();
-    void logLines();
 
     void closeApp_data();
     void closeApp();
@@ -178,69 +172,6 @@ void tst_Shell::replyCarriesProcessId() {
     QCOMPARE(singleinstance::parseAnswer(singleinstance::reply(77), &complete), quint64(77));
     QVERIFY(complete);
     QVERIFY(!singleinstance::raiseWindowOf(0));
-}
-
-void tst_Shell::deviceKey_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("key");
-    QTest::newRow("usb path")
-        << R"(\\?\USB#VID_04D9&PID_B0D2#6&1a2b#{a5dcbf10-6530-11d2-901f-00c04fb951ed})"
-        << "04D9B0D2";
-    QTest::newRow("spelled as given") << "USB#VID_04d9&PID_b0d2#x"
-                                      << "04d9b0d2";
-    QTest::newRow("lower-case markers") << "usb#vid_04d9&pid_b0d2#x"
-                                        << "";
-    QTest::newRow("short parts") << "USB#VID_12&PID_3#x"
-                                 << "123";
-    QTest::newRow("empty parts") << "USB#VID_&PID_#x"
-                                 << "";
-    QTest::newRow("longer parts cut") << "USB#VID_04D9&PID_B0D2FF#x"
-                                      << "04D9B0D2";
-    QTest::newRow("first match") << "VID_1111&PID_2222#VID_3333&PID_4444"
-                                 << "11112222";
-    QTest::newRow("no ids") << "HID#something"
-                            << "";
-}
-
-void tst_Shell::deviceKey() {
-    QFETCH(QString, path);
-    QFETCH(QString, key);
-    QCOMPARE(hotplug::deviceKey(path), key);
-}
-
-void tst_Shell::deviceEvent_data() {
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("argument");
-    const QString unknown = "USB#VID_1234&PID_ABCD#1";
-    const QString known = "USB#VID_04D9&PID_B0D2#1";
-    QTest::newRow("arrival unknown") << 0x8000 << 5 << unknown << 2;
-    QTest::newRow("removal unknown") << 0x8004 << 5 << unknown << 1;
-    QTest::newRow("arrival known") << 0x8000 << 5 << known << 0;
-    QTest::newRow("removal known") << 0x8004 << 5 << known << 0;
-    QTest::newRow("known in other case") << 0x8000 << 5 << "USB#VID_04d9&PID_b0d2#1" << 2;
-    QTest::newRow("removal pending") << 0x8003 << 5 << unknown << 0;
-    QTest::newRow("other code") << 0x0007 << 5 << unknown << 0;
-    QTest::newRow("other device type") << 0x8000 << 2 << unknown << 0;
-    QTest::newRow("lower-case markers") << 0x8000 << 5 << "usb#vid_1234&pid_abcd#1" << 0;
-    QTest::newRow("no ids") << 0x8000 << 5 << "USB#ROOT_HUB#1" << 0;
-    QTest::newRow("short key") << 0x8000 << 5 << "USB#VID_12&PID_3#1" << 2;
-}
-
-void tst_Shell::deviceEvent() {
-    QFETCH(int, code);
-    QFETCH(int, type);
-    QFETCH(QString, path);
-    QFETCH(int, argument);
-    QCOMPARE(hotplug::eventArgument(code, type, path, {"04D9B0D2", "FFFF0001"}), argument);
-}
-
-void tst_Shell::logLines() {
-    QCOMPARE(hotplug::logLine(0x8000), QString("DBT_DEVICEARRIVAL case"));
-    QCOMPARE(hotplug::logLine(0x8003), QString("DBT_DEVICEREMOVEPENDING case"));
-    QCOMPARE(hotplug::logLine(0x8004), QString("DBT_DEVICEREMOVECOMPLETE case"));
-    QCOMPARE(hotplug::logLine(0x0007), QString("Went to Default case"));
 }
 
 void tst_Shell::closeApp_data() {
