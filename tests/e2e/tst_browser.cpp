@@ -1,7 +1,9 @@
 // The page and the native side through the real browser: requests and answers, events, load
 // errors, popups, keys; and the program itself started twice.
 
+#include "app/cefapplication.h"
 #include "app/singleinstance.h"
+#include "app/tavix.h"
 #include "bridge/dispatcher.h"
 #include "browser/browserpage.h"
 #include "browser/clientapp.h"
@@ -11,6 +13,7 @@
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "platform/windows.h"
+#include "recordingcallback.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -20,6 +23,7 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -70,6 +74,10 @@ private slots:
     void errorPage();
     void newWindowsOpenInSystemBrowser();
     void backspace();
+
+    void mainWindowConstruction();
+    void mainWindowRequests();
+    void closeHidesAndCloseAppQuits();
 
     void windowsFacility();
     void secondStartShowsFirst();
@@ -449,6 +457,80 @@ void tst_Browser::backspace() {
     QCOMPARE(js("keys.outside").toInt(), 0);
     QCOMPARE(js("document.getElementById('field').value").toString(), QString("ab"));
     QCOMPARE(m_view->browser()->url().toString(), pageUrl());
+}
+
+void tst_Browser::mainWindowConstruction() {
+    tavix window(*m_store, nullptr);
+    QCOMPARE(window.objectName(), QString("tavixClass"));
+    QCOMPARE(window.windowTitle(), QString("tavix"));
+    QCOMPARE(window.size(), QSize(1200, 760)); // clientSize of the configuration
+    QCOMPARE(window.minimumSize(), QSize(1200, 760));
+    QCOMPARE(window.view()->size(), QSize(1200, 760));
+    QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!window.windowIcon().isNull());
+    const QString folder = QCoreApplication::applicationDirPath();
+    QCOMPARE(window.pageUrl(), QUrl::fromLocalFile(folder + "/view/index.html").toString());
+    QCOMPARE(m_handler->mainUrl(), window.pageUrl());
+    QCOMPARE(window.view()->url(), window.pageUrl());
+    // Its view created the latest browser, so it gets the page requests now.
+    QCOMPARE(m_handler->listener(), static_cast<ClientHandler::Listener*>(window.view()));
+    // The first browser of the process stays the one events go to.
+    QCOMPARE(m_handler->currentBrowser(), m_view->browser());
+}
+
+void tst_Browser::mainWindowRequests() {
+    tavix window(*m_store, nullptr);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect normal(10, 20, 1200, 760);
+    window.setGeometry(normal);
+
+    auto cb = makeRecorder();
+    window.onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
+    QCOMPARE(window.geometry(), available);
+    window.onJsMessage(R"({"funcname":"restoreWindow"})", cb);
+    QCOMPARE(window.geometry(), normal);
+    // Twice in a row keeps the maximised geometry, so restoring stays maximised.
+    window.onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
+    window.onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
+    window.onJsMessage(R"({"funcname":"restoreWindow"})", cb);
+    QCOMPARE(window.geometry(), available);
+    QVERIFY(!cb->answered());
+
+    window.onJsMessage(R"({"funcname":"getConf"})", cb);
+    QCOMPARE(cb->answers.size(), size_t(1));
+    QVERIFY(cb->last().text.startsWith("[{"));
+}
+
+void tst_Browser::closeHidesAndCloseAppQuits() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    tavix window(*m_store, nullptr);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!window.close()); // the system's close only hides
+    QVERIFY(window.isHidden());
+
+    window.show();
+    QVERIFY(m_store->setClientAttribute("closeFunc", "hide"));
+    auto cb = makeRecorder();
+    window.onJsMessage(R"({"funcname":"closeApp"})", cb);
+    QVERIFY(window.isHidden());
+    QCOMPARE(cb->last().text, QString("modify conf sucess"));
+    QVERIFY(!cefApplication::quitRequested());
+
+    // Quitting writes what the profile commands left pending.
+    const QString profile = folder.filePath("profile.xml");
+    window.profileCache().store(profile, "<root/>");
+    QVERIFY(m_store->setClientAttribute("closeFunc", "closeapp"));
+    window.onJsMessage(R"({"funcname":"closeApp"})", cb);
+    QVERIFY(cefApplication::quitRequested());
+    QFile written(profile);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.readAll().startsWith("<root/>"));
+    QVERIFY(window.profileCache().pending().isEmpty());
 }
 
 void tst_Browser::windowsFacility() {
