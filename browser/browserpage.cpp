@@ -133,6 +133,12 @@ bool BrowserPage::acceptNavigationRequest(const QUrl& url, NavigationType type, 
         QDesktopServices::openUrl(url);
         return false;
     }
+    // Other outside protocols are not handed to the system.
+    static const QStringList own = {
+        "http",   "https", "file",       "data",         "about",    "blob",        "qrc",
+        "chrome", "ftp",   "javascript", "chrome-error", "devtools", "view-source", "filesystem"};
+    if (!url.scheme().isEmpty() && !own.contains(url.scheme(), Qt::CaseInsensitive))
+        return false;
     return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
 }
 
@@ -160,6 +166,8 @@ void BrowserPage::onLoadFinished(bool ok) {
 void BrowserPage::showLoadError(const QUrl& failedUrl, const QString& pageText) {
     if (pageText.startsWith(QLatin1String("Failed to load URL ")))
         return; // still our own text: the later load was aborted
+    if (url() != failedUrl)
+        return; // the engine's error page stands at the failed address; this load was cancelled
     static const QRegularExpression name(QStringLiteral("\\bERR_[A-Z0-9_]+"));
     const QRegularExpressionMatch match = name.match(pageText);
     if (!match.hasMatch())

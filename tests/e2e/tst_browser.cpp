@@ -73,6 +73,7 @@ private slots:
     void loadingStatePushed();
     void errorPage();
     void newWindowsOpenInSystemBrowser();
+    void externalProtocolLeavesPage();
     void backspace();
 
     void mainWindowConstruction();
@@ -427,6 +428,38 @@ void tst_Browser::newWindowsOpenInSystemBrowser() {
     QDesktopServices::unsetUrlHandler("https");
     QCOMPARE(m_view->browser()->url().toString(), pageUrl());
     QVERIFY(js("!!window.answers").toBool()); // the same document, not a new one
+}
+
+void tst_Browser::externalProtocolLeavesPage() {
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("spotify", &recorder, "open");
+    QSignalSpy shown(m_view->browser(), &BrowserPage::loadErrorShown);
+    // A person's click: the engine launches outside protocols only on a user gesture.
+    const QVariantList r = js("var a = document.createElement('a'); a.id = 'ext';"
+                              "a.href = 'spotify:track:1'; a.textContent = 'play';"
+                              "a.style = 'position:fixed;left:300px;top:300px;font-size:40px';"
+                              "document.body.appendChild(a); var b = a.getBoundingClientRect();"
+                              "[b.x, b.y]")
+                               .toList();
+    QCOMPARE(r.size(), 2);
+    QTest::mouseClick(m_view->browserWidget()->focusProxy(), Qt::LeftButton, {},
+                      QPoint(int(r.at(0).toDouble()) + 10, int(r.at(1).toDouble()) + 10));
+    QTRY_COMPARE(recorder.urls.size(), 1);
+    QCOMPARE(recorder.urls.first(), QUrl("spotify:track:1"));
+    QDesktopServices::unsetUrlHandler("spotify");
+
+    // Any other outside protocol stays with the page.
+    QDesktopServices::setUrlHandler("other", &recorder, "open");
+    js("document.getElementById('ext').href = 'other:thing'");
+    QTest::mouseClick(m_view->browserWidget()->focusProxy(), Qt::LeftButton, {},
+                      QPoint(int(r.at(0).toDouble()) + 10, int(r.at(1).toDouble()) + 10));
+    QTest::qWait(500);
+    QDesktopServices::unsetUrlHandler("other");
+    QCOMPARE(recorder.urls.size(), 1);
+    QTest::qWait(300);
+    QCOMPARE(shown.count(), 0);
+    QCOMPARE(m_view->browser()->url().toString(), pageUrl());
+    QVERIFY(js("!!window.answers").toBool());
 }
 
 void tst_Browser::backspace() {
