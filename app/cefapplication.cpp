@@ -3,6 +3,9 @@
 #include "browser/clienthandler.h"
 #include "device/devices_handler.h"
 #include "platform/simcontrol.h"
+#ifndef Q_OS_WIN
+#include "platform/sim/hidbus.h"
+#endif
 #include "singleinstance.h"
 #include "startup.h"
 #include "tavix.h"
@@ -191,7 +194,12 @@ void cefApplication::removeClients() {
 void cefApplication::createMainWindow() {
 #ifndef Q_OS_WIN
     // The simulated devices of this program folder are driven through tools/simctl; only the
-    // first instance answers there.
+    // first instance answers there. The HID bus takes its extra devices from simulation.conf.
+    std::string hidError;
+    if (!platform::hid::sim::configureFromFile(
+            QCoreApplication::applicationDirPath().toStdString() + "/simulation.conf", &hidError))
+        qWarning("tavix: simulation.conf: %s", hidError.c_str());
+    platform::hid::sim::registerControlCommands();
     platform::simcontrol::startServer(
         platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
 #endif

@@ -63,8 +63,9 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     }
     connect(m_shortcuts, &ProgramShortcuts::fastSwitchActivated, this, &tavix::showMouseConf);
     connect(m_shortcuts, &ProgramShortcuts::testToolActivated, this, &tavix::showDebug);
-    // The per-device hotkeys, the key maps and the virtual device are set up here once their
-    // parts exist.
+    // The per-device hotkeys and the key maps are set up here once their parts exist.
+
+    m_virtualDeviceOpened = m_virtualDevice.openVirtualDevice();
 
     CommandContext& context = m_dispatcher.context();
     context.window = this;

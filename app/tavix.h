@@ -7,6 +7,7 @@
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
 #include "device/deviceeventsink.h"
+#include "input/virtualdeviceclient.h"
 
 #include <QRect>
 #include <QSystemTrayIcon>
@@ -94,4 +95,6 @@ private:
     ProfileCommands m_profileCommands;
     std::unique_ptr<DeviceCommands> m_deviceCommands;
     Dispatcher m_dispatcher;
+    VirtualDeviceClient m_virtualDevice;
+    bool m_virtualDeviceOpened = false;
 };
