@@ -223,17 +223,27 @@ NTSTATUS HidClassModel::sendXfer(ULONG code, int collection, uint8_t* data, size
     return sendAndWait(m_stack, ioctl, information);
 }
 
-NTSTATUS HidClassModel::writeReport(int collection, const uint8_t* data, size_t size,
-                                    size_t* written) {
-    if (written)
-        *written = 0;
+// The system's own checks before a report request goes down: a collection that has reports of
+// that kind, and a buffer of exactly their length.
+NTSTATUS HidClassModel::checkLength(int collection, uint16_t TopLevelCollection::*kind,
+                                    size_t size) const {
     if (collection < 0 || size_t(collection) >= m_parsed.collections.size())
         return STATUS_INVALID_PARAMETER;
-    const uint16_t length = m_parsed.collections[size_t(collection)].outputLength;
+    const uint16_t length = m_parsed.collections[size_t(collection)].*kind;
     if (length == 0)
         return STATUS_INVALID_DEVICE_REQUEST;
     if (size != length)
         return STATUS_INVALID_BUFFER_SIZE;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS HidClassModel::writeReport(int collection, const uint8_t* data, size_t size,
+                                    size_t* written) {
+    if (written)
+        *written = 0;
+    const NTSTATUS checked = checkLength(collection, &TopLevelCollection::outputLength, size);
+    if (!NT_SUCCESS(checked))
+        return checked;
     std::vector<uint8_t> copy(data, data + size); // the class driver's own buffer
     ULONG_PTR info = 0;
     const NTSTATUS status =
@@ -245,37 +255,25 @@ NTSTATUS HidClassModel::writeReport(int collection, const uint8_t* data, size_t 
 }
 
 NTSTATUS HidClassModel::setOutputReport(int collection, const uint8_t* data, size_t size) {
-    if (collection < 0 || size_t(collection) >= m_parsed.collections.size())
-        return STATUS_INVALID_PARAMETER;
-    const uint16_t length = m_parsed.collections[size_t(collection)].outputLength;
-    if (length == 0)
-        return STATUS_INVALID_DEVICE_REQUEST;
-    if (size != length)
-        return STATUS_INVALID_BUFFER_SIZE;
+    const NTSTATUS status = checkLength(collection, &TopLevelCollection::outputLength, size);
+    if (!NT_SUCCESS(status))
+        return status;
     std::vector<uint8_t> copy(data, data + size);
     return sendXfer(IOCTL_HID_SET_OUTPUT_REPORT, collection, copy.data(), copy.size(), false,
                     nullptr);
 }
 
 NTSTATUS HidClassModel::setFeature(int collection, uint8_t* data, size_t size) {
-    if (collection < 0 || size_t(collection) >= m_parsed.collections.size())
-        return STATUS_INVALID_PARAMETER;
-    const uint16_t length = m_parsed.collections[size_t(collection)].featureLength;
-    if (length == 0)
-        return STATUS_INVALID_DEVICE_REQUEST;
-    if (size != length)
-        return STATUS_INVALID_BUFFER_SIZE;
+    const NTSTATUS status = checkLength(collection, &TopLevelCollection::featureLength, size);
+    if (!NT_SUCCESS(status))
+        return status;
     return sendXfer(IOCTL_HID_SET_FEATURE, collection, data, size, false, nullptr);
 }
 
 NTSTATUS HidClassModel::getFeature(int collection, uint8_t* data, size_t size) {
-    if (collection < 0 || size_t(collection) >= m_parsed.collections.size())
-        return STATUS_INVALID_PARAMETER;
-    const uint16_t length = m_parsed.collections[size_t(collection)].featureLength;
-    if (length == 0)
-        return STATUS_INVALID_DEVICE_REQUEST;
-    if (size != length)
-        return STATUS_INVALID_BUFFER_SIZE;
+    const NTSTATUS status = checkLength(collection, &TopLevelCollection::featureLength, size);
+    if (!NT_SUCCESS(status))
+        return status;
     return sendXfer(IOCTL_HID_GET_FEATURE, collection, data, size, true, nullptr);
 }
 

@@ -67,6 +67,7 @@ public:
 
 private:
     struct ReadSlot;
+    NTSTATUS checkLength(int collection, uint16_t TopLevelCollection::*kind, size_t size) const;
     NTSTATUS sendXfer(ULONG code, int collection, uint8_t* data, size_t size, bool output,
                       ULONG_PTR* information);
     void postRead(ReadSlot* slot);
