@@ -79,26 +79,23 @@ private slots:
         QCOMPARE(openHandles(), 0);
     }
 
-    void driverNotInstalled() {
-        sim::Options options;
-        options.hostPelta = false;
-        sim::configure(options);
-        Transcript out;
-        VirtualDeviceClient client(out.printer());
-        QVERIFY(!client.openVirtualDevice());
-        QCOMPARE(out.text, QString(kLookingForControl) + kNotFound);
-        QCOMPARE(openHandles(), 0);
+    // Without the driver the search fails once, quietly; a device with our ids but another
+    // usage page is opened, checked without complaint and closed again.
+    void driverNotFound_data() {
+        QTest::addColumn<bool>("withImpostor");
+        QTest::newRow("driver not installed") << false;
+        QTest::newRow("our ids, another usage page") << true;
     }
-
-    void deviceWithOurIdsButAnotherUsagePage() {
+    void driverNotFound() {
+        QFETCH(bool, withImpostor);
         sim::Options options;
         options.hostPelta = false;
-        options.devices.push_back(impostor());
+        if (withImpostor)
+            options.devices.push_back(impostor());
         sim::configure(options);
         Transcript out;
         VirtualDeviceClient client(out.printer());
         QVERIFY(!client.openVirtualDevice());
-        // Opened and checked without any complaint, then closed again.
         QCOMPARE(out.text, QString(kLookingForControl) + kNotFound);
         QCOMPARE(openHandles(), 0);
     }
