@@ -385,6 +385,24 @@ extern "C" PIRP WdfRequestWdmGetIrp(WDFREQUEST Request) {
     return &requestOf(Request)->irp;
 }
 
+extern "C" VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Parameters) {
+    HostRequest* request = requestOf(Request);
+    if (!Parameters || Parameters->Size != sizeof(WDF_REQUEST_PARAMETERS))
+        hostBugCheck("request parameters not initialised");
+    const IO_STACK_LOCATION& location = request->stack[1];
+    WDF_REQUEST_PARAMETERS_INIT(Parameters);
+    Parameters->Type = WDF_REQUEST_TYPE(location.MajorFunction);
+    Parameters->MinorFunction = location.MinorFunction;
+    Parameters->Parameters.DeviceIoControl.OutputBufferLength =
+        location.Parameters.DeviceIoControl.OutputBufferLength;
+    Parameters->Parameters.DeviceIoControl.InputBufferLength =
+        location.Parameters.DeviceIoControl.InputBufferLength;
+    Parameters->Parameters.DeviceIoControl.IoControlCode =
+        location.Parameters.DeviceIoControl.IoControlCode;
+    Parameters->Parameters.DeviceIoControl.Type3InputBuffer =
+        location.Parameters.DeviceIoControl.Type3InputBuffer;
+}
+
 extern "C" NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
                                                    PVOID* Buffer, size_t* Length) {
     HostRequest* request = requestOf(Request);

@@ -414,6 +414,36 @@ static PHID_XFER_PACKET PeltaTransferPacket(WDFREQUEST Request) {
 }
 
 /*
+ * Where a waiting read wants its report. A read report request's output buffer is the report
+ * buffer itself; a get input report request carries a transfer packet instead, whose report
+ * buffer receives the bytes (the packet itself must stay intact for the HID class).
+ */
+static NTSTATUS PeltaReadBuffer(WDFREQUEST ReadRequest, size_t MinimumLength, PUCHAR* Buffer,
+                                size_t* Length) {
+    WDF_REQUEST_PARAMETERS params;
+    PHID_XFER_PACKET packet;
+
+    WDF_REQUEST_PARAMETERS_INIT(&params);
+    WdfRequestGetParameters(ReadRequest, &params);
+    if (params.Parameters.DeviceIoControl.IoControlCode != IOCTL_HID_GET_INPUT_REPORT) {
+        return WdfRequestRetrieveOutputBuffer(ReadRequest, MinimumLength, (PVOID*)Buffer, Length);
+    }
+    if (params.Parameters.DeviceIoControl.OutputBufferLength < sizeof(HID_XFER_PACKET)) {
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    packet = PeltaTransferPacket(ReadRequest);
+    if (packet == NULL) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (packet->reportBuffer == NULL || packet->reportBufferLen < MinimumLength) {
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    *Buffer = packet->reportBuffer;
+    *Length = packet->reportBufferLen;
+    return STATUS_SUCCESS;
+}
+
+/*
  * Vendor write: unwraps the input report carried by a control output report and completes one
  * pending read with it. Fails when no read is waiting.
  */
@@ -449,7 +479,7 @@ static NTSTATUS PeltaWriteReport(PDOVAZA_CONTEXT Context, WDFREQUEST Request,
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    status = WdfRequestRetrieveOutputBuffer(readRequest, length, (PVOID*)&readBuffer, &readLength);
+    status = PeltaReadBuffer(readRequest, length, &readBuffer, &readLength);
     if (!NT_SUCCESS(status)) {
         /* The read is ours now: hand it back to the HID class rather than lose it. */
         WdfRequestComplete(readRequest, status);

@@ -264,13 +264,43 @@ private slots:
         QCOMPARE(read.information.load(), ULONG_PTR(9));
     }
 
+    // A get input report request waits like a read, but carries a transfer packet: the report
+    // lands in the packet's buffer and the packet itself stays as the HID class built it.
+    void inputReportRequestWaitsLikeARead_data() {
+        QTest::addColumn<int>("bufferLength");
+        QTest::addColumn<NTSTATUS>("expected");
+        QTest::newRow("room for the report") << 5 << STATUS_SUCCESS;
+        QTest::newRow("report buffer too short") << 4 << STATUS_BUFFER_TOO_SMALL;
+    }
     void inputReportRequestWaitsLikeARead() {
-        PendingRead& read = newRead();
-        QCOMPARE(read.post(*m_stack, IOCTL_HID_GET_INPUT_REPORT), STATUS_PENDING);
+        QFETCH(int, bufferLength);
+        QFETCH(NTSTATUS, expected);
+        std::vector<uint8_t> reportBuffer(size_t(bufferLength), 0xEE);
+        HID_XFER_PACKET packet{reportBuffer.data(), ULONG(bufferLength), 4};
+        const HID_XFER_PACKET before = packet;
+        NTSTATUS readStatus = STATUS_PENDING;
+        ULONG_PTR readInfo = 0;
+        QCOMPARE(m_stack->sendInternal({IOCTL_HID_GET_INPUT_REPORT, &packet, 0,
+                                        ULONG(sizeof packet), nullptr},
+                                       [&](NTSTATUS s, ULONG_PTR info) {
+                                           readStatus = s;
+                                           readInfo = info;
+                                       }),
+                 STATUS_PENDING);
         auto report = controlReport({0x04, 0x02, 0, 0, 0});
         ULONG_PTR info = 0;
-        QCOMPARE(writeControl(*m_stack, report, &info), STATUS_SUCCESS);
-        QCOMPARE(read.buffer[1], uint8_t(0x02));
+        QCOMPARE(writeControl(*m_stack, report, &info), expected);
+        QCOMPARE(readStatus, expected);
+        QCOMPARE(packet.reportBuffer, before.reportBuffer);
+        QCOMPARE(packet.reportBufferLen, before.reportBufferLen);
+        if (NT_SUCCESS(expected)) {
+            QCOMPARE(readInfo, ULONG_PTR(5));
+            QCOMPARE(QByteArray(reinterpret_cast<char*>(reportBuffer.data()), 5),
+                     QByteArray("\x04\x02\x00\x00\x00", 5));
+        } else {
+            QCOMPARE(reportBuffer[0], uint8_t(0xEE));
+        }
+        QCOMPARE(m_stack->queuedRequests(), size_t(0));
     }
 
     // A read too small for the wrapped report fails the write; the read is handed back

@@ -203,6 +203,34 @@ NTSTATUS WdfIoQueueRetrieveNextRequest(WDFQUEUE Queue, WDFREQUEST* OutRequest);
 
 /* Requests and memory */
 
+typedef enum _WDF_REQUEST_TYPE {
+    WdfRequestTypeCreate = IRP_MJ_CREATE,
+    WdfRequestTypeClose = IRP_MJ_CLOSE,
+    WdfRequestTypeDeviceControl = IRP_MJ_DEVICE_CONTROL,
+    WdfRequestTypeDeviceControlInternal = IRP_MJ_INTERNAL_DEVICE_CONTROL,
+    WdfRequestTypePnp = IRP_MJ_PNP
+} WDF_REQUEST_TYPE;
+
+typedef struct _WDF_REQUEST_PARAMETERS {
+    USHORT Size;
+    UCHAR MinorFunction;
+    WDF_REQUEST_TYPE Type;
+    union {
+        struct {
+            size_t OutputBufferLength;
+            size_t InputBufferLength;
+            ULONG IoControlCode;
+            PVOID Type3InputBuffer;
+        } DeviceIoControl;
+    } Parameters;
+} WDF_REQUEST_PARAMETERS, *PWDF_REQUEST_PARAMETERS;
+
+static inline VOID WDF_REQUEST_PARAMETERS_INIT(PWDF_REQUEST_PARAMETERS Parameters) {
+    RtlZeroMemory(Parameters, sizeof(WDF_REQUEST_PARAMETERS));
+    Parameters->Size = sizeof(WDF_REQUEST_PARAMETERS);
+}
+
+VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Parameters);
 NTSTATUS WdfRequestForwardToIoQueue(WDFREQUEST Request, WDFQUEUE DestinationQueue);
 VOID WdfRequestComplete(WDFREQUEST Request, NTSTATUS Status);
 VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status, ULONG_PTR Information);
