@@ -58,15 +58,20 @@ struct HostObject {
 struct HostDriver;
 struct HostQueue;
 
-struct HostDevice : HostObject {
-    HostDevice() : HostObject(Kind::Device) {}
-    DEVICE_OBJECT wdm{};
+// What device add sets up before the device exists; the device keeps it.
+struct DeviceSetup {
     HostDriver* driver = nullptr;
     bool filter = false;
     PFN_WDFDEVICE_WDM_IRP_PREPROCESS preprocess = nullptr;
     UCHAR preprocessMajor = 0;
     std::vector<UCHAR> preprocessMinors;
     PDEVICE_OBJECT lower = nullptr;
+};
+
+struct HostDevice : HostObject {
+    HostDevice() : HostObject(Kind::Device) {}
+    DEVICE_OBJECT wdm{};
+    DeviceSetup setup;
     HostQueue* defaultQueue = nullptr;
     std::vector<std::unique_ptr<HostQueue>> queues;
 };
@@ -109,12 +114,7 @@ struct HostDriver : HostObject {
 } // namespace
 
 struct WDFDEVICE_INIT {
-    HostDriver* driver = nullptr;
-    bool filter = false;
-    PFN_WDFDEVICE_WDM_IRP_PREPROCESS preprocess = nullptr;
-    UCHAR preprocessMajor = 0;
-    std::vector<UCHAR> preprocessMinors;
-    PDEVICE_OBJECT lower = nullptr;
+    DeviceSetup setup;
     HostDevice* created = nullptr;
 };
 
@@ -262,7 +262,7 @@ extern "C" NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRIN
 }
 
 extern "C" VOID WdfFdoInitSetFilter(PWDFDEVICE_INIT DeviceInit) {
-    DeviceInit->filter = true;
+    DeviceInit->setup.filter = true;
 }
 
 extern "C" NTSTATUS WdfDeviceInitAssignWdmIrpPreprocessCallback(
@@ -271,9 +271,9 @@ extern "C" NTSTATUS WdfDeviceInitAssignWdmIrpPreprocessCallback(
     if (!EvtDeviceWdmIrpPreprocess || MajorFunction > IRP_MJ_MAXIMUM_FUNCTION ||
         (NumMinorFunctions > 0 && !MinorFunctions))
         return STATUS_INVALID_PARAMETER;
-    DeviceInit->preprocess = EvtDeviceWdmIrpPreprocess;
-    DeviceInit->preprocessMajor = MajorFunction;
-    DeviceInit->preprocessMinors.assign(MinorFunctions, MinorFunctions + NumMinorFunctions);
+    DeviceInit->setup.preprocess = EvtDeviceWdmIrpPreprocess;
+    DeviceInit->setup.preprocessMajor = MajorFunction;
+    DeviceInit->setup.preprocessMinors.assign(MinorFunctions, MinorFunctions + NumMinorFunctions);
     return STATUS_SUCCESS;
 }
 
@@ -285,13 +285,8 @@ extern "C" NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit,
     if (init->created)
         return STATUS_INVALID_DEVICE_STATE;
     auto* device = new HostDevice;
-    device->driver = init->driver;
-    device->filter = init->filter;
-    device->preprocess = init->preprocess;
-    device->preprocessMajor = init->preprocessMajor;
-    device->preprocessMinors = init->preprocessMinors;
-    device->lower = init->lower;
-    device->wdm.DriverObject = init->driver->wdm;
+    device->setup = init->setup;
+    device->wdm.DriverObject = init->setup.driver->wdm;
     device->wdm.StackSize = 2;
     device->allocateContext(DeviceAttributes);
     init->created = device;
@@ -310,9 +305,9 @@ extern "C" NTSTATUS WdfDeviceWdmDispatchPreprocessedIrp(WDFDEVICE Device, PIRP I
     HostDevice* device = deviceOf(Device);
     Irp->CurrentLocation--;
     Irp->Tail.Overlay.CurrentStackLocation--;
-    if (device->filter && device->lower) {
+    if (device->setup.filter && device->setup.lower) {
         IoSkipCurrentIrpStackLocation(Irp);
-        return IoCallDriver(device->lower, Irp);
+        return IoCallDriver(device->setup.lower, Irp);
     }
     const NTSTATUS status = Irp->IoStatus.Status;
     IoCompleteRequest(Irp, IO_NO_INCREMENT);
@@ -498,8 +493,8 @@ NTSTATUS DeviceStack::start() {
     if (!d->driver || !d->driver->config.EvtDriverDeviceAdd)
         return STATUS_INVALID_DEVICE_STATE;
     WDFDEVICE_INIT init;
-    init.driver = d->driver;
-    init.lower = &d->busDevice;
+    init.setup.driver = d->driver;
+    init.setup.lower = &d->busDevice;
     status = d->driver->config.EvtDriverDeviceAdd(
         reinterpret_cast<WDFDRIVER>(static_cast<HostObject*>(d->driver)), &init);
     d->device = init.created; // created even when a later step failed: freed with the stack
@@ -516,7 +511,7 @@ bool DeviceStack::started() const {
     return d->started;
 }
 bool DeviceStack::isFilter() const {
-    return d->device && d->device->filter;
+    return d->device && d->device->setup.filter;
 }
 PDEVICE_OBJECT DeviceStack::deviceObject() const {
     return d->device ? &d->device->wdm : nullptr;
@@ -586,13 +581,14 @@ QueryIdResult DeviceStack::queryId(BUS_QUERY_ID_TYPE type, PDEVICE_OBJECT caller
 
     HostDevice* device = d->device;
     d->bus = BusRecord{};
-    const bool hooked = device->preprocess && device->preprocessMajor == IRP_MJ_PNP &&
-                        (device->preprocessMinors.empty() ||
-                         std::find(device->preprocessMinors.begin(), device->preprocessMinors.end(),
-                                   UCHAR(IRP_MN_QUERY_ID)) != device->preprocessMinors.end());
+    const DeviceSetup& setup = device->setup;
+    const bool hooked = setup.preprocess && setup.preprocessMajor == IRP_MJ_PNP &&
+                        (setup.preprocessMinors.empty() ||
+                         std::find(setup.preprocessMinors.begin(), setup.preprocessMinors.end(),
+                                   UCHAR(IRP_MN_QUERY_ID)) != setup.preprocessMinors.end());
     WDFDEVICE handle = reinterpret_cast<WDFDEVICE>(static_cast<HostObject*>(device));
     if (hooked) {
-        result.status = device->preprocess(handle, &irp);
+        result.status = setup.preprocess(handle, &irp);
     } else {
         IoSkipCurrentIrpStackLocation(&irp);
         result.status = WdfDeviceWdmDispatchPreprocessedIrp(handle, &irp);
