@@ -280,12 +280,12 @@ private slots:
         const HID_XFER_PACKET before = packet;
         NTSTATUS readStatus = STATUS_PENDING;
         ULONG_PTR readInfo = 0;
-        QCOMPARE(m_stack->sendInternal({IOCTL_HID_GET_INPUT_REPORT, &packet, 0,
-                                        ULONG(sizeof packet), nullptr},
-                                       [&](NTSTATUS s, ULONG_PTR info) {
-                                           readStatus = s;
-                                           readInfo = info;
-                                       }),
+        QCOMPARE(m_stack->sendInternal(
+                     {IOCTL_HID_GET_INPUT_REPORT, &packet, 0, ULONG(sizeof packet), nullptr},
+                     [&](NTSTATUS s, ULONG_PTR info) {
+                         readStatus = s;
+                         readInfo = info;
+                     }),
                  STATUS_PENDING);
         auto report = controlReport({0x04, 0x02, 0, 0, 0});
         ULONG_PTR info = 0;
