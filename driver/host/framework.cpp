@@ -1,6 +1,9 @@
 // User-mode implementation of the KMDF/WDM subset in include/. Object handles are pointers to
-// the host objects below. Misuse the real framework would catch with a bug check (completing a
-// request twice, a request not owned by the driver) aborts here, so tests cannot miss it.
+// the host objects below, except request handles: those are serial numbers never reused, so a
+// request touched after its completion is recognised for certain. Misuse the real framework
+// would catch with a bug check, or that would hang the device's removal, aborts here so tests
+// cannot miss it: completing a request twice, touching a completed request or one that sits in
+// a queue, a request the driver never completes, paged code or paged pool above APC_LEVEL.
 #include "kmdfhost.h"
 
 #include <algorithm>
@@ -94,10 +97,12 @@ struct HostMemory : HostObject {
 
 struct HostRequest : HostObject {
     HostRequest() : HostObject(Kind::Request) {}
+    uintptr_t handle = 0;
+    HostDevice* device = nullptr;
+    std::atomic<HostQueue*> queuedIn{nullptr}; // set while a manual queue, not the driver, owns it
     std::vector<IO_STACK_LOCATION> stack;
     IRP irp{};
     HostMemory outputMemory;
-    std::atomic<bool> completed{false};
     kmdfhost::Completion onComplete;
     // Shared with the sender so it can tell a synchronous completion from a pending one.
     std::shared_ptr<std::atomic<bool>> doneFlag;
@@ -127,8 +132,38 @@ template <typename T> T* as(void* handle, Kind kind) {
     return static_cast<T*>(object);
 }
 
+// Live requests by handle. Handles are odd serial numbers, so they never look like an object
+// pointer and a completed request's handle never comes back.
+std::mutex& g_requestsMutex = *new std::mutex;
+std::unordered_map<uintptr_t, HostRequest*>& g_requests =
+    *new std::unordered_map<uintptr_t, HostRequest*>;
+std::atomic<uintptr_t> g_nextRequest{0};
+
+WDFREQUEST registerRequest(HostRequest* request) {
+    request->handle = (g_nextRequest.fetch_add(1) << 1) | 1u;
+    std::lock_guard<std::mutex> lock(g_requestsMutex);
+    g_requests[request->handle] = request;
+    return reinterpret_cast<WDFREQUEST>(request->handle);
+}
+
+HostRequest* lookupRequest(WDFREQUEST r) {
+    const auto handle = reinterpret_cast<uintptr_t>(r);
+    if (!(handle & 1u))
+        hostBugCheck("not a request handle");
+    std::lock_guard<std::mutex> lock(g_requestsMutex);
+    auto it = g_requests.find(handle);
+    if (it == g_requests.end())
+        hostBugCheck("request used after its completion");
+    return it->second;
+}
+
+// A request the driver owns: one that sits in a manual queue belongs to the queue until the
+// driver retrieves it again.
 HostRequest* requestOf(WDFREQUEST r) {
-    return as<HostRequest>(r, Kind::Request);
+    HostRequest* request = lookupRequest(r);
+    if (request->queuedIn)
+        hostBugCheck("request used while it sits in a queue");
+    return request;
 }
 HostQueue* queueOf(WDFQUEUE q) {
     return as<HostQueue>(q, Kind::Queue);
@@ -138,14 +173,17 @@ HostDevice* deviceOf(WDFDEVICE d) {
 }
 
 WDFREQUEST handleOf(HostRequest* r) {
-    return reinterpret_cast<WDFREQUEST>(static_cast<HostObject*>(r));
+    return reinterpret_cast<WDFREQUEST>(r->handle);
 }
 
 void completeRequest(HostRequest* request, NTSTATUS status, ULONG_PTR information) {
     if (status == STATUS_PENDING)
         hostBugCheck("request completed with STATUS_PENDING");
-    if (request->completed.exchange(true))
-        hostBugCheck("request completed twice");
+    {
+        std::lock_guard<std::mutex> lock(g_requestsMutex);
+        if (g_requests.erase(request->handle) == 0)
+            hostBugCheck("request completed twice");
+    }
     request->irp.IoStatus.Status = status;
     request->irp.IoStatus.Information = information;
     *request->doneStatus = status;
@@ -176,11 +214,37 @@ NTSTATUS busDispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
 
 constexpr ULONG kIrpCompletedFlag = 0x80000000u;
 
+// The calling thread's IRQL as the system would have it while the driver runs.
+thread_local KIRQL t_irql = PASSIVE_LEVEL;
+
+class IrqlScope {
+public:
+    explicit IrqlScope(KIRQL irql) : m_saved(t_irql) { t_irql = irql; }
+    ~IrqlScope() { t_irql = m_saved; }
+    IrqlScope(const IrqlScope&) = delete;
+    IrqlScope& operator=(const IrqlScope&) = delete;
+
+private:
+    KIRQL m_saved;
+};
+
 } // namespace
 
 // ===== kernel =====
 
-extern "C" PVOID ExAllocatePoolWithTag(POOL_TYPE, SIZE_T NumberOfBytes, ULONG Tag) {
+extern "C" KIRQL KeGetCurrentIrql(void) {
+    return t_irql;
+}
+
+// Code in a pageable section may fault its page in, which is fatal above APC_LEVEL.
+extern "C" VOID HostCheckPagedCode(void) {
+    if (t_irql > APC_LEVEL)
+        hostBugCheck("pageable code called above APC_LEVEL");
+}
+
+extern "C" PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
+    if (PoolType == PagedPool && t_irql > APC_LEVEL)
+        hostBugCheck("paged pool allocated above APC_LEVEL");
     int pending = g_failAllocations.load();
     while (pending > 0 && !g_failAllocations.compare_exchange_weak(pending, pending - 1)) {
     }
@@ -230,7 +294,9 @@ extern "C" NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
 extern "C" PVOID WdfObjectGetTypedContextWorker(WDFOBJECT Handle,
                                                 PCWDF_OBJECT_CONTEXT_TYPE_INFO TypeInfo) {
-    auto* object = static_cast<HostObject*>(Handle);
+    const bool request = reinterpret_cast<uintptr_t>(Handle) & 1u;
+    HostObject* object =
+        request ? lookupRequest(static_cast<WDFREQUEST>(Handle)) : static_cast<HostObject*>(Handle);
     if (!object || object->contextType != TypeInfo)
         return nullptr;
     return object->context.get();
@@ -347,8 +413,10 @@ extern "C" NTSTATUS WdfIoQueueRetrieveNextRequest(WDFQUEUE Queue, WDFREQUEST* Ou
     std::lock_guard<std::mutex> lock(queue->mutex);
     if (queue->waiting.empty())
         return STATUS_NO_MORE_ENTRIES;
-    *OutRequest = handleOf(queue->waiting.front());
+    HostRequest* request = queue->waiting.front();
     queue->waiting.pop_front();
+    request->queuedIn = nullptr; // the driver's again
+    *OutRequest = handleOf(request);
     return STATUS_SUCCESS;
 }
 
@@ -357,7 +425,10 @@ extern "C" NTSTATUS WdfRequestForwardToIoQueue(WDFREQUEST Request, WDFQUEUE Dest
     HostQueue* queue = queueOf(DestinationQueue);
     if (queue->config.DispatchType != WdfIoQueueDispatchManual)
         return STATUS_INVALID_DEVICE_REQUEST; // only manual queues are modelled
+    if (queue->device != request->device)
+        return STATUS_INVALID_DEVICE_REQUEST; // a request stays with its device
     std::lock_guard<std::mutex> lock(queue->mutex);
+    request->queuedIn = queue;
     queue->waiting.push_back(request);
     return STATUS_SUCCESS;
 }
@@ -398,20 +469,42 @@ extern "C" VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMET
         location.Parameters.DeviceIoControl.Type3InputBuffer;
 }
 
+namespace {
+// The framework finds an internal request's output buffer by the control code's transfer
+// method: for METHOD_NEITHER it is the IRP's user buffer. The HID class sends its direct-method
+// requests (feature, output and input reports) without an MDL, so for those there is none:
+// their transfer packet must be read from the user buffer by the driver itself.
+NTSTATUS outputBufferOf(HostRequest* request, void** buffer, ULONG* length) {
+    const IO_STACK_LOCATION& location = request->stack[1];
+    *buffer = nullptr;
+    *length = location.Parameters.DeviceIoControl.OutputBufferLength;
+    if (*length == 0)
+        return STATUS_BUFFER_TOO_SMALL;
+    constexpr ULONG kMethodNeither = 3; // the low two bits of a control code
+    const ULONG method = location.Parameters.DeviceIoControl.IoControlCode & 3u;
+    if (method != kMethodNeither || !request->irp.UserBuffer)
+        return STATUS_INVALID_DEVICE_REQUEST;
+    *buffer = request->irp.UserBuffer;
+    return STATUS_SUCCESS;
+}
+} // namespace
+
 extern "C" NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
                                                    PVOID* Buffer, size_t* Length) {
     HostRequest* request = requestOf(Request);
-    const ULONG length = request->stack[1].Parameters.DeviceIoControl.OutputBufferLength;
     if (!Buffer)
         return STATUS_INVALID_PARAMETER;
     *Buffer = nullptr;
     if (Length)
         *Length = 0;
-    if (length == 0 || length < MinimumRequiredSize)
+    void* buffer = nullptr;
+    ULONG length = 0;
+    const NTSTATUS status = outputBufferOf(request, &buffer, &length);
+    if (status == STATUS_SUCCESS && length < MinimumRequiredSize)
         return STATUS_BUFFER_TOO_SMALL;
-    if (!request->irp.UserBuffer)
-        return STATUS_INVALID_DEVICE_REQUEST;
-    *Buffer = request->irp.UserBuffer;
+    if (!NT_SUCCESS(status))
+        return status;
+    *Buffer = buffer;
     if (Length)
         *Length = length;
     return STATUS_SUCCESS;
@@ -419,14 +512,14 @@ extern "C" NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t Mi
 
 extern "C" NTSTATUS WdfRequestRetrieveOutputMemory(WDFREQUEST Request, WDFMEMORY* Memory) {
     HostRequest* request = requestOf(Request);
-    const ULONG length = request->stack[1].Parameters.DeviceIoControl.OutputBufferLength;
     if (!Memory)
         return STATUS_INVALID_PARAMETER;
-    if (length == 0)
-        return STATUS_BUFFER_TOO_SMALL;
-    if (!request->irp.UserBuffer)
-        return STATUS_INVALID_DEVICE_REQUEST;
-    request->outputMemory.buffer = request->irp.UserBuffer;
+    void* buffer = nullptr;
+    ULONG length = 0;
+    const NTSTATUS status = outputBufferOf(request, &buffer, &length);
+    if (!NT_SUCCESS(status))
+        return status;
+    request->outputMemory.buffer = buffer;
     request->outputMemory.length = length;
     *Memory = reinterpret_cast<WDFMEMORY>(static_cast<HostObject*>(&request->outputMemory));
     return STATUS_SUCCESS;
@@ -471,6 +564,14 @@ DeviceStack::DeviceStack(PDRIVER_INITIALIZE driverEntry) : d(std::make_unique<St
 
 DeviceStack::~DeviceStack() {
     cancelQueued();
+    // The system would wait for these forever before the device could go.
+    if (d->device) {
+        std::lock_guard<std::mutex> lock(g_requestsMutex);
+        for (const auto& entry : g_requests) {
+            if (entry.second->device == d->device)
+                hostBugCheck("device removed while the driver still holds a request");
+        }
+    }
     delete d->device;
     if (d->driver) {
         std::lock_guard<std::mutex> lock(g_driversMutex);
@@ -482,6 +583,7 @@ DeviceStack::~DeviceStack() {
 NTSTATUS DeviceStack::start() {
     if (d->started)
         return STATUS_INVALID_DEVICE_STATE;
+    IrqlScope passive(PASSIVE_LEVEL);
     NTSTATUS status = d->entry(&d->driverObject, &d->registryPath);
     {
         std::lock_guard<std::mutex> lock(g_driversMutex);
@@ -523,6 +625,7 @@ NTSTATUS DeviceStack::sendInternal(const InternalIoctl& ioctl, Completion onComp
         return STATUS_INVALID_DEVICE_STATE;
     HostQueue* queue = d->device->defaultQueue;
     auto* request = new HostRequest;
+    request->device = d->device;
     request->stack.resize(2); // [1] this device, [0] room below
     IO_STACK_LOCATION& location = request->stack[1];
     location.MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
@@ -544,12 +647,16 @@ NTSTATUS DeviceStack::sendInternal(const InternalIoctl& ioctl, Completion onComp
     request->doneStatus = status;
     request->doneInformation = info;
 
+    const WDFREQUEST handle = registerRequest(request);
     if (!queue->config.EvtIoInternalDeviceControl) {
         completeRequest(request, STATUS_INVALID_DEVICE_REQUEST, 0);
     } else {
+        // The HID class sends reads from its completion routines: the worst case is
+        // DISPATCH_LEVEL, so the driver is always called there.
+        IrqlScope dispatch(DISPATCH_LEVEL);
         queue->config.EvtIoInternalDeviceControl(
-            reinterpret_cast<WDFQUEUE>(static_cast<HostObject*>(queue)), handleOf(request),
-            ioctl.outputLength, ioctl.inputLength, ioctl.code);
+            reinterpret_cast<WDFQUEUE>(static_cast<HostObject*>(queue)), handle, ioctl.outputLength,
+            ioctl.inputLength, ioctl.code);
     }
     if (!flag->load())
         return STATUS_PENDING;
@@ -587,6 +694,7 @@ QueryIdResult DeviceStack::queryId(BUS_QUERY_ID_TYPE type, PDEVICE_OBJECT caller
                          std::find(setup.preprocessMinors.begin(), setup.preprocessMinors.end(),
                                    UCHAR(IRP_MN_QUERY_ID)) != setup.preprocessMinors.end());
     WDFDEVICE handle = reinterpret_cast<WDFDEVICE>(static_cast<HostObject*>(device));
+    IrqlScope passive(PASSIVE_LEVEL); // PnP requests come at PASSIVE_LEVEL
     if (hooked) {
         result.status = setup.preprocess(handle, &irp);
     } else {

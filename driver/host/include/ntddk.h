@@ -1,7 +1,7 @@
 /*
  * User-mode stand-in for the subset of the kernel's <ntddk.h> that pelta uses. Names, types and
  * signatures follow the kernel's own so the driver source compiles unchanged against either.
- * Implemented by driver/host/ (kernel.cpp).
+ * Implemented by driver/host/framework.cpp.
  */
 #ifndef TAVIX_HOST_NTDDK_H
 #define TAVIX_HOST_NTDDK_H
@@ -67,7 +67,14 @@ typedef LONG NTSTATUS;
 #define STATUS_DEVICE_NOT_CONNECTED ((NTSTATUS)0xC000009DL)
 
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
-#define PAGED_CODE() ((void)0)
+#define PASSIVE_LEVEL 0
+#define APC_LEVEL 1
+#define DISPATCH_LEVEL 2
+
+KIRQL KeGetCurrentIrql(void);
+/* Host only: aborts when pageable code runs above APC_LEVEL, where the system would crash. */
+VOID HostCheckPagedCode(void);
+#define PAGED_CODE() HostCheckPagedCode()
 #define KdPrint(_x_) ((void)0)
 #define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
 #define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
