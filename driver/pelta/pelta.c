@@ -497,12 +497,16 @@ static NTSTATUS PeltaWriteReport(PDOVAZA_CONTEXT Context, WDFREQUEST Request,
 
 static NTSTATUS PeltaGetString(WDFREQUEST Request) {
     NTSTATUS status;
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(WdfRequestWdmGetIrp(Request));
-    /* Low half: the string id; high half: a language id, which this device ignores. */
-    ULONG stringId = (ULONG)(ULONG_PTR)stack->Parameters.DeviceIoControl.Type3InputBuffer & 0xFFFF;
+    WDF_REQUEST_PARAMETERS params;
+    ULONG stringId;
     const WCHAR* string;
     size_t byteCount;
     PVOID buffer;
+
+    WDF_REQUEST_PARAMETERS_INIT(&params);
+    WdfRequestGetParameters(Request, &params);
+    /* Low half: the string id; high half: a language id, which this device ignores. */
+    stringId = (ULONG)(ULONG_PTR)params.Parameters.DeviceIoControl.Type3InputBuffer & 0xFFFF;
 
     switch (stringId) {
     case HID_STRING_ID_IMANUFACTURER:
