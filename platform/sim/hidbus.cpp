@@ -255,17 +255,17 @@ std::shared_ptr<Bus> buildBus(const sim::Options& options) {
             });
         }
     }
-    for (const auto& spec : options.devices) {
+    for (const auto& wanted : options.devices) {
         auto device = std::make_shared<PlainDevice>();
-        device->parsed = hidclass::parseReportDescriptor(spec.reportDescriptor.data(),
-                                                         spec.reportDescriptor.size());
+        device->parsed = hidclass::parseReportDescriptor(wanted.reportDescriptor.data(),
+                                                         wanted.reportDescriptor.size());
         if (!device->parsed.ok)
             continue; // refused by the class driver: the device never appears
-        device->attributes = Attributes{spec.vendorId, spec.productId, spec.versionNumber};
-        device->pathStem = spec.name.empty()
-                               ? "vid_" + hex4(spec.vendorId) + "&pid_" + hex4(spec.productId)
-                               : lower(spec.name);
-        device->hardwareId = "HID\\VID_" + hex4(spec.vendorId) + "&PID_" + hex4(spec.productId);
+        device->attributes = Attributes{wanted.vendorId, wanted.productId, wanted.versionNumber};
+        device->pathStem = wanted.name.empty()
+                               ? "vid_" + hex4(wanted.vendorId) + "&pid_" + hex4(wanted.productId)
+                               : lower(wanted.name);
+        device->hardwareId = "HID\\VID_" + hex4(wanted.vendorId) + "&PID_" + hex4(wanted.productId);
         device->written.resize(device->parsed.collections.size());
         bus->devices.push_back(device);
         addCollections(*bus, device);
@@ -536,22 +536,22 @@ bool parseConfiguration(const std::string& text, Options* options, std::string* 
         if (w[0] == "hid") {
             if (w.size() < 4 || w.size() > 5)
                 return refuse("expected: hid VID PID HEXBYTES [NAME]");
-            DeviceSpec spec;
-            if (!parseHex16(w[1], &spec.vendorId) || !parseHex16(w[2], &spec.productId))
+            SimDevice wanted;
+            if (!parseHex16(w[1], &wanted.vendorId) || !parseHex16(w[2], &wanted.productId))
                 return refuse("vendor and product ids are 1 to 4 hexadecimal digits");
-            if (!parseHexBytes(w[3], &spec.reportDescriptor))
+            if (!parseHexBytes(w[3], &wanted.reportDescriptor))
                 return refuse("the report descriptor is an even number of hexadecimal digits");
-            const auto parsed = hidclass::parseReportDescriptor(spec.reportDescriptor.data(),
-                                                                spec.reportDescriptor.size());
+            const auto parsed = hidclass::parseReportDescriptor(wanted.reportDescriptor.data(),
+                                                                wanted.reportDescriptor.size());
             if (!parsed.ok)
                 return refuse("report descriptor refused: " + parsed.error);
             if (w.size() == 5) {
                 for (char c : w[4])
                     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '&')
                         return refuse("a device name has letters, digits, '_' and '&' only");
-                spec.name = w[4];
+                wanted.name = w[4];
             }
-            result.devices.push_back(std::move(spec));
+            result.devices.push_back(std::move(wanted));
         } else if (w[0] == "pelta") {
             if (w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
                 result.hostPelta = w[1] == "on";

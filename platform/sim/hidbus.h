@@ -20,7 +20,7 @@
 
 namespace platform::hid::sim {
 
-struct DeviceSpec {
+struct SimDevice {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     uint16_t versionNumber = 1;
@@ -29,9 +29,9 @@ struct DeviceSpec {
 };
 
 struct Options {
-    bool hostPelta = true;           // the virtual HID driver is installed
-    unsigned peltaPendingReads = 2;  // reads the class driver keeps waiting in the driver
-    std::vector<DeviceSpec> devices; // further devices, after the driver's in enumeration order
+    bool hostPelta = true;          // the virtual HID driver is installed
+    unsigned peltaPendingReads = 2; // reads the class driver keeps waiting in the driver
+    std::vector<SimDevice> devices; // further devices, after the driver's in enumeration order
     // Fault injection for the enumeration steps.
     uint32_t enumerationError = 0;             // nonzero: the device set cannot be had
     std::vector<uint32_t> detailAllocFailures; // interface indices whose detail alloc fails

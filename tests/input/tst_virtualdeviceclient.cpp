@@ -41,14 +41,14 @@ QStringList texts(const std::vector<sim::InputEvent>& events) {
 }
 
 // A vendor device with the virtual device's ids but another usage page.
-sim::DeviceSpec impostor() {
-    sim::DeviceSpec spec;
-    spec.vendorId = 0x001F;
-    spec.productId = 0xBA1C;
+sim::SimDevice impostor() {
+    sim::SimDevice device;
+    device.vendorId = 0x001F;
+    device.productId = 0xBA1C;
     const QByteArray d = QByteArray::fromHex("0600fe0901a101854075089540810295409102c0");
-    spec.reportDescriptor.assign(d.begin(), d.end());
-    spec.name = "impostor";
-    return spec;
+    device.reportDescriptor.assign(d.begin(), d.end());
+    device.name = "impostor";
+    return device;
 }
 
 } // namespace
