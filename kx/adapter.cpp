@@ -104,6 +104,10 @@ bool countOk(int count) {
     return count >= 0 && count <= KX_BUFFER_SIZE;
 }
 
+bool inMemory(const Device& d, uint32_t address, int count) {
+    return uint64_t(address) + uint64_t(count) <= d.memory.size();
+}
+
 // The present paths of the simulated USB bus file: one per line, "-" marks an unplugged one.
 std::set<std::string> presentPaths(const std::string& text) {
     std::set<std::string> paths;
@@ -381,16 +385,50 @@ Device* Adapter::find(const kxchar* id, bool updateMode) {
     return nullptr;
 }
 
-Device* Adapter::findChecked(const kxchar* id, const kxchar* sub, uint32_t key, bool updateMode,
-                             int* error) {
+Adapter::Session Adapter::open(const kxchar* id, const kxchar* sub, uint32_t key, Mode mode) {
+    Session s;
     if (!id || !sub || key != KX_KEY) {
-        *error = KX_E_ARGUMENT;
-        return nullptr;
+        s.error = KX_E_ARGUMENT;
+        return s;
     }
-    Device* d = find(id, updateMode);
-    if (!d)
-        *error = find(id, !updateMode) ? KX_E_MODE : KX_E_NO_DEVICE;
-    return d;
+    s.lock = std::unique_lock<std::mutex>(m_mutex);
+    if (mode == Mode::either) {
+        s.device = find(id, false);
+        if (!s.device)
+            s.device = find(id, true);
+        if (!s.device)
+            s.error = KX_E_NO_DEVICE;
+        return s;
+    }
+    const bool update = mode == Mode::update;
+    s.device = find(id, update);
+    if (!s.device)
+        s.error = find(id, !update) ? KX_E_MODE : KX_E_NO_DEVICE;
+    return s;
+}
+
+Adapter::Session Adapter::openTransfer(const kxchar* id, const kxchar* sub, uint32_t key,
+                                       const void* buffer, int count, Target target,
+                                       uint32_t where) {
+    Session s;
+    if (!buffer || !countOk(count)) {
+        s.error = KX_E_ARGUMENT;
+        return s;
+    }
+    s = open(id, sub, key, Mode::normal);
+    const bool fits =
+        !s.device || target == Target::stream ||
+        (target == Target::memory ? inMemory(*s.device, where, count) : where <= kMaxProp);
+    if (!fits) {
+        s.device = nullptr;
+        s.error = KX_E_RANGE;
+    }
+    return s;
+}
+
+void Adapter::queueReappearance(const Device& d) {
+    queueEvent(KX_EVENT_REMOVAL, d.interfaces);
+    queueEvent(KX_EVENT_ARRIVAL, d.interfaces);
 }
 
 void Adapter::leaveUpdateMode(Device& d) {
@@ -482,18 +520,14 @@ int Adapter::onDeviceData(const kxchar* id, const kxchar* path, uint32_t key,
 int Adapter::ask(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count) {
     if (!buffer || !countOk(count))
         return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::either);
+    if (!s.device)
+        return s.error;
     // Status: mode, memory size, firmware version.
     uint8_t status[22] = {};
-    status[0] = d->updateMode ? 1 : 0;
-    putLe32(status + 1, d->memorySize);
-    copyText(status + 5, 16, d->version);
+    status[0] = s.device->updateMode ? 1 : 0;
+    putLe32(status + 1, s.device->memorySize);
+    copyText(status + 5, 16, s.device->version);
     std::memset(buffer, 0, static_cast<size_t>(count));
     std::memcpy(buffer, status, std::min<size_t>(sizeof status, static_cast<size_t>(count)));
     return KX_OK;
@@ -503,65 +537,49 @@ int Adapter::reset(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t m
                    uint8_t* flag) {
     if (!flag || mode > 1)
         return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::normal);
+    if (!s.device)
+        return s.error;
     *flag = 0;
     if (mode == 1) {
         for (const auto& other : m_devices)
             if (other->updateMode)
                 return KX_E_MODE; // one boot loader identity: one update at a time
-        d->updateMode = true;
+        s.device->updateMode = true;
     }
     *flag = 1;
-    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
-    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
+    queueReappearance(*s.device);
     return KX_OK;
 }
 
 int Adapter::notify(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t event) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    if (!findChecked(id, sub, key, false, &error) && !findChecked(id, sub, key, true, &error))
-        return error;
+    Session s = open(id, sub, key, Mode::either);
+    if (!s.device)
+        return s.error;
     queueEvent(event);
     return KX_OK;
 }
 
 int Adapter::read(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count,
                   uint32_t address) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (uint64_t(address) + uint64_t(count) > d->memory.size())
-        return KX_E_RANGE;
-    std::memcpy(buffer, d->memory.data() + address, static_cast<size_t>(count));
+    Session s = openTransfer(id, sub, key, buffer, count, Target::memory, address);
+    if (!s.device)
+        return s.error;
+    std::memcpy(buffer, s.device->memory.data() + address, static_cast<size_t>(count));
     return KX_OK;
 }
 
 int Adapter::write(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
                    int count, uint32_t address) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (uint64_t(address) + uint64_t(count) > d->memory.size())
-        return KX_E_RANGE;
+    Session s = openTransfer(id, sub, key, buffer, count, Target::memory, address);
+    if (!s.device)
+        return s.error;
     if (count == 0)
         return KX_OK;
-    uint8_t* at = d->memory.data() + address;
+    uint8_t* at = s.device->memory.data() + address;
     const std::vector<uint8_t> before(at, at + count);
     std::memcpy(at, buffer, static_cast<size_t>(count));
-    if (!saveState(*d)) {
+    if (!saveState(*s.device)) {
         std::memcpy(at, before.data(), before.size());
         return KX_E_STORAGE;
     }
@@ -570,19 +588,13 @@ int Adapter::write(const kxchar* id, const kxchar* sub, uint32_t key, const uint
 
 int Adapter::readProp(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count,
                       uint32_t prop) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (prop > kMaxProp)
-        return KX_E_RANGE;
+    Session s = openTransfer(id, sub, key, buffer, count, Target::property, prop);
+    if (!s.device)
+        return s.error;
     // A property reads back what was last written, zero beyond it.
     std::memset(buffer, 0, static_cast<size_t>(count));
-    auto it = d->props.find(prop);
-    if (it != d->props.end())
+    auto it = s.device->props.find(prop);
+    if (it != s.device->props.end())
         std::memcpy(buffer, it->second.data(),
                     std::min(it->second.size(), static_cast<size_t>(count)));
     return KX_OK;
@@ -590,24 +602,19 @@ int Adapter::readProp(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t
 
 int Adapter::writeProp(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
                        int count, uint32_t prop) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (prop > kMaxProp)
-        return KX_E_RANGE;
-    auto it = d->props.find(prop);
-    const bool had = it != d->props.end();
+    Session s = openTransfer(id, sub, key, buffer, count, Target::property, prop);
+    if (!s.device)
+        return s.error;
+    auto& props = s.device->props;
+    auto it = props.find(prop);
+    const bool had = it != props.end();
     const std::vector<uint8_t> before = had ? it->second : std::vector<uint8_t>();
-    d->props[prop].assign(buffer, buffer + count);
-    if (!saveState(*d)) {
+    props[prop].assign(buffer, buffer + count);
+    if (!saveState(*s.device)) {
         if (had)
-            d->props[prop] = before;
+            props[prop] = before;
         else
-            d->props.erase(prop);
+            props.erase(prop);
         return KX_E_STORAGE;
     }
     return KX_OK;
@@ -615,20 +622,16 @@ int Adapter::writeProp(const kxchar* id, const kxchar* sub, uint32_t key, const 
 
 int Adapter::scriptOut(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
                        int count) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (!d->dataCallback)
+    Session s = openTransfer(id, sub, key, buffer, count);
+    if (!s.device)
+        return s.error;
+    if (!s.device->dataCallback)
         return KX_OK; // nobody listens: the device's output is lost, as on the wire
     // The device sends its output back as 8-byte reports; the last one is padded with zeros.
     for (int at = 0; at < count; at += 8) {
         Pending p;
         p.data = true;
-        p.callback = d->dataCallback;
+        p.callback = s.device->dataCallback;
         std::memcpy(p.bytes, buffer + at, static_cast<size_t>(std::min(8, count - at)));
         m_pending.push_back(p);
     }
@@ -637,25 +640,19 @@ int Adapter::scriptOut(const kxchar* id, const kxchar* sub, uint32_t key, const 
 }
 
 int Adapter::rebootRom(const kxchar* id, const kxchar* sub, uint32_t key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
-    leaveUpdateMode(*d); // a reboot abandons an unfinished update
-    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
-    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
+    Session s = open(id, sub, key, Mode::either);
+    if (!s.device)
+        return s.error;
+    leaveUpdateMode(*s.device); // a reboot abandons an unfinished update
+    queueReappearance(*s.device);
     return KX_OK;
 }
 
 int Adapter::eraseRom(const kxchar* id, const kxchar* sub, uint32_t key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     d->image.assign(kMaxImage, 0xFF);
     d->imageEnd = 0;
     d->erased = true;
@@ -667,11 +664,10 @@ int Adapter::bornRom(const kxchar* id, const kxchar* sub, uint32_t key, const ui
                      int length, uint32_t offset) {
     if (!buffer || length < 0 || length > KX_ROM_BLOCK || offset % KX_ROM_BLOCK != 0)
         return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     if (!d->erased)
         return KX_E_MODE;
     if (uint64_t(offset) + uint64_t(length) > kMaxImage)
@@ -684,11 +680,10 @@ int Adapter::bornRom(const kxchar* id, const kxchar* sub, uint32_t key, const ui
 
 int Adapter::checkRom(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t length,
                       uint32_t checksum) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     if (!d->erased)
         return KX_E_MODE;
     // `length` must be every byte received, and `checksum` their CRC-32: the two values the
@@ -700,11 +695,10 @@ int Adapter::checkRom(const kxchar* id, const kxchar* sub, uint32_t key, uint32_
 }
 
 int Adapter::finishUpdateRom(const kxchar* id, const kxchar* sub, uint32_t key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     int result = KX_OK;
     if (d->verified) {
         // The new firmware names its version when the body starts with "KXFW" and a 16-byte
@@ -730,8 +724,7 @@ int Adapter::finishUpdateRom(const kxchar* id, const kxchar* sub, uint32_t key) 
         result = KX_E_VERIFY; // back with the firmware it had
     }
     leaveUpdateMode(*d);
-    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
-    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
+    queueReappearance(*d);
     return result;
 }
 
