@@ -118,6 +118,19 @@ bool change(const std::string& what, bool present, std::string* error) {
         }
         int i = findLocked(what, error);
         if (i == -1 && present && what.find('#') != std::string::npos) {
+            // The list file must read back as the same path: one line, not marked unplugged or
+            // taken for a comment, nothing the reader trims.
+            const bool fits = what[0] != '-' && what[0] != '#' && what[0] != ' ' &&
+                              what.back() != ' ' &&
+                              std::none_of(what.begin(), what.end(),
+                                           [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+            if (!fits) {
+                if (error)
+                    *error = "'" + what + "' cannot be a device path";
+                return false;
+            }
+            if (error)
+                error->clear();
             g_entries.push_back(Entry{what, false});
             i = static_cast<int>(g_entries.size()) - 1;
         }
