@@ -385,13 +385,19 @@ void Adapter::loadState(Device& d) {
     else
         ok = false;
     if (!ok) {
-        // Keep the damaged file for inspection instead of overwriting it with a blank device.
-        const QString aside = d.statePath + ".bad";
-        QFile::remove(aside);
+        // Keep the damaged file for inspection instead of overwriting it with a blank device;
+        // one damaged earlier keeps its own copy.
+        QString aside = d.statePath + ".bad";
+        for (int n = 2; QFile::exists(aside) && n <= 99; ++n)
+            aside = d.statePath + ".bad." + QString::number(n);
+        QFile::remove(aside); // only when 99 copies are kept already
         file.close();
-        QFile::rename(d.statePath, aside);
-        std::fprintf(stderr, "kx: %s is damaged; moved to %s, device starts blank\n",
-                     qPrintable(d.statePath), qPrintable(aside));
+        if (QFile::rename(d.statePath, aside))
+            std::fprintf(stderr, "kx: %s is damaged; moved to %s, device starts blank\n",
+                         qPrintable(d.statePath), qPrintable(aside));
+        else
+            std::fprintf(stderr, "kx: %s is damaged and cannot be moved; device starts blank\n",
+                         qPrintable(d.statePath));
         return;
     }
     // A changed MemorySize keeps what fits.

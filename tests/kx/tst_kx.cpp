@@ -210,16 +210,24 @@ private slots:
             const uint8_t one = 1;
             QCOMPARE(kx.write(kId, &one, 1, 0), 0);
         }
-        QFile f(folder.path("kx-SN1.state"));
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        f.seek(20);
-        f.write("garbage");
-        f.close();
-        Kx kx(folder.libraryPath());
-        uint8_t b = 9;
-        QCOMPARE(kx.read(kId, &b, 1, 0), 0);
-        QCOMPARE(b, uint8_t(0));
-        QVERIFY(QFile::exists(folder.path("kx-SN1.state.bad")));
+        // Damaged twice: each damaged copy is kept under its own name.
+        for (const char* aside : {"kx-SN1.state.bad", "kx-SN1.state.bad.2"}) {
+            QFile f(folder.path("kx-SN1.state"));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.seek(20);
+            f.write(aside);
+            f.close();
+            Kx kx(folder.libraryPath());
+            uint8_t b = 9;
+            QCOMPARE(kx.read(kId, &b, 1, 0), 0);
+            QCOMPARE(b, uint8_t(0));
+            QVERIFY(QFile::exists(folder.path(aside)));
+            const uint8_t two = 2;
+            QCOMPARE(kx.write(kId, &two, 1, 0), 0);
+        }
+        QFile first(folder.path("kx-SN1.state.bad"));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        QVERIFY(first.readAll().contains("kx-SN1.state.bad"));
     }
 
     // A configuration written by hand or by a hostile hand: the adapter loads what is sound,
