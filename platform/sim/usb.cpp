@@ -49,7 +49,14 @@ void loadLocked() {
     if (g_file.empty())
         g_file = defaultFile();
     g_entries.clear();
-    std::ifstream in(g_file);
+    // A list, not a dump: what lies past the first MiB is not read (the device library does
+    // the same).
+    constexpr std::streamsize kMaxBytes = 1024 * 1024;
+    std::ifstream file(g_file, std::ios::binary);
+    std::string text(static_cast<size_t>(kMaxBytes), '\0');
+    file.read(&text[0], kMaxBytes);
+    text.resize(static_cast<size_t>(file.gcount()));
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))

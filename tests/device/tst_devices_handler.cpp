@@ -349,6 +349,36 @@ private slots:
         QTRY_COMPARE(int(devices.deviceList().count), 1);
     }
 
+    // A bus file of garbage: whatever lines it has in its first MiB are paths, the rest is not
+    // read, and the scan copes with any bytes.
+    void garbageBusFile() {
+        QTemporaryDir dir;
+        const QString file = dir.path() + "/sim-usb.txt";
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QByteArray junk;
+            for (uint32_t i = 0; i < 200000; ++i)
+                junk.append(char((i * 2654435761u) >> 24));
+            f.write(junk);
+            f.write("\nUSB#VID_04D9&PID_A001#x\n");
+            f.write(QByteArray(3 * 1024 * 1024, 'z')); // one long line, past the first MiB
+        }
+        platform::usb::sim::setBusFile(file.toStdString());
+        const auto entries = platform::usb::sim::entries();
+        QVERIFY(entries.size() < 200000 / 8);
+        QVERIFY(std::all_of(entries.begin(), entries.end(),
+                            [](const auto& e) { return e.path.size() <= 1024 * 1024; }));
+        devices_handler devices(nullptr, QStringLiteral("/nonexistent/libkx"));
+        const QList<UsbDeviceEntry> usb = devices.usbDeviceList();
+        QVERIFY(std::any_of(usb.begin(), usb.end(), [](const UsbDeviceEntry& e) {
+            return e.vendorId + e.productId == "04D9A001";
+        }));
+        // Unplugging through the bus rewrites the file as a clean list.
+        QVERIFY(platform::usb::sim::unplug("USB#VID_04D9&PID_A001#x"));
+        QVERIFY(QFileInfo(file).size() < 1024 * 1024 + 4096);
+    }
+
     // A path that would not read back from the bus file as itself is refused.
     void unsafePathsAreNotPlugged_data() {
         QTest::addColumn<QString>("path");
