@@ -20,13 +20,13 @@ namespace {
 const char* const kProductKeys[] = {"productType", "productName", "productCN", "description",
                                     "device"};
 
-bool hasAll(const QVariantMap& a, std::initializer_list<const char*> keys) {
-    return std::all_of(keys.begin(), keys.end(), [&](const char* k) { return args::has(a, k); });
-}
-
-// PARAMSIZE must be a whole number that fits the transfer buffer; anything else is refused
-// before the library is called.
-bool paramSize(const QVariantMap& a, const RouterCallback& cb, int* size) {
+// The checks every byte command makes first: a missing argument gets no answer; a PARAMSIZE
+// that is not a whole number fitting the transfer buffer gets the failure answer, before the
+// library is called.
+bool accept(const QVariantMap& a, const RouterCallback& cb, std::initializer_list<const char*> keys,
+            int* size) {
+    if (!std::all_of(keys.begin(), keys.end(), [&](const char* k) { return args::has(a, k); }))
+        return false;
     const QVariant v = a.value(QStringLiteral("PARAMSIZE"));
     bool ok = false;
     qint64 n = -1;
@@ -47,25 +47,43 @@ bool paramSize(const QVariantMap& a, const RouterCallback& cb, int* size) {
     return true;
 }
 
+QString hardwareId(const QVariantMap& a) {
+    return args::str(a, "HardwareID");
+}
+
 quint32 address(const QVariantMap& a) {
     return static_cast<quint32>(bytetext::parseHex(args::str(a, "PARAMADDRESS")));
 }
 
-// Fills the buffer from PARAMDATA; false when the item count differs from `size`.
-bool fillData(const QVariantMap& a, int size, TransferBuffer& buffer) {
+quint32 propertyId(const QVariantMap& a) {
+    return static_cast<quint32>(args::integer(a, "PARAMID"));
+}
+
+// Zeroes the buffer and fills it from PARAMDATA; when the item count differs from `size`,
+// answers the failure (one text for every write) and returns false.
+bool takeData(const QVariantMap& a, const RouterCallback& cb, int size, TransferBuffer& buffer) {
+    buffer.fill(0);
     const QStringList items = args::str(a, "PARAMDATA").split(QLatin1Char(','));
-    if (items.size() != size)
+    if (items.size() != size) {
+        answerFailure(cb, 0, QStringLiteral("writeByAddr failed PARAMSIZE not fit PARAMDATA!"));
         return false;
+    }
     for (int i = 0; i < size; ++i)
         buffer[static_cast<size_t>(i)] = bytetext::parseByte(items[i]);
     return true;
 }
 
+void answerWrite(const RouterCallback& cb, bool written, const QString& success,
+                 const QString& failure) {
+    if (written)
+        answerSuccess(cb, success);
+    else
+        answerFailure(cb, 0, failure);
+}
+
 bool allZero(const TransferBuffer& buffer) {
     return std::all_of(buffer.begin(), buffer.end(), [](quint8 b) { return b == 0; });
 }
-
-const QString kSizeMismatch = QStringLiteral("writeByAddr failed PARAMSIZE not fit PARAMDATA!");
 
 // conf.xml, read once per command and only when a device needs it.
 class ConfFile {
@@ -155,108 +173,78 @@ void DeviceCommands::getDevicesList(const QVariantMap&, const RouterCallback& cb
 }
 
 void DeviceCommands::readDevicesProp(const QVariantMap& a, const RouterCallback& cb) {
-    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}))
-        return;
     int size = 0;
-    if (!paramSize(a, cb, &size))
+    if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}, &size))
         return;
     TransferBuffer buffer{};
-    m_devices.readProp(buffer, args::str(a, "HardwareID"), size,
-                       static_cast<quint32>(args::integer(a, "PARAMID")));
+    m_devices.readProp(buffer, hardwareId(a), size, propertyId(a));
     answerSuccess(cb, bytetext::format(buffer.data(), size));
 }
 
 void DeviceCommands::writeDevicesProp(const QVariantMap& a, const RouterCallback& cb) {
-    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}))
-        return;
     int size = 0;
-    if (!paramSize(a, cb, &size))
+    TransferBuffer buffer;
+    if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}, &size) ||
+        !takeData(a, cb, size, buffer))
         return;
-    TransferBuffer buffer{};
-    if (!fillData(a, size, buffer)) {
-        answerFailure(cb, 0, kSizeMismatch);
-        return;
-    }
-    if (m_devices.writeProp(args::str(a, "HardwareID"), buffer, size,
-                            static_cast<quint32>(args::integer(a, "PARAMID"))))
-        answerSuccess(cb, QStringLiteral("writeDevicesProp success!"));
-    else
-        answerFailure(cb, 0, QStringLiteral("writeDevicesProp failed!"));
+    answerWrite(cb, m_devices.writeProp(hardwareId(a), buffer, size, propertyId(a)),
+                QStringLiteral("writeDevicesProp success!"),
+                QStringLiteral("writeDevicesProp failed!"));
 }
 
 void DeviceCommands::readByAddr(const QVariantMap& a, const RouterCallback& cb) {
-    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}))
-        return;
     int size = 0;
-    if (!paramSize(a, cb, &size))
+    if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}, &size))
         return;
     TransferBuffer buffer{};
-    m_devices.read(buffer, args::str(a, "HardwareID"), size, address(a));
+    m_devices.read(buffer, hardwareId(a), size, address(a));
     answerSuccess(cb, bytetext::format(buffer.data(), size));
 }
 
 void DeviceCommands::writeByAddr(const QVariantMap& a, const RouterCallback& cb) {
-    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"}))
-        return;
     int size = 0;
-    if (!paramSize(a, cb, &size))
+    TransferBuffer buffer;
+    if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"},
+                &size) ||
+        !takeData(a, cb, size, buffer))
         return;
-    TransferBuffer buffer{};
-    if (!fillData(a, size, buffer)) {
-        answerFailure(cb, 0, kSizeMismatch);
-        return;
-    }
-    if (m_devices.write(args::str(a, "HardwareID"), buffer, size, address(a)))
-        answerSuccess(cb, QStringLiteral("writeByAddr success!"));
-    else
-        answerFailure(cb, 0, QStringLiteral("writeByAddr failed!"));
+    answerWrite(cb, m_devices.write(hardwareId(a), buffer, size, address(a)),
+                QStringLiteral("writeByAddr success!"), QStringLiteral("writeByAddr failed!"));
 }
 
 void DeviceCommands::isPropEmpty(const QVariantMap& a, const RouterCallback& cb) {
-    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}))
-        return;
     int size = 0;
-    if (!paramSize(a, cb, &size))
+    if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}, &size))
         return;
     TransferBuffer buffer{};
-    m_devices.read(buffer, args::str(a, "HardwareID"), size, address(a));
+    m_devices.read(buffer, hardwareId(a), size, address(a));
     answerSuccess(cb, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 void DeviceCommands::cleanMacroByAddr(const QVariantMap& a, const RouterCallback& cb) {
-    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}))
-        return;
     int size = 0;
-    if (!paramSize(a, cb, &size))
+    if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}, &size))
         return;
     const TransferBuffer zeros{};
-    if (m_devices.write(args::str(a, "HardwareID"), zeros, size, address(a)))
-        answerSuccess(cb, QStringLiteral("cleanMacroByAddr success!"));
-    else
-        answerFailure(cb, 0, QStringLiteral("cleanMacroByAddr failed!"));
+    answerWrite(cb, m_devices.write(hardwareId(a), zeros, size, address(a)),
+                QStringLiteral("cleanMacroByAddr success!"),
+                QStringLiteral("cleanMacroByAddr failed!"));
 }
 
 void DeviceCommands::writeMacroByAddr(const QVariantMap& a, const RouterCallback& cb) {
-    if (!hasAll(a, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"}))
-        return;
     int size = 0;
-    if (!paramSize(a, cb, &size))
+    if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"},
+                &size))
         return;
-    const QString id = args::str(a, "HardwareID");
     TransferBuffer buffer{};
-    m_devices.read(buffer, id, size, address(a));
+    m_devices.read(buffer, hardwareId(a), size, address(a));
     if (!allZero(buffer)) {
         // The area is taken: the page gets its own address text back and nothing is written.
         answerSuccess(cb, args::str(a, "PARAMADDRESS"));
         return;
     }
-    buffer.fill(0);
-    if (!fillData(a, size, buffer)) {
-        answerFailure(cb, 0, kSizeMismatch);
+    if (!takeData(a, cb, size, buffer))
         return;
-    }
-    if (m_devices.write(id, buffer, size, address(a)))
-        answerSuccess(cb, QStringLiteral("true"));
-    else
-        answerFailure(cb, 0, QStringLiteral("writeMacroByAddr failed!"));
+    answerWrite(cb, m_devices.write(hardwareId(a), buffer, size, address(a)),
+                QStringLiteral("true"), QStringLiteral("writeMacroByAddr failed!"));
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -31,6 +32,7 @@ constexpr uint32_t kUpdateCollection = 0xFFAA0001u;
 constexpr uint32_t kMaxMemory = 16u * 1024 * 1024;
 constexpr char kStateMagic[4] = {'K', 'X', 'S', '1'};
 constexpr auto kPollInterval = std::chrono::milliseconds(150);
+constexpr qint64 kMaxBusBytes = 1024 * 1024;
 
 char16_t asciiLower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c;
@@ -54,15 +56,33 @@ std::u16string toU16(const QString& s) {
                           static_cast<size_t>(s.size()));
 }
 
-uint32_t readNumber(const QJsonValue& v, uint32_t fallback) {
-    if (v.isDouble())
-        return static_cast<uint32_t>(v.toDouble());
-    if (v.isString()) {
-        bool ok = false;
-        const uint32_t n = v.toString().trimmed().toUInt(&ok, 0);
-        return ok ? n : fallback;
+// A whole number 0 .. 2^32-1, given as a JSON number or as a text ("0x04D9", "65536"). An
+// absent key leaves `*out` as it is; false when the key holds anything else.
+bool readNumber(const QJsonObject& o, const char* key, uint32_t* out) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined() || v.isNull())
+        return true;
+    if (v.isDouble()) {
+        const double d = v.toDouble();
+        if (!(d >= 0 && d <= 4294967295.0 && d == std::floor(d)))
+            return false;
+        *out = static_cast<uint32_t>(d);
+        return true;
     }
-    return fallback;
+    bool ok = false;
+    const uint32_t n = v.isString() ? v.toString().trimmed().toUInt(&ok, 0) : 0;
+    if (ok)
+        *out = n;
+    return ok;
+}
+
+// A text key: absent leaves `*out` empty; false when the key holds something other than text.
+bool readText(const QJsonObject& o, const char* key, QString* out) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined() || v.isNull())
+        return true;
+    *out = v.toString();
+    return v.isString();
 }
 
 QString fileSafe(const QString& s) {
@@ -102,6 +122,10 @@ void appendLe32(QByteArray& out, uint32_t v) {
 
 bool countOk(int count) {
     return count >= 0 && count <= KX_BUFFER_SIZE;
+}
+
+bool inMemory(const Device& d, uint32_t address, int count) {
+    return uint64_t(address) + uint64_t(count) <= d.memory.size();
 }
 
 // The present paths of the simulated USB bus file: one per line, "-" marks an unplugged one.
@@ -161,6 +185,92 @@ Adapter::~Adapter() {
         m_thread.join();
 }
 
+namespace {
+
+// Limits that keep a hostile configuration from costing more than a real adapter would.
+constexpr qint64 kMaxConfigBytes = 4 * 1024 * 1024;
+constexpr uint64_t kMaxTotalMemory = 64u * 1024 * 1024;
+
+std::u16string lowerId(std::u16string s) {
+    for (char16_t& c : s)
+        c = asciiLower(c);
+    return s;
+}
+
+// Reads one device entry of kx.json; an empty text says why it is left out.
+QString readDevice(const QJsonValue& entry, Device& d) {
+    if (!entry.isObject())
+        return QStringLiteral("is not an object");
+    const QJsonObject o = entry.toObject();
+    d.deviceId = o.value("DeviceID").toString().toStdString(); // names it in messages
+    QString deviceId, sn, version, mask, devicePath, hardwareId, usbPath;
+    const std::pair<const char*, QString*> texts[] = {
+        {"DeviceID", &deviceId},     {"SN", &sn},
+        {"Version", &version},       {"MASK", &mask},
+        {"DevicePath", &devicePath}, {"HardwareID", &hardwareId},
+        {"UsbPath", &usbPath}};
+    for (const auto& [key, value] : texts)
+        if (!readText(o, key, value))
+            return QStringLiteral("%1 is not a text").arg(QLatin1String(key));
+    uint32_t interfaces = 5;
+    const std::pair<const char*, uint32_t*> numbers[] = {{"VendorId", &d.vendorId},
+                                                         {"ProductId", &d.productId},
+                                                         {"Collection", &d.collection},
+                                                         {"MemorySize", &d.memorySize},
+                                                         {"Interfaces", &interfaces}};
+    for (const auto& [key, value] : numbers)
+        if (!readNumber(o, key, value))
+            return QStringLiteral("%1 is not a whole number 0..4294967295").arg(QLatin1String(key));
+    d.deviceId = deviceId.toStdString();
+    d.sn = sn.toStdString();
+    d.version = version.toStdString();
+    d.mask = mask.toStdString();
+    d.devicePath = toU16(devicePath);
+    d.hardwareId = toU16(hardwareId);
+    d.usbPath = usbPath.toStdString();
+    d.interfaces = static_cast<int>(std::min<uint32_t>(interfaces, 16));
+    if (d.hardwareId.empty() || d.memorySize == 0 || d.memorySize > kMaxMemory)
+        return QStringLiteral("needs a HardwareID and a MemorySize of 1..16 MiB");
+    const QJsonValue props = o.value("Properties");
+    if (!props.isUndefined() && !props.isNull() && !props.isObject())
+        return QStringLiteral("Properties is not an object");
+    const QJsonObject propMap = props.toObject();
+    for (auto it = propMap.begin(); it != propMap.end(); ++it) {
+        bool ok = false;
+        const uint32_t id = it.key().toUInt(&ok, 10);
+        if (!ok || id > Adapter::kMaxProp || !it.value().isString())
+            return QStringLiteral("property \"%1\" needs an id 0..255 and a byte text")
+                .arg(it.key());
+        std::vector<uint8_t> bytes = parseBytes(it.value().toString());
+        if (bytes.size() > KX_BUFFER_SIZE)
+            bytes.resize(KX_BUFFER_SIZE);
+        d.props[id] = bytes;
+    }
+    return QString();
+}
+
+// The state file's name: StateFile, or one made from SN, DeviceID or HardwareID. It stays in
+// the adapter's folder and ends in ".state", so it never replaces kx.json or anything else.
+QString stateFileName(const QJsonValue& entry, const Device& d) {
+    QString name = entry.toObject().value("StateFile").toString();
+    if (name.isEmpty()) {
+        const QString id = QString::fromStdString(d.sn.empty() ? d.deviceId : d.sn);
+        name = "kx-" + fileSafe(id.isEmpty() ? QString::fromStdU16String(d.hardwareId) : id) +
+               ".state";
+    }
+    name = QFileInfo(name).fileName();
+    if (!name.endsWith(QLatin1String(".state"), Qt::CaseInsensitive) || name.size() <= 6)
+        return QString();
+    return name;
+}
+
+void leaveOut(int index, const Device& d, const QString& why) {
+    std::fprintf(stderr, "kx: device %d (\"%s\") %s; left out\n", index + 1, d.deviceId.c_str(),
+                 qPrintable(why));
+}
+
+} // namespace
+
 void Adapter::loadConfig() {
     QFile file(m_folder + "/kx.json");
     if (!file.open(QIODevice::ReadOnly)) {
@@ -168,63 +278,59 @@ void Adapter::loadConfig() {
                      qPrintable(file.fileName()));
         return;
     }
+    if (file.size() > kMaxConfigBytes) {
+        std::fprintf(stderr, "kx: %s is larger than 4 MiB; the adapter has no devices\n",
+                     qPrintable(file.fileName()));
+        return;
+    }
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-    if (!doc.isObject()) {
+    const QJsonDocument doc = QJsonDocument::fromJson(file.read(kMaxConfigBytes), &error);
+    const QJsonValue list = doc.object().value("devices");
+    if (!doc.isObject() || !list.isArray()) {
         std::fprintf(stderr, "kx: %s: %s\n", qPrintable(file.fileName()),
-                     qPrintable(error.errorString()));
+                     doc.isObject() ? "\"devices\" is not a list; the adapter has no devices"
+                                    : qPrintable(error.errorString()));
         return;
     }
     std::set<QString> stateFiles;
-    for (const QJsonValue& entry : doc.object().value("devices").toArray()) {
-        const QJsonObject o = entry.toObject();
+    std::set<std::u16string> ids;
+    uint64_t totalMemory = 0;
+    const QJsonArray entries = list.toArray();
+    for (int index = 0; index < entries.size(); ++index) {
+        const QJsonValue entry = entries[index];
         auto d = std::make_unique<Device>();
-        d->deviceId = o.value("DeviceID").toString().toStdString();
-        d->sn = o.value("SN").toString().toStdString();
-        d->version = o.value("Version").toString().toStdString();
-        d->mask = o.value("MASK").toString().toStdString();
-        d->vendorId = readNumber(o.value("VendorId"), 0);
-        d->productId = readNumber(o.value("ProductId"), 0);
-        d->collection = readNumber(o.value("Collection"), 0xFFA00001u);
-        d->devicePath = toU16(o.value("DevicePath").toString());
-        d->hardwareId = toU16(o.value("HardwareID").toString());
-        d->usbPath = o.value("UsbPath").toString().toStdString();
-        d->memorySize = readNumber(o.value("MemorySize"), 65536);
-        d->interfaces =
-            static_cast<int>(std::min<uint32_t>(readNumber(o.value("Interfaces"), 5), 16));
-        if (d->hardwareId.empty() || d->memorySize == 0 || d->memorySize > kMaxMemory) {
-            std::fprintf(stderr,
-                         "kx: device \"%s\" needs a HardwareID and a MemorySize of "
-                         "1..16 MiB; left out\n",
-                         d->deviceId.c_str());
+        const QString why = readDevice(entry, *d);
+        if (!why.isEmpty()) {
+            leaveOut(index, *d, why);
             continue;
         }
-        QString stateName = o.value("StateFile").toString();
+        // Calls name a device by either identity: each must name one device only.
+        const std::u16string hardwareId = lowerId(d->hardwareId);
+        const std::u16string devicePath = lowerId(d->devicePath);
+        if (ids.count(hardwareId) || (!devicePath.empty() && ids.count(devicePath))) {
+            leaveOut(index, *d,
+                     QStringLiteral("has the HardwareID or DevicePath of another device"));
+            continue;
+        }
+        if (totalMemory + d->memorySize > kMaxTotalMemory) {
+            leaveOut(index, *d, QStringLiteral("would take the devices' memory past 64 MiB"));
+            continue;
+        }
+        const QString stateName = stateFileName(entry, *d);
         if (stateName.isEmpty()) {
-            const QString id = QString::fromStdString(d->sn.empty() ? d->deviceId : d->sn);
-            stateName = "kx-" +
-                        fileSafe(id.isEmpty() ? QString::fromStdU16String(d->hardwareId) : id) +
-                        ".state";
-        }
-        stateName = QFileInfo(stateName).fileName(); // never outside the folder
-        if (stateName.isEmpty() || !stateFiles.insert(stateName).second) {
-            std::fprintf(stderr, "kx: device \"%s\" shares its state file; left out\n",
-                         d->deviceId.c_str());
+            leaveOut(index, *d, QStringLiteral("needs a StateFile name ending in \".state\""));
             continue;
         }
+        if (!stateFiles.insert(stateName.toLower()).second) {
+            leaveOut(index, *d, QStringLiteral("shares its state file"));
+            continue;
+        }
+        ids.insert(hardwareId);
+        if (!devicePath.empty())
+            ids.insert(devicePath);
+        totalMemory += d->memorySize;
         d->statePath = m_folder + "/" + stateName;
         d->memory.assign(d->memorySize, 0);
-        const QJsonObject props = o.value("Properties").toObject();
-        for (auto it = props.begin(); it != props.end(); ++it) {
-            bool ok = false;
-            const uint32_t id = it.key().toUInt(&ok, 10);
-            if (ok && id <= kMaxProp) {
-                std::vector<uint8_t> bytes = parseBytes(it.value().toString());
-                if (bytes.size() > KX_BUFFER_SIZE)
-                    bytes.resize(KX_BUFFER_SIZE);
-                d->props[id] = bytes;
-            }
-        }
         loadState(*d);
         m_devices.push_back(std::move(d));
     }
@@ -236,7 +342,10 @@ void Adapter::loadState(Device& d) {
     QFile file(d.statePath);
     if (!file.open(QIODevice::ReadOnly))
         return; // a new device: blank memory, properties from the configuration
-    const QByteArray all = file.readAll();
+    // Larger than the largest state a device can have: damaged, and not worth reading whole.
+    constexpr qint64 kMaxState = 4 + 4 + qint64(kMaxMemory) + 4 +
+                                 (Adapter::kMaxProp + 1) * (8 + KX_BUFFER_SIZE) + 4 + 16 + 4;
+    const QByteArray all = file.size() > kMaxState ? QByteArray() : file.readAll();
     const auto* p = reinterpret_cast<const uint8_t*>(all.constData());
     const size_t n = static_cast<size_t>(all.size());
     bool ok =
@@ -262,7 +371,8 @@ void Adapter::loadState(Device& d) {
     if (take32(&count)) {
         for (uint32_t i = 0; ok && i < count; ++i) {
             uint32_t id = 0;
-            if (take32(&id) && take32(&len) && len <= KX_BUFFER_SIZE && len <= n - 4 - at) {
+            if (take32(&id) && take32(&len) && id <= kMaxProp && len <= KX_BUFFER_SIZE &&
+                len <= n - 4 - at) {
                 props[id].assign(p + at, p + at + len);
                 at += len;
             } else {
@@ -275,13 +385,19 @@ void Adapter::loadState(Device& d) {
     else
         ok = false;
     if (!ok) {
-        // Keep the damaged file for inspection instead of overwriting it with a blank device.
-        const QString aside = d.statePath + ".bad";
-        QFile::remove(aside);
+        // Keep the damaged file for inspection instead of overwriting it with a blank device;
+        // one damaged earlier keeps its own copy.
+        QString aside = d.statePath + ".bad";
+        for (int n = 2; QFile::exists(aside) && n <= 99; ++n)
+            aside = d.statePath + ".bad." + QString::number(n);
+        QFile::remove(aside); // only when 99 copies are kept already
         file.close();
-        QFile::rename(d.statePath, aside);
-        std::fprintf(stderr, "kx: %s is damaged; moved to %s, device starts blank\n",
-                     qPrintable(d.statePath), qPrintable(aside));
+        if (QFile::rename(d.statePath, aside))
+            std::fprintf(stderr, "kx: %s is damaged; moved to %s, device starts blank\n",
+                         qPrintable(d.statePath), qPrintable(aside));
+        else
+            std::fprintf(stderr, "kx: %s is damaged and cannot be moved; device starts blank\n",
+                         qPrintable(d.statePath));
         return;
     }
     // A changed MemorySize keeps what fits.
@@ -318,7 +434,7 @@ void Adapter::pollBus(std::unique_lock<std::mutex>&) {
     std::string text;
     const bool exists = file.open(QIODevice::ReadOnly);
     if (exists)
-        text = file.readAll().toStdString();
+        text = file.read(kMaxBusBytes).toStdString(); // a list, not a dump: the rest is ignored
     if (m_busRead && exists == m_busExists && text == m_busText)
         return;
     m_busRead = true;
@@ -381,16 +497,50 @@ Device* Adapter::find(const kxchar* id, bool updateMode) {
     return nullptr;
 }
 
-Device* Adapter::findChecked(const kxchar* id, const kxchar* sub, uint32_t key, bool updateMode,
-                             int* error) {
+Adapter::Session Adapter::open(const kxchar* id, const kxchar* sub, uint32_t key, Mode mode) {
+    Session s;
     if (!id || !sub || key != KX_KEY) {
-        *error = KX_E_ARGUMENT;
-        return nullptr;
+        s.error = KX_E_ARGUMENT;
+        return s;
     }
-    Device* d = find(id, updateMode);
-    if (!d)
-        *error = find(id, !updateMode) ? KX_E_MODE : KX_E_NO_DEVICE;
-    return d;
+    s.lock = std::unique_lock<std::mutex>(m_mutex);
+    if (mode == Mode::either) {
+        s.device = find(id, false);
+        if (!s.device)
+            s.device = find(id, true);
+        if (!s.device)
+            s.error = KX_E_NO_DEVICE;
+        return s;
+    }
+    const bool update = mode == Mode::update;
+    s.device = find(id, update);
+    if (!s.device)
+        s.error = find(id, !update) ? KX_E_MODE : KX_E_NO_DEVICE;
+    return s;
+}
+
+Adapter::Session Adapter::openTransfer(const kxchar* id, const kxchar* sub, uint32_t key,
+                                       const void* buffer, int count, Target target,
+                                       uint32_t where) {
+    Session s;
+    if (!buffer || !countOk(count)) {
+        s.error = KX_E_ARGUMENT;
+        return s;
+    }
+    s = open(id, sub, key, Mode::normal);
+    const bool fits =
+        !s.device || target == Target::stream ||
+        (target == Target::memory ? inMemory(*s.device, where, count) : where <= kMaxProp);
+    if (!fits) {
+        s.device = nullptr;
+        s.error = KX_E_RANGE;
+    }
+    return s;
+}
+
+void Adapter::queueReappearance(const Device& d) {
+    queueEvent(KX_EVENT_REMOVAL, d.interfaces);
+    queueEvent(KX_EVENT_ARRIVAL, d.interfaces);
 }
 
 void Adapter::leaveUpdateMode(Device& d) {
@@ -482,18 +632,14 @@ int Adapter::onDeviceData(const kxchar* id, const kxchar* path, uint32_t key,
 int Adapter::ask(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count) {
     if (!buffer || !countOk(count))
         return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::either);
+    if (!s.device)
+        return s.error;
     // Status: mode, memory size, firmware version.
     uint8_t status[22] = {};
-    status[0] = d->updateMode ? 1 : 0;
-    putLe32(status + 1, d->memorySize);
-    copyText(status + 5, 16, d->version);
+    status[0] = s.device->updateMode ? 1 : 0;
+    putLe32(status + 1, s.device->memorySize);
+    copyText(status + 5, 16, s.device->version);
     std::memset(buffer, 0, static_cast<size_t>(count));
     std::memcpy(buffer, status, std::min<size_t>(sizeof status, static_cast<size_t>(count)));
     return KX_OK;
@@ -503,65 +649,49 @@ int Adapter::reset(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t m
                    uint8_t* flag) {
     if (!flag || mode > 1)
         return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::normal);
+    if (!s.device)
+        return s.error;
     *flag = 0;
     if (mode == 1) {
         for (const auto& other : m_devices)
             if (other->updateMode)
                 return KX_E_MODE; // one boot loader identity: one update at a time
-        d->updateMode = true;
+        s.device->updateMode = true;
     }
     *flag = 1;
-    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
-    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
+    queueReappearance(*s.device);
     return KX_OK;
 }
 
 int Adapter::notify(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t event) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    if (!findChecked(id, sub, key, false, &error) && !findChecked(id, sub, key, true, &error))
-        return error;
+    Session s = open(id, sub, key, Mode::either);
+    if (!s.device)
+        return s.error;
     queueEvent(event);
     return KX_OK;
 }
 
 int Adapter::read(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count,
                   uint32_t address) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (uint64_t(address) + uint64_t(count) > d->memory.size())
-        return KX_E_RANGE;
-    std::memcpy(buffer, d->memory.data() + address, static_cast<size_t>(count));
+    Session s = openTransfer(id, sub, key, buffer, count, Target::memory, address);
+    if (!s.device)
+        return s.error;
+    std::memcpy(buffer, s.device->memory.data() + address, static_cast<size_t>(count));
     return KX_OK;
 }
 
 int Adapter::write(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
                    int count, uint32_t address) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (uint64_t(address) + uint64_t(count) > d->memory.size())
-        return KX_E_RANGE;
+    Session s = openTransfer(id, sub, key, buffer, count, Target::memory, address);
+    if (!s.device)
+        return s.error;
     if (count == 0)
         return KX_OK;
-    uint8_t* at = d->memory.data() + address;
+    uint8_t* at = s.device->memory.data() + address;
     const std::vector<uint8_t> before(at, at + count);
     std::memcpy(at, buffer, static_cast<size_t>(count));
-    if (!saveState(*d)) {
+    if (!saveState(*s.device)) {
         std::memcpy(at, before.data(), before.size());
         return KX_E_STORAGE;
     }
@@ -570,19 +700,13 @@ int Adapter::write(const kxchar* id, const kxchar* sub, uint32_t key, const uint
 
 int Adapter::readProp(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t* buffer, int count,
                       uint32_t prop) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (prop > kMaxProp)
-        return KX_E_RANGE;
+    Session s = openTransfer(id, sub, key, buffer, count, Target::property, prop);
+    if (!s.device)
+        return s.error;
     // A property reads back what was last written, zero beyond it.
     std::memset(buffer, 0, static_cast<size_t>(count));
-    auto it = d->props.find(prop);
-    if (it != d->props.end())
+    auto it = s.device->props.find(prop);
+    if (it != s.device->props.end())
         std::memcpy(buffer, it->second.data(),
                     std::min(it->second.size(), static_cast<size_t>(count)));
     return KX_OK;
@@ -590,24 +714,19 @@ int Adapter::readProp(const kxchar* id, const kxchar* sub, uint32_t key, uint8_t
 
 int Adapter::writeProp(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
                        int count, uint32_t prop) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (prop > kMaxProp)
-        return KX_E_RANGE;
-    auto it = d->props.find(prop);
-    const bool had = it != d->props.end();
+    Session s = openTransfer(id, sub, key, buffer, count, Target::property, prop);
+    if (!s.device)
+        return s.error;
+    auto& props = s.device->props;
+    auto it = props.find(prop);
+    const bool had = it != props.end();
     const std::vector<uint8_t> before = had ? it->second : std::vector<uint8_t>();
-    d->props[prop].assign(buffer, buffer + count);
-    if (!saveState(*d)) {
+    props[prop].assign(buffer, buffer + count);
+    if (!saveState(*s.device)) {
         if (had)
-            d->props[prop] = before;
+            props[prop] = before;
         else
-            d->props.erase(prop);
+            props.erase(prop);
         return KX_E_STORAGE;
     }
     return KX_OK;
@@ -615,20 +734,16 @@ int Adapter::writeProp(const kxchar* id, const kxchar* sub, uint32_t key, const 
 
 int Adapter::scriptOut(const kxchar* id, const kxchar* sub, uint32_t key, const uint8_t* buffer,
                        int count) {
-    if (!buffer || !countOk(count))
-        return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        return error;
-    if (!d->dataCallback)
+    Session s = openTransfer(id, sub, key, buffer, count);
+    if (!s.device)
+        return s.error;
+    if (!s.device->dataCallback)
         return KX_OK; // nobody listens: the device's output is lost, as on the wire
     // The device sends its output back as 8-byte reports; the last one is padded with zeros.
     for (int at = 0; at < count; at += 8) {
         Pending p;
         p.data = true;
-        p.callback = d->dataCallback;
+        p.callback = s.device->dataCallback;
         std::memcpy(p.bytes, buffer + at, static_cast<size_t>(std::min(8, count - at)));
         m_pending.push_back(p);
     }
@@ -637,25 +752,19 @@ int Adapter::scriptOut(const kxchar* id, const kxchar* sub, uint32_t key, const 
 }
 
 int Adapter::rebootRom(const kxchar* id, const kxchar* sub, uint32_t key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, false, &error);
-    if (!d)
-        d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
-    leaveUpdateMode(*d); // a reboot abandons an unfinished update
-    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
-    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
+    Session s = open(id, sub, key, Mode::either);
+    if (!s.device)
+        return s.error;
+    leaveUpdateMode(*s.device); // a reboot abandons an unfinished update
+    queueReappearance(*s.device);
     return KX_OK;
 }
 
 int Adapter::eraseRom(const kxchar* id, const kxchar* sub, uint32_t key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     d->image.assign(kMaxImage, 0xFF);
     d->imageEnd = 0;
     d->erased = true;
@@ -667,11 +776,10 @@ int Adapter::bornRom(const kxchar* id, const kxchar* sub, uint32_t key, const ui
                      int length, uint32_t offset) {
     if (!buffer || length < 0 || length > KX_ROM_BLOCK || offset % KX_ROM_BLOCK != 0)
         return KX_E_ARGUMENT;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     if (!d->erased)
         return KX_E_MODE;
     if (uint64_t(offset) + uint64_t(length) > kMaxImage)
@@ -684,11 +792,10 @@ int Adapter::bornRom(const kxchar* id, const kxchar* sub, uint32_t key, const ui
 
 int Adapter::checkRom(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t length,
                       uint32_t checksum) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     if (!d->erased)
         return KX_E_MODE;
     // `length` must be every byte received, and `checksum` their CRC-32: the two values the
@@ -700,11 +807,10 @@ int Adapter::checkRom(const kxchar* id, const kxchar* sub, uint32_t key, uint32_
 }
 
 int Adapter::finishUpdateRom(const kxchar* id, const kxchar* sub, uint32_t key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int error = 0;
-    Device* d = findChecked(id, sub, key, true, &error);
-    if (!d)
-        return error;
+    Session s = open(id, sub, key, Mode::update);
+    if (!s.device)
+        return s.error;
+    Device* d = s.device;
     int result = KX_OK;
     if (d->verified) {
         // The new firmware names its version when the body starts with "KXFW" and a 16-byte
@@ -730,8 +836,7 @@ int Adapter::finishUpdateRom(const kxchar* id, const kxchar* sub, uint32_t key) 
         result = KX_E_VERIFY; // back with the firmware it had
     }
     leaveUpdateMode(*d);
-    queueEvent(KX_EVENT_REMOVAL, d->interfaces);
-    queueEvent(KX_EVENT_ARRIVAL, d->interfaces);
+    queueReappearance(*d);
     return result;
 }
 

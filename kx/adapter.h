@@ -98,8 +98,29 @@ private:
     // Device lookup under the lock: a normal-mode device by hardware id or device path, or the
     // device in update mode by the update-mode identity.
     Device* find(const kxchar* id, bool updateMode);
-    Device* findChecked(const kxchar* id, const kxchar* sub, uint32_t key, bool updateMode,
-                        int* error);
+
+    // Which devices a call may name.
+    enum class Mode { normal, update, either };
+    // The device a call names, found and held under the adapter's lock. `device` is null and
+    // `error` says why when the call is refused (the lock is then not taken for a bad buffer).
+    struct Session {
+        std::unique_lock<std::mutex> lock;
+        Device* device = nullptr;
+        int error = KX_OK;
+    };
+    // Checks id, sub and key, locks and finds the device; a device present only in the other
+    // mode gives KX_E_MODE.
+    Session open(const kxchar* id, const kxchar* sub, uint32_t key, Mode mode);
+    // What the bytes of a transfer go to or come from.
+    enum class Target { stream, memory, property };
+    // The same for the calls that move bytes through a caller's buffer of `count` bytes
+    // (normal mode): a null buffer or a count outside 0..2048 is refused before the lock; then
+    // `count` bytes at address `where` must lie in the device's memory (Target::memory), or
+    // `where` must be a property id 0..255 (Target::property); KX_E_RANGE otherwise.
+    Session openTransfer(const kxchar* id, const kxchar* sub, uint32_t key, const void* buffer,
+                         int count, Target target = Target::stream, uint32_t where = 0);
+    // The device leaves the bus and comes back, as after a restart.
+    void queueReappearance(const Device& d);
     void leaveUpdateMode(Device& d);
 
     QString m_folder;

@@ -1,4 +1,4 @@
-// The exported entries: argument checks that need no device, then the adapter.
+// The exported entries: each hands its arguments unchanged to the adapter, which checks them.
 #include "adapter.h"
 
 #include <QFileInfo>

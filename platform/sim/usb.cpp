@@ -49,7 +49,14 @@ void loadLocked() {
     if (g_file.empty())
         g_file = defaultFile();
     g_entries.clear();
-    std::ifstream in(g_file);
+    // A list, not a dump: what lies past the first MiB is not read (the device library does
+    // the same).
+    constexpr std::streamsize kMaxBytes = 1024 * 1024;
+    std::ifstream file(g_file, std::ios::binary);
+    std::string text(static_cast<size_t>(kMaxBytes), '\0');
+    file.read(&text[0], kMaxBytes);
+    text.resize(static_cast<size_t>(file.gcount()));
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
@@ -118,6 +125,19 @@ bool change(const std::string& what, bool present, std::string* error) {
         }
         int i = findLocked(what, error);
         if (i == -1 && present && what.find('#') != std::string::npos) {
+            // The list file must read back as the same path: one line, not marked unplugged or
+            // taken for a comment, nothing the reader trims.
+            const bool fits = what[0] != '-' && what[0] != '#' && what[0] != ' ' &&
+                              what.back() != ' ' &&
+                              std::none_of(what.begin(), what.end(),
+                                           [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+            if (!fits) {
+                if (error)
+                    *error = "'" + what + "' cannot be a device path";
+                return false;
+            }
+            if (error)
+                error->clear();
             g_entries.push_back(Entry{what, false});
             i = static_cast<int>(g_entries.size()) - 1;
         }

@@ -190,6 +190,98 @@ private slots:
         QCOMPARE(bytetext::parseHex(text), value);
     }
 
+    // Odd items of a byte text, through each of the three writes: base-16 value, low 8 bits,
+    // nothing fails and nothing else is touched.
+    void oddByteItems_data() {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("bare prefix") << "0x"
+                                     << "0x00";
+        QTest::newRow("nine bits") << "0x1ff"
+                                   << "0xff";
+        QTest::newRow("not hex") << "zz"
+                                 << "0x00";
+        QTest::newRow("empty") << ""
+                               << "0x00";
+        QTest::newRow("negative") << "-1"
+                                  << "0xff";
+        QTest::newRow("negative with prefix") << "-0x02"
+                                              << "0xfe";
+        QTest::newRow("blanks around") << " \t7 "
+                                       << "0x07";
+        QTest::newRow("upper prefix") << "0X0A"
+                                      << "0x0a";
+        QTest::newRow("huge") << "0xffffffffffffffff"
+                              << "0xff";
+        QTest::newRow("digits then junk") << "3g"
+                                          << "0x03";
+    }
+    void oddByteItems() {
+        QFETCH(QString, item);
+        QFETCH(QString, stored);
+        Rig rig;
+        const QString data = "0x11," + item + ",0x33";
+        auto w =
+            rig.run("writeByAddr",
+                    rig.target({{"PARAMADDRESS", "0x40"}, {"PARAMSIZE", 3}, {"PARAMDATA", data}}));
+        QCOMPARE(w->last().text, QString("writeByAddr success!"));
+        QCOMPARE(rig.read("0x3f", 5), "0x00,0x11," + stored + ",0x33,0x00");
+        auto m =
+            rig.run("writeMacroByAddr",
+                    rig.target({{"PARAMADDRESS", "0x80"}, {"PARAMSIZE", 3}, {"PARAMDATA", data}}));
+        QCOMPARE(m->last().text, QString("true"));
+        QCOMPARE(rig.read("0x80", 3), "0x11," + stored + ",0x33");
+        auto p = rig.run("writeDevicesProp",
+                         rig.target({{"PARAMID", 9}, {"PARAMSIZE", 3}, {"PARAMDATA", data}}));
+        QCOMPARE(p->last().text, QString("writeDevicesProp success!"));
+        auto r = rig.run("readDevicesProp", rig.target({{"PARAMID", 9}, {"PARAMSIZE", 3}}));
+        QCOMPARE(r->last().text, "0x11," + stored + ",0x33");
+    }
+
+    // Long byte texts: exactly the buffer, more items than the size, more than the buffer.
+    void longByteTexts() {
+        Rig rig;
+        QStringList items;
+        for (int i = 0; i < 3000; ++i)
+            items << QString::number(i & 0xFF, 16);
+        const QString full = items.mid(0, 2048).join(',');
+        auto w =
+            rig.run("writeByAddr",
+                    rig.target({{"PARAMADDRESS", "0"}, {"PARAMSIZE", 2048}, {"PARAMDATA", full}}));
+        QCOMPARE(w->last().text, QString("writeByAddr success!"));
+        const QString back = rig.read("0", 2048);
+        QCOMPARE(back.size(), 2048 * 5 - 1);
+        QVERIFY(back.endsWith("0xfe,0xff"));
+        w = rig.run("writeByAddr", rig.target({{"PARAMADDRESS", "0x1000"},
+                                               {"PARAMSIZE", 2048},
+                                               {"PARAMDATA", items.join(',')}}));
+        QCOMPARE(w->last().text, QString("writeByAddr failed PARAMSIZE not fit PARAMDATA!"));
+        w = rig.run("writeByAddr", rig.target({{"PARAMADDRESS", "0x1000"},
+                                               {"PARAMSIZE", 3000},
+                                               {"PARAMDATA", items.join(',')}}));
+        QCOMPARE(w->last().text, QString("PARAMSIZE out of range"));
+        QCOMPARE(rig.read("0x1000", 2), QString("0x00,0x00"));
+    }
+
+    // Addresses that parse to something odd: a negative one is far past the end (reads answer
+    // zeros, writes fail), a bare prefix is 0.
+    void oddAddresses() {
+        Rig rig;
+        QCOMPARE(rig.read("-1", 2), QString("0x00,0x00"));
+        auto w =
+            rig.run("writeByAddr",
+                    rig.target({{"PARAMADDRESS", "-1"}, {"PARAMSIZE", 1}, {"PARAMDATA", "5"}}));
+        QCOMPARE(w->last().text, QString("writeByAddr failed!"));
+        w = rig.run("writeByAddr",
+                    rig.target({{"PARAMADDRESS", "0x"}, {"PARAMSIZE", 1}, {"PARAMDATA", "5"}}));
+        QCOMPARE(w->last().text, QString("writeByAddr success!"));
+        QCOMPARE(rig.read(" 0", 1), QString("0x05"));
+        QCOMPARE(rig.read("zz", 1), QString("0x05"));
+        // A number sent as a JSON number is its decimal text read as hex, as for any text.
+        auto r = rig.run("readByAddr", rig.target({{"PARAMADDRESS", 0}, {"PARAMSIZE", 1.0}}));
+        QCOMPARE(r->last().text, QString("0x05"));
+    }
+
     void readsAndEmptiness() {
         Rig rig;
         QCOMPARE(rig.read("0x10", 0), QString(""));

@@ -305,6 +305,99 @@ private slots:
         QCOMPARE(usb[0].vendorId + usb[0].productId, QString("12345678"));
     }
 
+    // simctl storms: plugging and unplugging from several threads while the GUI thread scans
+    // the bus and the emulated adapter polls the same file. Every change lands, the file and
+    // the bus agree, and the adapter follows.
+    void plugStormWhileEnumerating() {
+        KxFolder folder;
+        const QString adapterUsb = KxFolder::device("04D9A001", "SN1", 1)["UsbPath"].toString();
+        folder.writeBus(adapterUsb + "\n");
+        const std::string file = folder.path("sim-usb.txt").toStdString();
+        platform::usb::sim::setBusFile(file);
+        devices_handler devices(nullptr, folder.libraryPath());
+        QCOMPARE(int(devices.deviceList().count), 1);
+        std::vector<std::thread> storm;
+        for (int t = 0; t < 4; ++t)
+            storm.emplace_back([t, adapterUsb] {
+                const std::string own = "\\\\?\\USB#VID_0000&PID_000" + std::to_string(t) + "#s";
+                for (int i = 0; i < 150; ++i) {
+                    platform::usb::sim::plug(own);
+                    platform::usb::sim::unplug(own);
+                    if (t == 0)
+                        platform::usb::sim::unplug(adapterUsb.toStdString());
+                    if (t == 1)
+                        platform::usb::sim::plug(adapterUsb.toStdString());
+                }
+                platform::usb::sim::plug(own);
+            });
+        int scans = 0;
+        for (int i = 0; i < 100; ++i) {
+            scans += devices.usbDeviceList().size() >= 0;
+            devices.deviceList();
+        }
+        for (std::thread& t : storm)
+            t.join();
+        QCOMPARE(scans, 100);
+        platform::usb::sim::plug(adapterUsb.toStdString());
+        // The four own paths and the adapter's are plugged, in the file as on the bus.
+        QCOMPARE(platform::usb::sim::entries().size(), size_t(5));
+        platform::usb::sim::setBusFile(file);
+        const auto entries = platform::usb::sim::entries();
+        QCOMPARE(entries.size(), size_t(5));
+        for (const auto& e : entries)
+            QVERIFY2(e.present, e.path.c_str());
+        QTRY_COMPARE(int(devices.deviceList().count), 1);
+    }
+
+    // A bus file of garbage: whatever lines it has in its first MiB are paths, the rest is not
+    // read, and the scan copes with any bytes.
+    void garbageBusFile() {
+        QTemporaryDir dir;
+        const QString file = dir.path() + "/sim-usb.txt";
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QByteArray junk;
+            for (uint32_t i = 0; i < 200000; ++i)
+                junk.append(char((i * 2654435761u) >> 24));
+            f.write(junk);
+            f.write("\nUSB#VID_04D9&PID_A001#x\n");
+            f.write(QByteArray(3 * 1024 * 1024, 'z')); // one long line, past the first MiB
+        }
+        platform::usb::sim::setBusFile(file.toStdString());
+        const auto entries = platform::usb::sim::entries();
+        QVERIFY(entries.size() < 200000 / 8);
+        QVERIFY(std::all_of(entries.begin(), entries.end(),
+                            [](const auto& e) { return e.path.size() <= 1024 * 1024; }));
+        devices_handler devices(nullptr, QStringLiteral("/nonexistent/libkx"));
+        const QList<UsbDeviceEntry> usb = devices.usbDeviceList();
+        QVERIFY(std::any_of(usb.begin(), usb.end(), [](const UsbDeviceEntry& e) {
+            return e.vendorId + e.productId == "04D9A001";
+        }));
+        // Unplugging through the bus rewrites the file as a clean list.
+        QVERIFY(platform::usb::sim::unplug("USB#VID_04D9&PID_A001#x"));
+        QVERIFY(QFileInfo(file).size() < 1024 * 1024 + 4096);
+    }
+
+    // A path that would not read back from the bus file as itself is refused.
+    void unsafePathsAreNotPlugged_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("marked unplugged") << "-USB#VID_1&PID_1#x";
+        QTest::newRow("a comment") << "#USB#VID_1&PID_1";
+        QTest::newRow("two lines") << "USB#VID_1&PID_1#a\nUSB#VID_2&PID_2#b";
+        QTest::newRow("leading blank") << " USB#VID_1&PID_1#x";
+        QTest::newRow("trailing blank") << "USB#VID_1&PID_1#x ";
+    }
+    void unsafePathsAreNotPlugged() {
+        QFETCH(QString, path);
+        QTemporaryDir dir;
+        platform::usb::sim::setBusFile((dir.path() + "/sim-usb.txt").toStdString());
+        std::string error;
+        QVERIFY(!platform::usb::sim::plug(path.toStdString(), &error));
+        QVERIFY(QString::fromStdString(error).contains("cannot be a device path"));
+        QVERIFY(platform::usb::sim::entries().empty());
+    }
+
     void hotplugDeviceTest_data() {
         QTest::addColumn<uint>("code");
         QTest::addColumn<uint>("type");

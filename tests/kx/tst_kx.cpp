@@ -119,6 +119,10 @@ uint32_t le32(const uint8_t* p) {
 
 const std::u16string kId = u"HID\\Vid_04d9&Pid_a001";
 
+QByteArray doc(const QJsonArray& devices) {
+    return QJsonDocument(QJsonObject{{"devices", devices}}).toJson();
+}
+
 } // namespace
 
 class KxTest : public QObject {
@@ -206,16 +210,186 @@ private slots:
             const uint8_t one = 1;
             QCOMPARE(kx.write(kId, &one, 1, 0), 0);
         }
-        QFile f(folder.path("kx-SN1.state"));
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        f.seek(20);
-        f.write("garbage");
-        f.close();
+        // Damaged twice: each damaged copy is kept under its own name.
+        for (const char* aside : {"kx-SN1.state.bad", "kx-SN1.state.bad.2"}) {
+            QFile f(folder.path("kx-SN1.state"));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.seek(20);
+            f.write(aside);
+            f.close();
+            Kx kx(folder.libraryPath());
+            uint8_t b = 9;
+            QCOMPARE(kx.read(kId, &b, 1, 0), 0);
+            QCOMPARE(b, uint8_t(0));
+            QVERIFY(QFile::exists(folder.path(aside)));
+            const uint8_t two = 2;
+            QCOMPARE(kx.write(kId, &two, 1, 0), 0);
+        }
+        QFile first(folder.path("kx-SN1.state.bad"));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        QVERIFY(first.readAll().contains("kx-SN1.state.bad"));
+    }
+
+    // A configuration written by hand or by a hostile hand: the adapter loads what is sound,
+    // says why it left the rest out, and never allocates what a number claims unchecked.
+    void hostileConfiguration_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("listed");
+        const QJsonObject good = KxFolder::device("04D9A001", "SN1", 1);
+        auto with = [&](const char* key, const QJsonValue& v) {
+            QJsonObject o = good;
+            o[key] = v;
+            return doc(QJsonArray{o});
+        };
+        QTest::newRow("not JSON") << QByteArray("{\"devices\": [") << 0;
+        QTest::newRow("devices not a list") << QByteArray("{\"devices\": {\"a\": 1}}") << 0;
+        QTest::newRow("entry not an object") << doc(QJsonArray{5, "x", good}) << 1;
+        QTest::newRow("DeviceID a number") << with("DeviceID", 5) << 0;
+        QTest::newRow("HardwareID missing") << with("HardwareID", QJsonValue()) << 0;
+        QTest::newRow("MemorySize 0") << with("MemorySize", 0) << 0;
+        QTest::newRow("MemorySize 2^40") << with("MemorySize", 1099511627776.0) << 0;
+        // Once taken modulo 2^32 as a 16-byte memory.
+        QTest::newRow("MemorySize 2^32+16") << with("MemorySize", 4294967312.0) << 0;
+        QTest::newRow("MemorySize text 2^40") << with("MemorySize", "0x10000000000") << 0;
+        QTest::newRow("MemorySize negative") << with("MemorySize", -65536) << 0;
+        QTest::newRow("VendorId 1e300") << with("VendorId", 1e300) << 0;
+        QTest::newRow("VendorId a fraction") << with("VendorId", 1.5) << 0;
+        QTest::newRow("Interfaces a list") << with("Interfaces", QJsonArray{1}) << 0;
+        QTest::newRow("property id 999") << with("Properties", QJsonObject{{"999", "1"}}) << 0;
+        QTest::newRow("StateFile names the configuration") << with("StateFile", "kx.json") << 0;
+        QTest::newRow("StateFile outside the folder") << with("StateFile", "../../x.state") << 1;
+        QJsonObject twin = KxFolder::device("04D9A002", "SN2", 2);
+        twin["HardwareID"] = good["HardwareID"].toString().toUpper();
+        QTest::newRow("second device with the same HardwareID") << doc(QJsonArray{good, twin}) << 1;
+        QJsonArray many;
+        for (int i = 0; i < 100; ++i) {
+            QJsonObject o = KxFolder::device(QString("ID%1").arg(i), QString("S%1").arg(i), i);
+            o["MemorySize"] = 16 * 1024 * 1024;
+            many.append(o);
+        }
+        // 100 devices of 16 MiB: four fit the adapter's 64 MiB.
+        QTest::newRow("100 devices of 16 MiB") << doc(many) << 4;
+    }
+    void hostileConfiguration() {
+        QFETCH(QByteArray, json);
+        QFETCH(int, listed);
+        KxFolder folder;
+        {
+            QFile f(folder.path("kx.json"));
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(json);
+        }
         Kx kx(folder.libraryPath());
-        uint8_t b = 9;
-        QCOMPARE(kx.read(kId, &b, 1, 0), 0);
-        QCOMPARE(b, uint8_t(0));
-        QVERIFY(QFile::exists(folder.path("kx-SN1.state.bad")));
+        std::vector<uint8_t> block(KX_LIST_SIZE);
+        QCOMPARE(kx.list(block), 0);
+        QCOMPARE(block[0] | block[1] << 8, listed);
+        // What is listed works, and no write lands on the configuration.
+        const uint8_t one = 1;
+        const int written = kx.write(kId, &one, 1, 0);
+        QCOMPARE(written == 0, listed > 0);
+        QFile f(folder.path("kx.json"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), json);
+        QVERIFY(!QFile::exists(folder.path("../../x.state")));
+    }
+
+    // A state file damaged in any way is put aside whole, the device starts blank, and what is
+    // written next is kept.
+    void damagedStateFile_data() {
+        QTest::addColumn<int>("damage");
+        QTest::newRow("empty") << 0;
+        QTest::newRow("cut in half") << 1;
+        QTest::newRow("last byte missing") << 2;
+        QTest::newRow("memory size past the file, checksum right") << 3;
+        QTest::newRow("property id 300, checksum right") << 4;
+        QTest::newRow("property count 2^32-1, checksum right") << 5;
+        QTest::newRow("20 MiB of zeros") << 6;
+    }
+    void damagedStateFile() {
+        QFETCH(int, damage);
+        KxFolder folder;
+        {
+            Kx kx(folder.libraryPath());
+            const uint8_t b[] = {7};
+            QCOMPARE(kx.write(kId, b, 1, 0), 0);
+            QCOMPARE(kx.kxWriteProp(kId.c_str(), kSub.c_str(), KX_KEY, b, 1, 3), 0);
+        }
+        const QString state = folder.path("kx-SN1.state");
+        QFile f(state);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        f.close();
+        // Layout: "KXS1", size, memory, count, id, length, byte, version length, version, CRC.
+        const int props = 8 + 65536;
+        auto put32 = [&](int at, uint32_t v) {
+            for (int i = 0; i < 4; ++i)
+                bytes[at + i] = char(v >> (8 * i));
+        };
+        auto resign = [&] {
+            put32(bytes.size() - 4, kx::crc32(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                              size_t(bytes.size() - 4)));
+        };
+        switch (damage) {
+        case 0:
+            bytes.clear();
+            break;
+        case 1:
+            bytes.truncate(bytes.size() / 2);
+            break;
+        case 2:
+            bytes.chop(1);
+            break;
+        case 3:
+            put32(4, 0x7FFFFFFF);
+            resign();
+            break;
+        case 4:
+            put32(props + 4, 300);
+            resign();
+            break;
+        case 5:
+            put32(props, 0xFFFFFFFF);
+            resign();
+            break;
+        case 6:
+            bytes = QByteArray(20 * 1024 * 1024, '\0');
+            break;
+        }
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        {
+            Kx kx(folder.libraryPath());
+            uint8_t b = 9;
+            QCOMPARE(kx.read(kId, &b, 1, 0), 0);
+            QCOMPARE(b, uint8_t(0));
+            QVERIFY(QFile::exists(state + ".bad"));
+            QCOMPARE(QFileInfo(state + ".bad").size(), qint64(bytes.size()));
+            const uint8_t nine[] = {9};
+            QCOMPARE(kx.write(kId, nine, 1, 1), 0);
+        }
+        Kx again(folder.libraryPath());
+        uint8_t back[2] = {};
+        QCOMPARE(again.read(kId, back, 2, 0), 0);
+        QCOMPARE(back[1], uint8_t(9));
+    }
+
+    // Garbage in the bus file is a bus without the device, never a crash; a sound list brings
+    // it back.
+    void garbageBusFile() {
+        KxFolder folder;
+        const QString usb = KxFolder::device("04D9A001", "SN1", 1)["UsbPath"].toString();
+        folder.writeBus(usb + "\n");
+        Kx kx(folder.libraryPath());
+        QCOMPARE(kx.kxDeviceExist(kId.c_str()), 0);
+        QByteArray junk;
+        for (uint32_t i = 0; i < 300000; ++i)
+            junk.append(char((i * 7919u) >> 3));
+        junk.append(QByteArray(2 * 1024 * 1024, '-')); // past what is read
+        folder.writeBus(QString::fromLatin1(junk));
+        QTRY_VERIFY(kx.kxDeviceExist(kId.c_str()) != 0);
+        folder.writeBus("\n\n   \t-\n#\n" + usb + "  \r\n");
+        QTRY_COMPARE(kx.kxDeviceExist(kId.c_str()), 0);
     }
 
     void badInputIsRefused_data() {
