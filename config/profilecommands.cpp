@@ -161,7 +161,120 @@ QByteArray asUtf8Text(const QByteArray& bytes) {
     return QString::fromUtf8(bytes).toUtf8();
 }
 
+// D's children become copies of S's children, in order; nothing happens without D.
+void replaceChildren(pugi::xml_node d, const pugi::xml_node& s) {
+    if (!d)
+        return;
+    d.remove_children();
+    for (pugi::xml_node child = s.first_child(); child; child = child.next_sibling())
+        d.append_copy(child);
+}
+
+// A profile as one command uses it: its cache key, the text it was loaded with and the document
+// parsed from that text.
+struct Profile {
+    QString path;
+    QByteArray text;
+    pugi::xml_document doc;
+};
+
+// The items of "attribute" and "attributeValue", pairwise.
+struct AttributeLists {
+    std::vector<QByteArray> names;
+    std::vector<QByteArray> values;
+};
+
 } // namespace
+
+// One command's arguments, callback and load failure text, and the steps the commands share.
+// Every step returns false when the command ends there, having answered as that end requires:
+// not at all for a missing argument or a file that cannot be opened, the failure text for a text
+// that is no XML or an XPath expression that cannot be used.
+class ProfileCommands::Request {
+public:
+    Request(ProfileCommands& owner, const QVariantMap& args, const RouterCallback& cb,
+            const QString& failure)
+        : m_owner(owner), m_args(args), m_cb(cb), m_failure(failure) {}
+
+    QString str(const char* key) const { return args::str(m_args, key); }
+
+    // All required arguments are present.
+    bool has(std::initializer_list<const char*> keys) const {
+        for (const char* key : keys) {
+            if (!args::has(m_args, key))
+                return false;
+        }
+        return true;
+    }
+
+    // Loads the page-relative path given as argument `key`.
+    bool load(const char* key, Profile* p) {
+        const auto text = m_owner.load(str(key), &p->path);
+        if (text)
+            p->text = *text;
+        return text.has_value();
+    }
+
+    bool parse(Profile* p) { return check(::parse(p->doc, p->text)); }
+
+    bool selectAll(const char* xpathKey, const Profile& p, pugi::xpath_node_set* matches) {
+        return check(PageQuery(str(xpathKey)).all(p.doc, matches));
+    }
+
+    bool selectFirst(const char* xpathKey, const Profile& p, pugi::xml_node* match) {
+        return check(PageQuery(str(xpathKey)).first(p.doc, match));
+    }
+
+    // The head of the commands on one file: load and parse the file, then select by "xpath".
+    bool openAll(const char* fileKey, Profile* p, pugi::xpath_node_set* matches) {
+        return load(fileKey, p) && parse(p) && selectAll("xpath", *p, matches);
+    }
+
+    bool openFirst(const char* fileKey, Profile* p, pugi::xml_node* match) {
+        return load(fileKey, p) && parse(p) && selectFirst("xpath", *p, match);
+    }
+
+    // The head of the commands from one file into another: load the source, then the
+    // destination, parse both, then take the first match of "srcXpath" and of "desXpath".
+    bool openPair(Profile* src, Profile* des, pugi::xml_node* s, pugi::xml_node* d) {
+        return load("srcFilePath", src) && load("desFilePath", des) && parse(src) && parse(des) &&
+               selectFirst("srcXpath", *src, s) && selectFirst("desXpath", *des, d);
+    }
+
+    // The head of the commands that write attributes: the four arguments present, the file
+    // opened and selected by "xpath", then "attribute" and "attributeValue" split into lists of
+    // equal length.
+    bool openAttributeEdit(Profile* p, pugi::xpath_node_set* matches, AttributeLists* lists) {
+        if (!has({"filePath", "xpath", "attribute", "attributeValue"}) ||
+            !openAll("filePath", p, matches))
+            return false;
+        lists->names = splitList(str("attribute"));
+        lists->values = splitList(str("attributeValue"));
+        return lists->names.size() == lists->values.size() || fail(kCountMismatch);
+    }
+
+    // `ok`, or the load failure answer.
+    bool check(bool ok) { return ok || fail(m_failure); }
+
+    bool fail(const QString& text) {
+        answerFailure(m_cb, 0, text);
+        return false;
+    }
+
+    void succeed(const QString& text) { answerSuccess(m_cb, text); }
+
+    // The edited document becomes the file's cached text; then the success answer.
+    void store(const Profile& p, const QString& success) {
+        m_owner.m_cache.store(p.path, serialise(p.doc, p.text.size()));
+        succeed(success);
+    }
+
+private:
+    ProfileCommands& m_owner;
+    const QVariantMap& m_args;
+    const RouterCallback& m_cb;
+    const QString m_failure;
+};
 
 ProfileCommands::ProfileCommands(ProfileCache& cache, const QString& programFolder)
     : m_cache(cache), m_folder(QDir::cleanPath(programFolder)) {}
@@ -183,95 +296,60 @@ std::optional<QByteArray> ProfileCommands::load(const QString& relative, QString
 }
 
 void ProfileCommands::queryProfile(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "filePath") || !args::has(a, "xpath"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "filePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kQueryFailed);
+    Profile p;
     pugi::xpath_node_set matches;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).all(doc, &matches)) {
-        answerFailure(cb, 0, kQueryFailed);
+    if (!r.has({"filePath", "xpath"}) || !r.openAll("filePath", &p, &matches))
         return;
-    }
     ByteSink sink;
     for (const pugi::xpath_node& match : matches) {
         if (match.node())
             match.node().print(sink, "\t", pugi::format_default, pugi::encoding_utf8);
     }
-    answerSuccess(cb, QString::fromUtf8(sink.bytes));
+    r.succeed(QString::fromUtf8(sink.bytes));
 }
 
 void ProfileCommands::nodeCounterProfile(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "filePath") || !args::has(a, "xpath"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "filePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kCounterFailed);
+    Profile p;
     pugi::xml_node node;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).first(doc, &node)) {
-        answerFailure(cb, 0, kCounterFailed);
+    if (!r.has({"filePath", "xpath"}) || !r.openFirst("filePath", &p, &node))
         return;
-    }
     int count = 0;
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
         ++count;
-    answerSuccess(cb, QString::number(count));
+    r.succeed(QString::number(count));
 }
 
 void ProfileCommands::modifyProfile(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "filePath") || !args::has(a, "xpath") || !args::has(a, "attribute") ||
-        !args::has(a, "attributeValue"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "filePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kModifyFailed);
+    Profile p;
     pugi::xpath_node_set matches;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).all(doc, &matches)) {
-        answerFailure(cb, 0, kModifyFailed);
+    AttributeLists lists;
+    if (!r.openAttributeEdit(&p, &matches, &lists))
         return;
-    }
-    const auto names = splitList(args::str(a, "attribute"));
-    const auto values = splitList(args::str(a, "attributeValue"));
-    if (names.size() != values.size()) {
-        answerFailure(cb, 0, kCountMismatch);
-        return;
-    }
     for (const pugi::xpath_node& match : matches) {
         const pugi::xml_node node = match.node();
         if (!node)
             continue;
-        for (size_t i = 0; i < names.size(); ++i) {
+        for (size_t i = 0; i < lists.names.size(); ++i) {
             // Only attributes the element has; absent ones are not created.
-            if (pugi::xml_attribute attr = node.attribute(names[i].constData()))
-                attr.set_value(values[i].constData());
+            if (pugi::xml_attribute attr = node.attribute(lists.names[i].constData()))
+                attr.set_value(lists.values[i].constData());
         }
     }
-    m_cache.store(path, serialise(doc, text->size()));
-    answerSuccess(cb, QStringLiteral("modifyProfile success!"));
+    r.store(p, QStringLiteral("modifyProfile success!"));
 }
 
 void ProfileCommands::modifyProfileEx(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "filePath") || !args::has(a, "xpath") || !args::has(a, "subTreeString"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "filePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kModifyExFailed);
+    Profile p;
     pugi::xpath_node_set matches;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).all(doc, &matches)) {
-        answerFailure(cb, 0, kModifyExFailed);
+    if (!r.has({"filePath", "xpath", "subTreeString"}) || !r.openAll("filePath", &p, &matches))
         return;
-    }
     // A malformed fragment is used for what the library kept of it.
     pugi::xml_document fragment;
-    fragment.load_string(args::str(a, "subTreeString").toUtf8().constData());
+    fragment.load_string(r.str("subTreeString").toUtf8().constData());
 
     // The fragment's nodes move into the first match; every later match ends up empty.
     for (pugi::xml_node node : outermost(matches, true)) {
@@ -282,94 +360,57 @@ void ProfileCommands::modifyProfileEx(const QVariantMap& a, const RouterCallback
                 break;
         }
     }
-    m_cache.store(path, serialise(doc, text->size()));
-    answerSuccess(cb, QStringLiteral("modifyProfileEx success"));
+    r.store(p, QStringLiteral("modifyProfileEx success"));
 }
 
 void ProfileCommands::modifyRemoveProfile(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "filePath") || !args::has(a, "xpath"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "filePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kModifyFailed);
+    Profile p;
     pugi::xpath_node_set matches;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).all(doc, &matches)) {
-        answerFailure(cb, 0, kModifyFailed);
+    if (!r.has({"filePath", "xpath"}) || !r.openAll("filePath", &p, &matches))
         return;
-    }
     for (pugi::xml_node node : outermost(matches, false)) {
         if (pugi::xml_node parent = node.parent())
             parent.remove_child(node);
     }
-    m_cache.store(path, serialise(doc, text->size()));
-    answerSuccess(cb, QStringLiteral("modifyRemoveProfile success"));
+    r.store(p, QStringLiteral("modifyRemoveProfile success"));
 }
 
 void ProfileCommands::modifyAddProfile(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "filePath") || !args::has(a, "xpath") || !args::has(a, "attribute") ||
-        !args::has(a, "attributeValue"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "filePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kModifyFailed);
+    Profile p;
     pugi::xpath_node_set matches;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).all(doc, &matches)) {
-        answerFailure(cb, 0, kModifyFailed);
+    AttributeLists lists;
+    if (!r.openAttributeEdit(&p, &matches, &lists))
         return;
-    }
-    const QString attribute = args::str(a, "attribute");
-    const auto names = splitList(attribute);
-    const auto values = splitList(args::str(a, "attributeValue"));
-    if (names.size() != values.size()) {
-        answerFailure(cb, 0, kCountMismatch);
-        return;
-    }
     // Without a usable element or attribute name the result would not parse again; refuse
     // before anything changes.
-    const QString nodeName = args::has(a, "addNodeName") ? args::str(a, "addNodeName") : QString();
+    const QString nodeName = args::has(a, "addNodeName") ? r.str("addNodeName") : QString();
     bool namesUsable = isXmlName(nodeName);
-    for (const QString& name : attribute.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-        namesUsable = namesUsable && isXmlName(name);
-    if (!namesUsable) {
-        answerFailure(cb, 0, kModifyFailed);
+    for (const QByteArray& name : lists.names)
+        namesUsable = namesUsable && isXmlName(QString::fromUtf8(name));
+    if (!r.check(namesUsable))
         return;
-    }
 
     const QByteArray element = nodeName.toUtf8();
     for (const pugi::xpath_node& match : matches) {
         pugi::xml_node added = match.node().append_child(element.constData());
         if (!added)
             continue;
-        for (size_t i = 0; i < names.size(); ++i)
-            added.append_attribute(names[i].constData()).set_value(values[i].constData());
+        for (size_t i = 0; i < lists.names.size(); ++i)
+            added.append_attribute(lists.names[i].constData())
+                .set_value(lists.values[i].constData());
     }
-    m_cache.store(path, serialise(doc, text->size()));
-    answerSuccess(cb, QStringLiteral("modifyAddProfile success"));
+    r.store(p, QStringLiteral("modifyAddProfile success"));
 }
 
 void ProfileCommands::modifyReplaceProfile(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "srcFilePath") || !args::has(a, "desFilePath") || !args::has(a, "srcXpath") ||
-        !args::has(a, "desXpath"))
-        return;
-    QString srcPath, desPath;
-    const auto srcText = load(args::str(a, "srcFilePath"), &srcPath);
-    if (!srcText)
-        return;
-    const auto desText = load(args::str(a, "desFilePath"), &desPath);
-    if (!desText)
-        return;
-    pugi::xml_document src, des;
+    Request r(*this, a, cb, kReplaceFailed);
+    Profile src, des;
     pugi::xml_node s, d;
-    if (!parse(src, *srcText) || !parse(des, *desText) ||
-        !PageQuery(args::str(a, "srcXpath")).first(src, &s) ||
-        !PageQuery(args::str(a, "desXpath")).first(des, &d)) {
-        answerFailure(cb, 0, kReplaceFailed);
+    if (!r.has({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}) ||
+        !r.openPair(&src, &des, &s, &d))
         return;
-    }
     // The copy takes D's place; without S, D just goes.
     if (pugi::xml_node parent = d.parent()) {
         if (parent.first_child() == d) {
@@ -383,99 +424,57 @@ void ProfileCommands::modifyReplaceProfile(const QVariantMap& a, const RouterCal
                 parent.insert_copy_after(s, before);
         }
     }
-    m_cache.store(desPath, serialise(des, desText->size()));
-    answerSuccess(cb, kReplaceSuccess);
+    r.store(des, kReplaceSuccess);
 }
 
 void ProfileCommands::modifyReplaceSubNode(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "srcFilePath") || !args::has(a, "desFilePath") || !args::has(a, "srcXpath") ||
-        !args::has(a, "desXpath"))
-        return;
-    QString srcPath, desPath;
-    const auto srcText = load(args::str(a, "srcFilePath"), &srcPath);
-    if (!srcText)
-        return;
-    const auto desText = load(args::str(a, "desFilePath"), &desPath);
-    if (!desText)
-        return;
-    pugi::xml_document src, des;
+    Request r(*this, a, cb, kReplaceFailed);
+    Profile src, des;
     pugi::xml_node s, d;
-    if (!parse(src, *srcText) || !parse(des, *desText) ||
-        !PageQuery(args::str(a, "srcXpath")).first(src, &s) ||
-        !PageQuery(args::str(a, "desXpath")).first(des, &d)) {
-        answerFailure(cb, 0, kReplaceFailed);
+    if (!r.has({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}) ||
+        !r.openPair(&src, &des, &s, &d))
         return;
-    }
-    if (d) {
-        d.remove_children();
-        for (pugi::xml_node child = s.first_child(); child; child = child.next_sibling())
-            d.append_copy(child);
-    }
-    m_cache.store(desPath, serialise(des, desText->size()));
-    answerSuccess(cb, kReplaceSuccess);
+    replaceChildren(d, s);
+    r.store(des, kReplaceSuccess);
 }
 
 void ProfileCommands::modifyReplaceProfileEx(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "srcFilePath") || !args::has(a, "desFilePath") || !args::has(a, "srcXpath") ||
-        !args::has(a, "desXpath"))
+    Request r(*this, a, cb, kReplaceFailed);
+    Profile des;
+    if (!r.has({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}) ||
+        !r.load("desFilePath", &des) || !r.parse(&des))
         return;
-    QString desPath;
-    const auto desText = load(args::str(a, "desFilePath"), &desPath);
-    if (!desText)
-        return;
-    pugi::xml_document des;
-    if (!parse(des, *desText)) {
-        answerFailure(cb, 0, kReplaceFailed);
-        return;
-    }
     // The package path comes from a file dialog and is used as it is.
-    const auto packaged = pfdfile::read(args::str(a, "srcFilePath"));
+    const auto packaged = pfdfile::read(r.str("srcFilePath"));
     pugi::xml_document package;
     pugi::xml_node d;
-    if (!packaged || !parse(package, asUtf8Text(*packaged)) ||
-        !PageQuery(args::str(a, "desXpath")).first(des, &d)) {
-        answerFailure(cb, 0, kReplaceFailed);
+    if (!r.check(packaged && parse(package, asUtf8Text(*packaged))) ||
+        !r.selectFirst("desXpath", des, &d))
         return;
-    }
-    if (d) {
-        d.remove_children();
-        const pugi::xml_node s = package.first_child();
-        for (pugi::xml_node child = s.first_child(); child; child = child.next_sibling())
-            d.append_copy(child);
-    }
-    m_cache.store(desPath, serialise(des, desText->size()));
-    answerSuccess(cb, kReplaceSuccess);
+    // The package's root element gives its children.
+    replaceChildren(d, package.first_child());
+    r.store(des, kReplaceSuccess);
 }
 
 void ProfileCommands::resetProfile(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "srcFilePath") || !args::has(a, "desFilePath"))
+    Request r(*this, a, cb, QString());
+    Profile src, des;
+    if (!r.has({"srcFilePath", "desFilePath"}) || !r.load("srcFilePath", &src) ||
+        !r.load("desFilePath", &des))
         return;
-    QString srcPath, desPath;
-    const auto srcText = load(args::str(a, "srcFilePath"), &srcPath);
-    if (!srcText)
-        return;
-    if (!load(args::str(a, "desFilePath"), &desPath))
-        return;
-    m_cache.store(desPath, *srcText);
-    answerSuccess(cb, QStringLiteral("resetProfile success"));
+    m_cache.store(des.path, src.text);
+    r.succeed(QStringLiteral("resetProfile success"));
 }
 
 void ProfileCommands::queryHexByte(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "filePath") || !args::has(a, "xpath") || !args::has(a, "args"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "filePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kModifyFailed);
+    Profile p;
     pugi::xml_node node;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).first(doc, &node)) {
-        answerFailure(cb, 0, kModifyFailed);
+    if (!r.has({"filePath", "xpath", "args"}) || !r.openFirst("filePath", &p, &node))
         return;
-    }
     QString code = QString::fromUtf8(node.attribute("code").value());
     if (code.contains(QLatin1Char('%'))) {
-        const QStringList fill = args::str(a, "args").split(QLatin1Char(','), Qt::SkipEmptyParts);
+        const QStringList fill = r.str("args").split(QLatin1Char(','), Qt::SkipEmptyParts);
         QStringList items = code.split(QLatin1Char(','));
         // A code is four bytes; only those are filled. A "%" without an args value stays.
         int next = 0;
@@ -485,7 +484,7 @@ void ProfileCommands::queryHexByte(const QVariantMap& a, const RouterCallback& c
         }
         code = items.join(QLatin1Char(','));
     }
-    answerSuccess(cb, code);
+    r.succeed(code);
 }
 
 void ProfileCommands::savexml(const QVariantMap&, const RouterCallback& cb) {
@@ -495,25 +494,18 @@ void ProfileCommands::savexml(const QVariantMap&, const RouterCallback& cb) {
 }
 
 void ProfileCommands::saveXmlAs(const QVariantMap& a, const RouterCallback& cb) {
-    if (!args::has(a, "srcFilePath") || !args::has(a, "desFilePath") || !args::has(a, "xpath"))
-        return;
-    QString path;
-    const auto text = load(args::str(a, "srcFilePath"), &path);
-    if (!text)
-        return;
-    pugi::xml_document doc;
+    Request r(*this, a, cb, kSaveAsFailed);
+    Profile p;
     pugi::xml_node node;
-    if (!parse(doc, *text) || !PageQuery(args::str(a, "xpath")).first(doc, &node)) {
-        answerFailure(cb, 0, kSaveAsFailed);
+    if (!r.has({"srcFilePath", "desFilePath", "xpath"}) || !r.openFirst("srcFilePath", &p, &node))
         return;
-    }
     pugi::xml_document exported;
     if (node)
         exported.append_copy(node);
     // The package path comes from a file dialog and is used as it is.
-    if (!pfdfile::write(args::str(a, "desFilePath"), serialise(exported))) {
-        answerFailure(cb, 0, kSaveAsDestFailed);
+    if (!pfdfile::write(r.str("desFilePath"), serialise(exported))) {
+        r.fail(kSaveAsDestFailed);
         return;
     }
-    answerSuccess(cb, QStringLiteral("saveXmlAs success"));
+    r.succeed(QStringLiteral("saveXmlAs success"));
 }

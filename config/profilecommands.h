@@ -37,6 +37,9 @@ public:
     QString resolve(const QString& relative) const;
 
 private:
+    // The steps the commands are made of (profilecommands.cpp).
+    class Request;
+
     // Resolves and loads a page-relative path. Empty when it cannot be opened (the command then
     // ends without an answer).
     std::optional<QByteArray> load(const QString& relative, QString* path);
