@@ -263,8 +263,12 @@ public:
 
     void succeed(const QString& text) { answerSuccess(m_cb, text); }
 
-    // The edited document becomes the file's cached text; then the success answer.
+    // The edited document becomes the file's cached text; then the success answer. An edit that
+    // left no element (the root removed or emptied) would not parse again and would be written
+    // over the file by the next save: it is refused with the failure text and nothing changes.
     void store(const Profile& p, const QString& success) {
+        if (!check(bool(p.doc.document_element())))
+            return;
         m_owner.m_cache.store(p.path, serialise(p.doc, p.text.size()));
         succeed(success);
     }

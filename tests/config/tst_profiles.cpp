@@ -167,12 +167,18 @@ private slots:
         row("ex: nested matches", E, "filePath=p.xml & xpath=//sub | /root/keys | //key & subTreeString=<only/>", "ok:modifyProfileEx success", true, "/root/keys", "<keys>\n\t<only />\n</keys>\n");
         row("ex: malformed fragment", E, "filePath=p.xml & xpath=/root/macros & subTreeString=<a><b></a>", "ok:modifyProfileEx success", true, "/root/macros", "<macros>\n\t<a>\n\t\t<b />\n\t</a>\n</macros>\n");
         row("ex: bad xpath", E, "filePath=p.xml & xpath=)) & subTreeString=<a/>", "fail:modifyProfileEx load xml file failed!", false);
+        // An edit that leaves the document without an element is refused: it would not parse again.
+        row("ex: document emptied", E, "filePath=p.xml & xpath=/ & subTreeString=", "fail:modifyProfileEx load xml file failed!", false);
+        row("ex: document given only text", E, "filePath=p.xml & xpath=/ & subTreeString=<![CDATA[x]]>", "fail:modifyProfileEx load xml file failed!", false);
+        row("ex: document given a new root", E, "filePath=p.xml & xpath=/ & subTreeString=<n/>", "ok:modifyProfileEx success", true, "/*", "<n />\n");
 
         const char* R = "modifyRemoveProfile";
         row("remove: element and descendant", R, "filePath=p.xml & xpath=//key[@id='3'] | //sub", "ok:modifyRemoveProfile success", true, "//key", K1 + K2);
         row("remove: document and element", R, "filePath=p.xml & xpath=/ | //key[@id='2']", "ok:modifyRemoveProfile success", true, "//key", K1 + K3);
         row("remove: attribute is no element", R, "filePath=p.xml & xpath=//@id", "ok:modifyRemoveProfile success", true, "//key", K1 + K2 + K3);
         row("remove: bad xpath", R, "filePath=p.xml & xpath=//@", kLoadFailed, false);
+        row("remove: root element", R, "filePath=p.xml & xpath=/root", kLoadFailed, false);
+        row("remove: every node", R, "filePath=p.xml & xpath=//node()", kLoadFailed, false);
 
         const char* A = "modifyAddProfile";
         const char* macros = "/root/macros";
@@ -193,11 +199,13 @@ private slots:
         row("replace: no source removes", P, "srcFilePath=s.xml & desFilePath=p.xml & srcXpath=/r/none & desXpath=//key[@id='2']", replaced, true, "//key", K1 + K3);
         row("replace: source not xml", P, "srcFilePath=broken.xml & desFilePath=p.xml & srcXpath=/ & desXpath=/", kReplaceFailed, false);
         row("replace: missing destination", P, "srcFilePath=s.xml & desFilePath=none.xml & srcXpath=/ & desXpath=/", "none", false);
+        row("replace: root without source", P, "srcFilePath=s.xml & desFilePath=p.xml & srcXpath=/none & desXpath=/root", kReplaceFailed, false);
 
         const char* U = "modifyReplaceSubNode";
         row("subnode: children copied", U, "srcFilePath=s.xml & desFilePath=p.xml & srcXpath=/r/src & desXpath=//key[@id='3']", replaced, true, "//key[@id='3']", "<key id=\"3\" name=\"C\">\n\t<a />t<b />\n</key>\n");
         row("subnode: no source empties", U, "srcFilePath=s.xml & desFilePath=p.xml & srcXpath=/none & desXpath=//key[@id='3']", replaced, true, "//key[@id='3']", "<key id=\"3\" name=\"C\" />\n");
         row("subnode: bad xpath", U, "srcFilePath=s.xml & desFilePath=p.xml & srcXpath=/r/src & desXpath=[", kReplaceFailed, false);
+        row("subnode: document emptied", U, "srcFilePath=s.xml & desFilePath=p.xml & srcXpath=/none & desXpath=/", kReplaceFailed, false);
 
         const char* X = "modifyReplaceProfileEx";
         row("import: package children", X, "srcFilePath=$P/pkg.pfd & desFilePath=p.xml & srcXpath=unused & desXpath=/root/macros", replaced, true, "/root/macros", "<macros>\n\t<c n=\"1\" />\n\t<c n=\"2\" />\n</macros>\n");
