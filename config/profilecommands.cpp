@@ -25,13 +25,43 @@ const QString kSaveAsDestFailed = QStringLiteral("saveXmlAs desFilePath is faile
 const QString kCountMismatch = QStringLiteral("attribute count isn't equal attributeValue count");
 const QString kReplaceSuccess = QStringLiteral("modifyReplaceProfile success");
 
+// Far above any real profile (a package holds at most 64 MiB). With one tab per level of
+// indentation the text of a deeply nested document grows with the square of its depth, so a
+// request of a megabyte could otherwise ask for gigabytes.
+constexpr int kMaxText = 64 * 1024 * 1024;
+
+// Collects the XML library's output; stops it once the text would pass kMaxText.
 class ByteSink : public pugi::xml_writer {
 public:
+    struct TooLarge {};
+
     void write(const void* data, size_t size) override {
+        if (overflow || size > size_t(kMaxText - bytes.size())) {
+            overflow = true;
+#ifndef PUGIXML_NO_EXCEPTIONS
+            throw TooLarge{};
+#endif
+            return;
+        }
         bytes.append(static_cast<const char*>(data), int(size));
     }
+
     QByteArray bytes;
+    bool overflow = false;
 };
+
+// Runs `print` into `sink`; false when the text grew past kMaxText.
+template <class F> bool capped(ByteSink& sink, F&& print) {
+#ifdef PUGIXML_NO_EXCEPTIONS
+    print();
+#else
+    try {
+        print();
+    } catch (const ByteSink::TooLarge&) {
+    }
+#endif
+    return !sink.overflow;
+}
 
 bool parse(pugi::xml_document& doc, const QByteArray& text) {
     return doc.load_buffer(text.constData(), size_t(text.size()), pugi::parse_default,
@@ -39,10 +69,12 @@ bool parse(pugi::xml_document& doc, const QByteArray& text) {
                .status == pugi::status_ok;
 }
 
-QByteArray serialise(const pugi::xml_document& doc, int sizeHint = 0) {
+// The document in the default save format; empty when the text would pass kMaxText.
+std::optional<QByteArray> serialise(const pugi::xml_document& doc, int sizeHint = 0) {
     ByteSink sink;
     sink.bytes.reserve(sizeHint);
-    doc.save(sink, "\t", pugi::format_default, pugi::encoding_utf8);
+    if (!capped(sink, [&] { doc.save(sink, "\t", pugi::format_default, pugi::encoding_utf8); }))
+        return std::nullopt;
     return sink.bytes;
 }
 
@@ -265,11 +297,15 @@ public:
 
     // The edited document becomes the file's cached text; then the success answer. An edit that
     // left no element (the root removed or emptied) would not parse again and would be written
-    // over the file by the next save: it is refused with the failure text and nothing changes.
+    // over the file by the next save, and one whose text would pass kMaxText cannot be held:
+    // both are refused with the failure text and nothing changes.
     void store(const Profile& p, const QString& success) {
         if (!check(bool(p.doc.document_element())))
             return;
-        m_owner.m_cache.store(p.path, serialise(p.doc, p.text.size()));
+        const auto text = serialise(p.doc, p.text.size());
+        if (!check(text.has_value()))
+            return;
+        m_owner.m_cache.store(p.path, *text);
         succeed(success);
     }
 
@@ -306,11 +342,14 @@ void ProfileCommands::queryProfile(const QVariantMap& a, const RouterCallback& c
     if (!r.has({"filePath", "xpath"}) || !r.openAll("filePath", &p, &matches))
         return;
     ByteSink sink;
-    for (const pugi::xpath_node& match : matches) {
-        if (match.node())
-            match.node().print(sink, "\t", pugi::format_default, pugi::encoding_utf8);
-    }
-    r.succeed(QString::fromUtf8(sink.bytes));
+    const bool fits = capped(sink, [&] {
+        for (const pugi::xpath_node& match : matches) {
+            if (match.node())
+                match.node().print(sink, "\t", pugi::format_default, pugi::encoding_utf8);
+        }
+    });
+    if (r.check(fits))
+        r.succeed(QString::fromUtf8(sink.bytes));
 }
 
 void ProfileCommands::nodeCounterProfile(const QVariantMap& a, const RouterCallback& cb) {
@@ -506,8 +545,11 @@ void ProfileCommands::saveXmlAs(const QVariantMap& a, const RouterCallback& cb) 
     pugi::xml_document exported;
     if (node)
         exported.append_copy(node);
+    const auto xml = serialise(exported);
+    if (!r.check(xml.has_value()))
+        return;
     // The package path comes from a file dialog and is used as it is.
-    if (!pfdfile::write(r.str("desFilePath"), serialise(exported))) {
+    if (!pfdfile::write(r.str("desFilePath"), *xml)) {
         r.fail(kSaveAsDestFailed);
         return;
     }

@@ -305,6 +305,7 @@ class BadRequestsTest : public QObject {
     Dispatcher m_dispatcher;
     // Answers seen per command name and outcome ("queryProfile+", "queryProfile-").
     QMap<QString, int> m_outcomes;
+    std::shared_ptr<RecordingCallback> m_last; // of the latest request
 
     // A fresh program folder and fresh command groups; profiles only grow under random edits.
     void reset() {
@@ -326,6 +327,7 @@ class BadRequestsTest : public QObject {
     // Sends one request and checks what must hold for any request at all.
     void send(const QString& request) {
         auto cb = makeRecorder();
+        m_last = cb;
         m_dispatcher.onJsMessage(request, cb);
         QVERIFY2(cb->answers.size() <= 1, qPrintable(request.left(300)));
         if (cb->answered())
@@ -398,6 +400,81 @@ private slots:
             if (QTest::currentTestFailed())
                 return;
         }
+    }
+
+    // Depths far past any real profile. One tab per level of indentation makes a deep tree's
+    // text grow with the square of its depth: a short request must not ask for gigabytes, and
+    // no recursion may run out of stack.
+    void extremeDepths() {
+        const auto nested = [](int depth) {
+            return QString("<d>").repeated(depth) + QString("</d>").repeated(depth);
+        };
+        QVERIFY(writeBytes(folder() + "/deep.xml", "<root>" + nested(100000).toUtf8() + "</root>"));
+        QDir().mkpath(packages());
+        const auto request = [](const QString& name, const QJsonObject& args) {
+            QJsonObject object = args;
+            object.insert("funcname", name);
+            return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        };
+        const QString tooDeep = QString("(").repeated(100000) + "/" + QString(")").repeated(100000);
+        const QList<QPair<QString, bool>> steps = {
+            // Too large a text once indented: refused, nothing changes.
+            {request("modifyProfileEx", {{"filePath", "p.xml"},
+                                         {"xpath", "/root/macros"},
+                                         {"subTreeString", nested(100000)}}),
+             false},
+            {request("queryProfile", {{"filePath", "deep.xml"}, {"xpath", "/"}}), false},
+            {request("saveXmlAs", {{"srcFilePath", "deep.xml"},
+                                   {"desFilePath", packages() + "/x.pfd"},
+                                   {"xpath", "/root"}}),
+             false},
+            // Deep, but within bounds.
+            {request("queryProfile", {{"filePath", "deep.xml"}, {"xpath", "//d[not(d)]/.."}}),
+             true},
+            {request("nodeCounterProfile", {{"filePath", "deep.xml"}, {"xpath", "//d[last()]"}}),
+             true},
+            {request("modifyRemoveProfile", {{"filePath", "deep.xml"}, {"xpath", "//d"}}), true},
+            {request("modifyProfileEx", {{"filePath", "p.xml"},
+                                         {"xpath", "/root/macros"},
+                                         {"subTreeString", nested(2000)}}),
+             true},
+            {request("modifyReplaceSubNode", {{"srcFilePath", "p.xml"},
+                                              {"desFilePath", "s.xml"},
+                                              {"srcXpath", "/root/macros"},
+                                              {"desXpath", "/root/keys"}}),
+             true},
+            {request("saveXmlAs", {{"srcFilePath", "s.xml"},
+                                   {"desFilePath", packages() + "/deep.pfd"},
+                                   {"xpath", "/root"}}),
+             true},
+            {request("modifyReplaceProfileEx", {{"srcFilePath", packages() + "/deep.pfd"},
+                                                {"desFilePath", "sub/q.xml"},
+                                                {"srcXpath", "/"},
+                                                {"desXpath", "/root"}}),
+             true},
+            // Expressions nested past what the XPath compiler takes.
+            {request("queryProfile", {{"filePath", "p.xml"}, {"xpath", tooDeep}}), false},
+            {request("queryProfile",
+                     {{"filePath", "p.xml"}, {"xpath", QString("/*").repeated(100000)}}),
+             false},
+            {request("queryProfile",
+                     {{"filePath", "p.xml"},
+                      {"xpath", QString("not(").repeated(100000) + "1" + QString(100000, ')')}}),
+             false},
+            {request("savexml", {}), true},
+        };
+        for (const auto& step : steps) {
+            send(step.first);
+            if (QTest::currentTestFailed())
+                return;
+            QVERIFY2(m_last->answered() && m_last->last().success == step.second,
+                     qPrintable(step.first.left(200)));
+        }
+        QVERIFY(!QFile::exists(packages() + "/x.pfd"));
+        QCOMPARE(readBytes(folder() + "/deep.xml"),
+                 QByteArray("<?xml version=\"1.0\"?>\r\n<root />\r\n"));
+        QCOMPARE(readBytes(folder() + "/sub/q.xml").count("<d"), 2000);
+        QVERIFY(readBytes(folder() + "/p.xml").size() < 8 << 20);
     }
 
     // Requests of the right shape whose arguments are missing, of the wrong type, or texts,
