@@ -376,7 +376,7 @@ private slots:
             "\"subTreeString\":\"<a/>\"}",
             "{\"funcname\":\"getConf\"}",
         };
-        for (int i = 0; i < rounds(3000); ++i) {
+        for (int i = 0; i < rounds(2000); ++i) {
             QString text = gen.pick(good);
             if (gen.chance(20)) {
                 text = gen.noise(80);
@@ -483,7 +483,7 @@ private slots:
         Generator gen(8121926);
         const QStringList names = kCommandArgs.keys();
         const QStringList edits = kEdits.keys() + QStringList{"queryProfile", "queryHexByte"};
-        for (int i = 0; i < rounds(4000); ++i) {
+        for (int i = 0; i < rounds(3000); ++i) {
             if (i % 40 == 0) { // new files and a clean start now and then
                 reset();
                 for (int k = 0; k < Generator::kPackages; ++k)
