@@ -14,17 +14,21 @@
 
 #include <benchmark/benchmark.h>
 
-#include <memory>
-
 namespace {
 
 constexpr qint64 kFileSize = 200ll * 1024 * 1024;
 
 struct Setup {
+    int argc = 1;
+    char* argv[2] = {const_cast<char*>("bench"), nullptr};
+    QCoreApplication app{argc, argv}; // first member, so that it goes last
     QTemporaryDir data;
     QTemporaryDir program;
     QProcess server;
     QString url;
+
+    Setup() : ok(start()) {}
+    bool ok;
 
     bool start() {
         // Random-looking bytes, so that nothing on the way can shortcut them.
@@ -63,14 +67,22 @@ struct Setup {
     }
 };
 
-Setup* g_setup = nullptr;
+// Built on first use, since benchmark's own main runs these; torn down at exit.
+Setup& setupOnce() {
+    static Setup s;
+    return s;
+}
 
 void BM_DownloadTavix(benchmark::State& state) {
-    const QString out = g_setup->program.path() + QStringLiteral("/dl/big.bin");
+    if (!setupOnce().ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    const QString out = setupOnce().program.path() + QStringLiteral("/dl/big.bin");
     for (auto _ : state) {
         QFile::remove(out);
         auto* thread = new QThread;
-        auto* dl = new commonFileDownloader(thread, g_setup->url, QStringLiteral("dl"));
+        auto* dl = new commonFileDownloader(thread, setupOnce().url, QStringLiteral("dl"));
         QEventLoop loop;
         bool ok = false;
         QObject::connect(dl, &commonFileDownloader::downLoadFinished, &loop, [&] {
@@ -91,12 +103,16 @@ void BM_DownloadTavix(benchmark::State& state) {
 }
 
 void BM_DownloadCurl(benchmark::State& state) {
-    const QString out = g_setup->program.path() + QStringLiteral("/curl.bin");
+    if (!setupOnce().ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    const QString out = setupOnce().program.path() + QStringLiteral("/curl.bin");
     for (auto _ : state) {
         QFile::remove(out);
         const int rc =
             QProcess::execute(QStringLiteral("curl"),
-                              {QStringLiteral("-s"), QStringLiteral("-o"), out, g_setup->url});
+                              {QStringLiteral("-s"), QStringLiteral("-o"), out, setupOnce().url});
         if (rc != 0 || QFileInfo(out).size() != kFileSize)
             state.SkipWithError("curl failed");
     }
@@ -107,15 +123,3 @@ BENCHMARK(BM_DownloadTavix)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 BENCHMARK(BM_DownloadCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    Setup setup;
-    if (!setup.start())
-        return 1;
-    g_setup = &setup;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

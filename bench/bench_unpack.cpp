@@ -17,9 +17,15 @@ constexpr int kFiles = 50;
 constexpr int kFileSize = 1024 * 1024;
 
 struct Setup {
+    int argc = 1;
+    char* argv[2] = {const_cast<char*>("bench"), nullptr};
+    QCoreApplication app{argc, argv}; // first member, so that it goes last
     QTemporaryDir dir;
     QByteArray packageFile;
     QString packagePath, rawStreamPath;
+
+    Setup() : ok(start()) {}
+    bool ok;
 
     bool start() {
         // Text-like data from a small vocabulary mixed with noise: compresses about like pages.
@@ -70,16 +76,24 @@ struct Setup {
     }
 };
 
-Setup* g_setup = nullptr;
+// Built on first use, since benchmark's own main runs these; torn down at exit.
+Setup& setupOnce() {
+    static Setup s;
+    return s;
+}
 
 void BM_UnpackTavix(benchmark::State& state) {
-    const QString program = g_setup->dir.path() + QStringLiteral("/program/");
+    if (!setupOnce().ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    const QString program = setupOnce().dir.path() + QStringLiteral("/program/");
     const QString target = program + QStringLiteral("tupdates/html/pkg.bin");
     for (auto _ : state) {
         state.PauseTiming();
         QDir(program).removeRecursively();
         QDir().mkpath(program + QStringLiteral("tupdates/html"));
-        QFile::copy(g_setup->packagePath, target);
+        QFile::copy(setupOnce().packagePath, target);
         state.ResumeTiming();
         QString version;
         if (!package::unpackUpdatePackage(program, QStringLiteral("html"), target, &version))
@@ -89,11 +103,15 @@ void BM_UnpackTavix(benchmark::State& state) {
 }
 
 void BM_UnpackXzSha1sum(benchmark::State& state) {
-    const QString out = g_setup->dir.path() + QStringLiteral("/xz-out.bin");
+    if (!setupOnce().ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    const QString out = setupOnce().dir.path() + QStringLiteral("/xz-out.bin");
     for (auto _ : state) {
         const QString cmd = QStringLiteral("xz --format=raw --lzma1=lc=3,lp=0,pb=2,dict=16MiB -dc "
                                            "'%1' > '%2' && sha1sum '%3' > /dev/null")
-                                .arg(g_setup->rawStreamPath, out, g_setup->packagePath);
+                                .arg(setupOnce().rawStreamPath, out, setupOnce().packagePath);
         if (QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), cmd}) != 0)
             state.SkipWithError("xz or sha1sum failed");
     }
@@ -104,15 +122,3 @@ BENCHMARK(BM_UnpackTavix)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterati
 BENCHMARK(BM_UnpackXzSha1sum)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    Setup setup;
-    if (!setup.start())
-        return 1;
-    g_setup = &setup;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -21,10 +21,26 @@ QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
 
 ChunkedDownloader::ChunkedDownloader(QThread* thread, const QString& u, const Variant& variant,
                                      QObject* parent)
-    : QObject(thread ? nullptr : parent), url(u), manager(this) {
+    : QObject(thread ? nullptr : parent), url(u), manager(this), m_variant(variant) {
     prepare(variant);
-    if (thread)
+    if (thread) {
         moveToThread(thread);
+        connect(thread, &QThread::started, this, &ChunkedDownloader::start);
+    }
+}
+
+ChunkedDownloader::Variant
+ChunkedDownloader::Variant::housekeeping(const QString& root, const QString& sub,
+                                         const QString& fallbackPrefix,
+                                         const QLoggingCategory& (*category)()) {
+    Variant v;
+    v.outputDir = root + sub;
+    v.fallbackPrefix = fallbackPrefix;
+    v.createDirs << root << v.outputDir;
+    v.cleanDirs << root << v.outputDir;
+    v.category = category;
+    v.removeOnBadStatus = root;
+    return v;
 }
 
 qint32 ChunkedDownloader::alreadyBytes() {
@@ -70,7 +86,20 @@ void ChunkedDownloader::prepare(const Variant& variant) {
     }
 }
 
-QNetworkReply* ChunkedDownloader::sendRequestCore() {
+void ChunkedDownloader::start() {
+    if (!m_variant.refusal.isEmpty()) {
+        qCInfo(category()).noquote() << m_variant.refusal;
+        emit downLoadFailed();
+        return;
+    }
+    sendRequestCore();
+}
+
+void ChunkedDownloader::sendRequest() {
+    start();
+}
+
+void ChunkedDownloader::sendRequestCore() {
     QNetworkRequest request{QUrl(url)};
     qint32 from;
     {
@@ -85,16 +114,13 @@ QNetworkReply* ChunkedDownloader::sendRequestCore() {
     m_receivedThisReply = 0;
     reply = manager.get(request);
     QNetworkReply* r = reply;
-    // By name, so each downloader's own slots receive them.
-    connect(r, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(partFinished(qint64, qint64)));
-    connect(r, SIGNAL(errorOccurred(QNetworkReply::NetworkError)), this,
-            SLOT(partFailed(QNetworkReply::NetworkError)));
-    connect(r, SIGNAL(metaDataChanged()), this, SLOT(partMetaGot()));
+    connect(r, &QNetworkReply::downloadProgress, this, &ChunkedDownloader::partFinished);
+    connect(r, &QNetworkReply::errorOccurred, this, &ChunkedDownloader::partFailed);
+    connect(r, &QNetworkReply::metaDataChanged, this, &ChunkedDownloader::partMetaGot);
     connect(r, &QNetworkReply::finished, this, &ChunkedDownloader::replyEnded);
     // Progress is reported at most every 100 ms; taking data as it arrives keeps the buffers
     // small on fast links.
     connect(r, &QNetworkReply::readyRead, this, &ChunkedDownloader::dataArrived);
-    return r;
 }
 
 void ChunkedDownloader::releaseReply(bool abort) {
@@ -108,7 +134,7 @@ void ChunkedDownloader::releaseReply(bool abort) {
     }
 }
 
-void ChunkedDownloader::metaGot() {
+void ChunkedDownloader::partMetaGot() {
     if (!reply)
         return;
     static const QRegularExpression re(QStringLiteral("/(\\d+)([^\\d]|$)"));
@@ -127,7 +153,7 @@ void ChunkedDownloader::metaGot() {
     }
 }
 
-void ChunkedDownloader::progress(qint64 got, qint64 total) {
+void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     if (!reply)
         return;
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -150,7 +176,7 @@ void ChunkedDownloader::progress(qint64 got, qint64 total) {
             full = static_cast<qint32>(qMin<qint64>(total, 2147483647));
     }
     qCInfo(category()).noquote() << QStringLiteral("Update Info:part %1 of %2").arg(got).arg(total);
-    emitFinishPart(got, total);
+    emit finishPart(got, total);
 
     if (!openOutput(status)) {
         qCInfo(category()).noquote()
@@ -165,7 +191,7 @@ void ChunkedDownloader::progress(qint64 got, qint64 total) {
     if (total >= 0 && got >= total) {
         releaseReply();
         outFile.close();
-        emitFinished();
+        emit downLoadFinished();
         afterComplete();
     }
 }
@@ -203,21 +229,12 @@ void ChunkedDownloader::replyEnded() {
     if (length.isValid() && m_receivedThisReply < length.toLongLong()) {
         outFile.flush();
         releaseReply(false);
-        qint32 from;
-        {
-            QMutexLocker lock(&mutex);
-            from = already;
-        }
-        qCInfo(category()).noquote()
-            << QStringLiteral("Update Error: failed to download part starting from %1, error %2")
-                   .arg(from)
-                   .arg(static_cast<int>(QNetworkReply::RemoteHostClosedError));
-        emitFailed();
+        reportFailure(QNetworkReply::RemoteHostClosedError);
         return;
     }
     releaseReply(false);
     outFile.close();
-    emitFinished();
+    emit downLoadFinished();
     afterComplete();
 }
 
@@ -244,7 +261,7 @@ void ChunkedDownloader::appendReply() {
     }
 }
 
-void ChunkedDownloader::failed(QNetworkReply::NetworkError e) {
+void ChunkedDownloader::partFailed(QNetworkReply::NetworkError e) {
     if (!reply)
         return;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -260,6 +277,10 @@ void ChunkedDownloader::failed(QNetworkReply::NetworkError e) {
         afterComplete();
         return;
     }
+    reportFailure(e);
+}
+
+void ChunkedDownloader::reportFailure(int code) {
     qint32 from;
     {
         QMutexLocker lock(&mutex);
@@ -268,6 +289,16 @@ void ChunkedDownloader::failed(QNetworkReply::NetworkError e) {
     qCInfo(category()).noquote()
         << QStringLiteral("Update Error: failed to download part starting from %1, error %2")
                .arg(from)
-               .arg(static_cast<int>(e));
-    emitFailed();
+               .arg(code);
+    emit downLoadFailed();
+}
+
+void ChunkedDownloader::badStatusPath() {
+    outFile.close();
+    if (m_variant.removeOnBadStatus.isEmpty()) {
+        outFile.remove();
+        emit downLoadFailed();
+    } else {
+        QDir(m_variant.removeOnBadStatus).removeRecursively();
+    }
 }

@@ -12,7 +12,8 @@ class QThread;
 
 // The resumable ranged download that the three downloaders share. It resumes a partial file
 // from its last whole 100 KiB block, asks for the rest with "Range: bytes=N-" and appends what
-// arrives. Each downloader declares its own signals and slots and forwards them here.
+// arrives. What differs between the downloaders is data (`Variant`) and what follows the last
+// byte (`afterComplete`).
 class ChunkedDownloader : public QObject {
     Q_OBJECT
 public:
@@ -26,30 +27,42 @@ public:
         QString fallbackPrefix; // "file-", "tupdate-", "tupload-"
         QStringList createDirs; // created when missing, in order
         QStringList cleanDirs;  // plain files removed, except the output file
+        const QLoggingCategory& (*category)() = nullptr;
+        // Removed whole on a bad HTTP status or an output file that cannot be opened; when
+        // empty, the output file is removed and downLoadFailed emitted instead.
+        QString removeOnBadStatus;
+        // When set, start() logs it and fails instead of sending anything.
+        QString refusal;
+
+        // The update and sync layout: output in root/sub/, both created and cleaned.
+        static Variant housekeeping(const QString& root, const QString& sub,
+                                    const QString& fallbackPrefix,
+                                    const QLoggingCategory& (*category)());
     };
 
     QString outputPath() const { return outFile.fileName(); }
     qint32 alreadyBytes();
     qint32 fullBytes();
 
+signals:
+    void finishPart(qint64 got, qint64 total);
+    void downLoadFinished();
+    void downLoadFailed();
+
+public slots:
+    void start();
+    void partMetaGot();
+    void partFinished(qint64 got, qint64 total);
+    void partFailed(QNetworkReply::NetworkError e);
+    void sendRequest();
+
 protected:
     // With a thread the object has no parent (Qt cannot move a child) and starts when the
     // thread starts; without one it lives on the caller's thread and `parent` owns it.
     ChunkedDownloader(QThread* thread, const QString& url, const Variant& variant, QObject* parent);
 
-    virtual const QLoggingCategory& category() const = 0;
-    virtual void emitFinishPart(qint64 got, qint64 total) = 0;
-    virtual void emitFinished() = 0;
-    virtual void emitFailed() = 0;
-    // The variant's answer to a bad HTTP status or an output file that cannot be opened.
-    virtual void badStatusPath() = 0;
     // After the last byte (file closed, downLoadFinished emitted) and after a 416.
-    virtual void afterComplete() = 0;
-
-    QNetworkReply* sendRequestCore();
-    void metaGot();
-    void progress(qint64 got, qint64 total);
-    void failed(QNetworkReply::NetworkError e);
+    virtual void afterComplete() {}
 
     QString url;
     QNetworkAccessManager manager;
@@ -65,12 +78,19 @@ private slots:
 
 private:
     void prepare(const Variant& variant);
+    void sendRequestCore();
     // Opens the output for appending; a 200 answer to a range request empties it first.
     bool openOutput(int status);
     void restartIfRangeIgnored(int status);
     // Appends what the reply holds and counts it.
     void appendReply();
     void releaseReply(bool abort = true);
+    const QLoggingCategory& category() const { return m_variant.category(); }
+    void badStatusPath();
+    // Logs the failure of the part that started at `already` and emits downLoadFailed.
+    void reportFailure(int code);
+
+    Variant m_variant;
 
     qint32 m_requestedFrom = 0;
     bool m_statusChecked = false;

@@ -77,6 +77,23 @@ bool checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
     return true;
 }
 
+// Reads the file count; false after logging when it cannot be read or is 0.
+bool readCount(QDataStream& ds, const QLoggingCategory& cat, quint32* count) {
+    ds >> *count;
+    if (ds.status() != QDataStream::Ok) {
+        qCInfo(cat).noquote()
+            << QStringLiteral(
+                   "Update Error: cant read files count from downloaded stream, status: %1")
+                   .arg(static_cast<int>(ds.status()));
+        return false;
+    }
+    if (*count == 0) {
+        qCInfo(cat).noquote() << "Update Error: update is empty!";
+        return false;
+    }
+    return true;
+}
+
 // Reads one entry; false after logging when the stream or the sizes are wrong.
 bool readEntry(QDataStream& ds, const QLoggingCategory& cat, File* entry) {
     quint32 size = 0;
@@ -205,18 +222,8 @@ bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
         return fail();
     }
     quint32 count = 0;
-    ds >> count;
-    if (ds.status() != QDataStream::Ok) {
-        qCInfo(cat).noquote()
-            << QStringLiteral(
-                   "Update Error: cant read files count from downloaded stream, status: %1")
-                   .arg(static_cast<int>(ds.status()));
+    if (!readCount(ds, cat, &count))
         return fail();
-    }
-    if (count == 0) {
-        qCInfo(cat).noquote() << "Update Error: update is empty!";
-        return fail();
-    }
     for (quint32 i = 0; i < count; ++i) {
         File entry;
         if (!readEntry(ds, cat, &entry))
@@ -271,18 +278,8 @@ bool unpackSyncPackage(const QString& programFolder, const QString& packagePath)
     QDataStream ds(loaded.payload);
     ds.setVersion(kStreamVersion);
     quint32 count = 0;
-    ds >> count;
-    if (ds.status() != QDataStream::Ok) {
-        qCInfo(cat).noquote()
-            << QStringLiteral(
-                   "Update Error: cant read files count from downloaded stream, status: %1")
-                   .arg(static_cast<int>(ds.status()));
+    if (!readCount(ds, cat, &count))
         return fail();
-    }
-    if (count == 0) {
-        qCInfo(cat).noquote() << "Update Error: update is empty!";
-        return fail();
-    }
     // Every entry is checked before the first file is touched, so a bad package changes nothing.
     QList<File> entries;
     for (quint32 i = 0; i < count; ++i) {
