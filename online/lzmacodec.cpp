@@ -2,6 +2,7 @@
 
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace lzmacodec {
@@ -93,25 +94,34 @@ int uncompress(const char* props, const char* src, size_t srcLen, size_t outSize
 
     if (outSize > static_cast<size_t>(INT32_MAX))
         return ErrorMem;
-    out->resize(static_cast<int>(outSize));
+    out->clear();
     if (outSize == 0)
         return Ok;
 
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
     lzma_stream strm = LZMA_STREAM_INIT;
     lzma_ret r = lzma_raw_decoder(&strm, filters);
-    if (r != LZMA_OK) {
-        out->clear();
+    if (r != LZMA_OK)
         return mapError(r);
-    }
+    // The stated size is only a claim: the output grows as the stream really delivers, so a
+    // short hostile file cannot make us reserve the whole stated size up front.
+    const size_t firstGuess = srcLen < (size_t(1) << 28) ? srcLen * 8 : outSize;
+    size_t capacity = std::min(outSize, std::max<size_t>(size_t(1) << 20, firstGuess));
+    out->resize(static_cast<int>(capacity));
     strm.next_in = reinterpret_cast<const uint8_t*>(src);
     strm.avail_in = srcLen;
-    strm.next_out = reinterpret_cast<uint8_t*>(out->data());
-    strm.avail_out = outSize;
     // A second call without progress is how a truncated stream shows itself (buffer error).
-    do {
+    for (;;) {
+        strm.next_out = reinterpret_cast<uint8_t*>(out->data()) + strm.total_out;
+        strm.avail_out = capacity - static_cast<size_t>(strm.total_out);
         r = lzma_code(&strm, LZMA_FINISH);
-    } while (r == LZMA_OK);
+        if (r != LZMA_OK)
+            break;
+        if (strm.avail_out == 0 && capacity < outSize) {
+            capacity = capacity > outSize / 2 ? outSize : capacity * 2;
+            out->resize(static_cast<int>(capacity));
+        }
+    }
     const uint64_t produced = strm.total_out;
     lzma_end(&strm);
     if (r == LZMA_STREAM_END && produced == outSize)

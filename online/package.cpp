@@ -45,10 +45,15 @@ bool readWhole(const QString& path, const QLoggingCategory& cat, Loaded* out) {
         qCInfo(cat).noquote() << "Update Erro: cant read updates file!";
         return false;
     }
+    // A stream far longer than the largest payload it may hold is not read into memory at all.
+    const qint64 size = f.size();
+    if (size < kMinFileSize || size > qint64(kMaxPayloadSize) + kMaxPayloadSize / 8) {
+        qCInfo(cat).noquote() << QStringLiteral("Update Error: bad compressed size: %1").arg(size);
+        return false;
+    }
     out->file = f.readAll();
-    if (out->file.size() < kMinFileSize) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: bad compressed size: %1").arg(out->file.size());
+    if (out->file.size() != size) {
+        qCInfo(cat).noquote() << "Update Erro: cant read updates file!";
         return false;
     }
     return true;
