@@ -9,6 +9,18 @@
 
 #include <cstdlib>
 
+namespace {
+QAtomicInt g_stallTimeoutMs = 60000;
+} // namespace
+
+void ChunkedDownloader::setStallTimeout(int ms) {
+    g_stallTimeoutMs.storeRelaxed(ms);
+}
+
+int ChunkedDownloader::stallTimeout() {
+    return g_stallTimeoutMs.loadRelaxed();
+}
+
 QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
     static const QRegularExpression re(QStringLiteral("/([^/\\?]+)(\\?|$)"));
     const QString name = re.match(url).captured(1);
@@ -108,9 +120,12 @@ void ChunkedDownloader::sendRequestCore() {
     }
     request.setRawHeader("Range", "bytes=" + QByteArray::number(from) + '-');
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
+    // A server that stops sending would otherwise hold the download (and the thread) forever.
+    request.setTransferTimeout(stallTimeout());
     releaseReply();
     m_requestedFrom = from;
     m_statusChecked = false;
+    m_rangeChecked = false;
     m_receivedThisReply = 0;
     reply = manager.get(request);
     QNetworkReply* r = reply;
@@ -135,7 +150,7 @@ void ChunkedDownloader::releaseReply(bool abort) {
 }
 
 void ChunkedDownloader::partMetaGot() {
-    if (!reply)
+    if (!reply || !rangeMatches())
         return;
     static const QRegularExpression re(QStringLiteral("/(\\d+)([^\\d]|$)"));
     for (const auto& pair : reply->rawHeaderPairs()) {
@@ -167,7 +182,7 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
         return;
     }
     // A 416 body is the server's error text, not file data; the error path completes it.
-    if (status == 416)
+    if (status == 416 || !rangeMatches())
         return;
     restartIfRangeIgnored(status);
     {
@@ -186,7 +201,8 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
         badStatusPath();
         return;
     }
-    appendReply();
+    if (!appendReply())
+        return;
     // Without a known length the end is the end of the reply (replyEnded).
     if (total >= 0 && got >= total) {
         releaseReply();
@@ -212,6 +228,27 @@ void ChunkedDownloader::restartIfRangeIgnored(int status) {
     }
 }
 
+bool ChunkedDownloader::rangeMatches() {
+    if (m_rangeChecked)
+        return true;
+    m_rangeChecked = true;
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 206)
+        return true;
+    // Bytes of another range appended here would corrupt the file without a trace.
+    static const QRegularExpression re(QStringLiteral("^\\s*bytes\\s+(\\d+)-"));
+    const QRegularExpressionMatch m =
+        re.match(QString::fromLatin1(reply->rawHeader("Content-Range")));
+    if (!m.hasMatch() || m.captured(1).toLongLong() == m_requestedFrom)
+        return true;
+    qCInfo(category()).noquote()
+        << QStringLiteral("Update Error: server sent the range from %1, asked from %2")
+               .arg(m.captured(1))
+               .arg(m_requestedFrom);
+    releaseReply();
+    reportFailure(QNetworkReply::ProtocolFailure);
+    return false;
+}
+
 bool ChunkedDownloader::openOutput(int status) {
     restartIfRangeIgnored(status);
     return outFile.isOpen() || outFile.open(QIODevice::WriteOnly | QIODevice::Append);
@@ -223,9 +260,22 @@ void ChunkedDownloader::replyEnded() {
     // Reached for replies whose length was unknown, and for replies that the network layer
     // ends without an error although the connection broke before the stated length.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->bytesAvailable() > 0 && openOutput(status))
-        appendReply();
+    const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttr.toInt();
+    // A reply that ends before any progress step (a redirect without a body, say) has not been
+    // judged yet.
+    if (statusAttr.isValid() && status != 200 && status != 206) {
+        qCInfo(category()).noquote()
+            << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
+                   .arg(status);
+        releaseReply(false);
+        badStatusPath();
+        return;
+    }
+    if (!rangeMatches())
+        return;
+    if (reply->bytesAvailable() > 0 && openOutput(status) && !appendReply())
+        return;
     if (length.isValid() && m_receivedThisReply < length.toLongLong()) {
         outFile.flush();
         releaseReply(false);
@@ -242,22 +292,38 @@ void ChunkedDownloader::dataArrived() {
     if (!reply)
         return;
     // Until the first progress step has judged the status and opened the file, data waits.
-    if (outFile.isOpen())
+    if (outFile.isOpen() && rangeMatches())
         appendReply();
 }
 
-void ChunkedDownloader::appendReply() {
+bool ChunkedDownloader::appendReply() {
     // Through one reused buffer: fresh large arrays would cost a page fault per page.
     if (m_buffer.isEmpty())
         m_buffer.resize(256 * 1024);
     for (;;) {
         const qint64 n = reply->read(m_buffer.data(), m_buffer.size());
         if (n <= 0)
-            return;
-        const qint64 written = outFile.write(m_buffer.constData(), n);
+            return true;
+        qint64 room;
+        {
+            QMutexLocker lock(&mutex);
+            room = 2147483647 - qint64(already);
+        }
+        // Sizes are counted in 32 bits; a file that would pass 2 GiB cannot be held, and bytes
+        // that are not all written would leave a hole in the file.
+        const qint64 written = n <= room ? outFile.write(m_buffer.constData(), n) : -1;
+        if (written != n) {
+            qCInfo(category()).noquote()
+                << QStringLiteral("Update Error: could not write output file '%1': %2")
+                       .arg(outFile.fileName(),
+                            n > room ? QStringLiteral("file too large") : outFile.errorString());
+            releaseReply();
+            badStatusPath();
+            return false;
+        }
         m_receivedThisReply += n;
         QMutexLocker lock(&mutex);
-        already += static_cast<qint32>(qMax<qint64>(written, 0));
+        already += static_cast<qint32>(n);
     }
 }
 
@@ -267,10 +333,14 @@ void ChunkedDownloader::partFailed(QNetworkReply::NetworkError e) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // Bytes that arrived before the connection broke are good file data; keeping them lets the
     // next start resume after them.
-    if ((status == 200 || status == 206) && reply->bytesAvailable() > 0 && openOutput(status)) {
-        appendReply();
+    if ((status == 200 || status == 206) && reply->bytesAvailable() > 0 && rangeMatches() &&
+        openOutput(status)) {
+        if (!appendReply())
+            return;
         outFile.flush();
     }
+    if (!reply)
+        return;          // given up above
     releaseReply(false); // it has failed already; aborting would report it again
     if (status == 416) {
         outFile.close();

@@ -40,6 +40,10 @@ public:
                                     const QLoggingCategory& (*category)());
     };
 
+    // A transfer that moves no byte for this long fails like a broken connection.
+    static void setStallTimeout(int ms);
+    static int stallTimeout();
+
     QString outputPath() const { return outFile.fileName(); }
     qint32 alreadyBytes();
     qint32 fullBytes();
@@ -82,8 +86,11 @@ private:
     // Opens the output for appending; a 200 answer to a range request empties it first.
     bool openOutput(int status);
     void restartIfRangeIgnored(int status);
-    // Appends what the reply holds and counts it.
-    void appendReply();
+    // Appends what the reply holds and counts it. False when the download has been given up
+    // (the output cannot take the bytes); the failure is reported then.
+    bool appendReply();
+    // False, with the download given up, when a 206 answer covers another range than asked.
+    bool rangeMatches();
     void releaseReply(bool abort = true);
     const QLoggingCategory& category() const { return m_variant.category(); }
     void badStatusPath();
@@ -94,6 +101,7 @@ private:
 
     qint32 m_requestedFrom = 0;
     bool m_statusChecked = false;
+    bool m_rangeChecked = false;
     qint64 m_receivedThisReply = 0;
     QByteArray m_buffer;
 };

@@ -17,10 +17,12 @@
 
 using namespace packagetest;
 
-// Answers every connection with one fixed raw response, then closes it.
+// Answers every connection with one fixed raw response, then closes it (or, to stall, keeps it
+// open without another byte).
 class FixedAnswerServer : public QObject {
 public:
-    explicit FixedAnswerServer(const QByteArray& answer) : m_answer(answer) {
+    explicit FixedAnswerServer(const QByteArray& answer, bool stall = false)
+        : m_answer(answer), m_stall(stall) {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* s = m_server.nextPendingConnection()) {
@@ -30,7 +32,8 @@ public:
                         return;
                     m_seen.clear();
                     s->write(m_answer);
-                    s->disconnectFromHost();
+                    if (!m_stall)
+                        s->disconnectFromHost();
                 });
                 connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
             }
@@ -44,6 +47,7 @@ private:
     QTcpServer m_server;
     QByteArray m_answer;
     QByteArray m_seen;
+    bool m_stall = false;
 };
 
 class DownloadersTest : public QObject {
@@ -66,6 +70,10 @@ private slots:
     void unknownLengthEndsWithTheReply();
     void completeFileAnswered416IsUnpacked();
     void relativeDirOutsideProgramFolderIsRefused();
+    void hostileServers_data();
+    void hostileServers();
+    void stallingServerFails();
+    void fileBeyond2GiBFails();
     void updatePackageDownloadsAndUnpacks();
     void syncPackageDownloadsAndUnpacks();
 
@@ -393,6 +401,116 @@ void DownloadersTest::syncPackageDownloadsAndUnpacks() {
     finish(dl, thread);
     QCOMPARE(readFile(program() + QStringLiteral("conf.xml")), QByteArray("synced"));
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupload/download/synchronize.dat")));
+}
+
+void DownloadersTest::hostileServers_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("partial");
+    QTest::addColumn<QByteArray>("result"); // the output file afterwards; empty: none
+    QTest::addColumn<QString>("log");       // expected on failure; empty: the download finishes
+    const QByteArray body(1000, 'b');
+    QTest::newRow("content-range from 0 to a resume")
+        << "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-999/1000\r\n"
+           "Content-Length: 1000\r\n\r\n" +
+               body
+        << 102400 << QByteArray(102400, 'Z')
+        << "Update Error: server sent the range from 0, asked from 102400";
+    QTest::newRow("content-range with an absurd total")
+        << "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-999/99999999999\r\n"
+           "Content-Length: 1000\r\n\r\n" +
+               body
+        << 0 << body << QString();
+    QTest::newRow("206 without content-range")
+        << "HTTP/1.1 206 Partial Content\r\nContent-Length: 1000\r\n\r\n" + body << 0 << body
+        << QString();
+    QTest::newRow("body longer than content-length")
+        << "HTTP/1.1 200 OK\r\nContent-Length: 600\r\n\r\n" + body << 0 << body.left(600)
+        << QString();
+    QTest::newRow("redirect to itself, no body")
+        << QByteArray("HTTP/1.1 302 Found\r\nLocation: /files/x.bin\r\nContent-Length: 0\r\n\r\n")
+        << 0 << QByteArray() << "Update Error:Bad HTTP status received in partFinished():302";
+}
+
+// Whatever the server claims, the file holds exactly what was asked for or the download fails.
+void DownloadersTest::hostileServers() {
+    QFETCH(QByteArray, answer);
+    QFETCH(int, partial);
+    QFETCH(QByteArray, result);
+    QFETCH(QString, log);
+    FixedAnswerServer server(answer);
+    if (partial)
+        QVERIFY(writeFile(program() + QStringLiteral("dl/x.bin"), QByteArray(partial, 'Z')));
+    LogCapture capture;
+    auto* thread = new QThread;
+    auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/files/x.bin")),
+                                        QStringLiteral("dl"));
+    QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
+    QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
+    thread->start();
+    QTRY_COMPARE_WITH_TIMEOUT(done.count() + failed.count(), 1, 5000);
+    QTest::qWait(50); // nothing else follows
+    finish(dl, thread);
+    QCOMPARE(done.count() + failed.count(), 1);
+    QCOMPARE(done.count(), log.isEmpty() ? 1 : 0);
+    if (!log.isEmpty())
+        QVERIFY2(capture.contains(log), qPrintable(capture.lines().join(QLatin1Char('\n'))));
+    QCOMPARE(QFileInfo::exists(program() + QStringLiteral("dl/x.bin")), !result.isEmpty());
+    QCOMPARE(readFile(program() + QStringLiteral("dl/x.bin")), result);
+}
+
+// Headers and a little data, then silence: the download gives up instead of waiting forever.
+void DownloadersTest::stallingServerFails() {
+    FixedAnswerServer server(
+        "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + QByteArray(1000, 's'), true);
+    const int previous = ChunkedDownloader::stallTimeout();
+    ChunkedDownloader::setStallTimeout(300);
+    LogCapture capture;
+    auto* thread = new QThread;
+    auto* dl = new PsUpdateDownloader(thread, server.url(QStringLiteral("/files/stall.pkg")),
+                                      QStringLiteral("client"));
+    QSignalSpy failed(dl, &PsUpdateDownloader::downLoadFailed);
+    thread->start();
+    const bool gaveUp = failed.wait(5000);
+    ChunkedDownloader::setStallTimeout(previous);
+    finish(dl, thread);
+    QVERIFY(gaveUp);
+    QVERIFY(
+        capture.contains(QStringLiteral("Update Error: failed to download part starting from")));
+}
+
+// Counts are 32-bit: a file that would grow past 2 GiB fails instead of wrapping the count.
+// The partial file is sparse, so this costs no disk.
+void DownloadersTest::fileBeyond2GiBFails() {
+    const qint64 start = 20971 * ChunkedDownloader::kBlock; // the last whole block below 2 GiB
+    {
+        QDir().mkpath(program() + QStringLiteral("dl"));
+        QFile f(program() + QStringLiteral("dl/huge.bin"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(start));
+    }
+    const QByteArray body(153600, 'h');
+    FixedAnswerServer server(QStringLiteral("HTTP/1.1 206 Partial Content\r\n"
+                                            "Content-Range: bytes %1-%2/%3\r\n"
+                                            "Content-Length: %4\r\n\r\n")
+                                 .arg(start)
+                                 .arg(start + body.size() - 1)
+                                 .arg(start + body.size())
+                                 .arg(body.size())
+                                 .toLatin1() +
+                             body);
+    LogCapture capture;
+    auto* thread = new QThread;
+    auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/files/huge.bin")),
+                                        QStringLiteral("dl"));
+    QCOMPARE(qint64(dl->alreadyBytes()), start);
+    QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
+    QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
+    thread->start();
+    QVERIFY(failed.wait(5000));
+    QTest::qWait(50);
+    finish(dl, thread);
+    QCOMPARE(done.count(), 0);
+    QVERIFY(capture.contains(QStringLiteral("file too large")));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/huge.bin")));
 }
 
 QTEST_GUILESS_MAIN(DownloadersTest)
