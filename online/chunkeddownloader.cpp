@@ -251,7 +251,9 @@ bool ChunkedDownloader::rangeMatches() {
 
 bool ChunkedDownloader::openOutput(int status) {
     restartIfRangeIgnored(status);
-    return outFile.isOpen() || outFile.open(QIODevice::WriteOnly | QIODevice::Append);
+    // Unbuffered, so that a failing write shows at once rather than at a close nobody checks.
+    return outFile.isOpen() ||
+           outFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
 }
 
 void ChunkedDownloader::replyEnded() {

@@ -15,6 +15,9 @@
 #include <QThread>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace packagetest;
 
 // Answers every connection with one fixed raw response, then closes it (or, to stall, keeps it
@@ -74,6 +77,7 @@ private slots:
     void hostileServers();
     void stallingServerFails();
     void fileBeyond2GiBFails();
+    void failedWriteFails();
     void updatePackageDownloadsAndUnpacks();
     void syncPackageDownloadsAndUnpacks();
 
@@ -511,6 +515,34 @@ void DownloadersTest::fileBeyond2GiBFails() {
     QCOMPARE(done.count(), 0);
     QVERIFY(capture.contains(QStringLiteral("file too large")));
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/huge.bin")));
+}
+
+// A disk that fills up mid-way (a file size limit here): a file with a hole must not be
+// reported as downloaded.
+void DownloadersTest::failedWriteFails() {
+    FixedAnswerServer server("HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n" + m_file);
+    LogCapture capture;
+    auto* thread = new QThread;
+    auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/files/full.bin")),
+                                        QStringLiteral("dl"));
+    QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
+    QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
+    rlimit previous{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = 100000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    thread->start();
+    const bool gaveUp = failed.wait(5000);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    QTest::qWait(50);
+    finish(dl, thread);
+    QVERIFY(gaveUp);
+    QCOMPARE(done.count(), 0);
+    QVERIFY(capture.contains(QStringLiteral("Update Error: could not write output file")));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/full.bin")));
 }
 
 QTEST_GUILESS_MAIN(DownloadersTest)
