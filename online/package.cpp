@@ -11,6 +11,8 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace package {
 namespace {
 
@@ -181,7 +183,12 @@ bool isSafeName(const QString& name) {
     }
     bool anyPart = false;
     for (const QString& part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (part == QLatin1String(".."))
+        // Windows drops trailing dots and spaces from each part, so "...", ".. " and the like
+        // climb a level there just as ".." does.
+        if (part != QLatin1String(".") &&
+            std::all_of(part.cbegin(), part.cend(), [](QChar c) {
+                return c == QLatin1Char('.') || c == QLatin1Char(' ');
+            }))
             return false;
         if (part != QLatin1String("."))
             anyPart = true;

@@ -31,7 +31,7 @@ bool build(const QByteArray& payload, QByteArray* packageFile, QString* error);
 
 // True for a relative "/"-separated name that stays inside the folder it is written to: not
 // empty, not absolute, no drive letter or colon, no backslash, no control character, no ".."
-// segment.
+// segment (nor one of only dots and spaces, which Windows reads as "..").
 bool isSafeName(const QString& name);
 
 // Unpacks the update package at `packagePath` into programFolder + "tupdates/<kind>/ready",

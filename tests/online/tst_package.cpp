@@ -162,6 +162,8 @@ void PackageTest::hostileNamesWriteNothing_data() {
     QTest::newRow("only slashes") << QStringLiteral("//");
     QTest::newRow("empty") << QString();
     QTest::newRow("control character") << QStringLiteral("a\nb");
+    QTest::newRow("three dots") << QStringLiteral(".../evil.txt");
+    QTest::newRow("dots and a space") << QStringLiteral("a/.. /.. /evil.txt");
 }
 
 void PackageTest::hostileNamesWriteNothing() {
