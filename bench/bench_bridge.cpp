@@ -2,6 +2,7 @@
 #include "bridge/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
+#include "countingcallback.h"
 #include "recordingcallback.h"
 
 #include <QDir>
@@ -11,13 +12,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class CountingCallback : public CefMessageRouterBrowserSide::Callback {
-public:
-    void Success(const QString& r) override { bytes += r.size(); }
-    void Failure(int, const QString& m) override { bytes += m.size(); }
-    long long bytes = 0;
-};
 
 struct Fixture {
     QTemporaryDir dir;
@@ -43,7 +37,7 @@ void run(benchmark::State& state, const QString& request) {
         f.dispatcher.onJsMessage(request, cb);
     state.SetItemsProcessed(state.iterations());
     state.counters["answer_chars"] =
-        benchmark::Counter(static_cast<double>(cb->bytes), benchmark::Counter::kAvgIterations);
+        benchmark::Counter(static_cast<double>(cb->chars), benchmark::Counter::kAvgIterations);
 }
 
 void BM_getConf(benchmark::State& state) {

@@ -2,6 +2,7 @@
 // library's own read and write entries called directly (the baseline: what the command path
 // adds on top). Writes include the adapter saving the device's state durably.
 #include "bridge/dispatcher.h"
+#include "countingcallback.h"
 #include "device/devicecommands.h"
 
 #include <QDir>
@@ -16,17 +17,6 @@
 namespace {
 
 const QString kId = QStringLiteral("HID\\Vid_04d9&Pid_a001");
-
-class CountingCallback : public CefMessageRouterBrowserSide::Callback {
-public:
-    void Success(const QString& r) override { chars += r.size(); }
-    void Failure(int, const QString& m) override {
-        chars += m.size();
-        ++failures;
-    }
-    long long chars = 0;
-    long long failures = 0;
-};
 
 struct Fixture {
     QTemporaryDir dir;

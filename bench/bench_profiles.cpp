@@ -2,6 +2,7 @@
 // 10 MB, against the floor: the XML library parsing and saving the same text once, alone.
 #include "config/profilecache.h"
 #include "config/profilecommands.h"
+#include "countingcallback.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,17 +16,6 @@
 #endif
 
 namespace {
-
-class CountingCallback : public CefMessageRouterBrowserSide::Callback {
-public:
-    void Success(const QString& r) override { chars += r.size(); }
-    void Failure(int, const QString& m) override {
-        chars += m.size();
-        ++failures;
-    }
-    long long chars = 0;
-    long long failures = 0;
-};
 
 class ByteSink : public pugi::xml_writer {
 public:

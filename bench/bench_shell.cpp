@@ -13,6 +13,7 @@
 #include "browser/tavixwebview.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
+#include "countingcallback.h"
 
 #include <QApplication>
 #include <QDir>
@@ -26,13 +27,6 @@
 #include <vector>
 
 namespace {
-
-class CountingCallback : public CefMessageRouterBrowserSide::Callback {
-public:
-    void Success(const QString& response) override { bytes += response.size(); }
-    void Failure(int, const QString&) override {}
-    qint64 bytes = 0;
-};
 
 struct Figures {
     double medianUs = 0;
