@@ -1,6 +1,6 @@
 #include "commonfiledownloader.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 #include "online/programfolder.h"
 
 #include <QDir>

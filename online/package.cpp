@@ -1,6 +1,6 @@
 #include "package.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 #include "online/lzmacodec.h"
 
 #include <QCryptographicHash>

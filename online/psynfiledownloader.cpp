@@ -1,6 +1,6 @@
 #include "psynfiledownloader.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 #include "online/package.h"
 #include "online/programfolder.h"
 

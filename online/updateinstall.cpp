@@ -1,6 +1,6 @@
 #include "updateinstall.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 #include "platform/process.h"
 
 #include <QApplication>

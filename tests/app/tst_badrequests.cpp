@@ -2,7 +2,7 @@
 // profile commands behind it. Seeds are fixed, so a failing round repeats; TAVIX_STRESS_ROUNDS
 // raises the count for a longer hunt.
 #include "bridge/args.h"
-#include "bridge/dispatcher.h"
+#include "app/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "config/pfdfile.h"
