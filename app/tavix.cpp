@@ -172,7 +172,7 @@ void tavix::deviceHotKeyActive() {
 }
 
 void tavix::closeEvent(QCloseEvent* event) {
-    // The system's close only hides: the program lives on in the tray.
+    // The system's close only hides the window; closeApp ends the program.
     hide();
     event->ignore();
 }

@@ -83,7 +83,6 @@ public:
     bool mouseCursorChangeDisabled() const { return m_cursorChangeDisabled; }
 
 private:
-
     mutable QMutex m_lock; // guards the current browser and its identifier
     QPointer<BrowserPage> m_currentBrowser;
     int m_currentBrowserId = 0;

@@ -53,9 +53,9 @@ pugi::xml_document* ConfigStore::document() const {
         if (!m_doc)
             m_doc = std::make_unique<pugi::xml_document>();
         const QByteArray utf8 = m_text.toUtf8();
-        m_docOk = static_cast<bool>(m_doc->load_buffer(utf8.constData(),
-                                                       static_cast<size_t>(utf8.size()),
-                                                       pugi::parse_default, pugi::encoding_utf8));
+        m_docOk =
+            static_cast<bool>(m_doc->load_buffer(utf8.constData(), static_cast<size_t>(utf8.size()),
+                                                 pugi::parse_default, pugi::encoding_utf8));
     }
     return m_docOk ? m_doc.get() : nullptr;
 }

@@ -1,5 +1,5 @@
-#include "bridge/args.h"
 #include "app/dispatcher.h"
+#include "bridge/args.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "recordingcallback.h"

@@ -348,9 +348,9 @@ private slots:
         int strayScans = 0;
         for (int i = 0; i < 100; ++i) {
             QStringList keys = keysOf(devices.usbDeviceList());
-            const bool stray =
-                keys.removeDuplicates() != 0 ||
-                std::any_of(keys.begin(), keys.end(), [&](const QString& k) { return !all.contains(k); });
+            const bool stray = keys.removeDuplicates() != 0 ||
+                               std::any_of(keys.begin(), keys.end(),
+                                           [&](const QString& k) { return !all.contains(k); });
             strayScans += stray ? 1 : 0;
             devices.deviceList();
         }
