@@ -51,6 +51,17 @@ void putLe(quint8* p, quint32 v) {
         p[i] = quint8(v >> (8 * i));
 }
 
+// An enumeration that has seen one device with this id, vendor and product.
+void knowOne(DeviceEnumeration& e, const QByteArray& id, quint32 vendor, quint32 product) {
+    auto block = std::make_unique<DeviceListBlock>();
+    std::memset(block.get(), 0, sizeof *block);
+    block->count = 1;
+    putText(block->records[0].DeviceID, id);
+    putLe(block->records[0].vendorId, vendor);
+    putLe(block->records[0].productId, product);
+    e.refresh(*block);
+}
+
 } // namespace
 
 class DevicesHandlerTest : public QObject {
@@ -297,14 +308,8 @@ private slots:
 
         // The device manager's scan skips the enumeration's known keys.
         devices_handler devices(nullptr, QStringLiteral("/nonexistent/libkx"));
-        auto known = std::make_unique<DeviceListBlock>();
-        std::memset(known.get(), 0, sizeof *known);
-        known->count = 1;
-        putText(known->records[0].DeviceID, "04D9A001");
-        putLe(known->records[0].vendorId, 0x04D9);
-        putLe(known->records[0].productId, 0xA001);
         DeviceEnumeration enumeration;
-        enumeration.refresh(*known);
+        knowOne(enumeration, "04D9A001", 0x04D9, 0xA001);
         devices.setEnumeration(&enumeration);
         const QList<UsbDeviceEntry> usb = devices.usbDeviceList();
         QCOMPARE(usb.size(), 1);
@@ -464,14 +469,8 @@ private slots:
     void watcherTestsOnTheGuiThreadInOrder() {
         QTemporaryDir dir;
         platform::usb::sim::setBusFile((dir.path() + "/sim-usb.txt").toStdString());
-        auto known = std::make_unique<DeviceListBlock>();
-        std::memset(known.get(), 0, sizeof *known);
-        known->count = 1;
-        putText(known->records[0].DeviceID, "DEV3");
-        putLe(known->records[0].vendorId, 0x3);
-        putLe(known->records[0].productId, 0x3);
         DeviceEnumeration e;
-        e.refresh(*known);
+        knowOne(e, "DEV3", 0x3, 0x3);
         QStringList seen;
         {
             HotplugWatcher watcher(e);
