@@ -87,7 +87,11 @@ void tavix::push(const QString& name, const QVariantList& args) {
 
 void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
     m_hotplug = watcher;
+#ifdef Q_OS_WIN
+    // Only Win32 delivers device changes as window messages; elsewhere the window stays as Qt
+    // creates it.
     watcher->watchWindow(reinterpret_cast<void*>(winId()));
+#endif
     connect(watcher, &HotplugWatcher::changed, this, &tavix::deviceChanged);
 }
 
