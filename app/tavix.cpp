@@ -45,8 +45,9 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
                 QStringLiteral("/view/index.html");
     // On Linux the folder already starts with "/"; keep one slash after the scheme's three.
     m_pageUrl.replace(QLatin1String("file:////"), QLatin1String("file:///"));
-    if (ClientHandler* handler = ClientHandler::instance())
-        handler->setMainUrl(m_pageUrl);
+    m_client = ClientHandler::instance();
+    if (m_client)
+        m_client->setMainUrl(m_pageUrl);
     m_view->loadUrl(m_pageUrl);
 
     m_view->setRequestHandler(&m_dispatcher);
@@ -81,8 +82,8 @@ tavix::~tavix() {
 }
 
 void tavix::push(const QString& name, const QVariantList& args) {
-    if (ClientHandler* handler = ClientHandler::instance())
-        handler->pushEvent(name, args);
+    if (m_client)
+        m_client->pushEvent(name, args);
 }
 
 void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
@@ -133,8 +134,8 @@ void tavix::writePendingProfiles() {
 }
 
 void tavix::reload_currentPage() {
-    if (ClientHandler* handler = ClientHandler::instance()) {
-        if (BrowserPage* browser = handler->currentBrowser())
+    if (m_client) {
+        if (BrowserPage* browser = m_client->currentBrowser())
             browser->triggerAction(QWebEnginePage::Reload);
     }
 }

@@ -10,6 +10,7 @@
 #include "dispatcher.h"
 #include "input/virtualdeviceclient.h"
 
+#include <QPointer>
 #include <QRect>
 #include <QSystemTrayIcon>
 #include <QVariantList>
@@ -17,6 +18,7 @@
 
 #include <memory>
 
+class ClientHandler;
 class ConfigStore;
 class HotplugWatcher;
 class ProgramShortcuts;
@@ -38,7 +40,7 @@ public:
     QString pageUrl() const { return m_pageUrl; }
 
     // Sends an event to the page; dropped while no browser exists. GUI thread.
-    static void push(const QString& name, const QVariantList& args = {});
+    void push(const QString& name, const QVariantList& args = {});
 
     ProfileCache& profileCache() { return m_profileCache; }
 
@@ -87,6 +89,7 @@ private:
     ConfigStore& m_config;
     devices_handler* m_devices;
     HotplugWatcher* m_hotplug = nullptr;
+    QPointer<ClientHandler> m_client; // the process's handler, taken once at construction
     ProfileCache m_profileCache;
     ProgramShortcuts* m_shortcuts = nullptr;
     TavixWebView* m_view = nullptr;

@@ -105,7 +105,7 @@ DeviceListBlock devices_handler::deviceList() {
 }
 
 QList<UsbDeviceEntry> devices_handler::usbDeviceList() {
-    const platform::ResultOf<std::vector<std::string>> scan = platform::usb::presentDevicePaths();
+    const platform::usb::PathList scan = platform::usb::presentDevicePaths();
     if (!scan.ok) {
         std::printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(scan.code));
         std::fflush(stdout);
