@@ -1,7 +1,7 @@
 #include "updateinstall.h"
 
-#include "app/weblog.h"
 #include "platform/process.h"
+#include "weblog/weblog.h"
 
 #include <QApplication>
 #include <QDir>
