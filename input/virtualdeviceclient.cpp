@@ -139,12 +139,13 @@ bool VirtualDeviceClient::writeWrapped(const uint8_t* report, uint8_t length) {
 }
 
 bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons) {
-    const uint8_t report[5] = {0x04, buttons, 0, 0, 0};
+    const uint8_t report[5] = {PELTA_RELATIVE_MOUSE_REPORT_ID, buttons, 0, 0, 0};
     return writeWrapped(report, sizeof report);
 }
 
 bool VirtualDeviceClient::sendKeys(const std::array<uint8_t, 6>& keys) {
-    const uint8_t report[9] = {0x07, 0, 0, keys[0], keys[1], keys[2], keys[3], keys[4], keys[5]};
+    const uint8_t report[9] = {
+        PELTA_KEYBOARD_REPORT_ID, 0, 0, keys[0], keys[1], keys[2], keys[3], keys[4], keys[5]};
     return writeWrapped(report, sizeof report);
 }
 
