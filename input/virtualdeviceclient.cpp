@@ -111,8 +111,7 @@ bool VirtualDeviceClient::checkDevice(hid::Device* device, uint16_t usage) {
     const auto attributes = hid::getAttributes(device);
     if (!attributes) {
         print("Error: HidD_GetAttributes failed \n");
-    } else if (attributes.value.vendorId == kVendorId &&
-               attributes.value.productId == kProductId) {
+    } else if (attributes.value.vendorId == kVendorId && attributes.value.productId == kProductId) {
         const auto caps = hid::getCaps(preparsed.value);
         if (!caps) {
             print("Error: HidP_GetCaps failed \n");

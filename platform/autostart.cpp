@@ -58,8 +58,8 @@ void installBackend(Backend* backend) {
     g_installed = backend;
 }
 
-void setEnabled(const std::string& programFolder, bool on) {
-    current().setEnabled(programFolder, on);
+Result setEnabled(const std::string& programFolder, bool on) {
+    return current().setEnabled(programFolder, on);
 }
 
 bool isEnabled(const std::string& programFolder) {

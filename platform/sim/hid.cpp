@@ -39,8 +39,7 @@ bool contains(const std::vector<uint32_t>& list, uint32_t value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-template <class T>
-ResultOf<T> failure(uint32_t code, const char* what) {
+template <class T> ResultOf<T> failure(uint32_t code, const char* what) {
     return ResultOf<T>::failure(code, what);
 }
 
@@ -64,8 +63,7 @@ struct PreparsedData {
 ResultOf<InterfaceList*> openInterfaceList() {
     std::shared_ptr<Bus> bus = currentBus();
     if (bus->options.enumerationError)
-        return failure<InterfaceList*>(bus->options.enumerationError,
-                                       "SetupDiGetClassDevs failed");
+        return failure<InterfaceList*>(bus->options.enumerationError, "SetupDiGetClassDevs failed");
     auto* list = new (std::nothrow) InterfaceList;
     if (!list)
         return failure<InterfaceList*>(kErrorNotEnoughMemory, "no memory for the list");

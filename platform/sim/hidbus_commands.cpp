@@ -89,5 +89,4 @@ void registerControlCommands() {
                     });
 }
 
-
 } // namespace platform::hid::sim

@@ -62,8 +62,7 @@ Result lastFailure(const char* what) {
     return Result::failure(GetLastError(), what);
 }
 
-template <class T>
-ResultOf<T> lastFailureOf(const char* what) {
+template <class T> ResultOf<T> lastFailureOf(const char* what) {
     return ResultOf<T>::failure(GetLastError(), what);
 }
 

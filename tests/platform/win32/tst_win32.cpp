@@ -45,10 +45,11 @@ void autostartWithoutTheRunKeyIsSilent() {
     // A machine without the key (or without rights to it): nothing is created, nothing breaks.
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRunKey);
     CHECK(!runKeyExists());
-    as::setEnabled("C:/Program Files (x86)/tavix", true);
+    const platform::Result on = as::setEnabled("C:/Program Files (x86)/tavix", true);
+    CHECK(!on.ok && on.code == ERROR_FILE_NOT_FOUND && !on.text.empty());
     CHECK(!runKeyExists());
     CHECK(!as::isEnabled("C:/Program Files (x86)/tavix"));
-    as::setEnabled("C:/Program Files (x86)/tavix", false);
+    CHECK(as::setEnabled("C:/Program Files (x86)/tavix", false).ok); // off already
     CHECK(!runKeyExists());
 }
 
