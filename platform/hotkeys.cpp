@@ -1,5 +1,7 @@
 #include "platform/hotkeys.h"
 
+#include "platform/backend.h"
+
 #include <map>
 
 namespace platform::hotkeys {
@@ -15,12 +17,12 @@ struct Registration {
     std::function<void()> onActivated;
 };
 
-Backend* g_installed = nullptr;
+BackendSlot<Backend> g_backend(systemBackend);
 std::map<Id, Registration> g_registrations;
 Id g_lastId = 0;
 
 Backend& current() {
-    return g_installed ? *g_installed : systemBackend();
+    return g_backend.current();
 }
 
 constexpr unsigned kAllModifiers = Shift | Control | Alt | Meta;
@@ -49,7 +51,7 @@ void deliver(Id id) {
 } // namespace
 
 void installBackend(Backend* backend) {
-    g_installed = backend;
+    g_backend.install(backend);
 }
 
 Id add(unsigned modifiers, uint32_t key, std::function<void()> onActivated) {

@@ -1,20 +1,22 @@
 #include "platform/windows.h"
 
+#include "platform/backend.h"
+
 namespace platform::windows {
 
 // Defined by the backend the build chose.
 Backend& systemBackend();
 
 namespace {
-Backend* g_installed = nullptr;
+BackendSlot<Backend> g_backend(systemBackend);
 
 Backend& current() {
-    return g_installed ? *g_installed : systemBackend();
+    return g_backend.current();
 }
 } // namespace
 
 void installBackend(Backend* backend) {
-    g_installed = backend;
+    g_backend.install(backend);
 }
 
 std::vector<TopLevelWindow> topLevelWindows() {
