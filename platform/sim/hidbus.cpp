@@ -14,16 +14,23 @@ namespace {
 
 constexpr const char* kHidInterfaceGuid = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
+// Generic desktop usages that make a collection the system's keyboard or mouse.
+constexpr uint16_t kGenericDesktopPage = 0x01;
+constexpr uint16_t kMouseUsage = 0x02;
+constexpr uint16_t kKeyboardUsage = 0x06;
+constexpr uint32_t kXUsage = 0x00010030; // page and usage: generic desktop X
+
 std::shared_ptr<Bus> g_bus;
 
+// A mouse whose first input field is X says by it whether it moves relatively.
 std::string kindOf(const hidclass::TopLevelCollection& tlc) {
-    if (tlc.usagePage != 0x01)
+    if (tlc.usagePage != kGenericDesktopPage)
         return std::string();
-    if (tlc.usage == 0x06)
+    if (tlc.usage == kKeyboardUsage)
         return "keyboard";
-    if (tlc.usage == 0x02) {
+    if (tlc.usage == kMouseUsage) {
         for (const auto& field : tlc.fields)
-            if (field.type == hidclass::ReportType::Input && field.usageAt(0) == 0x00010030u)
+            if (field.type == hidclass::ReportType::Input && field.usageAt(0) == kXUsage)
                 return field.isRelative() ? "mouse" : "absolute-mouse";
         return "mouse";
     }
