@@ -25,4 +25,37 @@ Result startDetached(const ProcessStart& start);
 // Win32 codes of the same meaning).
 Result startWithShell(const ProcessStart& start, bool elevated);
 
+namespace process {
+
+// What a backend does; the build's own backend is used unless a test installs another.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual Result startDetached(const ProcessStart& start) = 0;
+    virtual Result startWithShell(const ProcessStart& start, bool elevated) = 0;
+};
+
+// Installs `backend` (not owned) for every later start; nullptr restores the system backend.
+void installBackend(Backend* backend);
+
+// Starts nothing and remembers each start; with `refusal` nonzero every start fails with it.
+class SimBackend : public Backend {
+public:
+    struct Start {
+        ProcessStart start;
+        bool shell = false;
+        bool elevated = false;
+    };
+
+    Result startDetached(const ProcessStart& start) override;
+    Result startWithShell(const ProcessStart& start, bool elevated) override;
+
+    uint32_t refusal = 0;
+    std::vector<Start> starts; // the successful ones, in order
+
+private:
+    Result record(const ProcessStart& start, bool shell, bool elevated);
+};
+
+} // namespace process
 } // namespace platform

@@ -8,8 +8,9 @@
 extern char** environ;
 
 namespace platform {
+namespace {
 
-Result startDetached(const ProcessStart& start) {
+Result systemStartDetached(const ProcessStart& start) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(start.program.c_str()));
     for (const std::string& a : start.arguments)
@@ -35,8 +36,29 @@ Result startDetached(const ProcessStart& start) {
                            std::string("cannot start ") + start.program + ": " + std::strerror(rc));
 }
 
-Result startWithShell(const ProcessStart& start, bool /*elevated*/) {
-    return startDetached(start);
+Result systemStartWithShell(const ProcessStart& start, bool /*elevated*/) {
+    return systemStartDetached(start);
 }
 
+} // namespace
+
+namespace process {
+namespace {
+
+class PosixBackend : public Backend {
+public:
+    Result startDetached(const ProcessStart& start) override { return systemStartDetached(start); }
+    Result startWithShell(const ProcessStart& start, bool elevated) override {
+        return systemStartWithShell(start, elevated);
+    }
+};
+
+} // namespace
+
+Backend& systemBackend() {
+    static PosixBackend backend;
+    return backend;
+}
+
+} // namespace process
 } // namespace platform

@@ -52,9 +52,7 @@ std::string errorText(DWORD code) {
     return "system error " + std::to_string(code);
 }
 
-} // namespace
-
-Result startDetached(const ProcessStart& start) {
+Result systemStartDetached(const ProcessStart& start) {
     std::wstring line;
     appendQuoted(line, widen(start.program));
     const std::wstring args = argumentLine(start);
@@ -78,7 +76,7 @@ Result startDetached(const ProcessStart& start) {
     return Result::success();
 }
 
-Result startWithShell(const ProcessStart& start, bool elevated) {
+Result systemStartWithShell(const ProcessStart& start, bool elevated) {
     const std::wstring program = widen(start.program);
     const std::wstring args = argumentLine(start);
     const std::wstring dir = widen(start.workingDirectory);
@@ -92,4 +90,25 @@ Result startWithShell(const ProcessStart& start, bool elevated) {
                                                std::to_string(long(code)));
 }
 
+} // namespace
+
+namespace process {
+namespace {
+
+class Win32Backend : public Backend {
+public:
+    Result startDetached(const ProcessStart& start) override { return systemStartDetached(start); }
+    Result startWithShell(const ProcessStart& start, bool elevated) override {
+        return systemStartWithShell(start, elevated);
+    }
+};
+
+} // namespace
+
+Backend& systemBackend() {
+    static Win32Backend backend;
+    return backend;
+}
+
+} // namespace process
 } // namespace platform

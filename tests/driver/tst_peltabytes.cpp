@@ -3,6 +3,8 @@
 // here from the driver's documentation, item by item, so a changed byte fails.
 #include "kmdfhost.h"
 
+#include <hidport.h>
+
 #include <QtTest>
 
 #include <vector>

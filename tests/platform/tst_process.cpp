@@ -30,6 +30,24 @@ private slots:
                 QVERIFY(QString::fromStdString(r.text).startsWith("cannot start " + program));
         }
     }
+
+    void installedBackendTakesOver() {
+        platform::process::SimBackend sim;
+        platform::process::installBackend(&sim);
+        const platform::ProcessStart start{"/no/such/Updater", {"-update"}, "/tmp"};
+        const platform::Result shell = platform::startWithShell(start, true);
+        sim.refusal = 1223; // the user declined the elevation
+        const platform::Result refused = platform::startDetached(start);
+        platform::process::installBackend(nullptr);
+        QVERIFY(shell.ok);
+        QCOMPARE(sim.starts.size(), size_t(1));
+        QCOMPARE(sim.starts[0].start.arguments, std::vector<std::string>{"-update"});
+        QVERIFY(sim.starts[0].shell);
+        QVERIFY(sim.starts[0].elevated);
+        QCOMPARE(refused.code, 1223u);
+        // Uninstalled, the system's backend answers again.
+        QCOMPARE(platform::startDetached(start).code, 2u);
+    }
 };
 
 QTEST_GUILESS_MAIN(ProcessTest)
