@@ -74,7 +74,8 @@ public:
         if (path.empty())
             return failure(ENOENT, "neither XDG_CONFIG_HOME nor HOME is known");
         if (!on) {
-            if (::unlink(path.c_str()) != 0 && errno != ENOENT) // off already is fine
+            // No entry there, or no folder for one: off already.
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
                 return failure(errno, "cannot remove " + path);
             return Result::success();
         }

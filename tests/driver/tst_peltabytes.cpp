@@ -218,18 +218,18 @@ private slots:
         QTest::addColumn<ULONG>("code");
         QTest::addColumn<ULONG>("expected");
         QTest::newRow("get device descriptor")
-            << ULONG(IOCTL_HID_GET_DEVICE_DESCRIPTOR) << 0xB0003ul;
+            << ULONG(IOCTL_HID_GET_DEVICE_DESCRIPTOR) << ULONG(0xB0003);
         QTest::newRow("get report descriptor")
-            << ULONG(IOCTL_HID_GET_REPORT_DESCRIPTOR) << 0xB0007ul;
-        QTest::newRow("read report") << ULONG(IOCTL_HID_READ_REPORT) << 0xB000Bul;
-        QTest::newRow("write report") << ULONG(IOCTL_HID_WRITE_REPORT) << 0xB000Ful;
-        QTest::newRow("get string") << ULONG(IOCTL_HID_GET_STRING) << 0xB0013ul;
+            << ULONG(IOCTL_HID_GET_REPORT_DESCRIPTOR) << ULONG(0xB0007);
+        QTest::newRow("read report") << ULONG(IOCTL_HID_READ_REPORT) << ULONG(0xB000B);
+        QTest::newRow("write report") << ULONG(IOCTL_HID_WRITE_REPORT) << ULONG(0xB000F);
+        QTest::newRow("get string") << ULONG(IOCTL_HID_GET_STRING) << ULONG(0xB0013);
         QTest::newRow("get device attributes")
-            << ULONG(IOCTL_HID_GET_DEVICE_ATTRIBUTES) << 0xB0027ul;
-        QTest::newRow("set feature") << ULONG(IOCTL_HID_SET_FEATURE) << 0xB0191ul;
-        QTest::newRow("get feature") << ULONG(IOCTL_HID_GET_FEATURE) << 0xB0192ul;
-        QTest::newRow("set output report") << ULONG(IOCTL_HID_SET_OUTPUT_REPORT) << 0xB0195ul;
-        QTest::newRow("get input report") << ULONG(IOCTL_HID_GET_INPUT_REPORT) << 0xB01A2ul;
+            << ULONG(IOCTL_HID_GET_DEVICE_ATTRIBUTES) << ULONG(0xB0027);
+        QTest::newRow("set feature") << ULONG(IOCTL_HID_SET_FEATURE) << ULONG(0xB0191);
+        QTest::newRow("get feature") << ULONG(IOCTL_HID_GET_FEATURE) << ULONG(0xB0192);
+        QTest::newRow("set output report") << ULONG(IOCTL_HID_SET_OUTPUT_REPORT) << ULONG(0xB0195);
+        QTest::newRow("get input report") << ULONG(IOCTL_HID_GET_INPUT_REPORT) << ULONG(0xB01A2);
     }
     void controlCodes() {
         QFETCH(ULONG, code);
