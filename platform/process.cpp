@@ -6,10 +6,26 @@ namespace platform {
 namespace process {
 
 // Defined by the backend the build chose.
-Backend& systemBackend();
+Result systemStartDetached(const ProcessStart& start);
+Result systemStartWithShell(const ProcessStart& start, bool elevated);
 
 namespace {
+
+class SystemBackend : public Backend {
+public:
+    Result startDetached(const ProcessStart& start) override { return systemStartDetached(start); }
+    Result startWithShell(const ProcessStart& start, bool elevated) override {
+        return systemStartWithShell(start, elevated);
+    }
+};
+
+Backend& systemBackend() {
+    static SystemBackend backend;
+    return backend;
+}
+
 BackendSlot<Backend> g_backend(systemBackend);
+
 } // namespace
 
 void installBackend(Backend* backend) {

@@ -7,8 +7,7 @@
 
 extern char** environ;
 
-namespace platform {
-namespace {
+namespace platform::process {
 
 Result systemStartDetached(const ProcessStart& start) {
     std::vector<char*> argv;
@@ -40,25 +39,4 @@ Result systemStartWithShell(const ProcessStart& start, bool /*elevated*/) {
     return systemStartDetached(start);
 }
 
-} // namespace
-
-namespace process {
-namespace {
-
-class PosixBackend : public Backend {
-public:
-    Result startDetached(const ProcessStart& start) override { return systemStartDetached(start); }
-    Result startWithShell(const ProcessStart& start, bool elevated) override {
-        return systemStartWithShell(start, elevated);
-    }
-};
-
-} // namespace
-
-Backend& systemBackend() {
-    static PosixBackend backend;
-    return backend;
-}
-
-} // namespace process
-} // namespace platform
+} // namespace platform::process

@@ -52,6 +52,10 @@ std::string errorText(DWORD code) {
     return "system error " + std::to_string(code);
 }
 
+} // namespace
+
+namespace process {
+
 Result systemStartDetached(const ProcessStart& start) {
     std::wstring line;
     appendQuoted(line, widen(start.program));
@@ -88,26 +92,6 @@ Result systemStartWithShell(const ProcessStart& start, bool elevated) {
         return Result::success();
     return Result::failure(uint32_t(code), "shell could not start " + start.program + ": result " +
                                                std::to_string(long(code)));
-}
-
-} // namespace
-
-namespace process {
-namespace {
-
-class Win32Backend : public Backend {
-public:
-    Result startDetached(const ProcessStart& start) override { return systemStartDetached(start); }
-    Result startWithShell(const ProcessStart& start, bool elevated) override {
-        return systemStartWithShell(start, elevated);
-    }
-};
-
-} // namespace
-
-Backend& systemBackend() {
-    static Win32Backend backend;
-    return backend;
 }
 
 } // namespace process
