@@ -54,20 +54,23 @@ void installBackend(Backend* backend) {
     g_backend.install(backend);
 }
 
-Id add(unsigned modifiers, uint32_t key, std::function<void()> onActivated) {
+ResultOf<Id> add(unsigned modifiers, uint32_t key, std::function<void()> onActivated) {
     modifiers &= kAllModifiers;
     if (key == 0)
-        return 0;
+        return ResultOf<Id>::failure(kErrorInvalidParameter, "no key");
     // The system would not tell us about our own duplicates on every backend, so refuse here.
     for (const auto& entry : g_registrations) {
         if (entry.second.modifiers == modifiers && entry.second.key == key)
-            return 0;
+            return ResultOf<Id>::failure(kErrorHotkeyAlreadyRegistered, "registered already");
     }
     const Id id = nextFreeId();
-    if (id == 0 || !current().grab(id, modifiers, key))
-        return 0;
+    if (id == 0)
+        return ResultOf<Id>::failure(kErrorNoSystemResources, "no hotkey id left");
+    const Result grabbed = current().grab(id, modifiers, key);
+    if (!grabbed)
+        return ResultOf<Id>::failure(grabbed.code, grabbed.text);
     g_registrations[id] = Registration{modifiers, key, std::move(onActivated)};
-    return id;
+    return ResultOf<Id>::success(id);
 }
 
 void remove(Id id) {
