@@ -32,6 +32,8 @@ inline uint32_t win32ErrorOf(int error) {
         return 206; // ERROR_FILENAME_EXCED_RANGE
     case ENOEXEC:
         return 193; // ERROR_BAD_EXE_FORMAT
+    case ECONNREFUSED:
+        return 1225; // ERROR_CONNECTION_REFUSED
     default:
         return 31; // ERROR_GEN_FAILURE
     }
