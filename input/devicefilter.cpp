@@ -2,6 +2,7 @@
 
 #include "app/weblog.h"
 #include "input/filterclient.h"
+#include "platform/devio.h"
 #include "platform/priority.h"
 
 #include <QMutexLocker>
@@ -27,9 +28,23 @@ void DEVICE_FILTER::setConnectedIds(const QStringList& connectedIds) {
     m_connectedIds = connectedIds;
 }
 
+void DEVICE_FILTER::stop() {
+    m_stop = true;
+    QMutexLocker lock(&m_contextLock);
+    // A signalled slot with nothing to read ends the loop like a failed receive.
+    if (m_context)
+        platform::devio::signalEvent(m_context->entries[0].event);
+}
+
 void DEVICE_FILTER::start() {
     platform::priority::raiseProcessPriority();
     fc::CaptureContext* context = fc::createContext();
+    {
+        QMutexLocker lock(&m_contextLock);
+        m_context = context;
+    }
+    if (m_stop) // stopped before the loop began
+        context = nullptr;
     for (int device = 1; device <= fc::kKeyboardCount; ++device)
         fc::setFilter(context, device, fc::kKeyboardMask);
     for (int device = fc::kKeyboardCount + 1; device <= fc::kDeviceCount; ++device)
@@ -78,5 +93,7 @@ void DEVICE_FILTER::start() {
         if (decision.startTask)
             emit m_relay->startTask(*decision.startTask);
     }
-    fc::destroyContext(context);
+    QMutexLocker lock(&m_contextLock);
+    fc::destroyContext(m_context);
+    m_context = nullptr;
 }

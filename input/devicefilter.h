@@ -18,6 +18,9 @@
 #include <atomic>
 
 class QThread;
+namespace filterclient {
+struct CaptureContext;
+}
 
 class TaskRelay : public QObject {
     Q_OBJECT
@@ -42,14 +45,17 @@ public:
     // From the GUI thread at any time: the loop uses the new maps from the next stroke on.
     void setKeyMaps(const QList<DeviceKeyMap>& devices, const KeyMap& defaultMap);
     void setConnectedIds(const QStringList& connectedIds);
-    // The loop leaves at the next stroke it receives.
-    void raiseStop() { m_stop = true; }
+    // The loop leaves at once: a stroke taken meanwhile goes back to the system. Until the
+    // loop ended its context holds every slot, so a new filter could not open them.
+    void stop();
 
 public slots:
     void start();
 
 private:
     std::atomic<bool> m_stop{false};
+    QMutex m_contextLock; // the context while the loop runs, for stop() to wake its wait
+    filterclient::CaptureContext* m_context = nullptr;
     // The maps are replaced from the GUI thread while the loop reads them; each stroke copies
     // what it needs under this lock (the copies share storage).
     mutable QMutex m_mapsLock;

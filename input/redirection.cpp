@@ -4,6 +4,11 @@
 
 #include <QThread>
 
+namespace {
+// A woken loop only closes its handles; this bounds a wait for a loop stuck elsewhere.
+constexpr unsigned long kFilterEndWaitMs = 3000;
+} // namespace
+
 InputRedirection::InputRedirection(VirtualDeviceClient* client, QObject* parent)
     : QObject(parent), m_client(client), m_tasks(client) {}
 
@@ -26,9 +31,12 @@ void InputRedirection::setConnectedIds(const QStringList& ids) {
 void InputRedirection::stopFilter() {
     if (!m_filter)
         return;
-    m_filter->raiseStop();
-    if (m_filterThread)
+    m_filter->stop();
+    if (m_filterThread) {
         m_filterThread->quit();
+        // The old loop lets go of the slots before a new one opens them.
+        m_filterThread->wait(kFilterEndWaitMs);
+    }
     m_filter->deleteLater();
     m_filter = nullptr;
     m_filterThread = nullptr;

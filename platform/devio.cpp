@@ -33,6 +33,10 @@ ResultOf<uint32_t> control(Handle device, uint32_t code, const void* in, size_t 
     return current().control(device, code, in, inSize, out, outSize);
 }
 
+Result signalEvent(Handle event) {
+    return current().signalEvent(event);
+}
+
 ResultOf<size_t> waitAny(const std::vector<Handle>& events) {
     if (events.empty() || events.size() > kMaxWaitObjects)
         return ResultOf<size_t>::failure(kErrorInvalidParameter, "a wait takes 1 to 64 events");

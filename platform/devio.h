@@ -45,6 +45,8 @@ public:
     // One synchronous control request; the value is the number of bytes returned.
     virtual ResultOf<uint32_t> control(Handle device, uint32_t code, const void* in, size_t inSize,
                                        void* out, size_t outSize) = 0;
+    // Signals an event (manual reset: it stays signalled until a wait's owner resets it).
+    virtual Result signalEvent(Handle event) = 0;
     // Waits for any of `events` (at most kMaxWaitObjects) without a time limit; the value is
     // the index of the signalled event (the lowest one when several are).
     virtual ResultOf<size_t> waitAny(const std::vector<Handle>& events) = 0;
@@ -61,6 +63,7 @@ ResultOf<Handle> createEvent();
 void close(Handle handle);
 ResultOf<uint32_t> control(Handle device, uint32_t code, const void* in, size_t inSize, void* out,
                            size_t outSize);
+Result signalEvent(Handle event);
 ResultOf<size_t> waitAny(const std::vector<Handle>& events);
 
 } // namespace platform::devio

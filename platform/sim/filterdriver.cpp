@@ -312,6 +312,15 @@ public:
         return ResultOf<uint32_t>::success(returned);
     }
 
+    Result signalEvent(Handle event) override {
+        State& st = state();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        if (!findLive(st, event, true))
+            return Result::failure(kErrorInvalidHandle, "not an event");
+        signal(st, event, true);
+        return Result::success();
+    }
+
     ResultOf<size_t> waitAny(const std::vector<Handle>& events) override {
         State& st = state();
         std::unique_lock<std::mutex> lock(st.mutex);

@@ -53,6 +53,13 @@ public:
         return ResultOf<uint32_t>::success(returned);
     }
 
+    Result signalEvent(Handle event) override {
+        if (SetEvent(toNative(event)))
+            return Result::success();
+        const DWORD error = GetLastError();
+        return Result::failure(error, systemText("SetEvent", error));
+    }
+
     ResultOf<size_t> waitAny(const std::vector<Handle>& events) override {
         HANDLE handles[MAXIMUM_WAIT_OBJECTS];
         for (size_t i = 0; i < events.size(); ++i)

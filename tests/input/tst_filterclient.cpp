@@ -47,6 +47,9 @@ public:
             return platform::ResultOf<uint32_t>::failure(io::kErrorInvalidParameter, "refused");
         return io::systemBackend().control(device, code, in, inSize, out, outSize);
     }
+    platform::Result signalEvent(io::Handle h) override {
+        return io::systemBackend().signalEvent(h);
+    }
     platform::ResultOf<size_t> waitAny(const std::vector<io::Handle>& e) override {
         return io::systemBackend().waitAny(e);
     }

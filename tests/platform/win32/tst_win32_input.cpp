@@ -41,6 +41,9 @@ public:
                                          void* out, size_t outSize) override {
         return io::systemBackend().control(d, code, in, inSize, out, outSize);
     }
+    platform::Result signalEvent(io::Handle h) override {
+        return io::systemBackend().signalEvent(h);
+    }
     platform::ResultOf<size_t> waitAny(const std::vector<io::Handle>& e) override {
         return io::systemBackend().waitAny(e);
     }
