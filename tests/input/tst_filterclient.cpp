@@ -305,6 +305,47 @@ private slots:
         fc::destroyContext(context);
     }
 
+    void shippedConfigurationMatchesTheBuiltInSet() {
+        QFile file(qEnvironmentVariable("TAVIX_TEST_DATA") + "/sim-filter.txt");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        drv::Options options = drv::defaultOptions();
+        options.hardwareIds.assign(20, std::string());
+        std::string error;
+        QVERIFY(drv::parseConfiguration(file.readAll().toStdString(), &options, &error));
+        QVERIFY(options.hardwareIds == drv::defaultOptions().hardwareIds);
+    }
+
+    void configurationText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("slot5");
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("id with spaces")
+            << "filter slot 5 HID\\X Y  # note" << true << "HID\\X Y" << true;
+        QTest::newRow("empty slot") << "filter slot 5 -" << true << "" << true;
+        QTest::newRow("other facilities ignored") << "hid 1 2 05\npelta off" << true << "" << true;
+        QTest::newRow("driver off") << "filter off" << true << "" << false;
+        QTest::newRow("slot 0") << "filter slot 0 X" << false << "" << true;
+        QTest::newRow("slot 21") << "filter missing 21" << false << "" << true;
+        QTest::newRow("no id") << "filter slot 5" << false << "" << true;
+        QTest::newRow("unknown word") << "filter sideways" << false << "" << true;
+    }
+    void configurationText() {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(QString, slot5);
+        QFETCH(bool, installed);
+        drv::Options options;
+        options.hardwareIds.assign(20, std::string());
+        std::string error;
+        QCOMPARE(drv::parseConfiguration(text.toStdString(), &options, &error), ok);
+        QCOMPARE(error.empty(), ok);
+        if (ok) {
+            QCOMPARE(QString::fromStdString(options.hardwareIds[4]), slot5);
+            QCOMPARE(options.installed, installed);
+        }
+    }
+
     void strokesQueuedAtCloseReachTheSystem() {
         fc::CaptureContext* context = fc::createContext();
         QVERIFY(context);

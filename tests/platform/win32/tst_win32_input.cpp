@@ -6,6 +6,7 @@
 #include "platform/devio.h"
 #include "platform/keyhook.h"
 #include "platform/priority.h"
+#include "platform/windowtext.h"
 
 #include <set>
 #include <vector>
@@ -143,6 +144,32 @@ void keyboardHookSeesInjectedKeys() {
     CHECK(g_seen.empty());
 }
 
+void charactersArePostedOneUnitEach() {
+    HWND window = CreateWindowExW(0, L"STATIC", L"target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                                  50, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                  nullptr);
+    CHECK(window != nullptr);
+    pump(5);
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(window);
+    CHECK(platform::windows::postCharacters(handle, u"h\u00e9\U0001F600"));
+    std::vector<WPARAM> chars;
+    MSG msg;
+    while (PeekMessageW(&msg, window, WM_CHAR, WM_CHAR, PM_REMOVE)) {
+        chars.push_back(msg.wParam);
+        CHECK(msg.lParam == 0);
+    }
+    CHECK((chars == std::vector<WPARAM>{0x68, 0xe9, 0xd83d, 0xde00}));
+    // A window that is gone refuses the text.
+    DestroyWindow(window);
+    CHECK(!platform::windows::postCharacters(handle, u"x"));
+    CHECK(!platform::windows::postCharacters(0, u"x"));
+    // Where the cursor is, some window answers (Wine's desktop at least) unless there is no
+    // cursor position at all.
+    POINT p;
+    if (GetCursorPos(&p))
+        CHECK(platform::windows::windowUnderCursor() != 0);
+}
+
 void priorityIsRaised() {
     CHECK(platform::priority::raiseProcessPriority().ok);
     CHECK(GetPriorityClass(GetCurrentProcess()) == HIGH_PRIORITY_CLASS);
@@ -154,6 +181,7 @@ int main() {
     RUN(withoutTheDriverNoContextAndNothingOpen);
     RUN(eventsAndWaits);
     RUN(keyboardHookSeesInjectedKeys);
+    RUN(charactersArePostedOneUnitEach);
     RUN(priorityIsRaised);
     return finish();
 }
