@@ -4,10 +4,6 @@
 
 namespace {
 
-QString hex4(uint16_t value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
-
 // Missing attributes are empty texts; empty or non-numeric numbers are 0.
 uint16_t attributeU16(const pugi::xml_node& node, const char* name) {
     return QString::fromUtf8(node.attribute(name).value()).toUShort();
@@ -79,7 +75,10 @@ KeyMaps loadKeyMaps(const QByteArray& configurationText, const QList<KeyMapDevic
         return maps;
 
     for (const KeyMapDevice& device : devices) {
-        const QString id = hex4(device.vendorId) + hex4(device.productId);
+        const QString id = device.vendorId + device.productId;
+        // The id goes into an XPath literal; a quote would end it.
+        if (id.contains(QLatin1Char('\'')))
+            continue;
         const QString query = QStringLiteral("/root/conf[@deviceId ='%1']/productInfo").arg(id);
         pugi::xpath_node selected;
         try {
@@ -103,9 +102,8 @@ KeyMaps loadKeyMaps(const QByteArray& configurationText, const QList<KeyMapDevic
             return maps;
         // A file with entries claims the device even when none of them plays anything.
         if (entries > 0)
-            maps.devices.append(DeviceKeyMap{QStringLiteral("VID_") + hex4(device.vendorId) +
-                                                 "&PID_" + hex4(device.productId),
-                                             map});
+            maps.devices.append(DeviceKeyMap{
+                QStringLiteral("VID_") + device.vendorId + "&PID_" + device.productId, map});
     }
 
     const std::optional<QByteArray> text =

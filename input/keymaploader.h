@@ -22,10 +22,11 @@ struct KeyMaps {
     KeyMap defaultMap;
 };
 
-// One device that takes a key map.
+// One device that takes a key map: its vendor and product id texts as the USB scan gives them
+// (upper-case hexadecimal).
 struct KeyMapDevice {
-    uint16_t vendorId = 0;
-    uint16_t productId = 0;
+    QString vendorId;
+    QString productId;
 };
 
 // Reads a file's text through the profile cache: the cached text, or the file read once and

@@ -126,7 +126,7 @@ private slots:
     }
 
     void devicesAndDefault() {
-        const KeyMaps maps = load(kConfiguration, {{0x04D9, 0xA0F1}, {0x5555, 0x6666}});
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}, {"5555", "6666"}});
         QCOMPARE(maps.devices.size(), 1);
         QCOMPARE(maps.devices.at(0).pattern, QStringLiteral("VID_04D9&PID_A0F1"));
         QVERIFY(maps.devices.at(0).map.contains({58, 0}));
@@ -134,17 +134,24 @@ private slots:
     }
 
     void skippedDevices_data() {
-        QTest::addColumn<int>("vendor");
-        QTest::addColumn<int>("product");
-        QTest::newRow("device folder without a key map file") << 0x0000 << 0xFFFF;
-        QTest::newRow("folder name that climbs out") << 0x1111 << 0x2222;
-        QTest::newRow("no entry in the configuration") << 0x0001 << 0x0002;
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<QString>("product");
+        QTest::newRow("device folder without a key map file") << "0000"
+                                                              << "FFFF";
+        QTest::newRow("folder name that climbs out") << "1111"
+                                                     << "2222";
+        QTest::newRow("no entry in the configuration") << "0001"
+                                                       << "0002";
+        QTest::newRow("lower-case id matches no entry") << "04d9"
+                                                        << "a0f1";
+        QTest::newRow("quote in an id") << "04D9'"
+                                        << "A0F1";
     }
     void skippedDevices() {
-        QFETCH(int, vendor);
-        QFETCH(int, product);
+        QFETCH(QString, vendor);
+        QFETCH(QString, product);
         write("/outside/xml/configuration.xml", kCapsFile);
-        const KeyMaps maps = load(kConfiguration, {{uint16_t(vendor), uint16_t(product)}});
+        const KeyMaps maps = load(kConfiguration, {{vendor, product}});
         QVERIFY(maps.devices.isEmpty());
         QVERIFY(maps.defaultMap.contains({30, 0})); // such a device uses the default map
     }
@@ -152,7 +159,7 @@ private slots:
     void cachedTextWinsOverDisk() {
         m_cache.insert(devicePath("kxadapter"),
                        R"(<conf><k scanCode="99" flag="0"><c task="up"/></k></conf>)");
-        const KeyMaps maps = load(kConfiguration, {{0x04D9, 0xA0F1}});
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
         QCOMPARE(maps.devices.size(), 1);
         QVERIFY(maps.devices.at(0).map.contains({99, 0}));
         QVERIFY(!maps.devices.at(0).map.contains({58, 0}));
@@ -161,7 +168,7 @@ private slots:
     void entriesWithoutCommandsStillClaimTheDevice() {
         write("/view/device/kxadapter/xml/configuration.xml",
               R"(<conf><k scanCode="30" flag="0"/></conf>)");
-        const KeyMaps maps = load(kConfiguration, {{0x04D9, 0xA0F1}});
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
         QCOMPARE(maps.devices.size(), 1);
         QVERIFY(maps.devices.at(0).map.isEmpty());
     }
@@ -189,15 +196,15 @@ private slots:
         write("/view/device/other/xml/configuration.xml", secondDeviceFile);
         if (!defaultReadable)
             QVERIFY(QFile::remove(m_dir.path() + "/view/device/virtual/xml/configuration.xml"));
-        const KeyMaps maps = load(configuration, {{0x04D9, 0xA0F1}, {0x1234, 0xABCD}});
+        const KeyMaps maps = load(configuration, {{"04D9", "A0F1"}, {"1234", "ABCD"}});
         QCOMPARE(maps.devices.size(), devices);
         QCOMPARE(!maps.defaultMap.isEmpty(), defaultLoaded);
     }
 
     void secondLoadReadsNothingFromDisk() {
-        load(kConfiguration, {{0x04D9, 0xA0F1}});
+        load(kConfiguration, {{"04D9", "A0F1"}});
         write("/view/device/kxadapter/xml/configuration.xml", "<conf/>");
-        const KeyMaps maps = load(kConfiguration, {{0x04D9, 0xA0F1}});
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
         QVERIFY(maps.devices.at(0).map.contains({58, 0}));
     }
 };
