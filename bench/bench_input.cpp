@@ -29,7 +29,7 @@ KeyAction action(int playType, const QStringList& pairs) {
     a.playType = playType;
     a.playCount = 1;
     for (int i = 0; i + 1 < pairs.size(); i += 2)
-        a.commands << Command(pairs.at(i), pairs.at(i + 1));
+        a.commands << CommandItem(pairs.at(i), pairs.at(i + 1));
     return a;
 }
 

@@ -58,14 +58,14 @@ void commandExec::stop_display() {
 }
 
 void commandExec::executeCommand() {
-    for (const Command& command : qAsConst(m_commands)) {
+    for (const CommandItem& command : qAsConst(m_commands)) {
         if (s_abandoned)
             return;
         run(command);
     }
 }
 
-void commandExec::run(const Command& command) {
+void commandExec::run(const CommandItem& command) {
     const QString& name = command.first;
     const QString& value = command.second;
     if (name == QLatin1String("down")) {

@@ -41,7 +41,7 @@ public slots:
     void executeCommand();
 
 private:
-    void run(const Command& command);
+    void run(const CommandItem& command);
     void sleep(int milliseconds);
     void releaseHeld();
 

@@ -1,9 +1,9 @@
 #include "input/devicefilter.h"
 
-#include "app/weblog.h"
 #include "input/filterclient.h"
 #include "platform/devio.h"
 #include "platform/priority.h"
+#include "weblog/weblog.h"
 
 #include <QMutexLocker>
 #include <QThread>

@@ -27,8 +27,8 @@ struct KeyMapKey {
 };
 
 // One command of a list: (command name, value).
-using Command = QPair<QString, QString>;
-using CommandList = QList<Command>;
+using CommandItem = QPair<QString, QString>;
+using CommandList = QList<CommandItem>;
 
 struct KeyAction {
     enum PlayType { PlayCount = 0, Toggle = 1, WhileHeld = 2 };

@@ -27,8 +27,9 @@ int buildKeyMap(const pugi::xml_node& conf, KeyMap* map) {
              command = command.next_sibling()) {
             if (command.type() != pugi::node_element)
                 continue;
-            action.commands.append(Command(QString::fromUtf8(command.attribute("task").value()),
-                                           QString::fromUtf8(command.attribute("value").value())));
+            action.commands.append(
+                CommandItem(QString::fromUtf8(command.attribute("task").value()),
+                            QString::fromUtf8(command.attribute("value").value())));
         }
         if (action.commands.isEmpty())
             continue;

@@ -1,6 +1,6 @@
-# Typing into the window under the cursor (platform/windowtext.h); the recording stand-in
-# (sim/windowtext.h) is built everywhere but Windows.
-target_sources(tavix_platform PRIVATE windowtext.h windowtext.cpp)
+# Typing into the window under the cursor (the last block of platform/windows.h); the recording
+# stand-in (sim/windowtext.h) is built everywhere but Windows.
+target_sources(tavix_platform PRIVATE windowtext.cpp)
 if(WIN32)
   target_sources(tavix_platform PRIVATE win32/windowtext.cpp)
   target_link_libraries(tavix_platform PRIVATE user32)

@@ -1,4 +1,4 @@
-#include "platform/windowtext.h"
+#include "platform/windows.h"
 
 namespace platform::windows {
 
@@ -16,13 +16,13 @@ void installTextBackend(TextBackend* backend) {
     g_installed = backend;
 }
 
-std::uintptr_t windowUnderCursor() {
+ResultOf<std::uintptr_t> windowUnderCursor() {
     return current().windowUnderCursor();
 }
 
-bool postCharacters(std::uintptr_t window, const std::u16string& units) {
+Result postCharacters(std::uintptr_t window, const std::u16string& units) {
     if (!window)
-        return false;
+        return Result::failure(kErrorInvalidWindowHandle, "no window");
     return current().postCharacters(window, units);
 }
 

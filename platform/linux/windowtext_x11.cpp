@@ -1,8 +1,9 @@
-#include "platform/windowtext.h"
+#include "platform/windows.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -17,7 +18,12 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
+constexpr uint32_t kErrorNotSupported = 50;
+
+bool g_failed = false; // a request of the last post failed (one post at a time: GUI or task)
+
 int ignoreErrors(Display*, XErrorEvent*) {
+    g_failed = true;
     return 0;
 }
 
@@ -55,10 +61,10 @@ KeySym keysymOf(uint32_t codePoint) {
 
 class X11TextBackend : public TextBackend {
 public:
-    std::uintptr_t windowUnderCursor() override {
+    ResultOf<std::uintptr_t> windowUnderCursor() override {
         DisplayPtr d(XOpenDisplay(nullptr));
         if (!d)
-            return 0;
+            return ResultOf<std::uintptr_t>::failure(kErrorInvalidWindowHandle, "no X display");
         auto previous = XSetErrorHandler(ignoreErrors);
         Window window = DefaultRootWindow(d.get());
         Window found = 0;
@@ -72,20 +78,25 @@ public:
             window = child;
         }
         XSetErrorHandler(previous);
-        return found;
+        if (!found)
+            return ResultOf<std::uintptr_t>::failure(kErrorInvalidWindowHandle,
+                                                     "no window under the pointer");
+        return ResultOf<std::uintptr_t>::success(found);
     }
 
-    bool postCharacters(std::uintptr_t window, const std::u16string& units) override {
+    Result postCharacters(std::uintptr_t window, const std::u16string& units) override {
         DisplayPtr d(XOpenDisplay(nullptr));
         if (!d)
-            return false;
+            return Result::failure(kErrorInvalidWindowHandle, "no X display");
         auto previous = XSetErrorHandler(ignoreErrors);
-        bool all = true;
+        g_failed = false;
+        uint32_t untyped = 0;
         for (uint32_t cp : codePoints(units)) {
             const KeySym sym = keysymOf(cp);
             const KeyCode code = XKeysymToKeycode(d.get(), sym);
             if (!code) {
-                all = false;
+                if (!untyped)
+                    untyped = cp ? cp : 0xFFFFFFFF;
                 continue;
             }
             unsigned state = 0;
@@ -108,7 +119,14 @@ public:
         }
         XSync(d.get(), False);
         XSetErrorHandler(previous);
-        return all;
+        if (g_failed)
+            return Result::failure(kErrorInvalidWindowHandle, "the window is gone");
+        if (untyped) {
+            char text[64];
+            std::snprintf(text, sizeof text, "no key types U+%04X", untyped);
+            return Result::failure(kErrorNotSupported, text);
+        }
+        return Result::success();
     }
 };
 

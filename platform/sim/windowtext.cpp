@@ -48,18 +48,21 @@ std::string utf8(const std::u16string& units) {
 
 class RecordingBackend : public TextBackend {
 public:
-    std::uintptr_t windowUnderCursor() override {
+    ResultOf<std::uintptr_t> windowUnderCursor() override {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        return s.window;
+        if (!s.window)
+            return ResultOf<std::uintptr_t>::failure(kErrorInvalidWindowHandle,
+                                                     "no window under the cursor");
+        return ResultOf<std::uintptr_t>::success(s.window);
     }
-    bool postCharacters(std::uintptr_t window, const std::u16string& units) override {
+    Result postCharacters(std::uintptr_t window, const std::u16string& units) override {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         s.posted.push_back(Posted{window, units});
         if (s.posted.size() > 1000)
             s.posted.erase(s.posted.begin());
-        return true;
+        return Result::success();
     }
 };
 

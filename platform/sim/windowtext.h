@@ -3,7 +3,7 @@
 // A recording stand-in for typing into the window under the cursor: the window is whatever the
 // test or simctl says, and every posted text is kept.
 
-#include "platform/windowtext.h"
+#include "platform/windows.h"
 
 #include <vector>
 

@@ -1,4 +1,6 @@
-#include "platform/windowtext.h"
+#include "platform/windows.h"
+
+#include <string>
 
 #include <windows.h>
 
@@ -7,20 +9,30 @@ namespace {
 
 class Win32TextBackend : public TextBackend {
 public:
-    std::uintptr_t windowUnderCursor() override {
+    ResultOf<std::uintptr_t> windowUnderCursor() override {
         POINT point;
-        if (!GetCursorPos(&point))
-            return 0;
-        return reinterpret_cast<std::uintptr_t>(WindowFromPoint(point));
+        if (!GetCursorPos(&point)) {
+            const DWORD error = GetLastError();
+            return ResultOf<std::uintptr_t>::failure(error, "GetCursorPos failed (error " +
+                                                                std::to_string(error) + ")");
+        }
+        HWND window = WindowFromPoint(point);
+        if (!window)
+            return ResultOf<std::uintptr_t>::failure(kErrorInvalidWindowHandle,
+                                                     "no window under the cursor");
+        return ResultOf<std::uintptr_t>::success(reinterpret_cast<std::uintptr_t>(window));
     }
 
-    bool postCharacters(std::uintptr_t window, const std::u16string& units) override {
+    Result postCharacters(std::uintptr_t window, const std::u16string& units) override {
         HWND hwnd = reinterpret_cast<HWND>(window);
         for (char16_t unit : units) {
-            if (!PostMessageW(hwnd, WM_CHAR, WPARAM(unit), 0))
-                return false;
+            if (!PostMessageW(hwnd, WM_CHAR, WPARAM(unit), 0)) {
+                const DWORD error = GetLastError();
+                return Result::failure(error,
+                                       "PostMessageW failed (error " + std::to_string(error) + ")");
+            }
         }
-        return true;
+        return Result::success();
     }
 };
 

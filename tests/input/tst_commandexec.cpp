@@ -12,7 +12,7 @@ namespace {
 CommandList list(const QStringList& pairs) {
     CommandList out;
     for (int i = 0; i + 1 < pairs.size(); i += 2)
-        out << Command(pairs.at(i), pairs.at(i + 1));
+        out << CommandItem(pairs.at(i), pairs.at(i + 1));
     return out;
 }
 

@@ -21,8 +21,8 @@ class InputCommandsTest : public QObject {
         KeyMaps maps;
         KeyAction a;
         a.playCount = 1;
-        a.commands << Command(QStringLiteral("down"), QStringLiteral("04"))
-                   << Command(QStringLiteral("up"), QString());
+        a.commands << CommandItem(QStringLiteral("down"), QStringLiteral("04"))
+                   << CommandItem(QStringLiteral("up"), QString());
         maps.defaultMap.insert({0x3a, 0}, a);
         return maps;
     }

@@ -25,7 +25,7 @@ const QByteArray kDefaultFile = R"(<conf>
 
 QString commandsText(const KeyAction& a) {
     QStringList parts;
-    for (const Command& c : a.commands)
+    for (const CommandItem& c : a.commands)
         parts << c.first + "=" + c.second;
     return QString::number(a.playType) + "/" + QString::number(a.playCount) + ":" +
            parts.join(QLatin1Char(','));

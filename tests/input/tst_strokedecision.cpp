@@ -10,8 +10,8 @@ KeyAction action(int playType, int playCount = 1) {
     KeyAction a;
     a.playType = playType;
     a.playCount = playCount;
-    a.commands << Command(QStringLiteral("down"), QStringLiteral("04"))
-               << Command(QStringLiteral("up"), QString());
+    a.commands << CommandItem(QStringLiteral("down"), QStringLiteral("04"))
+               << CommandItem(QStringLiteral("up"), QString());
     return a;
 }
 

@@ -1,7 +1,7 @@
 // The X11 backends of input redirection on a real (virtual) X server: raw key events of the
 // recording hook with their scan codes, and typing into the window under the pointer.
 #include "platform/keyhook_x11.h"
-#include "platform/windowtext.h"
+#include "platform/windows.h"
 
 #include <QtTest>
 
@@ -99,9 +99,9 @@ private slots:
         XSync(d, False);
         XWarpPointer(d, 0, w, 0, 0, 0, 0, 50, 50);
         XSync(d, False);
-        QTRY_COMPARE(platform::windows::windowUnderCursor(), std::uintptr_t(w));
+        QTRY_COMPARE(platform::windows::windowUnderCursor().value, std::uintptr_t(w));
 
-        QVERIFY(platform::windows::postCharacters(w, u"aB1"));
+        QVERIFY(platform::windows::postCharacters(w, u"aB1").ok);
         QString typed;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {

@@ -6,7 +6,7 @@
 #include "platform/devio.h"
 #include "platform/keyhook.h"
 #include "platform/priority.h"
-#include "platform/windowtext.h"
+#include "platform/windows.h"
 
 #include <set>
 #include <vector>
@@ -145,13 +145,12 @@ void keyboardHookSeesInjectedKeys() {
 }
 
 void charactersArePostedOneUnitEach() {
-    HWND window = CreateWindowExW(0, L"STATIC", L"target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
-                                  50, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                  nullptr);
+    HWND window = CreateWindowExW(0, L"STATIC", L"target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50,
+                                  300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     CHECK(window != nullptr);
     pump(5);
     const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(window);
-    CHECK(platform::windows::postCharacters(handle, u"h\u00e9\U0001F600"));
+    CHECK(platform::windows::postCharacters(handle, u"h\u00e9\U0001F600").ok);
     std::vector<WPARAM> chars;
     MSG msg;
     while (PeekMessageW(&msg, window, WM_CHAR, WM_CHAR, PM_REMOVE)) {
@@ -161,13 +160,14 @@ void charactersArePostedOneUnitEach() {
     CHECK((chars == std::vector<WPARAM>{0x68, 0xe9, 0xd83d, 0xde00}));
     // A window that is gone refuses the text.
     DestroyWindow(window);
-    CHECK(!platform::windows::postCharacters(handle, u"x"));
-    CHECK(!platform::windows::postCharacters(0, u"x"));
+    const platform::Result gone = platform::windows::postCharacters(handle, u"x");
+    CHECK(!gone.ok && gone.code != 0);
+    CHECK(!platform::windows::postCharacters(0, u"x").ok);
     // Where the cursor is, some window answers (Wine's desktop at least) unless there is no
     // cursor position at all.
     POINT p;
     if (GetCursorPos(&p))
-        CHECK(platform::windows::windowUnderCursor() != 0);
+        CHECK(platform::windows::windowUnderCursor().value != 0);
 }
 
 void priorityIsRaised() {
