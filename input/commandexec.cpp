@@ -11,8 +11,6 @@
 
 #include <array>
 
-std::atomic<bool> commandExec::s_abandoned{false};
-
 commandExec::commandExec(QThread* thread, const CommandList& commands, VirtualDeviceClient* client,
                          int32_t playType, int32_t playCount)
     : m_commands(commands), m_client(client), m_playType(playType), m_playCount(playCount) {
@@ -24,19 +22,11 @@ commandExec::~commandExec() {
     releaseHeld();
 }
 
-void commandExec::abandonAll() {
-    s_abandoned = true;
-}
-
-void commandExec::resumeAll() {
-    s_abandoned = false;
-}
-
 void commandExec::start() {
     if (m_commands.isEmpty())
         return;
     if (m_playType == KeyAction::PlayCount) {
-        for (int32_t i = 0; i < m_playCount && !s_abandoned; ++i)
+        for (int32_t i = 0; i < m_playCount && !abandoned(); ++i)
             executeCommand();
         emit taskFinished();
     } else if (m_playType == KeyAction::Toggle || m_playType == KeyAction::WhileHeld) {
@@ -59,7 +49,7 @@ void commandExec::stop_display() {
 
 void commandExec::executeCommand() {
     for (const CommandItem& command : qAsConst(m_commands)) {
-        if (s_abandoned)
+        if (abandoned())
             return;
         run(command);
     }
@@ -103,7 +93,7 @@ void commandExec::sleep(int milliseconds) {
     // In slices, so a program exit does not wait for a long pause.
     QElapsedTimer clock;
     clock.start();
-    while (!s_abandoned) {
+    while (!abandoned()) {
         const qint64 left = milliseconds - clock.elapsed();
         if (left <= 0)
             break;

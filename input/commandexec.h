@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <memory>
 
 class QThread;
 class QTimer;
@@ -27,10 +28,11 @@ public:
     // Releases whatever this player left held in the virtual device.
     ~commandExec() override;
 
-    // Every player, from any thread: stop between two commands and cut pauses short. For
-    // program exit, so no player outlives the virtual device client.
-    static void abandonAll();
-    static void resumeAll(); // tests
+    // Set from any thread, `flag` makes the player stop between two commands and cut pauses
+    // short: for program exit, so no player outlives the virtual device client. Before start.
+    void setAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag) {
+        m_abandon = std::move(flag);
+    }
 
 signals:
     void taskFinished();
@@ -44,6 +46,7 @@ private:
     void run(const CommandItem& command);
     void sleep(int milliseconds);
     void releaseHeld();
+    bool abandoned() const { return m_abandon && m_abandon->load(); }
 
     CommandList m_commands;
     VirtualDeviceClient* m_client;
@@ -54,6 +57,5 @@ private:
     // its "up".
     bool m_keysHeld = false;
     bool m_buttonsHeld = false;
-
-    static std::atomic<bool> s_abandoned;
+    std::shared_ptr<const std::atomic<bool>> m_abandon;
 };

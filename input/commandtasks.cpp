@@ -38,6 +38,7 @@ void CommandTasks::startTask(const KeyAction& action) {
     auto* thread = new QThread;
     auto* player =
         new commandExec(thread, action.commands, m_client, action.playType, action.playCount);
+    player->setAbandonFlag(m_abandon);
     connect(player, &commandExec::taskFinished, this, &CommandTasks::taskFinished,
             Qt::QueuedConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
@@ -54,7 +55,7 @@ void CommandTasks::shutdown() {
     if (m_shutDown)
         return;
     m_shutDown = true;
-    commandExec::abandonAll();
+    *m_abandon = true;
     discard();
     QDeadlineTimer deadline(kExitWaitMs);
     for (const QPointer<QThread>& thread : qAsConst(m_threads)) {

@@ -44,4 +44,6 @@ private:
     QPointer<commandExec> m_player;
     QList<QPointer<QThread>> m_threads; // every task thread not yet deleted
     bool m_shutDown = false;
+    // Shared with every player this owner started.
+    std::shared_ptr<std::atomic<bool>> m_abandon = std::make_shared<std::atomic<bool>>(false);
 };

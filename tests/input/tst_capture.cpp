@@ -82,7 +82,6 @@ private slots:
         drv::Options options = drv::defaultOptions();
         options.hardwareIds[3] = "HID\\VID_1234&PID_0001&MI_00";
         drv::configure(options);
-        commandExec::resumeAll();
         m_client = new VirtualDeviceClient(rig::silent());
         QVERIFY(m_client->openVirtualDevice());
         m_mode = new InputRedirection(m_client);

@@ -51,7 +51,6 @@ class CommandExecTest : public QObject {
 private slots:
     void init() {
         rig::resetDevices();
-        commandExec::resumeAll();
         m_client = new VirtualDeviceClient(rig::silent());
         QVERIFY(m_client->openVirtualDevice());
         platform::windows::installTextBackend(&platform::windows::sim::textBackend());
@@ -199,6 +198,18 @@ private slots:
         delete tasks; // the long pause is cut short and both reports are released
         QVERIFY(rig::nothingHeld());
         QCOMPARE(rig::reported("keyboard"), QStringLiteral("+a -a"));
+    }
+
+    void anotherOwnersExitStopsOnlyItsOwnPlayers() {
+        {
+            CommandTasks gone(m_client);
+            gone.startTask(action(KeyAction::PlayCount, 1, {"down", "04", "up", ""}));
+        }
+        CommandTasks tasks(m_client);
+        QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
+        tasks.startTask(action(KeyAction::PlayCount, 2, {"down", "05", "up", ""}));
+        QVERIFY(finished.wait(5000));
+        QVERIFY(rig::reported("keyboard").endsWith("+b -b +b -b"));
     }
 
     void startReplacesThePreviousTask() {

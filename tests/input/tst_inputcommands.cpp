@@ -30,7 +30,6 @@ class InputCommandsTest : public QObject {
 private slots:
     void init() {
         rig::resetDevices();
-        commandExec::resumeAll();
         m_loads = 0;
         m_items.clear();
         m_client = new VirtualDeviceClient(rig::silent());
