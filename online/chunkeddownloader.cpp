@@ -84,7 +84,7 @@ void ChunkedDownloader::prepare(const Variant& variant) {
     QFileInfo info(path);
     if (info.exists()) {
         const qint64 size = info.size();
-        if (size < 2147483647) {
+        if (size < kMaxFileSize) {
             const qint64 rounded = size - size % kBlock;
             if (rounded == size) {
                 already = static_cast<qint32>(size);
@@ -160,7 +160,7 @@ void ChunkedDownloader::partMetaGot() {
         if (m.hasMatch()) {
             bool ok = false;
             const qint64 value = m.captured(1).toLongLong(&ok);
-            if (ok && value <= 2147483647) {
+            if (ok && value <= kMaxFileSize) {
                 QMutexLocker lock(&mutex);
                 full = static_cast<qint32>(value);
             }
@@ -174,11 +174,8 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttr.isValid() ? statusAttr.toInt() : 0;
     if (statusAttr.isValid() && status != 200 && status != 206 && status != 416) {
-        qCInfo(category()).noquote()
-            << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
-                   .arg(status);
         releaseReply();
-        badStatusPath();
+        rejectStatus(status);
         return;
     }
     // A 416 body is the server's error text, not file data; the error path completes it.
@@ -188,7 +185,7 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     {
         QMutexLocker lock(&mutex);
         if (already == 0 && full == 0 && total >= 0)
-            full = static_cast<qint32>(qMin<qint64>(total, 2147483647));
+            full = static_cast<qint32>(qMin(total, kMaxFileSize));
     }
     qCInfo(category()).noquote() << QStringLiteral("Update Info:part %1 of %2").arg(got).arg(total);
     emit finishPart(got, total);
@@ -267,11 +264,8 @@ void ChunkedDownloader::replyEnded() {
     // A reply that ends before any progress step (a redirect without a body, say) has not been
     // judged yet.
     if (statusAttr.isValid() && status != 200 && status != 206) {
-        qCInfo(category()).noquote()
-            << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
-                   .arg(status);
         releaseReply(false);
-        badStatusPath();
+        rejectStatus(status);
         return;
     }
     if (!rangeMatches())
@@ -309,7 +303,7 @@ bool ChunkedDownloader::appendReply() {
         qint64 room;
         {
             QMutexLocker lock(&mutex);
-            room = 2147483647 - qint64(already);
+            room = kMaxFileSize - qint64(already);
         }
         // Sizes are counted in 32 bits; a file that would pass 2 GiB cannot be held, and bytes
         // that are not all written would leave a hole in the file.
@@ -363,6 +357,12 @@ void ChunkedDownloader::reportFailure(int code) {
                .arg(from)
                .arg(code);
     emit downLoadFailed();
+}
+
+void ChunkedDownloader::rejectStatus(int status) {
+    qCInfo(category()).noquote()
+        << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1").arg(status);
+    badStatusPath();
 }
 
 void ChunkedDownloader::badStatusPath() {
