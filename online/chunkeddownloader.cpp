@@ -1,5 +1,7 @@
 #include "chunkeddownloader.h"
 
+#include "online/programfolder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -34,7 +36,9 @@ QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
 ChunkedDownloader::ChunkedDownloader(QThread* thread, const QString& u, const Variant& variant,
                                      QObject* parent)
     : QObject(thread ? nullptr : parent), url(u), manager(this), m_variant(variant) {
-    prepare(variant);
+    // A refused download touches no file at all.
+    if (variant.refusal.isEmpty())
+        prepare(variant);
     if (thread) {
         moveToThread(thread);
         connect(thread, &QThread::started, this, &ChunkedDownloader::start);
@@ -71,15 +75,27 @@ void ChunkedDownloader::prepare(const Variant& variant) {
         name = variant.fallbackPrefix + QString::number(std::rand());
     const QString path = variant.outputDir + name;
     outFile.setFileName(path);
+    const QString validator = validatorPath();
 
-    for (const QString& dir : variant.createDirs)
+    for (const QString& dir : variant.createDirs) {
+        // Our own folders are real folders: a link planted in their place would lead the
+        // cleaning below, and the download, somewhere else.
+        if (isLinkEntry(dir))
+            removeTreeNoFollow(dir);
         QDir().mkpath(dir);
+    }
     for (const QString& dir : variant.cleanDirs) {
+        if (isLinkEntry(dir))
+            continue;
         const QFileInfoList files = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
         for (const QFileInfo& f : files)
-            if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
+            if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath() &&
+                f.absoluteFilePath() != QFileInfo(validator).absoluteFilePath())
                 QFile::remove(f.absoluteFilePath());
     }
+    // Resizing a link would cut the file it points to.
+    if (isLinkEntry(path))
+        QFile::remove(path);
 
     QFileInfo info(path);
     if (info.exists()) {
@@ -96,6 +112,39 @@ void ChunkedDownloader::prepare(const Variant& variant) {
         if (already == 0)
             QFile::remove(path);
     }
+    if (already > 0) {
+        QFile f(validator);
+        if (!isLinkEntry(validator) && f.open(QIODevice::ReadOnly))
+            m_validator = f.read(kMaxValidatorSize).trimmed();
+    } else {
+        QFile::remove(validator);
+    }
+}
+
+QString ChunkedDownloader::validatorPath() const {
+    return outFile.fileName() + QStringLiteral(".validator");
+}
+
+void ChunkedDownloader::keepValidator() {
+    if (!reply)
+        return;
+    // A strong ETag names the file's version; Last-Modified is the weaker fallback.
+    QByteArray value = reply->rawHeader("ETag");
+    if (value.isEmpty() || value.startsWith("W/"))
+        value = reply->rawHeader("Last-Modified");
+    m_validator = value.left(kMaxValidatorSize);
+    const QString path = validatorPath();
+    QFile::remove(path);
+    if (m_validator.isEmpty())
+        return;
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(m_validator);
+}
+
+void ChunkedDownloader::dropValidator() {
+    m_validator.clear();
+    QFile::remove(validatorPath());
 }
 
 void ChunkedDownloader::start() {
@@ -119,6 +168,10 @@ void ChunkedDownloader::sendRequestCore() {
         from = already;
     }
     request.setRawHeader("Range", "bytes=" + QByteArray::number(from) + '-');
+    // The rest is only wanted from the version the partial file came from; a server whose
+    // file changed answers 200 with the whole new file instead.
+    if (from > 0 && !m_validator.isEmpty())
+        request.setRawHeader("If-Range", m_validator);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     // A server that stops sending would otherwise hold the download (and the thread) forever.
     request.setTransferTimeout(stallTimeout());
@@ -204,6 +257,7 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     if (total >= 0 && got >= total) {
         releaseReply();
         outFile.close();
+        dropValidator();
         emit downLoadFinished();
         afterComplete();
     }
@@ -212,9 +266,10 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
 void ChunkedDownloader::restartIfRangeIgnored(int status) {
     if (!m_statusChecked) {
         m_statusChecked = true;
-        // A server that ignores the range sends the whole file again: appending it to the
-        // partial file would corrupt it, so start over from byte 0.
-        if (status == 200 && m_requestedFrom > 0) {
+        // A server that ignores the range (or whose file changed) sends the whole file again:
+        // appending it to the partial file would corrupt it, so start over from byte 0.
+        const bool restart = status == 200 && m_requestedFrom > 0;
+        if (restart) {
             outFile.close();
             outFile.resize(0);
             m_receivedThisReply = 0;
@@ -222,6 +277,8 @@ void ChunkedDownloader::restartIfRangeIgnored(int status) {
             already = 0;
             full = 0;
         }
+        if (restart || m_requestedFrom == 0)
+            keepValidator();
     }
 }
 
@@ -280,6 +337,7 @@ void ChunkedDownloader::replyEnded() {
     }
     releaseReply(false);
     outFile.close();
+    dropValidator();
     emit downLoadFinished();
     afterComplete();
 }
@@ -340,6 +398,7 @@ void ChunkedDownloader::partFailed(QNetworkReply::NetworkError e) {
     releaseReply(false); // it has failed already; aborting would report it again
     if (status == 416) {
         outFile.close();
+        dropValidator();
         afterComplete();
         return;
     }
@@ -369,8 +428,9 @@ void ChunkedDownloader::badStatusPath() {
     outFile.close();
     if (m_variant.removeOnBadStatus.isEmpty()) {
         outFile.remove();
+        dropValidator();
         emit downLoadFailed();
     } else {
-        QDir(m_variant.removeOnBadStatus).removeRecursively();
+        removeTreeNoFollow(m_variant.removeOnBadStatus);
     }
 }
