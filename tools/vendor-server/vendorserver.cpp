@@ -111,6 +111,8 @@ VendorServer::VendorServer(const Options& options)
                    });
     m_server->Get("/api/system/sync/down", wrap(&VendorServer::handleSyncDown));
     m_server->Get(R"(/files/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
+        if (m_options.verbose)
+            std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
         const QString name = QString::fromStdString(req.matches[1].str());
         if (!safeRelative(name)) {
             res.status = 404;
