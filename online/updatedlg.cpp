@@ -9,6 +9,7 @@
 #include "online/psupdatedownloader.h"
 #include "online/updateinstall.h"
 
+#include <QPixmap>
 #include <QThread>
 
 updateDlg::updateDlg(OnlineHost& host, QWidget* parent)
@@ -16,6 +17,8 @@ updateDlg::updateDlg(OnlineHost& host, QWidget* parent)
     ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setFixedSize(600, 380);
+    setStyleSheet(QStringLiteral("#updateDlg { border-image: url(:/image/background); }"));
+    ui->lb_logo->setPixmap(QPixmap(QStringLiteral(":/image/logo")));
     connect(ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->uninstallButton, &QPushButton::clicked, this,
             &updateDlg::on_uninstallButton_clicekd);
