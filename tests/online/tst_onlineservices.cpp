@@ -1,7 +1,9 @@
+#include "../kx/kxfolder.h"
 #include "onlinetesthost.h"
 #include "packagetestutil.h"
 #include "serverprocess.h"
 
+#include "firmwareimage.h"
 #include "online/confxml.h"
 #include "online/firmwarewriter.h"
 #include "online/httprequestworker.h"
@@ -16,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLibrary>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -182,6 +185,7 @@ private slots:
 
     void firmwareWriting_data();
     void firmwareWriting();
+    void firmwareThroughEmulatedAdapter();
 
     void downloadFile_data();
     void downloadFile();
@@ -636,6 +640,51 @@ void OnlineServicesTest::firmwareWriting() {
     if (checked)
         QCOMPARE(g_kx.checkedLength,
                  quint32(blocks.isEmpty() ? 0 : 2000 * (blocks.size() - 1) + blocks.last()));
+}
+
+// The device library's emulated adapter takes the image through its update mode and comes back
+// with the image's version.
+void OnlineServicesTest::firmwareThroughEmulatedAdapter() {
+    KxFolder kx;
+    QLibrary library(kx.libraryPath());
+    QVERIFY2(library.load(), qPrintable(library.errorString()));
+    FirmwareEntries e;
+    e.deviceExist = reinterpret_cast<decltype(e.deviceExist)>(library.resolve("kxDeviceExist"));
+    e.reset = reinterpret_cast<decltype(e.reset)>(library.resolve("kxReset"));
+    e.rebootRom = reinterpret_cast<decltype(e.rebootRom)>(library.resolve("kxRebootRom"));
+    e.eraseRom = reinterpret_cast<decltype(e.eraseRom)>(library.resolve("kxEraseRom"));
+    e.bornRom = reinterpret_cast<decltype(e.bornRom)>(library.resolve("kxBornRom"));
+    e.checkRom = reinterpret_cast<decltype(e.checkRom)>(library.resolve("kxCheckRom"));
+    e.finishUpdateRom =
+        reinterpret_cast<decltype(e.finishUpdateRom)>(library.resolve("kxFinishUpdateRom"));
+    auto ask = reinterpret_cast<decltype(&kxAsk)>(library.resolve("kxAsk"));
+    QVERIFY(e.deviceExist && e.finishUpdateRom && ask);
+
+    QByteArray image("KXFW");
+    image += QByteArray("2.1").leftJustified(16, '\0');
+    for (int i = 0; i < 5000; ++i)
+        image += static_cast<char>(i * 7);
+    const QString path = folder() + QStringLiteral("update.bin");
+    QVERIFY(writeFile(path, firmwareimage::makeFirmwareFile(image)));
+    const QString device = KxFolder::device("04D9A001", "SN1", 1)["DevicePath"].toString();
+
+    FirmwareWriter::setWaitPercent(5);
+    FirmwareWriter writer(e);
+    QStringList labels;
+    connect(&writer, &FirmwareWriter::status, this, [&](const QString& t) { labels << t; });
+    QSignalSpy finished(&writer, &FirmwareWriter::finished);
+    QVERIFY(writer.start(device, path));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(labels,
+             (QStringList{QStringLiteral("更新成功"), QStringLiteral("校验成功,启动设备。。。")}));
+    QVERIFY(waitFor(
+        [&] { return e.deviceExist(reinterpret_cast<const kxchar*>(w(device).c_str())) == 0; }));
+    uint8_t status[64] = {};
+    QCOMPARE(ask(reinterpret_cast<const kxchar*>(w(device).c_str()),
+                 reinterpret_cast<const kxchar*>(u""), KX_KEY, status, 64),
+             0);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(status) + 5), QByteArray("2.1"));
 }
 
 void OnlineServicesTest::downloadFile_data() {
