@@ -15,6 +15,8 @@
 #include "online/updateinstall.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -189,6 +191,8 @@ private slots:
 
     void downloadFile_data();
     void downloadFile();
+    void refusalsLeaveProgramFolderAlone_data();
+    void refusalsLeaveProgramFolderAlone();
 
 private:
     QString folder() const { return m_dir->path() + QLatin1Char('/'); }
@@ -733,6 +737,75 @@ void OnlineServicesTest::downloadFile() {
         QCOMPARE(server.requestCount(QStringLiteral("/files/")), 0);
     // Nothing outside the target folder changed.
     QCOMPARE(readFile(folder() + QStringLiteral("a.bin")), QByteArray(150000, 'p'));
+}
+
+void OnlineServicesTest::refusalsLeaveProgramFolderAlone_data() {
+    QTest::addColumn<QString>("what");
+    QTest::newRow("download into the parent folder") << "download ../";
+    QTest::newRow("download climbing through a folder") << "download a/../../";
+    QTest::newRow("download that the server refuses") << "download 404";
+    QTest::newRow("sync package replacing the program") << "sync tavix";
+    QTest::newRow("sync package replacing the device library") << "sync libkx.so";
+    QTest::newRow("sync package leaving the folder") << "sync ../tavix";
+    QTest::newRow("update package leaving the folder") << "update ../../tavix";
+}
+
+// The program binary, its neighbours and the files beside the program folder are byte for byte
+// the same after every refused download and package.
+void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
+    QFETCH(QString, what);
+    // Beside the program folder, where a climbing name would land.
+    QTemporaryDir outer;
+    QVERIFY(outer.isValid());
+    setOnlineProgramFolder(outer.path() + QStringLiteral("/a/program"));
+    const QString program = outer.path() + QStringLiteral("/a/program/");
+    QVERIFY(writeFile(program + QStringLiteral("tavix"), QByteArray(150000, 'T')));
+    QVERIFY(writeFile(program + QStringLiteral("libkx.so"), QByteArray(50000, 'L')));
+    QVERIFY(writeFile(program + QStringLiteral("view/index.html"), "<page/>"));
+    QVERIFY(writeFile(outer.path() + QStringLiteral("/a/tavix"), "beside"));
+    QVERIFY(writeFile(outer.path() + QStringLiteral("/tavix"), "above"));
+    auto snapshot = [&outer] {
+        QMap<QString, QByteArray> files;
+        QDirIterator it(outer.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (!path.contains(QLatin1String("/tupdates")) &&
+                !path.contains(QLatin1String("/tupload")))
+                files.insert(path,
+                             QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha1));
+        }
+        return files;
+    };
+    const auto before = snapshot();
+    const QString kind = what.section(QLatin1Char(' '), 0, 0);
+    const QString arg = what.section(QLatin1Char(' '), 1);
+    if (kind == QLatin1String("download")) {
+        ServerProcess server(data());
+        QVERIFY(server.ok());
+        OnlineCommands online(*m_host);
+        Answer a;
+        const QString rel = arg == QLatin1String("404") ? QStringLiteral("dl/") : arg;
+        online.downloadFile({{"downloadUrl", server.base() + QStringLiteral("/files/tavix")},
+                             {"relativePath", rel}},
+                            recorder(&a));
+        QVERIFY(waitFor([&] { return a.count > 0; }));
+        QCOMPARE(a.text, QStringLiteral("downloadFaild"));
+    } else if (kind == QLatin1String("sync")) {
+        const QString path = program + QStringLiteral("tupload/download/synchronize.dat");
+        QVERIFY(writeFile(
+            path,
+            packPayload(package::writePayload(
+                {{QStringLiteral("view/index.html"), "<replaced/>"}, {arg, "evil"}}, nullptr))));
+        QVERIFY(!package::unpackSyncPackage(program, path));
+    } else {
+        QVERIFY(writeFile(program + QStringLiteral("tupdates/client/c.pkg"),
+                          updatePackage({{arg, "evil"}})));
+        QString version;
+        QVERIFY(!package::unpackUpdatePackage(program, QStringLiteral("client"),
+                                              program + QStringLiteral("tupdates/client/c.pkg"),
+                                              &version));
+    }
+    QCOMPARE(snapshot(), before);
 }
 
 QTEST_MAIN(OnlineServicesTest)
