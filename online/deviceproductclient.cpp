@@ -1,6 +1,6 @@
 #include "deviceproductclient.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 #include "online/confxml.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"

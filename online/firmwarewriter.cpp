@@ -1,6 +1,6 @@
 #include "firmwarewriter.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 
 #include <QAtomicInt>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "updatecheck.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 #include "online/httprequestworker.h"
 #include "online/updatedlg.h"
 

@@ -2,7 +2,7 @@
 
 #include "ui_updatedlg.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 #include "online/confxml.h"
 #include "online/firmwarewriter.h"
 #include "online/programfolder.h"
