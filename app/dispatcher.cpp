@@ -5,6 +5,7 @@
 #include "config/confcommands.h"
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
+#include "online/onlinecommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,7 +61,7 @@ const Command kCommands[] = {
     {"setConf", &run<ConfCommands, &ConfCommands::setConf>},
     {"resetConf", &run<ConfCommands, &ConfCommands::resetConf>},
 
-    {"checkUpdate", nullptr},
+    {"checkUpdate", &run<OnlineCommands, &OnlineCommands::checkUpdate>},
 
     {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>},
     {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>},
@@ -80,8 +81,8 @@ const Command kCommands[] = {
     {"openFileDialog", nullptr},
     {"openUrl", nullptr},
 
-    {"downloadFile", nullptr},
-    {"synchronizeConf", nullptr},
+    {"downloadFile", &run<OnlineCommands, &OnlineCommands::downloadFile>},
+    {"synchronizeConf", &run<OnlineCommands, &OnlineCommands::synchronizeConf>},
 
     {"openView", nullptr},
     {"closeView", nullptr},

@@ -89,3 +89,17 @@ void OnlineCommands::deviceArrived(const QString& deviceId, const OnlineDevice& 
         client = new DeviceProductClient(m_host, deviceId);
     client->arrived(device);
 }
+
+void OnlineCommands::deviceArrived(const QString& deviceId, const QString& devicePath) {
+    OnlineDevice device;
+    device.deviceId = deviceId;
+    device.devicePath = devicePath;
+    for (const OnlineDevice& d : m_host.connectedDevices())
+        if (d.deviceId == deviceId)
+            device = d;
+    deviceArrived(deviceId, device);
+}
+
+UpdateCheck* OnlineCommands::updateCheck() const {
+    return m_check;
+}

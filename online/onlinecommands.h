@@ -31,8 +31,11 @@ public:
 
     // The device-arrival step: product information and pages of the device's model.
     void deviceArrived(const QString& deviceId, const OnlineDevice& device);
+    // The same for a device known by its id (or hot-plug key) and path: the library's record
+    // of that id when it lists one.
+    void deviceArrived(const QString& deviceId, const QString& devicePath);
 
-    UpdateCheck* updateCheck() const { return m_check; }
+    UpdateCheck* updateCheck() const;
 
 private:
     OnlineHost& m_host;
