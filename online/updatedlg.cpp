@@ -2,12 +2,12 @@
 
 #include "ui_updatedlg.h"
 
-#include "weblog/weblog.h"
 #include "online/confxml.h"
 #include "online/firmwarewriter.h"
 #include "online/programfolder.h"
 #include "online/psupdatedownloader.h"
 #include "online/updateinstall.h"
+#include "weblog/weblog.h"
 
 #include <QPixmap>
 #include <QThread>
@@ -154,6 +154,7 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
         confxml::withClientAttribute(m_host.confText(), QStringLiteral("version"), version);
     if (!text.isNull())
         m_host.commitConf(text);
+    m_host.setClientSetting(QStringLiteral("version"), version);
 }
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {

@@ -3,6 +3,7 @@
 #include "packagetestutil.h"
 #include "serverprocess.h"
 
+#include "app/dispatcher.h"
 #include "firmwareimage.h"
 #include "online/confxml.h"
 #include "online/firmwarewriter.h"
@@ -191,6 +192,8 @@ private slots:
 
     void downloadFile_data();
     void downloadFile();
+    void pageRequestsReachTheCommands_data();
+    void pageRequestsReachTheCommands();
     void refusalsLeaveProgramFolderAlone_data();
     void refusalsLeaveProgramFolderAlone();
 
@@ -737,6 +740,46 @@ void OnlineServicesTest::downloadFile() {
         QCOMPARE(server.requestCount(QStringLiteral("/files/")), 0);
     // Nothing outside the target folder changed.
     QCOMPARE(readFile(folder() + QStringLiteral("a.bin")), QByteArray(150000, 'p'));
+}
+
+void OnlineServicesTest::pageRequestsReachTheCommands_data() {
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<int>("answers");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("synchronizeConf")
+        << R"({"funcname":"synchronizeConf","filePathLists":"missing.xml"})" << 1
+        << "calculate md5 falied!";
+    QTest::newRow("synchronizeConf without its list")
+        << R"({"funcname":"synchronizeConf"})" << 0 << QString();
+    QTest::newRow("downloadFile")
+        << R"({"funcname":"downloadFile","downloadUrl":"http://127.0.0.1:1/","relativePath":"dl/"})"
+        << 1 << "url file is not captured";
+    QTest::newRow("downloadFile without its path")
+        << R"({"funcname":"downloadFile","downloadUrl":"http://127.0.0.1:1/a.bin"})" << 0
+        << QString();
+    QTest::newRow("checkUpdate gives no answer")
+        << R"({"funcname":"checkUpdate"})" << 0 << QString();
+}
+
+// The command table's rows lead to the online commands.
+void OnlineServicesTest::pageRequestsReachTheCommands() {
+    QFETCH(QString, request);
+    QFETCH(int, answers);
+    QFETCH(QString, text);
+    m_host->api = QStringLiteral("http://127.0.0.1:1");
+    OnlineCommands online(*m_host);
+    CommandContext context;
+    context.online = &online;
+    Dispatcher dispatcher(context);
+    Answer a;
+    dispatcher.onJsMessage(request, recorder(&a));
+    QTest::qWait(50);
+    QCOMPARE(a.count, answers);
+    if (answers)
+        QCOMPARE(a.text, text);
+    // The check ran: a request for the connected device is on its way.
+    if (request.contains(QLatin1String("checkUpdate")))
+        QVERIFY(online.updateCheck());
 }
 
 void OnlineServicesTest::refusalsLeaveProgramFolderAlone_data() {
