@@ -1,12 +1,12 @@
 #include "deviceproductclient.h"
 
-#include "weblog/weblog.h"
 #include "online/confxml.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/programfolder.h"
 #include "online/psupdatedownloader.h"
 #include "online/updateinstall.h"
+#include "weblog/weblog.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 #include "synchronizeconf.h"
 
-#include "weblog/weblog.h"
 #include "online/confxml.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/programfolder.h"
 #include "online/psynfiledownloader.h"
+#include "weblog/weblog.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>

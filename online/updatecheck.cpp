@@ -1,8 +1,8 @@
 #include "updatecheck.h"
 
-#include "weblog/weblog.h"
 #include "online/httprequestworker.h"
 #include "online/updatedlg.h"
+#include "weblog/weblog.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
