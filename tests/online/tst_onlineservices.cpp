@@ -178,6 +178,7 @@ private slots:
     void syncPackageBuild_data();
     void syncPackageBuild();
     void syncUploadCheckDownload();
+    void syncDownloadThatDoesNotUnpackIsAnswered();
     void syncWithMissingFileSendsNothing();
     void syncWithoutServerFails();
 
@@ -417,6 +418,33 @@ void OnlineServicesTest::syncUploadCheckDownload() {
     QCOMPARE(readFile(folder() + QStringLiteral("Resources/profiles/p.xml")),
              QByteArray("<mine/>"));
     QCOMPARE(m_host->clientSetting(QStringLiteral("synchronize")), QStringLiteral("1"));
+}
+
+// The server's copy arrives damaged: the page is told, and the local files stay.
+void OnlineServicesTest::syncDownloadThatDoesNotUnpackIsAnswered() {
+    const QString stored =
+        data() + QStringLiteral("/sync/") +
+        QString::fromLatin1(
+            QCryptographicHash::hash(QByteArray("04D9A0F1"), QCryptographicHash::Sha1).toHex());
+    QByteArray damaged =
+        packPayload(package::writePayload({{QStringLiteral("p.xml"), "<theirs/>"}}, nullptr));
+    damaged[package::kDigestOffset] = static_cast<char>(damaged[package::kDigestOffset] ^ 1);
+    QVERIFY(writeFile(stored + QStringLiteral("/synchronize.dat"), damaged));
+    QVERIFY(writeFile(stored + QStringLiteral("/revision"), "5"));
+    QVERIFY(writeFile(folder() + QStringLiteral("p.xml"), "<mine/>"));
+    ServerProcess server(data());
+    QVERIFY(server.ok());
+    m_host->api = server.base();
+    OnlineCommands online(*m_host);
+    Answer a;
+    online.synchronizeConf({{"filePathLists", "p.xml"}}, recorder(&a));
+    QVERIFY(waitFor([&] { return a.count > 0; }));
+    QTest::qWait(50);
+    QCOMPARE(a.count, 1);
+    QVERIFY(!a.success);
+    QCOMPARE(a.text, QStringLiteral("on_downloadSynfileFaild"));
+    QCOMPARE(readFile(folder() + QStringLiteral("p.xml")), QByteArray("<mine/>"));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupload")));
 }
 
 void OnlineServicesTest::syncWithMissingFileSendsNothing() {
