@@ -154,6 +154,28 @@ QByteArray firmwareFile(quint64 length, quint32 magic = 4118) {
     return f;
 }
 
+FirmwareEntries resolveFirmwareEntries(QLibrary& library) {
+    FirmwareEntries e;
+    e.deviceExist = reinterpret_cast<decltype(e.deviceExist)>(library.resolve("kxDeviceExist"));
+    e.reset = reinterpret_cast<decltype(e.reset)>(library.resolve("kxReset"));
+    e.rebootRom = reinterpret_cast<decltype(e.rebootRom)>(library.resolve("kxRebootRom"));
+    e.eraseRom = reinterpret_cast<decltype(e.eraseRom)>(library.resolve("kxEraseRom"));
+    e.bornRom = reinterpret_cast<decltype(e.bornRom)>(library.resolve("kxBornRom"));
+    e.checkRom = reinterpret_cast<decltype(e.checkRom)>(library.resolve("kxCheckRom"));
+    e.finishUpdateRom =
+        reinterpret_cast<decltype(e.finishUpdateRom)>(library.resolve("kxFinishUpdateRom"));
+    return e;
+}
+
+// A firmware image that the emulated adapter takes as version `version`.
+QByteArray versionedImage(const QByteArray& version) {
+    QByteArray image("KXFW");
+    image += version.leftJustified(16, '\0');
+    for (int i = 0; i < 5000; ++i)
+        image += static_cast<char>(i * 7);
+    return image;
+}
+
 OnlineDevice adapter() {
     return OnlineDevice{QStringLiteral("04D9A0F1"), QStringLiteral("SN-0001"),
                         QStringLiteral("1.0"), QStringLiteral("HID\\Vid_04d9&Pid_a0f1"),
@@ -190,6 +212,7 @@ private slots:
     void firmwareWriting_data();
     void firmwareWriting();
     void firmwareThroughEmulatedAdapter();
+    void updateDialogUpdatesEmulatedAdapter();
 
     void downloadFile_data();
     void downloadFile();
@@ -683,22 +706,11 @@ void OnlineServicesTest::firmwareThroughEmulatedAdapter() {
     KxFolder kx;
     QLibrary library(kx.libraryPath());
     QVERIFY2(library.load(), qPrintable(library.errorString()));
-    FirmwareEntries e;
-    e.deviceExist = reinterpret_cast<decltype(e.deviceExist)>(library.resolve("kxDeviceExist"));
-    e.reset = reinterpret_cast<decltype(e.reset)>(library.resolve("kxReset"));
-    e.rebootRom = reinterpret_cast<decltype(e.rebootRom)>(library.resolve("kxRebootRom"));
-    e.eraseRom = reinterpret_cast<decltype(e.eraseRom)>(library.resolve("kxEraseRom"));
-    e.bornRom = reinterpret_cast<decltype(e.bornRom)>(library.resolve("kxBornRom"));
-    e.checkRom = reinterpret_cast<decltype(e.checkRom)>(library.resolve("kxCheckRom"));
-    e.finishUpdateRom =
-        reinterpret_cast<decltype(e.finishUpdateRom)>(library.resolve("kxFinishUpdateRom"));
+    const FirmwareEntries e = resolveFirmwareEntries(library);
     auto ask = reinterpret_cast<decltype(&kxAsk)>(library.resolve("kxAsk"));
     QVERIFY(e.deviceExist && e.finishUpdateRom && ask);
 
-    QByteArray image("KXFW");
-    image += QByteArray("2.1").leftJustified(16, '\0');
-    for (int i = 0; i < 5000; ++i)
-        image += static_cast<char>(i * 7);
+    const QByteArray image = versionedImage("2.1");
     const QString path = folder() + QStringLiteral("update.bin");
     QVERIFY(writeFile(path, firmwareimage::makeFirmwareFile(image)));
     const QString device = KxFolder::device("04D9A001", "SN1", 1)["DevicePath"].toString();
@@ -720,6 +732,48 @@ void OnlineServicesTest::firmwareThroughEmulatedAdapter() {
                  reinterpret_cast<const kxchar*>(u""), KX_KEY, status, 64),
              0);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(status) + 5), QByteArray("2.1"));
+}
+
+// The firmware kind of an update, from the check to the device running the new version.
+void OnlineServicesTest::updateDialogUpdatesEmulatedAdapter() {
+    KxFolder kx;
+    QLibrary library(kx.libraryPath());
+    QVERIFY2(library.load(), qPrintable(library.errorString()));
+    m_host->firmware = resolveFirmwareEntries(library);
+    auto ask = reinterpret_cast<decltype(&kxAsk)>(library.resolve("kxAsk"));
+    QVERIFY(ask);
+    const QString device = KxFolder::device("04D9A001", "SN1", 1)["DevicePath"].toString();
+    m_host->devices = {OnlineDevice{QStringLiteral("04D9A001"), QStringLiteral("SN1"),
+                                    QStringLiteral("1.0.0"), device, device}};
+    QVERIFY(writeFile(data() + QStringLiteral("/files/firmware.pkg"),
+                      updatePackage({{QStringLiteral("update.bin"),
+                                      firmwareimage::makeFirmwareFile(versionedImage("3.0"))}})));
+    writeCatalog(QJsonObject{
+        {"upgrade", QJsonObject{{"*", QJsonObject{{"type", "0"},
+                                                  {"firmwareVersion", "3.0"},
+                                                  {"firmwarePackage", "firmware.pkg"}}}}}});
+    ServerProcess server(data());
+    QVERIFY(server.ok());
+    m_host->api = server.base();
+    OnlineCommands online(*m_host);
+    online.startUpdateCheck(true);
+    QVERIFY(waitFor([] { return UpdateCheck::currentDialog() != nullptr; }));
+    updateDlg* dlg = UpdateCheck::currentDialog();
+    FirmwareWriter::setWaitPercent(5);
+    dlg->findChild<QPushButton*>(QStringLiteral("uninstallButton"))->click();
+    QVERIFY(waitFor([&] { return dlg->firmwareWriter() != nullptr; }));
+    QCOMPARE(dlg->installText(), QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    QSignalSpy finished(dlg->firmwareWriter(), &FirmwareWriter::finished);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(dlg->installText(), QStringLiteral("校验成功,启动设备。。。"));
+    const std::u16string id = w(device);
+    QVERIFY(waitFor([&] {
+        uint8_t status[64] = {};
+        return ask(reinterpret_cast<const kxchar*>(id.c_str()),
+                   reinterpret_cast<const kxchar*>(u""), KX_KEY, status, 64) == 0 &&
+               QByteArray(reinterpret_cast<const char*>(status) + 5) == "3.0";
+    }));
 }
 
 void OnlineServicesTest::downloadFile_data() {
