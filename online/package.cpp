@@ -2,6 +2,7 @@
 
 #include "app/weblog.h"
 #include "online/lzmacodec.h"
+#include "online/signature.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -59,6 +60,19 @@ bool readWhole(const QString& path, const QLoggingCategory& cat, Loaded* out) {
         return false;
     }
     return true;
+}
+
+// With an update key configured, only a package it signed is looked into at all.
+bool signatureAccepted(const QLoggingCategory& cat, const QByteArray& file) {
+    const QByteArray key = signature::updateKey();
+    if (key.isEmpty())
+        return true;
+    const signature::Verdict verdict = signature::verify(file, key);
+    if (verdict == signature::Verdict::Good)
+        return true;
+    qCInfo(cat).noquote() << QStringLiteral("Update Error: bad signature of update file: %1!")
+                                 .arg(signature::describe(verdict));
+    return false;
 }
 
 bool checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
@@ -210,7 +224,7 @@ bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
     };
 
     Loaded loaded;
-    if (!readWhole(packagePath, cat, &loaded))
+    if (!readWhole(packagePath, cat, &loaded) || !signatureAccepted(cat, loaded.file))
         return fail();
     removeTree(temp);
     removeTree(ready);

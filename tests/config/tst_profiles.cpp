@@ -12,6 +12,9 @@
 #include <QThread>
 #include <QtTest>
 
+#include <pugixml.hpp>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <csignal>
 
@@ -233,6 +236,13 @@ private slots:
         row("export: bad xpath", V, "srcFilePath=p.xml & desFilePath=$P/o.pfd & xpath=//key/", "fail:saveXmlAs load xml file failed!", false);
         row("export: destination a folder", V, "srcFilePath=p.xml & desFilePath=$P & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
         row("export: no destination folder", V, "srcFilePath=p.xml & desFilePath=$P/x/y/o.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        // Only package files named by a save dialog: no junk from values such as "0" or "true".
+        row("export: relative path", V, "srcFilePath=p.xml & desFilePath=o.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: no extension", V, "srcFilePath=p.xml & desFilePath=$P/true & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: other extension", V, "srcFilePath=p.xml & desFilePath=$P/o.pfd.xml & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: only the extension", V, "srcFilePath=p.xml & desFilePath=$P/.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: device name", V, "srcFilePath=p.xml & desFilePath=$P/Com1.x.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: upper-case extension", V, "srcFilePath=p.xml & desFilePath=$P/Keys.PFD & xpath=/root", "ok:saveXmlAs success", false);
         // clang-format on
     }
     void commands() {
@@ -257,6 +267,71 @@ private slots:
         if (!check.isEmpty())
             QCOMPARE(query("p.xml", check), checked);
         QCOMPARE(readBytes(abs("p.xml")), kProfile); // nothing reaches the disk
+        if (command == "saveXmlAs" && !answer.startsWith("ok:")) // and no package anywhere
+            QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).filter(".pfd"),
+                     QStringList{"pkg.pfd"});
+    }
+
+    // Names are checked as the UTF-8 that is stored: a lone surrogate half converts to "?",
+    // and a stored "<?x ...>" would break the file for good at the next start.
+    void namesAreCheckedAsStored_data() {
+        QTest::addColumn<QString>("attribute");
+        QTest::addColumn<QString>("nodeName");
+        QTest::addColumn<bool>("accepted");
+        const QString high(QChar(0xD800)), low(QChar(0xDC00));
+        QTest::newRow("lone high half in element") << "k" << high + "x" << false;
+        QTest::newRow("lone low half in element") << "k" << "x" + low << false;
+        QTest::newRow("halves swapped in element") << "k" << "x" + low + high << false;
+        QTest::newRow("lone half in attribute") << high + "k" << "x" << false;
+        QTest::newRow("pair beyond the basic plane") << "k" << "x" + high + low << true;
+        QTest::newRow("accented") << "\u00e9" << "\u00e9t\u00e9" << true;
+    }
+    void namesAreCheckedAsStored() {
+        QFETCH(QString, attribute);
+        QFETCH(QString, nodeName);
+        QFETCH(bool, accepted);
+        const QVariantMap a{{"filePath", "p.xml"},   {"xpath", "/root"},
+                            {"attribute", attribute}, {"attributeValue", "v" + nodeName},
+                            {"addNodeName", nodeName}};
+        QCOMPARE(run("modifyAddProfile", a),
+                 accepted ? QString("ok:modifyAddProfile success") : QString(kLoadFailed));
+        QCOMPARE(run("savexml", QVariantMap()), QString("ok:save xml success"));
+        pugi::xml_document doc;
+        const QByteArray onDisk = readBytes(abs("p.xml"));
+        QVERIFY(doc.load_buffer(onDisk.constData(), size_t(onDisk.size())));
+        QCOMPARE(QString::fromUtf8(doc.child("root").last_child().name()),
+                 accepted ? nodeName : QString("macros"));
+        if (!accepted)
+            QCOMPARE(onDisk, kProfile);
+    }
+
+    // The package replaces whatever the path names; a link or a special file must not be
+    // written through.
+    void exportRefusesLinksAndSpecialFiles_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("link to a file outside") << "link";
+        QTest::newRow("link to nothing") << "dangling";
+        QTest::newRow("pipe") << "fifo";
+        QTest::newRow("folder") << "folder";
+    }
+    void exportRefusesLinksAndSpecialFiles() {
+        QFETCH(QString, kind);
+        const QString target = abs("t.pfd"), outside = m_dir.path() + "/outside.xml";
+        if (kind == "link")
+            QVERIFY(QFile::link(outside, target));
+        else if (kind == "dangling")
+            QVERIFY(QFile::link(m_dir.path() + "/new.pfd", target));
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+        else
+            QVERIFY(QDir().mkpath(target));
+        QCOMPARE(run("saveXmlAs", "srcFilePath=p.xml & desFilePath=" + target + " & xpath=/root"),
+                 QString("fail:saveXmlAs desFilePath is failed!"));
+        QCOMPARE(readBytes(outside), kProfile);
+        QVERIFY(!QFile::exists(m_dir.path() + "/new.pfd"));
+        QCOMPARE(QFileInfo(target).isSymLink(), kind == "link" || kind == "dangling");
+        QCOMPARE(QDir(folder()).entryList({"t.pfd*"}, QDir::AllEntries | QDir::Hidden | QDir::System),
+                 QStringList{"t.pfd"});
     }
 
     void cacheWinsOverDiskAndStoresPlainDeclaration() {
