@@ -8,8 +8,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaObject>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QThread>
 
 #include <memory>
 #include <unordered_set>
@@ -70,10 +73,10 @@ template <class F> bool capped(ByteSink& sink, F&& print) {
     return !sink.overflow;
 }
 
-// Whether no element of the tree lies more than kMaxDepth levels below `root`. Iterative, as it
-// must not itself depend on the depth.
+// Whether no node of the tree lies more than kMaxDepth levels deep (the root element is on level
+// one). Iterative, as it must not itself depend on the depth.
 bool shallow(const pugi::xml_node& root) {
-    int depth = 0;
+    int depth = 1;
     pugi::xml_node node = root.first_child();
     while (node) {
         if (node.first_child()) {
@@ -96,8 +99,8 @@ bool shallow(const pugi::xml_node& root) {
 // Parses `text`; false for a text that is no XML or nests deeper than kMaxDepth. A fragment
 // (`fragment` true) is taken for whatever the library kept of it, malformed or not.
 bool parse(pugi::xml_document& doc, const QByteArray& text, bool fragment = false) {
-    const pugi::xml_parse_result result = doc.load_buffer(
-        text.constData(), size_t(text.size()), pugi::parse_default, pugi::encoding_utf8);
+    const pugi::xml_parse_result result = doc.load_buffer(text.constData(), size_t(text.size()),
+                                                          pugi::parse_default, pugi::encoding_utf8);
     return (fragment || result.status == pugi::status_ok) && shallow(doc);
 }
 
@@ -374,8 +377,90 @@ private:
     const QString m_failure;
 };
 
+namespace {
+
+// Passes a command's answer back to the thread that called the command, and lets go of the
+// caller's callback there too: the callback belongs to that thread.
+class AnswerAtHome : public CefMessageRouterBrowserSide::Callback {
+public:
+    AnswerAtHome(RouterCallback inner, QObject* home) : m_inner(std::move(inner)), m_home(home) {}
+    ~AnswerAtHome() override { release(); }
+
+    void Success(const QString& text) override {
+        deliver([text](const RouterCallback& cb) { answerSuccess(cb, text); });
+    }
+    void Failure(int code, const QString& text) override {
+        deliver([code, text](const RouterCallback& cb) { answerFailure(cb, code, text); });
+    }
+
+private:
+    template <class F> void deliver(F answer) {
+        if (!m_inner || !m_home)
+            return;
+        QMetaObject::invokeMethod(
+            m_home, [cb = std::move(m_inner), answer]() { answer(cb); }, Qt::QueuedConnection);
+    }
+    void release() {
+        if (m_inner && m_home)
+            QMetaObject::invokeMethod(
+                m_home, [cb = std::move(m_inner)]() mutable { cb.reset(); }, Qt::QueuedConnection);
+    }
+
+    RouterCallback m_inner;
+    QPointer<QObject> m_home;
+};
+
+// Deep documents are refused long before this, but the XML library recurses and Windows gives a
+// new thread only 1 MiB of stack.
+constexpr uint kWorkerStack = 16u * 1024u * 1024u;
+
+} // namespace
+
+// The worker thread, an object living there to queue the commands to, and one living on the
+// calling thread to queue the answers to.
+class ProfileCommands::Worker {
+public:
+    Worker() : home(new QObject), target(new QObject) {
+        thread.setObjectName(QStringLiteral("profile commands"));
+        thread.setStackSize(kWorkerStack);
+        target->moveToThread(&thread);
+        thread.start();
+    }
+    ~Worker() {
+        // Queued after every command still waiting, so those run first.
+        QMetaObject::invokeMethod(
+            target.get(), [this] { thread.quit(); }, Qt::QueuedConnection);
+        thread.wait();
+    }
+
+    QThread thread;
+    std::unique_ptr<QObject> home;
+    std::unique_ptr<QObject> target;
+};
+
 ProfileCommands::ProfileCommands(ProfileCache& cache, const QString& programFolder)
     : m_cache(cache), m_folder(QDir::cleanPath(programFolder)) {}
+
+ProfileCommands::~ProfileCommands() = default;
+
+void ProfileCommands::startWorker() {
+    if (!m_worker)
+        m_worker = std::make_unique<Worker>();
+}
+
+bool ProfileCommands::handOver(Method method, const QVariantMap& args, const RouterCallback& cb) {
+    if (!m_worker || QThread::currentThread() == &m_worker->thread)
+        return false;
+    auto answer = std::make_shared<AnswerAtHome>(cb, m_worker->home.get());
+    QMetaObject::invokeMethod(
+        m_worker->target.get(),
+        [this, method, args, answer]() mutable {
+            RouterCallback forward = std::move(answer);
+            (this->*method)(args, forward);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
 
 QString ProfileCommands::resolve(const QString& relative) const {
     const QString path = QDir::cleanPath(m_folder + QLatin1Char('/') + relative);
@@ -394,6 +479,8 @@ std::optional<QByteArray> ProfileCommands::load(const QString& relative, QString
 }
 
 void ProfileCommands::queryProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::queryProfile, a, cb))
+        return;
     Request r(*this, a, cb, kQueryFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -411,6 +498,8 @@ void ProfileCommands::queryProfile(const QVariantMap& a, const RouterCallback& c
 }
 
 void ProfileCommands::nodeCounterProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::nodeCounterProfile, a, cb))
+        return;
     Request r(*this, a, cb, kCounterFailed);
     Profile p;
     pugi::xml_node node;
@@ -423,6 +512,8 @@ void ProfileCommands::nodeCounterProfile(const QVariantMap& a, const RouterCallb
 }
 
 void ProfileCommands::modifyProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyProfile, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -443,6 +534,8 @@ void ProfileCommands::modifyProfile(const QVariantMap& a, const RouterCallback& 
 }
 
 void ProfileCommands::modifyProfileEx(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyProfileEx, a, cb))
+        return;
     Request r(*this, a, cb, kModifyExFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -467,6 +560,8 @@ void ProfileCommands::modifyProfileEx(const QVariantMap& a, const RouterCallback
 }
 
 void ProfileCommands::modifyRemoveProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyRemoveProfile, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -480,6 +575,8 @@ void ProfileCommands::modifyRemoveProfile(const QVariantMap& a, const RouterCall
 }
 
 void ProfileCommands::modifyAddProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyAddProfile, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -508,6 +605,8 @@ void ProfileCommands::modifyAddProfile(const QVariantMap& a, const RouterCallbac
 }
 
 void ProfileCommands::modifyReplaceProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyReplaceProfile, a, cb))
+        return;
     Request r(*this, a, cb, kReplaceFailed);
     Profile src, des;
     pugi::xml_node s, d;
@@ -531,6 +630,8 @@ void ProfileCommands::modifyReplaceProfile(const QVariantMap& a, const RouterCal
 }
 
 void ProfileCommands::modifyReplaceSubNode(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyReplaceSubNode, a, cb))
+        return;
     Request r(*this, a, cb, kReplaceFailed);
     Profile src, des;
     pugi::xml_node s, d;
@@ -542,6 +643,8 @@ void ProfileCommands::modifyReplaceSubNode(const QVariantMap& a, const RouterCal
 }
 
 void ProfileCommands::modifyReplaceProfileEx(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyReplaceProfileEx, a, cb))
+        return;
     Request r(*this, a, cb, kReplaceFailed);
     Profile des;
     if (!r.has({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}) ||
@@ -560,6 +663,8 @@ void ProfileCommands::modifyReplaceProfileEx(const QVariantMap& a, const RouterC
 }
 
 void ProfileCommands::resetProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::resetProfile, a, cb))
+        return;
     Request r(*this, a, cb, QString());
     Profile src, des;
     if (!r.has({"srcFilePath", "desFilePath"}) || !r.load("srcFilePath", &src) ||
@@ -570,6 +675,8 @@ void ProfileCommands::resetProfile(const QVariantMap& a, const RouterCallback& c
 }
 
 void ProfileCommands::queryHexByte(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::queryHexByte, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xml_node node;
@@ -590,13 +697,17 @@ void ProfileCommands::queryHexByte(const QVariantMap& a, const RouterCallback& c
     r.succeed(code);
 }
 
-void ProfileCommands::savexml(const QVariantMap&, const RouterCallback& cb) {
+void ProfileCommands::savexml(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::savexml, a, cb))
+        return;
     // Nothing cached, or a file that could not be written: no answer.
     if (m_cache.writePending() == ProfileCache::WriteResult::Written)
         answerSuccess(cb, QStringLiteral("save xml success"));
 }
 
 void ProfileCommands::saveXmlAs(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::saveXmlAs, a, cb))
+        return;
     Request r(*this, a, cb, kSaveAsFailed);
     Profile p;
     pugi::xml_node node;

@@ -15,7 +15,9 @@ static_assert(kSecretKeySize == crypto_sign_SECRETKEYBYTES, "Ed25519 secret key 
 static_assert(kSignatureSize == crypto_sign_BYTES, "Ed25519 signature size");
 
 // sodium_init may be called any number of times from any thread; below zero it failed.
-bool ready() { return sodium_init() >= 0; }
+bool ready() {
+    return sodium_init() >= 0;
+}
 
 const unsigned char* bytes(const QByteArray& a) {
     return reinterpret_cast<const unsigned char*>(a.constData());
@@ -55,8 +57,8 @@ bool sign(QByteArray* packageFile, const QByteArray& secretKey) {
                              bytes(secretKey)) != 0)
         return false;
     // An Ed25519 secret key holds its public key in its second half.
-    header.replace(kKeyIdOffset, kKeyIdSize, secretKey.mid(kSecretKeySize - kPublicKeySize,
-                                                           kKeyIdSize));
+    header.replace(kKeyIdOffset, kKeyIdSize,
+                   secretKey.mid(kSecretKeySize - kPublicKeySize, kKeyIdSize));
     packageFile->replace(0, kHeaderSize, header);
     return true;
 }

@@ -411,8 +411,9 @@ private slots:
             return QString("<d>").repeated(depth) + QString("</d>").repeated(depth);
         };
         QVERIFY(writeBytes(folder() + "/deep.xml", "<root>" + nested(100000).toUtf8() + "</root>"));
-        QVERIFY(writeBytes(folder() + "/deeper.xml", "<root>" + nested(1020).toUtf8() + "</root>"));
-        QVERIFY(writeBytes(folder() + "/bounded.xml", "<root>" + nested(1000).toUtf8() + "</root>"));
+        QVERIFY(writeBytes(folder() + "/deeper.xml", "<root>" + nested(1024).toUtf8() + "</root>"));
+        QVERIFY(
+            writeBytes(folder() + "/bounded.xml", "<root>" + nested(1000).toUtf8() + "</root>"));
         QDir().mkpath(packages());
         QVERIFY(pfdfile::write(packages() + "/deep.pfd", nested(5000).toUtf8()));
         const auto request = [](const QString& name, const QJsonObject& args) {
@@ -438,8 +439,7 @@ private slots:
                                          {"subTreeString", nested(1023)}}),
              false},
             {request("queryProfile", {{"filePath", "deep.xml"}, {"xpath", "/"}}), false},
-            {request("modifyRemoveProfile", {{"filePath", "deeper.xml"}, {"xpath", "//d"}}),
-             false},
+            {request("modifyRemoveProfile", {{"filePath", "deeper.xml"}, {"xpath", "//d"}}), false},
             {request("saveXmlAs", {{"srcFilePath", "deep.xml"},
                                    {"desFilePath", packages() + "/x.pfd"},
                                    {"xpath", "/root"}}),

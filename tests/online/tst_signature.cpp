@@ -76,8 +76,8 @@ private slots:
             f[offset] = char(f[offset] ^ 0x01);
             return digestAgain ? redigest(f) : f;
         };
-        QTest::newRow("digest byte changed") << flipped(package::kDigestOffset, false)
-                                             << "signature does not match";
+        QTest::newRow("digest byte changed")
+            << flipped(package::kDigestOffset, false) << "signature does not match";
         QTest::newRow("property byte changed, digest fixed")
             << flipped(package::kPropsOffset, true) << "signature does not match";
         QTest::newRow("size byte changed, digest fixed")
@@ -131,8 +131,8 @@ private slots:
         QTest::addColumn<QByteArray>("key");
         QTest::addColumn<int>("verdict");
         QTest::newRow("good") << signedBy(m_secret) << m_public << int(signature::Verdict::Good);
-        QTest::newRow("header only") << QByteArray(128, '\x01') << m_public
-                                     << int(signature::Verdict::TooShort);
+        QTest::newRow("header only")
+            << QByteArray(128, '\x01') << m_public << int(signature::Verdict::TooShort);
         QTest::newRow("no key to check with")
             << signedBy(m_secret) << QByteArray() << int(signature::Verdict::OtherKey);
         QTest::newRow("key of the wrong length")

@@ -50,9 +50,9 @@ bool collect(const QString& folder, QList<package::File>* files, QString* error)
     return true;
 }
 
-// Writes a new key pair: the secret key to `path`, a new file readable by its owner only, the public key
-// to `path` + ".pub"; both as one line of hexadecimal digits. The public key is also printed,
-// ready for the `updateKey` attribute of conf.xml's `client` element.
+// Writes a new key pair: the secret key to `path`, a new file readable by its owner only, the
+// public key to `path` + ".pub"; both as one line of hexadecimal digits. The public key is also
+// printed, ready for the `updateKey` attribute of conf.xml's `client` element.
 int keygen(const QString& path) {
     QByteArray publicKey, secretKey;
     if (!signature::generateKeyPair(&publicKey, &secretKey))
@@ -93,11 +93,12 @@ bool readSecretKey(const QString& path, QByteArray* key, QString* error) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("pack update --version V [--key KEY] --out FILE "
-                                                    "FOLDER\n"
-                                                    "pack keygen --out KEY\n"
-                                                    "pack sync --out FILE FOLDER [--files a|b|c]\n"
-                                                    "pack firmware --out FILE IMAGE"));
+    parser.setApplicationDescription(
+        QStringLiteral("pack update --version V [--key KEY] --out FILE "
+                       "FOLDER\n"
+                       "pack keygen --out KEY\n"
+                       "pack sync --out FILE FOLDER [--files a|b|c]\n"
+                       "pack firmware --out FILE IMAGE"));
     parser.addHelpOption();
     QCommandLineOption outOpt(QStringLiteral("out"), QStringLiteral("Output file."),
                               QStringLiteral("file"));
