@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -122,7 +123,9 @@ int main(int argc, char** argv) {
         return keygen(parser.value(outOpt));
     if (args.size() != 2 || !parser.isSet(outOpt))
         return fail(QStringLiteral("usage: see --help"));
-    const QString mode = args.at(0), source = args.at(1), out = parser.value(outOpt);
+    // Absolute, so that the names taken relative to it never carry the folder's own path.
+    const QString mode = args.at(0), source = QFileInfo(args.at(1)).absoluteFilePath(),
+                  out = parser.value(outOpt);
     QString error;
 
     if (mode == QLatin1String("firmware")) {
