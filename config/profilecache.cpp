@@ -17,14 +17,13 @@ bool readable(const QString& path) {
     if (!info.exists() || info.isDir())
         return true; // the open fails
     if (!info.isFile()) {
-        qCInfo(lcProfiles).noquote() << QStringLiteral("profile '%1' is no regular file").arg(path);
+        qCInfo(lcProfiles, "profile '%s' is no regular file", qUtf8Printable(path));
         return false;
     }
     if (info.size() > ProfileCache::kMaxFileSize) {
-        qCInfo(lcProfiles).noquote() << QStringLiteral("profile '%1' is larger than %2 bytes: %3")
-                                            .arg(path)
-                                            .arg(ProfileCache::kMaxFileSize)
-                                            .arg(info.size());
+        qCInfo(lcProfiles, "profile '%s' is larger than %lld bytes: %lld", qUtf8Printable(path),
+               static_cast<long long>(ProfileCache::kMaxFileSize),
+               static_cast<long long>(info.size()));
         return false;
     }
     return true;
