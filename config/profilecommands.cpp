@@ -670,6 +670,12 @@ void ProfileCommands::resetProfile(const QVariantMap& a, const RouterCallback& c
     if (!r.has({"srcFilePath", "desFilePath"}) || !r.load("srcFilePath", &src) ||
         !r.load("desFilePath", &des))
         return;
+    // The text is taken as it is, but never one that does not parse: the next save would write
+    // it over the destination and break that file for good. This command has no failure
+    // answer, so it ends without one, as for a source that cannot be opened.
+    pugi::xml_document check;
+    if (!parse(check, src.text))
+        return;
     m_cache.store(des.path, src.text);
     r.succeed(QStringLiteral("resetProfile success"));
 }

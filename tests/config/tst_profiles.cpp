@@ -238,6 +238,7 @@ private slots:
 
         row("reset: source text taken", "resetProfile", "srcFilePath=s.xml & desFilePath=p.xml", "ok:resetProfile success", true, "/r/src", "<src>\n\t<a />t<b />\n</src>\n");
         row("reset: missing destination", "resetProfile", "srcFilePath=s.xml & desFilePath=none.xml", "none", false);
+        row("reset: source not xml", "resetProfile", "srcFilePath=broken.xml & desFilePath=p.xml", "none", false);
 
         const char* H = "queryHexByte";
         row("hex: two holes", H, "filePath=p.xml & xpath=//key & args=0x11,0x22", "ok:0x02,0x11,0x00,0x22", false);
