@@ -1,5 +1,7 @@
 #include "signature.h"
 
+#include "app/weblog.h"
+
 #include <sodium.h>
 
 #include <QMutex>
@@ -116,6 +118,23 @@ QByteArray fromHex(const QString& text, int size) {
 void setUpdateKey(const QByteArray& publicKey) {
     QMutexLocker lock(&keyMutex());
     configuredKey() = publicKey;
+}
+
+bool configureUpdateKey(const QString& hexText) {
+    if (hexText.trimmed().isEmpty()) {
+        setUpdateKey(QByteArray());
+        return true;
+    }
+    const QByteArray key = fromHex(hexText, kPublicKeySize);
+    if (key.isEmpty()) {
+        qCInfo(lcPspecificWnd, "Update Error: the configured update key is no public key; every "
+                               "update package will be refused");
+        // One byte: a key no signature can match.
+        setUpdateKey(QByteArray(1, '\0'));
+        return false;
+    }
+    setUpdateKey(key);
+    return true;
 }
 
 QByteArray updateKey() {

@@ -47,4 +47,9 @@ QByteArray fromHex(const QString& text, int size);
 void setUpdateKey(const QByteArray& publicKey);
 QByteArray updateKey();
 
+// Sets the update key from the configuration's hexadecimal text. An empty text configures none.
+// A text that is no public key is logged and refuses every package from then on: a damaged key
+// must not turn the check off. Returns whether the text was a key (or empty).
+bool configureUpdateKey(const QString& hexText);
+
 } // namespace signature

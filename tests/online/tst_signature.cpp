@@ -145,6 +145,32 @@ private slots:
         QCOMPARE(int(signature::verify(file, key)), verdict);
     }
 
+    // The key as conf.xml gives it: none, a key, or a damaged text that must not switch the check
+    // off.
+    void configuredKeys_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("signedTaken");
+        QTest::addColumn<bool>("unsignedTaken");
+        const QString hex = QString::fromLatin1(m_public.toHex());
+        QTest::newRow("none") << QString() << true << true << true;
+        QTest::newRow("blank") << " " << true << true << true;
+        QTest::newRow("the key") << hex << true << true << false;
+        QTest::newRow("cut short") << hex.left(40) << false << false << false;
+        QTest::newRow("not hexadecimal") << "z" + hex.mid(1) << false << false << false;
+    }
+    void configuredKeys() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(bool, signedTaken);
+        QFETCH(bool, unsignedTaken);
+        LogCapture log;
+        QCOMPARE(signature::configureUpdateKey(text), valid);
+        QCOMPARE(log.contains(QStringLiteral("no public key")), !valid);
+        QCOMPARE(unpack(signedBy(m_secret)), signedTaken);
+        QCOMPARE(unpack(package()), unsignedTaken);
+    }
+
     void signingNeedsASecretKeyAndABody() {
         QByteArray shortFile(128, '\0');
         QVERIFY(!signature::sign(&shortFile, m_secret));
