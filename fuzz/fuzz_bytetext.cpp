@@ -31,7 +31,9 @@ qint32 reference(const QByteArray& text) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray raw(reinterpret_cast<const char*>(data), int(size));

@@ -5,8 +5,8 @@
 // answered success leaves a text that parses again, and nothing is written outside the folder.
 #include "fuzzsupport.h"
 
+#include "app/dispatcher.h"
 #include "bridge/args.h"
-#include "bridge/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "config/profilecache.h"

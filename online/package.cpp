@@ -1,8 +1,8 @@
 #include "package.h"
 
-#include "app/weblog.h"
 #include "online/lzmacodec.h"
 #include "online/signature.h"
+#include "weblog/weblog.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>

@@ -1,6 +1,6 @@
 #include "signature.h"
 
-#include "app/weblog.h"
+#include "weblog/weblog.h"
 
 #include <sodium.h>
 

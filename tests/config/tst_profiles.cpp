@@ -1,4 +1,4 @@
-#include "bridge/dispatcher.h"
+#include "app/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "config/pfdfile.h"
