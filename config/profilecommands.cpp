@@ -448,6 +448,15 @@ void ProfileCommands::startWorker() {
         m_worker = std::make_unique<Worker>();
 }
 
+void ProfileCommands::writePending() {
+    if (!m_worker) {
+        m_cache.writePending();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        m_worker->target.get(), [this] { m_cache.writePending(); }, Qt::QueuedConnection);
+}
+
 bool ProfileCommands::handOver(Method method, const QVariantMap& args, const RouterCallback& cb) {
     if (!m_worker || QThread::currentThread() == &m_worker->thread)
         return false;

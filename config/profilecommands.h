@@ -32,6 +32,10 @@ public:
     // the thread that calls the commands (it needs a running event loop for the answers).
     void startWorker();
 
+    // Writes the pending files, as the main window does when it hides, minimises or quits: after
+    // every command queued before this call, on the worker (at once without it). Never blocks.
+    void writePending();
+
     void queryProfile(const QVariantMap& args, const RouterCallback& cb);
     void nodeCounterProfile(const QVariantMap& args, const RouterCallback& cb);
     void modifyProfile(const QVariantMap& args, const RouterCallback& cb);

@@ -396,6 +396,7 @@ private slots:
             send("edit", "modifyProfile",
                  "filePath=p.xml & xpath=//key[@id='1'] & attribute=name & attributeValue=E");
         const auto check = send("check", "queryProfile", "filePath=p.xml & xpath=//key[@id='1']");
+        m_commands->writePending(); // in turn: after the edit
         const auto getConf = send("getConf", "getConf", "");
         // Answered inside the call, while the profile commands wait their turn.
         QCOMPARE(order, QStringList{"getConf"});
@@ -406,6 +407,7 @@ private slots:
         QCOMPARE(edit->answer, QString("ok:modifyProfile success!"));
         QCOMPARE(check->answer, "ok:" + QString(K1).replace("name=\"A\"", "name=\"E\""));
         QVERIFY(getConf->answer.startsWith("ok:"));
+        QTRY_VERIFY_WITH_TIMEOUT(readBytes(abs("p.xml")).contains("name=\"E\""), 60000);
         m_dispatcher.context().conf = nullptr;
     }
 
