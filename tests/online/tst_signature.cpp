@@ -1,10 +1,15 @@
 #include "logcapture.h"
 #include "packagetestutil.h"
 
+#include "online/programfolder.h"
+#include "online/psupdatedownloader.h"
 #include "online/signature.h"
+#include "serverprocess.h"
 
 #include <QDirIterator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 using namespace packagetest;
@@ -169,6 +174,48 @@ private slots:
         QCOMPARE(log.contains(QStringLiteral("no public key")), !valid);
         QCOMPARE(unpack(signedBy(m_secret)), signedTaken);
         QCOMPARE(unpack(package()), unsignedTaken);
+    }
+
+    // As a user would try it: a package signed by the key, served by the reference server, is
+    // downloaded and installed; the same package with one byte changed on the server is refused
+    // and leaves nothing behind.
+    void servedPackage_data() {
+        QTest::addColumn<bool>("tampered");
+        QTest::newRow("as signed") << false;
+        QTest::newRow("one byte changed on the server") << true;
+    }
+    void servedPackage() {
+        QFETCH(bool, tampered);
+        QByteArray file = signedBy(m_secret);
+        if (tampered)
+            file = redigest(file.replace(file.size() - 3, 1, "\x5a"));
+        QTemporaryDir data;
+        QVERIFY(writeFile(data.path() + QStringLiteral("/files/html.pkg"), file));
+        ServerProcess server(data.path());
+        QVERIFY(server.ok());
+        setOnlineProgramFolder(m_dir->path());
+        LogCapture log;
+        auto* thread = new QThread;
+        auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/html.pkg"),
+                                          QStringLiteral("html"));
+        QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
+        thread->start();
+        if (tampered)
+            QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("bad signature")), 20000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(unpacked.count(), 1, 20000);
+        QMetaObject::invokeMethod(dl, "deleteLater");
+        thread->quit();
+        thread->wait(5000);
+        delete thread;
+        setOnlineProgramFolder(QString());
+        if (tampered) {
+            QCOMPARE(unpacked.count(), 0);
+            QCOMPARE(tree(folder()), QStringList());
+        } else {
+            QCOMPARE(readFile(folder() + QStringLiteral("tupdates/html/ready/device/a.html")),
+                     QByteArray("<html/>"));
+        }
     }
 
     void signingNeedsASecretKeyAndABody() {
