@@ -137,6 +137,7 @@ private slots:
                                          "<k code=\"0x%,%%,%\"/><k code=\"%,,%\"/></h>"));
         QVERIFY(writeBytes(abs("broken.xml"), "<root><a></root>"));
         QVERIFY(pfdfile::write(abs("pkg.pfd"), "<pk><c n=\"1\"/><c n=\"2\"/></pk>"));
+        m_commands.reset(); // it may hold a worker that still uses the old cache
         m_cache = std::make_unique<ProfileCache>();
         m_commands = std::make_unique<ProfileCommands>(*m_cache, folder() + "/");
         m_dispatcher.context().profiles = m_commands.get();
