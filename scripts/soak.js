@@ -13,7 +13,8 @@
   const until = Date.now() + seconds * 1000;
   let device = null;
   // A request without an answer (by design, or lost) is given up after two seconds and noted;
-  // a command that went unanswered three times leaves the mix, so the run keeps its pace.
+  // a command that went unanswered three times and was never answered leaves the mix, so the
+  // run keeps its pace (device commands without a device stay: they answer once it is back).
   const ask = (request) =>
     new Promise((resolve) => {
       soak.sent++;
@@ -78,7 +79,7 @@
       round++;
       const i = round % mix.length;
       const counts = soak.byCommand[names[i]];
-      if (!counts || counts[2] < 3)
+      if (!counts || counts[0] + counts[1] > 0 || counts[2] < 3)
         await mix[i]();
     }
   };
