@@ -583,10 +583,11 @@ void tst_Browser::closeHidesAndCloseAppQuits() {
     QVERIFY(m_store->setClientAttribute("closeFunc", "closeapp"));
     window.dispatcher().onJsMessage(R"({"funcname":"closeApp"})", cb);
     QVERIFY(quit::requested());
+    // Written by the profile commands' worker, after the commands queued before it.
+    QTRY_VERIFY(window.profileCache().pending().isEmpty());
     QFile written(profile);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QVERIFY(written.readAll().startsWith("<root/>"));
-    QVERIFY(window.profileCache().pending().isEmpty());
 }
 
 namespace {
