@@ -4,8 +4,8 @@
 #include "browser/tavixwebview.h"
 #include "popwidget.h"
 
-PopupViews::PopupViews(QWidget* mainWindow, TavixWebView* mainView)
-    : QObject(mainWindow), m_mainWindow(mainWindow), m_mainView(mainView) {}
+PopupViews::PopupViews(QWidget* mainWindow, TavixWebView* mainView, PageRequestHandler* requests)
+    : QObject(mainWindow), m_mainWindow(mainWindow), m_mainView(mainView), m_requests(requests) {}
 
 PopWidget* PopupViews::open(const QString& url, const QSize& size) {
     if (m_views.contains(url))
@@ -13,7 +13,7 @@ PopWidget* PopupViews::open(const QString& url, const QSize& size) {
     auto* popup = new PopWidget(m_mainWindow, url, size);
     m_views.insert(url, popup);
     popup->makeCurrentListener();
-    connect(popup->view(), &TavixWebView::jsMessage, this, &PopupViews::jsMessage);
+    popup->view()->setRequestHandler(m_requests);
     connect(popup, &PopWidget::popupActivated, this, &PopupViews::onActivated);
     // A popup that went another way (the program ending) leaves no stale entry.
     connect(popup, &QObject::destroyed, this, [this, url] {
