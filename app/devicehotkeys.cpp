@@ -51,7 +51,9 @@ void DeviceHotKeys::refresh(const QStringList& mapIds, const QStringList& hidIds
         addEntry(id, lookup);
     for (const QString& id : hidIds)
         addEntry(id, lookup);
-    const QSet<QString> present(hidIds.begin(), hidIds.end());
+    // Devices of either listing stay: the USB scan leaves out the library's own devices.
+    QSet<QString> present(hidIds.begin(), hidIds.end());
+    present.unite(QSet<QString>(mapIds.begin(), mapIds.end()));
     for (auto it = m_table.begin(); it != m_table.end();) {
         if (present.contains(it.key()))
             ++it;

@@ -30,7 +30,7 @@ public:
     ~DeviceHotKeys() override;
 
     // Brings the table up to date: entries for devices of the device map (`mapIds`) and of the
-    // HID enumeration (`hidIds`) that have none, then only the HID enumeration's devices stay.
+    // USB scan (`hidIds`) that have none; entries of devices in neither listing are dropped.
     void refresh(const QStringList& mapIds, const QStringList& hidIds, const ProductHotKey& lookup);
 
     // Gives a device in the table a new key sequence: 1 when the system accepted it, 0 when it

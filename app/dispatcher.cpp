@@ -5,6 +5,7 @@
 #include "config/confcommands.h"
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
+#include "systemcommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,7 +38,7 @@ const Command kCommands[] = {
     {"cleanMacroByAddr", &run<DeviceCommands, &DeviceCommands::cleanMacroByAddr>},
     {"writeMacroByAddr", &run<DeviceCommands, &DeviceCommands::writeMacroByAddr>},
 
-    {"loadurl", nullptr},
+    {"loadurl", &run<SystemCommands, &SystemCommands::loadurl>},
 
     {"queryProfile", &run<ProfileCommands, &ProfileCommands::queryProfile>},
     {"nodeCounterProfile", &run<ProfileCommands, &ProfileCommands::nodeCounterProfile>},
@@ -51,12 +52,12 @@ const Command kCommands[] = {
     {"resetProfile", &run<ProfileCommands, &ProfileCommands::resetProfile>},
     {"queryHexByte", &run<ProfileCommands, &ProfileCommands::queryHexByte>},
 
-    {"goback", nullptr},
-    {"goforward", nullptr},
+    {"goback", &run<SystemCommands, &SystemCommands::goback>},
+    {"goforward", &run<SystemCommands, &SystemCommands::goforward>},
 
     {"getConf", &run<ConfCommands, &ConfCommands::getConf>},
-    {"getHotKey", nullptr},
-    {"setHotKey", nullptr},
+    {"getHotKey", &run<ConfCommands, &ConfCommands::getHotKey>},
+    {"setHotKey", &run<ConfCommands, &ConfCommands::setHotKey>},
     {"setConf", &run<ConfCommands, &ConfCommands::setConf>},
     {"resetConf", &run<ConfCommands, &ConfCommands::resetConf>},
 
@@ -65,8 +66,8 @@ const Command kCommands[] = {
     {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>},
     {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>},
 
-    {"modifyMouseSpeed", nullptr},
-    {"modifyMouseScrollLines", nullptr},
+    {"modifyMouseSpeed", &run<SystemCommands, &SystemCommands::modifyMouseSpeed>},
+    {"modifyMouseScrollLines", &run<SystemCommands, &SystemCommands::modifyMouseScrollLines>},
 
     {"closeApp", &run<AppCommands, &AppCommands::closeApp>},
 
@@ -76,18 +77,18 @@ const Command kCommands[] = {
     {"stopVDevice", nullptr},
     {"keyMapChanged", nullptr},
 
-    {"saveFileDialog", nullptr},
-    {"openFileDialog", nullptr},
-    {"openUrl", nullptr},
+    {"saveFileDialog", &run<SystemCommands, &SystemCommands::saveFileDialog>},
+    {"openFileDialog", &run<SystemCommands, &SystemCommands::openFileDialog>},
+    {"openUrl", &run<SystemCommands, &SystemCommands::openUrl>},
 
     {"downloadFile", nullptr},
     {"synchronizeConf", nullptr},
 
-    {"openView", nullptr},
-    {"closeView", nullptr},
-    {"sendMsgToMainBrowser", nullptr},
-    {"openFileDialogEx", nullptr},
-    {"setIME", nullptr},
+    {"openView", &run<SystemCommands, &SystemCommands::openView>},
+    {"closeView", &run<SystemCommands, &SystemCommands::closeView>},
+    {"sendMsgToMainBrowser", &run<SystemCommands, &SystemCommands::sendMsgToMainBrowser>},
+    {"openFileDialogEx", &run<SystemCommands, &SystemCommands::openFileDialogEx>},
+    {"setIME", &run<SystemCommands, &SystemCommands::setIME>},
 };
 
 } // namespace

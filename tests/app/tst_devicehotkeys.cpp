@@ -52,9 +52,10 @@ private slots:
             << Table{{"046D0001", {"Ctrl+Alt+1", "1"}},
                      {"1A2C0002", {"", "1"}},
                      {"258A0003", {"Ctrl+Alt+1", "0"}}};
-        QTest::newRow("only what the HID enumeration finds stays")
+        // The USB scan leaves out the library's devices; they keep their entries.
+        QTest::newRow("library devices stay")
             << QStringList{"046D0001", "1A2C0002"} << QStringList{"1A2C0002"}
-            << Table{{"1A2C0002", {"", "1"}}};
+            << Table{{"046D0001", {"Ctrl+Alt+1", "1"}}, {"1A2C0002", {"", "1"}}};
         QTest::newRow("HID-only device gets an entry")
             << QStringList{} << QStringList{"046D0001"} << Table{{"046D0001", {"Ctrl+Alt+1", "1"}}};
         QTest::newRow("no devices") << QStringList{} << QStringList{} << Table{};

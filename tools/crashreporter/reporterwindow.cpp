@@ -65,12 +65,12 @@ QString CrashReporterWindow::restartProgram() {
     platform::ProcessStart start;
     start.program = m_programPath.toStdString();
     start.workingDirectory = QFileInfo(m_programPath).absolutePath().toStdString();
-    const platform::ProcessResult result = platform::startDetached(start);
-    if (result.started) {
+    const platform::Result result = platform::startDetached(start);
+    if (result.ok) {
         close();
         return {};
     }
-    return QString::fromStdString(result.error);
+    return QString::fromStdString(result.text);
 }
 
 void CrashReporterWindow::on_pb_restart_clicked() {
