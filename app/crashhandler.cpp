@@ -1,6 +1,7 @@
 #include "crashhandler.h"
 
 #include "platform/crash.h"
+#include "platform/process.h"
 
 #include <QDebug>
 #include <QDir>
@@ -13,7 +14,7 @@ QString setReporter(const QString& name, const QString& programFolder) {
     if (!QDir::isAbsolutePath(name)) {
         if (!QFileInfo::exists(name))
             path = QDir::cleanPath(programFolder + QLatin1Char('/') + name +
-                                   QString::fromLatin1(platform::crash::programSuffix()));
+                                   QString::fromLatin1(platform::programSuffix()));
         qDebug("BreakpadQt: setReporter: %s -> %s", qPrintable(name), qPrintable(path));
     }
     if (!platform::crash::setReporterPath(path.toUtf8().toStdString()))

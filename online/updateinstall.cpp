@@ -49,11 +49,7 @@ bool writable(const QString& path) {
 } // namespace
 
 QString updaterFileName() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("Updater.exe");
-#else
-    return QStringLiteral("Updater");
-#endif
+    return QStringLiteral("Updater") + QString::fromLatin1(platform::programSuffix());
 }
 
 bool checkReadyUpdate(const QString& programFolder) {

@@ -34,9 +34,6 @@ bool isInstalled();
 std::string reporterCommandLine(const std::string& reporter, const std::string& dumpFolder,
                                 const std::string& dumpId);
 
-// What the build's programs are called on this system: ".exe" on Windows, nothing elsewhere.
-const char* programSuffix();
-
 // Crashes the process on purpose (a write through a null pointer), to try the handler.
 [[noreturn]] void crashNow();
 

@@ -23,10 +23,6 @@ extern char** environ;
 
 namespace platform::crash {
 
-const char* programSuffix() {
-    return "";
-}
-
 namespace {
 
 const int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
@@ -263,6 +259,16 @@ void startReporter() {
     if (pid == 0) {
         ::close(pipeFds[0]);
         ::setsid();
+        // Detached like a process without a console: the crashed program's output may be a pipe
+        // that closes once it is gone, and writing there would end the reporter.
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            if (null > STDERR_FILENO)
+                ::close(null);
+        }
         char* argv[] = {const_cast<char*>(g_reporter), g_dumpPath, nullptr};
         ::execve(g_reporter, argv, environ);
         const int error = errno;

@@ -256,6 +256,13 @@ Result maximize(std::uintptr_t handle) {
     XWindowAttributes attributes{};
     if (!c.get() || !exists(c.get(), static_cast<Window>(handle), &attributes))
         return noWindow();
+    // X keeps no restored place: remember where the window was.
+    if (longs(c.get(), static_cast<Window>(handle), normalRectAtom(c), XA_CARDINAL).size() != 4) {
+        const Rect r = outerRect(c, static_cast<Window>(handle), attributes);
+        const long values[4] = {r.x, r.y, r.width, r.height};
+        XChangeProperty(c.get(), static_cast<Window>(handle), normalRectAtom(c), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(values), 4);
+    }
     changeState(c, static_cast<Window>(handle), 1, c.atom("_NET_WM_STATE_MAXIMIZED_VERT"),
                 c.atom("_NET_WM_STATE_MAXIMIZED_HORZ"));
     return Result::success();

@@ -11,10 +11,6 @@
 
 namespace platform::crash {
 
-const char* programSuffix() {
-    return ".exe";
-}
-
 namespace {
 
 constexpr DWORD kReporterFlags = CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW | DETACHED_PROCESS;

@@ -2,6 +2,7 @@
 
 #include "app/crashhandler.h"
 #include "platform/crash.h"
+#include "platform/process.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -28,10 +29,10 @@ private slots:
             << "/opt/reporters/CrashReporter" << false << "/opt/reporters/CrashReporter" << false;
         QTest::newRow("program folder")
             << "CrashReporter" << false
-            << "%1/CrashReporter" + QString::fromLatin1(platform::crash::programSuffix()) << true;
+            << "%1/CrashReporter" + QString::fromLatin1(platform::programSuffix()) << true;
         QTest::newRow("cleaned") << "tools/../CrashReporter" << false
                                  << "%1/CrashReporter" +
-                                        QString::fromLatin1(platform::crash::programSuffix())
+                                        QString::fromLatin1(platform::programSuffix())
                                  << true;
         QTest::newRow("found in the working folder")
             << "CrashReporter" << true << "CrashReporter" << true;

@@ -13,6 +13,9 @@
 
 #include <X11/Xlib.h>
 
+#include <csignal>
+#include <sys/types.h>
+
 class PrivateDisplay {
 public:
     enum Part { WindowManager = 1, Tray = 2 };
@@ -53,9 +56,21 @@ public:
                                     "_NET_SYSTEM_TRAY_S0");
     }
 
-    ~PrivateDisplay() {
+    ~PrivateDisplay() { stop(); }
+
+    // Asks the helpers and the server to end and returns at once, for a process that ends now.
+    void terminateWithoutWaiting() {
+        for (QProcess* p : {&m_tray, &m_windowManager, &m_server}) {
+            if (p->state() != QProcess::NotRunning)
+                ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+        }
+    }
+
+    // Ends the helpers and the server; the display is gone afterwards.
+    void stop() {
         if (m_keeper)
             XCloseDisplay(m_keeper);
+        m_keeper = nullptr;
         for (QProcess* p : {&m_tray, &m_windowManager, &m_server}) {
             if (p->state() != QProcess::NotRunning) {
                 p->terminate();
@@ -66,6 +81,7 @@ public:
         }
         if (!m_name.isEmpty())
             qputenv("DISPLAY", m_previous);
+        m_name.clear();
     }
 
     bool ok() const { return !m_name.isEmpty(); }

@@ -16,7 +16,7 @@ CrashReporterWindow::CrashReporterWindow(const QString& dumpPath, const QString&
                                          QWidget* parent)
     : QWidget(parent), m_dumpPath(dumpPath),
       m_programPath(programFolder + QStringLiteral("/tavix") +
-                    QString::fromLatin1(platform::crash::programSuffix())) {
+                    QString::fromLatin1(platform::programSuffix())) {
     setObjectName(QStringLiteral("CrashReporter"));
     setWindowTitle(QStringLiteral("CrashReporter"));
 
