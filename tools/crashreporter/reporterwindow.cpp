@@ -1,6 +1,5 @@
 #include "reporterwindow.h"
 
-#include "platform/crash.h"
 #include "platform/process.h"
 
 #include <QDesktopServices>
