@@ -2,6 +2,7 @@
 // display of the test's own with a window manager and a tray host; and the program's crash
 // handling through the real program.
 
+#include "app/devicehotkeys.h"
 #include "app/popupviews.h"
 #include "app/popwidget.h"
 #include "app/systemtray.h"
@@ -69,6 +70,8 @@ private slots:
     void minisizeWindowTwiceRestores();
     void popups();
     void popupRequestsUseTheSameBridge();
+    void hotkeysOpenTheirPages_data();
+    void hotkeysOpenTheirPages();
     void trayBringsTheWindowBack();
     void mouseSpeedReadsBack_data();
     void mouseSpeedReadsBack();
@@ -232,6 +235,40 @@ void tst_ShellWindows::popupRequestsUseTheSameBridge() {
     popup->view()->postRequestEvent(R"({"funcname":"goback"})", cb);
     QTRY_VERIFY(cb->answered());
     QCOMPARE(cb->last().text, QStringLiteral("goback"));
+}
+
+void tst_ShellWindows::hotkeysOpenTheirPages_data() {
+    QTest::addColumn<QString>("device"); // empty: the test tool shortcut
+    QTest::addColumn<QString>("page");   // empty: nothing opens
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("test tool") << ""
+                               << "/view/testtool/index.html" << QSize(900, 600);
+    QTest::newRow("device settings") << "04D9A0F1"
+                                     << "/view/device/kxadapter/seting.html" << QSize(1000, 600);
+    QTest::newRow("device without product information") << "FFFF0009"
+                                                        << "" << QSize();
+}
+
+void tst_ShellWindows::hotkeysOpenTheirPages() {
+    QFETCH(QString, device);
+    QFETCH(QString, page);
+    QFETCH(QSize, size);
+    for (int press = 0; press < 2; ++press) {
+        if (device.isEmpty())
+            m_window->showDebug();
+        else
+            emit m_window->deviceHotKeys()->activated(device);
+    }
+    PopupViews* popups = m_window->popups();
+    // Pressed twice, still one window for the page.
+    QCOMPARE(popups->count(), page.isEmpty() ? 0 : 1);
+    if (page.isEmpty())
+        return;
+    PopWidget* popup =
+        popups->find(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + page).toString());
+    QVERIFY(popup);
+    QCOMPARE(popup->size(), size);
+    QCOMPARE(m_handler->mainWindowHandle(), static_cast<QWidget*>(popup));
 }
 
 void tst_ShellWindows::trayBringsTheWindowBack() {
