@@ -5,7 +5,9 @@
 #include "device/hotplug.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
+#include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
+#include "platform/sim/keyhook.h"
 #include "platform/usb_sim.h"
 #endif
 #include "quit.h"
@@ -165,12 +167,20 @@ void cefApplication::startSimulation() {
 #ifndef Q_OS_WIN
     // The simulated devices of this program folder are driven through tools/simctl; only the
     // first instance answers there. The HID bus takes its extra devices from simulation.conf.
-    std::string hidError;
-    if (!platform::hid::sim::configureFromFile(
-            QCoreApplication::applicationDirPath().toStdString() + "/simulation.conf", &hidError))
-        qWarning("tavix: simulation.conf: %s", hidError.c_str());
+    const platform::Result hid = platform::hid::sim::configureFromFile(
+        QCoreApplication::applicationDirPath().toStdString() + "/simulation.conf");
+    if (!hid)
+        qWarning("tavix: simulation.conf: %s", hid.text.c_str());
     platform::hid::sim::registerControlCommands();
     platform::usb::sim::registerSimCommands();
+    // The filter driver's slots and their hardware ids; keys typed on them reach the program's
+    // capture and, when not taken, the simulated keyboard hook.
+    std::string filterError;
+    if (!platform::devio::sim::configureFromFile(
+            QCoreApplication::applicationDirPath().toStdString() + "/sim-filter.txt", &filterError))
+        qWarning("tavix: sim-filter.txt: %s", filterError.c_str());
+    platform::devio::sim::registerControlCommands();
+    platform::keyhook::sim::registerControlCommands();
     platform::simcontrol::startServer(
         platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
 #endif

@@ -165,6 +165,34 @@
     return true;
   });
 
+  // The virtual device mode and recording: each button is one request; recorded keys arrive as
+  // "macroItem" events (key: "0", press "1"/release "0", scan code, extended; pause: "2", ms).
+  function inputCommand(funcname) {
+    request(funcname).then(function (text) {
+      status('vdevice-status', text);
+    }, function (e) { status('vdevice-status', e.message, true); });
+  }
+  function macroItemText(args) {
+    if (args[0] === '2')
+      return 'pause ' + args[1] + ' ms';
+    return (args[1] === '1' ? 'press ' : 'release ') + 'scan ' + args[2] +
+        (args[3] === '1' ? ' (E0)' : '');
+  }
+  window.setMessageCallback('macroItem', function (args) {
+    var li = document.createElement('li');
+    li.textContent = macroItemText(args);
+    $('macro').appendChild(li);
+    return true;
+  });
+  $('btn-vdevice-on').addEventListener('click', function () { inputCommand('startVDevice'); });
+  $('btn-vdevice-off').addEventListener('click', function () { inputCommand('stopVDevice'); });
+  $('btn-keymaps').addEventListener('click', function () { inputCommand('keyMapChanged'); });
+  $('btn-record').addEventListener('click', function () {
+    $('macro').textContent = '';
+    inputCommand('startRecord');
+  });
+  $('btn-record-stop').addEventListener('click', function () { inputCommand('stopRecord'); });
+
   $('btn-refresh').addEventListener('click', refreshDevices);
   $('btn-read').addEventListener('click', readMemory);
   $('btn-write').addEventListener('click', writeMemory);
