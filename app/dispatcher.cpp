@@ -6,6 +6,7 @@
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
 #include "input/inputcommands.h"
+#include "online/onlinecommands.h"
 #include "systemcommands.h"
 
 #include <QJsonDocument>
@@ -62,7 +63,7 @@ const Command kCommands[] = {
     {"setConf", &run<ConfCommands, &ConfCommands::setConf>},
     {"resetConf", &run<ConfCommands, &ConfCommands::resetConf>},
 
-    {"checkUpdate", nullptr},
+    {"checkUpdate", &run<OnlineCommands, &OnlineCommands::checkUpdate>},
 
     {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>},
     {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>},
@@ -82,8 +83,8 @@ const Command kCommands[] = {
     {"openFileDialog", &run<SystemCommands, &SystemCommands::openFileDialog>},
     {"openUrl", &run<SystemCommands, &SystemCommands::openUrl>},
 
-    {"downloadFile", nullptr},
-    {"synchronizeConf", nullptr},
+    {"downloadFile", &run<OnlineCommands, &OnlineCommands::downloadFile>},
+    {"synchronizeConf", &run<OnlineCommands, &OnlineCommands::synchronizeConf>},
 
     {"openView", &run<SystemCommands, &SystemCommands::openView>},
     {"closeView", &run<SystemCommands, &SystemCommands::closeView>},

@@ -4,6 +4,7 @@
 #include "browser/clienthandler.h"
 #include "cefapplication.h"
 #include "crashhandler.h"
+#include "online/updateinstall.h"
 #include "platform/crash.h"
 #include "quit.h"
 #include "weblog/weblog.h"
@@ -26,8 +27,10 @@ int main(int argc, char* argv[]) {
     auto* handler = new ClientHandler(arguments);
 
     int exitCode = 0;
+    QString programFolder;
     {
         cefApplication app(argc, argv);
+        programFolder = QCoreApplication::applicationDirPath();
         // Before the single-instance check, so a crash in any later step is reported.
         crashhandler::install(QCoreApplication::applicationDirPath());
         crashhandler::setReporter(QStringLiteral("CrashReporter"),
@@ -42,8 +45,11 @@ int main(int argc, char* argv[]) {
             if (!quit::requested())
                 exitCode = app.exec();
         }
-        weblog::uninstall();
     }
     delete handler;
+    // A program update confirmed while the program ran is applied now that nothing holds its
+    // files.
+    updateinstall::startUpdaterIfRequested(programFolder);
+    weblog::uninstall();
     return exitCode;
 }

@@ -27,6 +27,7 @@ class ConfigStore;
 class DeviceEnumeration;
 class DeviceHotKeys;
 class HotplugWatcher;
+class OnlineCommands;
 class PopupViews;
 class ProgramShortcuts;
 class SystemTray;
@@ -67,6 +68,10 @@ public:
     void devicesChanged(int code) override { push(QStringLiteral("devicesChanged"), {code}); }
     void deviceArrived(const QString& deviceId) override;
     void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
+
+    // The online services (owned by the application): their page commands and the
+    // device-arrival step.
+    void setOnlineCommands(OnlineCommands* online);
 
     // Hands this window's device-change messages to `watcher` (borrowed) and takes its actions.
     void watchDeviceChanges(HotplugWatcher* watcher);
@@ -132,6 +137,7 @@ private:
     ConfigStore& m_config;
     devices_handler* m_devices;
     HotplugWatcher* m_hotplug = nullptr;
+    OnlineCommands* m_online = nullptr;
     QPointer<ClientHandler> m_client; // the process's handler, taken once at construction
     ProfileCache m_profileCache;
     ProgramShortcuts* m_shortcuts = nullptr;
