@@ -215,6 +215,10 @@ void cefApplication::createMainWindow() {
     for (const DeviceEntry& device : m_enumeration.deviceMap())
         if (!device.deviceId.isEmpty())
             m_online->deviceArrived(device.deviceId, device.devicePath);
+    // The other USB devices of the machine by their vendor-and-product key, as a hot-plug
+    // arrival names them.
+    for (const UsbDeviceEntry& usb : m_devices->usbDeviceList())
+        m_online->deviceArrived(usb.vendorId + usb.productId, usb.path);
     if (!m_enumeration.deviceMap().isEmpty())
         m_online->startUpdateCheck(false);
 }

@@ -18,6 +18,7 @@ private slots:
     void init();
     void cleanup();
     void deviceGetsProductInfoAndPagesOnce();
+    void otherUsbDeviceGetsProductInfoAtStart();
 
 private:
     QString program() const { return m_dir->path() + QStringLiteral("/program/"); }
@@ -149,6 +150,21 @@ void tst_Online::deviceGetsProductInfoAndPagesOnce() {
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(page), 20000);
     QCOMPARE(readFile(page), QByteArray("<html>KX100</html>"));
     QCOMPARE(server.requestCount(QStringLiteral("/files/pages-KX100.pkg")), 2);
+}
+
+// A USB device the library does not list is looked up at start-up by its vendor-and-product key,
+// as a hot-plug arrival would name it.
+void tst_Online::otherUsbDeviceGetsProductInfoAtStart() {
+    QFile bus(program() + QStringLiteral("sim-usb.txt"));
+    QVERIFY(bus.open(QIODevice::Append));
+    bus.write("\\\\?\\USB#VID_1A2B&PID_3C4D#OTHER#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\n");
+    bus.close();
+    ServerProcess server(data(), {QStringLiteral("--verbose")});
+    QVERIFY(server.ok());
+    startProgram(server.base());
+    const QString conf = program() + QStringLiteral("Resources/profiles/conf.xml");
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(conf).contains("deviceId=\"1A2B3C4D\""), 30000);
+    QCOMPARE(server.requestCount(QStringLiteral("/api/system/product/getInfo")), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_Online)
