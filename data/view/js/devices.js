@@ -291,13 +291,20 @@ var Devices = (function () {
       $('dev-hotkey').value = '';
       setHotkey('');
     });
-    Bridge.on('devicesChanged', function (args) {
-      var what = Number(args[0]);
-      if (what === 2)
-        UI.flash(t('devices.arrived'));
-      else if (what === 1)
-        UI.flash(t('devices.left'));
-      refresh();
+    // The event's number is not relied upon: what arrived or left is told from the new list.
+    Bridge.on('devicesChanged', function () {
+      var before = list.filter(reachable).map(function (d) { return {key: key(d), name: name(d)}; });
+      refresh().then(function () {
+        var now = list.filter(reachable).map(key);
+        before.forEach(function (b) {
+          if (now.indexOf(b.key) < 0)
+            UI.flash(t('devices.left', b.name));
+        });
+        list.filter(reachable).forEach(function (d) {
+          if (!before.some(function (b) { return b.key === key(d); }))
+            UI.flash(t('devices.arrived', name(d)));
+        });
+      });
       loadHotkeys();
     });
     refresh();

@@ -110,8 +110,8 @@ var I18n = (function () {
     'devices.badPropId': ['The property number must be a whole number from 0 to 65535.', '属性编号必须是 0 到 65535 之间的整数。'],
     'devices.countMismatch': ['The value has {0} byte(s) but the size says {1}.', '值包含 {0} 个字节，但大小为 {1}。'],
     'devices.noBytes': ['Enter the bytes to write, for example 0x01,0x02.', '请输入要写入的字节，例如 0x01,0x02。'],
-    'devices.arrived': ['A device was connected.', '设备已连接。'],
-    'devices.left': ['A device was removed.', '设备已移除。'],
+    'devices.arrived': ['{0} was connected.', '{0} 已连接。'],
+    'devices.left': ['{0} was removed.', '{0} 已移除。'],
 
     'vd.on': ['Key mapping is on', '按键映射已开启'],
     'vd.off': ['Key mapping is off', '按键映射已关闭'],
@@ -308,6 +308,10 @@ var I18n = (function () {
     'settings.saving': ['Saving "{0}"...', '正在保存“{0}”...'],
     'settings.saved': ['"{0}" saved.', '“{0}”已保存。'],
 
+    'conf.autoStart': ['Start with the system', '开机启动'],
+    'conf.closeFunc': ['Closing the window', '关闭窗口时'],
+    'conf.fastSwitch': ['Switch key mapping on and off', '开关按键映射'],
+    'conf.testTool': ['Open the test tool', '打开测试工具'],
     'conf.version': ['Program version', '程序版本'],
     'conf.MacAddress': ['Network hardware address', '网卡物理地址'],
     'conf.IpAddress': ['IP address', 'IP 地址'],

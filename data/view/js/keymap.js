@@ -173,10 +173,13 @@ var KeyMap = (function () {
       .then(function () { return writeAndReload(status, doneText); });
   }
 
+  // Resolves once the file is written; the program's reading of it is followed in the status
+  // line (a program that never answers leaves it shown as pending).
   function writeAndReload(status, doneText) {
     return UI.track(status, Bridge.request('savexml'), t('keymap.writing'), null)
       .then(function () {
-        return UI.track(status, Bridge.request('keyMapChanged'), t('keymap.handing'), doneText);
+        UI.track(status, Bridge.request('keyMapChanged'), t('keymap.handing'), doneText)
+          .catch(function () {});
       });
   }
 
@@ -513,7 +516,7 @@ var KeyMap = (function () {
     Devices.watch(function () {
       var before = $('km-map').value;
       fillSelect($('km-map'));
-      if ($('km-map').value !== before || !current)
+      if ($('km-map').value !== before)
         load();
     });
     renderSwitch();
