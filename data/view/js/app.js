@@ -153,16 +153,24 @@ var App = (function () {
     });
     if (!list.children.length)
       list.appendChild(el('li', {className: 'empty', textContent: t('log.empty')}));
-    var pending = waiting();
-    $('log-pending-box').hidden = !pending.length;
+    // Requests of one command wait together: one line, one button.
+    var groups = [];
+    waiting().forEach(function (p) {
+      var g = groups.filter(function (x) { return x.funcname === p.funcname; })[0];
+      if (!g)
+        groups.push(g = {funcname: p.funcname, since: p.since, ids: []});
+      g.ids.push(p.id);
+    });
+    $('log-pending-box').hidden = !groups.length;
     var ul = $('log-pending');
     ul.textContent = '';
-    pending.forEach(function (p) {
+    groups.forEach(function (g) {
       ul.appendChild(el('li', {}, [
-        el('span', {textContent: t('log.waitingFor', p.funcname, UI.time(p.since))}),
+        el('span', {textContent: g.ids.length > 1 ? t('log.waitingForMany', g.funcname, g.ids.length,
+          UI.time(g.since)) : t('log.waitingFor', g.funcname, UI.time(g.since))}),
         el('button', {type: 'button', textContent: t('common.cancel'),
-          attrs: {'aria-label': t('log.cancelOf', p.funcname)},
-          on: {click: function () { Bridge.cancel(p.id); }}})]));
+          attrs: {'aria-label': t('log.cancelOf', g.funcname)},
+          on: {click: function () { g.ids.forEach(Bridge.cancel); }}})]));
     });
   }
 

@@ -169,7 +169,8 @@ var I18n = (function () {
     'task.downOf': ['press {0}', '按下 {0}'],
     'task.delayOf': ['pause {0} ms', '暂停 {0} 毫秒'],
     'task.mouseDownOf': ['press {0}', '按下{0}'],
-    'task.mouseUp': ['release the mouse buttons', '松开鼠标按钮'],
+    'task.mouseUpAll': ['release the mouse buttons', '松开鼠标按钮'],
+    'task.upAll': ['release the keys', '松开按键'],
     'task.openUrlOf': ['open {0}', '打开 {0}'],
     'task.reportMsgOf': ['type "{0}"', '输入“{0}”'],
 
@@ -351,6 +352,7 @@ var I18n = (function () {
     'log.pending': ['Waiting for an answer', '等待应答'],
     'log.empty': ['Nothing happened yet.', '暂无事件。'],
     'log.waitingFor': ['{0}, sent at {1}', '{0}，发送于 {1}'],
+    'log.waitingForMany': ['{0} ({1} requests), the first sent at {2}', '{0}（{1} 个请求），首个发送于 {2}'],
     'log.cancelOf': ['Stop waiting for {0}', '停止等待 {0}'],
     'log.sent': ['{0} sent {1}', '已发送 {0} {1}'],
     'log.answered': ['{0} answered: {1}', '{0} 应答：{1}'],

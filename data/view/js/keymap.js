@@ -115,14 +115,14 @@ var KeyMap = (function () {
       var k = Keys.byUsage(KeyMapFile.hexValue(c.value));
       return t('task.downOf', k ? k.name : c.value);
     case 'up':
-      return t('task.up');
+      return t('task.upAll');
     case 'delayTime':
       return t('task.delayOf', parseInt(c.value, 10) || 0);
     case 'mouseDown':
       var b = Keys.buttonByMask(KeyMapFile.hexValue(c.value));
       return t('task.mouseDownOf', b ? t('button.' + b.id) : c.value);
     case 'mouseUp':
-      return t('task.mouseUp');
+      return t('task.mouseUpAll');
     case 'openUrl':
       return t('task.openUrlOf', c.value);
     case 'reportMsg':
