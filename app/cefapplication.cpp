@@ -2,10 +2,13 @@
 
 #include "browser/clienthandler.h"
 #include "device/devices_handler.h"
+#include "device/hotplug.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
 #include "platform/sim/hidbus.h"
+#include "platform/usb_sim.h"
 #endif
+#include "quit.h"
 #include "singleinstance.h"
 #include "startup.h"
 #include "tavix.h"
@@ -13,12 +16,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QLocalServer>
-
-namespace {
-cefApplication* g_app = nullptr;
-bool g_quitRequested = false;
-QString g_programPath;
-} // namespace
 
 cefApplication::cefApplication(int& argc, char** argv)
     : QApplication(argc, argv), m_config(QCoreApplication::applicationDirPath()) {
@@ -33,7 +30,7 @@ cefApplication::cefApplication(int& argc, char** argv)
 
     m_devices = new devices_handler(this);
     m_devices->setEnumeration(&m_enumeration);
-    enumerateDevices();
+    m_enumeration.refresh(m_devices->deviceList());
     // The product information of each device is fetched here once that part exists.
 
     m_autostart = startup::hasAutostartSwitch(arguments());
@@ -45,6 +42,8 @@ cefApplication::~cefApplication() {
         m_socket->close();
     delete m_mainWindow;
     m_mainWindow = nullptr;
+    delete m_hotplug;
+    m_hotplug = nullptr;
     delete m_devices;
     m_devices = nullptr;
 #ifndef Q_OS_WIN
@@ -55,41 +54,12 @@ cefApplication::~cefApplication() {
             client.first->deleteLater();
     }
     m_clients.clear();
-    if (g_app == this)
-        g_app = nullptr;
-}
-
-cefApplication* cefApplication::instance() {
-    return g_app;
-}
-
-QString cefApplication::programPath() {
-    return g_programPath;
-}
-
-void cefApplication::requestQuit() {
-    if (g_quitRequested)
-        return;
-    g_quitRequested = true;
-    QCoreApplication::quit();
-}
-
-bool cefApplication::quitRequested() {
-    return g_quitRequested;
-}
-
-QString cefApplication::enumerateDevices() {
-    return m_enumeration.refresh(*m_devices);
 }
 
 void cefApplication::start() {
-    g_programPath = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-
     QFile style(QStringLiteral(":/qss/tavix"));
     if (style.open(QIODevice::ReadOnly))
         setStyleSheet(QString::fromUtf8(style.readAll()));
-
-    g_app = this;
 
     connect(m_socket, &QLocalSocket::connected, this, &cefApplication::socketConnected);
     connect(m_socket, &QLocalSocket::disconnected, this, &cefApplication::socketDisconnected);
@@ -107,7 +77,7 @@ void cefApplication::socketConnected() {
 
 void cefApplication::socketError(QLocalSocket::LocalSocketError error) {
     if (m_connected || m_server) {
-        requestQuit();
+        quit::request();
         return;
     }
     m_socket->close();
@@ -126,7 +96,7 @@ void cefApplication::socketError(QLocalSocket::LocalSocketError error) {
         qDebug() << "tavix: cannot listen on" << m_serverName << m_server->errorString();
         delete m_server;
         m_server = nullptr;
-        requestQuit();
+        quit::request();
         return;
     }
     createMainWindow();
@@ -134,7 +104,7 @@ void cefApplication::socketError(QLocalSocket::LocalSocketError error) {
 
 void cefApplication::socketDisconnected() {
     if (m_connected)
-        requestQuit();
+        quit::request();
 }
 
 void cefApplication::socketWritten(qint64) {}
@@ -149,7 +119,7 @@ void cefApplication::socketReading() {
         return;
     if (pid != 0)
         singleinstance::raiseWindowOf(pid);
-    requestQuit();
+    quit::request();
 }
 
 void cefApplication::newInstanceConnected() {
@@ -191,7 +161,7 @@ void cefApplication::removeClients() {
     }
 }
 
-void cefApplication::createMainWindow() {
+void cefApplication::startSimulation() {
 #ifndef Q_OS_WIN
     // The simulated devices of this program folder are driven through tools/simctl; only the
     // first instance answers there. The HID bus takes its extra devices from simulation.conf.
@@ -200,13 +170,19 @@ void cefApplication::createMainWindow() {
             QCoreApplication::applicationDirPath().toStdString() + "/simulation.conf", &hidError))
         qWarning("tavix: simulation.conf: %s", hidError.c_str());
     platform::hid::sim::registerControlCommands();
+    platform::usb::sim::registerSimCommands();
     platform::simcontrol::startServer(
         platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
 #endif
+}
+
+void cefApplication::createMainWindow() {
+    startSimulation();
+    m_hotplug = new HotplugWatcher(m_enumeration);
     m_mainWindow = new tavix(m_config, m_devices);
     // Device-interface notifications are asked for here, before the window shows; the tray
     // follows the window.
-    m_mainWindow->requestDeviceNotifications();
+    m_mainWindow->watchDeviceChanges(m_hotplug);
     if (ClientHandler* handler = ClientHandler::instance())
         handler->setMainWindowHandle(m_mainWindow);
     if (!m_autostart)

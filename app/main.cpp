@@ -3,7 +3,8 @@
 #include "browser/clientapp.h"
 #include "browser/clienthandler.h"
 #include "cefapplication.h"
-#include "weblog.h"
+#include "quit.h"
+#include "weblog/weblog.h"
 
 #include <QFileInfo>
 
@@ -26,10 +27,10 @@ int main(int argc, char* argv[]) {
     {
         cefApplication app(argc, argv);
         weblog::install();
-        if (!cefApplication::quitRequested()) {
+        if (!quit::requested()) {
             app.start();
             // The hand-over may already have decided to end before the loop runs.
-            if (!cefApplication::quitRequested())
+            if (!quit::requested())
                 exitCode = app.exec();
         }
         weblog::uninstall();

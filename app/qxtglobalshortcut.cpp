@@ -147,9 +147,9 @@ bool QxtGlobalShortcut::setShortcut(const QKeySequence& shortcut) {
 
     QPointer<QxtGlobalShortcut> self(this);
     m_id = hk::add(modifiersOf(mods), key, [self] {
-        if (self && self->m_enabled)
-            emit self->activated();
-    });
+               if (self && self->m_enabled)
+                   emit self->activated();
+           }).value;
     HotkeyPump::instance().afterChange();
     if (m_id == 0)
         return false;

@@ -56,7 +56,7 @@ bool raiseWindowOf(quint64 processId) {
     for (const auto& window : platform::windows::topLevelWindows()) {
         if (window.processId == processId &&
             titleMatches(QString::fromStdString(window.title).left(1023)))
-            return platform::windows::bringToFront(window.handle);
+            return platform::windows::bringToFront(window.handle).ok;
     }
     return false;
 }

@@ -3,15 +3,11 @@
 #include "browser/browserpage.h"
 #include "browser/clienthandler.h"
 #include "browser/tavixwebview.h"
-#include "cefapplication.h"
+#include "config/configstore.h"
 #include "device/devices_handler.h"
-#include "device/hotplug.h"
 #include "programshortcuts.h"
+#include "quit.h"
 #include "startup.h"
-
-#ifdef Q_OS_WIN
-#include "platform/usb_win32.h"
-#endif
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -49,11 +45,12 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
                 QStringLiteral("/view/index.html");
     // On Linux the folder already starts with "/"; keep one slash after the scheme's three.
     m_pageUrl.replace(QLatin1String("file:////"), QLatin1String("file:///"));
-    if (ClientHandler* handler = ClientHandler::instance())
-        handler->setMainUrl(m_pageUrl);
+    m_client = ClientHandler::instance();
+    if (m_client)
+        m_client->setMainUrl(m_pageUrl);
     m_view->loadUrl(m_pageUrl);
 
-    connect(m_view, &TavixWebView::jsMessage, this, &tavix::onJsMessage);
+    m_view->setRequestHandler(&m_dispatcher);
 
     const QMap<QString, QString> client = m_config.clientAttributes();
     for (const char* name : {"fastSwitch", "testTool"}) {
@@ -73,7 +70,7 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     context.app = &m_appCommands;
     context.profiles = &m_profileCommands;
     if (m_devices) {
-        m_deviceCommands = std::make_unique<DeviceCommands>(*m_devices, m_config.filePath());
+        m_deviceCommands = std::make_unique<DeviceCommands>(*m_devices, m_config);
         context.device = m_deviceCommands.get();
         m_devices->setEventSink(this);
     }
@@ -85,55 +82,29 @@ tavix::~tavix() {
 }
 
 void tavix::push(const QString& name, const QVariantList& args) {
-    if (ClientHandler* handler = ClientHandler::instance())
-        handler->sendProcessMessage(name, args);
+    if (m_client)
+        m_client->pushEvent(name, args);
 }
 
-void tavix::requestDeviceNotifications() {
+void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
+    m_hotplug = watcher;
 #ifdef Q_OS_WIN
-    // A refusal is not reported: the program then just hears of no device changes.
-    platform::usb::win32::requestNotifications(reinterpret_cast<void*>(winId()));
-#else
-    auto* notifier = new UsbNotifier(this);
-    connect(notifier, &UsbNotifier::deviceChange, this, &tavix::deviceChange);
+    // Only Win32 delivers device changes as window messages; elsewhere the window stays as Qt
+    // creates it.
+    watcher->watchWindow(reinterpret_cast<void*>(winId()));
 #endif
+    connect(watcher, &HotplugWatcher::changed, this, &tavix::deviceChanged);
 }
 
-void tavix::deviceChange(quint32 eventCode, bool hasRecord, quint32 deviceType,
-                         const QString& path) {
-    platform::usb::Notification notification;
-    notification.eventCode = eventCode;
-    notification.hasRecord = hasRecord;
-    notification.deviceType = deviceType;
-    notification.path = path.toStdString();
-    const QStringList known =
-        cefApplication::instance() ? cefApplication::instance()->knownDeviceKeys() : QStringList();
-    const HotplugAction action = hotplugTest(notification, known);
-    if (action.argument == 0)
-        return;
+void tavix::deviceChanged(const HotplugAction& action) {
     devicesChanged(action.argument);
     // The product information of an arriving device and a new reading of the key maps follow
     // here once their parts exist.
 }
 
 bool tavix::nativeEvent(const QByteArray& eventType, void* message, long* result) {
-#ifdef Q_OS_WIN
-    // The head of the system's MSG record, so that no system header is needed here.
-    struct NativeMessage {
-        void* hwnd;
-        unsigned int message;
-        uintptr_t wParam;
-        intptr_t lParam;
-    };
-    const auto* msg = static_cast<const NativeMessage*>(message);
-    if (msg->message == platform::usb::win32::kWmDeviceChange) {
-        const platform::usb::Notification n =
-            platform::usb::win32::decodeDeviceChange(msg->wParam, msg->lParam);
-        deviceChange(n.eventCode, n.hasRecord, n.deviceType, QString::fromStdString(n.path));
-    }
-#else
-    Q_UNUSED(message);
-#endif
+    if (m_hotplug)
+        m_hotplug->handleNativeMessage(message);
     // Always left to Qt's own handling as well.
     return QWidget::nativeEvent(eventType, message, result);
 }
@@ -163,15 +134,10 @@ void tavix::writePendingProfiles() {
 }
 
 void tavix::reload_currentPage() {
-    if (ClientHandler* handler = ClientHandler::instance()) {
-        if (BrowserPage* browser = handler->currentBrowser())
+    if (m_client) {
+        if (BrowserPage* browser = m_client->currentBrowser())
             browser->triggerAction(QWebEnginePage::Reload);
     }
-}
-
-void tavix::onJsMessage(const QString& name,
-                        const CefRefPtr<CefMessageRouterBrowserSide::Callback> callbackPtr) {
-    m_dispatcher.onJsMessage(name, callbackPtr);
 }
 
 void tavix::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {
@@ -193,7 +159,7 @@ void tavix::onshowWidget() {
 
 void tavix::oncloseApp() {
     writePendingProfiles();
-    cefApplication::requestQuit();
+    quit::request();
 }
 
 void tavix::showMouseConf() {
@@ -211,7 +177,7 @@ void tavix::deviceHotKeyActive() {
 }
 
 void tavix::closeEvent(QCloseEvent* event) {
-    // The system's close only hides: the program lives on in the tray.
+    // The system's close only hides the window; closeApp ends the program.
     hide();
     event->ignore();
 }

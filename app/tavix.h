@@ -1,14 +1,16 @@
 #pragma once
 
 #include "appcommands.h"
-#include "bridge/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/profilecache.h"
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
 #include "device/deviceeventsink.h"
+#include "device/hotplug.h"
+#include "dispatcher.h"
 #include "input/virtualdeviceclient.h"
 
+#include <QPointer>
 #include <QRect>
 #include <QSystemTrayIcon>
 #include <QVariantList>
@@ -16,13 +18,16 @@
 
 #include <memory>
 
+class ClientHandler;
 class ConfigStore;
+class HotplugWatcher;
 class ProgramShortcuts;
 class TavixWebView;
 class devices_handler;
 
 // The main window: a frameless window filled by one browser view with the local web
-// application. It turns page requests into commands and pushes native events to the page.
+// application. Its view hands page requests to the command table it holds; it pushes native
+// events to the page.
 class tavix : public QWidget, public WindowRequests, public AppHost, public DeviceEventSink {
     Q_OBJECT
 public:
@@ -34,8 +39,8 @@ public:
     Dispatcher& dispatcher() { return m_dispatcher; }
     QString pageUrl() const { return m_pageUrl; }
 
-    // Sends an event to the page; dropped while no browser exists. Safe from any thread.
-    static void push(const QString& name, const QVariantList& args = {});
+    // Sends an event to the page; dropped while no browser exists. GUI thread.
+    void push(const QString& name, const QVariantList& args = {});
 
     ProfileCache& profileCache() { return m_profileCache; }
 
@@ -44,8 +49,8 @@ public:
     void deviceArrived(const QString& deviceId) override;
     void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
 
-    // Asks the system for device-interface notifications on this window.
-    void requestDeviceNotifications();
+    // Hands this window's device-change messages to `watcher` (borrowed) and takes its actions.
+    void watchDeviceChanges(HotplugWatcher* watcher);
 
     // WindowRequests
     void maxsizeWindow() override;
@@ -60,8 +65,6 @@ signals:
 
 public slots:
     void reload_currentPage();
-    void onJsMessage(const QString& name,
-                     const CefRefPtr<CefMessageRouterBrowserSide::Callback> callbackPtr);
     void onSystemtrayActive(QSystemTrayIcon::ActivationReason reason);
     void onshowWidget();
     void oncloseApp();
@@ -71,8 +74,8 @@ public slots:
     void deviceHotKeyActive();
 
 private slots:
-    // One device-interface notification: the debug line, then the device test.
-    void deviceChange(quint32 eventCode, bool hasRecord, quint32 deviceType, const QString& path);
+    // A USB device that passed the hot-plug test arrived or left.
+    void deviceChanged(const HotplugAction& action);
 
 protected:
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
@@ -85,6 +88,8 @@ private:
 
     ConfigStore& m_config;
     devices_handler* m_devices;
+    HotplugWatcher* m_hotplug = nullptr;
+    QPointer<ClientHandler> m_client; // the process's handler, taken once at construction
     ProfileCache m_profileCache;
     ProgramShortcuts* m_shortcuts = nullptr;
     TavixWebView* m_view = nullptr;

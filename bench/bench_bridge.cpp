@@ -1,5 +1,5 @@
 // Requests per second through the request parser and the dispatcher, answer included.
-#include "bridge/dispatcher.h"
+#include "app/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "countingcallback.h"

@@ -1,7 +1,8 @@
 // Device commands per second through dispatchCommand against the emulated adapter, beside the
 // library's own read and write entries called directly (the baseline: what the command path
 // adds on top). Writes include the adapter saving the device's state durably.
-#include "bridge/dispatcher.h"
+#include "app/dispatcher.h"
+#include "config/configstore.h"
 #include "countingcallback.h"
 #include "device/devicecommands.h"
 
@@ -20,6 +21,7 @@ const QString kId = QStringLiteral("HID\\Vid_04d9&Pid_a001");
 
 struct Fixture {
     QTemporaryDir dir;
+    ConfigStore store{dir.path()};
     std::unique_ptr<devices_handler> devices;
     std::unique_ptr<DeviceCommands> commands;
     Dispatcher dispatcher;
@@ -32,12 +34,14 @@ struct Fixture {
                     "DevicePath":"p","VendorId":1241,"ProductId":40961,"MemorySize":65536}]})");
         json.close();
         QFile::copy(QStringLiteral(KX_LIBRARY_PATH), dir.path() + "/libkx.so");
-        QFile conf(dir.path() + "/conf.xml");
+        QDir().mkpath(dir.path() + "/Resources/profiles");
+        QFile conf(dir.path() + "/Resources/profiles/conf.xml");
         conf.open(QIODevice::WriteOnly);
         conf.write("<root/>");
         conf.close();
+        store.load();
         devices = std::make_unique<devices_handler>(nullptr, dir.path() + "/libkx.so");
-        commands = std::make_unique<DeviceCommands>(*devices, dir.path() + "/conf.xml");
+        commands = std::make_unique<DeviceCommands>(*devices, store);
         dispatcher.context().device = commands.get();
     }
 };

@@ -6,7 +6,7 @@
 // Needs an X display (xvfb-run -a bench_shell). Prints median and 99th percentile latency and
 // requests per second.
 
-#include "bridge/dispatcher.h"
+#include "app/dispatcher.h"
 #include "browser/browserpage.h"
 #include "browser/clientapp.h"
 #include "browser/clienthandler.h"
@@ -142,9 +142,7 @@ int main(int argc, char** argv) {
 
     ClientHandler handler({"bench_shell"});
     TavixWebView view;
-    QObject::connect(
-        &view, &TavixWebView::jsMessage,
-        [&](const QString& request, RouterCallback cb) { dispatcher.onJsMessage(request, cb); });
+    view.setRequestHandler(&dispatcher);
     QFile page(dir.filePath("bench.html"));
     page.open(QIODevice::WriteOnly);
     page.write(kPage);

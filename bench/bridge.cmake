@@ -1,1 +1,1 @@
-tavix_bench(bench_bridge SOURCES bench_bridge.cpp LIBS tavix_bridge)
+tavix_bench(bench_bridge SOURCES bench_bridge.cpp LIBS tavix_commands)

@@ -1,7 +1,6 @@
 #include "browserpage.h"
 
 #include "clientapp.h"
-#include "clienthandler.h"
 #include "pagerouter.h"
 
 #include <QDesktopServices>
@@ -67,8 +66,7 @@ BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent)
 }
 
 BrowserPage::~BrowserPage() {
-    if (ClientHandler* handler = ClientHandler::instance())
-        handler->OnBeforeClose(this);
+    emit aboutToClose(this);
 }
 
 QString BrowserPage::errorPage(const QString& failedUrl, const QString& errorText, int errorCode) {
@@ -143,10 +141,7 @@ bool BrowserPage::acceptNavigationRequest(const QUrl& url, NavigationType type, 
 }
 
 void BrowserPage::pushLoadingState() {
-    if (ClientHandler* handler = ClientHandler::instance()) {
-        handler->sendProcessMessage(QStringLiteral("navStateChanged"),
-                                    {history()->canGoBack(), history()->canGoForward()});
-    }
+    emit navigationStateChanged(history()->canGoBack(), history()->canGoForward());
 }
 
 void BrowserPage::onLoadFinished(bool ok) {

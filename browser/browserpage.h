@@ -9,7 +9,7 @@ class QWebChannel;
 
 // One browser: a page with its router end and the program's page behaviour (popups go to the
 // system browser, load errors show a plain error text, storage quota up to 20 MiB, loading state
-// pushed to the page).
+// announced with navigationStateChanged). It knows nothing of the client handler.
 class BrowserPage : public QWebEnginePage {
     Q_OBJECT
 public:
@@ -27,6 +27,10 @@ public:
     static constexpr qint64 kQuotaLimit = 20 * 1024 * 1024;
 
 signals:
+    // The page goes (emitted from its destructor).
+    void aboutToClose(BrowserPage* page);
+    // A load started or finished: whether the history can go back and forward.
+    void navigationStateChanged(bool canGoBack, bool canGoForward);
     // Emitted after a failed load was given its error text (tests, logs).
     void loadErrorShown(const QString& failedUrl, int errorCode);
 

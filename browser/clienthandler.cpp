@@ -37,22 +37,24 @@ bool ClientHandler::isWindowCommand(const QString& request) {
            request == QLatin1String("{\"funcname\":\"minisizeWindow\"}");
 }
 
-bool ClientHandler::OnQuery(const QString& request, RouterCallback callback) {
+void ClientHandler::OnQuery(const QString& request, RouterCallback callback) {
     if (isWindowCommand(request)) {
         // Never answered.
         if (m_windowCommand)
             m_windowCommand(request);
-        return true;
+        return;
     }
     if (m_listener)
         m_listener->postRequestEvent(request, std::move(callback));
-    return true;
 }
 
 void ClientHandler::OnAfterCreated(BrowserPage* browser, bool popup) {
-    browser->router()->setQueryHandler([this](const QString& request, RouterCallback callback) {
-        OnQuery(request, std::move(callback));
-    });
+    browser->router()->setQueryHandler(this);
+    connect(browser, &BrowserPage::aboutToClose, this, &ClientHandler::OnBeforeClose);
+    connect(browser, &BrowserPage::navigationStateChanged, this,
+            [this](bool canGoBack, bool canGoForward) {
+                sendProcessMessage(QStringLiteral("navStateChanged"), {canGoBack, canGoForward});
+            });
     connect(browser->router(), &PageRouter::editableFocusChanged, this,
             &ClientHandler::setEditableFocus);
     {
@@ -92,13 +94,13 @@ void ClientHandler::sendProcessMessage(const QString& name, const QVariantList& 
     if (QThread::currentThread() != thread()) {
         // Device callbacks arrive on threads of their own; the page is reached from ours.
         QMetaObject::invokeMethod(
-            this, [this, name, args] { pushToCurrent(name, args); }, Qt::QueuedConnection);
+            this, [this, name, args] { pushEvent(name, args); }, Qt::QueuedConnection);
         return;
     }
-    pushToCurrent(name, args);
+    pushEvent(name, args);
 }
 
-void ClientHandler::pushToCurrent(const QString& name, const QVariantList& args) {
+void ClientHandler::pushEvent(const QString& name, const QVariantList& args) {
     BrowserPage* browser = currentBrowser();
     if (!browser)
         return;

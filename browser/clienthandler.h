@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/routercallback.h"
+#include "pagerouter.h"
 
 #include <QMutex>
 #include <QObject>
@@ -17,7 +18,7 @@ class BrowserPage;
 // The one browser client handler of the process. It knows the current browser (the first one
 // created; every event push goes there), the current listener (the view that gets page requests)
 // and the window that window commands act on, and it runs the query handler.
-class ClientHandler : public QObject {
+class ClientHandler : public QObject, public PageQueryHandler {
     Q_OBJECT
 public:
     // What a view does for the handler.
@@ -41,15 +42,17 @@ public:
     // The process-wide handler (null before the entry point created it).
     static ClientHandler* instance();
 
-    // The query handler of every page. Always reports the query as handled.
-    bool OnQuery(const QString& request, RouterCallback callback);
+    // The query handler of every page: window commands run here, everything else is posted to
+    // the current listener.
+    void OnQuery(const QString& request, RouterCallback callback) override;
     static bool isWindowCommand(const QString& request);
     void setWindowCommand(WindowCommand command) { m_windowCommand = std::move(command); }
 
     void setListener(Listener* listener) { m_listener = listener; }
     Listener* listener() const { return m_listener; }
 
-    // Called by a view once its browser exists.
+    // Called by a view once its browser exists; the handler then hears of its loading state and
+    // of its end through the page's signals.
     void OnAfterCreated(BrowserPage* browser, bool popup);
     void OnBeforeClose(BrowserPage* browser);
 
@@ -61,6 +64,8 @@ public:
     // Sends an event to the current browser's page; safe from any thread. Dropped without a
     // browser.
     void sendProcessMessage(const QString& name, const QVariantList& args);
+    // The same on the GUI thread, where the caller already is.
+    void pushEvent(const QString& name, const QVariantList& args);
 
     void setMainWindowHandle(QWidget* window) { m_mainWindow = window; }
     QWidget* mainWindowHandle() const { return m_mainWindow; }
@@ -78,8 +83,6 @@ public:
     bool mouseCursorChangeDisabled() const { return m_cursorChangeDisabled; }
 
 private:
-    void pushToCurrent(const QString& name, const QVariantList& args);
-
     mutable QMutex m_lock; // guards the current browser and its identifier
     QPointer<BrowserPage> m_currentBrowser;
     int m_currentBrowserId = 0;

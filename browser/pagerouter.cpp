@@ -80,7 +80,7 @@ void PageRouter::query(const QString& context, int id, const QString& request) {
     m_pending.insert(key, pending);
     auto callback = std::make_shared<RouterQuery>(this, context, id, pending.dropped);
     if (m_handler)
-        m_handler(request, std::move(callback));
+        m_handler->OnQuery(request, std::move(callback));
 }
 
 void PageRouter::cancel(const QString& context, int id) {

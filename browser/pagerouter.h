@@ -8,8 +8,14 @@
 #include <QVariantList>
 
 #include <atomic>
-#include <functional>
 #include <memory>
+
+// Receives every query a page sends, on the GUI thread; answers through the callback at most once.
+class PageQueryHandler {
+public:
+    virtual ~PageQueryHandler() = default;
+    virtual void OnQuery(const QString& request, RouterCallback callback) = 0;
+};
 
 // The browser end of one page's message router, published to the page script as "cefRouter".
 // A query gets a counted callback that answers at most once; queries of a page context that went
@@ -17,13 +23,11 @@
 class PageRouter : public QObject {
     Q_OBJECT
 public:
-    // Receives every query that the page sends; returns whether it handled it.
-    using QueryHandler = std::function<void(const QString& request, RouterCallback callback)>;
-
     explicit PageRouter(QObject* parent = nullptr);
     ~PageRouter() override;
 
-    void setQueryHandler(QueryHandler handler) { m_handler = std::move(handler); }
+    // Where the page's queries go (borrowed; none: they stay pending until cancelled).
+    void setQueryHandler(PageQueryHandler* handler) { m_handler = handler; }
 
     // Drops every pending query (the frame navigates or its renderer ended).
     void cancelAll();
@@ -52,6 +56,6 @@ private:
     static QString keyOf(const QString& context, int id);
     void deliver(const QString& context, int id, bool success, int code, const QString& text);
 
-    QueryHandler m_handler;
+    PageQueryHandler* m_handler = nullptr;
     QHash<QString, Pending> m_pending;
 };

@@ -88,7 +88,8 @@ void TavixWebView::customEvent(QEvent* event) {
     if (event->type() != MessageEvent::eventType())
         return;
     auto* message = static_cast<MessageEvent*>(event);
-    emit jsMessage(message->request(), message->callback());
+    if (m_requestHandler)
+        m_requestHandler->onJsMessage(message->request(), message->callback());
 }
 
 void TavixWebView::resizeEvent(QResizeEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/requesthandler.h"
 #include "clienthandler.h"
 
 #include <QString>
@@ -9,7 +10,7 @@ class BrowserPage;
 class QWebEngineView;
 
 // A widget that hosts one browser and is the client handler's listener: page requests arrive
-// here as posted MessageEvents and leave as the jsMessage signal, on the GUI thread.
+// here as posted MessageEvents and go to the request handler, on the GUI thread.
 class TavixWebView : public QWidget, public ClientHandler::Listener {
     Q_OBJECT
 public:
@@ -31,9 +32,8 @@ public:
     void OnBrowserCreated(BrowserPage* browser) override;
     void postRequestEvent(const QString& request, RouterCallback callback) override;
 
-signals:
-    void jsMessage(const QString& request,
-                   const CefRefPtr<CefMessageRouterBrowserSide::Callback> callback);
+    // Where page requests go (borrowed; none: they are dropped unanswered).
+    void setRequestHandler(PageRequestHandler* handler) { m_requestHandler = handler; }
 
 protected:
     void customEvent(QEvent* event) override;
@@ -51,4 +51,5 @@ private:
     bool m_loadPending = false;
     QWebEngineView* m_view = nullptr;
     BrowserPage* m_page = nullptr;
+    PageRequestHandler* m_requestHandler = nullptr;
 };

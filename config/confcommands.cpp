@@ -3,8 +3,6 @@
 #include "bridge/args.h"
 #include "configstore.h"
 
-#include <pugixml.hpp>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -52,20 +50,15 @@ void ConfCommands::setConf(const QVariantMap& a, const RouterCallback& cb) {
     if (isProgramShortcut(key) && m_host)
         accepted = m_host->assignShortcut(key, value);
 
-    if (!m_store.setClientAttribute(key, value)) {
+    switch (m_store.commitClientAttribute(key, value)) {
+    case ConfigStore::Edit::UnknownName:
         answerFailure(cb, 0, QStringLiteral("can't find conf name"));
         return;
-    }
-
-    pugi::xml_document doc;
-    if (!m_store.parse(doc))
+    case ConfigStore::Edit::NotXml:
         return;
-    const QByteArray keyUtf8 = key.toUtf8();
-    const QByteArray valueUtf8 = value.toUtf8();
-    pugi::xml_attribute attr = doc.child("root").child("client").attribute(keyUtf8.constData());
-    if (attr)
-        attr.set_value(valueUtf8.constData());
-    m_store.commit(doc);
+    case ConfigStore::Edit::Committed:
+        break;
+    }
 
     if (isProgramShortcut(key))
         answerSuccess(cb, accepted ? QStringLiteral("1") : QStringLiteral("0"));
@@ -74,17 +67,6 @@ void ConfCommands::setConf(const QVariantMap& a, const RouterCallback& cb) {
 }
 
 void ConfCommands::resetConf(const QVariantMap&, const RouterCallback& cb) {
-    pugi::xml_document doc;
-    if (!m_store.parse(doc))
-        return;
-    pugi::xml_node root = doc.child("root");
-    pugi::xml_node client = root.child("client");
-    for (const pugi::xml_attribute& def : root.child("defaultConf").attributes()) {
-        const QString name = QString::fromUtf8(def.name());
-        m_store.setClientAttribute(name, QString::fromUtf8(def.value()));
-        if (pugi::xml_attribute attr = client.attribute(def.name()))
-            attr.set_value(def.value());
-    }
-    answerSuccess(cb, QStringLiteral("resetConf success"));
-    m_store.commit(doc);
+    if (m_store.resetClientToDefaults())
+        answerSuccess(cb, QStringLiteral("resetConf success"));
 }

@@ -4,14 +4,18 @@
 
 #include <pugixml.hpp>
 
+#include <cstring>
 #include <sstream>
 
 ConfigStore::ConfigStore(const QString& programFolder)
     : m_path(programFolder + QStringLiteral("/Resources/profiles/conf.xml")) {}
 
+ConfigStore::~ConfigStore() = default;
+
 void ConfigStore::load() {
     m_text.clear();
     m_client.clear();
+    m_docCurrent = false;
     bool ok = false;
     const QString text = textfile::read(m_path, &ok);
     if (!ok)
@@ -26,6 +30,11 @@ void ConfigStore::load() {
         m_client.insert(QString::fromUtf8(a.name()), QString::fromUtf8(a.value()));
 }
 
+void ConfigStore::setConfText(const QString& text) {
+    m_text = text;
+    m_docCurrent = false;
+}
+
 bool ConfigStore::writeConf() const {
     return textfile::writeAtomically(m_path, m_text);
 }
@@ -38,16 +47,86 @@ bool ConfigStore::setClientAttribute(const QString& name, const QString& value) 
     return true;
 }
 
-bool ConfigStore::parse(pugi::xml_document& doc) const {
-    const QByteArray utf8 = m_text.toUtf8();
-    return static_cast<bool>(doc.load_buffer(utf8.constData(), static_cast<size_t>(utf8.size()),
-                                             pugi::parse_default, pugi::encoding_utf8));
+pugi::xml_document* ConfigStore::document() const {
+    if (!m_docCurrent) {
+        m_docCurrent = true;
+        if (!m_doc)
+            m_doc = std::make_unique<pugi::xml_document>();
+        const QByteArray utf8 = m_text.toUtf8();
+        m_docOk =
+            static_cast<bool>(m_doc->load_buffer(utf8.constData(), static_cast<size_t>(utf8.size()),
+                                                 pugi::parse_default, pugi::encoding_utf8));
+    }
+    return m_docOk ? m_doc.get() : nullptr;
 }
 
-void ConfigStore::commit(const pugi::xml_document& doc) {
+void ConfigStore::commit() {
     std::ostringstream out;
-    doc.save(out);
+    m_doc->save(out);
     const std::string xml = out.str();
-    m_text = QString::fromUtf8(xml.data(), static_cast<int>(xml.size()));
+    // The next reader parses the text it will find in the file.
+    setConfText(QString::fromUtf8(xml.data(), static_cast<int>(xml.size())));
     writeConf();
+}
+
+ConfigStore::Edit ConfigStore::commitClientAttribute(const QString& name, const QString& value) {
+    if (!setClientAttribute(name, value))
+        return Edit::UnknownName;
+    pugi::xml_document* doc = document();
+    if (!doc)
+        return Edit::NotXml;
+    const QByteArray nameUtf8 = name.toUtf8();
+    const QByteArray valueUtf8 = value.toUtf8();
+    pugi::xml_attribute attr = doc->child("root").child("client").attribute(nameUtf8.constData());
+    if (attr)
+        attr.set_value(valueUtf8.constData());
+    commit();
+    return Edit::Committed;
+}
+
+bool ConfigStore::resetClientToDefaults() {
+    pugi::xml_document* doc = document();
+    if (!doc)
+        return false;
+    pugi::xml_node root = doc->child("root");
+    pugi::xml_node client = root.child("client");
+    for (const pugi::xml_attribute& def : root.child("defaultConf").attributes()) {
+        setClientAttribute(QString::fromUtf8(def.name()), QString::fromUtf8(def.value()));
+        if (pugi::xml_attribute attr = client.attribute(def.name()))
+            attr.set_value(def.value());
+    }
+    commit();
+    return true;
+}
+
+std::optional<QMap<QString, QString>> ConfigStore::productInfo(const QString& deviceId,
+                                                               bool* parsed) const {
+    const pugi::xml_document* doc = document();
+    if (parsed)
+        *parsed = doc != nullptr;
+    if (!doc)
+        return std::nullopt;
+    const QByteArray id = deviceId.toUtf8();
+    pugi::xml_node conf;
+    for (pugi::xml_node child : doc->child("root").children())
+        if (child.type() == pugi::node_element &&
+            std::strcmp(child.attribute("deviceId").value(), id.constData()) == 0) {
+            conf = child;
+            break;
+        }
+    if (!conf)
+        return std::nullopt;
+    QMap<QString, QString> info;
+    for (pugi::xml_node child : conf.children())
+        if (child.type() == pugi::node_element &&
+            std::strcmp(child.attribute("name").value(), u8"产品信息") == 0) {
+            // The first of a repeated name counts, as a lookup by name finds it.
+            for (const pugi::xml_attribute& a : child.attributes()) {
+                const QString name = QString::fromUtf8(a.name());
+                if (!info.contains(name))
+                    info.insert(name, QString::fromUtf8(a.value()));
+            }
+            break;
+        }
+    return info;
 }

@@ -4,8 +4,16 @@
 
 namespace bytetext {
 
+namespace {
+const char kDigits[] = "0123456789abcdef";
+
+void appendByte(QString& text, quint8 byte) {
+    text += QLatin1Char(kDigits[byte >> 4]);
+    text += QLatin1Char(kDigits[byte & 0xF]);
+}
+} // namespace
+
 QString format(const quint8* bytes, int count) {
-    static const char digits[] = "0123456789abcdef";
     QString text;
     if (count <= 0)
         return text;
@@ -14,9 +22,18 @@ QString format(const quint8* bytes, int count) {
         if (i)
             text += QLatin1Char(',');
         text += QLatin1String("0x");
-        text += QLatin1Char(digits[bytes[i] >> 4]);
-        text += QLatin1Char(digits[bytes[i] & 0xF]);
+        appendByte(text, bytes[i]);
     }
+    return text;
+}
+
+QString digits(const quint8* bytes, int count) {
+    QString text;
+    if (count <= 0)
+        return text;
+    text.reserve(count * 2);
+    for (int i = 0; i < count; ++i)
+        appendByte(text, bytes[i]);
     return text;
 }
 

@@ -9,6 +9,9 @@ namespace bytetext {
 // "0x01,0xa0,0xff"; a count of 0 gives "".
 QString format(const quint8* bytes, int count);
 
+// "01a0ff": two lower-case hex digits per byte, nothing between; a count of 0 gives "".
+QString digits(const quint8* bytes, int count);
+
 // The C library's base-16 conversion with a 32-bit long: leading blanks, an optional sign, an
 // optional "0x", then hex digits up to the first other character; no digits gives 0; values
 // beyond the range saturate.

@@ -2,14 +2,12 @@
 
 #include "bridge/args.h"
 #include "bytetext.h"
+#include "config/configstore.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
-
-#include <pugixml.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -85,61 +83,22 @@ bool allZero(const TransferBuffer& buffer) {
     return std::all_of(buffer.begin(), buffer.end(), [](quint8 b) { return b == 0; });
 }
 
-// conf.xml, read once per command and only when a device needs it.
-class ConfFile {
-public:
-    explicit ConfFile(const QString& path) : m_path(path) {}
-    const pugi::xml_document* get() {
-        if (!m_tried) {
-            m_tried = true;
-            QFile file(m_path);
-            if (file.open(QIODevice::ReadOnly)) {
-                const QByteArray bytes = file.readAll();
-                m_ok = m_doc.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
-            }
-        }
-        return m_ok ? &m_doc : nullptr;
-    }
-
-private:
-    QString m_path;
-    pugi::xml_document m_doc;
-    bool m_tried = false;
-    bool m_ok = false;
-};
-
-pugi::xml_node findConf(const pugi::xml_document& doc, const QString& deviceId) {
-    const QByteArray id = deviceId.toUtf8();
-    for (pugi::xml_node child : doc.child("root").children())
-        if (child.type() == pugi::node_element &&
-            std::strcmp(child.attribute("deviceId").value(), id.constData()) == 0)
-            return child;
-    return {};
-}
-
-void putProductInfo(pugi::xml_node conf, QJsonObject& o) {
-    pugi::xml_node info;
-    for (pugi::xml_node child : conf.children())
-        if (child.type() == pugi::node_element &&
-            std::strcmp(child.attribute("name").value(), u8"产品信息") == 0) {
-            info = child;
-            break;
-        }
+void putProductInfo(const QMap<QString, QString>& info, QJsonObject& o) {
     for (const char* key : kProductKeys)
-        o.insert(QLatin1String(key), QString::fromUtf8(info.attribute(key).value()));
+        o.insert(QLatin1String(key), info.value(QLatin1String(key)));
 }
 
 } // namespace
 
 void DeviceCommands::getDevicesList(const QVariantMap&, const RouterCallback& cb) {
     const QString failed = QStringLiteral("queryProfile load xml file failed!");
-    ConfFile conf(m_confPath);
     QJsonArray list;
     const DeviceListBlock block = m_devices.deviceList();
     for (int i = 0; i < block.recordCount(); ++i) {
         const DeviceRecord& r = block.records[i];
-        const pugi::xml_document* doc = conf.get();
-        if (!doc) {
+        bool parsed = false;
+        const auto info = m_config.productInfo(r.deviceId(), &parsed);
+        if (!parsed) {
             answerFailure(cb, 0, failed);
             return;
         }
@@ -151,22 +110,22 @@ void DeviceCommands::getDevicesList(const QVariantMap&, const RouterCallback& cb
                       {"HardwareID", r.hardwareId()}};
         for (const char* key : kProductKeys)
             o.insert(QLatin1String(key), QString());
-        if (pugi::xml_node node = findConf(*doc, r.deviceId()))
-            putProductInfo(node, o);
+        if (info)
+            putProductInfo(*info, o);
         if (!r.deviceId().isEmpty())
             list.append(o);
     }
     for (const UsbDeviceEntry& usb : m_devices.usbDeviceList()) {
-        const pugi::xml_document* doc = conf.get();
-        if (!doc) {
+        bool parsed = false;
+        const auto info = m_config.productInfo(usb.vendorId + usb.productId, &parsed);
+        if (!parsed) {
             answerFailure(cb, 0, failed);
             return;
         }
-        pugi::xml_node node = findConf(*doc, usb.vendorId + usb.productId);
-        if (!node)
+        if (!info)
             continue;
         QJsonObject o;
-        putProductInfo(node, o);
+        putProductInfo(*info, o);
         list.append(o);
     }
     answerSuccess(cb, QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));

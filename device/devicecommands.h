@@ -6,13 +6,15 @@
 #include <QString>
 #include <QVariantMap>
 
+class ConfigStore;
+
 // The eight page commands that list devices and read and write their properties and memory.
 // GUI thread; each call into the device library blocks until it returns.
 class DeviceCommands {
 public:
-    // `confPath`: the program's conf.xml, read from disk for the product information.
-    DeviceCommands(devices_handler& devices, const QString& confPath)
-        : m_devices(devices), m_confPath(confPath) {}
+    // `config`: the program's configuration, which holds the devices' product information.
+    DeviceCommands(devices_handler& devices, const ConfigStore& config)
+        : m_devices(devices), m_config(config) {}
 
     void getDevicesList(const QVariantMap& args, const RouterCallback& cb);
     void readDevicesProp(const QVariantMap& args, const RouterCallback& cb);
@@ -25,5 +27,5 @@ public:
 
 private:
     devices_handler& m_devices;
-    QString m_confPath;
+    const ConfigStore& m_config;
 };

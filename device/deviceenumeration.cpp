@@ -1,7 +1,5 @@
 #include "deviceenumeration.h"
 
-#include "devices_handler.h"
-
 QString DeviceEnumeration::deviceKey(quint32 vendorId, quint32 productId) {
     return QStringLiteral("%1%2")
         .arg(vendorId, 4, 16, QLatin1Char('0'))
@@ -9,13 +7,12 @@ QString DeviceEnumeration::deviceKey(quint32 vendorId, quint32 productId) {
         .toUpper();
 }
 
-QString DeviceEnumeration::refresh(devices_handler& devices) {
+QString DeviceEnumeration::refresh(const DeviceListBlock& block) {
     const QMap<QString, DeviceEntry> previous = m_devices;
     m_devices.clear();
     m_counter.clear();
     QStringList keys;
     QString fresh;
-    const DeviceListBlock block = devices.deviceList();
     for (int i = 0; i < block.recordCount(); ++i) {
         const DeviceRecord& r = block.records[i];
         DeviceEntry e{r.deviceId(),
@@ -35,7 +32,5 @@ QString DeviceEnumeration::refresh(devices_handler& devices) {
             fresh = e.deviceId;
     }
     m_knownKeys = keys;
-    if (devices.knownIds() != keys)
-        devices.setKnownIds(keys);
     return fresh;
 }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "devicelist.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
-
-class devices_handler;
 
 // One device of the library's list, as the application keeps it.
 struct DeviceEntry {
@@ -18,16 +18,16 @@ struct DeviceEntry {
 };
 
 // The application's snapshot of the library's devices: device map, device counter map and the
-// known device keys that the hot-plug handling and the USB scan test against. cefApplication
-// holds one, refreshes it at start-up and after the hotkey listing, and hands it to the device
-// manager, which refreshes it before each handled device event.
+// known device keys that the hot-plug handling and the USB scan test against (their one owner).
+// cefApplication holds one, refreshes it at start-up, and hands it to the device manager, which
+// refreshes it before each handled device event and reads its keys for the USB scan.
 class DeviceEnumeration {
 public:
-    // Lists the library's devices again. The device map, the counter map and the known keys are
-    // rebuilt from this listing alone; the keys go to the device manager when they changed.
-    // Returns the id of the first listed device that the previous listing did not have ("" for
-    // none; devices without an id are never named).
-    QString refresh(devices_handler& devices);
+    // Takes a new listing of the library's devices (devices_handler::deviceList()). The device
+    // map, the counter map and the known keys are rebuilt from this listing alone. Returns the id
+    // of the first listed device that the previous listing did not have ("" for none; devices
+    // without an id are never named).
+    QString refresh(const DeviceListBlock& block);
 
     const QMap<QString, DeviceEntry>& deviceMap() const { return m_devices; }
     const QMap<QString, int>& counterMap() const { return m_counter; }

@@ -1,16 +1,15 @@
 #include "devices_handler.h"
 
+#include "bytetext.h"
 #include "deviceenumeration.h"
 #include "deviceeventsink.h"
 #include "platform/usb.h"
-#ifndef _WIN32
-#include "platform/usb_sim.h"
-#endif
 
 #include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -42,10 +41,6 @@ devices_handler::devices_handler(QObject* parent, const QString& library)
         std::lock_guard<std::mutex> lock(g_callbackMutex);
         g_instance = this;
     }
-#ifndef _WIN32
-    // The simulated USB bus that usbDeviceList() scans is driven through simctl.
-    platform::usb::sim::registerSimCommands();
-#endif
     if (!m_library.load())
         return;
     RESOLVE(kxDeviceExist);
@@ -110,16 +105,17 @@ DeviceListBlock devices_handler::deviceList() {
 }
 
 QList<UsbDeviceEntry> devices_handler::usbDeviceList() {
-    const platform::usb::Enumeration scan = platform::usb::presentDevicePaths();
+    const platform::usb::PathList scan = platform::usb::presentDevicePaths();
     if (!scan.ok) {
-        std::printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(scan.error));
+        std::printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(scan.code));
         std::fflush(stdout);
         return {};
     }
     QStringList paths;
-    for (const std::string& p : scan.paths)
+    for (const std::string& p : scan.value)
         paths << QString::fromStdString(p);
-    return usbEntriesFromPaths(paths, m_knownIds);
+    return usbEntriesFromPaths(paths,
+                               m_enumeration ? m_enumeration->knownDeviceKeys() : QStringList());
 }
 
 QList<UsbDeviceEntry> devices_handler::usbEntriesFromPaths(const QStringList& paths,
@@ -192,19 +188,17 @@ int devices_handler::eventCallback(uint32_t event) {
 int devices_handler::dataCallback(uint8_t** data, void*) {
     if (!data || !*data)
         return 1;
-    QString hex;
-    hex.reserve(16);
-    for (int i = 0; i < 8; ++i)
-        hex += QStringLiteral("%1").arg((*data)[i], 2, 16, QLatin1Char('0'));
+    std::array<quint8, 8> bytes;
+    std::memcpy(bytes.data(), *data, bytes.size());
     std::lock_guard<std::mutex> lock(g_callbackMutex);
     if (devices_handler* self = g_instance)
         QMetaObject::invokeMethod(
-            self, [self, hex] { self->handleDeviceData(hex); }, Qt::QueuedConnection);
+            self, [self, bytes] { self->handleDeviceData(bytes); }, Qt::QueuedConnection);
     return 1;
 }
 
 void devices_handler::handleDeviceEvent(int code) {
-    const QString fresh = m_enumeration ? m_enumeration->refresh(*this) : QString();
+    const QString fresh = m_enumeration ? m_enumeration->refresh(deviceList()) : QString();
     if (!m_sink)
         return;
     m_sink->devicesChanged(code);
@@ -212,7 +206,7 @@ void devices_handler::handleDeviceEvent(int code) {
         m_sink->deviceArrived(fresh);
 }
 
-void devices_handler::handleDeviceData(const QString& hex) {
+void devices_handler::handleDeviceData(const std::array<quint8, 8>& bytes) {
     if (m_sink)
-        m_sink->deviceData(hex);
+        m_sink->deviceData(bytetext::digits(bytes.data(), static_cast<int>(bytes.size())));
 }

@@ -30,25 +30,6 @@ class devices_handler : public QObject {
     Q_OBJECT
 
 public:
-    using kxDeviceExist_t = int (*)(const kxchar*);
-    using kxDevices_t = int (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                                uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                                uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                                uint32_t, uint32_t, void*, uint32_t);
-    using kxOnDeviceEvent_t = int (*)(kxEventCallback*);
-    using kxonDeviceData_t = int (*)(const kxchar*, const kxchar*, uint32_t, kxDataCallback*);
-    using kxAsk_t = int (*)(const kxchar*, const kxchar*, uint32_t, uint8_t*, int);
-    using kxReset_t = int (*)(const kxchar*, const kxchar*, uint32_t, uint32_t, uint8_t*, uint32_t);
-    using kxNotify_t = int (*)(const kxchar*, const kxchar*, uint32_t, uint32_t);
-    using kxRead_t = int (*)(const kxchar*, const kxchar*, uint32_t, uint8_t*, int, uint32_t);
-    using kxWrite_t = int (*)(const kxchar*, const kxchar*, uint32_t, const uint8_t*, int,
-                              uint32_t);
-    using kxScriptOut_t = int (*)(const kxchar*, const kxchar*, uint32_t, const uint8_t*, int);
-    using kxRom_t = int (*)(const kxchar*, const kxchar*, uint32_t);
-    using kxCheckRom_t = int (*)(const kxchar*, const kxchar*, uint32_t, uint32_t, uint32_t);
-    using kxBornRom_t = int (*)(const kxchar*, const kxchar*, uint32_t, const uint8_t*, int,
-                                uint32_t);
-
     // Loads `library` (default: "libkx" in the program folder) and resolves the entries. A
     // library that does not load leaves every entry empty.
     explicit devices_handler(QObject* parent = nullptr,
@@ -58,40 +39,39 @@ public:
     static QString defaultLibraryPath();
     bool libraryLoaded() const { return m_library.isLoaded(); }
 
-    // The library's entries in resolution order, each null when missing. The firmware update
+    // The library's entries in resolution order, each null when missing; their types are those
+    // kx/kx.h declares. The firmware update
     // calls kxDeviceExist, kxReset, kxEraseRom, kxBornRom, kxCheckRom and kxFinishUpdateRom
     // directly, after testing them.
-    kxDeviceExist_t kxDeviceExist = nullptr;
-    kxDevices_t kxDevices = nullptr;
-    kxOnDeviceEvent_t kxOnDeviceEvent = nullptr;
-    kxonDeviceData_t kxonDeviceData = nullptr;
-    kxAsk_t kxAsk = nullptr;
-    kxReset_t kxReset = nullptr;
-    kxNotify_t kxNotify = nullptr;
-    kxRead_t kxRead = nullptr;
-    kxWrite_t kxWrite = nullptr;
-    kxRead_t kxReadProp = nullptr;
-    kxWrite_t kxWriteProp = nullptr;
-    kxScriptOut_t kxScriptOut = nullptr;
-    kxRom_t kxRebootRom = nullptr;
-    kxRom_t kxFinishUpdateRom = nullptr;
-    kxCheckRom_t kxCheckRom = nullptr;
-    kxBornRom_t kxBornRom = nullptr;
-    kxRom_t kxEraseRom = nullptr;
+    decltype(&::kxDeviceExist) kxDeviceExist = nullptr;
+    decltype(&::kxDevices) kxDevices = nullptr;
+    decltype(&::kxOnDeviceEvent) kxOnDeviceEvent = nullptr;
+    decltype(&::kxonDeviceData) kxonDeviceData = nullptr;
+    decltype(&::kxAsk) kxAsk = nullptr;
+    decltype(&::kxReset) kxReset = nullptr;
+    decltype(&::kxNotify) kxNotify = nullptr;
+    decltype(&::kxRead) kxRead = nullptr;
+    decltype(&::kxWrite) kxWrite = nullptr;
+    decltype(&::kxReadProp) kxReadProp = nullptr;
+    decltype(&::kxWriteProp) kxWriteProp = nullptr;
+    decltype(&::kxScriptOut) kxScriptOut = nullptr;
+    decltype(&::kxRebootRom) kxRebootRom = nullptr;
+    decltype(&::kxFinishUpdateRom) kxFinishUpdateRom = nullptr;
+    decltype(&::kxCheckRom) kxCheckRom = nullptr;
+    decltype(&::kxBornRom) kxBornRom = nullptr;
+    decltype(&::kxEraseRom) kxEraseRom = nullptr;
 
     // The library's device list (count 0 without kxDevices). When it is not empty, the data
     // callback is installed again for the first record.
     DeviceListBlock deviceList();
 
-    // The machine's USB devices whose vendor-and-product key is not a known id.
+    // The machine's USB devices whose vendor-and-product key is not one of the enumeration's
+    // known device keys (none known without an enumeration).
     QList<UsbDeviceEntry> usbDeviceList();
     // The scan's matching step on its own: "vid_XXXX&pid_XXXX" (case-sensitive, 0 to 4
     // characters each), first match, known keys skipped, duplicates kept.
     static QList<UsbDeviceEntry> usbEntriesFromPaths(const QStringList& paths,
                                                      const QStringList& knownIds);
-
-    QStringList knownIds() const { return m_knownIds; }
-    void setKnownIds(const QStringList& ids) { m_knownIds = ids; }
 
     // Access wrappers: sub = "", key = 4118. A missing entry or a count outside 0..2048 leaves
     // the buffer as it was and makes the writes report false.
@@ -100,8 +80,9 @@ public:
     TransferBuffer& read(TransferBuffer& buffer, const QString& id, int count, quint32 address);
     bool write(const QString& id, const TransferBuffer& data, int count, quint32 address);
 
-    // Where handled events and device data go; the enumeration refreshed before each event is
-    // passed on. Both are borrowed and may be null.
+    // Where handled events and device data go; the enumeration is refreshed before each event is
+    // passed on, and its known device keys are the ones the USB scan skips. Both are borrowed and
+    // may be null.
     void setEventSink(DeviceEventSink* sink) { m_sink = sink; }
     void setEnumeration(DeviceEnumeration* enumeration) { m_enumeration = enumeration; }
 
@@ -111,10 +92,9 @@ public:
 
 private:
     void handleDeviceEvent(int code);
-    void handleDeviceData(const QString& hex);
+    void handleDeviceData(const std::array<quint8, 8>& bytes);
 
     QLibrary m_library;
-    QStringList m_knownIds;
     DeviceEventSink* m_sink = nullptr;
     DeviceEnumeration* m_enumeration = nullptr;
     int m_eventCounter = 0; // guarded by the callback lock

@@ -1,6 +1,9 @@
 #include "hotplug.h"
 
-#ifndef _WIN32
+#include "deviceenumeration.h"
+#ifdef _WIN32
+#include "platform/usb_win32.h"
+#else
 #include "platform/usb_sim.h"
 #endif
 
@@ -45,36 +48,32 @@ HotplugAction hotplugTest(const platform::usb::Notification& n, const QStringLis
     return action;
 }
 
-// The bus calls listeners on its own thread, possibly while the notifier is being destroyed:
-// the relay's lock decides whether the notifier is still there to post to.
-struct UsbNotifier::Relay {
+// The bus calls listeners on its own thread, possibly while the watcher is being destroyed:
+// the relay's lock decides whether the watcher is still there to post to.
+struct HotplugWatcher::Relay {
     std::mutex mutex;
-    UsbNotifier* target = nullptr;
+    HotplugWatcher* target = nullptr;
 };
 
-UsbNotifier::UsbNotifier(QObject* parent) : QObject(parent), m_relay(std::make_shared<Relay>()) {
+HotplugWatcher::HotplugWatcher(const DeviceEnumeration& enumeration, QObject* parent)
+    : QObject(parent), m_enumeration(enumeration), m_relay(std::make_shared<Relay>()) {
     m_relay->target = this;
 #ifndef _WIN32
     std::shared_ptr<Relay> relay = m_relay;
     m_subscription = platform::usb::sim::subscribe([relay](const platform::usb::Notification& n) {
-        const QString path = QString::fromStdString(n.path);
         std::lock_guard<std::mutex> lock(relay->mutex);
-        UsbNotifier* target = relay->target;
+        HotplugWatcher* target = relay->target;
         if (!target)
             return;
-        // Queued even from the GUI thread, so notifications keep their order; a notifier
-        // deleted before delivery drops them with its posted events.
+        // Queued even from the GUI thread, so notifications keep their order; a watcher deleted
+        // before delivery drops them with its posted events.
         QMetaObject::invokeMethod(
-            target,
-            [target, n, path] {
-                emit target->deviceChange(n.eventCode, n.hasRecord, n.deviceType, path);
-            },
-            Qt::QueuedConnection);
+            target, [target, n] { target->notify(n); }, Qt::QueuedConnection);
     });
 #endif
 }
 
-UsbNotifier::~UsbNotifier() {
+HotplugWatcher::~HotplugWatcher() {
     {
         std::lock_guard<std::mutex> lock(m_relay->mutex);
         m_relay->target = nullptr;
@@ -82,4 +81,28 @@ UsbNotifier::~UsbNotifier() {
 #ifndef _WIN32
     platform::usb::sim::unsubscribe(m_subscription);
 #endif
+}
+
+void HotplugWatcher::watchWindow(void* windowHandle) {
+#ifdef _WIN32
+    platform::usb::win32::requestNotifications(windowHandle);
+#else
+    Q_UNUSED(windowHandle);
+#endif
+}
+
+void HotplugWatcher::handleNativeMessage(const void* message) {
+#ifdef _WIN32
+    platform::usb::Notification n;
+    if (platform::usb::win32::decodeMessage(message, &n))
+        notify(n);
+#else
+    Q_UNUSED(message);
+#endif
+}
+
+void HotplugWatcher::notify(const platform::usb::Notification& notification) {
+    const HotplugAction action = hotplugTest(notification, m_enumeration.knownDeviceKeys());
+    if (action.argument != 0)
+        emit changed(action);
 }

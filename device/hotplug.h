@@ -8,9 +8,8 @@
 
 #include <memory>
 
-// The device test of a USB arrival or removal. The main window runs it for every device-change
-// notification: Win32 gives it platform::usb::win32::decodeDeviceChange(wParam, lParam) from
-// WM_DEVICECHANGE; elsewhere UsbNotifier delivers the simulated bus's notifications.
+// The device test of a USB arrival or removal, run by HotplugWatcher for every device-change
+// notification.
 struct HotplugAction {
     int argument = 0; // "devicesChanged" argument: 2 arrival, 1 removal; 0 = nothing to do
     QString key;      // the device key as the path spells it
@@ -25,20 +24,35 @@ struct HotplugAction {
 HotplugAction hotplugTest(const platform::usb::Notification& notification,
                           const QStringList& knownKeys);
 
-// The simulated USB bus's notifications, handed to the GUI thread in order as a signal.
-// Does nothing on Win32, where they arrive as window messages.
-class UsbNotifier : public QObject {
+class DeviceEnumeration;
+
+// The device side of hot plug: takes the system's device-interface notifications (Win32: the
+// window's WM_DEVICECHANGE messages; elsewhere the simulated USB bus, handed to the GUI thread in
+// order), runs hotplugTest against the enumeration's known device keys and emits `changed` for
+// every action. GUI thread.
+class HotplugWatcher : public QObject {
     Q_OBJECT
 
 public:
-    explicit UsbNotifier(QObject* parent = nullptr);
-    ~UsbNotifier() override;
+    // `enumeration` is borrowed and outlives the watcher.
+    explicit HotplugWatcher(const DeviceEnumeration& enumeration, QObject* parent = nullptr);
+    ~HotplugWatcher() override;
+
+    // Win32: asks the system for the notifications of the window `windowHandle` (a refusal is
+    // not reported: the program then hears of no device changes). Elsewhere nothing.
+    void watchWindow(void* windowHandle);
+    // Win32: one window message (an MSG); a WM_DEVICECHANGE one is tested. Elsewhere nothing.
+    void handleNativeMessage(const void* message);
+
+    // The debug line and the device test of one notification; an action is emitted.
+    void notify(const platform::usb::Notification& notification);
 
 signals:
-    void deviceChange(quint32 eventCode, bool hasRecord, quint32 deviceType, const QString& path);
+    void changed(const HotplugAction& action);
 
 private:
     struct Relay;
+    const DeviceEnumeration& m_enumeration;
     std::shared_ptr<Relay> m_relay;
     int m_subscription = 0;
 };

@@ -44,8 +44,9 @@ bool VirtualDeviceClient::openVirtualDevice() {
         closeVirtualDevice();
         return false;
     }
-    if (!hid::setNumInputBuffers(m_message, 10)) {
-        print("failed HidD_SetNumInputBuffers %d\n", int(hid::lastError()));
+    const platform::Result buffers = hid::setNumInputBuffers(m_message, 10);
+    if (!buffers) {
+        print("failed HidD_SetNumInputBuffers %d\n", int(buffers.code));
         closeVirtualDevice();
         return false;
     }
@@ -63,31 +64,32 @@ void VirtualDeviceClient::closeVirtualDevice() {
 }
 
 hid::Device* VirtualDeviceClient::find(uint16_t usage) {
-    hid::InterfaceList* list = hid::openInterfaceList();
-    if (!list) {
-        print("SetupDiGetClassDevs failed: %x\n", unsigned(hid::lastError()));
+    const auto opened = hid::openInterfaceList();
+    if (!opened) {
+        print("SetupDiGetClassDevs failed: %x\n", unsigned(opened.code));
         return nullptr;
     }
+    hid::InterfaceList* list = opened.value;
     print("\n....looking for our HID device (with UP=0x%x and Usage=0x%x)\n", unsigned(kUsagePage),
           unsigned(usage));
     for (uint32_t index = 0;; ++index) {
-        std::string path;
-        const hid::PathResult result = hid::interfacePath(list, index, &path);
-        if (result == hid::PathResult::NoMoreItems)
+        const auto path = hid::interfacePath(list, index);
+        if (!path && path.code == hid::kErrorNoMoreItems)
             break;
-        if (result == hid::PathResult::AllocFailed) {
+        if (!path && path.code == hid::kErrorNotEnoughMemory) {
             print("Error: OpenDeviceInterface: malloc failed\n");
             continue;
         }
-        if (result == hid::PathResult::DetailFailed) {
+        if (!path) {
             print("Error: SetupDiGetInterfaceDeviceDetail failed\n");
             continue;
         }
-        hid::Device* device = hid::openDevice(path);
-        if (!device) {
-            print("Error: CreateFile failed: %d\n", int(hid::lastError()));
+        const auto opened = hid::openDevice(path.value);
+        if (!opened) {
+            print("Error: CreateFile failed: %d\n", int(opened.code));
             continue;
         }
+        hid::Device* device = opened.value;
         if (checkDevice(device, usage)) {
             hid::closeInterfaceList(list);
             return device;
@@ -100,25 +102,25 @@ hid::Device* VirtualDeviceClient::find(uint16_t usage) {
 }
 
 bool VirtualDeviceClient::checkDevice(hid::Device* device, uint16_t usage) {
-    hid::PreparsedData* preparsed = hid::getPreparsedData(device);
+    const auto preparsed = hid::getPreparsedData(device);
     if (!preparsed) {
         print("Error: HidD_GetPreparsedData failed \n");
         return false;
     }
     bool match = false;
-    hid::Attributes attributes;
-    if (!hid::getAttributes(device, &attributes)) {
+    const auto attributes = hid::getAttributes(device);
+    if (!attributes) {
         print("Error: HidD_GetAttributes failed \n");
-    } else if (attributes.vendorId == kVendorId && attributes.productId == kProductId) {
-        hid::Caps caps;
-        if (!hid::getCaps(preparsed, &caps)) {
+    } else if (attributes.value.vendorId == kVendorId && attributes.value.productId == kProductId) {
+        const auto caps = hid::getCaps(preparsed.value);
+        if (!caps) {
             print("Error: HidP_GetCaps failed \n");
-        } else if (caps.usagePage == kUsagePage && caps.usage == usage) {
+        } else if (caps.value.usagePage == kUsagePage && caps.value.usage == usage) {
             print("Success: Found my device.. \n");
             match = true;
         }
     }
-    hid::freePreparsedData(preparsed);
+    hid::freePreparsedData(preparsed.value);
     return match;
 }
 
@@ -128,23 +130,23 @@ bool VirtualDeviceClient::writeWrapped(const uint8_t* report, uint8_t length) {
     m_report[1] = length;
     for (uint8_t i = 0; i < length; ++i)
         m_report[2 + i] = report[i];
-    size_t written = 0;
-    if (!m_control || !hid::writeReport(m_control, m_report.data(), m_report.size(), &written)) {
-        // Without an open device the system would answer "invalid handle".
-        print("failed WriteFile %d\n",
-              int(m_control ? hid::lastError() : hid::kErrorInvalidHandle));
+    // Without an open device the facility answers "invalid handle", like the system.
+    const auto written = hid::writeReport(m_control, m_report.data(), m_report.size());
+    if (!written) {
+        print("failed WriteFile %d\n", int(written.code));
         return false;
     }
     return true;
 }
 
 bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons) {
-    const uint8_t report[5] = {0x04, buttons, 0, 0, 0};
+    const uint8_t report[5] = {PELTA_RELATIVE_MOUSE_REPORT_ID, buttons, 0, 0, 0};
     return writeWrapped(report, sizeof report);
 }
 
 bool VirtualDeviceClient::sendKeys(const std::array<uint8_t, 6>& keys) {
-    const uint8_t report[9] = {0x07, 0, 0, keys[0], keys[1], keys[2], keys[3], keys[4], keys[5]};
+    const uint8_t report[9] = {
+        PELTA_KEYBOARD_REPORT_ID, 0, 0, keys[0], keys[1], keys[2], keys[3], keys[4], keys[5]};
     return writeWrapped(report, sizeof report);
 }
 

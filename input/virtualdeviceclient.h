@@ -5,6 +5,8 @@
 // reports (report id 0x40) that wrap a relative-mouse or keyboard input report. Diagnostics go
 // to standard output with fixed texts.
 
+#include "driver/pelta/peltaids.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -17,12 +19,12 @@ struct Device;
 
 class VirtualDeviceClient {
 public:
-    static constexpr uint16_t kVendorId = 0x001F;
-    static constexpr uint16_t kProductId = 0xBA1C;
-    static constexpr uint16_t kUsagePage = 0xFF00;
-    static constexpr uint16_t kControlUsage = 1;
-    static constexpr uint16_t kMessageUsage = 2;
-    static constexpr uint8_t kControlReportId = 0x40;
+    static constexpr uint16_t kVendorId = PELTA_VENDOR_ID;
+    static constexpr uint16_t kProductId = PELTA_PRODUCT_ID;
+    static constexpr uint16_t kUsagePage = PELTA_VENDOR_USAGE_PAGE;
+    static constexpr uint16_t kControlUsage = PELTA_CONTROL_USAGE;
+    static constexpr uint16_t kMessageUsage = PELTA_MESSAGE_USAGE;
+    static constexpr uint8_t kControlReportId = PELTA_CONTROL_REPORT_ID;
     static constexpr size_t kReportSize = 65;
 
     // Where the diagnostic texts go; standard output unless a test says otherwise.

@@ -1,6 +1,7 @@
 #include "adapter.h"
 
 #include "crc32.h"
+#include "platform/usb_simbus.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,7 +33,6 @@ constexpr uint32_t kUpdateCollection = 0xFFAA0001u;
 constexpr uint32_t kMaxMemory = 16u * 1024 * 1024;
 constexpr char kStateMagic[4] = {'K', 'X', 'S', '1'};
 constexpr auto kPollInterval = std::chrono::milliseconds(150);
-constexpr qint64 kMaxBusBytes = 1024 * 1024;
 
 char16_t asciiLower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c;
@@ -129,24 +129,12 @@ bool inMemory(const Device& d, uint32_t address, int count) {
 }
 
 // The present paths of the simulated USB bus file: one per line, "-" marks an unplugged one.
+// The paths the bus file lists as plugged.
 std::set<std::string> presentPaths(const std::string& text) {
     std::set<std::string> paths;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.pop_back();
-        const size_t first = line.find_first_not_of(" \t");
-        if (first != std::string::npos) {
-            line.erase(0, first);
-            if (line[0] != '#' && line[0] != '-')
-                paths.insert(line);
-        }
-        start = end + 1;
-    }
+    for (const platform::usb::sim::Entry& e : platform::usb::sim::parseBusText(text))
+        if (e.present)
+            paths.insert(e.path);
     return paths;
 }
 
@@ -430,11 +418,11 @@ bool Adapter::saveState(const Device& d) {
 }
 
 void Adapter::pollBus(std::unique_lock<std::mutex>&) {
-    QFile file(m_folder + "/sim-usb.txt");
+    QFile file(m_folder + QLatin1Char('/') + QLatin1String(platform::usb::sim::kBusFileName));
     std::string text;
     const bool exists = file.open(QIODevice::ReadOnly);
     if (exists)
-        text = file.read(kMaxBusBytes).toStdString(); // a list, not a dump: the rest is ignored
+        text = file.read(qint64(platform::usb::sim::kMaxBusBytes)).toStdString();
     if (m_busRead && exists == m_busExists && text == m_busText)
         return;
     m_busRead = true;

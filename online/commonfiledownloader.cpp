@@ -1,7 +1,7 @@
 #include "commonfiledownloader.h"
 
-#include "app/weblog.h"
 #include "online/programfolder.h"
+#include "weblog/weblog.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #include "package.h"
 
-#include "app/weblog.h"
 #include "online/lzmacodec.h"
+#include "weblog/weblog.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -185,8 +185,7 @@ bool isSafeName(const QString& name) {
     for (const QString& part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         // Windows drops trailing dots and spaces from each part, so "...", ".. " and the like
         // climb a level there just as ".." does.
-        if (part != QLatin1String(".") &&
-            std::all_of(part.cbegin(), part.cend(), [](QChar c) {
+        if (part != QLatin1String(".") && std::all_of(part.cbegin(), part.cend(), [](QChar c) {
                 return c == QLatin1Char('.') || c == QLatin1Char(' ');
             }))
             return false;

@@ -1,8 +1,8 @@
 #include "psupdatedownloader.h"
 
-#include "app/weblog.h"
 #include "online/package.h"
 #include "online/programfolder.h"
+#include "weblog/weblog.h"
 
 PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url, const QString& kind)
     : ChunkedDownloader(thread, url,

@@ -1,8 +1,8 @@
 #include "psynfiledownloader.h"
 
-#include "app/weblog.h"
 #include "online/package.h"
 #include "online/programfolder.h"
+#include "weblog/weblog.h"
 
 PsynfileDownLoader::PsynfileDownLoader(QThread* thread, const QString& url)
     : ChunkedDownloader(thread, url,

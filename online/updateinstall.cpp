@@ -1,7 +1,7 @@
 #include "updateinstall.h"
 
-#include "app/weblog.h"
 #include "platform/process.h"
+#include "weblog/weblog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -102,8 +102,8 @@ bool startUpdaterIfRequested(const QString& programFolder) {
     start.program = QDir::toNativeSeparators(program).toStdString();
     start.arguments.push_back(args.toStdString());
     start.workingDirectory = workDir.toStdString();
-    const platform::ProcessResult r = platform::startWithShell(start, elevated);
-    if (!r.started) {
+    const platform::Result r = platform::startWithShell(start, elevated);
+    if (!r) {
         qCInfo(lcTavix).noquote()
             << QStringLiteral("Application Error: failed to execute %1, working directory: '%2', "
                               "result: %3")

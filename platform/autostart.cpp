@@ -1,5 +1,7 @@
 #include "platform/autostart.h"
 
+#include "platform/backend.h"
+
 #include <cstdlib>
 
 namespace platform::autostart {
@@ -8,10 +10,10 @@ namespace platform::autostart {
 Backend& systemBackend();
 
 namespace {
-Backend* g_installed = nullptr;
+BackendSlot<Backend> g_backend(systemBackend);
 
 Backend& current() {
-    return g_installed ? *g_installed : systemBackend();
+    return g_backend.current();
 }
 
 // Desktop Entry quoting: inside double quotes, '"', '`', '$' and '\' take a backslash.
@@ -55,11 +57,11 @@ std::string escapeStringValue(const std::string& value) {
 } // namespace
 
 void installBackend(Backend* backend) {
-    g_installed = backend;
+    g_backend.install(backend);
 }
 
-void setEnabled(const std::string& programFolder, bool on) {
-    current().setEnabled(programFolder, on);
+Result setEnabled(const std::string& programFolder, bool on) {
+    return current().setEnabled(programFolder, on);
 }
 
 bool isEnabled(const std::string& programFolder) {

@@ -5,6 +5,10 @@ if(WIN32)
   target_link_libraries(tavix_platform PUBLIC setupapi hid)
 else()
   # The simulated bus hosts the virtual HID driver through the framework stand-in (driver/).
-  target_sources(tavix_platform PRIVATE sim/hidbus.h sim/hidbus.cpp)
+  # hidbus.cpp the bus, hid.cpp the facility over it, _input the recorder of what the system
+  # saw, _config the configuration text, _commands the simulation control commands.
+  target_sources(tavix_platform PRIVATE sim/hidbus.h sim/hidbus_p.h sim/hidbus.cpp sim/hid.cpp
+                                        sim/hidbus_input.cpp sim/hidbus_config.cpp
+                                        sim/hidbus_commands.cpp)
   target_link_libraries(tavix_platform PRIVATE pelta)
 endif()

@@ -3,10 +3,12 @@
 // HID devices through the system's HID class: enumerate the HID interface paths, open one,
 // read its attributes and top-level collection capabilities, set its input buffer count and
 // write output reports. The steps mirror the system calls one for one, so a caller can tell
-// which step failed; lastError() gives the system's error code of the calling thread's last
-// failed call (Win32 error codes on every backend).
+// which step failed; each returns a platform::Result with the system's error code (Win32 error
+// codes on every backend).
 //
 // Win32 backend: SetupAPI + hid.dll. Other systems: the simulated HID bus (platform/sim/hidbus.h).
+
+#include "platform/result.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +41,7 @@ constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorOutOfMemory = 14;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorInvalidParameter = 87;
@@ -48,32 +51,28 @@ constexpr uint32_t kErrorDeviceNotConnected = 1167;
 constexpr uint32_t kErrorNoSystemResources = 1450;
 constexpr uint32_t kErrorInvalidUserBuffer = 1784;
 
-// Present devices with the HID interface class. nullptr on failure (see lastError()).
-InterfaceList* openInterfaceList();
+// Present devices with the HID interface class.
+ResultOf<InterfaceList*> openInterfaceList();
 void closeInterfaceList(InterfaceList* list);
 
-enum class PathResult {
-    Ok,
-    NoMoreItems,  // index is past the last interface
-    AllocFailed,  // the detail record could not be allocated
-    DetailFailed, // the system would not give the detail record
-};
-// The device path of interface `index` (0, 1, 2, ... until NoMoreItems).
-PathResult interfacePath(InterfaceList* list, uint32_t index, std::string* path);
+// The device path of interface `index` (0, 1, 2, ... until it fails with kErrorNoMoreItems).
+// kErrorNotEnoughMemory: the detail record could not be allocated; any other code: the system
+// would not give the detail record (its kErrorNotEnoughMemory is reported as kErrorOutOfMemory,
+// so the two steps stay apart).
+ResultOf<std::string> interfacePath(InterfaceList* list, uint32_t index);
 
 // Opens a device path for reading and writing, sharing reads only, existing devices only.
-Device* openDevice(const std::string& path);
+ResultOf<Device*> openDevice(const std::string& path);
 void closeDevice(Device* device);
 
-PreparsedData* getPreparsedData(Device* device);
+// A nullptr device fails with kErrorInvalidHandle.
+ResultOf<PreparsedData*> getPreparsedData(Device* device);
 void freePreparsedData(PreparsedData* data);
-bool getAttributes(Device* device, Attributes* attributes);
-bool getCaps(PreparsedData* data, Caps* caps);
-bool setNumInputBuffers(Device* device, uint32_t count);
+ResultOf<Attributes> getAttributes(Device* device);
+ResultOf<Caps> getCaps(PreparsedData* data);
+Result setNumInputBuffers(Device* device, uint32_t count);
 
-// One synchronous write of an output report (report id first). `written` gets the byte count.
-bool writeReport(Device* device, const uint8_t* data, size_t size, size_t* written);
-
-uint32_t lastError();
+// One synchronous write of an output report (report id first); the value is the byte count.
+ResultOf<size_t> writeReport(Device* device, const uint8_t* data, size_t size);
 
 } // namespace platform::hid

@@ -1,5 +1,7 @@
 #include "platform/hotkeys.h"
 
+#include "platform/backend.h"
+
 #include <map>
 
 namespace platform::hotkeys {
@@ -15,12 +17,12 @@ struct Registration {
     std::function<void()> onActivated;
 };
 
-Backend* g_installed = nullptr;
+BackendSlot<Backend> g_backend(systemBackend);
 std::map<Id, Registration> g_registrations;
 Id g_lastId = 0;
 
 Backend& current() {
-    return g_installed ? *g_installed : systemBackend();
+    return g_backend.current();
 }
 
 constexpr unsigned kAllModifiers = Shift | Control | Alt | Meta;
@@ -49,23 +51,26 @@ void deliver(Id id) {
 } // namespace
 
 void installBackend(Backend* backend) {
-    g_installed = backend;
+    g_backend.install(backend);
 }
 
-Id add(unsigned modifiers, uint32_t key, std::function<void()> onActivated) {
+ResultOf<Id> add(unsigned modifiers, uint32_t key, std::function<void()> onActivated) {
     modifiers &= kAllModifiers;
     if (key == 0)
-        return 0;
+        return ResultOf<Id>::failure(kErrorInvalidParameter, "no key");
     // The system would not tell us about our own duplicates on every backend, so refuse here.
     for (const auto& entry : g_registrations) {
         if (entry.second.modifiers == modifiers && entry.second.key == key)
-            return 0;
+            return ResultOf<Id>::failure(kErrorHotkeyAlreadyRegistered, "registered already");
     }
     const Id id = nextFreeId();
-    if (id == 0 || !current().grab(id, modifiers, key))
-        return 0;
+    if (id == 0)
+        return ResultOf<Id>::failure(kErrorNoSystemResources, "no hotkey id left");
+    const Result grabbed = current().grab(id, modifiers, key);
+    if (!grabbed)
+        return ResultOf<Id>::failure(grabbed.code, grabbed.text);
     g_registrations[id] = Registration{modifiers, key, std::move(onActivated)};
-    return id;
+    return ResultOf<Id>::success(id);
 }
 
 void remove(Id id) {

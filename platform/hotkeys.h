@@ -8,6 +8,8 @@
 // dispatchPending() (Linux: call it when eventFd() is readable) or handleNativeMessage()
 // (Win32: call it from a native event filter with the MSG).
 
+#include "platform/result.h"
+
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -50,9 +52,15 @@ enum Key : uint32_t {
 
 using Id = int; // 0 never names a hotkey
 
-// Registers a combination. Returns 0 when it is refused: the key does not exist here, the
-// combination is registered already (by us or by another program), or the system says no.
-Id add(unsigned modifiers, uint32_t key, std::function<void()> onActivated);
+// Win32 codes of the refusals.
+constexpr uint32_t kErrorInvalidParameter = 87;          // the key does not exist here
+constexpr uint32_t kErrorNoSystemResources = 1450;       // every id is taken
+constexpr uint32_t kErrorHotkeyAlreadyRegistered = 1409; // by us or by another program
+
+// Registers a combination; the value is its id. Refused: the key does not exist here, the
+// combination is registered already (by us or by another program), or the system says no
+// (its code). A refused registration's value is 0.
+ResultOf<Id> add(unsigned modifiers, uint32_t key, std::function<void()> onActivated);
 // Releases a hotkey; unknown ids are ignored.
 void remove(Id id);
 
@@ -64,11 +72,11 @@ void dispatchPending();
 bool handleNativeMessage(void* message);
 
 // What a backend does. `grab` gets a fresh id for a combination the layer has not registered
-// yet and returns whether the system accepted it.
+// yet and says whether the system accepted it.
 class Backend {
 public:
     virtual ~Backend() = default;
-    virtual bool grab(Id id, unsigned modifiers, uint32_t key) = 0;
+    virtual Result grab(Id id, unsigned modifiers, uint32_t key) = 0;
     virtual void release(Id id) = 0;
     virtual int eventFd() { return -1; }
     // Ids activated since the last call.
@@ -84,7 +92,7 @@ void installBackend(Backend* backend);
 // A backend for tests: combinations in `taken` belong to "another program"; press() activates.
 class SimBackend : public Backend {
 public:
-    bool grab(Id id, unsigned modifiers, uint32_t key) override;
+    Result grab(Id id, unsigned modifiers, uint32_t key) override;
     void release(Id id) override;
     std::vector<Id> takeActivations() override;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <string>
 #include <vector>
 
@@ -12,19 +14,48 @@ struct ProcessStart {
     std::string workingDirectory;       // empty: inherit
 };
 
-struct ProcessResult {
-    bool started = false;
-    // Win32 shell starts: the shell's result (above 32 when started); CreateProcess and Linux:
-    // 0 when started, else the system error number.
-    long code = 0;
-    std::string error; // never empty when not started
-};
+// Failures carry the system's code (Win32 codes on every system) and a text naming the program.
 
 // Starts the program detached from this process, without a console window.
-ProcessResult startDetached(const ProcessStart& start);
+Result startDetached(const ProcessStart& start);
 
 // Starts the program through the shell, shown normally; with `elevated` it asks for
 // administrator rights (Win32 verb "runas"). Linux has no elevation here: a plain start.
-ProcessResult startWithShell(const ProcessStart& start, bool elevated);
+// Win32: a failure's code is the shell's result (32 or below; its values 2, 3, 5 and 8 are the
+// Win32 codes of the same meaning).
+Result startWithShell(const ProcessStart& start, bool elevated);
 
+namespace process {
+
+// What a backend does; the build's own backend is used unless a test installs another.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual Result startDetached(const ProcessStart& start) = 0;
+    virtual Result startWithShell(const ProcessStart& start, bool elevated) = 0;
+};
+
+// Installs `backend` (not owned) for every later start; nullptr restores the system backend.
+void installBackend(Backend* backend);
+
+// Starts nothing and remembers each start; with `refusal` nonzero every start fails with it.
+class SimBackend : public Backend {
+public:
+    struct Start {
+        ProcessStart start;
+        bool shell = false;
+        bool elevated = false;
+    };
+
+    Result startDetached(const ProcessStart& start) override;
+    Result startWithShell(const ProcessStart& start, bool elevated) override;
+
+    uint32_t refusal = 0;
+    std::vector<Start> starts; // the successful ones, in order
+
+private:
+    Result record(const ProcessStart& start, bool shell, bool elevated);
+};
+
+} // namespace process
 } // namespace platform

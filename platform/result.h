@@ -17,8 +17,7 @@ struct Result {
     std::string text;  // what failed, never empty when !ok
 
     static Result success() { return {}; }
-    static Result failure(uint32_t code, std::string text)
-    {
+    static Result failure(uint32_t code, std::string text) {
         Result r;
         r.ok = false;
         r.code = code;
@@ -28,18 +27,15 @@ struct Result {
     explicit operator bool() const { return ok; }
 };
 
-template <class T>
-struct ResultOf : Result {
+template <class T> struct ResultOf : Result {
     T value{};
 
-    static ResultOf success(T value)
-    {
+    static ResultOf success(T value) {
         ResultOf r;
         r.value = std::move(value);
         return r;
     }
-    static ResultOf failure(uint32_t code, std::string text)
-    {
+    static ResultOf failure(uint32_t code, std::string text) {
         ResultOf r;
         static_cast<Result&>(r) = Result::failure(code, std::move(text));
         return r;

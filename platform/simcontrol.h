@@ -4,6 +4,8 @@
 // connection ("command arg arg ...") and answers with text. tools/simctl is its client.
 // Facilities register their own commands; the server runs on a thread of its own.
 
+#include "platform/result.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,11 +27,17 @@ std::string run(const std::string& line);
 // for a local socket name).
 std::string socketPathFor(const std::string& programFolder);
 
-// Starts listening at `socketPath` (replacing a stale socket file). False when it cannot.
-bool startServer(const std::string& socketPath);
+// Starts listening at `socketPath` (replacing a stale socket file). Fails when a live server
+// listens there (kErrorAlreadyExists), this one listens elsewhere already (kErrorBusy), the path
+// is too long for a local socket (kErrorFilenameTooLong) or the system says no (its code).
+Result startServer(const std::string& socketPath);
 void stopServer();
 
-// Sends one line to a server and returns its answer; false when nobody listens there.
-bool sendLine(const std::string& socketPath, const std::string& line, std::string* answer);
+// Sends one line to a server; the value is its answer. Fails when nobody listens there.
+ResultOf<std::string> sendLine(const std::string& socketPath, const std::string& line);
+
+constexpr uint32_t kErrorBusy = 170;
+constexpr uint32_t kErrorAlreadyExists = 183;
+constexpr uint32_t kErrorFilenameTooLong = 206;
 
 } // namespace platform::simcontrol

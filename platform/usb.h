@@ -1,8 +1,10 @@
 #pragma once
 
 // USB devices of the machine: the present device interfaces of the USB device class, and the
-// notifications the system sends when one arrives or leaves. Win32: SetupAPI and
-// WM_DEVICECHANGE (usb_win32.h); elsewhere: the simulated USB bus (usb_sim.h).
+// notifications the system sends when one arrives or leaves. The build's own backend (usb.cmake):
+// Win32 SetupAPI and WM_DEVICECHANGE (usb_win32.h); elsewhere the simulated USB bus (usb_sim.h).
+
+#include "platform/result.h"
 
 #include <cstdint>
 #include <string>
@@ -26,15 +28,22 @@ struct Notification {
     std::string path;
 };
 
-struct Enumeration {
-    bool ok = false;
-    uint32_t error = 0;             // the system error code when !ok
-    std::vector<std::string> paths; // UTF-8, in enumeration order
+// The interface paths (UTF-8, in enumeration order) of the present devices of the USB device
+// interface class {A5DCBF10-6530-11D2-901F-00C04FB951ED}, as the system reports them (SetupAPI
+// reports them in lower case; the simulated bus does the same).
+using PathList = ResultOf<std::vector<std::string>>;
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual PathList presentDevicePaths() = 0;
 };
 
-// The interface paths of the present devices of the USB device interface class
-// {A5DCBF10-6530-11D2-901F-00C04FB951ED}, as the system reports them (SetupAPI reports them in
-// lower case; the simulated bus does the same).
-Enumeration presentDevicePaths();
+// nullptr (the start) means the build's own backend.
+void installBackend(Backend* backend);
+// The build's own backend, defined by the backend source usb.cmake chose.
+Backend& buildBackend();
+
+PathList presentDevicePaths();
 
 } // namespace platform::usb

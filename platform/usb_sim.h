@@ -1,11 +1,12 @@
 #pragma once
 
-// The simulated USB bus: a list of device interface paths kept in a text file, one per line
-// ("-" in front marks a known but unplugged path, "#" a comment). Plugging and unplugging
-// rewrite the file and raise notifications as the system would. The emulated device library
-// reads the same file to learn whether its devices are on the bus.
+// The simulated USB bus: a list of device interface paths kept in a text file (format and parser:
+// usb_simbus.h). Plugging and unplugging rewrite the file and raise notifications as the system
+// would. The emulated device library reads the same file to learn whether its devices are on the
+// bus. It is the Linux build's own backend of usb.h.
 
 #include "platform/usb.h"
+#include "platform/usb_simbus.h"
 
 #include <functional>
 
@@ -17,7 +18,7 @@ using Listener = std::function<void(const Notification&)>;
 int subscribe(Listener listener);
 void unsubscribe(int id);
 
-// The bus file; by default "sim-usb.txt" in the folder of the running executable. Setting it
+// The bus file; by default kBusFileName in the folder of the running executable. Setting it
 // reloads the list (a missing file is an empty bus).
 void setBusFile(const std::string& path);
 std::string busFile();
@@ -30,10 +31,6 @@ bool plug(const std::string& path, std::string* error = nullptr);
 bool unplug(const std::string& path, std::string* error = nullptr);
 
 // Every known path with its state, in list order.
-struct Entry {
-    std::string path;
-    bool present = false;
-};
 std::vector<Entry> entries();
 
 // Registers "usb-list", "usb-plug PATH" and "usb-unplug PATH" with the simulation control.

@@ -20,4 +20,8 @@ constexpr unsigned kWmDeviceChange = 0x0219;
 // the device path up to its NUL. Reads no further than the header's own size.
 Notification decodeDeviceChange(uintptr_t wParam, intptr_t lParam);
 
+// A window message (an MSG, as Qt hands native events over): true for a WM_DEVICECHANGE one,
+// whose decoded notification is then in `notification`.
+bool decodeMessage(const void* message, Notification* notification);
+
 } // namespace platform::usb::win32

@@ -1,4 +1,4 @@
-target_sources(tavix_platform PRIVATE windows.h)
+target_sources(tavix_platform PRIVATE windows.h windows.cpp sim/windows.cpp)
 if(WIN32)
   target_sources(tavix_platform PRIVATE win32/windows.cpp)
   target_link_libraries(tavix_platform PRIVATE user32)

@@ -2,6 +2,9 @@
 
 // Top-level windows of the desktop: list them with their owning process and title, and bring one
 // to the front. Used by the single-instance hand-over to raise the first instance's window.
+// The build's backend is user32 on Win32 and X11 on Linux; tests install SimBackend.
+
+#include "platform/result.h"
 
 #include <cstdint>
 #include <string>
@@ -19,7 +22,32 @@ struct TopLevelWindow {
 // Every top-level window in the system's stacking order; empty when there is no desktop.
 std::vector<TopLevelWindow> topLevelWindows();
 
-// Raises, activates and focuses the window. False when the desktop refuses or is missing.
-bool bringToFront(std::uintptr_t handle);
+// Raises, activates and focuses the window. Fails when the window or the desktop is missing
+// (kErrorInvalidWindowHandle) or the desktop refuses (its code, 0 when it gives none).
+Result bringToFront(std::uintptr_t handle);
+
+constexpr uint32_t kErrorInvalidWindowHandle = 1400;
+
+// What a backend does; the build's own backend is used unless a test installs another.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual std::vector<TopLevelWindow> topLevelWindows() = 0;
+    virtual Result bringToFront(std::uintptr_t handle) = 0;
+};
+
+// Installs `backend` (not owned) for every later call; nullptr restores the system backend.
+void installBackend(Backend* backend);
+
+// A desktop that only remembers: `windows` are listed as given; bringing one of them to the
+// front moves it to the list's end (the top of the stacking order) and records its handle.
+class SimBackend : public Backend {
+public:
+    std::vector<TopLevelWindow> topLevelWindows() override;
+    Result bringToFront(std::uintptr_t handle) override;
+
+    std::vector<TopLevelWindow> windows;
+    std::vector<std::uintptr_t> raised;
+};
 
 } // namespace platform::windows

@@ -54,12 +54,6 @@ uint32_t extendedUsage(uint32_t value, size_t dataSize, uint16_t page) {
     return dataSize == 4 ? value : (uint32_t(page) << 16) | (value & 0xFFFF);
 }
 
-ParsedDescriptor refuse(std::string why, size_t offset) {
-    ParsedDescriptor result;
-    result.error = std::move(why) + " at byte " + std::to_string(offset);
-    return result;
-}
-
 } // namespace
 
 uint32_t ReportField::usageAt(uint32_t index) const {
@@ -85,196 +79,310 @@ int ParsedDescriptor::collectionForReport(uint8_t reportId) const {
     return -1;
 }
 
-ParsedDescriptor parseReportDescriptor(const uint8_t* data, size_t size) {
-    ParsedDescriptor result;
-    GlobalState global;
-    std::vector<GlobalState> pushed;
-    LocalState local;
-    size_t depth = 0;
-    bool sawMainWithoutId = false;
+namespace {
+
+// Short items: a prefix byte (tag in the high four bits, type in the next two, data size code in
+// the low two) and 0, 1, 2 or 4 data bytes. The long item prefix is followed by its data size
+// and its tag.
+constexpr uint8_t kLongItemPrefix = 0xFE;
+constexpr size_t kLongItemHeader = 2;
+constexpr uint8_t kSizeMask = 0x03;
+constexpr uint8_t kTypeShift = 2;
+constexpr uint8_t kTypeMask = 0x03;
+constexpr uint8_t kTagShift = 4;
+
+enum ItemType : unsigned { Main = 0, Global = 1, Local = 2 };
+
+enum MainTag : unsigned {
+    Input = 8,
+    Output = 9,
+    Collection = 10,
+    Feature = 11,
+    EndCollection = 12,
+};
+
+enum GlobalTag : unsigned {
+    UsagePage = 0,
+    LogicalMinimum = 1,
+    LogicalMaximum = 2,
+    ReportSize = 7,
+    ReportId = 8,
+    ReportCount = 9,
+    Push = 10,
+    Pop = 11,
+    // physical range, unit and unit exponent do not change the layout
+};
+
+enum LocalTag : unsigned { Usage = 0, UsageMinimum = 1, UsageMaximum = 2 };
+
+constexpr uint32_t kMainConstantFlag = 0x01; // data bit 0 of input, output and feature items
+constexpr uint32_t kMaxReportId = 0xFF;
+constexpr uint32_t kMaxFieldBits = 32;
+
+struct Item {
+    size_t start = 0; // offset of the prefix
+    unsigned type = 0;
+    unsigned tag = 0;
+    size_t size = 0; // data bytes
+    uint32_t u = 0;  // the data, unsigned
+    int32_t s = 0;   // ...and sign-extended
+};
+
+// Walks a descriptor item by item, keeping the parser's state; the first refusal ends it.
+class Parser {
+public:
+    ParsedDescriptor run(const uint8_t* data, size_t size);
+
+private:
+    // Reads the item at `pos`; false with the refusal set when it is cut off. Long items are
+    // skipped (nothing defines one): `item->size` is then the whole item and `isLong` true.
+    bool readItem(const uint8_t* data, size_t size, size_t* pos, Item* item, bool* isLong);
+    bool global(const Item& item);
+    void local(const Item& item);
+    bool main(const Item& item);
+    bool collection(const Item& item);
+    bool reportItem(const Item& item);
+    bool refuse(const char* why, size_t offset);
+
+    ParsedDescriptor m_result;
+    std::string m_error;
+    GlobalState m_global;
+    std::vector<GlobalState> m_pushed;
+    LocalState m_local;
+    size_t m_depth = 0;
+    bool m_sawMainWithoutId = false;
     // Bits so far per (report type, report id), and which collection owns each report id.
-    std::map<std::pair<int, uint8_t>, uint64_t> bits;
-    std::map<uint8_t, size_t> owner;
+    std::map<std::pair<int, uint8_t>, uint64_t> m_bits;
+    std::map<uint8_t, size_t> m_owner;
+};
 
-    size_t pos = 0;
-    while (pos < size) {
-        const size_t itemStart = pos;
-        const uint8_t prefix = data[pos++];
-        if (prefix == 0xFE) { // long item: skipped, as nothing defines one
-            if (pos + 2 > size)
-                return refuse("truncated long item", itemStart);
-            const size_t n = data[pos];
-            pos += 2;
-            if (pos + n > size)
-                return refuse("truncated long item", itemStart);
-            pos += n;
-            continue;
-        }
-        size_t n = prefix & 3u;
-        if (n == 3)
-            n = 4;
-        const unsigned type = (prefix >> 2) & 3u;
-        const unsigned tag = prefix >> 4;
-        if (pos + n > size)
-            return refuse("truncated item", itemStart);
-        const uint8_t* itemData = data + pos;
-        pos += n;
-        const uint32_t u = unsignedData(itemData, n);
-        const int32_t s = signedData(itemData, n);
+bool Parser::refuse(const char* why, size_t offset) {
+    m_error = std::string(why) + " at byte " + std::to_string(offset);
+    return false;
+}
 
-        if (type == 1) { // global
-            switch (tag) {
-            case 0:
-                global.usagePage = uint16_t(u);
-                break;
-            case 1:
-                global.logicalMin = s;
-                break;
-            case 2:
-                global.logicalMax = s;
-                break;
-            case 7:
-                global.reportSize = u;
-                break;
-            case 8:
-                if (u == 0 || u > 0xFF)
-                    return refuse("report id out of range", itemStart);
-                global.reportId = uint8_t(u);
-                result.usesReportIds = true;
-                if (sawMainWithoutId)
-                    return refuse("report id after reports without one", itemStart);
-                break;
-            case 9:
-                global.reportCount = u;
-                break;
-            case 10:
-                if (pushed.size() >= kMaxPushDepth)
-                    return refuse("push nested too deep", itemStart);
-                pushed.push_back(global);
-                break;
-            case 11:
-                if (pushed.empty())
-                    return refuse("pop without push", itemStart);
-                global = pushed.back();
-                pushed.pop_back();
-                break;
-            default: // physical range, unit and exponent do not change the layout
-                break;
-            }
-            continue;
-        }
-        if (type == 2) { // local
-            switch (tag) {
-            case 0:
-                local.usages.push_back(extendedUsage(u, n, global.usagePage));
-                break;
-            case 1:
-                local.usageMin = extendedUsage(u, n, global.usagePage);
-                local.haveMin = true;
-                break;
-            case 2:
-                local.usageMax = extendedUsage(u, n, global.usagePage);
-                local.haveMax = true;
-                break;
-            default:
-                break;
-            }
-            continue;
-        }
-        if (type != 0)
-            return refuse("reserved item type", itemStart);
-
-        // main items
-        switch (tag) {
-        case 10: { // collection
-            if (depth == 0) {
-                TopLevelCollection tlc;
-                uint32_t usage = 0;
-                if (!local.usages.empty())
-                    usage = local.usages.front();
-                else if (local.haveMin)
-                    usage = local.usageMin;
-                tlc.usagePage = uint16_t(usage >> 16);
-                tlc.usage = uint16_t(usage & 0xFFFF);
-                result.collections.push_back(std::move(tlc));
-            }
-            if (++depth > kMaxCollectionDepth)
-                return refuse("collections nested too deep", itemStart);
-            break;
-        }
-        case 12: // end collection
-            if (depth == 0)
-                return refuse("end collection without collection", itemStart);
-            --depth;
-            break;
-        case 8:
-        case 9:
-        case 11: {
-            if (depth == 0)
-                return refuse("report item outside a collection", itemStart);
-            const ReportType rt = tag == 8   ? ReportType::Input
-                                  : tag == 9 ? ReportType::Output
-                                             : ReportType::Feature;
-            if (global.reportId == 0)
-                sawMainWithoutId = true;
-            const size_t current = result.collections.size() - 1;
-            TopLevelCollection& tlc = result.collections.back();
-            if (global.reportId != 0) {
-                auto it = owner.find(global.reportId);
-                if (it == owner.end())
-                    owner[global.reportId] = current;
-                else if (it->second != current)
-                    return refuse("report id shared by two collections", itemStart);
-                if (!tlc.hasReportId(global.reportId))
-                    tlc.reportIds.push_back(global.reportId);
-            }
-            const uint64_t fieldBits = uint64_t(global.reportSize) * global.reportCount;
-            uint64_t& total = bits[{int(rt), global.reportId}];
-            if (fieldBits > kMaxReportBits || total + fieldBits > kMaxReportBits)
-                return refuse("report too long", itemStart);
-            if (global.reportSize > 32 && !(u & 1u))
-                return refuse("data field wider than 32 bits", itemStart);
-            ReportField field;
-            field.type = rt;
-            field.reportId = global.reportId;
-            field.bitOffset = uint32_t(total);
-            field.bitSize = global.reportSize;
-            field.count = global.reportCount;
-            field.flags = u;
-            field.logicalMin = global.logicalMin;
-            field.logicalMax = global.logicalMax;
-            // A maximum written in fewer bytes than its sign bit needs (25 FF for 255).
-            if (field.logicalMin >= 0 && field.logicalMax < 0)
-                field.logicalMax = int32_t(uint32_t(field.logicalMax) & (n == 1   ? 0xFFu
-                                                                         : n == 2 ? 0xFFFFu
-                                                                                  : 0xFFFFFFFFu));
-            if (local.haveMin || local.haveMax) {
-                field.usageRange = true;
-                field.usageMin = local.usageMin;
-                field.usageMax = local.haveMax ? local.usageMax : local.usageMin;
-            } else {
-                field.usages = local.usages;
-            }
-            total += fieldBits;
-            const uint16_t bytes = uint16_t((total + 7) / 8 + 1);
-            uint16_t& length = rt == ReportType::Input    ? tlc.inputLength
-                               : rt == ReportType::Output ? tlc.outputLength
-                                                          : tlc.featureLength;
-            length = std::max(length, bytes);
-            tlc.fields.push_back(std::move(field));
-            break;
-        }
-        default:
-            return refuse("reserved main item", itemStart);
-        }
-        local = LocalState{}; // local items end with every main item
+bool Parser::readItem(const uint8_t* data, size_t size, size_t* pos, Item* item, bool* isLong) {
+    item->start = *pos;
+    const uint8_t prefix = data[(*pos)++];
+    *isLong = prefix == kLongItemPrefix;
+    if (*isLong) {
+        if (*pos + kLongItemHeader > size)
+            return refuse("truncated long item", item->start);
+        const size_t n = data[*pos];
+        *pos += kLongItemHeader;
+        if (*pos + n > size)
+            return refuse("truncated long item", item->start);
+        *pos += n;
+        return true;
     }
-    if (depth != 0)
-        return refuse("collection not ended", size);
-    if (result.collections.empty())
-        return refuse("no top-level collection", size);
-    result.ok = true;
-    return result;
+    const size_t sizeCode = prefix & kSizeMask;
+    item->size = sizeCode == 3 ? 4 : sizeCode;
+    item->type = (prefix >> kTypeShift) & kTypeMask;
+    item->tag = prefix >> kTagShift;
+    if (*pos + item->size > size)
+        return refuse("truncated item", item->start);
+    item->u = unsignedData(data + *pos, item->size);
+    item->s = signedData(data + *pos, item->size);
+    *pos += item->size;
+    return true;
+}
+
+bool Parser::global(const Item& item) {
+    switch (item.tag) {
+    case UsagePage:
+        m_global.usagePage = uint16_t(item.u);
+        break;
+    case LogicalMinimum:
+        m_global.logicalMin = item.s;
+        break;
+    case LogicalMaximum:
+        m_global.logicalMax = item.s;
+        break;
+    case ReportSize:
+        m_global.reportSize = item.u;
+        break;
+    case ReportId:
+        if (item.u == 0 || item.u > kMaxReportId)
+            return refuse("report id out of range", item.start);
+        m_global.reportId = uint8_t(item.u);
+        m_result.usesReportIds = true;
+        if (m_sawMainWithoutId)
+            return refuse("report id after reports without one", item.start);
+        break;
+    case ReportCount:
+        m_global.reportCount = item.u;
+        break;
+    case Push:
+        if (m_pushed.size() >= kMaxPushDepth)
+            return refuse("push nested too deep", item.start);
+        m_pushed.push_back(m_global);
+        break;
+    case Pop:
+        if (m_pushed.empty())
+            return refuse("pop without push", item.start);
+        m_global = m_pushed.back();
+        m_pushed.pop_back();
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+void Parser::local(const Item& item) {
+    switch (item.tag) {
+    case Usage:
+        m_local.usages.push_back(extendedUsage(item.u, item.size, m_global.usagePage));
+        break;
+    case UsageMinimum:
+        m_local.usageMin = extendedUsage(item.u, item.size, m_global.usagePage);
+        m_local.haveMin = true;
+        break;
+    case UsageMaximum:
+        m_local.usageMax = extendedUsage(item.u, item.size, m_global.usagePage);
+        m_local.haveMax = true;
+        break;
+    default:
+        break;
+    }
+}
+
+bool Parser::main(const Item& item) {
+    bool ok = true;
+    switch (item.tag) {
+    case Collection:
+        ok = collection(item);
+        break;
+    case EndCollection:
+        if (m_depth == 0)
+            return refuse("end collection without collection", item.start);
+        --m_depth;
+        break;
+    case Input:
+    case Output:
+    case Feature:
+        ok = reportItem(item);
+        break;
+    default:
+        return refuse("reserved main item", item.start);
+    }
+    m_local = LocalState{}; // local items end with every main item
+    return ok;
+}
+
+bool Parser::collection(const Item& item) {
+    if (m_depth == 0) {
+        TopLevelCollection tlc;
+        uint32_t usage = 0;
+        if (!m_local.usages.empty())
+            usage = m_local.usages.front();
+        else if (m_local.haveMin)
+            usage = m_local.usageMin;
+        tlc.usagePage = uint16_t(usage >> 16);
+        tlc.usage = uint16_t(usage & 0xFFFF);
+        m_result.collections.push_back(std::move(tlc));
+    }
+    if (++m_depth > kMaxCollectionDepth)
+        return refuse("collections nested too deep", item.start);
+    return true;
+}
+
+bool Parser::reportItem(const Item& item) {
+    if (m_depth == 0)
+        return refuse("report item outside a collection", item.start);
+    const ReportType rt = item.tag == Input    ? ReportType::Input
+                          : item.tag == Output ? ReportType::Output
+                                               : ReportType::Feature;
+    if (m_global.reportId == 0)
+        m_sawMainWithoutId = true;
+    const size_t current = m_result.collections.size() - 1;
+    TopLevelCollection& tlc = m_result.collections.back();
+    if (m_global.reportId != 0) {
+        auto it = m_owner.find(m_global.reportId);
+        if (it == m_owner.end())
+            m_owner[m_global.reportId] = current;
+        else if (it->second != current)
+            return refuse("report id shared by two collections", item.start);
+        if (!tlc.hasReportId(m_global.reportId))
+            tlc.reportIds.push_back(m_global.reportId);
+    }
+    const uint64_t fieldBits = uint64_t(m_global.reportSize) * m_global.reportCount;
+    uint64_t& total = m_bits[{int(rt), m_global.reportId}];
+    if (fieldBits > kMaxReportBits || total + fieldBits > kMaxReportBits)
+        return refuse("report too long", item.start);
+    if (m_global.reportSize > kMaxFieldBits && !(item.u & kMainConstantFlag))
+        return refuse("data field wider than 32 bits", item.start);
+    ReportField field;
+    field.type = rt;
+    field.reportId = m_global.reportId;
+    field.bitOffset = uint32_t(total);
+    field.bitSize = m_global.reportSize;
+    field.count = m_global.reportCount;
+    field.flags = item.u;
+    field.logicalMin = m_global.logicalMin;
+    field.logicalMax = m_global.logicalMax;
+    // A maximum written in fewer bytes than its sign bit needs (25 FF for 255).
+    if (field.logicalMin >= 0 && field.logicalMax < 0)
+        field.logicalMax = int32_t(uint32_t(field.logicalMax) & (item.size == 1   ? 0xFFu
+                                                                 : item.size == 2 ? 0xFFFFu
+                                                                                  : 0xFFFFFFFFu));
+    if (m_local.haveMin || m_local.haveMax) {
+        field.usageRange = true;
+        field.usageMin = m_local.usageMin;
+        field.usageMax = m_local.haveMax ? m_local.usageMax : m_local.usageMin;
+    } else {
+        field.usages = m_local.usages;
+    }
+    total += fieldBits;
+    const uint16_t bytes = uint16_t((total + 7) / 8 + 1); // with the report id byte
+    uint16_t& length = rt == ReportType::Input    ? tlc.inputLength
+                       : rt == ReportType::Output ? tlc.outputLength
+                                                  : tlc.featureLength;
+    length = std::max(length, bytes);
+    tlc.fields.push_back(std::move(field));
+    return true;
+}
+
+ParsedDescriptor Parser::run(const uint8_t* data, size_t size) {
+    size_t pos = 0;
+    bool ok = true;
+    while (ok && pos < size) {
+        Item item;
+        bool isLong = false;
+        ok = readItem(data, size, &pos, &item, &isLong);
+        if (!ok || isLong)
+            continue;
+        switch (item.type) {
+        case Global:
+            ok = global(item);
+            break;
+        case Local:
+            local(item);
+            break;
+        case Main:
+            ok = main(item);
+            break;
+        default:
+            ok = refuse("reserved item type", item.start);
+        }
+    }
+    if (ok && m_depth != 0)
+        ok = refuse("collection not ended", size);
+    if (ok && m_result.collections.empty())
+        ok = refuse("no top-level collection", size);
+    if (!ok) {
+        ParsedDescriptor refused;
+        refused.error = m_error;
+        return refused;
+    }
+    m_result.ok = true;
+    return std::move(m_result);
+}
+
+} // namespace
+
+ParsedDescriptor parseReportDescriptor(const uint8_t* data, size_t size) {
+    return Parser().run(data, size);
 }
 
 namespace {

@@ -13,16 +13,11 @@
 /* After the kernel headers: it relies on their types. */
 #include <hidport.h>
 
+#include "peltaids.h"
+
 /* Pool tag "VMul" as it shows in pool dumps (first byte in memory first). */
 #define PELTA_POOL_TAG ((ULONG)'V' | ((ULONG)'M' << 8) | ((ULONG)'u' << 16) | ((ULONG)'l' << 24))
 
-#define PELTA_VENDOR_ID 0x001F
-#define PELTA_PRODUCT_ID 0xBA1C
-#define PELTA_VERSION 0x0001
-
-#define PELTA_CONTROL_REPORT_ID 0x40
-#define PELTA_FEATURE_MAX_COUNT_ID 1
-#define PELTA_FEATURE_MODE_ID 2
 #define PELTA_MAX_CONTACT_COUNT 20
 
 typedef struct _DOVAZA_CONTEXT {

@@ -89,20 +89,20 @@ public:
             XCloseDisplay(m_display);
     }
 
-    bool grab(Id id, unsigned modifiers, uint32_t key) override {
+    Result grab(Id id, unsigned modifiers, uint32_t key) override {
         if (!connect())
-            return false;
+            return Result::failure(kErrorNoSystemResources, "no X display");
         const KeySym sym = keySymFor(key);
         if (sym == NoSymbol)
-            return false;
+            return Result::failure(kErrorInvalidParameter, "no such key");
         const KeyCode code = XKeysymToKeycode(m_display, sym);
         if (code == 0)
-            return false;
+            return Result::failure(kErrorInvalidParameter, "no such key on this keyboard");
         const Grab grab{code, nativeModifiers(modifiers)};
         // Two keys on one key code ('1' and '!') are one grab for the server: refuse the second.
         for (const auto& entry : m_grabs) {
             if (entry.second.code == grab.code && entry.second.mask == grab.mask)
-                return false;
+                return Result::failure(kErrorHotkeyAlreadyRegistered, "same key code grabbed");
         }
 
         // A grab another client holds ends in BadAccess, reported asynchronously: collect it
@@ -122,9 +122,9 @@ public:
         g_failed = false;
         XSetErrorHandler(previous);
         if (failed)
-            return false;
+            return Result::failure(kErrorHotkeyAlreadyRegistered, "grabbed by another client");
         m_grabs[id] = grab;
-        return true;
+        return Result::success();
     }
 
     void release(Id id) override {

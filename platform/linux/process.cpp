@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/linux/errors.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,10 +7,9 @@
 
 extern char** environ;
 
-namespace platform {
+namespace platform::process {
 
-ProcessResult startDetached(const ProcessStart& start) {
-    ProcessResult result;
+Result systemStartDetached(const ProcessStart& start) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(start.program.c_str()));
     for (const std::string& a : start.arguments)
@@ -29,17 +29,14 @@ ProcessResult startDetached(const ProcessStart& start) {
     const int rc = posix_spawn(&pid, start.program.c_str(), &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc == 0) {
-        result.started = true;
-        return result;
-    }
-    result.code = rc;
-    result.error = std::string("cannot start ") + start.program + ": " + std::strerror(rc);
-    return result;
+    if (rc == 0)
+        return Result::success();
+    return Result::failure(linux_errors::win32ErrorOf(rc),
+                           std::string("cannot start ") + start.program + ": " + std::strerror(rc));
 }
 
-ProcessResult startWithShell(const ProcessStart& start, bool /*elevated*/) {
-    return startDetached(start);
+Result systemStartWithShell(const ProcessStart& start, bool /*elevated*/) {
+    return systemStartDetached(start);
 }
 
-} // namespace platform
+} // namespace platform::process

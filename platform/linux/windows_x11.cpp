@@ -88,9 +88,20 @@ TopLevelWindow describe(Display* d, Window w) {
     return out;
 }
 
+class X11Backend : public Backend {
+public:
+    std::vector<TopLevelWindow> topLevelWindows() override;
+    Result bringToFront(std::uintptr_t handle) override;
+};
+
 } // namespace
 
-std::vector<TopLevelWindow> topLevelWindows() {
+Backend& systemBackend() {
+    static X11Backend backend;
+    return backend;
+}
+
+std::vector<TopLevelWindow> X11Backend::topLevelWindows() {
     DisplayPtr d(XOpenDisplay(nullptr));
     if (!d)
         return {};
@@ -119,16 +130,16 @@ std::vector<TopLevelWindow> topLevelWindows() {
     return list;
 }
 
-bool bringToFront(std::uintptr_t handle) {
+Result X11Backend::bringToFront(std::uintptr_t handle) {
     DisplayPtr d(XOpenDisplay(nullptr));
     if (!d)
-        return false;
+        return Result::failure(kErrorInvalidWindowHandle, "no X display");
     ErrorGuard guard;
     const Window w = static_cast<Window>(handle);
     const Window root = DefaultRootWindow(d.get());
     XWindowAttributes attributes{};
     if (!XGetWindowAttributes(d.get(), w, &attributes))
-        return false;
+        return Result::failure(kErrorInvalidWindowHandle, "no such window");
 
     // Ask a window manager politely; raise and focus directly for a bare X server.
     XEvent event{};
@@ -143,7 +154,7 @@ bool bringToFront(std::uintptr_t handle) {
     if (attributes.map_state == IsViewable)
         XSetInputFocus(d.get(), w, RevertToParent, CurrentTime);
     XSync(d.get(), False);
-    return true;
+    return Result::success();
 }
 
 } // namespace platform::windows

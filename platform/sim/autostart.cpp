@@ -2,10 +2,13 @@
 
 namespace platform::autostart {
 
-void SimBackend::setEnabled(const std::string& programFolder, bool enable) {
-    on = enable;
+Result SimBackend::setEnabled(const std::string& programFolder, bool enable) {
     folder = programFolder;
     ++calls;
+    if (refusal)
+        return Result::failure(refusal, "autostart refused");
+    on = enable;
+    return Result::success();
 }
 
 bool SimBackend::isEnabled(const std::string&) {

@@ -4,12 +4,12 @@
 
 namespace platform::hotkeys {
 
-bool SimBackend::grab(Id id, unsigned modifiers, uint32_t key) {
+Result SimBackend::grab(Id id, unsigned modifiers, uint32_t key) {
     const auto combo = std::make_pair(modifiers, key);
     if (taken.count(combo) || isGrabbed(modifiers, key))
-        return false;
+        return Result::failure(kErrorHotkeyAlreadyRegistered, "registered already");
     m_grabs.emplace_back(id, combo);
-    return true;
+    return Result::success();
 }
 
 void SimBackend::release(Id id) {

@@ -1,4 +1,5 @@
 #include "platform/simcontrol.h"
+#include "platform/linux/errors.h"
 
 #include <atomic>
 #include <cerrno>
@@ -156,30 +157,39 @@ std::string socketPathFor(const std::string& programFolder) {
            std::to_string(std::hash<std::string>{}(programFolder)) + ".sock";
 }
 
-bool startServer(const std::string& socketPath) {
+namespace {
+Result systemFailure(const std::string& what) {
+    return Result::failure(linux_errors::win32ErrorOf(errno), what);
+}
+} // namespace
+
+Result startServer(const std::string& socketPath) {
     std::lock_guard<std::mutex> lock(g_serverMutex);
-    if (g_listenFd >= 0)
-        return socketPath == g_socketPath;
+    if (g_listenFd >= 0) {
+        if (socketPath == g_socketPath)
+            return Result::success();
+        return Result::failure(kErrorBusy, "listening at " + g_socketPath + " already");
+    }
     sockaddr_un addr{};
     if (!fillAddress(socketPath, addr))
-        return false;
+        return Result::failure(kErrorFilenameTooLong, "no local socket name: " + socketPath);
     // A socket file left by a program that died is taken over; a live server is not.
-    std::string ignored;
-    if (sendLine(socketPath, "help", &ignored))
-        return false;
+    if (sendLine(socketPath, "help"))
+        return Result::failure(kErrorAlreadyExists, "a server listens at " + socketPath);
     ::unlink(socketPath.c_str());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return false;
+        return systemFailure("no socket");
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0 ||
         ::pipe2(g_wakePipe, O_CLOEXEC) != 0) {
+        const Result failed = systemFailure("cannot listen at " + socketPath);
         ::close(fd);
-        return false;
+        return failed;
     }
     g_listenFd = fd;
     g_socketPath = socketPath;
     g_thread = std::thread(serverLoop, fd, g_wakePipe[0]);
-    return true;
+    return Result::success();
 }
 
 void stopServer() {
@@ -198,16 +208,18 @@ void stopServer() {
     g_socketPath.clear();
 }
 
-bool sendLine(const std::string& socketPath, const std::string& line, std::string* answer) {
+ResultOf<std::string> sendLine(const std::string& socketPath, const std::string& line) {
+    using Answer = ResultOf<std::string>;
     sockaddr_un addr{};
     if (!fillAddress(socketPath, addr))
-        return false;
+        return Answer::failure(kErrorFilenameTooLong, "no local socket name: " + socketPath);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return false;
+        return Answer::failure(linux_errors::win32ErrorOf(errno), "no socket");
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        const uint32_t code = linux_errors::win32ErrorOf(errno);
         ::close(fd);
-        return false;
+        return Answer::failure(code, "nobody listens at " + socketPath);
     }
     writeAll(fd, line + "\n");
     std::string text;
@@ -221,9 +233,7 @@ bool sendLine(const std::string& socketPath, const std::string& line, std::strin
         text.append(buf, static_cast<size_t>(n));
     }
     ::close(fd);
-    if (answer)
-        *answer = text;
-    return true;
+    return Answer::success(std::move(text));
 }
 
 } // namespace platform::simcontrol

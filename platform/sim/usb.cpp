@@ -8,7 +8,6 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -39,7 +38,7 @@ std::string defaultFile() {
         if (slash != std::string::npos)
             folder = exe.substr(0, slash);
     }
-    return folder + "/sim-usb.txt";
+    return folder + "/" + kBusFileName;
 }
 
 void loadLocked() {
@@ -48,29 +47,11 @@ void loadLocked() {
     g_loaded = true;
     if (g_file.empty())
         g_file = defaultFile();
-    g_entries.clear();
-    // A list, not a dump: what lies past the first MiB is not read (the device library does
-    // the same).
-    constexpr std::streamsize kMaxBytes = 1024 * 1024;
     std::ifstream file(g_file, std::ios::binary);
-    std::string text(static_cast<size_t>(kMaxBytes), '\0');
-    file.read(&text[0], kMaxBytes);
+    std::string text(kMaxBusBytes, '\0');
+    file.read(&text[0], static_cast<std::streamsize>(kMaxBusBytes));
     text.resize(static_cast<size_t>(file.gcount()));
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.pop_back();
-        const size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#')
-            continue;
-        line.erase(0, first);
-        Entry e;
-        e.present = line[0] != '-';
-        e.path = e.present ? line : line.substr(1);
-        if (!e.path.empty())
-            g_entries.push_back(e);
-    }
+    g_entries = parseBusText(text);
 }
 
 // Replaces the file only once the new list is written whole, so the device library polling it
@@ -237,13 +218,22 @@ void registerSimCommands() {
 
 } // namespace sim
 
-Enumeration presentDevicePaths() {
-    Enumeration result;
-    result.ok = true;
-    for (const sim::Entry& e : sim::entries())
-        if (e.present)
-            result.paths.push_back(sim::lower(e.path));
-    return result;
+namespace {
+class SimulatedBusBackend : public Backend {
+public:
+    PathList presentDevicePaths() override {
+        PathList result = PathList::success({});
+        for (const sim::Entry& e : sim::entries())
+            if (e.present)
+                result.value.push_back(sim::lower(e.path));
+        return result;
+    }
+};
+} // namespace
+
+Backend& buildBackend() {
+    static SimulatedBusBackend backend;
+    return backend;
 }
 
 } // namespace platform::usb

@@ -55,22 +55,32 @@ std::wstring toWide(const std::string& text) {
 
 } // namespace
 
-InterfaceList* openInterfaceList() {
+namespace {
+
+// The calling thread's last error, with what failed.
+Result lastFailure(const char* what) {
+    return Result::failure(GetLastError(), what);
+}
+
+template <class T> ResultOf<T> lastFailureOf(const char* what) {
+    return ResultOf<T>::failure(GetLastError(), what);
+}
+
+} // namespace
+
+ResultOf<InterfaceList*> openInterfaceList() {
     auto* list = new (std::nothrow) InterfaceList;
-    if (!list) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (!list)
+        return ResultOf<InterfaceList*>::failure(ERROR_NOT_ENOUGH_MEMORY, "no memory for the list");
     HidD_GetHidGuid(&list->guid);
     list->set =
         SetupDiGetClassDevsW(&list->guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list->set == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         delete list;
-        SetLastError(error);
-        return nullptr;
+        return ResultOf<InterfaceList*>::failure(error, "SetupDiGetClassDevs failed");
     }
-    return list;
+    return ResultOf<InterfaceList*>::success(list);
 }
 
 void closeInterfaceList(InterfaceList* list) {
@@ -80,46 +90,54 @@ void closeInterfaceList(InterfaceList* list) {
     delete list;
 }
 
-PathResult interfacePath(InterfaceList* list, uint32_t index, std::string* path) {
+ResultOf<std::string> interfacePath(InterfaceList* list, uint32_t index) {
+    // Any enumeration failure ends the walk: only "no more items" is expected, and retrying
+    // would not help.
+    const auto end = ResultOf<std::string>::failure(ERROR_NO_MORE_ITEMS, "no more interfaces");
     if (!list)
-        return PathResult::NoMoreItems;
+        return end;
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
-    // Any failure ends the walk: only "no more items" is expected, and retrying would not help.
     if (!SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->guid, index, &data))
-        return PathResult::NoMoreItems;
+        return end;
     DWORD required = 0;
     SetupDiGetDeviceInterfaceDetailW(list->set, &data, nullptr, 0, &required, nullptr);
     if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
         required = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(required));
     if (!detail)
-        return PathResult::AllocFailed;
+        return ResultOf<std::string>::failure(ERROR_NOT_ENOUGH_MEMORY,
+                                              "no memory for the detail record");
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W); // the fixed part only
-    PathResult result = PathResult::DetailFailed;
+    ResultOf<std::string> result;
     if (SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, required, &required, nullptr)) {
-        if (path)
-            *path = toUtf8(detail->DevicePath);
-        result = PathResult::Ok;
+        result = ResultOf<std::string>::success(toUtf8(detail->DevicePath));
+    } else {
+        DWORD error = GetLastError();
+        // Kept apart from the failed allocation above, and from the end of the walk.
+        if (error == ERROR_NOT_ENOUGH_MEMORY)
+            error = ERROR_OUTOFMEMORY;
+        else if (error == ERROR_NO_MORE_ITEMS)
+            error = ERROR_INVALID_DATA;
+        result = ResultOf<std::string>::failure(error, "SetupDiGetDeviceInterfaceDetail failed");
     }
     std::free(detail);
     return result;
 }
 
-Device* openDevice(const std::string& path) {
+ResultOf<Device*> openDevice(const std::string& path) {
     const std::wstring wide = toWide(path);
     HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return nullptr;
+        return lastFailureOf<Device*>("CreateFile failed");
     auto* device = new (std::nothrow) Device;
     if (!device) {
         CloseHandle(handle);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
+        return ResultOf<Device*>::failure(ERROR_NOT_ENOUGH_MEMORY, "no memory for the device");
     }
     device->handle = handle;
-    return device;
+    return ResultOf<Device*>::success(device);
 }
 
 void closeDevice(Device* device) {
@@ -129,22 +147,20 @@ void closeDevice(Device* device) {
     delete device;
 }
 
-PreparsedData* getPreparsedData(Device* device) {
-    if (!device) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+ResultOf<PreparsedData*> getPreparsedData(Device* device) {
+    if (!device)
+        return ResultOf<PreparsedData*>::failure(ERROR_INVALID_HANDLE, "no device");
     PHIDP_PREPARSED_DATA data = nullptr;
     if (!HidD_GetPreparsedData(device->handle, &data))
-        return nullptr;
+        return lastFailureOf<PreparsedData*>("HidD_GetPreparsedData failed");
     auto* preparsed = new (std::nothrow) PreparsedData;
     if (!preparsed) {
         HidD_FreePreparsedData(data);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
+        return ResultOf<PreparsedData*>::failure(ERROR_NOT_ENOUGH_MEMORY,
+                                                 "no memory for the preparsed data");
     }
     preparsed->data = data;
-    return preparsed;
+    return ResultOf<PreparsedData*>::success(preparsed);
 }
 
 void freePreparsedData(PreparsedData* data) {
@@ -154,57 +170,42 @@ void freePreparsedData(PreparsedData* data) {
     delete data;
 }
 
-bool getAttributes(Device* device, Attributes* attributes) {
-    if (!device || !attributes)
-        return false;
+ResultOf<Attributes> getAttributes(Device* device) {
+    if (!device)
+        return ResultOf<Attributes>::failure(ERROR_INVALID_HANDLE, "no device");
     HIDD_ATTRIBUTES a{};
     a.Size = sizeof a;
     if (!HidD_GetAttributes(device->handle, &a))
-        return false;
-    attributes->vendorId = a.VendorID;
-    attributes->productId = a.ProductID;
-    attributes->versionNumber = a.VersionNumber;
-    return true;
+        return lastFailureOf<Attributes>("HidD_GetAttributes failed");
+    return ResultOf<Attributes>::success(Attributes{a.VendorID, a.ProductID, a.VersionNumber});
 }
 
-bool getCaps(PreparsedData* data, Caps* caps) {
-    if (!data || !caps)
-        return false;
+ResultOf<Caps> getCaps(PreparsedData* data) {
+    if (!data)
+        return ResultOf<Caps>::failure(ERROR_INVALID_PARAMETER, "no preparsed data");
     HIDP_CAPS c{};
-    if (HidP_GetCaps(data->data, &c) != HIDP_STATUS_SUCCESS)
-        return false;
-    caps->usagePage = c.UsagePage;
-    caps->usage = c.Usage;
-    caps->inputReportByteLength = c.InputReportByteLength;
-    caps->outputReportByteLength = c.OutputReportByteLength;
-    caps->featureReportByteLength = c.FeatureReportByteLength;
-    return true;
+    const NTSTATUS status = HidP_GetCaps(data->data, &c);
+    if (status != HIDP_STATUS_SUCCESS)
+        return ResultOf<Caps>::failure(ERROR_INVALID_DATA, "HidP_GetCaps failed");
+    return ResultOf<Caps>::success(Caps{c.UsagePage, c.Usage, c.InputReportByteLength,
+                                        c.OutputReportByteLength, c.FeatureReportByteLength});
 }
 
-bool setNumInputBuffers(Device* device, uint32_t count) {
-    if (!device) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
-    return HidD_SetNumInputBuffers(device->handle, count);
+Result setNumInputBuffers(Device* device, uint32_t count) {
+    if (!device)
+        return Result::failure(ERROR_INVALID_HANDLE, "no device");
+    if (!HidD_SetNumInputBuffers(device->handle, count))
+        return lastFailure("HidD_SetNumInputBuffers failed");
+    return Result::success();
 }
 
-bool writeReport(Device* device, const uint8_t* data, size_t size, size_t* written) {
-    if (written)
-        *written = 0;
-    if (!device) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
+ResultOf<size_t> writeReport(Device* device, const uint8_t* data, size_t size) {
+    if (!device)
+        return ResultOf<size_t>::failure(ERROR_INVALID_HANDLE, "no device");
     DWORD done = 0;
-    const BOOL ok = WriteFile(device->handle, data, DWORD(size), &done, nullptr);
-    if (written)
-        *written = done;
-    return ok != FALSE;
-}
-
-uint32_t lastError() {
-    return GetLastError();
+    if (!WriteFile(device->handle, data, DWORD(size), &done, nullptr))
+        return lastFailureOf<size_t>("WriteFile failed");
+    return ResultOf<size_t>::success(done);
 }
 
 } // namespace platform::hid

@@ -79,11 +79,13 @@ class Win32Backend : public Backend {
 public:
     // Thread hotkeys (no window): WM_HOTKEY arrives in the GUI thread's queue, where the event
     // loop's native filter hands it to handleNativeMessage().
-    bool grab(Id id, unsigned modifiers, uint32_t key) override {
+    Result grab(Id id, unsigned modifiers, uint32_t key) override {
         const UINT vk = virtualKeyFor(key);
         if (vk == 0)
-            return false;
-        return RegisterHotKey(nullptr, id, nativeModifiers(modifiers), vk) != FALSE;
+            return Result::failure(kErrorInvalidParameter, "no such key here");
+        if (!RegisterHotKey(nullptr, id, nativeModifiers(modifiers), vk))
+            return Result::failure(GetLastError(), "RegisterHotKey failed");
+        return Result::success();
     }
 
     void release(Id id) override { UnregisterHotKey(nullptr, id); }

@@ -54,8 +54,9 @@ std::string errorText(DWORD code) {
 
 } // namespace
 
-ProcessResult startDetached(const ProcessStart& start) {
-    ProcessResult result;
+namespace process {
+
+Result systemStartDetached(const ProcessStart& start) {
     std::wstring line;
     appendQuoted(line, widen(start.program));
     const std::wstring args = argumentLine(start);
@@ -72,30 +73,26 @@ ProcessResult startDetached(const ProcessStart& start) {
                         CREATE_NO_WINDOW | DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, nullptr,
                         dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
         const DWORD e = GetLastError();
-        result.code = static_cast<long>(e);
-        result.error = "cannot start " + start.program + ": " + errorText(e);
-        return result;
+        return Result::failure(e, "cannot start " + start.program + ": " + errorText(e));
     }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    result.started = true;
-    return result;
+    return Result::success();
 }
 
-ProcessResult startWithShell(const ProcessStart& start, bool elevated) {
-    ProcessResult result;
+Result systemStartWithShell(const ProcessStart& start, bool elevated) {
     const std::wstring program = widen(start.program);
     const std::wstring args = argumentLine(start);
     const std::wstring dir = widen(start.workingDirectory);
     const HINSTANCE h = ShellExecuteW(nullptr, elevated ? L"runas" : L"open", program.c_str(),
                                       args.empty() ? nullptr : args.c_str(),
                                       dir.empty() ? nullptr : dir.c_str(), SW_SHOWNORMAL);
-    result.code = static_cast<long>(reinterpret_cast<INT_PTR>(h));
-    result.started = result.code > 32;
-    if (!result.started)
-        result.error =
-            "shell could not start " + start.program + ": result " + std::to_string(result.code);
-    return result;
+    const INT_PTR code = reinterpret_cast<INT_PTR>(h);
+    if (code > 32) // the shell's success values
+        return Result::success();
+    return Result::failure(uint32_t(code), "shell could not start " + start.program + ": result " +
+                                               std::to_string(long(code)));
 }
 
+} // namespace process
 } // namespace platform

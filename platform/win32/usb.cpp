@@ -28,17 +28,24 @@ std::string toUtf8(const wchar_t* text, size_t length) {
     return out;
 }
 
+class SetupApiBackend : public Backend {
+public:
+    PathList presentDevicePaths() override;
+};
+
 } // namespace
 
-Enumeration presentDevicePaths() {
-    Enumeration result;
+Backend& buildBackend() {
+    static SetupApiBackend backend;
+    return backend;
+}
+
+PathList SetupApiBackend::presentDevicePaths() {
     HDEVINFO set = SetupDiGetClassDevsW(&kUsbDeviceClass, nullptr, nullptr,
                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
-        result.error = GetLastError();
-        return result;
-    }
-    result.ok = true;
+    if (set == INVALID_HANDLE_VALUE)
+        return PathList::failure(GetLastError(), "SetupDiGetClassDevs failed");
+    PathList result = PathList::success({});
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA data{};
         data.cbSize = sizeof data;
@@ -55,7 +62,7 @@ Enumeration presentDevicePaths() {
             continue;
         const size_t chars =
             (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-        result.paths.push_back(toUtf8(detail->DevicePath, wcsnlen(detail->DevicePath, chars)));
+        result.value.push_back(toUtf8(detail->DevicePath, wcsnlen(detail->DevicePath, chars)));
     }
     SetupDiDestroyDeviceInfoList(set);
     return result;
@@ -96,6 +103,14 @@ Notification decodeDeviceChange(uintptr_t wParam, intptr_t lParam) {
     const size_t maxChars = (header->dbch_size - nameOffset) / sizeof(wchar_t);
     n.path = toUtf8(record->dbcc_name, wcsnlen(record->dbcc_name, maxChars));
     return n;
+}
+
+bool decodeMessage(const void* message, Notification* notification) {
+    const auto* msg = static_cast<const MSG*>(message);
+    if (!msg || msg->message != WM_DEVICECHANGE)
+        return false;
+    *notification = decodeDeviceChange(msg->wParam, msg->lParam);
+    return true;
 }
 
 } // namespace win32

@@ -30,23 +30,34 @@ BOOL CALLBACK collect(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+class Win32Backend : public Backend {
+public:
+    std::vector<TopLevelWindow> topLevelWindows() override {
+        std::vector<TopLevelWindow> list;
+        EnumWindows(collect, reinterpret_cast<LPARAM>(&list));
+        return list;
+    }
+
+    Result bringToFront(std::uintptr_t handle) override {
+        HWND hwnd = reinterpret_cast<HWND>(handle);
+        if (!IsWindow(hwnd))
+            return Result::failure(ERROR_INVALID_WINDOW_HANDLE, "no such window");
+        if (IsIconic(hwnd))
+            ShowWindow(hwnd, SW_RESTORE);
+        const BOOL front = SetForegroundWindow(hwnd);
+        const DWORD error = GetLastError();
+        SetFocus(hwnd);
+        if (!front)
+            return Result::failure(error, "the system kept another window in front");
+        return Result::success();
+    }
+};
+
 } // namespace
 
-std::vector<TopLevelWindow> topLevelWindows() {
-    std::vector<TopLevelWindow> list;
-    EnumWindows(collect, reinterpret_cast<LPARAM>(&list));
-    return list;
-}
-
-bool bringToFront(std::uintptr_t handle) {
-    HWND hwnd = reinterpret_cast<HWND>(handle);
-    if (!IsWindow(hwnd))
-        return false;
-    if (IsIconic(hwnd))
-        ShowWindow(hwnd, SW_RESTORE);
-    const BOOL front = SetForegroundWindow(hwnd);
-    SetFocus(hwnd);
-    return front != FALSE;
+Backend& systemBackend() {
+    static Win32Backend backend;
+    return backend;
 }
 
 } // namespace platform::windows

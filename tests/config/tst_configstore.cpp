@@ -62,6 +62,57 @@ class ConfigStoreTest : public QObject {
 private slots:
     void init() { writeConf(kConf); }
 
+    // Product information by device id, read from the store's own document; the text the page
+    // edits in memory is the one asked.
+    void productInfoByDeviceId_data() {
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<QString>("deviceId");
+        QTest::addColumn<bool>("parsed");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QString>("productName");
+        const QByteArray two = u8"<root><a deviceId=\"X\"><p name=\"other\" productName=\"no\"/>"
+                               u8"<p name=\"产品信息\" productName=\"first\"/>"
+                               u8"<p name=\"产品信息\" productName=\"second\"/></a>"
+                               u8"<b deviceId=\"Y\"/></root>";
+        QTest::newRow("first info element of the entry") << two << "X" << true << true << "first";
+        QTest::newRow("entry without info") << two << "Y" << true << true << "";
+        QTest::newRow("no entry") << two << "Z" << true << false << "";
+        QTest::newRow("not xml") << QByteArray("<root><a deviceId=\"X\">") << "X" << false << false
+                                 << "";
+    }
+    void productInfoByDeviceId() {
+        QFETCH(QByteArray, conf);
+        QFETCH(QString, deviceId);
+        QFETCH(bool, parsed);
+        QFETCH(bool, found);
+        QFETCH(QString, productName);
+        ConfigStore store(m_dir.path());
+        store.setConfText(QString::fromUtf8(conf));
+        bool wasParsed = !parsed;
+        const auto info = store.productInfo(deviceId, &wasParsed);
+        QCOMPARE(wasParsed, parsed);
+        QCOMPARE(info.has_value(), found);
+        if (found)
+            QCOMPARE(info->value("productName"), productName);
+    }
+
+    // An edit reaches the map, the text and the file together; the next query sees it.
+    void commitKeepsMapTextAndFileInStep() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        QCOMPARE(store.commitClientAttribute("nope", "1"), ConfigStore::Edit::UnknownName);
+        QCOMPARE(store.commitClientAttribute("closeFunc", "closeapp"),
+                 ConfigStore::Edit::Committed);
+        QCOMPARE(store.clientAttribute("closeFunc"), QString("closeapp"));
+        QVERIFY(store.confText().contains("closeFunc=\"closeapp\""));
+        ConfigStore reread(m_dir.path());
+        reread.load();
+        QCOMPARE(reread.clientAttribute("closeFunc"), QString("closeapp"));
+        store.setConfText("not xml");
+        QCOMPARE(store.commitClientAttribute("closeFunc", "hide"), ConfigStore::Edit::NotXml);
+        QVERIFY(!store.resetClientToDefaults());
+    }
+
     void unusableFileGivesNoConfiguration_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("exists");

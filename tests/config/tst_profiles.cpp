@@ -1,4 +1,4 @@
-#include "bridge/dispatcher.h"
+#include "app/dispatcher.h"
 #include "config/pfdfile.h"
 #include "config/profilecache.h"
 #include "config/profilecommands.h"

@@ -1,6 +1,8 @@
-#include "bridge/dispatcher.h"
+#include "app/dispatcher.h"
+#include "config/configstore.h"
 #include "device/bytetext.h"
 #include "device/devicecommands.h"
+#include "device/deviceenumeration.h"
 #include "kxfolder.h"
 #include "platform/usb_sim.h"
 #include "recordingcallback.h"
@@ -32,17 +34,21 @@ struct Rig {
     explicit Rig(const QJsonArray& devices = QJsonArray{KxFolder::device("04D9A001", "SN1", 1)},
                  const QString& library = QString())
         : kx(devices) {
-        conf = kx.path("conf.xml");
+        QDir().mkpath(kx.path("Resources/profiles"));
         writeConf(kConf);
         handler = std::make_unique<devices_handler>(nullptr,
                                                     library.isEmpty() ? kx.libraryPath() : library);
-        commands = std::make_unique<DeviceCommands>(*handler, conf);
+        handler->setEnumeration(&enumeration);
+        commands = std::make_unique<DeviceCommands>(*handler, store);
         dispatcher.context().device = commands.get();
     }
+    // Writes conf.xml and has the configuration read it.
     void writeConf(const QByteArray& text) {
-        QFile f(conf);
+        QFile f(kx.path("Resources/profiles/conf.xml"));
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(text);
+        f.close();
+        store.load();
     }
     // Runs one request; returns its recorder.
     std::shared_ptr<RecordingCallback> run(const QString& name, QVariantMap args) {
@@ -61,7 +67,8 @@ struct Rig {
     }
 
     KxFolder kx;
-    QString conf;
+    ConfigStore store{kx.dir.path()};
+    DeviceEnumeration enumeration;
     std::unique_ptr<devices_handler> handler;
     std::unique_ptr<DeviceCommands> commands;
     Dispatcher dispatcher;
@@ -361,7 +368,7 @@ private slots:
         // A plain USB device the configuration knows, one it does not, and the adapter's own.
         platform::usb::sim::plug("\\\\?\\USB#vid_1234&pid_5678#1#{a5dcbf10}");
         platform::usb::sim::plug("\\\\?\\USB#vid_9999&pid_9999#1#{a5dcbf10}");
-        rig.handler->setKnownIds({"04D9A001", "04D9A002"});
+        rig.enumeration.refresh(rig.handler->deviceList()); // knows 04D9A001 and 04D9A002
         platform::usb::sim::plug("\\\\?\\USB#vid_04d9&pid_a001#1#{a5dcbf10}");
 
         auto cb = rig.run("getDevicesList", {});

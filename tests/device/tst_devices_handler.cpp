@@ -51,6 +51,17 @@ void putLe(quint8* p, quint32 v) {
         p[i] = quint8(v >> (8 * i));
 }
 
+// An enumeration that has seen one device with this id, vendor and product.
+void knowOne(DeviceEnumeration& e, const QByteArray& id, quint32 vendor, quint32 product) {
+    auto block = std::make_unique<DeviceListBlock>();
+    std::memset(block.get(), 0, sizeof *block);
+    block->count = 1;
+    putText(block->records[0].DeviceID, id);
+    putLe(block->records[0].vendorId, vendor);
+    putLe(block->records[0].productId, product);
+    e.refresh(*block);
+}
+
 } // namespace
 
 class DevicesHandlerTest : public QObject {
@@ -117,10 +128,9 @@ private slots:
         QCOMPARE(r0.devicePath(), QString(255, QChar(0x4E2D)));
 
         DeviceEnumeration e;
-        e.refresh(devices);
+        e.refresh(devices.deviceList());
         QCOMPARE(e.deviceMap().size(), 20);
         QCOMPARE(e.knownDeviceKeys(), (QStringList{"04D9A001", "04D912345"}));
-        QCOMPARE(devices.knownIds(), e.knownDeviceKeys());
     }
 
     void enumerationCountsAndForgets() {
@@ -138,18 +148,17 @@ private slots:
         fake.setBlock(block.get());
         devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
         DeviceEnumeration e;
-        QCOMPARE(e.refresh(devices), QString("DEV1"));
+        QCOMPARE(e.refresh(devices.deviceList()), QString("DEV1"));
         QCOMPARE(e.counterMap().value("DEV1"), 2);
         QCOMPARE(e.counterMap().value(""), 1);
         QCOMPARE(e.knownDeviceKeys(), QStringList{"000100AB"});
-        QCOMPARE(e.refresh(devices), QString()); // nothing new the second time
+        QCOMPARE(e.refresh(devices.deviceList()), QString()); // nothing new the second time
         QCOMPARE(e.counterMap().value("DEV1"), 2);
 
         block->count = 0;
         fake.setBlock(block.get());
-        e.refresh(devices);
+        e.refresh(devices.deviceList());
         QVERIFY(e.knownDeviceKeys().isEmpty());
-        QVERIFY(devices.knownIds().isEmpty());
     }
 
     void everyFifthEventIsHandledInOrder() {
@@ -172,7 +181,7 @@ private slots:
         Fake fake;
         fake.fireAsync(100, 500);
         for (int i = 0; i < 200; ++i)
-            e.refresh(devices); // the GUI thread keeps using the library meanwhile
+            e.refresh(devices.deviceList()); // the GUI thread keeps using the library meanwhile
         QTRY_COMPARE(sink.log.size(), 100);
         for (int i = 0; i < 100; ++i)
             QCOMPARE(sink.log[i], QStringLiteral("changed %1").arg(100 + 5 * i));
@@ -187,7 +196,7 @@ private slots:
         DeviceEnumeration e;
         devices.setEventSink(&sink);
         devices.setEnumeration(&e);
-        e.refresh(devices);
+        e.refresh(devices.deviceList());
         QVERIFY(e.deviceMap().isEmpty());
         folder.writeBus(usb + "\n");
         QTRY_COMPARE(sink.log, (QStringList{"changed 1", "arrived 04D9A001"}));
@@ -268,9 +277,9 @@ private slots:
             std::lock_guard<std::mutex> lock(m);
             seen.push_back(n);
         });
-        Enumeration e = presentDevicePaths();
+        PathList e = presentDevicePaths();
         QVERIFY(e.ok);
-        QCOMPARE(e.paths, std::vector<std::string>{"\\\\?\\usb#vid_046d&pid_c52b#1#{a5dcbf10}"});
+        QCOMPARE(e.value, std::vector<std::string>{"\\\\?\\usb#vid_046d&pid_c52b#1#{a5dcbf10}"});
 
         // simctl's commands, by a unique part of the path.
         sim::registerSimCommands();
@@ -297,9 +306,11 @@ private slots:
         QCOMPARE(entries.size(), size_t(3));
         QVERIFY(!entries[0].present && entries[1].present && entries[2].present);
 
-        // The device manager's scan skips known keys.
+        // The device manager's scan skips the enumeration's known keys.
         devices_handler devices(nullptr, QStringLiteral("/nonexistent/libkx"));
-        devices.setKnownIds({"04D9A001"});
+        DeviceEnumeration enumeration;
+        knowOne(enumeration, "04D9A001", 0x04D9, 0xA001);
+        devices.setEnumeration(&enumeration);
         const QList<UsbDeviceEntry> usb = devices.usbDeviceList();
         QCOMPARE(usb.size(), 1);
         QCOMPARE(usb[0].vendorId + usb[0].productId, QString("12345678"));
@@ -330,15 +341,29 @@ private slots:
                 }
                 platform::usb::sim::plug(own);
             });
-        int scans = 0;
+        // Every scan shows some of the five devices, each at most once, and nothing else.
+        const QStringList all{"00000000", "00000001", "00000002", "00000003", "04D9A001"};
+        const auto keysOf = [](const QList<UsbDeviceEntry>& usb) {
+            QStringList keys;
+            for (const UsbDeviceEntry& e : usb)
+                keys << e.vendorId + e.productId;
+            keys.sort();
+            return keys;
+        };
+        int strayScans = 0;
         for (int i = 0; i < 100; ++i) {
-            scans += devices.usbDeviceList().size() >= 0;
+            QStringList keys = keysOf(devices.usbDeviceList());
+            const bool stray = keys.removeDuplicates() != 0 ||
+                               std::any_of(keys.begin(), keys.end(),
+                                           [&](const QString& k) { return !all.contains(k); });
+            strayScans += stray ? 1 : 0;
             devices.deviceList();
         }
         for (std::thread& t : storm)
             t.join();
-        QCOMPARE(scans, 100);
+        QCOMPARE(strayScans, 0);
         platform::usb::sim::plug(adapterUsb.toStdString());
+        QCOMPARE(keysOf(devices.usbDeviceList()), all);
         // The four own paths and the adapter's are plugged, in the file as on the bus.
         QCOMPARE(platform::usb::sim::entries().size(), size_t(5));
         platform::usb::sim::setBusFile(file);
@@ -439,26 +464,30 @@ private slots:
             QCOMPARE(a.path, path);
     }
 
-    void notifierDeliversOnTheGuiThreadInOrder() {
+    // The watcher tests the bus's notifications on the GUI thread, in order, against the
+    // enumeration's known keys.
+    void watcherTestsOnTheGuiThreadInOrder() {
         QTemporaryDir dir;
         platform::usb::sim::setBusFile((dir.path() + "/sim-usb.txt").toStdString());
+        DeviceEnumeration e;
+        knowOne(e, "DEV3", 0x3, 0x3);
         QStringList seen;
         {
-            UsbNotifier notifier;
-            connect(&notifier, &UsbNotifier::deviceChange,
-                    [&](quint32 code, bool, quint32, const QString& path) {
-                        QCOMPARE(QThread::currentThread(), qApp->thread());
-                        seen << QString::number(code, 16) + " " + path;
-                    });
+            HotplugWatcher watcher(e);
+            connect(&watcher, &HotplugWatcher::changed, [&](const HotplugAction& a) {
+                QCOMPARE(QThread::currentThread(), qApp->thread());
+                seen << QString::number(a.argument) + " " + a.key + " " + a.path;
+            });
             std::thread([] {
                 platform::usb::sim::plug("USB#VID_1&PID_1#a");
+                platform::usb::sim::plug("USB#VID_0003&PID_0003#known");
                 platform::usb::sim::plug("USB#VID_2&PID_2#b");
                 platform::usb::sim::unplug("USB#VID_1&PID_1#a");
             }).join();
             QTRY_COMPARE(seen.size(), 3);
         }
-        QCOMPARE(seen, (QStringList{"8000 USB#VID_1&PID_1#a", "8000 USB#VID_2&PID_2#b",
-                                    "8004 USB#VID_1&PID_1#a"}));
+        QCOMPARE(seen, (QStringList{"2 11 USB#VID_1&PID_1#a", "2 22 USB#VID_2&PID_2#b",
+                                    "1 11 USB#VID_1&PID_1#a"}));
         platform::usb::sim::unplug("USB#VID_2&PID_2#b"); // nobody listens any more
         QCoreApplication::processEvents();
         QCOMPARE(seen.size(), 3);

@@ -28,20 +28,22 @@ size_t countOf(const std::string& text, const std::string& part) {
 int main() {
     namespace hid = platform::hid;
 
-    hid::InterfaceList* list = hid::openInterfaceList();
-    check(list != nullptr, "the HID interface set can be had");
+    const auto opened = hid::openInterfaceList();
+    check(opened.ok && opened.value != nullptr, "the HID interface set can be had");
     uint32_t present = 0;
-    std::string path;
-    while (list && hid::interfacePath(list, present, &path) != hid::PathResult::NoMoreItems &&
-           present < 1000)
+    while (opened && present < 1000) {
+        const auto path = hid::interfacePath(opened.value, present);
+        if (!path && path.code == hid::kErrorNoMoreItems)
+            break;
         ++present;
-    hid::closeInterfaceList(list);
+    }
+    hid::closeInterfaceList(opened.value);
     std::printf("HID interfaces present: %u\n", present);
 
-    hid::Device* none =
+    const auto none =
         hid::openDevice("\\\\?\\hid#nothing#1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
-    check(none == nullptr, "a path nobody has does not open");
-    check(hid::lastError() != 0, "...and says why");
+    check(!none && none.value == nullptr, "a path nobody has does not open");
+    check(none.code != 0 && !none.text.empty(), "...and says why");
 
     std::string out;
     VirtualDeviceClient client([&](const std::string& s) { out += s; });

@@ -1,10 +1,10 @@
 // The page and the native side through the real browser: requests and answers, events, load
 // errors, popups, keys; and the program itself started twice.
 
-#include "app/cefapplication.h"
+#include "app/dispatcher.h"
+#include "app/quit.h"
 #include "app/singleinstance.h"
 #include "app/tavix.h"
-#include "bridge/dispatcher.h"
 #include "browser/browserpage.h"
 #include "browser/clientapp.h"
 #include "browser/clienthandler.h"
@@ -50,6 +50,19 @@ public:
     QList<QUrl> urls;
 public slots:
     void open(const QUrl& url) { urls << url; }
+};
+
+// Records what arrives, lets a test take a request over, and passes the rest to the dispatcher.
+struct RecordingHandler : PageRequestHandler {
+    Dispatcher* dispatcher = nullptr;
+    QStringList* arrived = nullptr;
+    std::function<bool(const QString&, RouterCallback)>* intercept = nullptr;
+    void onJsMessage(const QString& request, RouterCallback cb) override {
+        *arrived << request;
+        if (*intercept && (*intercept)(request, cb))
+            return;
+        dispatcher->onJsMessage(request, cb);
+    }
 };
 
 class tst_Browser : public QObject {
@@ -101,6 +114,7 @@ private:
     QStringList m_arrived;
     // Returns true when it took the request itself.
     std::function<bool(const QString&, RouterCallback)> m_intercept;
+    RecordingHandler m_requests;
 };
 
 QVariant tst_Browser::js(const QString& script) {
@@ -155,13 +169,10 @@ void tst_Browser::initTestCase() {
 
     m_handler = new ClientHandler({"tst_browser"});
     m_view = new TavixWebView;
-    connect(m_view, &TavixWebView::jsMessage, this,
-            [this](const QString& request, RouterCallback cb) {
-                m_arrived << request;
-                if (m_intercept && m_intercept(request, cb))
-                    return;
-                m_dispatcher.onJsMessage(request, cb);
-            });
+    m_requests.dispatcher = &m_dispatcher;
+    m_requests.arrived = &m_arrived;
+    m_requests.intercept = &m_intercept;
+    m_view->setRequestHandler(&m_requests);
     m_view->resize(800, 600);
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view));
@@ -521,18 +532,18 @@ void tst_Browser::mainWindowRequests() {
     window.setGeometry(normal);
 
     auto cb = makeRecorder();
-    window.onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
+    window.dispatcher().onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
     QCOMPARE(window.geometry(), available);
-    window.onJsMessage(R"({"funcname":"restoreWindow"})", cb);
+    window.dispatcher().onJsMessage(R"({"funcname":"restoreWindow"})", cb);
     QCOMPARE(window.geometry(), normal);
     // Twice in a row keeps the maximised geometry, so restoring stays maximised.
-    window.onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
-    window.onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
-    window.onJsMessage(R"({"funcname":"restoreWindow"})", cb);
+    window.dispatcher().onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
+    window.dispatcher().onJsMessage(R"({"funcname":"maxsizeWindow"})", cb);
+    window.dispatcher().onJsMessage(R"({"funcname":"restoreWindow"})", cb);
     QCOMPARE(window.geometry(), available);
     QVERIFY(!cb->answered());
 
-    window.onJsMessage(R"({"funcname":"getConf"})", cb);
+    window.dispatcher().onJsMessage(R"({"funcname":"getConf"})", cb);
     QCOMPARE(cb->answers.size(), size_t(1));
     QVERIFY(cb->last().text.startsWith("[{"));
 }
@@ -549,17 +560,17 @@ void tst_Browser::closeHidesAndCloseAppQuits() {
     window.show();
     QVERIFY(m_store->setClientAttribute("closeFunc", "hide"));
     auto cb = makeRecorder();
-    window.onJsMessage(R"({"funcname":"closeApp"})", cb);
+    window.dispatcher().onJsMessage(R"({"funcname":"closeApp"})", cb);
     QVERIFY(window.isHidden());
     QCOMPARE(cb->last().text, QString("modify conf sucess"));
-    QVERIFY(!cefApplication::quitRequested());
+    QVERIFY(!quit::requested());
 
     // Quitting writes what the profile commands left pending.
     const QString profile = folder.filePath("profile.xml");
     window.profileCache().store(profile, "<root/>");
     QVERIFY(m_store->setClientAttribute("closeFunc", "closeapp"));
-    window.onJsMessage(R"({"funcname":"closeApp"})", cb);
-    QVERIFY(cefApplication::quitRequested());
+    window.dispatcher().onJsMessage(R"({"funcname":"closeApp"})", cb);
+    QVERIFY(quit::requested());
     QFile written(profile);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QVERIFY(written.readAll().startsWith("<root/>"));

@@ -84,7 +84,7 @@ private slots:
 
     void onWritesTheEntryAndOffRemovesIt() {
         QVERIFY(!as::isEnabled("/opt/tavix"));
-        as::setEnabled("/opt/tavix", true);
+        QVERIFY(as::setEnabled("/opt/tavix", true));
         QVERIFY(as::isEnabled("/opt/tavix"));
         const QByteArray text = readAll(entryPath());
         QVERIFY(text.startsWith("[Desktop Entry]\n"));
@@ -102,8 +102,8 @@ private slots:
         as::setEnabled("/srv/t", false);
         QVERIFY(!QFile::exists(entryPath()));
         QVERIFY(!as::isEnabled("/srv/t"));
-        // Off when already off is silent.
-        as::setEnabled("/srv/t", false);
+        // Off when already off succeeds.
+        QVERIFY(as::setEnabled("/srv/t", false));
         QVERIFY(!as::isEnabled("/srv/t"));
     }
 
@@ -132,21 +132,27 @@ private slots:
         qputenv("HOME", m_savedHome);
     }
 
-    void failuresAreSilent() {
-        // The configuration folder is a file: nothing can be written, nothing breaks.
+    // A refused switch stays as it was and says why, with the system's code.
+    void failuresLeaveTheSwitchAndSayWhy() {
+        // The configuration folder is a file: nothing can be written.
         QFile blocker(m_dir.path() + "/config");
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        as::setEnabled("/opt/tavix", true);
+        const platform::Result blocked = as::setEnabled("/opt/tavix", true);
+        QVERIFY(!blocked);
+        QCOMPARE(blocked.code, 3u); // path not found
+        QVERIFY(!blocked.text.empty());
         QVERIFY(!as::isEnabled("/opt/tavix"));
-        as::setEnabled("/opt/tavix", false);
+        QVERIFY(as::setEnabled("/opt/tavix", false)); // off already
         QVERIFY(blocker.remove());
 
         // No usable base folder at all.
         qunsetenv("XDG_CONFIG_HOME");
         qunsetenv("HOME");
         QVERIFY(as::desktopEntryPath().empty());
-        as::setEnabled("/opt/tavix", true);
+        const platform::Result nowhere = as::setEnabled("/opt/tavix", true);
+        QVERIFY(!nowhere);
+        QCOMPARE(nowhere.code, 2u); // file not found
         QVERIFY(!as::isEnabled("/opt/tavix"));
         qputenv("HOME", m_savedHome);
     }
@@ -154,11 +160,14 @@ private slots:
     void installedBackendTakesOver() {
         as::SimBackend sim;
         as::installBackend(&sim);
-        as::setEnabled("/opt/tavix", true);
+        QVERIFY(as::setEnabled("/opt/tavix", true));
+        sim.refusal = 5;
+        const platform::Result refused = as::setEnabled("/opt/tavix", false);
         as::installBackend(nullptr);
-        QVERIFY(sim.on);
+        QCOMPARE(refused.code, 5u);
+        QVERIFY(sim.on); // the refused switch changed nothing
         QCOMPARE(QString::fromStdString(sim.folder), QString("/opt/tavix"));
-        QCOMPARE(sim.calls, 1);
+        QCOMPARE(sim.calls, 2);
         QVERIFY(!QFile::exists(entryPath()));
     }
 };

@@ -31,15 +31,21 @@ private slots:
         hk::installBackend(&sim);
 
         int a = 0, b = 0;
-        const hk::Id first = hk::add(hk::Control, 'K', [&] { ++a; });
+        const hk::Id first = hk::add(hk::Control, 'K', [&] { ++a; }).value;
         QVERIFY(first != 0);
         // Ours already: refused before the system is asked.
-        QCOMPARE(hk::add(hk::Control, 'K', [&] { ++b; }), 0);
+        const auto ours = hk::add(hk::Control, 'K', [&] { ++b; });
+        QCOMPARE(ours.value, 0);
+        QCOMPARE(ours.code, hk::kErrorHotkeyAlreadyRegistered);
         // Another program's.
-        QCOMPARE(hk::add(hk::Control | hk::Alt, 'T', [&] { ++b; }), 0);
-        QCOMPARE(hk::add(hk::Control, 0, [&] { ++b; }), 0);
+        const auto theirs = hk::add(hk::Control | hk::Alt, 'T', [&] { ++b; });
+        QCOMPARE(theirs.value, 0);
+        QCOMPARE(theirs.code, hk::kErrorHotkeyAlreadyRegistered);
+        const auto noKey = hk::add(hk::Control, 0, [&] { ++b; });
+        QCOMPARE(noKey.value, 0);
+        QCOMPARE(noKey.code, hk::kErrorInvalidParameter);
         // The same key with other modifiers is another hotkey; bits beyond the four are dropped.
-        const hk::Id second = hk::add(hk::Control | hk::Shift | 0x100, 'K', [&] { ++b; });
+        const hk::Id second = hk::add(hk::Control | hk::Shift | 0x100, 'K', [&] { ++b; }).value;
         QVERIFY(second != 0 && second != first);
         QVERIFY(sim.isGrabbed(hk::Control | hk::Shift, 'K'));
 
@@ -56,12 +62,12 @@ private slots:
         hk::remove(first);
         hk::remove(4711);
         QVERIFY(!sim.isGrabbed(hk::Control, 'K'));
-        const hk::Id third = hk::add(hk::Control, 'K', [&] { ++b; });
+        const hk::Id third = hk::add(hk::Control, 'K', [&] { ++b; }).value;
         QVERIFY(third != 0);
 
         // A callback may remove its own hotkey while being delivered.
         hk::Id self = 0;
-        self = hk::add(hk::Alt, hk::KeyF1 + 4, [&] { hk::remove(self); });
+        self = hk::add(hk::Alt, hk::KeyF1 + 4, [&] { hk::remove(self); }).value;
         QVERIFY(sim.press(hk::Alt, hk::KeyF1 + 4));
         hk::dispatchPending();
         QVERIFY(!sim.isGrabbed(hk::Alt, hk::KeyF1 + 4));
@@ -82,9 +88,11 @@ private slots:
         QVERIFY(other.grab(XK_F9, ControlMask | Mod1Mask | ShiftMask));
         const unsigned mods = hk::Control | hk::Alt | hk::Shift;
         int fired = 0;
-        QCOMPARE(hk::add(mods, hk::KeyF1 + 8, [&] { ++fired; }), 0);
+        const auto held = hk::add(mods, hk::KeyF1 + 8, [&] { ++fired; });
+        QCOMPARE(held.value, 0);
+        QCOMPARE(held.code, hk::kErrorHotkeyAlreadyRegistered);
         other.ungrab(XK_F9, ControlMask | Mod1Mask | ShiftMask);
-        const hk::Id id = hk::add(mods, hk::KeyF1 + 8, [&] { ++fired; });
+        const hk::Id id = hk::add(mods, hk::KeyF1 + 8, [&] { ++fired; }).value;
         QVERIFY(id != 0);
         QVERIFY(hk::eventFd() >= 0);
 
@@ -111,12 +119,14 @@ private slots:
         other.ungrab(XK_F9, ControlMask | Mod1Mask | ShiftMask | LockMask);
 
         // Two characters on one key code are one grab for the server.
-        const hk::Id one = hk::add(hk::Control | hk::Alt | hk::Shift, '1', [] {});
+        const hk::Id one = hk::add(hk::Control | hk::Alt | hk::Shift, '1', [] {}).value;
         QVERIFY(one != 0);
-        QCOMPARE(hk::add(hk::Control | hk::Alt | hk::Shift, '!', [] {}), 0);
+        QCOMPARE(hk::add(hk::Control | hk::Alt | hk::Shift, '!', [] {}).value, 0);
         hk::remove(one);
         // A character the keyboard does not have.
-        QCOMPARE(hk::add(hk::Control, 0x2603, [] {}), 0);
+        const auto missing = hk::add(hk::Control, 0x2603, [] {});
+        QCOMPARE(missing.value, 0);
+        QCOMPARE(missing.code, hk::kErrorInvalidParameter);
     }
 };
 

@@ -39,9 +39,11 @@ private slots:
         const std::string path = socketPathFor(m_dir.path().toStdString());
         QVERIFY(startServer(path));
         // A second server on the same path is refused while the first lives.
-        std::string answer;
-        QVERIFY(sendLine(path, "count", &answer));
-        QCOMPARE(QString::fromStdString(answer), QString("1\n"));
+        QVERIFY(startServer(path)); // ...this one is that server already
+        QCOMPARE(startServer(path + "2").code, kErrorBusy);
+        auto answer = sendLine(path, "count");
+        QVERIFY(answer);
+        QCOMPARE(QString::fromStdString(answer.value), QString("1\n"));
 
         // A client that never sends a newline, or sends too much, does not wedge the server.
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -52,8 +54,9 @@ private slots:
         const std::string junk(100 * 1024, 'x');
         (void)!::send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
         ::close(fd);
-        QVERIFY(sendLine(path, "count", &answer));
-        QCOMPARE(QString::fromStdString(answer), QString("2\n"));
+        answer = sendLine(path, "count");
+        QVERIFY(answer);
+        QCOMPARE(QString::fromStdString(answer.value), QString("2\n"));
 
         // The command-line client prints the answer and reports errors in its exit code.
         QProcess simctl;
@@ -68,7 +71,10 @@ private slots:
         QCOMPARE(simctl.exitCode(), 1);
 
         stopServer();
-        QVERIFY(!sendLine(path, "count", &answer));
+        answer = sendLine(path, "count");
+        QVERIFY(!answer);
+        QVERIFY(answer.code != 0);
+        QVERIFY(!answer.text.empty());
         simctl.start(QStringLiteral(SIMCTL_PATH),
                      {"--socket", QString::fromStdString(path), "count"});
         QVERIFY(simctl.waitForFinished(10000));

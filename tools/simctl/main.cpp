@@ -53,11 +53,11 @@ int main(int argc, char** argv) {
     }
     if (line.empty())
         line = "help";
-    std::string answer;
-    if (!platform::simcontrol::sendLine(socket, line, &answer)) {
+    const auto answer = platform::simcontrol::sendLine(socket, line);
+    if (!answer) {
         std::fprintf(stderr, "simctl: no running tavix listens at %s\n", socket.c_str());
         return 1;
     }
-    std::fputs(answer.c_str(), stdout);
-    return answer.rfind("error:", 0) == 0 ? 1 : 0;
+    std::fputs(answer.value.c_str(), stdout);
+    return answer.value.rfind("error:", 0) == 0 ? 1 : 0;
 }

@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
     start.program =
         QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kProgram)).toStdString();
     start.workingDirectory = QDir::toNativeSeparators(folder).toStdString();
-    const platform::ProcessResult r = platform::startWithShell(start, false);
-    if (!r.started) {
-        std::fprintf(stderr, "Updater: %s\n", r.error.c_str());
+    const platform::Result r = platform::startWithShell(start, false);
+    if (!r) {
+        std::fprintf(stderr, "Updater: %s\n", r.text.c_str());
         return 1;
     }
     return failures == 0 ? 0 : 1;

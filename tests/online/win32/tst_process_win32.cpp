@@ -35,31 +35,31 @@ std::string cmd() {
 void detachedStartRunsInWorkingFolder() {
     const std::string folder = tempFolder();
     platform::ProcessStart start{cmd(), {"/c", "echo started> detached.txt"}, folder};
-    const platform::ProcessResult r = platform::startDetached(start);
-    CHECK(r.started);
-    CHECK(r.error.empty());
+    const platform::Result r = platform::startDetached(start);
+    CHECK(r.ok);
+    CHECK(r.text.empty());
     CHECK(waitForFile(folder + "\\detached.txt"));
 }
 
 void shellStartRunsInWorkingFolder() {
     const std::string folder = tempFolder();
     platform::ProcessStart start{cmd(), {"/c", "echo shell> shell.txt"}, folder};
-    const platform::ProcessResult r = platform::startWithShell(start, false);
-    CHECK(r.started);
-    CHECK(r.code > 32);
+    const platform::Result r = platform::startWithShell(start, false);
+    CHECK(r.ok);
+    CHECK(r.code == 0);
     CHECK(waitForFile(folder + "\\shell.txt"));
 }
 
 void missingProgramIsReported() {
     platform::ProcessStart start{"C:\\no\\such\\Updater.exe", {"-update"}, ""};
-    const platform::ProcessResult detached = platform::startDetached(start);
-    CHECK(!detached.started);
+    const platform::Result detached = platform::startDetached(start);
+    CHECK(!detached.ok);
     CHECK(detached.code != 0);
-    CHECK(!detached.error.empty());
-    const platform::ProcessResult shell = platform::startWithShell(start, false);
-    CHECK(!shell.started);
+    CHECK(!detached.text.empty());
+    const platform::Result shell = platform::startWithShell(start, false);
+    CHECK(!shell.ok);
     CHECK(shell.code <= 32);
-    CHECK(!shell.error.empty());
+    CHECK(!shell.text.empty());
 }
 
 } // namespace

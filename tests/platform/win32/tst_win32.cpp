@@ -45,10 +45,11 @@ void autostartWithoutTheRunKeyIsSilent() {
     // A machine without the key (or without rights to it): nothing is created, nothing breaks.
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRunKey);
     CHECK(!runKeyExists());
-    as::setEnabled("C:/Program Files (x86)/tavix", true);
+    const platform::Result on = as::setEnabled("C:/Program Files (x86)/tavix", true);
+    CHECK(!on.ok && on.code == ERROR_FILE_NOT_FOUND && !on.text.empty());
     CHECK(!runKeyExists());
     CHECK(!as::isEnabled("C:/Program Files (x86)/tavix"));
-    as::setEnabled("C:/Program Files (x86)/tavix", false);
+    CHECK(as::setEnabled("C:/Program Files (x86)/tavix", false).ok); // off already
     CHECK(!runKeyExists());
 }
 
@@ -122,32 +123,34 @@ void hotkeysMapToTheirNativeCombination() {
     };
     for (const Case& c : cases) {
         CHECK(freeForOthers(c.nativeMods, c.vk));
-        const hk::Id id = hk::add(c.mods, c.key, [] {});
+        const hk::Id id = hk::add(c.mods, c.key, [] {}).value;
         CHECK(id != 0);
         CHECK(!freeForOthers(c.nativeMods, c.vk));
         hk::remove(id);
         CHECK(freeForOthers(c.nativeMods, c.vk));
     }
     // Nothing to register for a key the layer does not know.
-    CHECK(hk::add(hk::Control, 0x10FFFF, [] {}) == 0);
+    const auto unknown = hk::add(hk::Control, 0x10FFFF, [] {});
+    CHECK(unknown.value == 0 && unknown.code == hk::kErrorInvalidParameter);
 }
 
 void hotkeyHeldElsewhereIsRefused() {
     // Another holder first: the system refuses us.
     CHECK(RegisterHotKey(nullptr, 0xB001, MOD_CONTROL | MOD_ALT, VK_F10));
-    CHECK(hk::add(hk::Control | hk::Alt, hk::KeyF1 + 9, [] {}) == 0);
+    const auto held = hk::add(hk::Control | hk::Alt, hk::KeyF1 + 9, [] {});
+    CHECK(held.value == 0 && held.code != 0 && !held.text.empty());
     UnregisterHotKey(nullptr, 0xB001);
-    const hk::Id id = hk::add(hk::Control | hk::Alt, hk::KeyF1 + 9, [] {});
+    const hk::Id id = hk::add(hk::Control | hk::Alt, hk::KeyF1 + 9, [] {}).value;
     CHECK(id != 0);
     // Ours first: a duplicate is refused, by the layer and by the system.
-    CHECK(hk::add(hk::Control | hk::Alt, hk::KeyF1 + 9, [] {}) == 0);
+    CHECK(hk::add(hk::Control | hk::Alt, hk::KeyF1 + 9, [] {}).value == 0);
     CHECK(!RegisterHotKey(nullptr, 0xB002, MOD_CONTROL | MOD_ALT, VK_F10));
     hk::remove(id);
 }
 
 void hotkeyMessagesAreDelivered() {
     int fired = 0;
-    const hk::Id id = hk::add(hk::Control | hk::Alt, hk::KeyF1 + 10, [&] { ++fired; });
+    const hk::Id id = hk::add(hk::Control | hk::Alt, hk::KeyF1 + 10, [&] { ++fired; }).value;
     CHECK(id != 0);
 
     // As the event loop's native filter sees it.

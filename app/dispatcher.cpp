@@ -1,7 +1,7 @@
 #include "dispatcher.h"
 
-#include "app/appcommands.h"
-#include "args.h"
+#include "appcommands.h"
+#include "bridge/args.h"
 #include "config/confcommands.h"
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"

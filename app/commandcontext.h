@@ -1,6 +1,6 @@
 #pragma once
 
-#include "routercallback.h"
+#include "bridge/routercallback.h"
 
 #include <QVariantMap>
 
@@ -9,7 +9,7 @@
 class ConfCommands;    // config/: getConf, setConf, resetConf, getHotKey, setHotKey
 class ProfileCommands; // config/: the XPath profile commands, savexml, saveXmlAs
 class DeviceCommands;  // device/: device properties and memory
-class SystemCommands;  // bridge/: navigation, popups, dialogs, mouse settings, keyboard layout
+class SystemCommands;  // app/: navigation, popups, dialogs, mouse settings, keyboard layout
 class AppCommands;     // app/: closeApp
 class InputCommands;   // input/: recording and the virtual device mode
 class OnlineCommands;  // online/: update check, downloads, configuration sync

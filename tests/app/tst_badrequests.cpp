@@ -1,8 +1,8 @@
 // Malformed and random page requests thrown at the dispatcher with the real configuration and
 // profile commands behind it. Seeds are fixed, so a failing round repeats; TAVIX_STRESS_ROUNDS
 // raises the count for a longer hunt.
+#include "app/dispatcher.h"
 #include "bridge/args.h"
-#include "bridge/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "config/pfdfile.h"

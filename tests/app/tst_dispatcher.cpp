@@ -1,5 +1,5 @@
+#include "app/dispatcher.h"
 #include "bridge/args.h"
-#include "bridge/dispatcher.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "recordingcallback.h"

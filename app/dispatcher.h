@@ -1,12 +1,14 @@
 #pragma once
 
+#include "bridge/requesthandler.h"
 #include "commandcontext.h"
 
 #include <QString>
 #include <QVariantMap>
 
 // Turns page request texts into command calls. Runs on the GUI thread, one request at a time.
-class Dispatcher {
+// The browser hands it every page request directly (PageRequestHandler).
+class Dispatcher : public PageRequestHandler {
 public:
     explicit Dispatcher(CommandContext context = {}) : m_context(context) {}
 
@@ -14,7 +16,7 @@ public:
 
     // Whole-text window requests first, then JSON object with "funcname"; anything else is
     // dropped without an answer.
-    void onJsMessage(const QString& request, RouterCallback callback);
+    void onJsMessage(const QString& request, RouterCallback callback) override;
 
     // Runs the first command whose name equals `name`; an unknown name does nothing.
     void dispatchCommand(const QString& name, const QVariantMap& args, RouterCallback callback);

@@ -33,12 +33,17 @@ private slots:
     }
 
     void enumeratesTheDriversCollections() {
-        hid::InterfaceList* list = hid::openInterfaceList();
+        hid::InterfaceList* list = hid::openInterfaceList().value;
         QVERIFY(list);
         std::vector<std::string> paths;
-        std::string path;
-        for (uint32_t i = 0; hid::interfacePath(list, i, &path) == hid::PathResult::Ok; ++i)
-            paths.push_back(path);
+        for (uint32_t i = 0;; ++i) {
+            const auto path = hid::interfacePath(list, i);
+            if (!path) { // the walk ends with "no more items", nothing else
+                QCOMPARE(path.code, hid::kErrorNoMoreItems);
+                break;
+            }
+            paths.push_back(path.value);
+        }
         hid::closeInterfaceList(list);
         QCOMPARE(paths.size(), size_t(5));
         QVERIFY(QString::fromStdString(paths[3]).contains("qzw_pelta&col04"));
@@ -67,32 +72,35 @@ private slots:
         std::string path = pathOf(uint16_t(usagePage), uint16_t(usage));
         if (path.empty())
             path = "\\\\?\\hid#nothing#1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-        hid::Device* first = openTwice ? hid::openDevice(path) : nullptr;
+        hid::Device* first = openTwice ? hid::openDevice(path).value : nullptr;
         QCOMPARE(first != nullptr, openTwice);
-        QVERIFY(!hid::openDevice(path));
-        QCOMPARE(hid::lastError(), error);
+        const auto refused = hid::openDevice(path);
+        QVERIFY(!refused);
+        QVERIFY(!refused.value);
+        QCOMPARE(refused.code, error);
+        QVERIFY(!refused.text.empty());
         hid::closeDevice(first);
         if (openTwice) { // free again once closed
-            hid::Device* again = hid::openDevice(path);
+            hid::Device* again = hid::openDevice(path).value;
             QVERIFY(again);
             hid::closeDevice(again);
         }
     }
 
     void capsAndAttributes() {
-        hid::Device* device = hid::openDevice(pathOf(0xFF00, 0x02));
+        hid::Device* device = hid::openDevice(pathOf(0xFF00, 0x02)).value;
         QVERIFY(device);
-        hid::PreparsedData* data = hid::getPreparsedData(device);
+        hid::PreparsedData* data = hid::getPreparsedData(device).value;
         QVERIFY(data);
-        hid::Caps caps;
-        QVERIFY(hid::getCaps(data, &caps));
-        QCOMPARE(caps.inputReportByteLength, uint16_t(33));
-        QCOMPARE(caps.outputReportByteLength, uint16_t(65));
+        const auto caps = hid::getCaps(data);
+        QVERIFY(caps);
+        QCOMPARE(caps.value.inputReportByteLength, uint16_t(33));
+        QCOMPARE(caps.value.outputReportByteLength, uint16_t(65));
         hid::freePreparsedData(data);
-        hid::Attributes attributes;
-        QVERIFY(hid::getAttributes(device, &attributes));
-        QCOMPARE(attributes.vendorId, uint16_t(0x001F));
-        QCOMPARE(attributes.productId, uint16_t(0xBA1C));
+        const auto attributes = hid::getAttributes(device);
+        QVERIFY(attributes);
+        QCOMPARE(attributes.value.vendorId, uint16_t(0x001F));
+        QCOMPARE(attributes.value.productId, uint16_t(0xBA1C));
         hid::closeDevice(device);
     }
 
@@ -108,11 +116,11 @@ private slots:
     void inputBufferLimits() {
         QFETCH(quint32, count);
         QFETCH(bool, ok);
-        hid::Device* device = hid::openDevice(pathOf(0xFF00, 0x02));
+        hid::Device* device = hid::openDevice(pathOf(0xFF00, 0x02)).value;
         QVERIFY(device);
-        QCOMPARE(hid::setNumInputBuffers(device, count), ok);
-        if (!ok)
-            QCOMPARE(hid::lastError(), hid::kErrorInvalidParameter);
+        const platform::Result result = hid::setNumInputBuffers(device, count);
+        QCOMPARE(result.ok, ok);
+        QCOMPARE(result.code, ok ? 0u : hid::kErrorInvalidParameter);
         hid::closeDevice(device);
     }
 
@@ -136,15 +144,15 @@ private slots:
         QFETCH(int, reportId);
         QFETCH(int, length);
         QFETCH(quint32, error);
-        hid::Device* device = hid::openDevice(pathOf(0xFF00, uint16_t(usage)));
+        hid::Device* device = hid::openDevice(pathOf(0xFF00, uint16_t(usage))).value;
         QVERIFY(device);
         std::vector<uint8_t> report(size_t(size), 0);
         report[0] = uint8_t(reportId);
         report[1] = uint8_t(length);
-        size_t written = 7;
-        QVERIFY(!hid::writeReport(device, report.data(), report.size(), &written));
-        QCOMPARE(hid::lastError(), error);
-        QCOMPARE(written, size_t(0));
+        const auto written = hid::writeReport(device, report.data(), report.size());
+        QVERIFY(!written);
+        QCOMPARE(written.code, error);
+        QCOMPARE(written.value, size_t(0));
         hid::closeDevice(device);
     }
 
@@ -186,14 +194,15 @@ private slots:
         sim::configure(options);
         const std::string path = pathOf(0xFFA0, 0x01);
         QVERIFY(QString::fromStdString(path).contains("gadget"));
-        hid::Device* device = hid::openDevice(path);
+        hid::Device* device = hid::openDevice(path).value;
         QVERIFY(device);
         const uint8_t report[3] = {0, 0xAB, 0xCD};
-        size_t written = 0;
-        QVERIFY(hid::writeReport(device, report, sizeof report, &written));
-        QCOMPARE(written, size_t(3));
-        QVERIFY(!hid::writeReport(device, report, 2, &written));
-        QCOMPARE(hid::lastError(), hid::kErrorInvalidUserBuffer);
+        const auto written = hid::writeReport(device, report, sizeof report);
+        QVERIFY(written);
+        QCOMPARE(written.value, size_t(3));
+        const auto tooShort = hid::writeReport(device, report, 2);
+        QVERIFY(!tooShort);
+        QCOMPARE(tooShort.code, hid::kErrorInvalidUserBuffer);
         const auto kept = sim::writtenReports(path);
         QCOMPARE(kept.size(), size_t(1));
         QCOMPARE(kept[0], (std::vector<uint8_t>{0, 0xAB, 0xCD}));
@@ -220,7 +229,7 @@ private slots:
 
     void controlCommandsShowWhatTheSystemSaw() {
         sim::registerControlCommands();
-        hid::Device* device = hid::openDevice(pathOf(0xFF00, 0x01));
+        hid::Device* device = hid::openDevice(pathOf(0xFF00, 0x01)).value;
         QVERIFY(device);
         std::vector<uint8_t> report(65, 0);
         report[0] = 0x40;
@@ -228,13 +237,12 @@ private slots:
         report[2] = 0x07;
         report[5] = 0x04; // a
         report[6] = 0x2C; // space
-        size_t written = 0;
-        QVERIFY(hid::writeReport(device, report.data(), report.size(), &written));
+        QVERIFY(hid::writeReport(device, report.data(), report.size()));
         report[1] = 5;
         report[2] = 0x04;
         report[3] = 0x04; // middle button
         report[5] = report[6] = 0;
-        QVERIFY(hid::writeReport(device, report.data(), report.size(), &written));
+        QVERIFY(hid::writeReport(device, report.data(), report.size()));
         hid::closeDevice(device);
 
         using platform::simcontrol::run;
