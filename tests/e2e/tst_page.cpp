@@ -78,6 +78,7 @@ private slots:
     void factorySettingsRestored();
     void languageChosenAndKept();
     void keyboardUse();
+    void titleBarMovesAndMaximisesWindow();
     void screensFitDefaultSizeAndMaximised();
 
 private:
@@ -205,6 +206,17 @@ void tst_Page::everyTextInBothLanguages() {
             keys << it.next().captured(1);
     }
     QVERIFY(keys.size() > 100);
+    // A text named twice in the table would silently lose its first wording.
+    QFile table(view.filePath("js/i18n.js"));
+    QVERIFY(table.open(QIODevice::ReadOnly));
+    QStringList defined;
+    auto def = QRegularExpression(R"(^\s*'([A-Za-z.]+)':\s*\[)", QRegularExpression::MultilineOption)
+                   .globalMatch(QString::fromUtf8(table.readAll()));
+    while (def.hasNext()) {
+        const QString key = def.next().captured(1);
+        QVERIFY2(!defined.contains(key), qPrintable(key));
+        defined << key;
+    }
     // Texts named by the markup and the ones put together from a name.
     const QJsonValue missing = js(
         QString("(function(){var keys=%1;"
@@ -594,6 +606,33 @@ void tst_Page::keyboardUse() {
         "  (c.id && document.querySelector('label[for=\"' + c.id + '\"]'));"
         " return !named;}).map(function(c){return c.id || c.outerHTML.slice(0, 80);})");
     QCOMPARE(unnamed.toArray().toVariantList(), QVariantList());
+}
+
+void tst_Page::titleBarMovesAndMaximisesWindow() {
+    const QJsonArray before = js("[window.screenX, window.screenY]").toArray();
+    const int x = before.at(0).toInt(), y = before.at(1).toInt();
+    // Held on the title bar and dragged, as a person moves a window.
+    m_desk.moveTo(x + 500, y + 20);
+    m_desk.button(true);
+    for (int step = 1; step <= 6; ++step) {
+        m_desk.moveTo(x + 500 + 10 * step, y + 20 + 5 * step);
+        QTest::qWait(60);
+    }
+    m_desk.button(false);
+    QVERIFY2(waitJs(QString("window.screenX === %1 && window.screenY === %2").arg(x + 60).arg(y + 30)),
+             qPrintable(QJsonDocument(js("[window.screenX, window.screenY]").toArray()).toJson()));
+    QCOMPARE(js("window.innerWidth").toInt(), 1200);
+
+    // A double click on the title bar fills the screen; another gives the old place back.
+    clickPage(500, 20);
+    clickPage(500, 20);
+    QVERIFY(waitJs("window.innerWidth > 1200"));
+    QCOMPARE(js("document.getElementById('btn-max').getAttribute('aria-label')").toString(),
+             QString("Restore"));
+    clickPage(500, 20);
+    clickPage(500, 20);
+    QVERIFY(waitJs("window.innerWidth === 1200"));
+    QVERIFY(waitJs(QString("window.screenX === %1").arg(x + 60)));
 }
 
 void tst_Page::screensFitDefaultSizeAndMaximised() {
