@@ -32,8 +32,9 @@ public:
         XTestFakeMotionEvent(m_display, -1, x, y, CurrentTime);
         XSync(m_display, False);
     }
-    void button(bool down) {
-        XTestFakeButtonEvent(m_display, 1, down ? True : False, CurrentTime);
+    // X buttons: 1 left, 2 middle, 3 right, 8 back, 9 forward.
+    void button(bool down, unsigned which = 1) {
+        XTestFakeButtonEvent(m_display, which, down ? True : False, CurrentTime);
         XSync(m_display, False);
     }
     void click(int x, int y) {

@@ -134,8 +134,10 @@ var App = (function () {
       return t('log.failed', entry.text, UI.failureText({code: 0, message: entry.detail}));
     if (entry.kind === 'cancelled')
       return t('log.cancelled', entry.text);
-    if (entry.kind === 'answer')
-      return t('log.answered', entry.text, entry.detail);
+    if (entry.kind === 'answer') {
+      var d = entry.detail.length > 300 ? entry.detail.slice(0, 297) + '...' : entry.detail;
+      return t('log.answered', entry.text, d);
+    }
     return t('log.sent', entry.text, entry.detail);
   }
 

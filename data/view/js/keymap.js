@@ -197,7 +197,7 @@ var KeyMap = (function () {
           current.entries = entries;
           render();
         }
-      });
+      }, function () { /* shown in the status line */ });
     });
   }
 
@@ -382,8 +382,12 @@ var KeyMap = (function () {
       e.preventDefault();
       e.stopPropagation();
       done();
-      if (e.key === 'Escape' && e.code === 'Escape' && e.repeat)
+      // Escape gives up choosing by key; Esc itself can still be picked from the list.
+      if (e.key === 'Escape') {
+        UI.setStatus($('map-status'), '');
+        button.focus();
         return;
+      }
       var k = Keys.byCode(e.code);
       if (!k) {
         UI.error($('map-status'), t('mapping.unknownKey', e.code || e.key));

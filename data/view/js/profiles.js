@@ -57,7 +57,7 @@ var Profiles = (function () {
         {srcFilePath: path, desFilePath: m.path, srcXpath: '/conf', desXpath: '/conf'}),
       t('profiles.importing'), null).then(function () {
         return KeyMap.writeAndReload(status, t('profiles.imported', m.label));
-      }).then(reloadShown.bind(null, m));
+      }).then(reloadShown.bind(null, m), function () { /* shown in the status line */ });
     });
   }
 
@@ -70,7 +70,7 @@ var Profiles = (function () {
       UI.track(status, Bridge.request('resetProfile', {srcFilePath: m.factory, desFilePath: m.path}),
         t('profiles.resetting'), null).then(function () {
         return KeyMap.writeAndReload(status, t('profiles.resetDone', m.label));
-      }).then(reloadShown.bind(null, m));
+      }).then(reloadShown.bind(null, m), function () { /* shown in the status line */ });
     });
   }
 

@@ -114,7 +114,7 @@ var Settings = (function () {
     t('settings.saving', t('settings.language')), null).then(function () {
       return UI.track($('set-status'), Bridge.request('savexml'),
         t('settings.saving', t('settings.language')), t('settings.saved', t('settings.language')));
-    });
+    }).catch(function () { /* shown in the status line */ });
   }
 
   // The language kept in the page's own settings file; the system's language until one is set
@@ -142,7 +142,7 @@ var Settings = (function () {
           return load();
         }).then(function () {
           UI.setStatus($('set-status'), t('settings.resetDone'), 'ok');
-        });
+        }, function () { /* shown in the status line */ });
     });
   }
 

@@ -113,16 +113,21 @@ var UI = (function () {
       function finish(answer) {
         $('confirm-yes').removeEventListener('click', yes);
         $('confirm-no').removeEventListener('click', no);
-        dialog.removeEventListener('close', no);
+        dialog.removeEventListener('close', closed);
         if (dialog.open)
           dialog.close();
         resolve(answer);
       }
       function yes() { finish(true); }
       function no() { finish(false); }
+      // The close event of an earlier question may arrive after this one is shown.
+      function closed() {
+        if (!dialog.open)
+          finish(false);
+      }
       $('confirm-yes').addEventListener('click', yes);
       $('confirm-no').addEventListener('click', no);
-      dialog.addEventListener('close', no);
+      dialog.addEventListener('close', closed);
       dialog.showModal();
       $('confirm-no').focus();
     });
