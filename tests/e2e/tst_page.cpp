@@ -59,6 +59,12 @@ private slots:
     void init();
 
     void everyTextInBothLanguages();
+    void keyMapFileRead_data();
+    void keyMapFileRead();
+    void keyMapFileRoundTrip();
+    void macroTurnedIntoCommands();
+    void keySequenceText_data();
+    void keySequenceText();
     void devicesListed();
     void hotPlugFollowed();
     void settingsPageOfferedOnceInstalled();
@@ -239,6 +245,93 @@ void tst_Page::everyTextInBothLanguages() {
                 QJsonDocument::Compact))));
     QVERIFY(missing.isArray());
     QCOMPARE(missing.toArray().toVariantList(), QVariantList());
+}
+
+void tst_Page::keyMapFileRead_data() {
+    QTest::addColumn<QString>("xml");
+    QTest::addColumn<QString>("entries"); // scanCode/flag/playType/playCount:task=value;...
+    QTest::newRow("one key") << R"(<conf><a scanCode="58" flag="0" playType="0" playCount="2">)"
+                                R"(<c task="down" value="04"/><c task="up" value=""/></a></conf>)"
+                             << "58/0/0/2:down=04;up=";
+    QTest::newRow("names of elements are not read")
+        << R"(<conf><x scanCode="30" flag="1" playType="2" playCount="1"><y task="delayTime" value="5"/></x></conf>)"
+        << "30/1/2/1:delayTime=5";
+    QTest::newRow("missing and non-numeric numbers count as 0")
+        << R"(<conf><k scanCode="abc" playType="" playCount="x"><c task="up"/></k></conf>)"
+        << "0/0/0/0:up=";
+    QTest::newRow("the later entry of one trigger wins")
+        << R"(<conf><k scanCode="4" flag="10" playType="0" playCount="1"><c task="up" value=""/></k>)"
+           R"(<k scanCode="5" flag="0" playType="0" playCount="1"><c task="up" value=""/></k>)"
+           R"(<k scanCode="4" flag="10" playType="1" playCount="1"><c task="mouseUp" value=""/></k></conf>)"
+        << "5/0/0/1:up=|4/10/1/1:mouseUp=";
+    QTest::newRow("an entry without commands is kept, as not mapped")
+        << R"(<conf><k scanCode="2" flag="0" playType="0" playCount="1"/></conf>)" << "2/0/0/1:";
+    QTest::newRow("empty key map") << "<conf />" << "";
+    QTest::newRow("not a key map") << "<root><k/></root>" << "error:noconf";
+    QTest::newRow("damaged") << "<conf><k></conf>" << "error:malformed";
+}
+
+void tst_Page::keyMapFileRead() {
+    QFETCH(QString, xml);
+    QFETCH(QString, entries);
+    const QString got =
+        js(QString("(function(){try{return KeyMapFile.parse(%1).map(function(e){"
+                   "return [e.scanCode,e.flag,e.playType,e.playCount].join('/') + ':' +"
+                   " e.commands.map(function(c){return c.task + '=' + c.value;}).join(';');}).join('|');"
+                   "}catch(e){return 'error:' + e.message;}})()")
+               .arg(quoted(xml)))
+            .toString();
+    QCOMPARE(got, entries);
+}
+
+void tst_Page::keyMapFileRoundTrip() {
+    // Texts with every character XML treats specially come back unchanged.
+    const QString got = js(R"((function(){
+        var entries = [{scanCode: 58, flag: 0, playType: 0, playCount: 3, commands: [
+            {task: 'reportMsg', value: 'a<b>&"c"\'d\'\n\ttab'}, {task: 'openUrl', value: 'C:/x y/z.txt'}]},
+          {scanCode: 16, flag: 10, playType: 2, playCount: 1, commands: [{task: 'mouseDown', value: '2'}]}];
+        var back = KeyMapFile.parse('<conf>' + KeyMapFile.serialize(entries) + '</conf>');
+        return JSON.stringify(back) === JSON.stringify(entries) ? 'same' : JSON.stringify(back);
+      })())")
+                            .toString();
+    QCOMPARE(got, QString("same"));
+}
+
+void tst_Page::macroTurnedIntoCommands() {
+    // Press A, pause, release A; a key the table does not know (scan 0x70) is left out with its
+    // pause kept; a pause of 0 ms is no command; the system's extended Num Lock is Num Lock.
+    const QString got = js(R"((function(){
+        return KeyMapFile.commandsFromMacro([
+          {kind: 'press', scan: 0x1e, ext: 0}, {kind: 'pause', ms: 120}, {kind: 'release', scan: 0x1e, ext: 0},
+          {kind: 'pause', ms: 0}, {kind: 'press', scan: 0x70, ext: 0}, {kind: 'pause', ms: 30},
+          {kind: 'release', scan: 0x70, ext: 0}, {kind: 'press', scan: 0x45, ext: 1},
+          {kind: 'press', scan: 0x1d, ext: 1}
+        ]).map(function(c){return c.task + '=' + c.value;}).join(';');
+      })())")
+                            .toString();
+    QCOMPARE(got, QString("down=04;delayTime=120;up=;delayTime=30;down=53;down=e4"));
+}
+
+void tst_Page::keySequenceText_data() {
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("sequence"); // "null": no portable name
+    QTest::newRow("letter with Ctrl and Alt") << "{code:'KeyA',ctrlKey:true,altKey:true}" << "Ctrl+Alt+A";
+    QTest::newRow("modifiers in Qt's order")
+        << "{code:'F9',shiftKey:true,metaKey:true,ctrlKey:true}" << "Ctrl+Shift+Meta+F9";
+    QTest::newRow("digit row") << "{code:'Digit3',ctrlKey:true}" << "Ctrl+3";
+    QTest::newRow("keypad digit") << "{code:'Numpad7',altKey:true}" << "Alt+7";
+    QTest::newRow("named key") << "{code:'PageDown',ctrlKey:true}" << "Ctrl+PgDown";
+    QTest::newRow("main Enter") << "{code:'Enter'}" << "Return";
+    QTest::newRow("keypad Enter") << "{code:'NumpadEnter'}" << "Enter";
+    QTest::newRow("punctuation") << "{code:'Slash',ctrlKey:true}" << "Ctrl+/";
+    QTest::newRow("modifier alone") << "{code:'ControlLeft',ctrlKey:true}" << "";
+    QTest::newRow("unknown key") << "{code:'IntlRo'}" << "null";
+}
+
+void tst_Page::keySequenceText() {
+    QFETCH(QString, event);
+    QFETCH(QString, sequence);
+    QCOMPARE(js(QString("String(Keys.sequenceOf(%1))").arg(event)).toString(), sequence);
 }
 
 void tst_Page::devicesListed() {
