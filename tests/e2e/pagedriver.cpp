@@ -59,8 +59,8 @@ bool PageDriver::connectTo(quint16 port, const QString& urlSuffix, int timeoutMs
     QByteArray nonce(16, '\0');
     for (char& c : nonce)
         c = char(QRandomGenerator::global()->bounded(256));
-    m_socket.write("GET " + url.path().toUtf8() + " HTTP/1.1\r\nHost: " + url.host().toUtf8() + ":" +
-                   QByteArray::number(url.port(port)) +
+    m_socket.write("GET " + url.path().toUtf8() + " HTTP/1.1\r\nHost: " + url.host().toUtf8() +
+                   ":" + QByteArray::number(url.port(port)) +
                    "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " +
                    nonce.toBase64() + "\r\nSec-WebSocket-Version: 13\r\n\r\n");
     while (!m_buffer.contains("\r\n\r\n")) {
@@ -171,15 +171,17 @@ QJsonObject PageDriver::call(const QString& method, const QJsonObject& params, i
 
 QJsonValue PageDriver::eval(const QString& expression, int timeoutMs) {
     m_error.clear();
-    const QJsonObject answer = call(QStringLiteral("Runtime.evaluate"),
-                                    {{"expression", expression},
-                                     {"awaitPromise", true},
-                                     {"returnByValue", true}},
-                                    timeoutMs);
+    const QJsonObject answer = call(
+        QStringLiteral("Runtime.evaluate"),
+        {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}}, timeoutMs);
     const QJsonObject result = answer.value("result").toObject();
     if (result.contains("exceptionDetails")) {
-        m_error = result.value("exceptionDetails").toObject().value("exception").toObject().value(
-            "description").toString();
+        m_error = result.value("exceptionDetails")
+                      .toObject()
+                      .value("exception")
+                      .toObject()
+                      .value("description")
+                      .toString();
         return QJsonValue(QJsonValue::Undefined);
     }
     return result.value("result").toObject().value("value");
@@ -199,11 +201,10 @@ bool PageDriver::waitFor(const QString& condition, int timeoutMs) {
 bool PageDriver::screenshot(const QString& path) {
     const QJsonObject answer =
         call(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}}, 15000);
-    const QByteArray png =
-        QByteArray::fromBase64(answer.value("result").toObject().value("data").toString().toLatin1());
+    const QByteArray png = QByteArray::fromBase64(
+        answer.value("result").toObject().value("data").toString().toLatin1());
     if (png.isEmpty())
         return false;
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(png) == png.size();
 }
-

@@ -105,7 +105,7 @@ private:
     // Sets a field as typing would, so its listeners run.
     void type(const QString& selector, const QString& value, const char* event = "input") {
         js(QString("(function(){var e=document.querySelector(%1); e.value=%2;"
-                    "e.dispatchEvent(new Event('%3', {bubbles: true}));})()")
+                   "e.dispatchEvent(new Event('%3', {bubbles: true}));})()")
                .arg(quoted(selector), quoted(value), QLatin1String(event)));
     }
     int requestsOf(const QString& funcname) {
@@ -121,9 +121,11 @@ private:
     QString simctl(const QString& line);
     void shot(const QString& name);
     void agree() {
-        QVERIFY2(waitJs("document.getElementById('confirm-dialog').open"),
-                 qPrintable(js("JSON.stringify([document.activeElement && document.activeElement.id,"
-                               "Bridge.log().slice(-4)])").toString()));
+        QVERIFY2(
+            waitJs("document.getElementById('confirm-dialog').open"),
+            qPrintable(js("JSON.stringify([document.activeElement && document.activeElement.id,"
+                          "Bridge.log().slice(-4)])")
+                           .toString()));
         click("#confirm-yes");
         QVERIFY(waitJs("!document.getElementById('confirm-dialog').open"));
     }
@@ -152,7 +154,8 @@ QJsonValue tst_Page::js(const QString& expression) {
 
 QString tst_Page::simctl(const QString& line) {
     QProcess p;
-    p.start(m_folder.filePath("simctl"), QStringList{"--folder", m_folder.path()} + line.split(' '));
+    p.start(m_folder.filePath("simctl"),
+            QStringList{"--folder", m_folder.path()} + line.split(' '));
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
@@ -222,8 +225,9 @@ void tst_Page::everyTextInBothLanguages() {
     QFile table(view.filePath("js/i18n.js"));
     QVERIFY(table.open(QIODevice::ReadOnly));
     QStringList defined;
-    auto def = QRegularExpression(R"(^\s*'([A-Za-z.]+)':\s*\[)", QRegularExpression::MultilineOption)
-                   .globalMatch(QString::fromUtf8(table.readAll()));
+    auto def =
+        QRegularExpression(R"(^\s*'([A-Za-z.]+)':\s*\[)", QRegularExpression::MultilineOption)
+            .globalMatch(QString::fromUtf8(table.readAll()));
     while (def.hasNext()) {
         const QString key = def.next().captured(1);
         QVERIFY2(!defined.contains(key), qPrintable(key));
@@ -231,18 +235,19 @@ void tst_Page::everyTextInBothLanguages() {
     }
     // Texts named by the markup and the ones put together from a name.
     const QJsonValue missing = js(
-        QString("(function(){var keys=%1;"
-                "document.querySelectorAll('[data-t],[data-t-label],[data-t-ph]').forEach(function(n){"
-                " ['data-t','data-t-label','data-t-ph'].forEach(function(a){"
-                "  if(n.hasAttribute(a)) keys.push(n.getAttribute(a));});});"
-                "KeyMapFile.TASKS.forEach(function(t){keys.push('task.'+t);});"
-                "Keys.buttons.forEach(function(b){keys.push('button.'+b.id);});"
-                "['request','answer','failure','event','cancelled'].forEach(function(k){"
-                " keys.push('log.kind.'+k);});"
-                "return keys.filter(function(k){return !I18n.has(k);})"
-                " .concat(I18n.incomplete());})()")
-            .arg(QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(keys)).toJson(
-                QJsonDocument::Compact))));
+        QString(
+            "(function(){var keys=%1;"
+            "document.querySelectorAll('[data-t],[data-t-label],[data-t-ph]').forEach(function(n){"
+            " ['data-t','data-t-label','data-t-ph'].forEach(function(a){"
+            "  if(n.hasAttribute(a)) keys.push(n.getAttribute(a));});});"
+            "KeyMapFile.TASKS.forEach(function(t){keys.push('task.'+t);});"
+            "Keys.buttons.forEach(function(b){keys.push('button.'+b.id);});"
+            "['request','answer','failure','event','cancelled'].forEach(function(k){"
+            " keys.push('log.kind.'+k);});"
+            "return keys.filter(function(k){return !I18n.has(k);})"
+            " .concat(I18n.incomplete());})()")
+            .arg(QString::fromUtf8(
+                QJsonDocument(QJsonArray::fromStringList(keys)).toJson(QJsonDocument::Compact))));
     QVERIFY(missing.isArray());
     QCOMPARE(missing.toArray().toVariantList(), QVariantList());
 }
@@ -265,10 +270,14 @@ void tst_Page::keyMapFileRead_data() {
            R"(<k scanCode="4" flag="10" playType="1" playCount="1"><c task="mouseUp" value=""/></k></conf>)"
         << "5/0/0/1:up=|4/10/1/1:mouseUp=";
     QTest::newRow("an entry without commands is kept, as not mapped")
-        << R"(<conf><k scanCode="2" flag="0" playType="0" playCount="1"/></conf>)" << "2/0/0/1:";
-    QTest::newRow("empty key map") << "<conf />" << "";
-    QTest::newRow("not a key map") << "<root><k/></root>" << "error:noconf";
-    QTest::newRow("damaged") << "<conf><k></conf>" << "error:malformed";
+        << R"(<conf><k scanCode="2" flag="0" playType="0" playCount="1"/></conf>)"
+        << "2/0/0/1:";
+    QTest::newRow("empty key map") << "<conf />"
+                                   << "";
+    QTest::newRow("not a key map") << "<root><k/></root>"
+                                   << "error:noconf";
+    QTest::newRow("damaged") << "<conf><k></conf>"
+                             << "error:malformed";
 }
 
 void tst_Page::keyMapFileRead() {
@@ -277,7 +286,8 @@ void tst_Page::keyMapFileRead() {
     const QString got =
         js(QString("(function(){try{return KeyMapFile.parse(%1).map(function(e){"
                    "return [e.scanCode,e.flag,e.playType,e.playCount].join('/') + ':' +"
-                   " e.commands.map(function(c){return c.task + '=' + c.value;}).join(';');}).join('|');"
+                   " e.commands.map(function(c){return c.task + '=' + "
+                   "c.value;}).join(';');}).join('|');"
                    "}catch(e){return 'error:' + e.message;}})()")
                .arg(quoted(xml)))
             .toString();
@@ -315,17 +325,27 @@ void tst_Page::macroTurnedIntoCommands() {
 void tst_Page::keySequenceText_data() {
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("sequence"); // "null": no portable name
-    QTest::newRow("letter with Ctrl and Alt") << "{code:'KeyA',ctrlKey:true,altKey:true}" << "Ctrl+Alt+A";
+    QTest::newRow("letter with Ctrl and Alt") << "{code:'KeyA',ctrlKey:true,altKey:true}"
+                                              << "Ctrl+Alt+A";
     QTest::newRow("modifiers in Qt's order")
-        << "{code:'F9',shiftKey:true,metaKey:true,ctrlKey:true}" << "Ctrl+Shift+Meta+F9";
-    QTest::newRow("digit row") << "{code:'Digit3',ctrlKey:true}" << "Ctrl+3";
-    QTest::newRow("keypad digit") << "{code:'Numpad7',altKey:true}" << "Alt+7";
-    QTest::newRow("named key") << "{code:'PageDown',ctrlKey:true}" << "Ctrl+PgDown";
-    QTest::newRow("main Enter") << "{code:'Enter'}" << "Return";
-    QTest::newRow("keypad Enter") << "{code:'NumpadEnter'}" << "Enter";
-    QTest::newRow("punctuation") << "{code:'Slash',ctrlKey:true}" << "Ctrl+/";
-    QTest::newRow("modifier alone") << "{code:'ControlLeft',ctrlKey:true}" << "";
-    QTest::newRow("unknown key") << "{code:'IntlRo'}" << "null";
+        << "{code:'F9',shiftKey:true,metaKey:true,ctrlKey:true}"
+        << "Ctrl+Shift+Meta+F9";
+    QTest::newRow("digit row") << "{code:'Digit3',ctrlKey:true}"
+                               << "Ctrl+3";
+    QTest::newRow("keypad digit") << "{code:'Numpad7',altKey:true}"
+                                  << "Alt+7";
+    QTest::newRow("named key") << "{code:'PageDown',ctrlKey:true}"
+                               << "Ctrl+PgDown";
+    QTest::newRow("main Enter") << "{code:'Enter'}"
+                                << "Return";
+    QTest::newRow("keypad Enter") << "{code:'NumpadEnter'}"
+                                  << "Enter";
+    QTest::newRow("punctuation") << "{code:'Slash',ctrlKey:true}"
+                                 << "Ctrl+/";
+    QTest::newRow("modifier alone") << "{code:'ControlLeft',ctrlKey:true}"
+                                    << "";
+    QTest::newRow("unknown key") << "{code:'IntlRo'}"
+                                 << "null";
 }
 
 void tst_Page::keySequenceText() {
@@ -336,8 +356,9 @@ void tst_Page::keySequenceText() {
 
 void tst_Page::devicesListed() {
     js("App.show('devices')");
-    QVERIFY(waitJs("document.querySelector('#dev-list .device-name') &&"
-                   "document.querySelector('#dev-list .device-name').textContent === 'KX Adapter'"));
+    QVERIFY(
+        waitJs("document.querySelector('#dev-list .device-name') &&"
+               "document.querySelector('#dev-list .device-name').textContent === 'KX Adapter'"));
     const QString facts = text("dev-facts");
     QVERIFY2(facts.contains("1.0.0") && facts.contains("KX0001") && facts.contains("04D9A0F1"),
              qPrintable(facts));
@@ -351,12 +372,15 @@ void tst_Page::hotPlugFollowed() {
     QCOMPARE(simctl("usb-unplug KX0001").trimmed(), QString("unplugged"));
     QVERIFY(waitJs("document.getElementById('dev-status').textContent.indexOf('No device') === 0"));
     QVERIFY(requestsOf("getDevicesList") > before);
-    QVERIFY(waitJs("document.getElementById('sb-message').textContent === 'KX Adapter was removed.'"));
+    QVERIFY(
+        waitJs("document.getElementById('sb-message').textContent === 'KX Adapter was removed.'"));
     QVERIFY(waitJs("document.getElementById('dev-detail').hidden"));
 
     QCOMPARE(simctl("usb-plug KX0001").trimmed(), QString("plugged"));
-    QVERIFY(waitJs("document.getElementById('dev-status').textContent === '1 device(s) connected.'"));
-    QVERIFY(waitJs("document.getElementById('sb-message').textContent === 'KX Adapter was connected.'"));
+    QVERIFY(
+        waitJs("document.getElementById('dev-status').textContent === '1 device(s) connected.'"));
+    QVERIFY(waitJs(
+        "document.getElementById('sb-message').textContent === 'KX Adapter was connected.'"));
     QVERIFY(!js("document.getElementById('dev-detail').hidden").toBool());
 }
 
@@ -420,8 +444,9 @@ void tst_Page::memoryEditedAndWritten() {
 
     type("#mem-view [data-index='3']", "ab");
     type("#mem-view [data-index='5']", "7");
-    QVERIFY(js("document.querySelector(\"#mem-view [data-index='3']\").classList.contains('changed')")
-                .toBool());
+    QVERIFY(
+        js("document.querySelector(\"#mem-view [data-index='3']\").classList.contains('changed')")
+            .toBool());
     click("#mem-write");
     // The span from the first to the last changed byte goes in one write.
     QVERIFY(waitJs("document.getElementById('mem-status').textContent === "
@@ -439,12 +464,24 @@ void tst_Page::memoryInputCheckedBeforeSending_data() {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("message");
-    QTest::newRow("not hexadecimal") << "zz" << "16" << "\"zz\" is not an address.";
-    QTest::newRow("hex digit then junk") << "0x1g" << "16" << "\"0x1g\" is not an address.";
-    QTest::newRow("empty address") << "" << "16" << "\"\" is not an address.";
-    QTest::newRow("no bytes") << "0x10" << "0" << "The size must be";
-    QTest::newRow("past the transfer buffer") << "0x10" << "2049" << "The size must be";
-    QTest::newRow("a fraction") << "0x10" << "1.5" << "The size must be";
+    QTest::newRow("not hexadecimal") << "zz"
+                                     << "16"
+                                     << "\"zz\" is not an address.";
+    QTest::newRow("hex digit then junk") << "0x1g"
+                                         << "16"
+                                         << "\"0x1g\" is not an address.";
+    QTest::newRow("empty address") << ""
+                                   << "16"
+                                   << "\"\" is not an address.";
+    QTest::newRow("no bytes") << "0x10"
+                              << "0"
+                              << "The size must be";
+    QTest::newRow("past the transfer buffer") << "0x10"
+                                              << "2049"
+                                              << "The size must be";
+    QTest::newRow("a fraction") << "0x10"
+                                << "1.5"
+                                << "The size must be";
 }
 
 void tst_Page::memoryInputCheckedBeforeSending() {
@@ -470,13 +507,17 @@ void tst_Page::failureShownInWords() {
     type("#mem-view [data-index='15']", "5a");
     click("#mem-write");
     QVERIFY(waitJs("document.getElementById('mem-status').classList.contains('error')"));
-    QCOMPARE(text("mem-status"),
-             QString("The device did not accept the write. (The program said: \"writeByAddr failed!\")"));
+    QCOMPARE(
+        text("mem-status"),
+        QString(
+            "The device did not accept the write. (The program said: \"writeByAddr failed!\")"));
     // The byte stays marked as not written.
-    QVERIFY(js("document.querySelector(\"#mem-view [data-index='15']\").classList.contains('changed')")
-                .toBool());
-    QVERIFY(js("Bridge.log().some(function(e){return e.kind==='failure' && e.text==='writeByAddr';})")
-                .toBool());
+    QVERIFY(
+        js("document.querySelector(\"#mem-view [data-index='15']\").classList.contains('changed')")
+            .toBool());
+    QVERIFY(
+        js("Bridge.log().some(function(e){return e.kind==='failure' && e.text==='writeByAddr';})")
+            .toBool());
     shot("memory-failure");
 }
 
@@ -490,7 +531,8 @@ void tst_Page::deviceWithoutKeyMapFollowsDefault() {
                    "'This device has no key map of its own; its keys follow the default key map.'",
                    15000));
     QVERIFY(js("document.getElementById('km-add').disabled").toBool());
-    QVERIFY(js("Bridge.pendingList().every(function(p){return p.funcname !== 'queryProfile';})").toBool());
+    QVERIFY(js("Bridge.pendingList().every(function(p){return p.funcname !== 'queryProfile';})")
+                .toBool());
     type("#km-map", "virtual", "change");
     QVERIFY(waitJs("!document.getElementById('km-add').disabled"));
 }
@@ -527,15 +569,17 @@ void tst_Page::keyMapWrittenFromPage() {
 
     QTRY_VERIFY_WITH_TIMEOUT(file(m_map).contains("scanCode=\"58\""), 10000);
     const QString written = file(m_map);
-    QVERIFY2(written.contains(QRegularExpression(
-                 "scanCode=\"58\" flag=\"0\" playType=\"0\" playCount=\"2\">\\s*"
-                 "<command task=\"reportMsg\" value=\"a &quot;quoted&quot; &lt;text(&gt;|>) &amp; more\" />\\s*"
-                 "<command task=\"down\" value=\"0b\" />\\s*"
-                 "<command task=\"delayTime\" value=\"40\" />\\s*"
-                 "<command task=\"up\" value=\"\" />")),
+    QVERIFY2(written.contains(
+                 QRegularExpression("scanCode=\"58\" flag=\"0\" playType=\"0\" playCount=\"2\">\\s*"
+                                    "<command task=\"reportMsg\" value=\"a &quot;quoted&quot; "
+                                    "&lt;text(&gt;|>) &amp; more\" />\\s*"
+                                    "<command task=\"down\" value=\"0b\" />\\s*"
+                                    "<command task=\"delayTime\" value=\"40\" />\\s*"
+                                    "<command task=\"up\" value=\"\" />")),
              qPrintable(written));
-    QVERIFY(waitJs("document.querySelector('#km-table tbody td.trigger') &&"
-                   "document.querySelector('#km-table tbody td.trigger').textContent === 'Caps Lock'"));
+    QVERIFY(
+        waitJs("document.querySelector('#km-table tbody td.trigger') &&"
+               "document.querySelector('#km-table tbody td.trigger').textContent === 'Caps Lock'"));
     // The program is told to read the key maps again once the file is written.
     QTRY_VERIFY(requestsOf("keyMapChanged") == reloads + 1);
     shot("keymap");
@@ -553,7 +597,8 @@ void tst_Page::secondMappingOfOneKeyRefused() {
     type("#map-newtask", "mouseDown", "change");
     click("#map-addcmd");
     click("#map-save");
-    QCOMPARE(text("map-status"), QString("Caps Lock is already mapped. Edit that mapping instead."));
+    QCOMPARE(text("map-status"),
+             QString("Caps Lock is already mapped. Edit that mapping instead."));
     QVERIFY(js("document.getElementById('map-dialog').open").toBool());
     click("#map-cancel");
     QTest::qWait(300);
@@ -576,9 +621,10 @@ void tst_Page::triggerChosenByPressingIt() {
     QVERIFY(waitJs("document.getElementById('map-trigger').value === '29:1'"));
     // A mouse button over the dialog is taken too.
     click("#map-capture");
-    const QJsonArray at = js("(function(){var r=document.getElementById('map-title').getBoundingClientRect();"
-                             "return [window.screenX + r.x + 5, window.screenY + r.y + 5];})()")
-                              .toArray();
+    const QJsonArray at =
+        js("(function(){var r=document.getElementById('map-title').getBoundingClientRect();"
+           "return [window.screenX + r.x + 5, window.screenY + r.y + 5];})()")
+            .toArray();
     m_desk.moveTo(at.at(0).toInt(), at.at(1).toInt());
     m_desk.button(true, 2);
     m_desk.button(false, 2);
@@ -669,31 +715,37 @@ void tst_Page::unansweredRequestShownPendingAndCancellable() {
     // The page goes on working meanwhile.
     js("App.show('devices')");
     click("#dev-refresh");
-    QVERIFY(waitJs("document.getElementById('dev-status').textContent === '1 device(s) connected.'"));
+    QVERIFY(
+        waitJs("document.getElementById('dev-status').textContent === '1 device(s) connected.'"));
 
     click("#sb-pending");
     QVERIFY(waitJs("document.getElementById('log-dialog').open"));
-    QVERIFY(waitJs("document.getElementById('log-pending').textContent.indexOf('resetProfile') >= 0"));
+    QVERIFY(
+        waitJs("document.getElementById('log-pending').textContent.indexOf('resetProfile') >= 0"));
     shot("event-log");
     js("Array.prototype.filter.call(document.querySelectorAll('#log-pending li'), function(li){"
        "return li.textContent.indexOf('resetProfile') === 0;})[0].querySelector('button').click()");
     QCOMPARE(text("pf-reset-status"), QString("You stopped waiting for this answer."));
-    QVERIFY(waitJs("document.getElementById('log-list').textContent.indexOf('Stopped waiting for resetProfile') >= 0"));
+    QVERIFY(waitJs("document.getElementById('log-list').textContent.indexOf('Stopped waiting for "
+                   "resetProfile') >= 0"));
 }
 
 void tst_Page::settingsSaved() {
     js("App.show('settings')");
     QVERIFY(waitJs("document.getElementById('set-closefunc').value === 'hide'"));
     type("#set-closefunc", "closeapp", "change");
-    QVERIFY(waitJs("document.getElementById('set-status').textContent === '\"Closing the window\" saved.'"));
+    QVERIFY(waitJs(
+        "document.getElementById('set-status').textContent === '\"Closing the window\" saved.'"));
     QVERIFY(file("Resources/profiles/conf.xml").contains("closeFunc=\"closeapp\""));
 
     click("#set-autostart");
-    QVERIFY(waitJs("document.getElementById('set-status').textContent === '\"Start with the system\" saved.'"));
+    QVERIFY(waitJs("document.getElementById('set-status').textContent === '\"Start with the "
+                   "system\" saved.'"));
     QVERIFY(file("Resources/profiles/conf.xml").contains("autoStart=\"true\""));
 
     type("#set-conf-apiServer", "http://127.0.0.1:18099", "change");
-    QVERIFY(waitJs("document.getElementById('set-status').textContent === '\"Update server address\" saved.'"));
+    QVERIFY(waitJs("document.getElementById('set-status').textContent === '\"Update server "
+                   "address\" saved.'"));
     QVERIFY(file("Resources/profiles/conf.xml").contains("apiServer=\"http://127.0.0.1:18099\""));
     shot("settings");
 }
@@ -704,8 +756,8 @@ void tst_Page::hotkeyTakenFromKeys() {
     js("document.getElementById('set-fastswitch').focus()");
     m_desk.press({XK_Control_L, XK_Shift_L, XK_F8});
     QVERIFY(waitJs("document.getElementById('set-fastswitch').value === 'Ctrl+Shift+F8'"));
-    QTRY_VERIFY_WITH_TIMEOUT(file("Resources/profiles/conf.xml").contains("fastSwitch=\"Ctrl+Shift+F8\""),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        file("Resources/profiles/conf.xml").contains("fastSwitch=\"Ctrl+Shift+F8\""), 10000);
     // The system's verdict is shown next to the field.
     QVERIFY(waitJs("['works', 'refused by the system'].indexOf("
                    "document.getElementById('set-fastswitch-flag').textContent) >= 0"));
@@ -723,11 +775,13 @@ void tst_Page::factorySettingsRestored() {
     js("App.show('settings')");
     click("#set-reset");
     agree();
-    QVERIFY(waitJs("document.getElementById('set-status').textContent === 'Factory settings restored.'"));
+    QVERIFY(waitJs(
+        "document.getElementById('set-status').textContent === 'Factory settings restored.'"));
     QCOMPARE(js("document.getElementById('set-closefunc').value").toString(), QString("hide"));
     QCOMPARE(js("document.getElementById('set-autostart').checked").toBool(), false);
     const QString conf = file("Resources/profiles/conf.xml");
-    QVERIFY(conf.contains("closeFunc=\"hide\"") && conf.contains("apiServer=\"http://127.0.0.1:18080\""));
+    QVERIFY(conf.contains("closeFunc=\"hide\"") &&
+            conf.contains("apiServer=\"http://127.0.0.1:18080\""));
 }
 
 void tst_Page::languageChosenAndKept() {
@@ -765,7 +819,8 @@ void tst_Page::keyboardUse() {
 
     // Every control has a name a screen reader can say.
     const QJsonValue unnamed = js(
-        "Array.prototype.filter.call(document.querySelectorAll('button, input, select'), function(c){"
+        "Array.prototype.filter.call(document.querySelectorAll('button, input, select'), "
+        "function(c){"
         " if (c.closest('[hidden]') && !c.closest('dialog')) return false;"
         " var named = c.getAttribute('aria-label') || c.textContent.trim() || c.closest('label') ||"
         "  (c.id && document.querySelector('label[for=\"' + c.id + '\"]'));"
@@ -790,8 +845,9 @@ void tst_Page::titleBarDragMovesWindow() {
         QTest::qWait(60);
     }
     m_desk.button(false);
-    QVERIFY2(waitJs(QString("window.screenX === %1 && window.screenY === %2").arg(x + 60).arg(y + 30)),
-             qPrintable(QJsonDocument(js("[window.screenX, window.screenY]").toArray()).toJson()));
+    QVERIFY2(
+        waitJs(QString("window.screenX === %1 && window.screenY === %2").arg(x + 60).arg(y + 30)),
+        qPrintable(QJsonDocument(js("[window.screenX, window.screenY]").toArray()).toJson()));
     QCOMPARE(js("window.innerWidth").toInt(), 1200);
     // Moving the pointer with the button up moves nothing.
     m_desk.moveTo(x + 700, y + 300);
@@ -818,7 +874,8 @@ void tst_Page::titleBarDoubleClickMaximises() {
 
 void tst_Page::screensFitDefaultSizeAndMaximised() {
     QCOMPARE(js("window.innerWidth").toInt(), 1200);
-    for (const char* screen : {"devices", "keymap", "macro", "memory", "profiles", "settings", "updates"}) {
+    for (const char* screen :
+         {"devices", "keymap", "macro", "memory", "profiles", "settings", "updates"}) {
         js(QString("App.show('%1')").arg(QLatin1String(screen)));
         QVERIFY2(js("document.getElementById('screens').scrollWidth <= "
                     "document.getElementById('screens').clientWidth")
