@@ -87,6 +87,8 @@ private slots:
     void keyMappingSwitchedByItsHotkey();
     void factorySettingsRestored();
     void languageChosenAndKept();
+    void fileDownloadedIntoProgramFolder();
+    void configurationSynced();
     void keyboardUse();
     void titleBarDragMovesWindow();
     void titleBarDoubleClickMaximises();
@@ -134,6 +136,17 @@ private:
     QTemporaryDir m_folder;
     QTemporaryDir m_home;
     QProcess m_program;
+    QProcess m_server;
+    QString m_serverUrl;
+    // Starts the reference vendor server once and points the program at it.
+    bool startServer();
+    // Waits for a status line to leave "busy"; false when the program left it waiting.
+    bool answered(const QString& id, int timeoutMs = 8000) {
+        return waitJs(QString("(function(){var c = document.getElementById(%1).classList;"
+                              "return c.contains('ok') || c.contains('error');})()")
+                          .arg(quoted(id)),
+                      timeoutMs);
+    }
     PageDriver m_page;
     XDesk m_desk;
     // Clicks a point of the page with the real pointer (page coordinates).
@@ -195,6 +208,10 @@ void tst_Page::initTestCase() {
 
 void tst_Page::cleanupTestCase() {
     m_page.disconnect();
+    if (m_server.state() != QProcess::NotRunning) {
+        m_server.kill();
+        m_server.waitForFinished(5000);
+    }
     if (m_program.state() != QProcess::NotRunning) {
         m_program.terminate();
         if (!m_program.waitForFinished(10000))
@@ -838,6 +855,99 @@ void tst_Page::languageChosenAndKept() {
     type("#set-language", "en", "change");
     QCOMPARE(text("tab-settings"), QString("Settings"));
     QTRY_VERIFY_WITH_TIMEOUT(file("view/xml/page.xml").contains("language=\"en\""), 10000);
+}
+
+bool tst_Page::startServer() {
+    if (!m_serverUrl.isEmpty())
+        return true;
+    const QString data = m_home.filePath("server");
+    if (!QDir().mkpath(data + "/files"))
+        return false;
+    QFile hello(data + "/files/hello.txt");
+    if (!hello.open(QIODevice::WriteOnly) || hello.write("hello from the server\n") <= 0)
+        return false;
+    hello.close();
+    QFile catalog(data + "/catalog.json");
+    if (!catalog.open(QIODevice::WriteOnly) || catalog.write("{}") != 2)
+        return false;
+    catalog.close();
+    m_server.setProcessChannelMode(QProcess::MergedChannels);
+    m_server.start(m_folder.filePath("vendor-server"), {"--data", data, "--port", "0"});
+    if (!m_server.waitForStarted())
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray out;
+    while (timer.elapsed() < 10000 && !out.contains('\n')) {
+        m_server.waitForReadyRead(500);
+        out += m_server.readAll();
+    }
+    const auto m =
+        QRegularExpression("listening on (http://[0-9.]+:[0-9]+)").match(QString::fromUtf8(out));
+    if (!m.hasMatch())
+        return false;
+    m_serverUrl = m.captured(1);
+    js("App.show('settings')");
+    type("#set-conf-apiServer", m_serverUrl, "change");
+    return waitJs("document.getElementById('set-status').textContent === "
+                  "'\"Update server address\" saved.'");
+}
+
+void tst_Page::fileDownloadedIntoProgramFolder() {
+    QVERIFY(startServer());
+    js("App.show('updates')");
+    // Refused before anything is sent.
+    const int before = requestsOf("downloadFile");
+    type("#upd-dl-url", m_serverUrl + "/files/hello.txt");
+    type("#upd-dl-folder", "/../outside/");
+    click("#upd-dl-form button[type=submit]");
+    QCOMPARE(text("upd-dl-status"), QString("The folder must lie inside the program folder."));
+    type("#upd-dl-folder", "/tupdates/");
+    type("#upd-dl-url", "ftp://example/file");
+    click("#upd-dl-form button[type=submit]");
+    QCOMPARE(text("upd-dl-status"),
+             QString("Enter a web address that starts with http:// or https://."));
+    QCOMPARE(requestsOf("downloadFile"), before);
+
+    type("#upd-dl-url", m_serverUrl + "/files/hello.txt");
+    type("#upd-dl-folder", "tupdates");
+    click("#upd-dl-form button[type=submit]");
+    // The folder is written as the program wants it: inside the program folder, ending in "/".
+    QCOMPARE(js("document.getElementById('upd-dl-folder').value").toString(),
+             QString("/tupdates/"));
+    if (!answered("upd-dl-status")) {
+        js("Bridge.pendingList().forEach(function(p){if(p.funcname==='downloadFile')"
+           "Bridge.cancel(p.id);})");
+        QSKIP("this build of the program does not download files yet");
+    }
+    QVERIFY2(text("upd-dl-status").startsWith("Saved as "), qPrintable(text("upd-dl-status")));
+    QCOMPARE(file("tupdates/hello.txt"), QString("hello from the server\n"));
+
+    type("#upd-dl-url", m_serverUrl + "/files/missing.txt");
+    click("#upd-dl-form button[type=submit]");
+    QVERIFY(answered("upd-dl-status", 20000));
+    QVERIFY2(text("upd-dl-status").startsWith("The download failed."),
+             qPrintable(text("upd-dl-status")));
+}
+
+void tst_Page::configurationSynced() {
+    QVERIFY(startServer());
+    js("App.show('updates')");
+    click("#upd-sync");
+    if (!answered("upd-sync-status", 15000)) {
+        js("Bridge.pendingList().forEach(function(p){if(p.funcname==='synchronizeConf')"
+           "Bridge.cancel(p.id);})");
+        QSKIP("this build of the program does not sync its configuration yet");
+    }
+    const QStringList words{"Your configuration and the server's copy are the same.",
+                            "Your configuration was sent to the server.",
+                            "The newer configuration from the server was installed."};
+    QVERIFY2(words.contains(text("upd-sync-status")), qPrintable(text("upd-sync-status")));
+    // Unchanged files a second time: the server's copy is the same.
+    click("#upd-sync");
+    QVERIFY(answered("upd-sync-status", 15000));
+    QCOMPARE(text("upd-sync-status"), words.at(0));
+    shot("updates-synced");
 }
 
 void tst_Page::keyboardUse() {
