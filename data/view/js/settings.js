@@ -127,8 +127,10 @@ var Settings = (function () {
       clearTimeout(timer);
       var m = /\blanguage="([a-z]*)"/.exec(text);
       return m && m[1] ? m[1] : fallback;
-    }, function () {
+    }, function (e) {
       clearTimeout(timer);
+      if (e && e.code !== -2)
+        UI.flash(UI.failureText(e));
       return fallback;
     });
   }
