@@ -94,6 +94,7 @@ private slots:
     void titleBarDragMovesWindow();
     void titleBarDoubleClickMaximises();
     void screensFitDefaultSizeAndMaximised();
+    void closeButtonQuitsWhenSetTo(); // last: the program ends
 
 private:
     QJsonValue js(const QString& expression);
@@ -222,7 +223,7 @@ void tst_Page::cleanupTestCase() {
 }
 
 void tst_Page::init() {
-    QVERIFY(m_program.state() == QProcess::Running);
+    QCOMPARE(m_program.state(), QProcess::Running);
     js("document.querySelectorAll('dialog[open]').forEach(function(d){d.close();})");
 }
 
@@ -1081,6 +1082,17 @@ void tst_Page::screensFitDefaultSizeAndMaximised() {
     shot("keymap-maximised");
     click("#btn-max");
     QVERIFY(waitJs("window.innerWidth === 1200"));
+}
+
+void tst_Page::closeButtonQuitsWhenSetTo() {
+    js("App.show('settings')");
+    type("#set-closefunc", "closeapp", "change");
+    QVERIFY(waitJs("document.getElementById('set-status').textContent === "
+                   "'\"Closing the window\" saved.'"));
+    click("#btn-close");
+    QVERIFY(m_program.waitForFinished(20000));
+    QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_program.exitCode(), 0);
 }
 
 int main(int argc, char** argv) {
