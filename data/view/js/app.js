@@ -218,6 +218,10 @@ var App = (function () {
 
   function start() {
     Bridge.listen();
+    // A device's settings page (its own window) talks to this page through the program.
+    Bridge.on('onBrowserMsg', function (args) {
+      UI.flash(t('event.onBrowserMsg', args.join(', ')));
+    });
     Settings.loadLanguage().then(function (lang) {
       I18n.setLanguage(lang);
       I18n.onChange(relabel);
