@@ -165,10 +165,10 @@ void cefApplication::startSimulation() {
 #ifndef Q_OS_WIN
     // The simulated devices of this program folder are driven through tools/simctl; only the
     // first instance answers there. The HID bus takes its extra devices from simulation.conf.
-    std::string hidError;
-    if (!platform::hid::sim::configureFromFile(
-            QCoreApplication::applicationDirPath().toStdString() + "/simulation.conf", &hidError))
-        qWarning("tavix: simulation.conf: %s", hidError.c_str());
+    const platform::Result hid = platform::hid::sim::configureFromFile(
+        QCoreApplication::applicationDirPath().toStdString() + "/simulation.conf");
+    if (!hid)
+        qWarning("tavix: simulation.conf: %s", hid.text.c_str());
     platform::hid::sim::registerControlCommands();
     platform::usb::sim::registerSimCommands();
     platform::simcontrol::startServer(

@@ -48,8 +48,9 @@ void configure(const Options& options);
 //   pelta off|on                  whether the virtual HID driver is installed
 //   pelta reads N                 reads kept pending in it (1..64)
 bool parseConfiguration(const std::string& text, Options* options, std::string* error);
-// Reads a configuration file and configures the bus with it. A missing file means defaults.
-bool configureFromFile(const std::string& path, std::string* error);
+// Reads a configuration file and configures the bus with it. A missing file means defaults; a
+// text that does not parse leaves the bus as it was (ERROR_BAD_FORMAT, the parser's reason).
+Result configureFromFile(const std::string& path);
 
 struct CollectionInfo {
     std::string path;

@@ -107,19 +107,21 @@ bool parseConfiguration(const std::string& text, Options* options, std::string* 
     return true;
 }
 
-bool configureFromFile(const std::string& path, std::string* error) {
+Result configureFromFile(const std::string& path) {
+    constexpr uint32_t kErrorBadFormat = 11;
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         configure(Options{});
-        return true;
+        return Result::success();
     }
     std::ostringstream text;
     text << file.rdbuf();
     Options options;
-    if (!parseConfiguration(text.str(), &options, error))
-        return false;
+    std::string error;
+    if (!parseConfiguration(text.str(), &options, &error))
+        return Result::failure(kErrorBadFormat, error);
     configure(options);
-    return true;
+    return Result::success();
 }
 
 } // namespace platform::hid::sim

@@ -211,19 +211,21 @@ private slots:
 
     void configurationFile() {
         QTemporaryDir dir;
-        std::string error;
-        QVERIFY(sim::configureFromFile((dir.path() + "/missing.conf").toStdString(), &error));
+        QVERIFY(sim::configureFromFile((dir.path() + "/missing.conf").toStdString()).ok);
         QCOMPARE(sim::collections().size(), size_t(5));
         QFile file(dir.path() + "/sim.conf");
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("pelta off\n");
         file.close();
-        QVERIFY(sim::configureFromFile(file.fileName().toStdString(), &error));
+        QVERIFY(sim::configureFromFile(file.fileName().toStdString()).ok);
         QVERIFY(sim::collections().empty());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("pelta maybe\n");
         file.close();
-        QVERIFY(!sim::configureFromFile(file.fileName().toStdString(), &error));
+        const platform::Result bad = sim::configureFromFile(file.fileName().toStdString());
+        QVERIFY(!bad.ok);
+        QCOMPARE(bad.code, 11u);
+        QVERIFY(!bad.text.empty());
         QVERIFY(sim::collections().empty()); // a bad file leaves the bus as it was
     }
 
