@@ -207,6 +207,7 @@ var App = (function () {
     setMaximised(maximised);
     KeyMap.renderSwitch();
     Devices.refresh();
+    Devices.loadHotkeys();
     KeyMap.fillSelect($('km-map'));
     KeyMap.fillSelect($('pf-map'));
     KeyMap.load();

@@ -314,6 +314,7 @@ var Devices = (function () {
   return {
     init: init,
     refresh: refresh,
+    loadHotkeys: loadHotkeys,
     list: function () { return list; },
     selected: function () { return selected; },
     reachable: reachable,
