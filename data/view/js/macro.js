@@ -88,6 +88,7 @@ var Macro = (function () {
     Object.keys(open).forEach(function (id) {
       bars.push({start: open[id].start, end: at, name: open[id].name});
     });
+    bars.sort(function (a, b) { return a.start - b.start; });
     total = Math.max(at, 1);
     strip.hidden = !bars.length;
     var lanes = [];
