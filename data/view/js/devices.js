@@ -148,8 +148,15 @@ var Devices = (function () {
     UI.flash(t('devices.pageOpened'));
   }
 
+  var hotkeysAsked = false;
+
+  // One question at a time: the program answers in order, so a late answer is still current.
   function loadHotkeys() {
+    if (hotkeysAsked)
+      return;
+    hotkeysAsked = true;
     var p = Bridge.request('getHotKey');
+    p.then(function () { hotkeysAsked = false; }, function () { hotkeysAsked = false; });
     UI.track($('dev-hotkey-status'), p, t('devices.hotkeyAsking'), function (text) {
       var parsed;
       try {
