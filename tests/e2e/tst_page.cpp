@@ -68,6 +68,7 @@ private slots:
     void devicesListed();
     void hotPlugFollowed();
     void settingsPageOfferedOnceInstalled();
+    void deviceHotkeySet();
     void propertyReadAndWritten();
     void propertyValueCheckedBeforeSending();
     void memoryEditedAndWritten();
@@ -419,6 +420,27 @@ void tst_Page::settingsPageOfferedOnceInstalled() {
     QVERIFY(waitJs("!document.getElementById('dev-open-page').disabled"));
     QCOMPARE(text("dev-page-status"), QString());
     QVERIFY(QFile::remove(page.fileName()));
+}
+
+void tst_Page::deviceHotkeySet() {
+    js("App.show('devices')");
+    click("#dev-refresh");
+    if (!answered("dev-hotkey-status", 3000) &&
+        js("document.getElementById('dev-hotkey-status').classList.contains('pending')").toBool())
+        QSKIP("this build of the program does not list device hotkeys yet");
+    QVERIFY(!js("document.getElementById('dev-hotkey-form').hidden").toBool());
+    clickPage(600, 745);
+    js("document.getElementById('dev-hotkey').focus()");
+    m_desk.press({XK_Control_L, XK_Shift_L, XK_F7});
+    QVERIFY(waitJs("document.getElementById('dev-hotkey').value === 'Ctrl+Shift+F7'"));
+    click("#dev-hotkey-form button[type=submit]");
+    QVERIFY(answered("dev-hotkey-status"));
+    QCOMPARE(text("dev-hotkey-status"), QString("Ctrl+Shift+F7 works: the system accepted it."));
+    QTRY_VERIFY(file("Resources/profiles/conf.xml").contains("GHotKey=\"Ctrl+Shift+F7\""));
+    click("#dev-hotkey-clear");
+    QVERIFY(
+        waitJs("document.getElementById('dev-hotkey-status').textContent === 'No hotkey set.'"));
+    QTRY_VERIFY(file("Resources/profiles/conf.xml").contains("GHotKey=\"\""));
 }
 
 void tst_Page::propertyReadAndWritten() {
