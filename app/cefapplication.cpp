@@ -5,7 +5,9 @@
 #include "device/hotplug.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
+#include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
+#include "platform/sim/keyhook.h"
 #include "platform/usb_sim.h"
 #endif
 #include "quit.h"
@@ -171,6 +173,14 @@ void cefApplication::startSimulation() {
         qWarning("tavix: simulation.conf: %s", hid.text.c_str());
     platform::hid::sim::registerControlCommands();
     platform::usb::sim::registerSimCommands();
+    // The filter driver's slots and their hardware ids; keys typed on them reach the program's
+    // capture and, when not taken, the simulated keyboard hook.
+    std::string filterError;
+    if (!platform::devio::sim::configureFromFile(
+            QCoreApplication::applicationDirPath().toStdString() + "/sim-filter.txt", &filterError))
+        qWarning("tavix: sim-filter.txt: %s", filterError.c_str());
+    platform::devio::sim::registerControlCommands();
+    platform::keyhook::sim::registerControlCommands();
     platform::simcontrol::startServer(
         platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
 #endif

@@ -5,6 +5,7 @@
 #include "config/confcommands.h"
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
+#include "input/inputcommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,11 +71,11 @@ const Command kCommands[] = {
 
     {"closeApp", &run<AppCommands, &AppCommands::closeApp>},
 
-    {"startRecord", nullptr},
-    {"stopRecord", nullptr},
-    {"startVDevice", nullptr},
-    {"stopVDevice", nullptr},
-    {"keyMapChanged", nullptr},
+    {"startRecord", &run<InputCommands, &InputCommands::startRecord>},
+    {"stopRecord", &run<InputCommands, &InputCommands::stopRecord>},
+    {"startVDevice", &run<InputCommands, &InputCommands::startVDevice>},
+    {"stopVDevice", &run<InputCommands, &InputCommands::stopVDevice>},
+    {"keyMapChanged", &run<InputCommands, &InputCommands::keyMapChanged>},
 
     {"saveFileDialog", nullptr},
     {"openFileDialog", nullptr},

@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
@@ -25,7 +26,10 @@ QString programFolder() {
 tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     : QWidget(parent), m_config(config), m_devices(devices),
       m_shortcuts(new ProgramShortcuts(programFolder(), this)), m_confCommands(config, m_shortcuts),
-      m_appCommands(config, *this), m_profileCommands(m_profileCache, programFolder()) {
+      m_appCommands(config, *this), m_profileCommands(m_profileCache, programFolder()),
+      m_recorder([this](const QStringList& item) {
+          push(QStringLiteral("macroItem"), {item.at(0), item.at(1), item.at(2), item.at(3)});
+      }) {
     setObjectName(QStringLiteral("tavixClass"));
     resize(600, 400);
     setWindowTitle(QCoreApplication::translate("tavixClass", "tavix"));
@@ -63,12 +67,21 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     // The per-device hotkeys and the key maps are set up here once their parts exist.
 
     m_virtualDeviceOpened = m_virtualDevice.openVirtualDevice();
+    // Without the virtual device there is no output device: the mode cannot be switched.
+    m_input =
+        std::make_unique<InputRedirection>(m_virtualDeviceOpened ? &m_virtualDevice : nullptr);
+    connect(this, &tavix::toogleChanged, &m_input->tasks(), &CommandTasks::toogleChanged);
+    connect(&m_input->tasks(), &CommandTasks::taskFinished, this, &tavix::onTaskFinished);
+    m_inputCommands =
+        std::make_unique<InputCommands>(*m_input, m_recorder, [this] { return loadKeyMaps(); });
+    m_inputCommands->reloadKeyMaps();
 
     CommandContext& context = m_dispatcher.context();
     context.window = this;
     context.conf = &m_confCommands;
     context.app = &m_appCommands;
     context.profiles = &m_profileCommands;
+    context.input = m_inputCommands.get();
     if (m_devices) {
         m_deviceCommands = std::make_unique<DeviceCommands>(*m_devices, m_config);
         context.device = m_deviceCommands.get();
@@ -79,6 +92,22 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
 tavix::~tavix() {
     if (m_devices)
         m_devices->setEventSink(nullptr);
+    m_recorder.stopRecord();
+    // Ends the capture loop and every task, and leaves no key or button held.
+    m_input->shutdown();
+}
+
+KeyMaps tavix::loadKeyMaps() {
+    QList<KeyMapDevice> devices;
+    if (m_devices) {
+        for (const UsbDeviceEntry& entry : m_devices->usbDeviceList())
+            devices << KeyMapDevice{entry.vendorId, entry.productId};
+        m_input->setConnectedIds(m_devices->knownDeviceKeys());
+    }
+    return ::loadKeyMaps(
+        m_config.confText().toUtf8(), devices, programFolder(),
+        [this](const QString& path) { return m_profileCache.load(path); },
+        [](const QString& path) { return QFileInfo::exists(path); });
 }
 
 void tavix::push(const QString& name, const QVariantList& args) {
@@ -98,8 +127,8 @@ void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
 
 void tavix::deviceChanged(const HotplugAction& action) {
     devicesChanged(action.argument);
-    // The product information of an arriving device and a new reading of the key maps follow
-    // here once their parts exist.
+    // The product information of an arriving device follows here once its part exists.
+    m_inputCommands->reloadKeyMaps();
 }
 
 bool tavix::nativeEvent(const QByteArray& eventType, void* message, long* result) {

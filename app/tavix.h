@@ -8,6 +8,9 @@
 #include "device/deviceeventsink.h"
 #include "device/hotplug.h"
 #include "dispatcher.h"
+#include "input/inputcommands.h"
+#include "input/recorder.h"
+#include "input/redirection.h"
 #include "input/virtualdeviceclient.h"
 
 #include <QPointer>
@@ -43,6 +46,12 @@ public:
     void push(const QString& name, const QVariantList& args = {});
 
     ProfileCache& profileCache() { return m_profileCache; }
+
+    // The virtual device mode: key maps, capture filter, command tasks (the start-task
+    // operation is `input().tasks().startTask`).
+    InputRedirection& input() { return *m_input; }
+    // Reads the key maps from the device configuration files through the profile cache.
+    KeyMaps loadKeyMaps();
 
     // DeviceEventSink: what the device manager reports, on the GUI thread.
     void devicesChanged(int code) override { push(QStringLiteral("devicesChanged"), {code}); }
@@ -102,4 +111,8 @@ private:
     Dispatcher m_dispatcher;
     VirtualDeviceClient m_virtualDevice;
     bool m_virtualDeviceOpened = false;
+    // Declared after the client they play through, so they go first.
+    std::unique_ptr<InputRedirection> m_input;
+    Recorder m_recorder;
+    std::unique_ptr<InputCommands> m_inputCommands;
 };

@@ -104,6 +104,10 @@ DeviceListBlock devices_handler::deviceList() {
     return block;
 }
 
+QStringList devices_handler::knownDeviceKeys() const {
+    return m_enumeration ? m_enumeration->knownDeviceKeys() : QStringList();
+}
+
 QList<UsbDeviceEntry> devices_handler::usbDeviceList() {
     const platform::usb::PathList scan = platform::usb::presentDevicePaths();
     if (!scan.ok) {

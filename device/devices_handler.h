@@ -85,6 +85,9 @@ public:
     // may be null.
     void setEventSink(DeviceEventSink* sink) { m_sink = sink; }
     void setEnumeration(DeviceEnumeration* enumeration) { m_enumeration = enumeration; }
+    // The enumeration's known device keys (8 upper-case hexadecimal digits each); none without
+    // an enumeration.
+    QStringList knownDeviceKeys() const;
 
     // The callbacks given to the library.
     static int eventCallback(uint32_t event);

@@ -51,3 +51,29 @@ public:
 };
 
 } // namespace platform::windows
+
+// ---- Typing into the window under the cursor (the command player's "reportMsg") ----
+// Win32: GetCursorPos + WindowFromPoint, then one WM_CHAR per UTF-16 unit (PostMessageW, the
+// unit as the character, 0 as the key data). X11: the deepest window under the pointer, and
+// each character sent to it as a key press and release of a key that types it. A backend of
+// its own, so tests can record the texts (sim/windowtext.h) while the desktop stays real.
+
+namespace platform::windows {
+
+class TextBackend {
+public:
+    virtual ~TextBackend() = default;
+    virtual ResultOf<std::uintptr_t> windowUnderCursor() = 0;
+    virtual Result postCharacters(std::uintptr_t window, const std::u16string& units) = 0;
+};
+
+// Installs `backend` (not owned); nullptr restores the build's own backend.
+void installTextBackend(TextBackend* backend);
+
+// The window under the cursor. Fails without a cursor position or a window there.
+ResultOf<std::uintptr_t> windowUnderCursor();
+// Posts the text to `window` in order. Fails when the window refuses it or is gone; X11 skips
+// characters no key types and then fails naming the first.
+Result postCharacters(std::uintptr_t window, const std::u16string& units);
+
+} // namespace platform::windows

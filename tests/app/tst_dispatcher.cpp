@@ -2,6 +2,9 @@
 #include "bridge/args.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
+#include "input/inputcommands.h"
+#include "input/recorder.h"
+#include "input/redirection.h"
 #include "recordingcallback.h"
 
 #include <QDir>
@@ -112,6 +115,40 @@ private slots:
         QCOMPARE(send(big)->answers.size(), size_t(1));
         big.chop(2);
         QVERIFY(!send(big)->answered());
+    }
+
+    // The input commands reach their group; here without a virtual device, so the mode cannot
+    // be switched and the maps load empty.
+    void inputCommandsAreWired_data() {
+        QTest::addColumn<QString>("funcname");
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("startRecord") << "startRecord" << true << "startRecord success!";
+        QTest::newRow("stopRecord") << "stopRecord" << true << "stopRecord success";
+        QTest::newRow("startVDevice") << "startVDevice" << false << "outPutDevice Not found!";
+        QTest::newRow("stopVDevice") << "stopVDevice" << false << "outPutDevice Not found!";
+        QTest::newRow("keyMapChanged") << "keyMapChanged" << true << "keyMapChanged success";
+    }
+    void inputCommandsAreWired() {
+        QFETCH(QString, funcname);
+        QFETCH(bool, success);
+        QFETCH(QString, text);
+        InputRedirection mode(nullptr);
+        Recorder recorder([](const QStringList&) {});
+        int loads = 0;
+        InputCommands commands(mode, recorder, [&loads] {
+            ++loads;
+            return KeyMaps();
+        });
+        m_dispatcher.context().input = &commands;
+        auto cb = send("{\"funcname\":\"" + funcname + "\"}");
+        m_dispatcher.context().input = nullptr;
+        recorder.stopRecord();
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QCOMPARE(cb->last().success, success);
+        QCOMPARE(cb->last().code, 0);
+        QCOMPARE(cb->last().text, text);
+        QCOMPARE(loads, funcname == "keyMapChanged" ? 1 : 0);
     }
 
     void lastDuplicateKeyWins() {

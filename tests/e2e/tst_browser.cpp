@@ -12,6 +12,12 @@
 #include "browser/tavixwebview.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
+#include "device/deviceenumeration.h"
+#include "device/hotplug.h"
+#include "platform/sim/filterdriver.h"
+#include "platform/sim/hidbus.h"
+#include "platform/sim/keyhook.h"
+#include "platform/simcontrol.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
 
@@ -94,6 +100,7 @@ private slots:
     void closeHidesAndCloseAppQuits();
 
     void windowsFacility();
+    void virtualDeviceEndToEnd();
     void secondStartShowsFirst();
     void staleInstanceSocket();
 
@@ -575,6 +582,144 @@ void tst_Browser::closeHidesAndCloseAppQuits() {
     QVERIFY(written.open(QIODevice::ReadOnly));
     QVERIFY(written.readAll().startsWith("<root/>"));
     QVERIFY(window.profileCache().pending().isEmpty());
+}
+
+namespace {
+
+// Runs simctl of the staged program against `socket`; its answer.
+QString simctl(const QString& socket, const QStringList& args) {
+    QProcess process;
+    process.start(QStringLiteral(TAVIX_STAGE_DIR "/simctl"),
+                  QStringList{"--socket", socket} + args);
+    if (!process.waitForFinished(10000))
+        return QStringLiteral("(simctl did not finish)");
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+}
+
+// Press and release changes of the virtual keyboard, in order: "+a -a".
+QString virtualKeyboard() {
+    QStringList out;
+    for (const auto& e : platform::hid::sim::inputEvents()) {
+        if (e.device != "keyboard")
+            continue;
+        for (const auto& n : e.pressed)
+            out << "+" + QString::fromStdString(n);
+        for (const auto& n : e.released)
+            out << "-" + QString::fromStdString(n);
+    }
+    return out.join(' ');
+}
+
+} // namespace
+
+// A key map for the default devices, the virtual device mode switched on from the page, a key
+// typed on a simulated keyboard with simctl, the macro on the virtual device; switched off, the
+// next key reaches the system; a recording sends the typed keys to the page as macro items.
+void tst_Browser::virtualDeviceEndToEnd() {
+    namespace drv = platform::devio::sim;
+    drv::configure(drv::defaultOptions());
+    platform::hid::sim::configure(platform::hid::sim::Options{});
+    platform::hid::sim::clearInputEvents();
+    const QString socket = m_dir.filePath("sim.sock");
+    QVERIFY(platform::simcontrol::startServer(socket.toStdString()).ok);
+    struct ServerStop {
+        ~ServerStop() { platform::simcontrol::stopServer(); }
+    } serverStop;
+    platform::hid::sim::registerControlCommands();
+    drv::registerControlCommands();
+    platform::keyhook::sim::registerControlCommands();
+
+    auto window = std::make_unique<tavix>(*m_store, nullptr);
+    auto pageJs = [&](const QString& script) {
+        QVariant result;
+        bool done = false;
+        window->view()->browser()->runJavaScript(script, [&](const QVariant& v) {
+            result = v;
+            done = true;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        while (!done && timer.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return result;
+    };
+    // Sends one request from the window's page and returns its answers as JSON.
+    auto ask = [&](const QString& tag, const QString& funcname) -> QString {
+        pageJs(QString(R"(ask('%1', '{\"funcname\":\"%2\"}'))").arg(tag, funcname));
+        QElapsedTimer timer;
+        timer.start();
+        QString answer;
+        while (timer.elapsed() < 10000) {
+            answer = pageJs(QString("JSON.stringify(answers['%1'] || null)").arg(tag)).toString();
+            if (!answer.isEmpty() && answer != "null")
+                break;
+            QTest::qWait(20);
+        }
+        return answer;
+    };
+
+    window->view()->loadUrl(pageUrl());
+    QElapsedTimer loading;
+    loading.start();
+    while (pageJs("typeof ask").toString() != "function" && loading.elapsed() < 20000)
+        QTest::qWait(50);
+    QCOMPARE(pageJs("typeof ask").toString(), QString("function"));
+
+    // Caps Lock plays "a" held 50 ms, three times.
+    const QString keyMapPath =
+        QCoreApplication::applicationDirPath() + "/view/device/virtual/xml/configuration.xml";
+    window->profileCache().store(keyMapPath, R"(<conf>
+        <key scanCode="58" flag="0" playType="0" playCount="3">
+          <c task="down" value="04"/><c task="delayTime" value="50"/><c task="up" value=""/>
+        </key></conf>)");
+    QCOMPARE(ask("keymaps", "keyMapChanged"), QString(R"([["ok","keyMapChanged success"]])"));
+    QCOMPARE(ask("on", "startVDevice"), QString(R"([["ok","startVDevice success"]])"));
+    QTRY_VERIFY_WITH_TIMEOUT(drv::slotStates().back().mask == 0x03FC, 10000);
+
+    QCOMPARE(simctl(socket, {"filter-key", "1", "0x3a", "press"}), QString("ok\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(virtualKeyboard(), QString("+a -a +a -a +a -a"), 10000);
+    QCOMPARE(simctl(socket, {"filter-system"}), QString("nothing reached the system\n"));
+    QVERIFY(simctl(socket, {"hid-keyboard"}).startsWith("keys down: (none)\n"));
+
+    // A USB device arrives: the key maps are read again and the running filter takes them.
+    window->profileCache().store(keyMapPath, R"(<conf>
+        <key scanCode="58" flag="0" playType="0" playCount="1">
+          <c task="down" value="05"/><c task="up" value=""/>
+        </key></conf>)");
+    DeviceEnumeration enumeration;
+    HotplugWatcher watcher(enumeration);
+    window->watchDeviceChanges(&watcher);
+    platform::usb::Notification arrival;
+    arrival.eventCode = 0x8000;
+    arrival.hasRecord = true;
+    arrival.deviceType = 5;
+    arrival.path = R"(\\?\USB#VID_1234&PID_5678#1#{a5dcbf10-6530-11d2-901f-00c04fb951ed})";
+    watcher.notify(arrival);
+    platform::hid::sim::clearInputEvents();
+    QCOMPARE(simctl(socket, {"filter-key", "1", "0x3a", "press"}), QString("ok\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(virtualKeyboard(), QString("+b -b"), 10000);
+
+    QCOMPARE(ask("off", "stopVDevice"), QString(R"([["ok","stopVDevice success"]])"));
+    QCOMPARE(simctl(socket, {"filter-key", "1", "0x3a", "press"}), QString("ok\n"));
+    QCOMPARE(simctl(socket, {"filter-system"}),
+             QString("#1 keyboard 1 scan=0x3a down\n#2 keyboard 1 scan=0x3a up\n"));
+    QCOMPARE(virtualKeyboard(), QString("+b -b"));
+
+    // Recording: the keys typed reach the page's main browser as macro items.
+    js("events = []; setMessageCallback('macroItem', record('macro'));");
+    QCOMPARE(ask("rec", "startRecord"), QString(R"([["ok","startRecord success!"]])"));
+    QCOMPARE(simctl(socket, {"hook-key", "0x1d", "e0", "press"}), QString("ok\n"));
+    QVERIFY(waitJs("events.length == 3"));
+    const QString items =
+        js("JSON.stringify(events.map(function (e) { return e[2]; }))").toString();
+    QVERIFY2(items.startsWith(R"([["0","1","29","1"],["2",")") &&
+                 items.endsWith(R"(","0","0"],["0","0","29","1"]])"),
+             qPrintable(items));
+    QCOMPARE(ask("stoprec", "stopRecord"), QString(R"([["ok","stopRecord success"]])"));
+    QCOMPARE(simctl(socket, {"hook-key", "0x1d", "press"}), QString("no hook installed\n"));
+
+    window.reset();
+    QVERIFY(platform::hid::sim::keysDown().empty());
 }
 
 void tst_Browser::windowsFacility() {

@@ -1,0 +1,61 @@
+#pragma once
+
+// Plays the command list of one key map entry on a task thread of its own: key and button
+// presses through the virtual device, pauses, opening a file, typing a text into the window
+// under the cursor. playType 0 plays the list playCount times; 1 and 2 repeat it every 50 ms
+// until stop_display().
+
+#include "input/keymap.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+
+class QThread;
+class QTimer;
+class VirtualDeviceClient;
+
+class commandExec : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kRepeatIntervalMs = 50;
+
+    // Without parent, moved to `thread`; start() runs when the thread starts. `client` may be
+    // null (then key and button commands do nothing).
+    commandExec(QThread* thread, const CommandList& commands, VirtualDeviceClient* client,
+                int32_t playType, int32_t playCount);
+    // Releases whatever this player left held in the virtual device.
+    ~commandExec() override;
+
+    // Set from any thread, `flag` makes the player stop between two commands and cut pauses
+    // short: for program exit, so no player outlives the virtual device client. Before start.
+    void setAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag) {
+        m_abandon = std::move(flag);
+    }
+
+signals:
+    void taskFinished();
+
+public slots:
+    void start();
+    void stop_display();
+    void executeCommand();
+
+private:
+    void run(const CommandItem& command);
+    void sleep(int milliseconds);
+    void releaseHeld();
+    bool abandoned() const { return m_abandon && m_abandon->load(); }
+
+    CommandList m_commands;
+    VirtualDeviceClient* m_client;
+    int32_t m_playType;
+    int32_t m_playCount;
+    QTimer* m_timer = nullptr;
+    // What this player's own reports left held: a "down" or "mouseDown" not yet followed by
+    // its "up".
+    bool m_keysHeld = false;
+    bool m_buttonsHeld = false;
+    std::shared_ptr<const std::atomic<bool>> m_abandon;
+};

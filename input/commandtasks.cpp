@@ -1,0 +1,72 @@
+#include "input/commandtasks.h"
+
+#include "input/commandexec.h"
+#include "input/virtualdeviceclient.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+namespace {
+// At exit a player stops within one command; a report write is the longest of those.
+constexpr int kExitWaitMs = 3000;
+} // namespace
+
+CommandTasks::CommandTasks(VirtualDeviceClient* client, QObject* parent)
+    : QObject(parent), m_client(client) {
+    qRegisterMetaType<KeyAction>();
+}
+
+CommandTasks::~CommandTasks() {
+    shutdown();
+}
+
+void CommandTasks::discard() {
+    if (m_thread) {
+        m_thread->quit();
+        m_thread = nullptr;
+    }
+    if (m_player) {
+        m_player->deleteLater();
+        m_player = nullptr;
+    }
+}
+
+void CommandTasks::startTask(const KeyAction& action) {
+    if (m_shutDown)
+        return;
+    discard();
+    auto* thread = new QThread;
+    auto* player =
+        new commandExec(thread, action.commands, m_client, action.playType, action.playCount);
+    player->setAbandonFlag(m_abandon);
+    connect(player, &commandExec::taskFinished, this, &CommandTasks::taskFinished,
+            Qt::QueuedConnection);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(this, &CommandTasks::toogleChanged, player, &commandExec::stop_display,
+            Qt::QueuedConnection);
+    m_thread = thread;
+    m_player = player;
+    m_threads.removeAll(nullptr);
+    m_threads.append(thread);
+    thread->start(QThread::InheritPriority);
+}
+
+void CommandTasks::shutdown() {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    *m_abandon = true;
+    discard();
+    QDeadlineTimer deadline(kExitWaitMs);
+    for (const QPointer<QThread>& thread : qAsConst(m_threads)) {
+        if (!thread)
+            continue;
+        thread->quit();
+        thread->wait(deadline);
+    }
+    m_threads.clear();
+    if (m_client) {
+        m_client->sendKeys({0, 0, 0, 0, 0, 0});
+        m_client->sendMouseButtons(0);
+    }
+}

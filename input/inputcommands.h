@@ -1,0 +1,36 @@
+#pragma once
+
+// The page's commands of input redirection: recording key presses as macro items, switching
+// the virtual device mode on and off, and reading the key maps again.
+
+#include "bridge/routercallback.h"
+#include "input/keymaploader.h"
+
+#include <QVariantMap>
+
+#include <functional>
+
+class InputRedirection;
+class Recorder;
+
+class InputCommands {
+public:
+    // Reads every key map afresh (device configuration files through the profile cache).
+    using LoadKeyMaps = std::function<KeyMaps()>;
+
+    InputCommands(InputRedirection& mode, Recorder& recorder, LoadKeyMaps load);
+
+    void startRecord(const QVariantMap& args, const RouterCallback& callback);
+    void stopRecord(const QVariantMap& args, const RouterCallback& callback);
+    void startVDevice(const QVariantMap& args, const RouterCallback& callback);
+    void stopVDevice(const QVariantMap& args, const RouterCallback& callback);
+    void keyMapChanged(const QVariantMap& args, const RouterCallback& callback);
+
+    // Loads the key maps and hands them to a running capture filter (also after hot-plug).
+    void reloadKeyMaps();
+
+private:
+    InputRedirection& m_mode;
+    Recorder& m_recorder;
+    LoadKeyMaps m_load;
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+// The key map files ("configuration.xml" of a device folder) and the loading of every key map
+// the capture filter uses.
+
+#include "input/keymap.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// Builds a key map from a key map file's text. False when the text does not parse as XML;
+// `map` is then left empty. Entries are the element children of the document element "conf";
+// `entries` gets their number, with those skipped for having no commands.
+bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries = nullptr);
+
+struct KeyMaps {
+    QList<DeviceKeyMap> devices;
+    KeyMap defaultMap;
+};
+
+// One device that takes a key map: its vendor and product id texts as the USB scan gives them
+// (upper-case hexadecimal).
+struct KeyMapDevice {
+    QString vendorId;
+    QString productId;
+};
+
+// Reads a file's text through the profile cache: the cached text, or the file read once and
+// cached; nothing when it cannot be opened.
+using CachedRead = std::function<std::optional<QByteArray>(const QString& path)>;
+// Whether a file exists.
+using FileExists = std::function<bool(const QString& path)>;
+
+// Loads the per-device key maps and the default key map. `programFolder` has no trailing "/".
+// A configuration document that does not parse gives nothing; an unreadable or malformed key
+// map file ends the load there (what was appended stays, the default map stays empty).
+KeyMaps loadKeyMaps(const QByteArray& configurationText, const QList<KeyMapDevice>& devices,
+                    const QString& programFolder, const CachedRead& read, const FileExists& exists);

@@ -1,0 +1,22 @@
+#pragma once
+
+// The scheduling priority of the whole process: raised while strokes of every input device
+// wait on the capture loop. Win32: SetPriorityClass(HIGH_PRIORITY_CLASS); POSIX: a lower nice
+// value, which needs privileges and otherwise fails (the caller carries on).
+
+#include "platform/result.h"
+
+namespace platform::priority {
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual Result raiseProcessPriority() = 0;
+};
+
+// Installs `backend` (not owned); nullptr restores the build's own backend.
+void installBackend(Backend* backend);
+
+Result raiseProcessPriority();
+
+} // namespace platform::priority

@@ -1,0 +1,126 @@
+#include "platform/sim/windowtext.h"
+
+#include "platform/simcontrol.h"
+
+#include <cstdlib>
+#include <mutex>
+
+namespace platform::windows::sim {
+namespace {
+
+struct State {
+    std::mutex mutex;
+    std::uintptr_t window = 0;
+    std::vector<Posted> posted;
+};
+
+State& state() {
+    static State* s = new State; // players may post while the process exits
+    return *s;
+}
+
+std::string utf8(const std::u16string& units) {
+    std::string out;
+    for (size_t i = 0; i < units.size(); ++i) {
+        uint32_t c = units[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+class RecordingBackend : public TextBackend {
+public:
+    ResultOf<std::uintptr_t> windowUnderCursor() override {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.window)
+            return ResultOf<std::uintptr_t>::failure(kErrorInvalidWindowHandle,
+                                                     "no window under the cursor");
+        return ResultOf<std::uintptr_t>::success(s.window);
+    }
+    Result postCharacters(std::uintptr_t window, const std::u16string& units) override {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.posted.push_back(Posted{window, units});
+        if (s.posted.size() > 1000)
+            s.posted.erase(s.posted.begin());
+        return Result::success();
+    }
+};
+
+} // namespace
+
+TextBackend& textBackend() {
+    static RecordingBackend* b = new RecordingBackend;
+    return *b;
+}
+
+void setWindowUnderCursor(std::uintptr_t window) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.window = window;
+}
+
+std::vector<Posted> posted() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.posted;
+}
+
+void clearPosted() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.posted.clear();
+}
+
+void registerControlCommands() {
+    using simcontrol::registerCommand;
+    registerCommand("text-window", "text-window HANDLE|none    the window under the cursor",
+                    [](const std::vector<std::string>& args) -> std::string {
+                        if (args.size() != 1)
+                            return "error: usage: text-window HANDLE|none";
+                        if (args[0] == "none") {
+                            setWindowUnderCursor(0);
+                            return "no window under the cursor\n";
+                        }
+                        char* end = nullptr;
+                        const unsigned long long h = std::strtoull(args[0].c_str(), &end, 0);
+                        if (args[0].empty() || !end || *end || h == 0)
+                            return "error: HANDLE must be a nonzero number";
+                        setWindowUnderCursor(std::uintptr_t(h));
+                        return "ok\n";
+                    });
+    registerCommand("text-posted", "text-posted    texts typed into windows",
+                    [](const std::vector<std::string>&) {
+                        std::string text;
+                        for (const Posted& p : posted())
+                            text +=
+                                "window " + std::to_string(p.window) + ": " + utf8(p.units) + "\n";
+                        return text.empty() ? std::string("nothing typed\n") : text;
+                    });
+    registerCommand("text-clear", "text-clear    forget the typed texts",
+                    [](const std::vector<std::string>&) {
+                        clearPosted();
+                        return std::string("cleared\n");
+                    });
+}
+
+} // namespace platform::windows::sim

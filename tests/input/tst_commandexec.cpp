@@ -1,0 +1,233 @@
+// The command player against the simulated HID bus hosting the virtual device: what each
+// command sends, play types, stopping, and what a player leaves held when it is cut short.
+#include "capturerig.h"
+#include "input/commandexec.h"
+#include "input/commandtasks.h"
+#include "platform/sim/windowtext.h"
+
+#include <QtTest>
+
+namespace {
+
+CommandList list(const QStringList& pairs) {
+    CommandList out;
+    for (int i = 0; i + 1 < pairs.size(); i += 2)
+        out << CommandItem(pairs.at(i), pairs.at(i + 1));
+    return out;
+}
+
+KeyAction action(int playType, int playCount, const QStringList& pairs) {
+    KeyAction a;
+    a.playType = playType;
+    a.playCount = playCount;
+    a.commands = list(pairs);
+    return a;
+}
+
+} // namespace
+
+class CommandExecTest : public QObject {
+    Q_OBJECT
+
+    VirtualDeviceClient* m_client = nullptr;
+
+    // Plays on a thread of its own and waits for the thread to finish after taskFinished (or
+    // at once when none is expected). Returns the number of taskFinished signals.
+    int play(int playType, int playCount, const QStringList& pairs, bool expectFinish = true) {
+        QThread thread;
+        auto* player = new commandExec(&thread, list(pairs), m_client, playType, playCount);
+        QSignalSpy finished(player, &commandExec::taskFinished);
+        thread.start();
+        if (expectFinish)
+            finished.wait(5000);
+        else
+            QTest::qWait(100);
+        thread.quit();
+        thread.wait();
+        delete player;
+        return finished.count();
+    }
+
+private slots:
+    void init() {
+        rig::resetDevices();
+        m_client = new VirtualDeviceClient(rig::silent());
+        QVERIFY(m_client->openVirtualDevice());
+        platform::windows::installTextBackend(&platform::windows::sim::textBackend());
+        platform::windows::sim::clearPosted();
+        platform::windows::sim::setWindowUnderCursor(0);
+    }
+    void cleanup() {
+        platform::windows::installTextBackend(nullptr);
+        delete m_client;
+        m_client = nullptr;
+    }
+
+    void playOnce_data() {
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<int>("playCount");
+        QTest::addColumn<QString>("keyboard");
+        QTest::addColumn<QString>("mouse");
+        QTest::newRow("three presses held 50 ms")
+            << QStringList{"down", "04", "delayTime", "50", "up", ""} << 3 << "+a -a +a -a +a -a"
+            << "";
+        QTest::newRow("0x prefix and high bits")
+            << QStringList{"down", "0x105", "up", "x"} << 1 << "+b -b"
+            << "";
+        QTest::newRow("right-button click")
+            << QStringList{"mouseDown", "2", "mouseUp", ""} << 1 << ""
+            << "+right -right";
+        QTest::newRow("two buttons as a mask")
+            << QStringList{"mouseDown", "5", "mouseUp", ""} << 1 << ""
+            << "+left +middle -left -middle";
+        QTest::newRow("down zz sends no key") << QStringList{"down", "zz", "up", ""} << 1 << ""
+                                              << "";
+        QTest::newRow("names are case-sensitive") << QStringList{"Down", "04", "UP", ""} << 1 << ""
+                                                  << "";
+        QTest::newRow("no play count plays nothing") << QStringList{"down", "04"} << 0 << ""
+                                                     << "";
+    }
+    void playOnce() {
+        QFETCH(QStringList, commands);
+        QFETCH(int, playCount);
+        QFETCH(QString, keyboard);
+        QFETCH(QString, mouse);
+        QCOMPARE(play(KeyAction::PlayCount, playCount, commands), 1);
+        QCOMPARE(rig::reported("keyboard"), keyboard);
+        QCOMPARE(rig::reported("mouse"), mouse);
+    }
+
+    void downZzWritesKeyCodeZero() {
+        QCOMPARE(play(KeyAction::PlayCount, 1, {"down", "zz"}), 1);
+        const auto report = m_client->lastReport();
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(report.data()), 11).toHex(),
+                 QByteArray("4009070000000000000000"));
+    }
+
+    void nothingToPlay_data() {
+        QTest::addColumn<int>("playType");
+        QTest::addColumn<QStringList>("commands");
+        QTest::newRow("empty list, play count") << 0 << QStringList{};
+        QTest::newRow("empty list, toggle") << 1 << QStringList{};
+        QTest::newRow("unknown play type") << 3 << QStringList{"down", "04"};
+        QTest::newRow("negative play type") << -1 << QStringList{"down", "04"};
+    }
+    void nothingToPlay() {
+        QFETCH(int, playType);
+        QFETCH(QStringList, commands);
+        QCOMPARE(play(playType, 5, commands, false), 0);
+        QCOMPARE(rig::reported("keyboard"), QString());
+    }
+
+    void unknownCommandsStillFinish() {
+        QCOMPARE(play(KeyAction::PlayCount, 2, {"jump", "1", "sing", "2"}), 1);
+        QVERIFY(platform::hid::sim::inputEvents().empty());
+    }
+
+    void reportMsgTypesIntoTheWindowUnderTheCursor_data() {
+        QTest::addColumn<quintptr>("window");
+        QTest::addColumn<int>("posts");
+        QTest::newRow("a window") << quintptr(0x4242) << 1;
+        QTest::newRow("no window") << quintptr(0) << 0;
+    }
+    void reportMsgTypesIntoTheWindowUnderTheCursor() {
+        QFETCH(quintptr, window);
+        QFETCH(int, posts);
+        platform::windows::sim::setWindowUnderCursor(window);
+        const QString text = QString::fromUtf8("h\xc3\xa9 \xf0\x9f\x98\x80");
+        QCOMPARE(play(KeyAction::PlayCount, 1, {"reportMsg", text}), 1);
+        const auto posted = platform::windows::sim::posted();
+        QCOMPARE(int(posted.size()), posts);
+        if (posts) {
+            QCOMPARE(posted.front().window, std::uintptr_t(window));
+            // One unit each: the emoji is two UTF-16 units.
+            QCOMPARE(
+                QString::fromUtf16(posted.front().units.data(), int(posted.front().units.size())),
+                text);
+            QCOMPARE(int(posted.front().units.size()), 5);
+        }
+    }
+
+    void repeatingPlayStopsAfterTheCurrentRun() {
+        QThread thread;
+        auto* player =
+            new commandExec(&thread, list({"mouseDown", "2", "delayTime", "30", "mouseUp", ""}),
+                            m_client, KeyAction::WhileHeld, 1);
+        QSignalSpy finished(player, &commandExec::taskFinished);
+        thread.start();
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("mouse").count("+right") >= 2, 5000);
+        QMetaObject::invokeMethod(player, &commandExec::stop_display, Qt::QueuedConnection);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.count(), 1);
+        const QString after = rig::reported("mouse");
+        QVERIFY(after.endsWith("-right")); // the click in progress completed
+        QTest::qWait(150);
+        QCOMPARE(rig::reported("mouse"), after);
+        thread.quit();
+        thread.wait();
+        delete player;
+    }
+
+    // Mend: a "down" with no "up" yet, cut short, must not stay held in the virtual device.
+    void cutShortLeavesNothingHeld_data() {
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<bool>("viaStop");
+        QTest::newRow("key, stopped") << QStringList{"down", "04"} << true;
+        QTest::newRow("key, replaced") << QStringList{"down", "04"} << false;
+        QTest::newRow("button, stopped") << QStringList{"mouseDown", "1"} << true;
+        QTest::newRow("button, replaced") << QStringList{"mouseDown", "4"} << false;
+    }
+    void cutShortLeavesNothingHeld() {
+        QFETCH(QStringList, commands);
+        QFETCH(bool, viaStop);
+        CommandTasks tasks(m_client);
+        tasks.startTask(action(KeyAction::WhileHeld, 1, commands));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig::nothingHeld(), 5000);
+        if (viaStop)
+            emit tasks.toogleChanged();
+        else
+            tasks.startTask(action(KeyAction::PlayCount, 1, {"delayTime", "1"}));
+        QTRY_VERIFY_WITH_TIMEOUT(rig::nothingHeld(), 5000);
+    }
+
+    void exitReleasesEverything() {
+        auto* tasks = new CommandTasks(m_client);
+        tasks->startTask(action(KeyAction::PlayCount, 1,
+                                {"down", "04", "mouseDown", "2", "delayTime", "60000"}));
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("mouse") == "+right", 5000);
+        delete tasks; // the long pause is cut short and both reports are released
+        QVERIFY(rig::nothingHeld());
+        QCOMPARE(rig::reported("keyboard"), QStringLiteral("+a -a"));
+    }
+
+    void anotherOwnersExitStopsOnlyItsOwnPlayers() {
+        {
+            CommandTasks gone(m_client);
+            gone.startTask(action(KeyAction::PlayCount, 1, {"down", "04", "up", ""}));
+        }
+        CommandTasks tasks(m_client);
+        QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
+        tasks.startTask(action(KeyAction::PlayCount, 2, {"down", "05", "up", ""}));
+        QVERIFY(finished.wait(5000));
+        QVERIFY(rig::reported("keyboard").endsWith("+b -b +b -b"));
+    }
+
+    void startReplacesThePreviousTask() {
+        CommandTasks tasks(m_client);
+        QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
+        tasks.startTask(action(KeyAction::Toggle, 1, {"down", "05", "delayTime", "20", "up", ""}));
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").startsWith("+b -b +b"), 5000);
+        tasks.startTask(action(KeyAction::PlayCount, 1, {"down", "04", "up", ""}));
+        QVERIFY(finished.wait(5000));
+        // The replaced task may still complete its run in progress, so the new press can come
+        // between the old one's press and release.
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").contains("+a"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig::nothingHeld(), 5000);
+        const QString log = rig::reported("keyboard");
+        QTest::qWait(150); // the replaced toggle task plays no more
+        QCOMPARE(rig::reported("keyboard"), log);
+    }
+};
+
+QTEST_MAIN(CommandExecTest)
+#include "tst_commandexec.moc"

@@ -1,0 +1,213 @@
+// Key map files and the loading of every key map: file format rules, device folders from the
+// configuration document, the cache, and where a load stops early.
+#include "input/keymaploader.h"
+
+#include <QtTest>
+
+namespace {
+
+const QByteArray kConfiguration = R"(<root>
+  <conf deviceId="04D9A0F1"><productInfo device="kxadapter"/></conf>
+  <conf deviceId="1234ABCD"><productInfo device="other"/></conf>
+  <conf deviceId="0000FFFF"><productInfo device="nofile"/></conf>
+  <conf deviceId="11112222"><productInfo device="../../outside"/></conf>
+</root>)";
+
+const QByteArray kCapsFile = R"(<conf>
+  <key scanCode="58" flag="0" playType="0" playCount="3">
+    <c task="down" value="04"/><c task="delayTime" value="50"/><c task="up" value=""/>
+  </key>
+</conf>)";
+
+const QByteArray kDefaultFile = R"(<conf>
+  <key scanCode="30" flag="0" playType="1" playCount="1"><c task="up" value=""/></key>
+</conf>)";
+
+QString commandsText(const KeyAction& a) {
+    QStringList parts;
+    for (const CommandItem& c : a.commands)
+        parts << c.first + "=" + c.second;
+    return QString::number(a.playType) + "/" + QString::number(a.playCount) + ":" +
+           parts.join(QLatin1Char(','));
+}
+
+} // namespace
+
+class KeyMapLoaderTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QMap<QString, QByteArray> m_cache;
+    QStringList m_reads;
+
+    void write(const QString& relative, const QByteArray& text) {
+        const QString path = m_dir.path() + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+
+    KeyMaps load(const QByteArray& configuration, const QList<KeyMapDevice>& devices) {
+        const CachedRead read = [this](const QString& path) -> std::optional<QByteArray> {
+            m_reads << path;
+            if (m_cache.contains(path))
+                return m_cache.value(path);
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+                return std::nullopt;
+            m_cache.insert(path, f.readAll());
+            return m_cache.value(path);
+        };
+        const FileExists exists = [](const QString& path) { return QFileInfo::exists(path); };
+        return loadKeyMaps(configuration, devices, m_dir.path(), read, exists);
+    }
+
+    QString devicePath(const QString& folder) const {
+        return m_dir.path() + "/view/device/" + folder + "/xml/configuration.xml";
+    }
+
+private slots:
+    void init() {
+        m_cache.clear();
+        m_reads.clear();
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        write("/view/device/virtual/xml/configuration.xml", kDefaultFile);
+        write("/view/device/kxadapter/xml/configuration.xml", kCapsFile);
+    }
+
+    void fileFormat_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected"); // "code,flag=type/count:commands" per key
+        QTest::newRow("one key, commands in order")
+            << kCapsFile << "58,0=0/3:down=04,delayTime=50,up=";
+        QTest::newRow("entry names are not examined")
+            << QByteArray(R"(<conf><x scanCode="1" flag="0" playType="2" playCount="0">)"
+                          R"(<y task="up" value="v"/></x></conf>)")
+            << "1,0=2/0:up=v";
+        QTest::newRow("entry without commands is not mapped")
+            << QByteArray(
+                   R"(<conf><k scanCode="2" flag="0" playType="0" playCount="1"/>)"
+                   R"(<k scanCode="3" flag="0" playType="0" playCount="1"><c task="up"/></k></conf>)")
+            << "3,0=0/1:up=";
+        QTest::newRow("later entry replaces earlier")
+            << QByteArray(
+                   R"(<conf><k scanCode="4" flag="10" playType="0" playCount="1"><c task="a"/></k>)"
+                   R"(<k scanCode="4" flag="10" playType="1" playCount="2"><c task="b"/></k></conf>)")
+            << "4,10=1/2:b=";
+        QTest::newRow("missing and bad numbers are 0")
+            << QByteArray(
+                   R"(<conf><k scanCode="x1" playType="" playCount="many"><c value="1"/></k></conf>)")
+            << "0,0=0/0:=1";
+        QTest::newRow("scan code past 16 bits is 0")
+            << QByteArray(R"(<conf><k scanCode="70000" flag="1"><c task="up"/></k></conf>)")
+            << "0,1=0/0:up=";
+        QTest::newRow("another document element maps nothing")
+            << QByteArray(R"(<keys><k scanCode="5"><c task="up"/></k></keys>)") << "";
+    }
+    void fileFormat() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, expected);
+        KeyMap map;
+        QVERIFY(parseKeyMapFile(text, &map));
+        QStringList got;
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            got << QStringLiteral("%1,%2=").arg(it.key().code).arg(it.key().flag) +
+                       commandsText(it.value());
+        QCOMPARE(got.join(QLatin1Char(' ')), expected);
+    }
+
+    void malformedFileIsRefused() {
+        KeyMap map;
+        map.insert({1, 0}, KeyAction());
+        QVERIFY(!parseKeyMapFile("<conf><k scanCode=", &map));
+        QVERIFY(map.isEmpty());
+    }
+
+    void devicesAndDefault() {
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}, {"5555", "6666"}});
+        QCOMPARE(maps.devices.size(), 1);
+        QCOMPARE(maps.devices.at(0).pattern, QStringLiteral("VID_04D9&PID_A0F1"));
+        QVERIFY(maps.devices.at(0).map.contains({58, 0}));
+        QVERIFY(maps.defaultMap.contains({30, 0}));
+    }
+
+    void skippedDevices_data() {
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<QString>("product");
+        QTest::newRow("device folder without a key map file") << "0000"
+                                                              << "FFFF";
+        QTest::newRow("folder name that climbs out") << "1111"
+                                                     << "2222";
+        QTest::newRow("no entry in the configuration") << "0001"
+                                                       << "0002";
+        QTest::newRow("lower-case id matches no entry") << "04d9"
+                                                        << "a0f1";
+        QTest::newRow("quote in an id") << "04D9'"
+                                        << "A0F1";
+    }
+    void skippedDevices() {
+        QFETCH(QString, vendor);
+        QFETCH(QString, product);
+        write("/outside/xml/configuration.xml", kCapsFile);
+        const KeyMaps maps = load(kConfiguration, {{vendor, product}});
+        QVERIFY(maps.devices.isEmpty());
+        QVERIFY(maps.defaultMap.contains({30, 0})); // such a device uses the default map
+    }
+
+    void cachedTextWinsOverDisk() {
+        m_cache.insert(devicePath("kxadapter"),
+                       R"(<conf><k scanCode="99" flag="0"><c task="up"/></k></conf>)");
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
+        QCOMPARE(maps.devices.size(), 1);
+        QVERIFY(maps.devices.at(0).map.contains({99, 0}));
+        QVERIFY(!maps.devices.at(0).map.contains({58, 0}));
+    }
+
+    void entriesWithoutCommandsStillClaimTheDevice() {
+        write("/view/device/kxadapter/xml/configuration.xml",
+              R"(<conf><k scanCode="30" flag="0"/></conf>)");
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
+        QCOMPARE(maps.devices.size(), 1);
+        QVERIFY(maps.devices.at(0).map.isEmpty());
+    }
+
+    void earlyStops_data() {
+        QTest::addColumn<QByteArray>("configuration");
+        QTest::addColumn<QByteArray>("secondDeviceFile");
+        QTest::addColumn<bool>("defaultReadable");
+        QTest::addColumn<int>("devices");
+        QTest::addColumn<bool>("defaultLoaded");
+        QTest::newRow("configuration does not parse")
+            << QByteArray("<root>") << kCapsFile << true << 0 << false;
+        QTest::newRow("malformed second device file stops the load")
+            << kConfiguration << QByteArray("<conf") << true << 1 << false;
+        QTest::newRow("unreadable default map")
+            << kConfiguration << kCapsFile << false << 2 << false;
+        QTest::newRow("everything well") << kConfiguration << kCapsFile << true << 2 << true;
+    }
+    void earlyStops() {
+        QFETCH(QByteArray, configuration);
+        QFETCH(QByteArray, secondDeviceFile);
+        QFETCH(bool, defaultReadable);
+        QFETCH(int, devices);
+        QFETCH(bool, defaultLoaded);
+        write("/view/device/other/xml/configuration.xml", secondDeviceFile);
+        if (!defaultReadable)
+            QVERIFY(QFile::remove(m_dir.path() + "/view/device/virtual/xml/configuration.xml"));
+        const KeyMaps maps = load(configuration, {{"04D9", "A0F1"}, {"1234", "ABCD"}});
+        QCOMPARE(maps.devices.size(), devices);
+        QCOMPARE(!maps.defaultMap.isEmpty(), defaultLoaded);
+    }
+
+    void secondLoadReadsNothingFromDisk() {
+        load(kConfiguration, {{"04D9", "A0F1"}});
+        write("/view/device/kxadapter/xml/configuration.xml", "<conf/>");
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
+        QVERIFY(maps.devices.at(0).map.contains({58, 0}));
+    }
+};
+
+QTEST_GUILESS_MAIN(KeyMapLoaderTest)
+#include "tst_keymaploader.moc"
