@@ -3,6 +3,7 @@
 #include "browser/clienthandler.h"
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
+#include "online/onlinecommands.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
 #include "platform/sim/filterdriver.h"
@@ -20,7 +21,8 @@
 #include <QLocalServer>
 
 cefApplication::cefApplication(int& argc, char** argv)
-    : QApplication(argc, argv), m_config(QCoreApplication::applicationDirPath()) {
+    : QApplication(argc, argv), m_config(QCoreApplication::applicationDirPath()),
+      m_onlineHost(m_config) {
     m_serverName = singleinstance::serverName();
 
     m_config.load();
@@ -33,7 +35,7 @@ cefApplication::cefApplication(int& argc, char** argv)
     m_devices = new devices_handler(this);
     m_devices->setEnumeration(&m_enumeration);
     m_enumeration.refresh(m_devices->deviceList());
-    // The product information of each device is fetched here once that part exists.
+    m_onlineHost.setDevices(m_devices);
 
     m_autostart = startup::hasAutostartSwitch(arguments());
     m_socket = new QLocalSocket(this);
@@ -42,6 +44,8 @@ cefApplication::cefApplication(int& argc, char** argv)
 cefApplication::~cefApplication() {
     if (m_socket)
         m_socket->close();
+    delete m_online; // the update check and the product-information clients
+    m_online = nullptr;
     delete m_mainWindow;
     m_mainWindow = nullptr;
     delete m_hotplug;
@@ -197,4 +201,15 @@ void cefApplication::createMainWindow() {
         handler->setMainWindowHandle(m_mainWindow);
     if (!m_autostart)
         m_mainWindow->show();
+
+    m_onlineHost.setMainWindow(m_mainWindow);
+    m_online = new OnlineCommands(m_onlineHost);
+    m_mainWindow->setOnlineCommands(m_online);
+    // Each listed device gets its product information and pages; then the one update check of
+    // the start-up, for the first device.
+    for (const DeviceEntry& device : m_enumeration.deviceMap())
+        if (!device.deviceId.isEmpty())
+            m_online->deviceArrived(device.deviceId, device.devicePath);
+    if (!m_enumeration.deviceMap().isEmpty())
+        m_online->startUpdateCheck(false);
 }

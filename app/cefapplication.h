@@ -2,6 +2,7 @@
 
 #include "config/configstore.h"
 #include "device/deviceenumeration.h"
+#include "programonlinehost.h"
 
 #include <QApplication>
 #include <QLocalSocket>
@@ -10,6 +11,7 @@
 #include <QVector>
 
 class HotplugWatcher;
+class OnlineCommands;
 class QLocalServer;
 class devices_handler;
 class tavix;
@@ -52,4 +54,7 @@ private:
     tavix* m_mainWindow = nullptr;
     devices_handler* m_devices = nullptr;
     HotplugWatcher* m_hotplug = nullptr;
+    ProgramOnlineHost m_onlineHost;
+    // The update check and the product-information clients live in here.
+    OnlineCommands* m_online = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
 #include "input/inputcommands.h"
+#include "online/onlinecommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -61,7 +62,7 @@ const Command kCommands[] = {
     {"setConf", &run<ConfCommands, &ConfCommands::setConf>},
     {"resetConf", &run<ConfCommands, &ConfCommands::resetConf>},
 
-    {"checkUpdate", nullptr},
+    {"checkUpdate", &run<OnlineCommands, &OnlineCommands::checkUpdate>},
 
     {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>},
     {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>},
@@ -81,8 +82,8 @@ const Command kCommands[] = {
     {"openFileDialog", nullptr},
     {"openUrl", nullptr},
 
-    {"downloadFile", nullptr},
-    {"synchronizeConf", nullptr},
+    {"downloadFile", &run<OnlineCommands, &OnlineCommands::downloadFile>},
+    {"synchronizeConf", &run<OnlineCommands, &OnlineCommands::synchronizeConf>},
 
     {"openView", nullptr},
     {"closeView", nullptr},

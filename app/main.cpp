@@ -3,6 +3,7 @@
 #include "browser/clientapp.h"
 #include "browser/clienthandler.h"
 #include "cefapplication.h"
+#include "online/updateinstall.h"
 #include "quit.h"
 #include "weblog/weblog.h"
 
@@ -24,8 +25,10 @@ int main(int argc, char* argv[]) {
     auto* handler = new ClientHandler(arguments);
 
     int exitCode = 0;
+    QString programFolder;
     {
         cefApplication app(argc, argv);
+        programFolder = QCoreApplication::applicationDirPath();
         weblog::install();
         if (!quit::requested()) {
             app.start();
@@ -33,8 +36,11 @@ int main(int argc, char* argv[]) {
             if (!quit::requested())
                 exitCode = app.exec();
         }
-        weblog::uninstall();
     }
     delete handler;
+    // A program update confirmed while the program ran is applied now that nothing holds its
+    // files.
+    updateinstall::startUpdaterIfRequested(programFolder);
+    weblog::uninstall();
     return exitCode;
 }

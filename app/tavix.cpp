@@ -5,6 +5,7 @@
 #include "browser/tavixwebview.h"
 #include "config/configstore.h"
 #include "device/devices_handler.h"
+#include "online/onlinecommands.h"
 #include "programshortcuts.h"
 #include "quit.h"
 #include "startup.h"
@@ -125,9 +126,15 @@ void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
     connect(watcher, &HotplugWatcher::changed, this, &tavix::deviceChanged);
 }
 
+void tavix::setOnlineCommands(OnlineCommands* online) {
+    m_online = online;
+    m_dispatcher.context().online = online;
+}
+
 void tavix::deviceChanged(const HotplugAction& action) {
     devicesChanged(action.argument);
-    // The product information of an arriving device follows here once its part exists.
+    if (action.argument == 2 && m_online)
+        m_online->deviceArrived(action.key, action.path);
     m_inputCommands->reloadKeyMaps();
 }
 
@@ -138,8 +145,9 @@ bool tavix::nativeEvent(const QByteArray& eventType, void* message, long* result
     return QWidget::nativeEvent(eventType, message, result);
 }
 
-void tavix::deviceArrived(const QString&) {
-    // The device-arrival step (product information and device pages) runs here once it exists.
+void tavix::deviceArrived(const QString& deviceId) {
+    if (m_online)
+        m_online->deviceArrived(deviceId, QString());
 }
 
 void tavix::maxsizeWindow() {

@@ -24,6 +24,7 @@
 class ClientHandler;
 class ConfigStore;
 class HotplugWatcher;
+class OnlineCommands;
 class ProgramShortcuts;
 class TavixWebView;
 class devices_handler;
@@ -57,6 +58,10 @@ public:
     void devicesChanged(int code) override { push(QStringLiteral("devicesChanged"), {code}); }
     void deviceArrived(const QString& deviceId) override;
     void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
+
+    // The online services (owned by the application): their page commands and the
+    // device-arrival step.
+    void setOnlineCommands(OnlineCommands* online);
 
     // Hands this window's device-change messages to `watcher` (borrowed) and takes its actions.
     void watchDeviceChanges(HotplugWatcher* watcher);
@@ -98,6 +103,7 @@ private:
     ConfigStore& m_config;
     devices_handler* m_devices;
     HotplugWatcher* m_hotplug = nullptr;
+    OnlineCommands* m_online = nullptr;
     QPointer<ClientHandler> m_client; // the process's handler, taken once at construction
     ProfileCache m_profileCache;
     ProgramShortcuts* m_shortcuts = nullptr;

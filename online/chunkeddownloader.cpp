@@ -1,5 +1,7 @@
 #include "chunkeddownloader.h"
 
+#include "online/programfolder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -34,7 +36,9 @@ QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
 ChunkedDownloader::ChunkedDownloader(QThread* thread, const QString& u, const Variant& variant,
                                      QObject* parent)
     : QObject(thread ? nullptr : parent), url(u), manager(this), m_variant(variant) {
-    prepare(variant);
+    // A refused download touches no file at all.
+    if (variant.refusal.isEmpty())
+        prepare(variant);
     if (thread) {
         moveToThread(thread);
         connect(thread, &QThread::started, this, &ChunkedDownloader::start);
@@ -71,20 +75,32 @@ void ChunkedDownloader::prepare(const Variant& variant) {
         name = variant.fallbackPrefix + QString::number(std::rand());
     const QString path = variant.outputDir + name;
     outFile.setFileName(path);
+    const QString validator = validatorPath();
 
-    for (const QString& dir : variant.createDirs)
+    for (const QString& dir : variant.createDirs) {
+        // Our own folders are real folders: a link planted in their place would lead the
+        // cleaning below, and the download, somewhere else.
+        if (isLinkEntry(dir))
+            removeTreeNoFollow(dir);
         QDir().mkpath(dir);
+    }
     for (const QString& dir : variant.cleanDirs) {
+        if (isLinkEntry(dir))
+            continue;
         const QFileInfoList files = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
         for (const QFileInfo& f : files)
-            if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
+            if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath() &&
+                f.absoluteFilePath() != QFileInfo(validator).absoluteFilePath())
                 QFile::remove(f.absoluteFilePath());
     }
+    // Resizing a link would cut the file it points to.
+    if (isLinkEntry(path))
+        QFile::remove(path);
 
     QFileInfo info(path);
     if (info.exists()) {
         const qint64 size = info.size();
-        if (size < 2147483647) {
+        if (size < kMaxFileSize) {
             const qint64 rounded = size - size % kBlock;
             if (rounded == size) {
                 already = static_cast<qint32>(size);
@@ -96,6 +112,39 @@ void ChunkedDownloader::prepare(const Variant& variant) {
         if (already == 0)
             QFile::remove(path);
     }
+    if (already > 0) {
+        QFile f(validator);
+        if (!isLinkEntry(validator) && f.open(QIODevice::ReadOnly))
+            m_validator = f.read(kMaxValidatorSize).trimmed();
+    } else {
+        QFile::remove(validator);
+    }
+}
+
+QString ChunkedDownloader::validatorPath() const {
+    return outFile.fileName() + QStringLiteral(".validator");
+}
+
+void ChunkedDownloader::keepValidator() {
+    if (!reply)
+        return;
+    // A strong ETag names the file's version; Last-Modified is the weaker fallback.
+    QByteArray value = reply->rawHeader("ETag");
+    if (value.isEmpty() || value.startsWith("W/"))
+        value = reply->rawHeader("Last-Modified");
+    m_validator = value.left(kMaxValidatorSize);
+    const QString path = validatorPath();
+    QFile::remove(path);
+    if (m_validator.isEmpty())
+        return;
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(m_validator);
+}
+
+void ChunkedDownloader::dropValidator() {
+    m_validator.clear();
+    QFile::remove(validatorPath());
 }
 
 void ChunkedDownloader::start() {
@@ -119,6 +168,10 @@ void ChunkedDownloader::sendRequestCore() {
         from = already;
     }
     request.setRawHeader("Range", "bytes=" + QByteArray::number(from) + '-');
+    // The rest is only wanted from the version the partial file came from; a server whose
+    // file changed answers 200 with the whole new file instead.
+    if (from > 0 && !m_validator.isEmpty())
+        request.setRawHeader("If-Range", m_validator);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     // A server that stops sending would otherwise hold the download (and the thread) forever.
     request.setTransferTimeout(stallTimeout());
@@ -160,7 +213,7 @@ void ChunkedDownloader::partMetaGot() {
         if (m.hasMatch()) {
             bool ok = false;
             const qint64 value = m.captured(1).toLongLong(&ok);
-            if (ok && value <= 2147483647) {
+            if (ok && value <= kMaxFileSize) {
                 QMutexLocker lock(&mutex);
                 full = static_cast<qint32>(value);
             }
@@ -174,11 +227,8 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttr.isValid() ? statusAttr.toInt() : 0;
     if (statusAttr.isValid() && status != 200 && status != 206 && status != 416) {
-        qCInfo(category()).noquote()
-            << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
-                   .arg(status);
         releaseReply();
-        badStatusPath();
+        rejectStatus(status);
         return;
     }
     // A 416 body is the server's error text, not file data; the error path completes it.
@@ -188,7 +238,7 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     {
         QMutexLocker lock(&mutex);
         if (already == 0 && full == 0 && total >= 0)
-            full = static_cast<qint32>(qMin<qint64>(total, 2147483647));
+            full = static_cast<qint32>(qMin(total, kMaxFileSize));
     }
     qCInfo(category()).noquote() << QStringLiteral("Update Info:part %1 of %2").arg(got).arg(total);
     emit finishPart(got, total);
@@ -207,6 +257,7 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     if (total >= 0 && got >= total) {
         releaseReply();
         outFile.close();
+        dropValidator();
         emit downLoadFinished();
         afterComplete();
     }
@@ -215,9 +266,10 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
 void ChunkedDownloader::restartIfRangeIgnored(int status) {
     if (!m_statusChecked) {
         m_statusChecked = true;
-        // A server that ignores the range sends the whole file again: appending it to the
-        // partial file would corrupt it, so start over from byte 0.
-        if (status == 200 && m_requestedFrom > 0) {
+        // A server that ignores the range (or whose file changed) sends the whole file again:
+        // appending it to the partial file would corrupt it, so start over from byte 0.
+        const bool restart = status == 200 && m_requestedFrom > 0;
+        if (restart) {
             outFile.close();
             outFile.resize(0);
             m_receivedThisReply = 0;
@@ -225,6 +277,8 @@ void ChunkedDownloader::restartIfRangeIgnored(int status) {
             already = 0;
             full = 0;
         }
+        if (restart || m_requestedFrom == 0)
+            keepValidator();
     }
 }
 
@@ -267,11 +321,8 @@ void ChunkedDownloader::replyEnded() {
     // A reply that ends before any progress step (a redirect without a body, say) has not been
     // judged yet.
     if (statusAttr.isValid() && status != 200 && status != 206) {
-        qCInfo(category()).noquote()
-            << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
-                   .arg(status);
         releaseReply(false);
-        badStatusPath();
+        rejectStatus(status);
         return;
     }
     if (!rangeMatches())
@@ -286,6 +337,7 @@ void ChunkedDownloader::replyEnded() {
     }
     releaseReply(false);
     outFile.close();
+    dropValidator();
     emit downLoadFinished();
     afterComplete();
 }
@@ -309,7 +361,7 @@ bool ChunkedDownloader::appendReply() {
         qint64 room;
         {
             QMutexLocker lock(&mutex);
-            room = 2147483647 - qint64(already);
+            room = kMaxFileSize - qint64(already);
         }
         // Sizes are counted in 32 bits; a file that would pass 2 GiB cannot be held, and bytes
         // that are not all written would leave a hole in the file.
@@ -346,6 +398,7 @@ void ChunkedDownloader::partFailed(QNetworkReply::NetworkError e) {
     releaseReply(false); // it has failed already; aborting would report it again
     if (status == 416) {
         outFile.close();
+        dropValidator();
         afterComplete();
         return;
     }
@@ -365,12 +418,19 @@ void ChunkedDownloader::reportFailure(int code) {
     emit downLoadFailed();
 }
 
+void ChunkedDownloader::rejectStatus(int status) {
+    qCInfo(category()).noquote()
+        << QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1").arg(status);
+    badStatusPath();
+}
+
 void ChunkedDownloader::badStatusPath() {
     outFile.close();
     if (m_variant.removeOnBadStatus.isEmpty()) {
         outFile.remove();
+        dropValidator();
         emit downLoadFailed();
     } else {
-        QDir(m_variant.removeOnBadStatus).removeRecursively();
+        removeTreeNoFollow(m_variant.removeOnBadStatus);
     }
 }

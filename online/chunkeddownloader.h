@@ -18,6 +18,8 @@ class ChunkedDownloader : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kBlock = 102400;
+    // Sizes are counted in 32-bit signed integers: no file may reach this many bytes.
+    static constexpr qint64 kMaxFileSize = 2147483647;
 
     // Output file name from a URL: the last path segment before any query, or empty.
     static QString fileNameFromUrl(const QString& url);
@@ -94,6 +96,14 @@ private:
     void releaseReply(bool abort = true);
     const QLoggingCategory& category() const { return m_variant.category(); }
     void badStatusPath();
+    // The validator (ETag, else Last-Modified) of the version the partial file holds is kept
+    // beside it, so that a resume can ask for the rest of that version only (If-Range).
+    QString validatorPath() const;
+    void keepValidator();
+    void dropValidator();
+    static constexpr qint64 kMaxValidatorSize = 512;
+    // Logs the bad HTTP status and takes the bad-status path.
+    void rejectStatus(int status);
     // Logs the failure of the part that started at `already` and emits downLoadFailed.
     void reportFailure(int code);
 
@@ -104,4 +114,5 @@ private:
     bool m_rangeChecked = false;
     qint64 m_receivedThisReply = 0;
     QByteArray m_buffer;
+    QByteArray m_validator;
 };

@@ -76,100 +76,129 @@ QString HttpRequestWorker::encodeAttribute(const QString& name, const QString& v
         .arg(name, plainText, QString::fromLatin1(escaped));
 }
 
+namespace {
+
+// Files force a multipart body; otherwise GET and HEAD carry variables in the query string.
+HttpBodyLayout chooseLayout(const HttpRequestParams& params) {
+    if (!params.files.isEmpty())
+        return HttpBodyLayout::Multipart;
+    if (params.bodyLayout != HttpBodyLayout::NotSet)
+        return params.bodyLayout;
+    return (params.method == QLatin1String("GET") || params.method == QLatin1String("HEAD"))
+               ? HttpBodyLayout::QueryString
+               : HttpBodyLayout::UrlEncoded;
+}
+
+QByteArray urlEncodedVars(const QMap<QString, QString>& vars) {
+    QByteArray encoded;
+    for (auto it = vars.cbegin(); it != vars.cend(); ++it) {
+        if (it != vars.cbegin())
+            encoded += '&';
+        encoded += HttpRequestWorker::percentEncode(it.key()) + '=' +
+                   HttpRequestWorker::percentEncode(it.value());
+    }
+    return encoded;
+}
+
+// One file part, or nothing when the file is left out (no field name, not a readable file).
+QByteArray filePart(const QByteArray& boundary, const HttpUploadFile& f) {
+    if (f.localPath.isEmpty() || f.fieldName.isEmpty())
+        return QByteArray();
+    const QFileInfo info(f.localPath);
+    if (!info.exists() || !info.isFile() || !info.isReadable())
+        return QByteArray();
+    QFile file(f.localPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QString sent = f.sentName;
+    if (sent.isEmpty())
+        sent = info.fileName();
+    if (sent.isEmpty())
+        sent = QStringLiteral("file");
+    QByteArray part = "--" + boundary + "\r\n";
+    part += QStringLiteral("Content-Disposition: form-data; %1; %2")
+                .arg(HttpRequestWorker::encodeAttribute(QStringLiteral("name"), f.fieldName),
+                     HttpRequestWorker::encodeAttribute(QStringLiteral("filename"), sent))
+                .toLatin1() +
+            "\r\n";
+    if (!f.mimeType.isEmpty())
+        part += "Content-Type: " + f.mimeType.toLatin1() + "\r\n";
+    part += "Content-Transfer-Encoding: binary\r\n\r\n";
+    part += file.readAll() + "\r\n";
+    return part;
+}
+
+QByteArray multipartBody(const QString& boundary, const HttpRequestParams& params) {
+    const QByteArray b = boundary.toLatin1();
+    QByteArray body;
+    for (auto it = params.vars.cbegin(); it != params.vars.cend(); ++it) {
+        body += "--" + b + "\r\n";
+        body += "Content-Disposition: form-data; " +
+                HttpRequestWorker::encodeAttribute(QStringLiteral("name"), it.key()).toLatin1() +
+                "\r\n";
+        body += "Content-Type: text/plain\r\n\r\n";
+        body += it.value().toUtf8() + "\r\n";
+    }
+    for (const HttpUploadFile& f : params.files)
+        body += filePart(b, f);
+    body += "--" + b + "--";
+    return body;
+}
+
+} // namespace
+
 void HttpRequestWorker::send(const HttpRequestParams& params) {
     response.clear();
     errorCode = QNetworkReply::NoError;
     errorText.clear();
 
-    HttpBodyLayout layout = params.bodyLayout;
-    if (!params.files.isEmpty()) {
-        layout = HttpBodyLayout::Multipart;
-    } else if (layout == HttpBodyLayout::NotSet) {
-        layout = (params.method == QLatin1String("GET") || params.method == QLatin1String("HEAD"))
-                     ? HttpBodyLayout::QueryString
-                     : HttpBodyLayout::UrlEncoded;
-    }
-
+    const HttpBodyLayout layout = chooseLayout(params);
     QString url = params.url;
     QByteArray body;
-    QString boundary;
-    if (layout == HttpBodyLayout::QueryString || layout == HttpBodyLayout::UrlEncoded) {
-        QByteArray encoded;
-        for (auto it = params.vars.cbegin(); it != params.vars.cend(); ++it) {
-            if (it != params.vars.cbegin())
-                encoded += '&';
-            encoded += percentEncode(it.key()) + '=' + percentEncode(it.value());
-        }
-        if (layout == HttpBodyLayout::QueryString) {
-            if (!params.vars.isEmpty())
-                url += QLatin1Char('?') + QString::fromLatin1(encoded);
-        } else {
-            body = encoded;
-        }
-    } else {
-        boundary = makeBoundary();
-        const QByteArray b = boundary.toLatin1();
-        for (auto it = params.vars.cbegin(); it != params.vars.cend(); ++it) {
-            body += "--" + b + "\r\n";
-            body += "Content-Disposition: form-data; " +
-                    encodeAttribute(QStringLiteral("name"), it.key()).toLatin1() + "\r\n";
-            body += "Content-Type: text/plain\r\n\r\n";
-            body += it.value().toUtf8() + "\r\n";
-        }
-        for (const HttpUploadFile& f : params.files) {
-            if (f.localPath.isEmpty() || f.fieldName.isEmpty())
-                continue;
-            const QFileInfo info(f.localPath);
-            if (!info.exists() || !info.isFile() || !info.isReadable())
-                continue;
-            QFile file(f.localPath);
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            QString sent = f.sentName;
-            if (sent.isEmpty())
-                sent = info.fileName();
-            if (sent.isEmpty())
-                sent = QStringLiteral("file");
-            body += "--" + b + "\r\n";
-            body += QStringLiteral("Content-Disposition: form-data; %1; %2")
-                        .arg(encodeAttribute(QStringLiteral("name"), f.fieldName),
-                             encodeAttribute(QStringLiteral("filename"), sent))
-                        .toLatin1() +
-                    "\r\n";
-            if (!f.mimeType.isEmpty())
-                body += "Content-Type: " + f.mimeType.toLatin1() + "\r\n";
-            body += "Content-Transfer-Encoding: binary\r\n\r\n";
-            body += file.readAll() + "\r\n";
-        }
-        body += "--" + b + "--";
+    QString contentType;
+    switch (layout) {
+    case HttpBodyLayout::QueryString:
+        if (!params.vars.isEmpty())
+            url += QLatin1Char('?') + QString::fromLatin1(urlEncodedVars(params.vars));
+        break;
+    case HttpBodyLayout::UrlEncoded:
+        body = urlEncodedVars(params.vars);
+        contentType = QStringLiteral("application/x-www-form-urlencoded");
+        break;
+    case HttpBodyLayout::Multipart:
+    case HttpBodyLayout::NotSet: {
+        const QString boundary = makeBoundary();
+        body = multipartBody(boundary, params);
+        contentType = QStringLiteral("multipart/form-data; boundary=") + boundary;
+        break;
+    }
     }
 
     QNetworkRequest request{QUrl(url)};
     request.setRawHeader("User-Agent", "Agent name goes here");
-    if (layout == HttpBodyLayout::UrlEncoded)
-        request.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QStringLiteral("application/x-www-form-urlencoded"));
-    else if (layout == HttpBodyLayout::Multipart)
-        request.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QStringLiteral("multipart/form-data; boundary=") + boundary);
+    if (!contentType.isEmpty())
+        request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    dispatch(request, params.method, body);
+}
 
-    const QString& m = params.method;
-    if (m == QLatin1String("GET")) {
+void HttpRequestWorker::dispatch(const QNetworkRequest& request, const QString& method,
+                                 const QByteArray& body) {
+    if (method == QLatin1String("GET")) {
         manager->get(request);
-    } else if (m == QLatin1String("POST")) {
+    } else if (method == QLatin1String("POST")) {
         manager->post(request, body);
-    } else if (m == QLatin1String("PUT")) {
+    } else if (method == QLatin1String("PUT")) {
         manager->put(request, body);
-    } else if (m == QLatin1String("HEAD")) {
+    } else if (method == QLatin1String("HEAD")) {
         manager->head(request);
-    } else if (m == QLatin1String("DELETE")) {
+    } else if (method == QLatin1String("DELETE")) {
         manager->deleteResource(request);
     } else {
         // A child of the worker: it outlives the reply, which only reads it.
         m_customBody = new QBuffer(this);
         m_customBody->setData(body);
         m_customBody->open(QIODevice::ReadOnly);
-        manager->sendCustomRequest(request, m.toLatin1(), m_customBody);
+        manager->sendCustomRequest(request, method.toLatin1(), m_customBody);
     }
 }
 

@@ -9,6 +9,7 @@
 
 class QBuffer;
 class QNetworkAccessManager;
+class QNetworkRequest;
 
 struct HttpUploadFile {
     QString fieldName;
@@ -63,6 +64,9 @@ private slots:
     void on_manager_finished(QNetworkReply* reply);
 
 private:
+    // Sends the built request with the method's verb.
+    void dispatch(const QNetworkRequest& request, const QString& method, const QByteArray& body);
+
     QNetworkAccessManager* manager;
     QBuffer* m_customBody = nullptr; // body of a custom verb, alive until its reply ends
 };

@@ -1,6 +1,7 @@
 #include "package.h"
 
 #include "online/lzmacodec.h"
+#include "online/programfolder.h"
 #include "weblog/weblog.h"
 
 #include <QCryptographicHash>
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -23,10 +23,20 @@ QString joinFolder(const QString& folder) {
 }
 
 bool removeTree(const QString& path) {
-    QDir dir(path);
-    if (!dir.exists())
-        return true;
-    return dir.removeRecursively();
+    return removeTreeNoFollow(path);
+}
+
+// Writes `data` to `path` and closes it, every step checked: a file left short (a full disk, a
+// size limit) is a failure, not a success with a cut file.
+bool writeWhole(const QString& path, const QByteArray& data, bool* opened) {
+    QFile out(path);
+    *opened = out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    if (!*opened)
+        return false;
+    if (out.write(data) != data.size())
+        return false;
+    out.close();
+    return out.error() == QFileDevice::NoError && QFileInfo(path).size() == data.size();
 }
 
 bool digestMatches(const QByteArray& file) {
@@ -126,6 +136,68 @@ bool readEntry(QDataStream& ds, const QLoggingCategory& cat, File* entry) {
     return true;
 }
 
+// Writes every entry beside its target first and renames them into place only when all are
+// written; on any failure the files already replaced get their old content back. These are the
+// user's settings: a package applies whole or not at all.
+bool applyAllOrNothing(const QString& folder, const QList<File>& entries,
+                       const QLoggingCategory& cat) {
+    static const QString kNew = QStringLiteral(".tavix-new");
+    static const QString kOld = QStringLiteral(".tavix-old");
+    QStringList staged;
+    auto dropStaged = [&]() {
+        for (const QString& t : qAsConst(staged))
+            QFile::remove(t + kNew);
+    };
+    for (const File& entry : entries) {
+        const QString target = folder + entry.name;
+        bool opened = false;
+        if (isLinkEntry(target) || !writeWhole(target + kNew, entry.data, &opened)) {
+            if (opened || isLinkEntry(target))
+                qCInfo(cat).noquote() << "write file failed";
+            else
+                qCInfo(cat).noquote() << QStringLiteral("Can't open '%1' for read..\n").arg(target);
+            QFile::remove(target + kNew);
+            dropStaged();
+            return false;
+        }
+        if (!staged.contains(target))
+            staged << target;
+    }
+    QStringList replaced; // targets now holding the new content
+    QStringList kept;     // of those, the ones whose old content waits at target + kOld
+    auto rollBack = [&]() {
+        for (const QString& t : qAsConst(replaced)) {
+            QFile::remove(t);
+            if (kept.contains(t))
+                QFile::rename(t + kOld, t);
+        }
+        dropStaged();
+    };
+    for (const QString& target : qAsConst(staged)) {
+        QFile::remove(target + kOld);
+        const bool existed = QFileInfo::exists(target);
+        if (existed && !QFile::rename(target, target + kOld)) {
+            qCInfo(cat).noquote() << "write file failed";
+            rollBack();
+            return false;
+        }
+        if (existed)
+            kept << target;
+        if (!QFile::rename(target + kNew, target)) {
+            if (existed)
+                QFile::rename(target + kOld, target);
+            kept.removeAll(target);
+            qCInfo(cat).noquote() << "write file failed";
+            rollBack();
+            return false;
+        }
+        replaced << target;
+    }
+    for (const QString& t : qAsConst(kept))
+        QFile::remove(t + kOld);
+    return true;
+}
+
 } // namespace
 
 QByteArray writePayload(const QList<File>& files, const QString* version) {
@@ -171,6 +243,29 @@ bool build(const QByteArray& payload, QByteArray* packageFile, QString* error) {
     file.replace(kDigestOffset, digest.size(), digest);
     *packageFile = file;
     return true;
+}
+
+bool isProgramBinaryName(const QString& name) {
+    QString file = name.section(QLatin1Char('/'), -1).toLower();
+    // Windows ignores trailing dots and spaces: "tavix.exe. " opens "tavix.exe".
+    while (file.endsWith(QLatin1Char('.')) || file.endsWith(QLatin1Char(' ')))
+        file.chop(1);
+    static const QStringList programs = {QStringLiteral("tavix"), QStringLiteral("updater"),
+                                         QStringLiteral("crashreporter"), QStringLiteral("simctl")};
+    static const QStringList suffixes = {
+        QStringLiteral("exe"),  QStringLiteral("dll"), QStringLiteral("so"),  QStringLiteral("sys"),
+        QStringLiteral("inf"),  QStringLiteral("cat"), QStringLiteral("com"), QStringLiteral("bat"),
+        QStringLiteral("cmd"),  QStringLiteral("drv"), QStringLiteral("ocx"), QStringLiteral("msi"),
+        QStringLiteral("dylib")};
+    if (programs.contains(file))
+        return true;
+    const QStringList parts = file.split(QLatin1Char('.'));
+    // "libkx.so.1" is as much a library as "libkx.so".
+    for (int i = 1; i < parts.size(); ++i)
+        if (suffixes.contains(parts.at(i)) &&
+            (i == parts.size() - 1 || parts.at(i) == QLatin1String("so")))
+            return true;
+    return false;
 }
 
 bool isSafeName(const QString& name) {
@@ -247,15 +342,12 @@ bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
                 break; // the open below reports it
         }
         const QString target = temp + QLatin1Char('/') + entry.name;
-        QFile out(target);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            qCInfo(cat).noquote()
-                << QStringLiteral("Update Error: cant open file '%1' for writing").arg(target);
-            return fail();
-        }
-        if (out.write(entry.data) < entry.data.size()) {
-            qCInfo(cat).noquote()
-                << QStringLiteral("Update Error: cant write file '%1'").arg(target);
+        bool opened = false;
+        if (!writeWhole(target, entry.data, &opened)) {
+            qCInfo(cat).noquote() << (opened ? QStringLiteral("Update Error: cant write file '%1'")
+                                             : QStringLiteral(
+                                                   "Update Error: cant open file '%1' for writing"))
+                                         .arg(target);
             return fail();
         }
     }
@@ -301,18 +393,15 @@ bool unpackSyncPackage(const QString& programFolder, const QString& packagePath)
     }
     loaded.payload.clear();
     for (const File& entry : qAsConst(entries)) {
-        const QString target = folder + entry.name;
-        // Written whole or not at all: these are the user's settings.
-        QSaveFile out(target);
-        if (!out.open(QIODevice::WriteOnly)) {
-            qCInfo(cat).noquote() << QStringLiteral("Can't open '%1' for read..\n").arg(target);
-            return fail();
-        }
-        if (out.write(entry.data) < 0 || !out.commit()) {
-            qCInfo(cat).noquote() << "write file failed";
+        if (isProgramBinaryName(entry.name)) {
+            qCInfo(cat).noquote() << QStringLiteral(
+                                         "Update Error: sync package may not replace '%1'")
+                                         .arg(entry.name);
             return fail();
         }
     }
+    if (!applyAllOrNothing(folder, entries, cat))
+        return fail();
     QFile::remove(packagePath);
     return true;
 }

@@ -34,6 +34,10 @@ bool build(const QByteArray& payload, QByteArray* packageFile, QString* error);
 // segment (nor one of only dots and spaces, which Windows reads as "..").
 bool isSafeName(const QString& name);
 
+// True for a name whose file part is one of the program's executables, shared libraries or
+// driver files (by name or by suffix, case-insensitive). A sync package never writes those.
+bool isProgramBinaryName(const QString& name);
+
 // Unpacks the update package at `packagePath` into programFolder + "tupdates/<kind>/ready",
 // going through ".../temp". On success the package file is deleted and the payload's version
 // is returned in `version`; the result is true only when that deletion succeeded too. Any
@@ -41,8 +45,10 @@ bool isSafeName(const QString& name);
 bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
                          const QString& packagePath, QString* version);
 
-// Unpacks the sync package at `packagePath` over the files of `programFolder`. On success the
-// package file is deleted. Any error is logged and removes the whole "tupload" folder.
+// Unpacks the sync package at `packagePath` over the files of `programFolder`, all files or
+// none: a package naming a program binary is refused, and a failure while writing leaves every
+// file as it was. On success the package file is deleted. Any error is logged and removes the
+// whole "tupload" folder.
 bool unpackSyncPackage(const QString& programFolder, const QString& packagePath);
 
 } // namespace package

@@ -6,3 +6,11 @@
 // updates live under it. Tests point it elsewhere.
 QString onlineProgramFolder();
 void setOnlineProgramFolder(const QString& folder);
+
+// True for a symbolic link or (on Windows) a junction: an entry that leads somewhere else.
+bool isLinkEntry(const QString& path);
+
+// Removes `path` and everything below it without ever following a link: a link (the path
+// itself or anything below it) is removed as a link, and what it points to stays. True when
+// nothing is left at `path`.
+bool removeTreeNoFollow(const QString& path);

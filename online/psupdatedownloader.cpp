@@ -16,4 +16,6 @@ void PsUpdateDownloader::afterComplete() {
     QString version;
     if (package::unpackUpdatePackage(onlineProgramFolder(), m_kind, outFile.fileName(), &version))
         emit unpressFinished(version);
+    else
+        emit unpackFailed();
 }

@@ -13,6 +13,8 @@ public:
 
 signals:
     void unpressFinished(QString version);
+    // The package arrived but did not unpack ("tupdates" is gone then).
+    void unpackFailed();
 
 protected:
     void afterComplete() override;

@@ -14,4 +14,6 @@ PsynfileDownLoader::PsynfileDownLoader(QThread* thread, const QString& url)
 void PsynfileDownLoader::afterComplete() {
     if (package::unpackSyncPackage(onlineProgramFolder(), outFile.fileName()))
         emit unpressFinished();
+    else // the owner's request would otherwise wait for ever
+        emit downLoadFailed();
 }

@@ -3,7 +3,7 @@
 #include "online/chunkeddownloader.h"
 
 // Downloads the configuration sync package into "tupload/download/" and unpacks it over the
-// program folder.
+// program folder. A package that does not unpack is reported with downLoadFailed.
 class PsynfileDownLoader : public ChunkedDownloader {
     Q_OBJECT
 public:

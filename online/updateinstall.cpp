@@ -1,5 +1,6 @@
 #include "updateinstall.h"
 
+#include "online/programfolder.h"
 #include "platform/process.h"
 #include "weblog/weblog.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QQueue>
+#include <QTemporaryFile>
 #include <QThread>
 
 namespace updateinstall {
@@ -24,8 +26,7 @@ QString folderOf(const QString& programFolder) {
 }
 
 bool removeTree(const QString& path) {
-    QDir dir(path);
-    return !dir.exists() || dir.removeRecursively();
+    return removeTreeNoFollow(path);
 }
 
 // Replaces `target` by a copy of `source`; the old file stays until the copy is complete.
@@ -41,9 +42,11 @@ bool replaceFile(const QString& source, const QString& target) {
     return QFile::rename(partial, target);
 }
 
-bool writable(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() ? info.isWritable() : QFileInfo(info.absolutePath()).isWritable();
+// File permission bits do not tell (NTFS rights are not read by them): only creating a file
+// there does.
+bool folderTakesFiles(const QString& folder) {
+    QTemporaryFile probe(folder + QStringLiteral(".tavix-write-probe-XXXXXX"));
+    return probe.open();
 }
 
 } // namespace
@@ -75,7 +78,7 @@ bool checkReadyUpdate(const QString& programFolder) {
         }
         return true;
     }
-    if (!writable(installed) || !QFileInfo(folder).isWritable()) {
+    if (!folderTakesFiles(folder)) {
         updaterNeedsElevation = true;
         qCInfo(lcPspecificWnd).noquote() << "dir is in write-protected dir";
         return true;

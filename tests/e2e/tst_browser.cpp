@@ -1,7 +1,9 @@
 // The page and the native side through the real browser: requests and answers, events, load
 // errors, popups, keys; and the program itself started twice.
 
+#include "../online/serverprocess.h"
 #include "app/dispatcher.h"
+#include "app/programonlinehost.h"
 #include "app/quit.h"
 #include "app/singleinstance.h"
 #include "app/tavix.h"
@@ -18,6 +20,8 @@
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
 #include "platform/simcontrol.h"
+#include "online/onlinecommands.h"
+#include "online/programfolder.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
 
@@ -98,6 +102,7 @@ private slots:
     void mainWindowConstruction();
     void mainWindowRequests();
     void closeHidesAndCloseAppQuits();
+    void onlineCommandsThroughTheMainWindow();
 
     void windowsFacility();
     void virtualDeviceEndToEnd();
@@ -720,6 +725,56 @@ void tst_Browser::virtualDeviceEndToEnd() {
 
     window.reset();
     QVERIFY(platform::hid::sim::keysDown().empty());
+}
+
+// The page commands of the online services through the main window's command table, with the
+// program's own host: apiServer from conf.xml, the revision written to conf.xml.
+void tst_Browser::onlineCommandsThroughTheMainWindow() {
+    QTemporaryDir program;
+    QTemporaryDir data;
+    QVERIFY(program.isValid() && data.isValid());
+    QDir().mkpath(data.filePath("files"));
+    QFile served(data.filePath("files/page.bin"));
+    QVERIFY(served.open(QIODevice::WriteOnly) && served.write(QByteArray(120000, 'p')) == 120000);
+    served.close();
+    QFile mine(program.filePath("mine.xml"));
+    QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("<mine/>") == 7);
+    mine.close();
+    ServerProcess server(data.path());
+    QVERIFY(server.ok());
+    setOnlineProgramFolder(program.path());
+    const QString oldApi = m_store->clientAttribute("apiServer");
+    QVERIFY(m_store->setClientAttribute("apiServer", server.base() + "/"));
+
+    ProgramOnlineHost host(*m_store);
+    OnlineCommands online(host);
+    tavix window(*m_store, nullptr);
+    host.setMainWindow(&window);
+    window.setOnlineCommands(&online);
+
+    auto download = makeRecorder();
+    window.dispatcher().onJsMessage(
+        QStringLiteral(R"({"funcname":"downloadFile","downloadUrl":"%1/files/page.bin",)"
+                       R"("relativePath":"dl/"})")
+            .arg(server.base()),
+        download);
+    QTRY_VERIFY_WITH_TIMEOUT(download->answered(), 10000);
+    QCOMPARE(download->last().text, program.filePath("dl/page.bin"));
+    QCOMPARE(QFileInfo(program.filePath("dl/page.bin")).size(), qint64(120000));
+
+    auto sync = makeRecorder();
+    window.dispatcher().onJsMessage(R"({"funcname":"synchronizeConf","filePathLists":"mine.xml"})",
+                                    sync);
+    QTRY_VERIFY_WITH_TIMEOUT(sync->answered(), 10000);
+    QCOMPARE(sync->last().text, QString("upload synchrosize file success"));
+    QCOMPARE(m_store->clientAttribute("synchronize"), QString("1"));
+    QFile conf(m_store->filePath());
+    QVERIFY(conf.open(QIODevice::ReadOnly));
+    QVERIFY(conf.readAll().contains("synchronize=\"1\""));
+
+    window.setOnlineCommands(nullptr);
+    m_store->setClientAttribute("apiServer", oldApi);
+    setOnlineProgramFolder(QString());
 }
 
 void tst_Browser::windowsFacility() {

@@ -47,6 +47,21 @@ inline QByteArray updatePackage(const QList<package::File>& files,
     return packPayload(package::writePayload(files, &version));
 }
 
+// The decompressed payload of a package file; false when it does not decode.
+inline bool unpackPayload(const QByteArray& file, QByteArray* payload) {
+    if (file.size() < package::kMinFileSize)
+        return false;
+    const quint32 size = static_cast<quint8>(file[package::kSizeOffset]) |
+                         static_cast<quint8>(file[package::kSizeOffset + 1]) << 8 |
+                         static_cast<quint8>(file[package::kSizeOffset + 2]) << 16 |
+                         static_cast<quint32>(static_cast<quint8>(file[package::kSizeOffset + 3]))
+                             << 24;
+    return lzmacodec::uncompress(file.constData() + package::kPropsOffset,
+                                 file.constData() + package::kDataOffset,
+                                 static_cast<size_t>(file.size() - package::kDataOffset), size,
+                                 payload) == lzmacodec::Ok;
+}
+
 inline bool writeFile(const QString& path, const QByteArray& data) {
     QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
     QFile f(path);

@@ -32,9 +32,19 @@ public:
         }
     }
     bool ok() const { return m_port > 0; }
+    // With --verbose: how many requests so far had a target starting with `path`.
+    int requestCount(const QString& path) {
+        m_log += QString::fromUtf8(m_process.readAllStandardError());
+        int n = 0;
+        for (const QString& line : m_log.split(QLatin1Char('\n')))
+            if (line.section(QLatin1Char(' '), 1).startsWith(path))
+                ++n;
+        return n;
+    }
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
 private:
     QProcess m_process;
     int m_port = 0;
+    QString m_log;
 };

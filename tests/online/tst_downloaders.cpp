@@ -72,7 +72,11 @@ private slots:
     void missingFileFails();
     void unknownLengthEndsWithTheReply();
     void completeFileAnswered416IsUnpacked();
+    void relativeDirOutsideProgramFolderIsRefused_data();
     void relativeDirOutsideProgramFolderIsRefused();
+    void resumeNeverSplicesTwoVersions();
+    void linkedWorkFolderIsNotCleaned();
+    void failedSyncUnpackReportsFailure();
     void hostileServers_data();
     void hostileServers();
     void stallingServerFails();
@@ -356,13 +360,97 @@ void DownloadersTest::completeFileAnswered416IsUnpacked() {
     QCOMPARE(readFile(program() + QStringLiteral("dl/pages.pkg")), pkg);
 }
 
+void DownloadersTest::relativeDirOutsideProgramFolderIsRefused_data() {
+    QTest::addColumn<int>("existing"); // size of a file of the URL's name in the program folder
+    QTest::newRow("would be cut to a block") << 150000;
+    QTest::newRow("would be deleted") << 50000;
+    QTest::newRow("none") << 0;
+}
+
+// A refused download touches no file, not even one of its name in the program folder root.
 void DownloadersTest::relativeDirOutsideProgramFolderIsRefused() {
-    commonFileDownloader dl(nullptr, QStringLiteral("http://127.0.0.1:1/files/x.bin"),
-                            QStringLiteral("../outside/"));
-    QSignalSpy failed(&dl, &commonFileDownloader::downLoadFailed);
-    dl.start();
-    QCOMPARE(failed.count(), 1);
+    QFETCH(int, existing);
+    const QByteArray content(existing, 'p');
+    if (existing > 0)
+        QVERIFY(writeFile(program() + QStringLiteral("x.bin"), content));
+    {
+        commonFileDownloader dl(nullptr, QStringLiteral("http://127.0.0.1:1/files/x.bin"),
+                                QStringLiteral("../outside/"));
+        QSignalSpy failed(&dl, &commonFileDownloader::downLoadFailed);
+        dl.start();
+        QCOMPARE(failed.count(), 1);
+    }
     QVERIFY(!QFileInfo::exists(m_program->path() + QStringLiteral("/../outside")));
+    QCOMPARE(QFileInfo::exists(program() + QStringLiteral("x.bin")), existing > 0);
+    if (existing > 0)
+        QCOMPARE(readFile(program() + QStringLiteral("x.bin")), content);
+}
+
+// The package is replaced on the server between a cut and the resume: the resume must not
+// append the new version's tail to the old version's head.
+void DownloadersTest::resumeNeverSplicesTwoVersions() {
+    ServerProcess server(data(), {QStringLiteral("--cut-after"), QStringLiteral("150000")});
+    QVERIFY(server.ok());
+    const QString url = server.base() + QStringLiteral("/files/big.bin");
+    {
+        auto* thread = new QThread;
+        auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"));
+        QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
+        runOnThread(dl, thread, failed);
+        QCOMPARE(failed.count(), 1);
+        finish(dl, thread);
+    }
+    QVERIFY(QFileInfo::exists(program() + QStringLiteral("dl/big.bin.validator")));
+    QByteArray replaced;
+    for (int i = 0; i < 320000; ++i)
+        replaced += static_cast<char>((i * 7 + 3) & 0xFF);
+    QVERIFY(writeFile(data() + QStringLiteral("/files/big.bin"), replaced));
+
+    auto* thread = new QThread;
+    auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"));
+    QCOMPARE(dl->alreadyBytes(), 102400);
+    QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
+    runOnThread(dl, thread, done);
+    QCOMPARE(done.count(), 1);
+    finish(dl, thread);
+    QCOMPARE(readFile(program() + QStringLiteral("dl/big.bin")), replaced);
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/big.bin.validator")));
+}
+
+// A work folder replaced by a link to somewhere else is not cleaned through the link.
+void DownloadersTest::linkedWorkFolderIsNotCleaned() {
+    QTemporaryDir outside;
+    QVERIFY(writeFile(outside.path() + QStringLiteral("/precious.txt"), "keep"));
+    QVERIFY(QDir().mkpath(program() + QStringLiteral("tupdates")));
+    QVERIFY(QFile::link(outside.path(), program() + QStringLiteral("tupdates/html")));
+    {
+        PsUpdateDownloader dl(nullptr, QStringLiteral("http://127.0.0.1:1/files/html.pkg"),
+                              QStringLiteral("html"));
+        QVERIFY(!QFileInfo(program() + QStringLiteral("tupdates/html")).isSymLink());
+        QVERIFY(QFileInfo(program() + QStringLiteral("tupdates/html")).isDir());
+    }
+    QCOMPARE(readFile(outside.path() + QStringLiteral("/precious.txt")), QByteArray("keep"));
+}
+
+// An unpack that fails after the download answers the owner instead of leaving it waiting.
+void DownloadersTest::failedSyncUnpackReportsFailure() {
+    QByteArray pkg =
+        packPayload(package::writePayload({{QStringLiteral("conf.xml"), "synced"}}, nullptr));
+    pkg[package::kDigestOffset] = static_cast<char>(pkg[package::kDigestOffset] ^ 1);
+    QVERIFY(writeFile(data() + QStringLiteral("/files/synchronize.dat"), pkg));
+    QVERIFY(writeFile(program() + QStringLiteral("conf.xml"), "old"));
+    ServerProcess server(data());
+    QVERIFY(server.ok());
+    auto* thread = new QThread;
+    auto* dl =
+        new PsynfileDownLoader(thread, server.base() + QStringLiteral("/files/synchronize.dat"));
+    QSignalSpy failed(dl, &PsynfileDownLoader::downLoadFailed);
+    QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
+    runOnThread(dl, thread, failed);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(unpacked.count(), 0);
+    finish(dl, thread);
+    QCOMPARE(readFile(program() + QStringLiteral("conf.xml")), QByteArray("old"));
 }
 
 void DownloadersTest::updatePackageDownloadsAndUnpacks() {

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace packagetest;
 
 Q_DECLARE_METATYPE(QList<package::File>)
@@ -28,6 +31,12 @@ private slots:
     void syncPackageWritesOverProgramFolder();
     void badSyncPackageLeavesFilesAlone_data();
     void badSyncPackageLeavesFilesAlone();
+    void programBinaryNames_data();
+    void programBinaryNames();
+    void shortWriteFailsPackage_data();
+    void shortWriteFailsPackage();
+    void failureRemovesNothingBehindLinks_data();
+    void failureRemovesNothingBehindLinks();
 
     void sdkStreamsUnpack_data();
     void sdkStreamsUnpack();
@@ -200,6 +209,18 @@ void PackageTest::badSyncPackageLeavesFilesAlone_data() {
     QTest::newRow("empty") << QList<package::File>{} << "Update Error: update is empty!";
     QTest::newRow("missing folder")
         << QList<package::File>{{QStringLiteral("nowhere/x.xml"), "x"}} << "Can't open '";
+    // The first file could be written; it must not be, since the package fails as a whole.
+    QTest::newRow("later entry fails")
+        << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
+                                {QStringLiteral("nowhere/x.xml"), "x"}}
+        << "Can't open '";
+    QTest::newRow("program executable") << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
+                                                                {QStringLiteral("tavix.exe"), "MZ"}}
+                                        << "Update Error: sync package may not replace 'tavix.exe'";
+    QTest::newRow("device library") << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
+                                                            {QStringLiteral("libkx.so"), "\x7f"
+                                                                                         "ELF"}}
+                                    << "Update Error: sync package may not replace 'libkx.so'";
 }
 
 void PackageTest::badSyncPackageLeavesFilesAlone() {
@@ -214,6 +235,107 @@ void PackageTest::badSyncPackageLeavesFilesAlone() {
     QCOMPARE(readFile(folder() + QStringLiteral("conf.xml")), QByteArray("old"));
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupload")));
     QVERIFY(!QFileInfo::exists(m_dir->path() + QStringLiteral("/../outside.txt")));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tavix.exe")));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("libkx.so")));
+    // Nothing staged is left beside the targets.
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList{QStringLiteral("conf.xml")});
+}
+
+void PackageTest::programBinaryNames_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("binary");
+    QTest::newRow("program") << "tavix" << true;
+    QTest::newRow("program, Windows") << "tavix.exe" << true;
+    QTest::newRow("updater, other case") << "UPDATER.EXE" << true;
+    QTest::newRow("crash reporter") << "CrashReporter" << true;
+    QTest::newRow("library in a folder") << "platforms/qwindows.dll" << true;
+    QTest::newRow("versioned library") << "libkx.so.1" << true;
+    QTest::newRow("driver") << "pelta.sys" << true;
+    QTest::newRow("driver description") << "pelta.inf" << true;
+    QTest::newRow("trailing dot and space") << "tavix.exe. " << true;
+    QTest::newRow("configuration") << "Resources/profiles/conf.xml" << false;
+    QTest::newRow("profile named like the program") << "profiles/tavix.xml" << false;
+    QTest::newRow("suffix-like stem") << "so.txt" << false;
+    QTest::newRow("page") << "view/device/KX100/index.html" << false;
+}
+
+void PackageTest::programBinaryNames() {
+    QFETCH(QString, name);
+    QFETCH(bool, binary);
+    QCOMPARE(package::isProgramBinaryName(name), binary);
+}
+
+void PackageTest::shortWriteFailsPackage_data() {
+    QTest::addColumn<bool>("sync");
+    QTest::newRow("update") << false;
+    QTest::newRow("sync") << true;
+}
+
+// Under a 4 KiB file-size limit a 10 kB file cannot be written whole: the package fails
+// instead of leaving a cut file behind a success.
+void PackageTest::shortWriteFailsPackage() {
+    QFETCH(bool, sync);
+    const QByteArray big(10000, 'x');
+    const QList<package::File> files{{QStringLiteral("big.xml"), big}};
+    QVERIFY(writeFile(folder() + QStringLiteral("big.xml"), "old"));
+    const QString path =
+        sync ? folder() + QStringLiteral("tupload/download/synchronize.dat") : packagePath();
+    const QString version = QStringLiteral("1.0");
+    QVERIFY(writeFile(path, packPayload(package::writePayload(files, sync ? nullptr : &version))));
+
+    struct rlimit old {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 4096;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    QString v;
+    const bool ok =
+        sync ? package::unpackSyncPackage(folder(), path)
+             : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path, &v);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!ok);
+    QCOMPARE(readFile(folder() + QStringLiteral("big.xml")), QByteArray("old"));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupdates/client/ready")));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("big.xml.tavix-new")));
+}
+
+void PackageTest::failureRemovesNothingBehindLinks_data() {
+    QTest::addColumn<QString>("link"); // relative to the program folder; points at "outside"
+    QTest::addColumn<bool>("sync");
+    QTest::newRow("folder link in tupdates") << "tupdates/client/away" << false;
+    QTest::newRow("file link in tupdates") << "tupdates/keep.txt" << false;
+    QTest::newRow("tupdates is a link") << "tupdates" << false;
+    QTest::newRow("folder link in tupload") << "tupload/away" << true;
+    QTest::newRow("tupload is a link") << "tupload" << true;
+}
+
+// A failing package removes its whole working folder; links planted there are removed as
+// links, and what they point to stays.
+void PackageTest::failureRemovesNothingBehindLinks() {
+    QFETCH(QString, link);
+    QFETCH(bool, sync);
+    QTemporaryDir outside;
+    QVERIFY(writeFile(outside.path() + QStringLiteral("/keep.txt"), "precious"));
+    QVERIFY(writeFile(outside.path() + QStringLiteral("/sub/deep.txt"), "precious"));
+    const QString linkPath = folder() + link;
+    QDir().mkpath(QFileInfo(linkPath).absolutePath());
+    const QString target = link.endsWith(QLatin1String(".txt"))
+                               ? outside.path() + QStringLiteral("/keep.txt")
+                               : outside.path();
+    QVERIFY(QFile::link(target, linkPath));
+    const QByteArray bad(200, 'x'); // digest does not match
+    const QString path =
+        folder() + (sync ? QStringLiteral("synchronize.dat") : QStringLiteral("client.pkg"));
+    QVERIFY(writeFile(path, bad));
+    QString v;
+    QVERIFY(!(sync ? package::unpackSyncPackage(folder(), path)
+                   : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path, &v)));
+    QVERIFY(!QFileInfo::exists(folder() + (sync ? "tupload" : "tupdates")));
+    QCOMPARE(readFile(outside.path() + QStringLiteral("/keep.txt")), QByteArray("precious"));
+    QCOMPARE(readFile(outside.path() + QStringLiteral("/sub/deep.txt")), QByteArray("precious"));
 }
 
 void PackageTest::sdkStreamsUnpack_data() {

@@ -27,6 +27,8 @@ private slots:
     void firmwareChecksum();
     void firmwareFileLayout();
     void packMakesUnpackablePackages();
+    void packTakesRelativeSourceFolder_data();
+    void packTakesRelativeSourceFolder();
     void packRefusesWhatItCannotMake_data();
     void packRefusesWhatItCannotMake();
     void updaterAppliesReadyUpdateAndRestarts();
@@ -134,6 +136,37 @@ void ToolsTest::packMakesUnpackablePackages() {
              0);
     QVERIFY(package::unpackSyncPackage(program, sync));
     QCOMPARE(readFile(program + QStringLiteral("a/b/c.txt")), QByteArray("deep"));
+}
+
+void ToolsTest::packTakesRelativeSourceFolder_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("extra");
+    QTest::newRow("update") << QStringLiteral("update")
+                            << QStringList{QStringLiteral("--version"), QStringLiteral("1.0")};
+    QTest::newRow("sync") << QStringLiteral("sync") << QStringList();
+}
+
+void ToolsTest::packTakesRelativeSourceFolder() {
+    QFETCH(QString, mode);
+    QFETCH(QStringList, extra);
+    QVERIFY(writeFile(dir() + QStringLiteral("/src/sub/a.txt"), "alpha"));
+    const QString out = dir() + QStringLiteral("/out.pkg");
+    QCOMPARE(run(QStringLiteral(PACK_PATH),
+                 QStringList{mode} + extra +
+                     QStringList{QStringLiteral("--out"), out, QStringLiteral("src")},
+                 dir()),
+             0);
+    QByteArray payload;
+    QVERIFY(unpackPayload(readFile(out), &payload));
+    QDataStream ds(payload);
+    ds.setVersion(14);
+    QString version, name;
+    quint32 count = 0;
+    if (mode == QLatin1String("update"))
+        ds >> version;
+    ds >> count >> name;
+    QCOMPARE(count, 1u);
+    QCOMPARE(name, QStringLiteral("sub/a.txt"));
 }
 
 void ToolsTest::packRefusesWhatItCannotMake_data() {

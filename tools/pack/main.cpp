@@ -29,7 +29,9 @@ bool writeOut(const QString& path, const QByteArray& data, QString* error) {
 }
 
 // Every regular file under `folder`, as sorted "/"-separated relative names.
-bool collect(const QString& folder, QList<package::File>* files, QString* error) {
+bool collect(const QString& source, QList<package::File>* files, QString* error) {
+    // The iterator's paths start with the folder as given; a relative one would be doubled.
+    const QString folder = QDir(source).absolutePath();
     QStringList names;
     QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
                     QDirIterator::Subdirectories);

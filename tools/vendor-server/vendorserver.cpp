@@ -3,11 +3,13 @@
 #include <httplib.h>
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QSaveFile>
 #include <QVector>
 
@@ -109,6 +111,8 @@ VendorServer::VendorServer(const Options& options)
                    });
     m_server->Get("/api/system/sync/down", wrap(&VendorServer::handleSyncDown));
     m_server->Get(R"(/files/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
+        if (m_options.verbose)
+            std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
         const QString name = QString::fromStdString(req.matches[1].str());
         if (!safeRelative(name)) {
             res.status = 404;
@@ -338,9 +342,24 @@ void VendorServer::serveFile(const httplib::Request& req, httplib::Response& res
         return;
     }
     const qint64 size = info.size();
+    // The file's version: size and modification time in milliseconds, so that a file replaced
+    // between two requests has another tag.
+    const QDateTime modified = info.lastModified().toUTC();
+    const std::string etag =
+        "\"" + std::to_string(size) + "-" + std::to_string(modified.toMSecsSinceEpoch()) + "\"";
+    const std::string lastModified =
+        QLocale::c()
+            .toString(modified, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+            .toStdString();
+    res.set_header("ETag", etag);
+    res.set_header("Last-Modified", lastModified);
+    // With If-Range the range holds only while the file is the version the client names.
+    const bool rangeValid = !req.has_header("If-Range") ||
+                            req.get_header_value("If-Range") == etag ||
+                            req.get_header_value("If-Range") == lastModified;
     qint64 from = 0;
     bool ranged = false;
-    if (!m_options.ignoreRange && req.has_header("Range")) {
+    if (!m_options.ignoreRange && rangeValid && req.has_header("Range")) {
         bool valid = false;
         from = parseRangeStart(req.get_header_value("Range"), &valid);
         ranged = valid;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "online/onlinehost.h"
+
+#include <QPointer>
+
+class ConfigStore;
+class devices_handler;
+class tavix;
+
+// The online services' view of the running program: conf.xml through the configuration store,
+// the device library's current list and firmware entries, and the main window.
+class ProgramOnlineHost : public OnlineHost {
+public:
+    explicit ProgramOnlineHost(ConfigStore& config) : m_config(config) {}
+
+    void setDevices(devices_handler* devices) { m_devices = devices; }
+    void setMainWindow(tavix* window);
+
+    QString apiServer() const override;
+    QString clientSetting(const QString& name) const override;
+    void setClientSetting(const QString& name, const QString& value) override;
+    QString readConfFile() const override;
+    QString confText() const override;
+    void commitConf(const QString& text) override;
+    QList<OnlineDevice> connectedDevices() const override;
+    FirmwareEntries firmwareEntries() const override;
+    QWidget* mainWindow() const override;
+    void quitProgram() override;
+    void reportDeviceArrival(const QString& deviceId, const QString& devicePath) override;
+
+private:
+    ConfigStore& m_config;
+    devices_handler* m_devices = nullptr;
+    QPointer<tavix> m_window;
+};

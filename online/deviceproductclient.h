@@ -1,0 +1,44 @@
+#pragma once
+
+#include "online/onlinehost.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class HttpRequestWorker;
+class PsUpdateDownloader;
+class QThread;
+
+// Makes sure that one device model's product information is recorded in conf.xml and its pages
+// are installed under "view/device/<productNO>": asks the vendor API when either is missing,
+// records the answer and downloads and installs the page package. One per device id.
+class DeviceProductClient : public QObject {
+    Q_OBJECT
+public:
+    DeviceProductClient(OnlineHost& host, const QString& deviceId, QObject* parent = nullptr);
+
+    // The device-arrival step with the device's current record. Starts at most one request and
+    // one page download at a time.
+    void arrived(const OnlineDevice& device);
+
+    QString deviceId() const { return m_deviceId; }
+
+public slots:
+    void handle_dogetInfo(HttpRequestWorker* worker);
+    void on_htmlPackageDownLoadFinished(QString version);
+    void on_htmlPackageDownLoadFailed();
+
+private:
+    void sendRequest();
+    bool record(const QString& productType, const QString& productName, const QString& productNO);
+    void fetchPages(const QString& productNO, const QString& url);
+    void releaseDownload();
+
+    OnlineHost& m_host;
+    QString m_deviceId;
+    OnlineDevice m_device;
+    QPointer<HttpRequestWorker> m_worker;
+    QPointer<QThread> m_thread;
+    PsUpdateDownloader* m_downloader = nullptr;
+};

@@ -1,0 +1,105 @@
+#include "onlinecommands.h"
+
+#include "bridge/args.h"
+#include "online/chunkeddownloader.h"
+#include "online/deviceproductclient.h"
+#include "online/infodlg.h"
+#include "online/programfolder.h"
+#include "online/synchronizeconf.h"
+#include "online/updatecheck.h"
+#include "online/wrapfiledownload.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QWidget>
+
+OnlineCommands::OnlineCommands(OnlineHost& host, QObject* parent) : QObject(parent), m_host(host) {}
+
+OnlineCommands::~OnlineCommands() {
+    delete m_check;
+    delete m_sync;
+    qDeleteAll(m_products);
+}
+
+void OnlineCommands::checkUpdate(const QVariantMap&, const RouterCallback&) {
+    startUpdateCheck(true);
+}
+
+void OnlineCommands::startUpdateCheck(bool manual) {
+    const QList<OnlineDevice> devices = m_host.connectedDevices();
+    if (devices.isEmpty()) {
+        if (manual) {
+            infoDlg dlg(m_host.mainWindow());
+            if (QWidget* window = m_host.mainWindow())
+                dlg.move(window->geometry().center() - dlg.rect().center());
+            dlg.exec();
+        }
+        return;
+    }
+    if (m_host.readConfFile().isNull())
+        return;
+    delete m_check;
+    m_check = new UpdateCheck(m_host, manual, this);
+    m_check->send(devices.first());
+}
+
+void OnlineCommands::downloadFile(const QVariantMap& a, const RouterCallback& cb) {
+    if (!args::has(a, "downloadUrl") || !args::has(a, "relativePath"))
+        return;
+    const QString url = args::str(a, "downloadUrl");
+    const QString relativePath = args::str(a, "relativePath");
+    const QString name = ChunkedDownloader::fileNameFromUrl(url);
+    if (name.isEmpty()) {
+        answerFailure(cb, 0, QStringLiteral("url file is not captured"));
+        return;
+    }
+    // The folder the downloader writes to; a relative path that climbs out of the program
+    // folder downloads nothing.
+    const QString folder = onlineProgramFolder();
+    const QString root = QDir::cleanPath(folder);
+    const QString dir = QDir::cleanPath(folder + relativePath);
+    if (dir != root && !dir.startsWith(root + QLatin1Char('/'))) {
+        answerFailure(cb, 0, QStringLiteral("downloadFaild"));
+        return;
+    }
+    const QString path = dir + QLatin1Char('/') + name;
+    if (QFileInfo::exists(path)) {
+        answerSuccess(cb, path);
+        return;
+    }
+    auto* download = new wrapFileDownload(url, relativePath, path, cb, m_host.mainWindow());
+    download->start();
+}
+
+void OnlineCommands::synchronizeConf(const QVariantMap& a, const RouterCallback& cb) {
+    if (!args::has(a, "filePathLists"))
+        return;
+    const QList<OnlineDevice> devices = m_host.connectedDevices();
+    const OnlineDevice device = devices.isEmpty() ? OnlineDevice() : devices.last();
+    const QStringList paths =
+        args::str(a, "filePathLists").split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    delete m_sync;
+    m_sync = new ::synchronizeConf(m_host, paths, device.deviceId, device.sn, cb, this);
+    m_sync->start();
+}
+
+void OnlineCommands::deviceArrived(const QString& deviceId, const OnlineDevice& device) {
+    DeviceProductClient*& client = m_products[deviceId];
+    if (!client)
+        client = new DeviceProductClient(m_host, deviceId);
+    client->arrived(device);
+}
+
+void OnlineCommands::deviceArrived(const QString& deviceId, const QString& devicePath) {
+    OnlineDevice device;
+    device.deviceId = deviceId;
+    device.devicePath = devicePath;
+    for (const OnlineDevice& d : m_host.connectedDevices())
+        if (d.deviceId == deviceId)
+            device = d;
+    deviceArrived(deviceId, device);
+}
+
+UpdateCheck* OnlineCommands::updateCheck() const {
+    return m_check;
+}

@@ -1,0 +1,226 @@
+#include "synchronizeconf.h"
+
+#include "online/confxml.h"
+#include "online/httprequestworker.h"
+#include "online/package.h"
+#include "online/programfolder.h"
+#include "online/psynfiledownloader.h"
+#include "weblog/weblog.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QThread>
+
+synchronizeConf::synchronizeConf(OnlineHost& host, const QStringList& paths,
+                                 const QString& deviceId, const QString& sn,
+                                 const RouterCallback& callback, QObject* parent)
+    : QObject(parent), m_host(host), m_paths(paths), m_deviceId(deviceId), m_sn(sn),
+      m_callback(callback) {}
+
+synchronizeConf::~synchronizeConf() {
+    if (m_downloader)
+        m_downloader->deleteLater();
+    if (m_thread)
+        m_thread->quit();
+}
+
+bool synchronizeConf::buildPackage(const QString& folder, const QStringList& paths,
+                                   QByteArray* file) {
+    QByteArray payload;
+    QDataStream ds(&payload, QIODevice::WriteOnly);
+    ds.setVersion(14);
+    ds << static_cast<quint32>(paths.size());
+    for (const QString& path : paths) {
+        // The package is unpacked over the program folder again: only names that stay in it.
+        if (!package::isSafeName(path))
+            return false;
+        QFile f(folder + path);
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray data = f.readAll();
+        if (f.error() != QFileDevice::NoError)
+            return false;
+        ds << path << static_cast<quint32>(data.size()) << data;
+    }
+    if (ds.status() != QDataStream::Ok)
+        return false;
+    QString error;
+    return package::build(payload, file, &error);
+}
+
+void synchronizeConf::answer(bool ok, const QString& text) {
+    if (!m_callback)
+        return;
+    if (ok)
+        answerSuccess(m_callback, text);
+    else
+        answerFailure(m_callback, 0, text);
+    m_callback.reset();
+}
+
+HttpRequestWorker* synchronizeConf::send(const QString& method, const QString& path, bool multipart,
+                                         void (synchronizeConf::*handler)(HttpRequestWorker*),
+                                         const QString& md5, const QString& revision) {
+    HttpRequestParams params(m_host.apiServer() + path, method);
+    params.addVar(QStringLiteral("deviceid"), m_deviceId);
+    if (!md5.isNull()) {
+        params.addVar(QStringLiteral("sn"), m_sn);
+        params.addVar(QStringLiteral("md5"), md5);
+        params.addVar(QStringLiteral("revision"), revision);
+    }
+    if (multipart)
+        params.addFile(QStringLiteral("file"),
+                       onlineProgramFolder() + QStringLiteral("tupload/upload/synchronize.dat"),
+                       QString(), QStringLiteral("binary/octet-stream"));
+    params.addVar(QStringLiteral("noencrypt"), QString());
+    auto* worker = new HttpRequestWorker(this);
+    connect(worker, &HttpRequestWorker::on_execution_finished, this, handler);
+    worker->send(params);
+    return worker;
+}
+
+void synchronizeConf::start() {
+    QByteArray file;
+    if (!buildPackage(onlineProgramFolder(), m_paths, &file)) {
+        answer(false, QStringLiteral("calculate md5 falied!"));
+        return;
+    }
+    const QString md5 =
+        QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Md5).toHex());
+    send(QStringLiteral("GET"), QStringLiteral("/api/system/Sync"), false,
+         &synchronizeConf::handle_doCheckSynchronize, md5,
+         m_host.clientSetting(QStringLiteral("synchronize")));
+}
+
+bool synchronizeConf::readAnswer(HttpRequestWorker* worker, QJsonObject* out) {
+    worker->deleteLater();
+    if (worker->errorCode != QNetworkReply::NoError) {
+        qCInfo(lcSynchronizeConf).noquote()
+            << QStringLiteral("Error: %1 %2")
+                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+        answer(false, QStringLiteral("get api failed"));
+        return false;
+    }
+    qCInfo(lcSynchronizeConf).noquote() << QString::fromUtf8(worker->response);
+    *out = QJsonDocument::fromJson(worker->response).object();
+    return true;
+}
+
+void synchronizeConf::handle_doCheckSynchronize(HttpRequestWorker* worker) {
+    QJsonObject a;
+    if (!readAnswer(worker, &a))
+        return;
+    switch (a.value(QStringLiteral("code")).toInt(-1)) {
+    case 0:
+        answer(true, QStringLiteral("current version is new"));
+        break;
+    case 1:
+        download();
+        if (a.value(QStringLiteral("ret")).isObject())
+            storeRevision(
+                a.value(QStringLiteral("ret")).toObject().value(QStringLiteral("revision")));
+        break;
+    case 2:
+        upload();
+        break;
+    default:
+        answer(false, QStringLiteral("unknow erro"));
+    }
+}
+
+void synchronizeConf::upload() {
+    const QString root = onlineProgramFolder() + QStringLiteral("tupload/");
+    const QString dir = root + QStringLiteral("upload/");
+    const QString path = dir + QStringLiteral("synchronize.dat");
+    if (isLinkEntry(root))
+        removeTreeNoFollow(root);
+    if (isLinkEntry(dir))
+        removeTreeNoFollow(dir);
+    QDir().mkpath(dir);
+    for (const QString& folder : {root, dir})
+        for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+            if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
+                QFile::remove(f.absoluteFilePath());
+    QByteArray file;
+    QSaveFile out(path);
+    if (!buildPackage(onlineProgramFolder(), m_paths, &file) || !out.open(QIODevice::WriteOnly) ||
+        out.write(file) != file.size() || !out.commit()) {
+        answer(false, QStringLiteral("package file failed"));
+        return;
+    }
+    send(QStringLiteral("POST"), QStringLiteral("/api/system/Sync/upload"), true,
+         &synchronizeConf::handle_doUploadSynFiles);
+}
+
+void synchronizeConf::handle_doUploadSynFiles(HttpRequestWorker* worker) {
+    QJsonObject a;
+    if (!readAnswer(worker, &a))
+        return;
+    if (a.value(QStringLiteral("code")).toInt(-1) != 0) {
+        answer(false, QStringLiteral("unknow erro"));
+        return;
+    }
+    storeRevision(a.value(QStringLiteral("ret")).toObject().value(QStringLiteral("revision")));
+    QFile::remove(onlineProgramFolder() + QStringLiteral("tupload/upload/synchronize.dat"));
+    answer(true, QStringLiteral("upload synchrosize file success"));
+}
+
+void synchronizeConf::download() {
+    send(QStringLiteral("GET"), QStringLiteral("/api/system/sync/down"), false,
+         &synchronizeConf::handle_doDownLoadSynFile);
+}
+
+void synchronizeConf::handle_doDownLoadSynFile(HttpRequestWorker* worker) {
+    QJsonObject a;
+    if (!readAnswer(worker, &a))
+        return;
+    if (a.value(QStringLiteral("code")).toInt(-1) != 0) {
+        answer(false, QStringLiteral("unknow erro"));
+        return;
+    }
+    const QJsonObject ret = a.value(QStringLiteral("ret")).toObject();
+    m_thread = new QThread;
+    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+    m_downloader = new PsynfileDownLoader(m_thread, ret.value(QStringLiteral("file")).toString());
+    connect(m_downloader, &PsynfileDownLoader::unpressFinished, this,
+            &synchronizeConf::on_downloadSynfileFinished);
+    connect(m_downloader, &PsynfileDownLoader::downLoadFailed, this,
+            &synchronizeConf::on_downloadSynfileFaild);
+    m_thread->start(QThread::InheritPriority);
+    storeRevision(ret.value(QStringLiteral("revision")));
+}
+
+void synchronizeConf::storeRevision(const QJsonValue& revision) {
+    if (revision.isUndefined() || revision.isNull())
+        return;
+    const QString value = revision.toVariant().toString();
+    const QString text =
+        confxml::withClientAttribute(m_host.confText(), QStringLiteral("synchronize"), value);
+    if (!text.isNull())
+        m_host.commitConf(text);
+    m_host.setClientSetting(QStringLiteral("synchronize"), value);
+}
+
+void synchronizeConf::on_downloadSynfileFinished() {
+    if (m_downloader)
+        m_downloader->deleteLater();
+    m_downloader = nullptr;
+    if (m_thread)
+        m_thread->quit();
+    answer(true, QStringLiteral("download synchronize file success"));
+}
+
+void synchronizeConf::on_downloadSynfileFaild() {
+    if (m_downloader)
+        m_downloader->deleteLater();
+    m_downloader = nullptr;
+    if (m_thread)
+        m_thread->quit();
+    answer(false, QStringLiteral("on_downloadSynfileFaild"));
+}

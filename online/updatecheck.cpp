@@ -1,0 +1,79 @@
+#include "updatecheck.h"
+
+#include "online/httprequestworker.h"
+#include "online/updatedlg.h"
+#include "weblog/weblog.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+// One update dialog at a time: a new answer replaces the earlier one.
+QPointer<updateDlg> g_dialog;
+} // namespace
+
+UpdateCheck::UpdateCheck(OnlineHost& host, bool isManual, QObject* parent)
+    : QObject(parent), manual(isManual ? 1 : 0), m_host(host) {}
+
+updateDlg* UpdateCheck::currentDialog() {
+    return g_dialog;
+}
+
+void UpdateCheck::send(const OnlineDevice& device) {
+    HttpRequestParams params(m_host.apiServer() + QStringLiteral("/api/system/upgrade"),
+                             QStringLiteral("GET"));
+    params.addVar(QStringLiteral("deviceid"), device.deviceId);
+    params.addVar(QStringLiteral("test"), QStringLiteral("1"));
+    params.addVar(QStringLiteral("fwversion"), device.version);
+    params.addVar(QStringLiteral("version"), m_host.clientSetting(QStringLiteral("version")));
+    params.addVar(QStringLiteral("noencrypt"), QStringLiteral("1"));
+    m_worker = new HttpRequestWorker(this);
+    connect(m_worker, &HttpRequestWorker::on_execution_finished, this,
+            &UpdateCheck::handle_doCheckUpdate);
+    m_worker->send(params);
+}
+
+updateDlg* UpdateCheck::freshDialog() {
+    if (g_dialog)
+        g_dialog->deleteLater();
+    QWidget* window = m_host.mainWindow();
+    g_dialog = new updateDlg(m_host, window);
+    g_dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (window)
+        g_dialog->move(window->geometry().center() - g_dialog->rect().center());
+    return g_dialog;
+}
+
+void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
+    worker->deleteLater();
+    if (worker->errorCode != QNetworkReply::NoError) {
+        qCInfo(lcUpdatesystem).noquote()
+            << QStringLiteral("Error: %1 %2")
+                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+        return;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(worker->response);
+    const QJsonObject answer = doc.object();
+    if (doc.isObject() && answer.contains(QStringLiteral("code"))) {
+        const int code = answer.value(QStringLiteral("code")).toInt(-1);
+        if (code == 0 && answer.value(QStringLiteral("ret")).isObject()) {
+            emit FindNewVersion();
+            const QJsonObject ret = answer.value(QStringLiteral("ret")).toObject();
+            const QString type = ret.value(QStringLiteral("type")).toVariant().toString();
+            const QStringList deployment = ret.value(QStringLiteral("deployment"))
+                                               .toString()
+                                               .split(QLatin1Char(','), Qt::SkipEmptyParts);
+            if (!deployment.isEmpty() && type == QLatin1String("0")) {
+                updateDlg* dlg = freshDialog();
+                dlg->setUpdate(ret, deployment);
+                dlg->showPage(updateDlg::PageFirst);
+                dlg->show();
+            }
+        } else if (code == 1 && manual) {
+            updateDlg* dlg = freshDialog();
+            dlg->showPage(updateDlg::PageInfo);
+            dlg->show();
+        }
+    }
+    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(worker->response);
+}

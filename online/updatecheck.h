@@ -1,0 +1,38 @@
+#pragma once
+
+#include "online/onlinehost.h"
+
+#include <QObject>
+#include <QPointer>
+
+class HttpRequestWorker;
+class updateDlg;
+
+// Asks the vendor API whether newer program, page or firmware packages exist for a device, and
+// offers them in the update dialog.
+class UpdateCheck : public QObject {
+    Q_OBJECT
+public:
+    UpdateCheck(OnlineHost& host, bool manual, QObject* parent = nullptr);
+
+    // Sends the check for `device`.
+    void send(const OnlineDevice& device);
+
+    // The update dialog shown last, while it is open.
+    static updateDlg* currentDialog();
+
+    char manual;
+
+signals:
+    void cantFindNewVersion();
+    void FindNewVersion();
+
+public slots:
+    void handle_doCheckUpdate(HttpRequestWorker* worker);
+
+private:
+    updateDlg* freshDialog();
+
+    OnlineHost& m_host;
+    QPointer<HttpRequestWorker> m_worker;
+};

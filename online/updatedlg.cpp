@@ -1,0 +1,188 @@
+#include "updatedlg.h"
+
+#include "ui_updatedlg.h"
+
+#include "online/confxml.h"
+#include "online/firmwarewriter.h"
+#include "online/programfolder.h"
+#include "online/psupdatedownloader.h"
+#include "online/updateinstall.h"
+#include "weblog/weblog.h"
+
+#include <QPixmap>
+#include <QThread>
+
+updateDlg::updateDlg(OnlineHost& host, QWidget* parent)
+    : QDialog(parent), ui(new Ui::updateDlg), m_host(host) {
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setFixedSize(600, 380);
+    setStyleSheet(QStringLiteral("#updateDlg { border-image: url(:/image/background); }"));
+    ui->lb_logo->setPixmap(QPixmap(QStringLiteral(":/image/logo")));
+    connect(ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->uninstallButton, &QPushButton::clicked, this,
+            &updateDlg::on_uninstallButton_clicekd);
+}
+
+updateDlg::~updateDlg() {
+    // Downloads live on their own threads; they end without anyone listening.
+    for (PsUpdateDownloader* d : qAsConst(m_downloaders))
+        d->deleteLater();
+    for (const QPointer<QThread>& t : qAsConst(m_threads))
+        if (t)
+            t->quit();
+    delete ui;
+}
+
+void updateDlg::setUpdate(const QJsonObject& ret, const QStringList& deployment) {
+    m_ret = ret;
+    m_deployment = deployment;
+}
+
+void updateDlg::showPage(Page page) {
+    ui->stackedWidget->setCurrentIndex(page);
+}
+
+updateDlg::Page updateDlg::currentPage() const {
+    return static_cast<Page>(ui->stackedWidget->currentIndex());
+}
+
+QString updateDlg::installText() const {
+    return ui->lb_install->text();
+}
+
+QString updateDlg::firstPageText() const {
+    return ui->lb_text->text();
+}
+
+int updateDlg::progressValue() const {
+    return ui->pb_install->value();
+}
+
+void updateDlg::on_btn_closeSetuper_clicked() {
+    reject();
+}
+
+void updateDlg::on_pb_ok_clicked() {
+    reject();
+}
+
+void updateDlg::on_uninstallButton_clicekd() {
+    showPage(PageThird);
+    ui->pb_install->setTextVisible(true);
+    // The button starts the downloads once.
+    ui->uninstallButton->disconnect(this);
+    struct Kind {
+        const char* kind;
+        const char* key;
+        const char* missing;
+    };
+    static const Kind kinds[] = {
+        {"client", "clientPackage", "can't find clientPackage url"},
+        {"html", "devicePackage", "can't find devicePackage url"},
+        {"firmware", "firmwarePackage", "can't find firmwarePackage url"},
+    };
+    for (const Kind& k : kinds) {
+        const QString kind = QLatin1String(k.kind);
+        if (!m_deployment.contains(kind))
+            continue;
+        const QString url = m_ret.value(QLatin1String(k.key)).toString();
+        if (url.isEmpty()) {
+            qCInfo(lcUpdateDlg).noquote() << k.missing;
+            continue;
+        }
+        startDownload(kind, url);
+    }
+}
+
+void updateDlg::startDownload(const QString& kind, const QString& url) {
+    auto* thread = new QThread;
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    auto* dl = new PsUpdateDownloader(thread, url, kind);
+    connect(dl, &PsUpdateDownloader::finishPart, this, &updateDlg::on_finishPart);
+    if (kind == QLatin1String("client"))
+        connect(dl, &PsUpdateDownloader::unpressFinished, this,
+                &updateDlg::on_clientPackageDownLoadFinished);
+    else if (kind == QLatin1String("html"))
+        connect(dl, &PsUpdateDownloader::unpressFinished, this,
+                &updateDlg::on_htmlPackageDownLoadFinished);
+    else
+        connect(dl, &PsUpdateDownloader::unpressFinished, this,
+                &updateDlg::on_firmPackageDownLoadFinished);
+    connect(dl, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
+    connect(dl, &PsUpdateDownloader::downLoadFailed, this, [this, kind] { settle(kind); });
+    connect(dl, &PsUpdateDownloader::unpackFailed, this, [this, kind] { settle(kind); });
+    m_threads.insert(kind, thread);
+    m_downloaders.insert(kind, dl);
+    m_pending << kind;
+    thread->start(QThread::InheritPriority);
+}
+
+// The kind's download has ended one way or the other: its thread goes.
+void updateDlg::settle(const QString& kind) {
+    if (PsUpdateDownloader* d = m_downloaders.take(kind))
+        d->deleteLater();
+    if (QPointer<QThread> t = m_threads.take(kind))
+        t->quit();
+    m_pending.removeAll(kind);
+}
+
+void updateDlg::on_finishPart(qint64 part, qint64 total) {
+    if (total > 0)
+        ui->pb_install->setValue(static_cast<int>(qBound<qint64>(0, part * 100 / total, 100)));
+}
+
+void updateDlg::on_downLoadFaild() {
+    ui->lb_install->setText(QStringLiteral("下载失败请检查网络是否异常"));
+}
+
+void updateDlg::updateNow() {
+    m_host.quitProgram();
+}
+
+void updateDlg::on_clientPackageDownLoadFinished(QString version) {
+    settle(QStringLiteral("client"));
+    if (!updateinstall::checkReadyUpdate(onlineProgramFolder()))
+        return;
+    ui->lb_text->setText(QStringLiteral("下载完成，是否重启客户端完成更新"));
+    ui->uninstallButton->setText(QStringLiteral("立即重启"));
+    ui->uninstallButton->disconnect(this);
+    connect(ui->uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
+    showPage(PageFirst);
+    updateinstall::runUpdaterOnExit = true;
+    const QString text =
+        confxml::withClientAttribute(m_host.confText(), QStringLiteral("version"), version);
+    if (!text.isNull())
+        m_host.commitConf(text);
+    m_host.setClientSetting(QStringLiteral("version"), version);
+}
+
+void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
+    Q_UNUSED(version)
+    ui->lb_install->setText(QStringLiteral("更新完成"));
+    updateinstall::installPageUpdate(onlineProgramFolder());
+    settle(QStringLiteral("html"));
+    // Closing while other kinds are still under way would hide their outcome (and a program
+    // update would never be offered for restart): then the user closes the dialog.
+    if (m_pending.isEmpty() && !m_firmware && !updateinstall::runUpdaterOnExit)
+        accept();
+}
+
+void updateDlg::on_firmPackageDownLoadFinished(QString version) {
+    Q_UNUSED(version)
+    settle(QStringLiteral("firmware"));
+    ui->lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    const QList<OnlineDevice> devices = m_host.connectedDevices();
+    if (devices.isEmpty())
+        return;
+    // Not a child of the dialog: closing the dialog must not stop a device halfway through.
+    m_firmware = new FirmwareWriter(m_host.firmwareEntries());
+    connect(m_firmware, &FirmwareWriter::status, ui->lb_install, &QLabel::setText);
+    connect(m_firmware, &FirmwareWriter::finished, m_firmware, &QObject::deleteLater);
+    if (!m_firmware->start(devices.first().devicePath,
+                           onlineProgramFolder() +
+                               QStringLiteral("tupdates/firmware/ready/update.bin"))) {
+        delete m_firmware;
+        m_firmware = nullptr;
+    }
+}

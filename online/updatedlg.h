@@ -1,0 +1,66 @@
+#pragma once
+
+#include "online/firmwarewriter.h"
+#include "online/onlinehost.h"
+
+#include <QDialog>
+#include <QJsonObject>
+#include <QMap>
+#include <QPointer>
+#include <QStringList>
+
+class PsUpdateDownloader;
+class QLabel;
+class QThread;
+
+namespace Ui {
+class updateDlg;
+}
+
+// The update dialog: offers the update, downloads the listed kinds ("client", "html",
+// "firmware") at the same time with progress, installs pages and firmware at once and prepares
+// a program update for the updater that runs when the program quits.
+class updateDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum Page { PageFirst = 0, PageThird = 1, PageInfo = 2 };
+
+    explicit updateDlg(OnlineHost& host, QWidget* parent = nullptr);
+    ~updateDlg() override;
+
+    // The server's "ret" object and the kinds to download, in the server's order.
+    void setUpdate(const QJsonObject& ret, const QStringList& deployment);
+    void showPage(Page page);
+    Page currentPage() const;
+
+    // The status label of the download page, for tests.
+    QString installText() const;
+    QString firstPageText() const;
+    int progressValue() const;
+    // The firmware writing under way, if any.
+    FirmwareWriter* firmwareWriter() const { return m_firmware; }
+
+public slots:
+    void on_btn_closeSetuper_clicked();
+    void on_uninstallButton_clicekd();
+    void on_pb_ok_clicked();
+    void on_finishPart(qint64 part, qint64 total);
+    void on_downLoadFaild();
+    void updateNow();
+    void on_clientPackageDownLoadFinished(QString version);
+    void on_htmlPackageDownLoadFinished(QString version);
+    void on_firmPackageDownLoadFinished(QString version);
+
+private:
+    void startDownload(const QString& kind, const QString& url);
+    void settle(const QString& kind);
+
+    Ui::updateDlg* ui;
+    OnlineHost& m_host;
+    QJsonObject m_ret;
+    QStringList m_deployment;
+    QMap<QString, QPointer<QThread>> m_threads;
+    QMap<QString, PsUpdateDownloader*> m_downloaders;
+    QStringList m_pending; // kinds whose work has not ended
+    QPointer<FirmwareWriter> m_firmware;
+};
