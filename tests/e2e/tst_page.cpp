@@ -32,6 +32,13 @@ bool copyTree(const QString& from, const QString& to) {
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        const QString relative = path.mid(from.size() + 1);
+        // What earlier runs left behind: downloads, device memory, logs, control sockets.
+        if (relative.startsWith(QLatin1String("tupdates")) ||
+            relative.startsWith(QLatin1String("tupload")) ||
+            relative.endsWith(QLatin1String(".state")) || relative == QLatin1String("web.log") ||
+            relative.endsWith(QLatin1String(".sock")))
+            continue;
         const QString target = to + path.mid(from.size());
         if (it.fileInfo().isDir()) {
             if (!QDir().mkpath(target))
