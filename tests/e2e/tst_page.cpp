@@ -1055,6 +1055,11 @@ void tst_Page::fileDownloadedIntoProgramFolder() {
 void tst_Page::configurationSynced() {
     QVERIFY(startServer());
     js("App.show('updates')");
+    // Only the key map: the program settings take the new revision after each sync.
+    QCOMPARE(js("document.getElementById('upd-file-0').value").toString(),
+             QString("Resources/profiles/conf.xml"));
+    click("#upd-file-0");
+    QVERIFY(!js("document.getElementById('upd-file-0').checked").toBool());
     click("#upd-sync");
     if (!answered("upd-sync-status", 15000)) {
         js("Bridge.pendingList().forEach(function(p){if(p.funcname==='synchronizeConf')"
