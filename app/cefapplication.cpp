@@ -4,6 +4,7 @@
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
 #include "online/onlinecommands.h"
+#include "online/signature.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
 #include "platform/sim/filterdriver.h"
@@ -26,6 +27,8 @@ cefApplication::cefApplication(int& argc, char** argv)
     m_serverName = singleinstance::serverName();
 
     m_config.load();
+    // Update packages are taken only when signed by this key (when one is configured).
+    signature::configureUpdateKey(m_config.clientAttribute(QStringLiteral("updateKey")));
     if (!m_config.clientAttributes().isEmpty()) {
         QMap<QString, QString> client = m_config.clientAttributes();
         startup::putLiveAddresses(client);

@@ -83,6 +83,9 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     context.app = &m_appCommands;
     context.profiles = &m_profileCommands;
     context.input = m_inputCommands.get();
+    // A profile command may run for minutes on a large profile; the window and every other
+    // command must not wait for it.
+    m_profileCommands.startWorker();
     if (m_devices) {
         m_deviceCommands = std::make_unique<DeviceCommands>(*m_devices, m_config);
         context.device = m_deviceCommands.get();
@@ -167,7 +170,8 @@ void tavix::hideToTray() {
 }
 
 void tavix::writePendingProfiles() {
-    m_profileCache.writePending();
+    // In turn with the profile commands still queued, so their edits are written too.
+    m_profileCommands.writePending();
 }
 
 void tavix::reload_currentPage() {

@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QDataStream>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace pfdfile {
@@ -42,6 +43,9 @@ bool write(const QString& path, const QByteArray& xml) {
 }
 
 std::optional<QByteArray> read(const QString& path) {
+    // The path is the page's: a pipe or device would block the command for ever.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

@@ -20,8 +20,9 @@ QByteArray encode(const QByteArray& xml);
 // when the file cannot be created, written or committed.
 bool write(const QString& path, const QByteArray& xml);
 
-// The XML bytes of a package file; empty when the file cannot be opened, has another magic, is
-// truncated, or declares a payload longer than the file or kMaxPayload (never allocated).
+// The XML bytes of a package file; empty when the file is no regular file (a pipe or device would
+// block) or cannot be opened, has another magic, is truncated, or declares a payload longer than
+// the file or kMaxPayload (never allocated).
 std::optional<QByteArray> read(const QString& path);
 
 } // namespace pfdfile

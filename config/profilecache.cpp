@@ -2,7 +2,34 @@
 
 #include "textfile.h"
 
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMutexLocker>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcProfiles, "profilecache")
+
+// Whether `path` may be read whole: a regular file (a pipe or device would block the command
+// for ever or never end) of at most kMaxFileSize bytes.
+bool readable(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        return true; // the open fails
+    if (!info.isFile()) {
+        qCInfo(lcProfiles, "profile '%s' is no regular file", qUtf8Printable(path));
+        return false;
+    }
+    if (info.size() > ProfileCache::kMaxFileSize) {
+        qCInfo(lcProfiles, "profile '%s' is larger than %lld bytes: %lld", qUtf8Printable(path),
+               static_cast<long long>(ProfileCache::kMaxFileSize),
+               static_cast<long long>(info.size()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 std::optional<QByteArray> ProfileCache::load(const QString& path) {
     {
@@ -12,6 +39,8 @@ std::optional<QByteArray> ProfileCache::load(const QString& path) {
             return it.value();
     }
     // Read without the lock: a large file must not hold up a writer on another thread.
+    if (!readable(path))
+        return std::nullopt;
     bool opened = false;
     const QString text = textfile::read(path, &opened);
     if (!opened)

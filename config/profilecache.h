@@ -22,8 +22,12 @@ public:
         Stopped,       // a file could not be written; the ones before it were, pending is whole
     };
 
+    // Far above any real profile; the commands refuse texts past this size anyway.
+    static constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+
     // The text of `path`, read from disk the first time and taken from memory ever after, even
-    // if the file changes on disk. Empty when the file is not cached and cannot be opened.
+    // if the file changes on disk. Empty when the file is not cached and cannot be opened, is no
+    // regular file or is larger than kMaxFileSize (both logged).
     std::optional<QByteArray> load(const QString& path);
 
     bool contains(const QString& path) const;

@@ -7,7 +7,12 @@
 #include <pugixml.hpp>
 
 #include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QThread>
 
 #include <memory>
 #include <unordered_set>
@@ -29,6 +34,11 @@ const QString kReplaceSuccess = QStringLiteral("modifyReplaceProfile success");
 // indentation the text of a deeply nested document grows with the square of its depth, so a
 // request of a megabyte could otherwise ask for gigabytes.
 constexpr int kMaxText = 64 * 1024 * 1024;
+
+// Real profiles nest a handful of levels. Deeper documents are refused wherever they come from
+// (file, fragment, package): the XML library frees a removed subtree recursively, and a tree of a
+// few hundred thousand levels overflows even an 8 MiB stack (Windows gives a thread 1 MiB).
+constexpr int kMaxDepth = 1024;
 
 // Collects the XML library's output; stops it once the text would pass kMaxText.
 class ByteSink : public pugi::xml_writer {
@@ -63,10 +73,35 @@ template <class F> bool capped(ByteSink& sink, F&& print) {
     return !sink.overflow;
 }
 
-bool parse(pugi::xml_document& doc, const QByteArray& text) {
-    return doc.load_buffer(text.constData(), size_t(text.size()), pugi::parse_default,
-                           pugi::encoding_utf8)
-               .status == pugi::status_ok;
+// Whether no node of the tree lies more than kMaxDepth levels deep (the root element is on level
+// one). Iterative, as it must not itself depend on the depth.
+bool shallow(const pugi::xml_node& root) {
+    int depth = 1;
+    pugi::xml_node node = root.first_child();
+    while (node) {
+        if (node.first_child()) {
+            if (++depth > kMaxDepth)
+                return false;
+            node = node.first_child();
+            continue;
+        }
+        while (node && node != root && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (!node || node == root)
+            break;
+        node = node.next_sibling();
+    }
+    return true;
+}
+
+// Parses `text`; false for a text that is no XML or nests deeper than kMaxDepth. A fragment
+// (`fragment` true) is taken for whatever the library kept of it, malformed or not.
+bool parse(pugi::xml_document& doc, const QByteArray& text, bool fragment = false) {
+    const pugi::xml_parse_result result = doc.load_buffer(text.constData(), size_t(text.size()),
+                                                          pugi::parse_default, pugi::encoding_utf8);
+    return (fragment || result.status == pugi::status_ok) && shallow(doc);
 }
 
 // The document in the default save format; empty when the text would pass kMaxText.
@@ -176,8 +211,13 @@ bool isNameChar(uint c) {
            (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
-// An XML name, so that what is written with it parses again.
-bool isXmlName(const QString& name) {
+// Whether the UTF-8 bytes that will be stored are an XML name, so that what is written with it
+// parses again. The check is made on the converted bytes: the conversion replaces what UTF-8
+// cannot hold (a lone surrogate becomes "?"), and the stored text is what must parse.
+bool isXmlName(const QByteArray& utf8) {
+    const QString name = QString::fromUtf8(utf8);
+    if (name.toUtf8() != utf8)
+        return false;
     const QVector<uint> code = name.toUcs4();
     if (code.isEmpty() || !isNameStart(code.first()))
         return false;
@@ -191,6 +231,25 @@ bool isXmlName(const QString& name) {
 // What the package holds as text, with bytes that are not UTF-8 replaced as a file read is.
 QByteArray asUtf8Text(const QByteArray& bytes) {
     return QString::fromUtf8(bytes).toUtf8();
+}
+
+// Whether saveXmlAs may write its package to `path`. The path comes from a save dialog that
+// offers only package files, so anything else is refused: a relative path (it would land in
+// whatever folder the program runs in), a name not ending in ".pfd", a symbolic link (the
+// package would replace what it points to), and anything that exists but is no regular file
+// (a folder, device or pipe). Windows takes the device names with any extension as the device.
+bool isPackagePath(const QString& path) {
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    if (!info.isAbsolute() || name.size() <= 4 ||
+        !name.endsWith(QLatin1String(".pfd"), Qt::CaseInsensitive))
+        return false;
+    if (info.isSymLink() || (info.exists() && !info.isFile()))
+        return false;
+    static const QRegularExpression device(QStringLiteral("^(con|prn|aux|nul|com\\d|lpt\\d)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QString base = name.left(name.indexOf(QLatin1Char('.'))).trimmed();
+    return !device.match(base).hasMatch();
 }
 
 // D's children become copies of S's children, in order; nothing happens without D.
@@ -295,15 +354,17 @@ public:
 
     void succeed(const QString& text) { answerSuccess(m_cb, text); }
 
-    // The edited document becomes the file's cached text; then the success answer. An edit that
-    // left no element (the root removed or emptied) would not parse again and would be written
-    // over the file by the next save, and one whose text would pass kMaxText cannot be held:
-    // both are refused with the failure text and nothing changes.
+    // The edited document becomes the file's cached text; then the success answer. A text that
+    // would not parse again would be written over the file by the next save and break it for
+    // good (an edit that left no element, a name the conversion made unusable, nesting past
+    // kMaxDepth), and one that would pass kMaxText cannot be held: each is refused with the
+    // failure text and nothing changes.
     void store(const Profile& p, const QString& success) {
         if (!check(bool(p.doc.document_element())))
             return;
         const auto text = serialise(p.doc, p.text.size());
-        if (!check(text.has_value()))
+        pugi::xml_document again;
+        if (!check(text.has_value() && ::parse(again, *text)))
             return;
         m_owner.m_cache.store(p.path, *text);
         succeed(success);
@@ -316,8 +377,99 @@ private:
     const QString m_failure;
 };
 
+namespace {
+
+// Passes a command's answer back to the thread that called the command, and lets go of the
+// caller's callback there too: the callback belongs to that thread.
+class AnswerAtHome : public CefMessageRouterBrowserSide::Callback {
+public:
+    AnswerAtHome(RouterCallback inner, QObject* home) : m_inner(std::move(inner)), m_home(home) {}
+    ~AnswerAtHome() override { release(); }
+
+    void Success(const QString& text) override {
+        deliver([text](const RouterCallback& cb) { answerSuccess(cb, text); });
+    }
+    void Failure(int code, const QString& text) override {
+        deliver([code, text](const RouterCallback& cb) { answerFailure(cb, code, text); });
+    }
+
+private:
+    template <class F> void deliver(F answer) {
+        if (!m_inner || !m_home)
+            return;
+        QMetaObject::invokeMethod(
+            m_home, [cb = std::move(m_inner), answer]() { answer(cb); }, Qt::QueuedConnection);
+    }
+    void release() {
+        if (m_inner && m_home)
+            QMetaObject::invokeMethod(
+                m_home, [cb = std::move(m_inner)]() mutable { cb.reset(); }, Qt::QueuedConnection);
+    }
+
+    RouterCallback m_inner;
+    QPointer<QObject> m_home;
+};
+
+// Deep documents are refused long before this, but the XML library recurses and Windows gives a
+// new thread only 1 MiB of stack.
+constexpr uint kWorkerStack = 16u * 1024u * 1024u;
+
+} // namespace
+
+// The worker thread, an object living there to queue the commands to, and one living on the
+// calling thread to queue the answers to.
+class ProfileCommands::Worker {
+public:
+    Worker() : home(new QObject), target(new QObject) {
+        thread.setObjectName(QStringLiteral("profile commands"));
+        thread.setStackSize(kWorkerStack);
+        target->moveToThread(&thread);
+        thread.start();
+    }
+    ~Worker() {
+        // Queued after every command still waiting, so those run first.
+        QMetaObject::invokeMethod(
+            target.get(), [this] { thread.quit(); }, Qt::QueuedConnection);
+        thread.wait();
+    }
+
+    QThread thread;
+    std::unique_ptr<QObject> home;
+    std::unique_ptr<QObject> target;
+};
+
 ProfileCommands::ProfileCommands(ProfileCache& cache, const QString& programFolder)
     : m_cache(cache), m_folder(QDir::cleanPath(programFolder)) {}
+
+ProfileCommands::~ProfileCommands() = default;
+
+void ProfileCommands::startWorker() {
+    if (!m_worker)
+        m_worker = std::make_unique<Worker>();
+}
+
+void ProfileCommands::writePending() {
+    if (!m_worker) {
+        m_cache.writePending();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        m_worker->target.get(), [this] { m_cache.writePending(); }, Qt::QueuedConnection);
+}
+
+bool ProfileCommands::handOver(Method method, const QVariantMap& args, const RouterCallback& cb) {
+    if (!m_worker || QThread::currentThread() == &m_worker->thread)
+        return false;
+    auto answer = std::make_shared<AnswerAtHome>(cb, m_worker->home.get());
+    QMetaObject::invokeMethod(
+        m_worker->target.get(),
+        [this, method, args, answer]() mutable {
+            RouterCallback forward = std::move(answer);
+            (this->*method)(args, forward);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
 
 QString ProfileCommands::resolve(const QString& relative) const {
     const QString path = QDir::cleanPath(m_folder + QLatin1Char('/') + relative);
@@ -336,6 +488,8 @@ std::optional<QByteArray> ProfileCommands::load(const QString& relative, QString
 }
 
 void ProfileCommands::queryProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::queryProfile, a, cb))
+        return;
     Request r(*this, a, cb, kQueryFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -353,6 +507,8 @@ void ProfileCommands::queryProfile(const QVariantMap& a, const RouterCallback& c
 }
 
 void ProfileCommands::nodeCounterProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::nodeCounterProfile, a, cb))
+        return;
     Request r(*this, a, cb, kCounterFailed);
     Profile p;
     pugi::xml_node node;
@@ -365,6 +521,8 @@ void ProfileCommands::nodeCounterProfile(const QVariantMap& a, const RouterCallb
 }
 
 void ProfileCommands::modifyProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyProfile, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -385,14 +543,18 @@ void ProfileCommands::modifyProfile(const QVariantMap& a, const RouterCallback& 
 }
 
 void ProfileCommands::modifyProfileEx(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyProfileEx, a, cb))
+        return;
     Request r(*this, a, cb, kModifyExFailed);
     Profile p;
     pugi::xpath_node_set matches;
     if (!r.has({"filePath", "xpath", "subTreeString"}) || !r.openAll("filePath", &p, &matches))
         return;
-    // A malformed fragment is used for what the library kept of it.
+    // A malformed fragment is used for what the library kept of it; one nested too deeply is not
+    // used at all.
     pugi::xml_document fragment;
-    fragment.load_string(r.str("subTreeString").toUtf8().constData());
+    if (!r.check(parse(fragment, r.str("subTreeString").toUtf8(), true)))
+        return;
 
     // The fragment's nodes move into the first match; every later match ends up empty.
     for (pugi::xml_node node : outermost(matches, true)) {
@@ -407,6 +569,8 @@ void ProfileCommands::modifyProfileEx(const QVariantMap& a, const RouterCallback
 }
 
 void ProfileCommands::modifyRemoveProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyRemoveProfile, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -420,6 +584,8 @@ void ProfileCommands::modifyRemoveProfile(const QVariantMap& a, const RouterCall
 }
 
 void ProfileCommands::modifyAddProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyAddProfile, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xpath_node_set matches;
@@ -428,14 +594,14 @@ void ProfileCommands::modifyAddProfile(const QVariantMap& a, const RouterCallbac
         return;
     // Without a usable element or attribute name the result would not parse again; refuse
     // before anything changes.
-    const QString nodeName = args::has(a, "addNodeName") ? r.str("addNodeName") : QString();
-    bool namesUsable = isXmlName(nodeName);
+    const QByteArray element =
+        args::has(a, "addNodeName") ? r.str("addNodeName").toUtf8() : QByteArray();
+    bool namesUsable = isXmlName(element);
     for (const QByteArray& name : lists.names)
-        namesUsable = namesUsable && isXmlName(QString::fromUtf8(name));
+        namesUsable = namesUsable && isXmlName(name);
     if (!r.check(namesUsable))
         return;
 
-    const QByteArray element = nodeName.toUtf8();
     for (const pugi::xpath_node& match : matches) {
         pugi::xml_node added = match.node().append_child(element.constData());
         if (!added)
@@ -448,6 +614,8 @@ void ProfileCommands::modifyAddProfile(const QVariantMap& a, const RouterCallbac
 }
 
 void ProfileCommands::modifyReplaceProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyReplaceProfile, a, cb))
+        return;
     Request r(*this, a, cb, kReplaceFailed);
     Profile src, des;
     pugi::xml_node s, d;
@@ -471,6 +639,8 @@ void ProfileCommands::modifyReplaceProfile(const QVariantMap& a, const RouterCal
 }
 
 void ProfileCommands::modifyReplaceSubNode(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyReplaceSubNode, a, cb))
+        return;
     Request r(*this, a, cb, kReplaceFailed);
     Profile src, des;
     pugi::xml_node s, d;
@@ -482,6 +652,8 @@ void ProfileCommands::modifyReplaceSubNode(const QVariantMap& a, const RouterCal
 }
 
 void ProfileCommands::modifyReplaceProfileEx(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::modifyReplaceProfileEx, a, cb))
+        return;
     Request r(*this, a, cb, kReplaceFailed);
     Profile des;
     if (!r.has({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}) ||
@@ -500,16 +672,26 @@ void ProfileCommands::modifyReplaceProfileEx(const QVariantMap& a, const RouterC
 }
 
 void ProfileCommands::resetProfile(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::resetProfile, a, cb))
+        return;
     Request r(*this, a, cb, QString());
     Profile src, des;
     if (!r.has({"srcFilePath", "desFilePath"}) || !r.load("srcFilePath", &src) ||
         !r.load("desFilePath", &des))
+        return;
+    // The text is taken as it is, but never one that does not parse: the next save would write
+    // it over the destination and break that file for good. This command has no failure
+    // answer, so it ends without one, as for a source that cannot be opened.
+    pugi::xml_document check;
+    if (!parse(check, src.text))
         return;
     m_cache.store(des.path, src.text);
     r.succeed(QStringLiteral("resetProfile success"));
 }
 
 void ProfileCommands::queryHexByte(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::queryHexByte, a, cb))
+        return;
     Request r(*this, a, cb, kModifyFailed);
     Profile p;
     pugi::xml_node node;
@@ -530,13 +712,17 @@ void ProfileCommands::queryHexByte(const QVariantMap& a, const RouterCallback& c
     r.succeed(code);
 }
 
-void ProfileCommands::savexml(const QVariantMap&, const RouterCallback& cb) {
+void ProfileCommands::savexml(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::savexml, a, cb))
+        return;
     // Nothing cached, or a file that could not be written: no answer.
     if (m_cache.writePending() == ProfileCache::WriteResult::Written)
         answerSuccess(cb, QStringLiteral("save xml success"));
 }
 
 void ProfileCommands::saveXmlAs(const QVariantMap& a, const RouterCallback& cb) {
+    if (handOver(&ProfileCommands::saveXmlAs, a, cb))
+        return;
     Request r(*this, a, cb, kSaveAsFailed);
     Profile p;
     pugi::xml_node node;
@@ -548,8 +734,9 @@ void ProfileCommands::saveXmlAs(const QVariantMap& a, const RouterCallback& cb) 
     const auto xml = serialise(exported);
     if (!r.check(xml.has_value()))
         return;
-    // The package path comes from a file dialog and is used as it is.
-    if (!pfdfile::write(r.str("desFilePath"), *xml)) {
+    // The package path comes from a file dialog and is used as it is, if it is one.
+    const QString target = r.str("desFilePath");
+    if (!isPackagePath(target) || !pfdfile::write(target, *xml)) {
         r.fail(kSaveAsDestFailed);
         return;
     }

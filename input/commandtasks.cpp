@@ -21,13 +21,15 @@ CommandTasks::~CommandTasks() {
 }
 
 void CommandTasks::discard() {
-    if (m_thread) {
-        m_thread->quit();
-        m_thread = nullptr;
-    }
+    // The deletion is posted before the thread is told to quit: a thread that has already
+    // finished runs no deferred deletion, and the player would never release what it holds.
     if (m_player) {
         m_player->deleteLater();
         m_player = nullptr;
+    }
+    if (m_thread) {
+        m_thread->quit();
+        m_thread = nullptr;
     }
 }
 

@@ -33,6 +33,8 @@ constexpr uint32_t kUpdateCollection = 0xFFAA0001u;
 constexpr uint32_t kMaxMemory = 16u * 1024 * 1024;
 constexpr char kStateMagic[4] = {'K', 'X', 'S', '1'};
 constexpr auto kPollInterval = std::chrono::milliseconds(150);
+// Data reports waiting for the data callback: 32 KiB, sixteen of the largest kxScriptOut calls.
+constexpr size_t kMaxQueuedReports = 4096;
 
 char16_t asciiLower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c;
@@ -450,6 +452,8 @@ void Adapter::run() {
         while (!m_pending.empty() && !m_stop) {
             Pending p = m_pending.front();
             m_pending.pop_front();
+            if (p.data)
+                --m_pendingReports;
             const kxEventCallback events = m_eventCallback;
             // Callbacks run unlocked: they may call back into the library.
             lock.unlock();
@@ -728,12 +732,29 @@ int Adapter::scriptOut(const kxchar* id, const kxchar* sub, uint32_t key, const 
     if (!s.device->dataCallback)
         return KX_OK; // nobody listens: the device's output is lost, as on the wire
     // The device sends its output back as 8-byte reports; the last one is padded with zeros.
+    // A data callback that falls behind loses the oldest reports, as a full device buffer
+    // would, rather than letting the queue grow without end.
+    int dropped = 0;
     for (int at = 0; at < count; at += 8) {
+        if (m_pendingReports >= kMaxQueuedReports) {
+            const auto oldest = std::find_if(m_pending.begin(), m_pending.end(),
+                                             [](const Pending& q) { return q.data; });
+            m_pending.erase(oldest);
+            --m_pendingReports;
+            ++dropped;
+        }
         Pending p;
         p.data = true;
         p.callback = s.device->dataCallback;
         std::memcpy(p.bytes, buffer + at, static_cast<size_t>(std::min(8, count - at)));
         m_pending.push_back(p);
+        ++m_pendingReports;
+    }
+    if (dropped > 0) {
+        m_droppedReports += static_cast<unsigned long long>(dropped);
+        std::fprintf(stderr,
+                     "kx: data callback behind; dropped the %d oldest reports (%llu in all)\n",
+                     dropped, m_droppedReports);
     }
     m_wake.notify_all();
     return KX_OK;

@@ -132,6 +132,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Pending> m_pending;
+    // Data reports in m_pending, and those dropped because the data callback fell behind.
+    size_t m_pendingReports = 0;
+    unsigned long long m_droppedReports = 0;
     kxEventCallback m_eventCallback = nullptr;
     bool m_stop = false;
     std::thread m_thread;

@@ -2,6 +2,7 @@
 
 #include "online/lzmacodec.h"
 #include "online/programfolder.h"
+#include "online/signature.h"
 #include "weblog/weblog.h"
 
 #include <QCryptographicHash>
@@ -69,6 +70,19 @@ bool readWhole(const QString& path, const QLoggingCategory& cat, Loaded* out) {
         return false;
     }
     return true;
+}
+
+// With an update key configured, only a package it signed is looked into at all.
+bool signatureAccepted(const QLoggingCategory& cat, const QByteArray& file) {
+    const QByteArray key = signature::updateKey();
+    if (key.isEmpty())
+        return true;
+    const signature::Verdict verdict = signature::verify(file, key);
+    if (verdict == signature::Verdict::Good)
+        return true;
+    qCInfo(cat).noquote() << QStringLiteral("Update Error: bad signature of update file: %1!")
+                                 .arg(signature::describe(verdict));
+    return false;
 }
 
 bool checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
@@ -304,7 +318,7 @@ bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
     };
 
     Loaded loaded;
-    if (!readWhole(packagePath, cat, &loaded))
+    if (!readWhole(packagePath, cat, &loaded) || !signatureAccepted(cat, loaded.file))
         return fail();
     removeTree(temp);
     removeTree(ready);

@@ -310,6 +310,10 @@ bool Parser::reportItem(const Item& item) {
     uint64_t& total = m_bits[{int(rt), m_global.reportId}];
     if (fieldBits > kMaxReportBits || total + fieldBits > kMaxReportBits)
         return refuse("report too long", item.start);
+    // Elements of no size take no room but are still walked one by one when a report is
+    // decoded: a count no report could hold is refused whatever the size.
+    if (m_global.reportCount > kMaxReportBits)
+        return refuse("report count too large", item.start);
     if (m_global.reportSize > kMaxFieldBits && !(item.u & kMainConstantFlag))
         return refuse("data field wider than 32 bits", item.start);
     ReportField field;

@@ -404,39 +404,60 @@ private slots:
 
     // Depths far past any real profile. One tab per level of indentation makes a deep tree's
     // text grow with the square of its depth: a short request must not ask for gigabytes, and
-    // no recursion may run out of stack.
+    // no recursion may run out of stack. Removing a subtree frees it recursively, so depth
+    // itself is bounded: 200 000 levels once ended the program.
     void extremeDepths() {
         const auto nested = [](int depth) {
             return QString("<d>").repeated(depth) + QString("</d>").repeated(depth);
         };
         QVERIFY(writeBytes(folder() + "/deep.xml", "<root>" + nested(100000).toUtf8() + "</root>"));
+        QVERIFY(writeBytes(folder() + "/deeper.xml", "<root>" + nested(1024).toUtf8() + "</root>"));
+        QVERIFY(
+            writeBytes(folder() + "/bounded.xml", "<root>" + nested(1000).toUtf8() + "</root>"));
         QDir().mkpath(packages());
+        QVERIFY(pfdfile::write(packages() + "/deep.pfd", nested(5000).toUtf8()));
         const auto request = [](const QString& name, const QJsonObject& args) {
             QJsonObject object = args;
             object.insert("funcname", name);
             return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
         };
         const QString tooDeep = QString("(").repeated(100000) + "/" + QString(")").repeated(100000);
+        const QString conf = "Resources/profiles/conf.xml";
         const QList<QPair<QString, bool>> steps = {
-            // Too large a text once indented: refused, nothing changes.
+            // Past the bound: refused, nothing changes.
+            {request("modifyProfileEx", {{"filePath", conf},
+                                         {"xpath", "/root/defaultConf"},
+                                         {"subTreeString", nested(200000)}}),
+             false},
             {request("modifyProfileEx", {{"filePath", "p.xml"},
                                          {"xpath", "/root/macros"},
                                          {"subTreeString", nested(100000)}}),
              false},
+            // Within the bound alone, past it where it lands.
+            {request("modifyProfileEx", {{"filePath", "p.xml"},
+                                         {"xpath", "/root/macros"},
+                                         {"subTreeString", nested(1023)}}),
+             false},
             {request("queryProfile", {{"filePath", "deep.xml"}, {"xpath", "/"}}), false},
+            {request("modifyRemoveProfile", {{"filePath", "deeper.xml"}, {"xpath", "//d"}}), false},
             {request("saveXmlAs", {{"srcFilePath", "deep.xml"},
                                    {"desFilePath", packages() + "/x.pfd"},
                                    {"xpath", "/root"}}),
              false},
+            {request("modifyReplaceProfileEx", {{"srcFilePath", packages() + "/deep.pfd"},
+                                                {"desFilePath", "sub/q.xml"},
+                                                {"srcXpath", "/"},
+                                                {"desXpath", "/root"}}),
+             false},
             // Deep, but within bounds.
-            {request("queryProfile", {{"filePath", "deep.xml"}, {"xpath", "//d[not(d)]/.."}}),
+            {request("queryProfile", {{"filePath", "bounded.xml"}, {"xpath", "//d[not(d)]/.."}}),
              true},
-            {request("nodeCounterProfile", {{"filePath", "deep.xml"}, {"xpath", "//d[last()]"}}),
+            {request("nodeCounterProfile", {{"filePath", "bounded.xml"}, {"xpath", "//d[last()]"}}),
              true},
-            {request("modifyRemoveProfile", {{"filePath", "deep.xml"}, {"xpath", "//d"}}), true},
+            {request("modifyRemoveProfile", {{"filePath", "bounded.xml"}, {"xpath", "//d"}}), true},
             {request("modifyProfileEx", {{"filePath", "p.xml"},
                                          {"xpath", "/root/macros"},
-                                         {"subTreeString", nested(2000)}}),
+                                         {"subTreeString", nested(1000)}}),
              true},
             {request("modifyReplaceSubNode", {{"srcFilePath", "p.xml"},
                                               {"desFilePath", "s.xml"},
@@ -444,10 +465,10 @@ private slots:
                                               {"desXpath", "/root/keys"}}),
              true},
             {request("saveXmlAs", {{"srcFilePath", "s.xml"},
-                                   {"desFilePath", packages() + "/deep.pfd"},
+                                   {"desFilePath", packages() + "/bounded.pfd"},
                                    {"xpath", "/root"}}),
              true},
-            {request("modifyReplaceProfileEx", {{"srcFilePath", packages() + "/deep.pfd"},
+            {request("modifyReplaceProfileEx", {{"srcFilePath", packages() + "/bounded.pfd"},
                                                 {"desFilePath", "sub/q.xml"},
                                                 {"srcXpath", "/"},
                                                 {"desXpath", "/root"}}),
@@ -471,9 +492,10 @@ private slots:
                      qPrintable(step.first.left(200)));
         }
         QVERIFY(!QFile::exists(packages() + "/x.pfd"));
-        QCOMPARE(readBytes(folder() + "/deep.xml"),
+        QCOMPARE(readBytes(folder() + "/" + conf), kConf);
+        QCOMPARE(readBytes(folder() + "/bounded.xml"),
                  QByteArray("<?xml version=\"1.0\"?>\r\n<root />\r\n"));
-        QCOMPARE(readBytes(folder() + "/sub/q.xml").count("<d"), 2000);
+        QCOMPARE(readBytes(folder() + "/sub/q.xml").count("<d"), 1000);
         QVERIFY(readBytes(folder() + "/p.xml").size() < 8 << 20);
     }
 

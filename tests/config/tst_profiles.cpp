@@ -1,7 +1,10 @@
 #include "app/dispatcher.h"
+#include "config/confcommands.h"
+#include "config/configstore.h"
 #include "config/pfdfile.h"
 #include "config/profilecache.h"
 #include "config/profilecommands.h"
+#include "fakeconfhost.h"
 #include "recordingcallback.h"
 
 #include <QDataStream>
@@ -11,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+
+#include <pugixml.hpp>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <csignal>
@@ -66,6 +72,23 @@ int runSavingChild(const QString& path) {
     }
 }
 
+// Notes, in one shared list, which request answered and whether on the thread that sent it.
+class OrderedCallback : public CefMessageRouterBrowserSide::Callback {
+public:
+    OrderedCallback(QString label, QStringList* log) : m_label(std::move(label)), m_log(log) {}
+    void Success(const QString& text) override { note("ok:" + text); }
+    void Failure(int, const QString& text) override { note("fail:" + text); }
+    QString answer;
+
+private:
+    void note(const QString& text) {
+        answer = text;
+        *m_log << m_label + (QThread::currentThread() == qApp->thread() ? "" : " (other thread)");
+    }
+    QString m_label;
+    QStringList* m_log;
+};
+
 } // namespace
 
 class ProfilesTest : public QObject {
@@ -114,6 +137,7 @@ private slots:
                                          "<k code=\"0x%,%%,%\"/><k code=\"%,,%\"/></h>"));
         QVERIFY(writeBytes(abs("broken.xml"), "<root><a></root>"));
         QVERIFY(pfdfile::write(abs("pkg.pfd"), "<pk><c n=\"1\"/><c n=\"2\"/></pk>"));
+        m_commands.reset(); // it may hold a worker that still uses the old cache
         m_cache = std::make_unique<ProfileCache>();
         m_commands = std::make_unique<ProfileCommands>(*m_cache, folder() + "/");
         m_dispatcher.context().profiles = m_commands.get();
@@ -215,6 +239,7 @@ private slots:
 
         row("reset: source text taken", "resetProfile", "srcFilePath=s.xml & desFilePath=p.xml", "ok:resetProfile success", true, "/r/src", "<src>\n\t<a />t<b />\n</src>\n");
         row("reset: missing destination", "resetProfile", "srcFilePath=s.xml & desFilePath=none.xml", "none", false);
+        row("reset: source not xml", "resetProfile", "srcFilePath=broken.xml & desFilePath=p.xml", "none", false);
 
         const char* H = "queryHexByte";
         row("hex: two holes", H, "filePath=p.xml & xpath=//key & args=0x11,0x22", "ok:0x02,0x11,0x00,0x22", false);
@@ -233,6 +258,13 @@ private slots:
         row("export: bad xpath", V, "srcFilePath=p.xml & desFilePath=$P/o.pfd & xpath=//key/", "fail:saveXmlAs load xml file failed!", false);
         row("export: destination a folder", V, "srcFilePath=p.xml & desFilePath=$P & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
         row("export: no destination folder", V, "srcFilePath=p.xml & desFilePath=$P/x/y/o.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        // Only package files named by a save dialog: no junk from values such as "0" or "true".
+        row("export: relative path", V, "srcFilePath=p.xml & desFilePath=o.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: no extension", V, "srcFilePath=p.xml & desFilePath=$P/true & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: other extension", V, "srcFilePath=p.xml & desFilePath=$P/o.pfd.xml & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: only the extension", V, "srcFilePath=p.xml & desFilePath=$P/.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: device name", V, "srcFilePath=p.xml & desFilePath=$P/Com1.x.pfd & xpath=/root", "fail:saveXmlAs desFilePath is failed!", false);
+        row("export: upper-case extension", V, "srcFilePath=p.xml & desFilePath=$P/Keys.PFD & xpath=/root", "ok:saveXmlAs success", false);
         // clang-format on
     }
     void commands() {
@@ -256,7 +288,158 @@ private slots:
             QCOMPARE(m_cache->text(abs("p.xml")), kProfile); // read, kept, not changed
         if (!check.isEmpty())
             QCOMPARE(query("p.xml", check), checked);
-        QCOMPARE(readBytes(abs("p.xml")), kProfile); // nothing reaches the disk
+        QCOMPARE(readBytes(abs("p.xml")), kProfile);             // nothing reaches the disk
+        if (command == "saveXmlAs" && !answer.startsWith("ok:")) // and no package anywhere
+            QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).filter(".pfd"),
+                     QStringList{"pkg.pfd"});
+    }
+
+    // Names are checked as the UTF-8 that is stored: a lone surrogate half converts to "?",
+    // and a stored "<?x ...>" would break the file for good at the next start.
+    void namesAreCheckedAsStored_data() {
+        QTest::addColumn<QString>("attribute");
+        QTest::addColumn<QString>("nodeName");
+        QTest::addColumn<bool>("accepted");
+        const QString high(QChar(0xD800)), low(QChar(0xDC00));
+        QTest::newRow("lone high half in element") << "k" << high + "x" << false;
+        QTest::newRow("lone low half in element") << "k"
+                                                  << "x" + low << false;
+        QTest::newRow("halves swapped in element") << "k"
+                                                   << "x" + low + high << false;
+        QTest::newRow("lone half in attribute") << high + "k"
+                                                << "x" << false;
+        QTest::newRow("pair beyond the basic plane") << "k"
+                                                     << "x" + high + low << true;
+        QTest::newRow("accented") << "\u00e9"
+                                  << "\u00e9t\u00e9" << true;
+    }
+    void namesAreCheckedAsStored() {
+        QFETCH(QString, attribute);
+        QFETCH(QString, nodeName);
+        QFETCH(bool, accepted);
+        const QVariantMap a{{"filePath", "p.xml"},
+                            {"xpath", "/root"},
+                            {"attribute", attribute},
+                            {"attributeValue", "v" + nodeName},
+                            {"addNodeName", nodeName}};
+        QCOMPARE(run("modifyAddProfile", a),
+                 accepted ? QString("ok:modifyAddProfile success") : QString(kLoadFailed));
+        QCOMPARE(run("savexml", QVariantMap()), QString("ok:save xml success"));
+        pugi::xml_document doc;
+        const QByteArray onDisk = readBytes(abs("p.xml"));
+        QVERIFY(doc.load_buffer(onDisk.constData(), size_t(onDisk.size())));
+        QCOMPARE(QString::fromUtf8(doc.child("root").last_child().name()),
+                 accepted ? nodeName : QString("macros"));
+        if (!accepted)
+            QCOMPARE(onDisk, kProfile);
+    }
+
+    // Files that cannot be read whole are not read at all: a pipe would block the command (and
+    // every one after it) for ever. Profiles end without an answer, as an unopenable one does.
+    void specialFilesAreNotRead_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("profile is a pipe") << "f.xml"
+                                           << "queryProfile"
+                                           << "filePath=f.xml & xpath=/"
+                                           << "none";
+        QTest::newRow("profile too large") << "big.xml"
+                                           << "queryProfile"
+                                           << "filePath=big.xml & xpath=/"
+                                           << "none";
+        QTest::newRow("package is a pipe")
+            << "f.pfd"
+            << "modifyReplaceProfileEx"
+            << "srcFilePath=$P/f.pfd & desFilePath=p.xml & srcXpath=/ & desXpath=/root"
+            << kReplaceFailed;
+    }
+    void specialFilesAreNotRead() {
+        QFETCH(QString, file);
+        QFETCH(QString, command);
+        QFETCH(QString, args);
+        QFETCH(QString, answer);
+        if (file.endsWith("big.xml")) {
+            QFile big(abs(file));
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(ProfileCache::kMaxFileSize + 1));
+        } else {
+            QCOMPARE(::mkfifo(QFile::encodeName(abs(file)).constData(), 0600), 0);
+        }
+        QCOMPARE(run(command, args), answer);
+        QVERIFY(!m_cache->contains(abs(file)));
+    }
+
+    // A query that runs long on a large profile holds up neither the caller's thread nor its
+    // other commands; profile commands still run one at a time in the order sent, and each is
+    // answered once, on the caller's thread.
+    void workerKeepsCallerFree() {
+        QVERIFY(writeBytes(abs("slow.xml"), largeProfile(160000, "k")));
+        QVERIFY(writeBytes(abs("Resources/profiles/conf.xml"), "<root><client a=\"1\"/></root>"));
+        ConfigStore store(folder());
+        store.load();
+        FakeConfHost host;
+        ConfCommands conf(store, &host);
+        m_dispatcher.context().conf = &conf;
+        m_commands->startWorker();
+
+        QStringList order;
+        const auto send = [&](const QString& label, const QString& command, const QString& a) {
+            auto cb = std::make_shared<OrderedCallback>(label, &order);
+            m_dispatcher.dispatchCommand(command, parseArgs(a), cb);
+            return cb;
+        };
+        // Every element counts every element: quadratic in the size of the profile.
+        const auto slow =
+            send("slow", "queryProfile", "filePath=slow.xml & xpath=//*[count(//*) > 0]");
+        send("no answer", "modifyProfile", "filePath=p.xml & xpath=//key & attribute=name");
+        const auto edit =
+            send("edit", "modifyProfile",
+                 "filePath=p.xml & xpath=//key[@id='1'] & attribute=name & attributeValue=E");
+        const auto check = send("check", "queryProfile", "filePath=p.xml & xpath=//key[@id='1']");
+        m_commands->writePending(); // in turn: after the edit
+        const auto getConf = send("getConf", "getConf", "");
+        // Answered inside the call, while the profile commands wait their turn.
+        QCOMPARE(order, QStringList{"getConf"});
+
+        QTRY_VERIFY_WITH_TIMEOUT(order.size() == 4, 300000);
+        QCOMPARE(order, (QStringList{"getConf", "slow", "edit", "check"}));
+        QVERIFY(slow->answer.startsWith("ok:<root>"));
+        QCOMPARE(edit->answer, QString("ok:modifyProfile success!"));
+        QCOMPARE(check->answer, "ok:" + QString(K1).replace("name=\"A\"", "name=\"E\""));
+        QVERIFY(getConf->answer.startsWith("ok:"));
+        QTRY_VERIFY_WITH_TIMEOUT(readBytes(abs("p.xml")).contains("name=\"E\""), 60000);
+        m_dispatcher.context().conf = nullptr;
+    }
+
+    // The package replaces whatever the path names; a link or a special file must not be
+    // written through.
+    void exportRefusesLinksAndSpecialFiles_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("link to a file outside") << "link";
+        QTest::newRow("link to nothing") << "dangling";
+        QTest::newRow("pipe") << "fifo";
+        QTest::newRow("folder") << "folder";
+    }
+    void exportRefusesLinksAndSpecialFiles() {
+        QFETCH(QString, kind);
+        const QString target = abs("t.pfd"), outside = m_dir.path() + "/outside.xml";
+        if (kind == "link")
+            QVERIFY(QFile::link(outside, target));
+        else if (kind == "dangling")
+            QVERIFY(QFile::link(m_dir.path() + "/new.pfd", target));
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+        else
+            QVERIFY(QDir().mkpath(target));
+        QCOMPARE(run("saveXmlAs", "srcFilePath=p.xml & desFilePath=" + target + " & xpath=/root"),
+                 QString("fail:saveXmlAs desFilePath is failed!"));
+        QCOMPARE(readBytes(outside), kProfile);
+        QVERIFY(!QFile::exists(m_dir.path() + "/new.pfd"));
+        QCOMPARE(QFileInfo(target).isSymLink(), kind == "link" || kind == "dangling");
+        QCOMPARE(
+            QDir(folder()).entryList({"t.pfd*"}, QDir::AllEntries | QDir::Hidden | QDir::System),
+            QStringList{"t.pfd"});
     }
 
     void cacheWinsOverDiskAndStoresPlainDeclaration() {

@@ -111,6 +111,10 @@ private slots:
             << QByteArray("06 00 ff 09 01 a1 01 75 08 95 01 81 02 85 05 81 02 c0") << "after";
         QTest::newRow("report longer than the class allows")
             << QByteArray("06 00 ff 09 01 a1 01 75 08 97 ff ff ff 00 81 02 c0") << "too long";
+        // Found by fuzzing: 108 million elements of no size took seconds to decode each report.
+        QTest::newRow("count beyond any report, size 0")
+            << QByteArray("05 01 09 06 a1 01 05 07 19 00 97 25 01 75 06 a1 01 81 06 c0 c0")
+            << "count too large";
     }
     void malformedDescriptorsAreRefused() {
         QFETCH(QByteArray, hex);

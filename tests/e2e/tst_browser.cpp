@@ -16,12 +16,12 @@
 #include "config/configstore.h"
 #include "device/deviceenumeration.h"
 #include "device/hotplug.h"
+#include "online/onlinecommands.h"
+#include "online/programfolder.h"
 #include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
 #include "platform/simcontrol.h"
-#include "online/onlinecommands.h"
-#include "online/programfolder.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
 
@@ -583,10 +583,11 @@ void tst_Browser::closeHidesAndCloseAppQuits() {
     QVERIFY(m_store->setClientAttribute("closeFunc", "closeapp"));
     window.dispatcher().onJsMessage(R"({"funcname":"closeApp"})", cb);
     QVERIFY(quit::requested());
+    // Written by the profile commands' worker, after the commands queued before it.
+    QTRY_VERIFY(window.profileCache().pending().isEmpty());
     QFile written(profile);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QVERIFY(written.readAll().startsWith("<root/>"));
-    QVERIFY(window.profileCache().pending().isEmpty());
 }
 
 namespace {

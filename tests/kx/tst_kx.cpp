@@ -4,9 +4,13 @@
 #include "kxfolder.h"
 
 #include <QLibrary>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QtTest>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -35,6 +39,15 @@ int onData(uint8_t** p, void*) {
     std::lock_guard<std::mutex> lock(g_rec.mutex);
     g_rec.data.emplace_back(*p, *p + 8);
     return 1;
+}
+
+// A data callback that falls behind: it holds the adapter's thread until released.
+std::atomic<bool> g_slowEntered{false}, g_slowReleased{false};
+int onSlowData(uint8_t** p, void* context) {
+    g_slowEntered = true;
+    while (!g_slowReleased)
+        QThread::msleep(1);
+    return onData(p, context);
 }
 
 std::vector<uint32_t> events() {
@@ -502,6 +515,56 @@ private slots:
         QCOMPARE(kx.kxScriptOut(kId.c_str(), kSub.c_str(), KX_KEY, bytes, 10), 0);
         QTRY_COMPARE(g_rec.data.size(), size_t(2));
         QCOMPARE(g_rec.data[1], (std::vector<uint8_t>{9, 10, 0, 0, 0, 0, 0, 0}));
+    }
+
+    // A data callback that falls behind loses the oldest reports, never more than the bound
+    // waits, and standard error says how many were dropped.
+    void slowDataCallbackDropsOldestReports() {
+        KxFolder folder;
+        Kx kx(folder.libraryPath());
+        g_rec.data.clear();
+        g_slowEntered = false;
+        g_slowReleased = false;
+        kxDataCallback cb = &onSlowData;
+        QCOMPARE(kx.kxonDeviceData(kId.c_str(), u"x", KX_KEY, &cb), 0);
+        uint8_t first[8] = {0xff, 0xff};
+        QCOMPARE(kx.kxScriptOut(kId.c_str(), kSub.c_str(), KX_KEY, first, 8), 0);
+        QTRY_VERIFY(g_slowEntered.load()); // the adapter's thread now waits in the callback
+
+        // 20 calls of 256 reports each, every report numbered in its first two bytes.
+        QTemporaryFile err;
+        QVERIFY(err.open());
+        fflush(stderr);
+        const int saved = dup(2);
+        dup2(err.handle(), 2);
+        int number = 0;
+        for (int call = 0; call < 20; ++call) {
+            uint8_t bytes[2048] = {};
+            for (int r = 0; r < 256; ++r, ++number) {
+                bytes[r * 8] = uint8_t(number >> 8);
+                bytes[r * 8 + 1] = uint8_t(number);
+            }
+            QCOMPARE(kx.kxScriptOut(kId.c_str(), kSub.c_str(), KX_KEY, bytes, 2048), 0);
+        }
+        fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+        g_slowReleased = true;
+
+        // The first report, then the newest 4096 of the 5120.
+        QTRY_COMPARE(g_rec.data.size(), size_t(1 + 4096));
+        QTest::qWait(200); // nothing more arrives
+        std::lock_guard<std::mutex> lock(g_rec.mutex);
+        QCOMPARE(g_rec.data.size(), size_t(1 + 4096));
+        for (size_t i = 1; i < g_rec.data.size(); ++i)
+            QCOMPARE(g_rec.data[i][0] << 8 | g_rec.data[i][1], int(1024 + i - 1));
+        // Standard error shared the file's offset: read it from the start.
+        QVERIFY(err.seek(0));
+        const QByteArray log = err.readAll();
+        QVERIFY2(log.contains("kx: data callback behind; dropped the 256 oldest reports (1024 in "
+                              "all)"),
+                 log.constData());
+        QCOMPARE(log.count("kx: data callback behind"), 4);
     }
 
     void firmwareUpdate_data() {

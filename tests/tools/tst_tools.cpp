@@ -5,11 +5,13 @@
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/programfolder.h"
+#include "online/signature.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -31,6 +33,8 @@ private slots:
     void packTakesRelativeSourceFolder();
     void packRefusesWhatItCannotMake_data();
     void packRefusesWhatItCannotMake();
+    void packSignsWithItsOwnKeys();
+    void catalogIsSignedForTheShippedKey();
     void updaterAppliesReadyUpdateAndRestarts();
 
     void upgradeAnswers_data();
@@ -178,6 +182,12 @@ void ToolsTest::packRefusesWhatItCannotMake_data() {
     QTest::newRow("image too large") << QStringList{"firmware", "--out", "x.bin", "big.img"};
     QTest::newRow("empty folder") << QStringList{"update", "--version", "1",
                                                  "--out",  "x.pkg",     "empty"};
+    QTest::newRow("key file without a key")
+        << QStringList{"update", "--version", "1", "--key", "bad.key", "--out", "x.pkg", "src"};
+    QTest::newRow("missing key file")
+        << QStringList{"update", "--version", "1", "--key", "no.key", "--out", "x.pkg", "src"};
+    QTest::newRow("signed sync package")
+        << QStringList{"sync", "--key", "bad.key", "--out", "x.pkg", "src"};
 }
 
 void ToolsTest::packRefusesWhatItCannotMake() {
@@ -185,9 +195,67 @@ void ToolsTest::packRefusesWhatItCannotMake() {
     QVERIFY(writeFile(dir() + QStringLiteral("/src/a.txt"), "a"));
     QVERIFY(writeFile(dir() + QStringLiteral("/big.img"), QByteArray(70000, 'b')));
     QVERIFY(QDir().mkpath(dir() + QStringLiteral("/empty")));
+    QVERIFY(writeFile(dir() + QStringLiteral("/bad.key"), QByteArray(128, 'x')));
     QCOMPARE(run(QStringLiteral(PACK_PATH), args, dir()), 1);
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.pkg")));
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.bin")));
+}
+
+// A key pair from keygen signs a package (folder given relative to the working folder) that the
+// program takes with the public key configured; keygen never writes over a key.
+void ToolsTest::packSignsWithItsOwnKeys() {
+    QVERIFY(writeFile(dir() + QStringLiteral("/src/device/a.html"), "<html/>"));
+    QCOMPARE(run(QStringLiteral(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 0);
+    const QByteArray secret = readFile(dir() + QStringLiteral("/vendor.key"));
+    // Nobody but its owner may read the secret key.
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ReadOther | QFileDevice::WriteOther;
+    QVERIFY(!(QFileInfo(dir() + QStringLiteral("/vendor.key")).permissions() & others));
+    QCOMPARE(run(QStringLiteral(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 1);
+    QCOMPARE(readFile(dir() + QStringLiteral("/vendor.key")), secret);
+
+    const QString program = dir() + QStringLiteral("/program/");
+    QVERIFY(QDir().mkpath(program + QStringLiteral("tupdates/html")));
+    const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
+    QCOMPARE(run(QStringLiteral(PACK_PATH),
+                 {"update", "--version", "2.0", "--key", "vendor.key", "--out", pkg, "src"}, dir()),
+             0);
+    signature::setUpdateKey(
+        signature::fromHex(QString::fromLatin1(readFile(dir() + QStringLiteral("/vendor.key.pub"))),
+                           signature::kPublicKeySize));
+    QString version;
+    const bool unpacked =
+        package::unpackUpdatePackage(program, QStringLiteral("html"), pkg, &version);
+    signature::setUpdateKey(QByteArray());
+    QVERIFY(unpacked);
+    QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/device/a.html")),
+             QByteArray("<html/>"));
+}
+
+// The reference server's catalog is built signed, with the key whose public half the shipped
+// conf.xml names: the program as shipped takes what the reference server offers.
+void ToolsTest::catalogIsSignedForTheShippedKey() {
+    const QString data = dir() + QStringLiteral("/data");
+    QCOMPARE(run(QStringLiteral(MAKE_CATALOG_PATH),
+                 {"--pack", QStringLiteral(PACK_PATH), "--out", data, "--version", "9.9"}),
+             0);
+    const QRegularExpression clientKey(QStringLiteral("<client [^>]*updateKey=\"([0-9a-f]*)\""));
+    const QString conf = QString::fromUtf8(readFile(QStringLiteral(SHIPPED_CONF_PATH)));
+    const QByteArray key =
+        signature::fromHex(clientKey.match(conf).captured(1), signature::kPublicKeySize);
+    QCOMPARE(key.size(), signature::kPublicKeySize);
+    const QJsonObject offer =
+        QJsonDocument::fromJson(readFile(data + QStringLiteral("/catalog.json")))
+            .object()
+            .value(QStringLiteral("upgrade"))
+            .toObject()
+            .value(QStringLiteral("*"))
+            .toObject();
+    for (const char* field : {"clientPackage", "devicePackage", "firmwarePackage"}) {
+        const QString name = offer.value(QLatin1String(field)).toString();
+        const QByteArray file = readFile(data + QStringLiteral("/files/") + name);
+        QVERIFY2(signature::verify(file, key) == signature::Verdict::Good, field);
+    }
 }
 
 void ToolsTest::updaterAppliesReadyUpdateAndRestarts() {

@@ -2,12 +2,14 @@
 // update files.
 #include "firmwareimage.h"
 #include "online/package.h"
+#include "online/signature.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -51,14 +53,55 @@ bool collect(const QString& source, QList<package::File>* files, QString* error)
     return true;
 }
 
+// Writes a new key pair: the secret key to `path`, a new file readable by its owner only, the
+// public key to `path` + ".pub"; both as one line of hexadecimal digits. The public key is also
+// printed, ready for the `updateKey` attribute of conf.xml's `client` element.
+int keygen(const QString& path) {
+    QByteArray publicKey, secretKey;
+    if (!signature::generateKeyPair(&publicKey, &secretKey))
+        return fail(QStringLiteral("cannot make a key pair"));
+    QString error;
+    // Never over an existing key: it may be the one the shipped programs trust.
+    QFile secret(path);
+    if (!secret.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+        !secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        secret.write(secretKey.toHex() + '\n') != 2 * secretKey.size() + 1 || !secret.flush())
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, secret.errorString()));
+    secret.close();
+    if (!writeOut(path + QStringLiteral(".pub"), publicKey.toHex() + '\n', &error))
+        return fail(error);
+    std::printf("%s\n", publicKey.toHex().constData());
+    return 0;
+}
+
+// The secret key in a file written by keygen.
+bool readSecretKey(const QString& path, QByteArray* key, QString* error) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > 1024) {
+        *error = QStringLiteral("cannot read key %1").arg(path);
+        return false;
+    }
+    *key = signature::fromHex(QString::fromLatin1(f.readAll()), signature::kSecretKeySize);
+    if (key->isEmpty()) {
+        *error = QStringLiteral("%1 holds no secret key (%2 hexadecimal digits)")
+                     .arg(path)
+                     .arg(2 * signature::kSecretKeySize);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("pack update --version V --out FILE FOLDER\n"
-                                                    "pack sync --out FILE FOLDER [--files a|b|c]\n"
-                                                    "pack firmware --out FILE IMAGE"));
+    parser.setApplicationDescription(
+        QStringLiteral("pack update --version V [--key KEY] --out FILE "
+                       "FOLDER\n"
+                       "pack keygen --out KEY\n"
+                       "pack sync --out FILE FOLDER [--files a|b|c]\n"
+                       "pack firmware --out FILE IMAGE"));
     parser.addHelpOption();
     QCommandLineOption outOpt(QStringLiteral("out"), QStringLiteral("Output file."),
                               QStringLiteral("file"));
@@ -68,16 +111,23 @@ int main(int argc, char** argv) {
     QCommandLineOption filesOpt(QStringLiteral("files"),
                                 QStringLiteral("Sync: \"|\"-separated relative paths, in order."),
                                 QStringLiteral("list"));
-    parser.addOptions({outOpt, versionOpt, filesOpt});
+    QCommandLineOption keyOpt(QStringLiteral("key"),
+                              QStringLiteral("Update: sign with the secret key in this file."),
+                              QStringLiteral("file"));
+    parser.addOptions({outOpt, versionOpt, filesOpt, keyOpt});
     parser.addPositionalArgument(QStringLiteral("mode"),
-                                 QStringLiteral("update, sync or firmware"));
+                                 QStringLiteral("update, sync, firmware or keygen"));
     parser.addPositionalArgument(QStringLiteral("source"), QStringLiteral("folder or image file"));
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
+    if (args.size() == 1 && args.at(0) == QLatin1String("keygen") && parser.isSet(outOpt))
+        return keygen(parser.value(outOpt));
     if (args.size() != 2 || !parser.isSet(outOpt))
         return fail(QStringLiteral("usage: see --help"));
-    const QString mode = args.at(0), source = args.at(1), out = parser.value(outOpt);
+    // Absolute, so that the names taken relative to it never carry the folder's own path.
+    const QString mode = args.at(0), source = QFileInfo(args.at(1)).absoluteFilePath(),
+                  out = parser.value(outOpt);
     QString error;
 
     if (mode == QLatin1String("firmware")) {
@@ -94,6 +144,12 @@ int main(int argc, char** argv) {
         return fail(QStringLiteral("unknown mode %1").arg(mode));
     if (mode == QLatin1String("update") && !parser.isSet(versionOpt))
         return fail(QStringLiteral("an update package needs --version"));
+    // Sync packages are made by clients, which hold no key.
+    if (mode != QLatin1String("update") && parser.isSet(keyOpt))
+        return fail(QStringLiteral("only update packages are signed"));
+    QByteArray secretKey;
+    if (parser.isSet(keyOpt) && !readSecretKey(parser.value(keyOpt), &secretKey, &error))
+        return fail(error);
 
     QList<package::File> files;
     if (parser.isSet(filesOpt)) {
@@ -119,5 +175,7 @@ int main(int argc, char** argv) {
     QByteArray packageFile;
     if (!package::build(payload, &packageFile, &error))
         return fail(error);
+    if (!secretKey.isEmpty() && !signature::sign(&packageFile, secretKey))
+        return fail(QStringLiteral("cannot sign the package"));
     return writeOut(out, packageFile, &error) ? 0 : fail(error);
 }

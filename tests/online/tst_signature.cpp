@@ -1,0 +1,250 @@
+#include "logcapture.h"
+#include "packagetestutil.h"
+
+#include "online/programfolder.h"
+#include "online/psupdatedownloader.h"
+#include "online/signature.h"
+#include "serverprocess.h"
+
+#include <QDirIterator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+using namespace packagetest;
+
+namespace {
+
+// Every path under `folder`, relative and sorted.
+QStringList tree(const QString& folder) {
+    QStringList paths;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << QDir(folder).relativeFilePath(it.next());
+    paths.sort();
+    return paths;
+}
+
+} // namespace
+
+class SignatureTest : public QObject {
+    Q_OBJECT
+
+    QByteArray m_public, m_secret, m_otherPublic, m_otherSecret;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString folder() const { return m_dir->path() + QStringLiteral("/"); }
+    QString packagePath() const { return folder() + QStringLiteral("tupdates/html/html.pkg"); }
+
+    QByteArray package() const {
+        return updatePackage({{QStringLiteral("device/a.html"), "<html/>"},
+                              {QStringLiteral("b.bin"), QByteArray(5000, '\x11')}});
+    }
+    QByteArray signedBy(const QByteArray& secret) const {
+        QByteArray file = package();
+        return signature::sign(&file, secret) ? file : QByteArray();
+    }
+    bool unpack(const QByteArray& file) {
+        writeFile(packagePath(), file);
+        QString version;
+        return package::unpackUpdatePackage(folder(), QStringLiteral("html"), packagePath(),
+                                            &version);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(signature::generateKeyPair(&m_public, &m_secret));
+        QVERIFY(signature::generateKeyPair(&m_otherPublic, &m_otherSecret));
+    }
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        signature::setUpdateKey(m_public);
+    }
+    void cleanup() { signature::setUpdateKey(QByteArray()); }
+
+    void signedPackageInstalls() {
+        QVERIFY(unpack(signedBy(m_secret)));
+        QCOMPARE(readFile(folder() + QStringLiteral("tupdates/html/ready/device/a.html")),
+                 QByteArray("<html/>"));
+    }
+
+    // Each row makes a package that the configured key must refuse before anything of it is
+    // decompressed, and the reason the log gives.
+    void refusedWithNothingWritten_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("reason");
+        const QByteArray good = signedBy(m_secret);
+        const auto flipped = [&](int offset, bool digestAgain) {
+            QByteArray f = good;
+            f[offset] = char(f[offset] ^ 0x01);
+            return digestAgain ? redigest(f) : f;
+        };
+        QTest::newRow("digest byte changed")
+            << flipped(package::kDigestOffset, false) << "signature does not match";
+        QTest::newRow("property byte changed, digest fixed")
+            << flipped(package::kPropsOffset, true) << "signature does not match";
+        QTest::newRow("size byte changed, digest fixed")
+            << flipped(package::kSizeOffset + 3, true) << "signature does not match";
+        QTest::newRow("last byte changed, digest fixed")
+            << flipped(good.size() - 1, true) << "signature does not match";
+        QTest::newRow("byte appended") << redigest(good + '\0') << "signature does not match";
+        QTest::newRow("signature byte changed") << flipped(5, false) << "signature does not match";
+        QByteArray junk = good;
+        junk[100] = 1;
+        QTest::newRow("reserved rest not zero") << junk << "signature does not match";
+        QTest::newRow("signed by another key") << signedBy(m_otherSecret) << "another key";
+        QByteArray borrowed = signedBy(m_otherSecret);
+        borrowed.replace(signature::kKeyIdOffset, signature::kKeyIdSize, m_public.left(8));
+        QTest::newRow("another key under our id") << borrowed << "signature does not match";
+        QTest::newRow("zero header") << package() << "not signed";
+        // Garbage where the compressed stream belongs: the signature is what refuses it.
+        QByteArray garbage = package();
+        garbage.replace(package::kDataOffset, 64, QByteArray(64, '\xee'));
+        QTest::newRow("undecodable and unsigned") << redigest(garbage) << "not signed";
+    }
+    void refusedWithNothingWritten() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, reason);
+        QVERIFY(writeFile(folder() + QStringLiteral("keep.txt"), "user"));
+        LogCapture log;
+        QVERIFY(!unpack(file));
+        QCOMPARE(tree(folder()), QStringList{QStringLiteral("keep.txt")});
+        const QStringList lines = log.lines();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(QStringLiteral("Update Error: bad signature of update "
+                                                       "file: ")) &&
+                     lines.first().contains(reason),
+                 qPrintable(lines.first()));
+    }
+
+    // Without a configured key the header is not looked at, signed or not.
+    void withoutKeyPackagesAreTakenAsTheyAre_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("unsigned") << package();
+        QTest::newRow("signed") << signedBy(m_otherSecret);
+    }
+    void withoutKeyPackagesAreTakenAsTheyAre() {
+        QFETCH(QByteArray, file);
+        signature::setUpdateKey(QByteArray());
+        QVERIFY(unpack(file));
+    }
+
+    void verdicts_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("good") << signedBy(m_secret) << m_public << int(signature::Verdict::Good);
+        QTest::newRow("header only")
+            << QByteArray(128, '\x01') << m_public << int(signature::Verdict::TooShort);
+        QTest::newRow("no key to check with")
+            << signedBy(m_secret) << QByteArray() << int(signature::Verdict::OtherKey);
+        QTest::newRow("key of the wrong length")
+            << signedBy(m_secret) << m_public.left(31) << int(signature::Verdict::OtherKey);
+    }
+    void verdicts() {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, key);
+        QFETCH(int, verdict);
+        QCOMPARE(int(signature::verify(file, key)), verdict);
+    }
+
+    // The key as conf.xml gives it: none, a key, or a damaged text that must not switch the check
+    // off.
+    void configuredKeys_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("signedTaken");
+        QTest::addColumn<bool>("unsignedTaken");
+        const QString hex = QString::fromLatin1(m_public.toHex());
+        QTest::newRow("none") << QString() << true << true << true;
+        QTest::newRow("blank") << " " << true << true << true;
+        QTest::newRow("the key") << hex << true << true << false;
+        QTest::newRow("cut short") << hex.left(40) << false << false << false;
+        QTest::newRow("not hexadecimal") << "z" + hex.mid(1) << false << false << false;
+    }
+    void configuredKeys() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(bool, signedTaken);
+        QFETCH(bool, unsignedTaken);
+        LogCapture log;
+        QCOMPARE(signature::configureUpdateKey(text), valid);
+        QCOMPARE(log.contains(QStringLiteral("no public key")), !valid);
+        QCOMPARE(unpack(signedBy(m_secret)), signedTaken);
+        QCOMPARE(unpack(package()), unsignedTaken);
+    }
+
+    // As a user would try it: a package signed by the key, served by the reference server, is
+    // downloaded and installed; the same package with one byte changed on the server is refused
+    // and leaves nothing behind.
+    void servedPackage_data() {
+        QTest::addColumn<bool>("tampered");
+        QTest::newRow("as signed") << false;
+        QTest::newRow("one byte changed on the server") << true;
+    }
+    void servedPackage() {
+        QFETCH(bool, tampered);
+        QByteArray file = signedBy(m_secret);
+        if (tampered)
+            file = redigest(file.replace(file.size() - 3, 1, "\x5a"));
+        QTemporaryDir data;
+        QVERIFY(writeFile(data.path() + QStringLiteral("/files/html.pkg"), file));
+        ServerProcess server(data.path());
+        QVERIFY(server.ok());
+        setOnlineProgramFolder(m_dir->path());
+        LogCapture log;
+        auto* thread = new QThread;
+        auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/html.pkg"),
+                                          QStringLiteral("html"));
+        QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
+        thread->start();
+        if (tampered)
+            QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("bad signature")), 20000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(unpacked.count(), 1, 20000);
+        QMetaObject::invokeMethod(dl, "deleteLater");
+        thread->quit();
+        thread->wait(5000);
+        delete thread;
+        setOnlineProgramFolder(QString());
+        if (tampered) {
+            QCOMPARE(unpacked.count(), 0);
+            QCOMPARE(tree(folder()), QStringList());
+        } else {
+            QCOMPARE(readFile(folder() + QStringLiteral("tupdates/html/ready/device/a.html")),
+                     QByteArray("<html/>"));
+        }
+    }
+
+    void signingNeedsASecretKeyAndABody() {
+        QByteArray shortFile(128, '\0');
+        QVERIFY(!signature::sign(&shortFile, m_secret));
+        QByteArray file = package();
+        QVERIFY(!signature::sign(&file, m_public));
+        QCOMPARE(file, package());
+    }
+
+    void keysFromHex_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        const QString hex = QString(64, QLatin1Char('a'));
+        QTest::newRow("lower case") << hex << true;
+        QTest::newRow("upper case, blanks around") << " \t" + hex.toUpper() + "\n" << true;
+        QTest::newRow("one digit short") << hex.left(63) << false;
+        QTest::newRow("one digit more") << hex + "0" << false;
+        QTest::newRow("not a digit") << hex.left(63) + "g" << false;
+        QTest::newRow("blank inside") << hex.left(30) + " " + hex.left(33) << false;
+        QTest::newRow("empty") << QString() << false;
+    }
+    void keysFromHex() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const QByteArray key = signature::fromHex(text, signature::kPublicKeySize);
+        QCOMPARE(key.size(), valid ? signature::kPublicKeySize : 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(SignatureTest)
+#include "tst_signature.moc"
