@@ -923,6 +923,12 @@ void tst_Page::settingsSaved() {
     QVERIFY(waitJs("document.getElementById('set-status').textContent === '\"Update server "
                    "address\" saved.'"));
     QVERIFY(file("Resources/profiles/conf.xml").contains("apiServer=\"http://127.0.0.1:18099\""));
+    // What the program fills in itself is shown, not offered for editing.
+    for (const char* key : {"version", "MacAddress", "IpAddress", "synchronize", "updateKey"})
+        QVERIFY2(
+            js(QString("!document.getElementById('set-conf-%1')").arg(QLatin1String(key))).toBool(),
+            key);
+    QVERIFY(text("set-about").contains("Program version1.0.0"));
     shot("settings");
 }
 

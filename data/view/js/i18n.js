@@ -317,6 +317,7 @@ var I18n = (function () {
     'conf.MacAddress': ['Network hardware address', '网卡物理地址'],
     'conf.IpAddress': ['IP address', 'IP 地址'],
     'conf.synchronize': ['Sync revision', '同步版本'],
+    'conf.updateKey': ['Update signing key', '更新签名密钥'],
     'conf.apiServer': ['Update server address', '更新服务器地址'],
     'conf.clientSize': ['Window size (width,height)', '窗口大小（宽,高）'],
     'conf.testToolRurl': ['Test tool page', '测试工具页面'],

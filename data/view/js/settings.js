@@ -5,8 +5,9 @@ var Settings = (function () {
   var $ = UI.$, el = UI.el, t = I18n.t;
 
   var PAGE_FILE = 'view/xml/page.xml';
-  // Filled in by the program at start or by its online services; shown, not edited.
-  var READ_ONLY = ['version', 'MacAddress', 'IpAddress', 'synchronize'];
+  // Filled in by the program at start or by its online services, or the key that update packages
+  // are checked against: shown, not edited.
+  var READ_ONLY = ['version', 'MacAddress', 'IpAddress', 'synchronize', 'updateKey'];
   var OWN_CONTROLS = ['autoStart', 'closeFunc', 'fastSwitch', 'testTool'];
 
   var conf = null;
