@@ -197,9 +197,11 @@ void cefApplication::createMainWindow() {
     startSimulation();
     m_hotplug = new HotplugWatcher(m_enumeration);
     m_mainWindow = new tavix(m_config, m_devices);
-    // Device-interface notifications are asked for here, before the window shows; the tray
-    // follows the window.
+    // Device-interface notifications are asked for here, before the window shows; the device
+    // hotkeys and the tray follow the window.
     m_mainWindow->watchDeviceChanges(m_hotplug);
+    m_mainWindow->setDeviceEnumeration(&m_enumeration);
+    m_mainWindow->createTray();
     if (ClientHandler* handler = ClientHandler::instance())
         handler->setMainWindowHandle(m_mainWindow);
     if (!m_autostart)

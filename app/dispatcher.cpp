@@ -7,6 +7,7 @@
 #include "device/devicecommands.h"
 #include "input/inputcommands.h"
 #include "online/onlinecommands.h"
+#include "systemcommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,7 +40,7 @@ const Command kCommands[] = {
     {"cleanMacroByAddr", &run<DeviceCommands, &DeviceCommands::cleanMacroByAddr>},
     {"writeMacroByAddr", &run<DeviceCommands, &DeviceCommands::writeMacroByAddr>},
 
-    {"loadurl", nullptr},
+    {"loadurl", &run<SystemCommands, &SystemCommands::loadurl>},
 
     {"queryProfile", &run<ProfileCommands, &ProfileCommands::queryProfile>},
     {"nodeCounterProfile", &run<ProfileCommands, &ProfileCommands::nodeCounterProfile>},
@@ -53,12 +54,12 @@ const Command kCommands[] = {
     {"resetProfile", &run<ProfileCommands, &ProfileCommands::resetProfile>},
     {"queryHexByte", &run<ProfileCommands, &ProfileCommands::queryHexByte>},
 
-    {"goback", nullptr},
-    {"goforward", nullptr},
+    {"goback", &run<SystemCommands, &SystemCommands::goback>},
+    {"goforward", &run<SystemCommands, &SystemCommands::goforward>},
 
     {"getConf", &run<ConfCommands, &ConfCommands::getConf>},
-    {"getHotKey", nullptr},
-    {"setHotKey", nullptr},
+    {"getHotKey", &run<ConfCommands, &ConfCommands::getHotKey>},
+    {"setHotKey", &run<ConfCommands, &ConfCommands::setHotKey>},
     {"setConf", &run<ConfCommands, &ConfCommands::setConf>},
     {"resetConf", &run<ConfCommands, &ConfCommands::resetConf>},
 
@@ -67,8 +68,8 @@ const Command kCommands[] = {
     {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>},
     {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>},
 
-    {"modifyMouseSpeed", nullptr},
-    {"modifyMouseScrollLines", nullptr},
+    {"modifyMouseSpeed", &run<SystemCommands, &SystemCommands::modifyMouseSpeed>},
+    {"modifyMouseScrollLines", &run<SystemCommands, &SystemCommands::modifyMouseScrollLines>},
 
     {"closeApp", &run<AppCommands, &AppCommands::closeApp>},
 
@@ -78,18 +79,18 @@ const Command kCommands[] = {
     {"stopVDevice", &run<InputCommands, &InputCommands::stopVDevice>},
     {"keyMapChanged", &run<InputCommands, &InputCommands::keyMapChanged>},
 
-    {"saveFileDialog", nullptr},
-    {"openFileDialog", nullptr},
-    {"openUrl", nullptr},
+    {"saveFileDialog", &run<SystemCommands, &SystemCommands::saveFileDialog>},
+    {"openFileDialog", &run<SystemCommands, &SystemCommands::openFileDialog>},
+    {"openUrl", &run<SystemCommands, &SystemCommands::openUrl>},
 
     {"downloadFile", &run<OnlineCommands, &OnlineCommands::downloadFile>},
     {"synchronizeConf", &run<OnlineCommands, &OnlineCommands::synchronizeConf>},
 
-    {"openView", nullptr},
-    {"closeView", nullptr},
-    {"sendMsgToMainBrowser", nullptr},
-    {"openFileDialogEx", nullptr},
-    {"setIME", nullptr},
+    {"openView", &run<SystemCommands, &SystemCommands::openView>},
+    {"closeView", &run<SystemCommands, &SystemCommands::closeView>},
+    {"sendMsgToMainBrowser", &run<SystemCommands, &SystemCommands::sendMsgToMainBrowser>},
+    {"openFileDialogEx", &run<SystemCommands, &SystemCommands::openFileDialogEx>},
+    {"setIME", &run<SystemCommands, &SystemCommands::setIME>},
 };
 
 } // namespace

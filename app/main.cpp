@@ -3,7 +3,9 @@
 #include "browser/clientapp.h"
 #include "browser/clienthandler.h"
 #include "cefapplication.h"
+#include "crashhandler.h"
 #include "online/updateinstall.h"
+#include "platform/crash.h"
 #include "quit.h"
 #include "weblog/weblog.h"
 
@@ -29,6 +31,13 @@ int main(int argc, char* argv[]) {
     {
         cefApplication app(argc, argv);
         programFolder = QCoreApplication::applicationDirPath();
+        // Before the single-instance check, so a crash in any later step is reported.
+        crashhandler::install(QCoreApplication::applicationDirPath());
+        crashhandler::setReporter(QStringLiteral("CrashReporter"),
+                                  QCoreApplication::applicationDirPath());
+        // A hidden switch to try the crash handling end to end.
+        if (arguments.contains(QStringLiteral("-crashtest")))
+            platform::crash::crashNow();
         weblog::install();
         if (!quit::requested()) {
             app.start();

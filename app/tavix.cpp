@@ -4,11 +4,18 @@
 #include "browser/clienthandler.h"
 #include "browser/tavixwebview.h"
 #include "config/configstore.h"
+#include "device/deviceenumeration.h"
 #include "device/devices_handler.h"
+#include "devicehotkeys.h"
 #include "online/onlinecommands.h"
+#include "popupviews.h"
+#include "popwidget.h"
 #include "programshortcuts.h"
 #include "quit.h"
+#include "qxtglobalshortcut.h"
 #include "startup.h"
+#include "systemtray.h"
+#include "windowcommands.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -28,7 +35,7 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     : QWidget(parent), m_config(config), m_devices(devices),
       m_shortcuts(new ProgramShortcuts(programFolder(), this)), m_confCommands(config, m_shortcuts),
       m_appCommands(config, *this), m_profileCommands(m_profileCache, programFolder()),
-      m_recorder([this](const QStringList& item) {
+      m_systemCommands(*this, programFolder()), m_recorder([this](const QStringList& item) {
           push(QStringLiteral("macroItem"), {item.at(0), item.at(1), item.at(2), item.at(3)});
       }) {
     setObjectName(QStringLiteral("tavixClass"));
@@ -56,6 +63,9 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     m_view->loadUrl(m_pageUrl);
 
     m_view->setRequestHandler(&m_dispatcher);
+    m_popups = new PopupViews(this, m_view, &m_dispatcher);
+    if (m_client)
+        m_client->setWindowCommand([this](const QString& request) { windowCommand(request); });
 
     const QMap<QString, QString> client = m_config.clientAttributes();
     for (const char* name : {"fastSwitch", "testTool"}) {
@@ -65,7 +75,8 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     }
     connect(m_shortcuts, &ProgramShortcuts::fastSwitchActivated, this, &tavix::showMouseConf);
     connect(m_shortcuts, &ProgramShortcuts::testToolActivated, this, &tavix::showDebug);
-    // The per-device hotkeys and the key maps are set up here once their parts exist.
+    m_deviceHotKeys = new DeviceHotKeys(this);
+    connect(m_deviceHotKeys, &DeviceHotKeys::activated, this, &tavix::openDeviceSettings);
 
     m_virtualDeviceOpened = m_virtualDevice.openVirtualDevice();
     // Without the virtual device there is no output device: the mode cannot be switched.
@@ -82,6 +93,8 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     context.conf = &m_confCommands;
     context.app = &m_appCommands;
     context.profiles = &m_profileCommands;
+    context.system = &m_systemCommands;
+    m_confCommands.setDeviceHotKeys(this);
     context.input = m_inputCommands.get();
     // A profile command may run for minutes on a large profile; the window and every other
     // command must not wait for it.
@@ -99,6 +112,98 @@ tavix::~tavix() {
     m_recorder.stopRecord();
     // Ends the capture loop and every task, and leaves no key or button held.
     m_input->shutdown();
+    if (m_client)
+        m_client->setWindowCommand({});
+}
+
+void tavix::setDeviceEnumeration(const DeviceEnumeration* enumeration) {
+    m_enumeration = enumeration;
+    refreshDeviceHotKeys();
+}
+
+void tavix::createTray() {
+    if (m_tray)
+        return;
+    m_tray = new SystemTray(this);
+    connect(m_tray, &QSystemTrayIcon::activated, this, &tavix::onSystemtrayActive,
+            Qt::UniqueConnection);
+    connect(m_tray, &SystemTray::showWidget, this, &tavix::onshowWidget);
+    connect(m_tray, &SystemTray::closeApp, this, &tavix::oncloseApp);
+}
+
+void tavix::windowCommand(const QString& request) {
+    QWidget* target = m_client ? m_client->mainWindowHandle() : nullptr;
+    if (!target)
+        target = this;
+    const auto window = static_cast<std::uintptr_t>(target->window()->winId());
+    if (request.startsWith(QLatin1String("moveWindow"))) {
+        if (const auto values = windowcommands::parseMoveWindow(request))
+            windowcommands::moveWindow(window, *values);
+        return;
+    }
+    writePendingProfiles();
+    windowcommands::minisizeWindow(window);
+}
+
+void tavix::loadMainPage(const QString& url) {
+    if (m_view->browser())
+        m_view->loadUrl(url);
+}
+
+void tavix::mainPageHistory(bool back) {
+    if (BrowserPage* page = m_view->browser())
+        page->triggerAction(back ? QWebEnginePage::Back : QWebEnginePage::Forward);
+}
+
+void tavix::openView(const QString& url, const QSize& size) {
+    m_popups->open(url, size);
+}
+
+void tavix::closeView() {
+    m_popups->closeCurrent();
+}
+
+void tavix::pushToMainPage(const QString& name, const QString& text) {
+    push(name, {text});
+}
+
+QMap<QString, QPair<QString, QString>> tavix::refreshDeviceHotKeys() {
+    QStringList mapIds, usbIds;
+    if (m_devices && m_enumeration) {
+        // A fresh listing, as the start does.
+        const_cast<DeviceEnumeration*>(m_enumeration)->refresh(m_devices->deviceList());
+        for (const DeviceEntry& entry : m_enumeration->deviceMap())
+            mapIds << entry.key;
+    }
+    if (m_devices) {
+        for (const UsbDeviceEntry& entry : m_devices->usbDeviceList())
+            usbIds << entry.vendorId + entry.productId;
+    }
+    m_deviceHotKeys->refresh(mapIds, usbIds, [this](const QString& id) -> std::optional<QString> {
+        const auto info = m_config.productInfo(id);
+        if (!info || info->isEmpty())
+            return std::nullopt;
+        return info->value(QStringLiteral("GHotKey"));
+    });
+    QMap<QString, QPair<QString, QString>> table;
+    const auto entries = m_deviceHotKeys->table();
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+        table.insert(it.key(), {it->keySequence, it->accepted});
+    return table;
+}
+
+int tavix::setDeviceHotKey(const QString& deviceId, const QString& keySequence) {
+    return m_deviceHotKeys->setHotKey(deviceId, keySequence);
+}
+
+void tavix::openDeviceSettings(const QString& deviceId) {
+    const auto info = m_config.productInfo(deviceId);
+    if (!info || info->isEmpty())
+        return;
+    const QString url = m_systemCommands.pageUrl(QStringLiteral("/view/device/") +
+                                                 info->value(QStringLiteral("device")) +
+                                                 QStringLiteral("/seting.html"));
+    m_popups->open(url, QSize(1000, 600));
 }
 
 KeyMaps tavix::loadKeyMaps() {
@@ -121,11 +226,9 @@ void tavix::push(const QString& name, const QVariantList& args) {
 
 void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
     m_hotplug = watcher;
-#ifdef Q_OS_WIN
-    // Only Win32 delivers device changes as window messages; elsewhere the window stays as Qt
-    // creates it.
+    // Only Win32 delivers device changes as window messages; elsewhere this asks nothing and the
+    // window stays as Qt creates it.
     watcher->watchWindow(reinterpret_cast<void*>(winId()));
-#endif
     connect(watcher, &HotplugWatcher::changed, this, &tavix::deviceChanged);
 }
 
@@ -208,13 +311,26 @@ void tavix::showMouseConf() {
 }
 
 void tavix::showDebug() {
-    // The test tool window opens here once popup windows exist.
+    const QMap<QString, QString> client = m_config.clientAttributes();
+    if (client.isEmpty())
+        return;
+    // The address is appended as it stands; it starts with "/".
+    m_popups->open(m_systemCommands.pageUrl(client.value(QStringLiteral("testToolRurl"))),
+                   SystemCommands::viewSize(client.value(QStringLiteral("testToolSize"))));
 }
 
 void tavix::onTaskFinished() {}
 
 void tavix::deviceHotKeyActive() {
-    // Device settings pages open here once the device hotkeys exist.
+    // For a device shortcut connected here directly: the device is the one whose shortcut sent it.
+    const auto table = m_deviceHotKeys->table();
+    for (auto it = table.cbegin(); it != table.cend(); ++it) {
+        const QObject* shortcut = m_deviceHotKeys->shortcutOf(it.key());
+        if (shortcut && shortcut == sender()) {
+            openDeviceSettings(it.key());
+            return;
+        }
+    }
 }
 
 void tavix::closeEvent(QCloseEvent* event) {

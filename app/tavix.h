@@ -12,6 +12,7 @@
 #include "input/recorder.h"
 #include "input/redirection.h"
 #include "input/virtualdeviceclient.h"
+#include "systemcommands.h"
 
 #include <QPointer>
 #include <QRect>
@@ -23,16 +24,25 @@
 
 class ClientHandler;
 class ConfigStore;
+class DeviceEnumeration;
+class DeviceHotKeys;
 class HotplugWatcher;
 class OnlineCommands;
+class PopupViews;
 class ProgramShortcuts;
+class SystemTray;
 class TavixWebView;
 class devices_handler;
 
 // The main window: a frameless window filled by one browser view with the local web
 // application. Its view hands page requests to the command table it holds; it pushes native
 // events to the page.
-class tavix : public QWidget, public WindowRequests, public AppHost, public DeviceEventSink {
+class tavix : public QWidget,
+              public WindowRequests,
+              public AppHost,
+              public DeviceEventSink,
+              public ViewHost,
+              public DeviceHotKeyHost {
     Q_OBJECT
 public:
     // `devices` is the application's device manager (borrowed).
@@ -65,6 +75,26 @@ public:
 
     // Hands this window's device-change messages to `watcher` (borrowed) and takes its actions.
     void watchDeviceChanges(HotplugWatcher* watcher);
+    // The application's device snapshot (borrowed), for the device hotkeys; brings their table
+    // up to date.
+    void setDeviceEnumeration(const DeviceEnumeration* enumeration);
+    // The tray icon with its menu, connected to this window.
+    void createTray();
+    SystemTray* tray() const { return m_tray; }
+    PopupViews* popups() const { return m_popups; }
+    DeviceHotKeys* deviceHotKeys() const { return m_deviceHotKeys; }
+
+    // ViewHost
+    void loadMainPage(const QString& url) override;
+    void mainPageHistory(bool back) override;
+    void openView(const QString& url, const QSize& size) override;
+    void closeView() override;
+    void pushToMainPage(const QString& name, const QString& text) override;
+    QWidget* dialogParent() override { return this; }
+
+    // DeviceHotKeyHost
+    QMap<QString, QPair<QString, QString>> refreshDeviceHotKeys() override;
+    int setDeviceHotKey(const QString& deviceId, const QString& keySequence) override;
 
     // WindowRequests
     void maxsizeWindow() override;
@@ -90,6 +120,8 @@ public slots:
 private slots:
     // A USB device that passed the hot-plug test arrived or left.
     void deviceChanged(const HotplugAction& action);
+    // Opens the device's settings page in a popup.
+    void openDeviceSettings(const QString& deviceId);
 
 protected:
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
@@ -99,6 +131,8 @@ protected:
 
 private:
     void writePendingProfiles();
+    // "moveWindow..." and minisizeWindow, on the window of the current listener.
+    void windowCommand(const QString& request);
 
     ConfigStore& m_config;
     devices_handler* m_devices;
@@ -113,6 +147,11 @@ private:
     ConfCommands m_confCommands;
     AppCommands m_appCommands;
     ProfileCommands m_profileCommands;
+    SystemCommands m_systemCommands;
+    SystemTray* m_tray = nullptr;
+    PopupViews* m_popups = nullptr;
+    DeviceHotKeys* m_deviceHotKeys = nullptr;
+    const DeviceEnumeration* m_enumeration = nullptr;
     std::unique_ptr<DeviceCommands> m_deviceCommands;
     Dispatcher m_dispatcher;
     VirtualDeviceClient m_virtualDevice;

@@ -70,3 +70,45 @@ void ConfCommands::resetConf(const QVariantMap&, const RouterCallback& cb) {
     if (m_store.resetClientToDefaults())
         answerSuccess(cb, QStringLiteral("resetConf success"));
 }
+
+void ConfCommands::getHotKey(const QVariantMap&, const RouterCallback& cb) {
+    if (!m_hotKeys)
+        return;
+    const QMap<QString, QPair<QString, QString>> table = m_hotKeys->refreshDeviceHotKeys();
+    bool parsed = false;
+    m_store.productInfo(QString(), &parsed);
+    if (!parsed)
+        return;
+    QJsonArray list;
+    for (auto it = table.cbegin(); it != table.cend(); ++it) {
+        const auto info = m_store.productInfo(it.key());
+        // A device whose record has no product information is left out.
+        if (!info || info->isEmpty())
+            continue;
+        QJsonObject entry;
+        entry.insert(QStringLiteral("deviceId"), it.key());
+        entry.insert(QStringLiteral("deviceName"), info->value(QStringLiteral("productCN")));
+        entry.insert(QStringLiteral("hotkey"), it.value().first);
+        entry.insert(QStringLiteral("isconflict"), it.value().second);
+        list.append(entry);
+    }
+    answerSuccess(cb, QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+}
+
+void ConfCommands::setHotKey(const QVariantMap& a, const RouterCallback& cb) {
+    if (!m_hotKeys || !args::has(a, "deviceId") || !args::has(a, "hotkey"))
+        return;
+    const QString deviceId = args::str(a, "deviceId");
+    const QString hotkey = args::str(a, "hotkey");
+    const int accepted = m_hotKeys->setDeviceHotKey(deviceId, hotkey);
+    switch (m_store.commitProductAttribute(deviceId, QStringLiteral("GHotKey"), hotkey)) {
+    case ConfigStore::Edit::NotXml:
+        return;
+    case ConfigStore::Edit::UnknownName:
+        answerFailure(cb, 0, QStringLiteral("can't find deviceInfo"));
+        return;
+    case ConfigStore::Edit::Committed:
+        answerSuccess(cb, QString::number(accepted));
+        return;
+    }
+}

@@ -99,6 +99,26 @@ bool ConfigStore::resetClientToDefaults() {
     return true;
 }
 
+namespace {
+// The device's conf element under root, and its product information element ("产品信息").
+pugi::xml_node confOf(const pugi::xml_document& doc, const QString& deviceId) {
+    const QByteArray id = deviceId.toUtf8();
+    for (pugi::xml_node child : doc.child("root").children())
+        if (child.type() == pugi::node_element &&
+            std::strcmp(child.attribute("deviceId").value(), id.constData()) == 0)
+            return child;
+    return {};
+}
+
+pugi::xml_node productOf(const pugi::xml_node& conf) {
+    for (pugi::xml_node child : conf.children())
+        if (child.type() == pugi::node_element &&
+            std::strcmp(child.attribute("name").value(), u8"产品信息") == 0)
+            return child;
+    return {};
+}
+} // namespace
+
 std::optional<QMap<QString, QString>> ConfigStore::productInfo(const QString& deviceId,
                                                                bool* parsed) const {
     const pugi::xml_document* doc = document();
@@ -106,27 +126,31 @@ std::optional<QMap<QString, QString>> ConfigStore::productInfo(const QString& de
         *parsed = doc != nullptr;
     if (!doc)
         return std::nullopt;
-    const QByteArray id = deviceId.toUtf8();
-    pugi::xml_node conf;
-    for (pugi::xml_node child : doc->child("root").children())
-        if (child.type() == pugi::node_element &&
-            std::strcmp(child.attribute("deviceId").value(), id.constData()) == 0) {
-            conf = child;
-            break;
-        }
+    const pugi::xml_node conf = confOf(*doc, deviceId);
     if (!conf)
         return std::nullopt;
     QMap<QString, QString> info;
-    for (pugi::xml_node child : conf.children())
-        if (child.type() == pugi::node_element &&
-            std::strcmp(child.attribute("name").value(), u8"产品信息") == 0) {
-            // The first of a repeated name counts, as a lookup by name finds it.
-            for (const pugi::xml_attribute& a : child.attributes()) {
-                const QString name = QString::fromUtf8(a.name());
-                if (!info.contains(name))
-                    info.insert(name, QString::fromUtf8(a.value()));
-            }
-            break;
-        }
+    // The first of a repeated name counts, as a lookup by name finds it.
+    for (const pugi::xml_attribute& a : productOf(conf).attributes()) {
+        const QString name = QString::fromUtf8(a.name());
+        if (!info.contains(name))
+            info.insert(name, QString::fromUtf8(a.value()));
+    }
     return info;
+}
+
+ConfigStore::Edit ConfigStore::commitProductAttribute(const QString& deviceId, const QString& name,
+                                                      const QString& value) {
+    pugi::xml_document* doc = document();
+    if (!doc)
+        return Edit::NotXml;
+    const pugi::xml_node product = productOf(confOf(*doc, deviceId));
+    if (!product)
+        return Edit::UnknownName;
+    const QByteArray nameUtf8 = name.toUtf8();
+    const QByteArray valueUtf8 = value.toUtf8();
+    if (pugi::xml_attribute attr = product.attribute(nameUtf8.constData()))
+        attr.set_value(valueUtf8.constData());
+    commit();
+    return Edit::Committed;
 }

@@ -58,6 +58,9 @@ public:
     // gives an empty map. `*parsed` (when given) tells whether the text is XML.
     std::optional<QMap<QString, QString>> productInfo(const QString& deviceId,
                                                       bool* parsed = nullptr) const;
+    // `name` = `value` on that product information when it has the attribute (no new ones), then
+    // committed. UnknownName: the device has no product information; NotXml: nothing changed.
+    Edit commitProductAttribute(const QString& deviceId, const QString& name, const QString& value);
 
 private:
     // The document of the current text; null when it is not XML. Parsed once per text.

@@ -1,11 +1,6 @@
 #include "hotplug.h"
 
 #include "deviceenumeration.h"
-#ifdef _WIN32
-#include "platform/usb_win32.h"
-#else
-#include "platform/usb_sim.h"
-#endif
 
 #include <QDebug>
 #include <QRegularExpression>
@@ -58,9 +53,8 @@ struct HotplugWatcher::Relay {
 HotplugWatcher::HotplugWatcher(const DeviceEnumeration& enumeration, QObject* parent)
     : QObject(parent), m_enumeration(enumeration), m_relay(std::make_shared<Relay>()) {
     m_relay->target = this;
-#ifndef _WIN32
     std::shared_ptr<Relay> relay = m_relay;
-    m_subscription = platform::usb::sim::subscribe([relay](const platform::usb::Notification& n) {
+    m_subscription = platform::usb::subscribe([relay](const platform::usb::Notification& n) {
         std::lock_guard<std::mutex> lock(relay->mutex);
         HotplugWatcher* target = relay->target;
         if (!target)
@@ -70,7 +64,6 @@ HotplugWatcher::HotplugWatcher(const DeviceEnumeration& enumeration, QObject* pa
         QMetaObject::invokeMethod(
             target, [target, n] { target->notify(n); }, Qt::QueuedConnection);
     });
-#endif
 }
 
 HotplugWatcher::~HotplugWatcher() {
@@ -78,27 +71,18 @@ HotplugWatcher::~HotplugWatcher() {
         std::lock_guard<std::mutex> lock(m_relay->mutex);
         m_relay->target = nullptr;
     }
-#ifndef _WIN32
-    platform::usb::sim::unsubscribe(m_subscription);
-#endif
+    platform::usb::unsubscribe(m_subscription);
 }
 
 void HotplugWatcher::watchWindow(void* windowHandle) {
-#ifdef _WIN32
-    platform::usb::win32::requestNotifications(windowHandle);
-#else
-    Q_UNUSED(windowHandle);
-#endif
+    // A refusal is not reported: the program then hears of no device changes.
+    platform::usb::requestWindowNotifications(windowHandle);
 }
 
 void HotplugWatcher::handleNativeMessage(const void* message) {
-#ifdef _WIN32
     platform::usb::Notification n;
-    if (platform::usb::win32::decodeMessage(message, &n))
+    if (platform::usb::decodeWindowMessage(message, &n))
         notify(n);
-#else
-    Q_UNUSED(message);
-#endif
 }
 
 void HotplugWatcher::notify(const platform::usb::Notification& notification) {

@@ -52,11 +52,7 @@ bool folderTakesFiles(const QString& folder) {
 } // namespace
 
 QString updaterFileName() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("Updater.exe");
-#else
-    return QStringLiteral("Updater");
-#endif
+    return QStringLiteral("Updater") + QString::fromLatin1(platform::programSuffix());
 }
 
 bool checkReadyUpdate(const QString& programFolder) {

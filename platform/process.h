@@ -14,6 +14,9 @@ struct ProcessStart {
     std::string workingDirectory;       // empty: inherit
 };
 
+// What programs are called on this system after their name: ".exe" on Windows, nothing elsewhere.
+const char* programSuffix();
+
 // Failures carry the system's code (Win32 codes on every system) and a text naming the program.
 
 // Starts the program detached from this process, without a console window.

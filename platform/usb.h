@@ -7,6 +7,7 @@
 #include "platform/result.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,5 +46,17 @@ void installBackend(Backend* backend);
 Backend& buildBackend();
 
 PathList presentDevicePaths();
+
+// Device changes, however the build's system delivers them: Win32 as WM_DEVICECHANGE messages
+// to a window, the simulated bus to subscribers. Each call does nothing where its way is not the
+// system's, so callers need no system tests of their own.
+using Listener = std::function<void(const Notification&)>;
+// Asks for the notifications as messages to `windowHandle`; false when refused or not the way.
+bool requestWindowNotifications(void* windowHandle);
+// A system window message (Win32: an MSG); true, with `out` filled, for a device change.
+bool decodeWindowMessage(const void* message, Notification* out);
+// Notifications that come without a window, on the bus's thread; 0 when none come that way.
+int subscribe(Listener listener);
+void unsubscribe(int id);
 
 } // namespace platform::usb

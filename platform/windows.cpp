@@ -27,4 +27,36 @@ Result bringToFront(std::uintptr_t handle) {
     return current().bringToFront(handle);
 }
 
+std::uintptr_t rootWindow(std::uintptr_t handle) {
+    return current().rootWindow(handle);
+}
+
+ResultOf<Rect> windowRect(std::uintptr_t handle) {
+    return current().windowRect(handle);
+}
+
+ResultOf<Placement> placement(std::uintptr_t handle) {
+    return current().placement(handle);
+}
+
+Result setNormalRect(std::uintptr_t handle, const Rect& normal) {
+    return current().setNormalRect(handle, normal);
+}
+
+Result moveResize(std::uintptr_t handle, const Rect& rect) {
+    return current().moveResize(handle, rect);
+}
+
+Result minimizeWithoutActivation(std::uintptr_t handle) {
+    return current().minimizeWithoutActivation(handle);
+}
+
+Result restore(std::uintptr_t handle) {
+    return current().restore(handle);
+}
+
+Result maximize(std::uintptr_t handle) {
+    return current().maximize(handle);
+}
+
 } // namespace platform::windows

@@ -1,12 +1,14 @@
 #pragma once
 
-// Top-level windows of the desktop: list them with their owning process and title, and bring one
-// to the front. Used by the single-instance hand-over to raise the first instance's window.
+// Top-level windows of the desktop: list them with their owning process and title, bring one
+// to the front (the single-instance hand-over), and place, minimise and restore one (the window
+// commands of the frameless main window and its popups).
 // The build's backend is user32 on Win32 and X11 on Linux; tests install SimBackend.
 
 #include "platform/result.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,12 +30,54 @@ Result bringToFront(std::uintptr_t handle);
 
 constexpr uint32_t kErrorInvalidWindowHandle = 1400;
 
+// Placement of a top-level window, for the window commands of the frameless main window and its
+// popups. Rectangles are in desktop pixels, the outer edge of the window.
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const Rect& o) const {
+        return x == o.x && y == o.y && width == o.width && height == o.height;
+    }
+};
+
+enum class ShowState { Normal, Minimized, Maximized };
+
+struct Placement {
+    ShowState state = ShowState::Normal;
+    Rect normal; // where the window goes when restored
+};
+
+// The top-level window that holds `handle` (the handle itself for a top-level window).
+std::uintptr_t rootWindow(std::uintptr_t handle);
+ResultOf<Rect> windowRect(std::uintptr_t handle);
+ResultOf<Placement> placement(std::uintptr_t handle);
+// Sets where the window goes when restored; a minimised or maximised window stays so.
+Result setNormalRect(std::uintptr_t handle, const Rect& normal);
+// Moves and resizes the window without changing its place in the stacking order or activating it.
+Result moveResize(std::uintptr_t handle, const Rect& rect);
+// Minimises the window without activating another one.
+Result minimizeWithoutActivation(std::uintptr_t handle);
+// Shows a minimised or maximised window in its normal place and activates it.
+Result restore(std::uintptr_t handle);
+// Maximises the window (for tests and the restore rules).
+Result maximize(std::uintptr_t handle);
+
 // What a backend does; the build's own backend is used unless a test installs another.
 class Backend {
 public:
     virtual ~Backend() = default;
     virtual std::vector<TopLevelWindow> topLevelWindows() = 0;
     virtual Result bringToFront(std::uintptr_t handle) = 0;
+    virtual std::uintptr_t rootWindow(std::uintptr_t handle) = 0;
+    virtual ResultOf<Rect> windowRect(std::uintptr_t handle) = 0;
+    virtual ResultOf<Placement> placement(std::uintptr_t handle) = 0;
+    virtual Result setNormalRect(std::uintptr_t handle, const Rect& normal) = 0;
+    virtual Result moveResize(std::uintptr_t handle, const Rect& rect) = 0;
+    virtual Result minimizeWithoutActivation(std::uintptr_t handle) = 0;
+    virtual Result restore(std::uintptr_t handle) = 0;
+    virtual Result maximize(std::uintptr_t handle) = 0;
 };
 
 // Installs `backend` (not owned) for every later call; nullptr restores the system backend.
@@ -41,13 +85,25 @@ void installBackend(Backend* backend);
 
 // A desktop that only remembers: `windows` are listed as given; bringing one of them to the
 // front moves it to the list's end (the top of the stacking order) and records its handle.
+// Placement: `rects` and `placements` by handle, changed at once as a window manager would.
 class SimBackend : public Backend {
 public:
     std::vector<TopLevelWindow> topLevelWindows() override;
     Result bringToFront(std::uintptr_t handle) override;
+    std::uintptr_t rootWindow(std::uintptr_t handle) override;
+    ResultOf<Rect> windowRect(std::uintptr_t handle) override;
+    ResultOf<Placement> placement(std::uintptr_t handle) override;
+    Result setNormalRect(std::uintptr_t handle, const Rect& normal) override;
+    Result moveResize(std::uintptr_t handle, const Rect& rect) override;
+    Result minimizeWithoutActivation(std::uintptr_t handle) override;
+    Result restore(std::uintptr_t handle) override;
+    Result maximize(std::uintptr_t handle) override;
 
     std::vector<TopLevelWindow> windows;
     std::vector<std::uintptr_t> raised;
+    std::map<std::uintptr_t, Rect> rects;
+    std::map<std::uintptr_t, Placement> placements;
+    Rect workArea{0, 0, 1280, 800}; // where a maximised window goes
 };
 
 } // namespace platform::windows

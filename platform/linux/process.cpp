@@ -40,3 +40,11 @@ Result systemStartWithShell(const ProcessStart& start, bool /*elevated*/) {
 }
 
 } // namespace platform::process
+
+namespace platform {
+
+const char* programSuffix() {
+    return "";
+}
+
+} // namespace platform

@@ -236,4 +236,21 @@ Backend& buildBackend() {
     return backend;
 }
 
+// The simulated bus tells its subscribers; it sends no window messages.
+bool requestWindowNotifications(void*) {
+    return false;
+}
+
+bool decodeWindowMessage(const void*, Notification*) {
+    return false;
+}
+
+int subscribe(Listener listener) {
+    return sim::subscribe(std::move(listener));
+}
+
+void unsubscribe(int id) {
+    sim::unsubscribe(id);
+}
+
 } // namespace platform::usb

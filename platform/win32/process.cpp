@@ -96,3 +96,11 @@ Result systemStartWithShell(const ProcessStart& start, bool elevated) {
 
 } // namespace process
 } // namespace platform
+
+namespace platform {
+
+const char* programSuffix() {
+    return ".exe";
+}
+
+} // namespace platform

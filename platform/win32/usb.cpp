@@ -114,4 +114,20 @@ bool decodeMessage(const void* message, Notification* notification) {
 }
 
 } // namespace win32
+
+bool requestWindowNotifications(void* windowHandle) {
+    return win32::requestNotifications(windowHandle);
+}
+
+bool decodeWindowMessage(const void* message, Notification* out) {
+    return win32::decodeMessage(message, out);
+}
+
+// Win32 delivers every notification as a window message.
+int subscribe(Listener) {
+    return 0;
+}
+
+void unsubscribe(int) {}
+
 } // namespace platform::usb

@@ -1,4 +1,5 @@
 #include "platform/windows.h"
+#include "platform/windows_native_p.h"
 
 #include <windows.h>
 
@@ -51,6 +52,23 @@ public:
             return Result::failure(error, "the system kept another window in front");
         return Result::success();
     }
+
+    std::uintptr_t rootWindow(std::uintptr_t handle) override { return native::rootWindow(handle); }
+    ResultOf<Rect> windowRect(std::uintptr_t handle) override { return native::windowRect(handle); }
+    ResultOf<Placement> placement(std::uintptr_t handle) override {
+        return native::placement(handle);
+    }
+    Result setNormalRect(std::uintptr_t handle, const Rect& normal) override {
+        return native::setNormalRect(handle, normal);
+    }
+    Result moveResize(std::uintptr_t handle, const Rect& rect) override {
+        return native::moveResize(handle, rect);
+    }
+    Result minimizeWithoutActivation(std::uintptr_t handle) override {
+        return native::minimizeWithoutActivation(handle);
+    }
+    Result restore(std::uintptr_t handle) override { return native::restore(handle); }
+    Result maximize(std::uintptr_t handle) override { return native::maximize(handle); }
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // a private program folder, the emulated adapter plugged and unplugged with simctl.
 #include "../online/packagetestutil.h"
 #include "../online/serverprocess.h"
+#include "online/signature.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -56,8 +57,13 @@ bool tst_Online::copyStage() {
 void tst_Online::init() {
     m_dir = new QTemporaryDir;
     QVERIFY(copyStage());
-    QVERIFY(writeFile(data() + QStringLiteral("/files/pages-KX100.pkg"),
-                      updatePackage({{QStringLiteral("KX100/index.html"), "<html>KX100</html>"}})));
+    // The shipped conf.xml names the reference server's key: its packages are signed with it.
+    QFile key(QStringLiteral(TAVIX_TEST_KEY));
+    QVERIFY(key.open(QIODevice::ReadOnly));
+    QByteArray pages = updatePackage({{QStringLiteral("KX100/index.html"), "<html>KX100</html>"}});
+    QVERIFY(signature::sign(
+        &pages, signature::fromHex(QString::fromLatin1(key.readAll()), signature::kSecretKeySize)));
+    QVERIFY(writeFile(data() + QStringLiteral("/files/pages-KX100.pkg"), pages));
     QVERIFY(writeFile(data() + QStringLiteral("/catalog.json"), R"({
       "upgrade": {},
       "products": {"*": {"productType": "1", "productNO": "KX100", "productName": "Adapter",

@@ -14,11 +14,7 @@
 
 namespace {
 
-#ifdef Q_OS_WIN
-const char* const kProgram = "tavix.exe";
-#else
-const char* const kProgram = "tavix";
-#endif
+const std::string kProgram = std::string("tavix") + platform::programSuffix();
 
 // The old file stays until the new one is complete; a file still held by the quitting program
 // gets a few more chances.
@@ -77,7 +73,8 @@ int main(int argc, char** argv) {
 
     platform::ProcessStart start;
     start.program =
-        QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kProgram)).toStdString();
+        QDir::toNativeSeparators(folder + QLatin1Char('/') + QString::fromStdString(kProgram))
+            .toStdString();
     start.workingDirectory = QDir::toNativeSeparators(folder).toStdString();
     const platform::Result r = platform::startWithShell(start, false);
     if (!r) {

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "bridge/routercallback.h"
+
+#include <QSize>
+#include <QString>
+#include <QVariantMap>
+
+class QWidget;
+
+// What the system and view commands need from the main window.
+class ViewHost {
+public:
+    virtual ~ViewHost() = default;
+    // The main page's browser; nothing happens while it does not exist yet.
+    virtual void loadMainPage(const QString& url) = 0;
+    virtual void mainPageHistory(bool back) = 0;
+    // Opens a popup for `url` unless one exists for it.
+    virtual void openView(const QString& url, const QSize& size) = 0;
+    virtual void closeView() = 0;
+    // Delivers an event to the main page.
+    virtual void pushToMainPage(const QString& name, const QString& text) = 0;
+    virtual QWidget* dialogParent() = 0;
+};
+
+// Bridge commands that act on the machine or on the program's windows: main-page navigation,
+// popups, messages to the main page, file dialogs, web addresses, mouse settings and the
+// keyboard layout. Each answers at most once; a missing argument gives no answer.
+class SystemCommands {
+public:
+    SystemCommands(ViewHost& host, const QString& programFolder);
+
+    void loadurl(const QVariantMap& args, const RouterCallback& callback);
+    void goback(const QVariantMap& args, const RouterCallback& callback);
+    void goforward(const QVariantMap& args, const RouterCallback& callback);
+    void openView(const QVariantMap& args, const RouterCallback& callback);
+    void closeView(const QVariantMap& args, const RouterCallback& callback);
+    void sendMsgToMainBrowser(const QVariantMap& args, const RouterCallback& callback);
+    void saveFileDialog(const QVariantMap& args, const RouterCallback& callback);
+    void openFileDialog(const QVariantMap& args, const RouterCallback& callback);
+    void openFileDialogEx(const QVariantMap& args, const RouterCallback& callback);
+    void openUrl(const QVariantMap& args, const RouterCallback& callback);
+    void modifyMouseSpeed(const QVariantMap& args, const RouterCallback& callback);
+    void modifyMouseScrollLines(const QVariantMap& args, const RouterCallback& callback);
+    void setIME(const QVariantMap& args, const RouterCallback& callback);
+
+    // "file:///" + program folder + a page-relative address.
+    QString pageUrl(const QString& relative) const;
+    // A popup's size from "width,height"; 1000 x 600 when it does not give two positive numbers.
+    static QSize viewSize(const QString& text);
+
+private:
+    ViewHost& m_host;
+    QString m_programFolder;
+};

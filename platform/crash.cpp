@@ -1,0 +1,105 @@
+#include "platform/crash.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace platform::crash {
+
+// Defined by the backend the build chose.
+Backend& systemBackend();
+// The buffers the system backend reads at crash time.
+char* reporterBuffer();
+char* dumpFolderBuffer();
+
+namespace {
+Backend* g_installed = nullptr;
+std::mutex g_lock;
+std::atomic<bool> g_handlerInstalled{false};
+
+Backend& current() {
+    return g_installed ? *g_installed : systemBackend();
+}
+
+bool copyInto(char* buffer, const std::string& text) {
+    if (text.size() >= kPathCapacity || text.find('\0') != std::string::npos)
+        return false;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+} // namespace
+
+char* reporterBuffer() {
+    static char buffer[kPathCapacity] = {};
+    return buffer;
+}
+
+char* dumpFolderBuffer() {
+    static char buffer[kPathCapacity] = {};
+    return buffer;
+}
+
+Result setReporterPath(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (!copyInto(reporterBuffer(), path))
+        return Result::failure(206, "reporter path does not fit: " + path); // filename too long
+    return Result::success();
+}
+
+std::string reporterPath() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    return reporterBuffer();
+}
+
+Result install(const std::string& dumpFolder) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_handlerInstalled)
+        return Result::success();
+    if (!copyInto(dumpFolderBuffer(), dumpFolder))
+        return Result::failure(206, "dump folder does not fit: " + dumpFolder);
+    Result r = current().install(dumpFolderBuffer(), reporterBuffer());
+    if (r)
+        g_handlerInstalled = true;
+    return r;
+}
+
+bool isInstalled() {
+    return g_handlerInstalled;
+}
+
+namespace {
+// Paths with blanks are quoted, so that "C:/Program Files (x86)/..." stays one item.
+std::string argument(const std::string& path) {
+    if (path.find_first_of(" \t") == std::string::npos)
+        return path;
+    return "\"" + path + "\"";
+}
+} // namespace
+
+std::string reporterCommandLine(const std::string& reporter, const std::string& dumpFolder,
+                                const std::string& dumpId) {
+    return argument(reporter) + " " + argument(dumpFolder + "/" + dumpId + ".dmp");
+}
+
+void installBackend(Backend* backend) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_installed = backend;
+    g_handlerInstalled = false;
+}
+
+void crashNow() {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+    // Should the write not fault, end anyway: the caller asked for the process to go.
+    std::abort();
+}
+
+Result SimBackend::install(const char* dumpFolder, const char* reporterPath) {
+    ++installs;
+    folder = dumpFolder;
+    reporter = reporterPath;
+    return Result::success();
+}
+
+} // namespace platform::crash

@@ -1,0 +1,62 @@
+#pragma once
+
+// The crash handler: when the process crashes it writes a dump into the dump folder, named
+// "<dump id>.dmp", and starts the reporter with "<reporter> <dump folder>/<dump id>.dmp".
+// Win32 writes a minidump (dbghelp) from a thread prepared at install time; Linux writes a text
+// dump (signal, address, registers, backtrace, memory map) from a signal handler on an alternate
+// stack with async-signal-safe calls only. Everything the handler needs is prepared before the
+// crash: nothing is allocated at crash time beyond fixed buffers.
+//
+// Afterwards the crash counts as handled: Win32 ends the process without the system's error
+// dialog; Linux restores the default action and lets the signal end the process.
+
+#include "platform/result.h"
+
+#include <cstddef>
+#include <string>
+
+namespace platform::crash {
+
+// Room for the reporter path and the dump folder, in bytes with the terminating NUL.
+constexpr std::size_t kPathCapacity = 1024;
+
+// Stores the reporter path (in the file system's encoding) for the crash handler. A path that
+// does not fit is refused and the previous one is kept.
+Result setReporterPath(const std::string& path);
+std::string reporterPath();
+
+// Installs the crash handler for `dumpFolder` ('/' separators) once per process. A second call
+// changes nothing and succeeds.
+Result install(const std::string& dumpFolder);
+bool isInstalled();
+
+// The reporter's command line as the Win32 handler builds it; a path with blanks is quoted.
+std::string reporterCommandLine(const std::string& reporter, const std::string& dumpFolder,
+                                const std::string& dumpId);
+
+// Crashes the process on purpose (a write through a null pointer), to try the handler.
+[[noreturn]] void crashNow();
+
+// What a backend does; the build's own backend is used unless a test installs another.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Called once. `reporter` and `dumpFolder` stay valid (fixed process-wide buffers).
+    virtual Result install(const char* dumpFolder, const char* reporter) = 0;
+};
+
+// Installs `backend` (not owned) for later install() calls; nullptr restores the system backend.
+// For tests: also forgets an earlier install() so the next one reaches the backend.
+void installBackend(Backend* backend);
+
+// A backend that only counts: for tests of code that installs the handler.
+class SimBackend : public Backend {
+public:
+    Result install(const char* dumpFolder, const char* reporter) override;
+
+    int installs = 0;
+    std::string folder;
+    std::string reporter;
+};
+
+} // namespace platform::crash

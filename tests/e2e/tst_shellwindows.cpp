@@ -1,0 +1,404 @@
+// The main window's window, popup, tray and settings commands through the running window, on a
+// display of the test's own with a window manager and a tray host; and the program's crash
+// handling through the real program.
+
+#include "app/devicehotkeys.h"
+#include "app/popupviews.h"
+#include "app/popwidget.h"
+#include "app/systemtray.h"
+#include "app/tavix.h"
+#include "browser/clientapp.h"
+#include "browser/clienthandler.h"
+#include "browser/tavixwebview.h"
+#include "config/configstore.h"
+#include "platform/windows.h"
+#include "recordingcallback.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// After Qt: Xlib's macros would break Qt's headers.
+#include "privatedisplay.h"
+
+#include <csignal>
+#include <cstdlib>
+
+namespace w = platform::windows;
+
+Q_DECLARE_METATYPE(w::Rect)
+
+namespace QTest {
+template <> char* toString(const w::Rect& r) {
+    return QTest::toString(
+        QStringLiteral("%1,%2 %3x%4").arg(r.x).arg(r.y).arg(r.width).arg(r.height));
+}
+} // namespace QTest
+
+namespace {
+PrivateDisplay* g_display = nullptr;
+
+std::uintptr_t handleOf(QWidget* widget) {
+    return static_cast<std::uintptr_t>(widget->window()->winId());
+}
+
+w::Rect systemRect(QWidget* widget) {
+    return w::windowRect(handleOf(widget)).value;
+}
+
+w::ShowState systemState(QWidget* widget) {
+    return w::placement(handleOf(widget)).value.state;
+}
+} // namespace
+
+class tst_ShellWindows : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void moveWindow_data();
+    void moveWindow();
+    void moveWindowOfAMaximisedWindowRestoresIt();
+    void minisizeWindowTwiceRestores();
+    void popups();
+    void popupRequestsUseTheSameBridge();
+    void hotkeysOpenTheirPages_data();
+    void hotkeysOpenTheirPages();
+    void trayBringsTheWindowBack();
+    void mouseSpeedReadsBack_data();
+    void mouseSpeedReadsBack();
+    void crashStartsTheReporter();
+
+private:
+    void query(const QString& request, RouterCallback cb = nullptr) {
+        m_handler->OnQuery(request, std::move(cb));
+    }
+    void dispatch(const QString& request, RouterCallback cb = nullptr) {
+        m_window->dispatcher().onJsMessage(request, std::move(cb));
+    }
+
+    QTemporaryDir m_dir;
+    ConfigStore* m_store = nullptr;
+    ClientHandler* m_handler = nullptr;
+    tavix* m_window = nullptr;
+};
+
+void tst_ShellWindows::initTestCase() {
+    if (!g_display->hasWindowManager())
+        QSKIP("needs openbox for window states");
+    const QString data = qEnvironmentVariable("TAVIX_TEST_DATA");
+    QVERIFY(QDir().mkpath(m_dir.filePath("Resources/profiles")));
+    QVERIFY(QFile::copy(data + "/Resources/profiles/conf.xml",
+                        m_dir.filePath("Resources/profiles/conf.xml")));
+    m_store = new ConfigStore(m_dir.path());
+    m_store->load();
+    m_handler = new ClientHandler({"tst_shellwindows"});
+}
+
+void tst_ShellWindows::cleanupTestCase() {
+    delete m_handler;
+    delete m_store;
+}
+
+void tst_ShellWindows::init() {
+    m_window = new tavix(*m_store, nullptr);
+    m_handler->setMainWindowHandle(m_window);
+    m_window->setMinimumSize(100, 100);
+    m_window->setGeometry(100, 80, 800, 600);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QTRY_COMPARE(systemRect(m_window), (w::Rect{100, 80, 800, 600}));
+}
+
+void tst_ShellWindows::cleanup() {
+    delete m_window;
+    m_window = nullptr;
+}
+
+void tst_ShellWindows::moveWindow_data() {
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<w::Rect>("expected");
+    QTest::newRow("move and resize") << "moveWindow:20,-30,700,500" << w::Rect{120, 50, 700, 500};
+    QTest::newRow("dx and dy 0 resize only")
+        << "moveWindow:0,0,640,480" << w::Rect{100, 80, 640, 480};
+    QTest::newRow("three integers") << "moveWindow:5,5,640" << w::Rect{100, 80, 800, 600};
+    QTest::newRow("five integers") << "moveWindow:5,5,640,480,1" << w::Rect{100, 80, 800, 600};
+    QTest::newRow("no separator") << "moveWindow" << w::Rect{100, 80, 800, 600};
+    QTest::newRow("no size") << "moveWindow:5,5,0,0" << w::Rect{100, 80, 800, 600};
+}
+
+void tst_ShellWindows::moveWindow() {
+    QFETCH(QString, request);
+    QFETCH(w::Rect, expected);
+    auto cb = makeRecorder();
+    query(request, cb);
+    QTRY_COMPARE(systemRect(m_window), expected);
+    // Qt follows what the window system did.
+    QTRY_COMPARE(m_window->geometry(),
+                 QRect(expected.x, expected.y, expected.width, expected.height));
+    QVERIFY(!cb->answered());
+}
+
+void tst_ShellWindows::moveWindowOfAMaximisedWindowRestoresIt() {
+    QVERIFY(w::maximize(handleOf(m_window)).ok);
+    QTRY_COMPARE(systemState(m_window), w::ShowState::Maximized);
+    query("moveWindow:50,50,640,480");
+    QTRY_COMPARE(systemState(m_window), w::ShowState::Normal);
+    // The new size at the restored place's corner; the offsets do not apply.
+    QTRY_COMPARE(systemRect(m_window), (w::Rect{100, 80, 640, 480}));
+}
+
+void tst_ShellWindows::minisizeWindowTwiceRestores() {
+    query(R"({"funcname":"minisizeWindow"})");
+    QTRY_COMPARE(systemState(m_window), w::ShowState::Minimized);
+    QTRY_VERIFY(m_window->isMinimized());
+    query(R"({"funcname":"minisizeWindow"})");
+    QTRY_COMPARE(systemState(m_window), w::ShowState::Normal);
+    QTRY_COMPARE(systemRect(m_window), (w::Rect{100, 80, 800, 600}));
+    // An extra blank makes it an ordinary request, which does nothing here.
+    query(R"({"funcname": "minisizeWindow"})");
+    QTest::qWait(200);
+    QCOMPARE(systemState(m_window), w::ShowState::Normal);
+}
+
+void tst_ShellWindows::popups() {
+    PopupViews* popups = m_window->popups();
+    const QString url =
+        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/popup.html").toString();
+    // closeView before any popup was activated does nothing and answers nothing.
+    auto cb = makeRecorder();
+    dispatch(R"({"funcname":"closeView"})", cb);
+    QVERIFY(!cb->answered());
+
+    const QString open = R"({"funcname":"openView","relativeUrl":"/view/popup.html","size":"%1"})";
+    dispatch(open.arg("420,300"), cb);
+    QVERIFY(!cb->answered());
+    QCOMPARE(popups->count(), 1);
+    PopWidget* popup = popups->find(url);
+    QVERIFY(popup);
+    QVERIFY(QTest::qWaitForWindowExposed(popup));
+    QVERIFY(popup->windowFlags() & Qt::FramelessWindowHint);
+    QTRY_COMPARE(systemRect(popup).width, 420);
+    QCOMPARE(systemRect(popup).height, 300);
+    // The popup's page gets the requests and the window commands now.
+    QCOMPARE(m_handler->listener(), static_cast<ClientHandler::Listener*>(popup->view()));
+    QCOMPARE(m_handler->mainWindowHandle(), static_cast<QWidget*>(popup));
+
+    // The same address again keeps the one window, unchanged.
+    dispatch(open.arg("900,700"), cb);
+    QCOMPARE(popups->count(), 1);
+    QCOMPARE(popups->find(url), popup);
+    QCOMPARE(systemRect(popup).width, 420);
+
+    // A window command acts on the popup, not on the main window.
+    query("moveWindow:0,0,500,350");
+    QTRY_COMPARE(systemRect(popup).width, 500);
+    QCOMPARE(systemRect(m_window), (w::Rect{100, 80, 800, 600}));
+
+    // Activated, it is the current popup; closeView closes it and gives everything back.
+    popup->activateWindow();
+    QTRY_COMPARE(popups->current(), popup);
+    QPointer<PopWidget> watch(popup);
+    dispatch(R"({"funcname":"closeView"})", cb);
+    QVERIFY(!cb->answered());
+    QTRY_VERIFY(watch.isNull());
+    QCOMPARE(popups->count(), 0);
+    QCOMPARE(m_handler->listener(), static_cast<ClientHandler::Listener*>(m_window->view()));
+    QCOMPARE(m_handler->mainWindowHandle(), static_cast<QWidget*>(m_window));
+
+    // A size of one item opens at 1000 x 600.
+    dispatch(R"({"funcname":"openView","relativeUrl":"/view/other.html","size":"300"})", cb);
+    QCOMPARE(popups->count(), 1);
+    PopWidget* other = popups->find(
+        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/other.html")
+            .toString());
+    QVERIFY(other);
+    QCOMPARE(other->size(), QSize(1000, 600));
+}
+
+void tst_ShellWindows::popupRequestsUseTheSameBridge() {
+    dispatch(R"({"funcname":"openView","relativeUrl":"/view/bridge.html","size":"400,300"})");
+    PopWidget* popup = m_window->popups()->find(
+        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/bridge.html")
+            .toString());
+    QVERIFY(popup);
+    // A request that reaches the popup's view is answered by the main window's command table.
+    auto cb = makeRecorder();
+    popup->view()->postRequestEvent(R"({"funcname":"goback"})", cb);
+    QTRY_VERIFY(cb->answered());
+    QCOMPARE(cb->last().text, QStringLiteral("goback"));
+}
+
+void tst_ShellWindows::hotkeysOpenTheirPages_data() {
+    QTest::addColumn<QString>("device"); // empty: the test tool shortcut
+    QTest::addColumn<QString>("page");   // empty: nothing opens
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("test tool") << ""
+                               << "/view/testtool/index.html" << QSize(900, 600);
+    QTest::newRow("device settings") << "04D9A0F1"
+                                     << "/view/device/kxadapter/seting.html" << QSize(1000, 600);
+    QTest::newRow("device without product information") << "FFFF0009"
+                                                        << "" << QSize();
+}
+
+void tst_ShellWindows::hotkeysOpenTheirPages() {
+    QFETCH(QString, device);
+    QFETCH(QString, page);
+    QFETCH(QSize, size);
+    for (int press = 0; press < 2; ++press) {
+        if (device.isEmpty())
+            m_window->showDebug();
+        else
+            emit m_window->deviceHotKeys()->activated(device);
+    }
+    PopupViews* popups = m_window->popups();
+    // Pressed twice, still one window for the page.
+    QCOMPARE(popups->count(), page.isEmpty() ? 0 : 1);
+    if (page.isEmpty())
+        return;
+    PopWidget* popup =
+        popups->find(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + page).toString());
+    QVERIFY(popup);
+    QCOMPARE(popup->size(), size);
+    QCOMPARE(m_handler->mainWindowHandle(), static_cast<QWidget*>(popup));
+}
+
+void tst_ShellWindows::trayBringsTheWindowBack() {
+    if (!g_display->hasTray())
+        QSKIP("needs trayer for a tray");
+    m_window->createTray();
+    SystemTray* tray = m_window->tray();
+    QVERIFY(tray);
+    QTRY_VERIFY(tray->geometry().isValid() && !tray->geometry().isEmpty());
+
+    // Closing only hides; the tray's reasons bring the window back.
+    m_window->close();
+    QTRY_VERIFY(!m_window->isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QTRY_VERIFY(m_window->isVisible());
+    m_window->hide();
+    emit tray->activated(QSystemTrayIcon::Context);
+    QTest::qWait(100);
+    QVERIFY(!m_window->isVisible());
+    tray->showAction()->trigger();
+    QTRY_VERIFY(m_window->isVisible());
+}
+
+void tst_ShellWindows::mouseSpeedReadsBack_data() {
+    QTest::addColumn<QString>("speednum");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("threshold");
+    QTest::addColumn<int>("ratioTenths");
+    QTest::newRow("1") << "1"
+                       << "modifyMouseSpeed success" << 7 << 1;
+    QTest::newRow("12") << "12"
+                        << "modifyMouseSpeed success" << 4 << 12;
+    QTest::newRow("21 changes nothing") << "21"
+                                        << "modifyMouseSpeed failed" << 6 << 10;
+}
+
+void tst_ShellWindows::mouseSpeedReadsBack() {
+    QFETCH(QString, speednum);
+    QFETCH(QString, answer);
+    QFETCH(int, threshold);
+    QFETCH(int, ratioTenths);
+    Display* d = XOpenDisplay(nullptr);
+    QVERIFY(d);
+    XChangePointerControl(d, True, True, 10, 10, 6);
+    XSync(d, False);
+    auto cb = makeRecorder();
+    dispatch(QString(R"({"funcname":"modifyMouseSpeed","speednum":"%1"})").arg(speednum), cb);
+    QCOMPARE(cb->answers.size(), size_t(1));
+    QCOMPARE(cb->last().text, answer);
+    int num = 0, den = 0, thresholdNow = 0;
+    XGetPointerControl(d, &num, &den, &thresholdNow);
+    XCloseDisplay(d);
+    QCOMPARE(thresholdNow, threshold);
+    QCOMPARE(num * 10, ratioTenths * den);
+
+    // X keeps no wheel lines: the command says so.
+    dispatch(R"({"funcname":"modifyMouseScrollLines","linenum":"3"})", cb);
+    QCOMPARE(cb->last().text, QStringLiteral("modifyMouseScrollLines failed"));
+}
+
+void tst_ShellWindows::crashStartsTheReporter() {
+    const QString folder = QStringLiteral(TAVIX_STAGE_DIR);
+    const QStringList before = QDir(folder).entryList({"*.dmp"}, QDir::Files);
+    QTemporaryDir work;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", work.path());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(work.path());
+    program.start(folder + "/tavix", {"-crashtest"});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+
+    QStringList dumps = QDir(folder).entryList({"*.dmp"}, QDir::Files);
+    for (const QString& old : before)
+        dumps.removeAll(old);
+    QCOMPARE(dumps.size(), 1);
+    const QString dump = folder + "/" + dumps.first();
+    struct Remove {
+        QString path;
+        ~Remove() { QFile::remove(path); }
+    } removeDump{dump};
+    QFile file(dump);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readLine().startsWith("tavix crash dump"));
+    file.close();
+
+    // The reporter's window comes up; its process was given the dump.
+    qint64 reporter = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const auto& window : w::topLevelWindows()) {
+                if (window.title == "CrashReporter" && window.visible)
+                    reporter = qint64(window.processId);
+            }
+            return reporter != 0;
+        }(),
+        20000);
+    QFile cmdline(QString("/proc/%1/cmdline").arg(reporter));
+    QVERIFY(cmdline.open(QIODevice::ReadOnly));
+    const QList<QByteArray> args = cmdline.readAll().split('\0');
+    ::kill(pid_t(reporter), SIGTERM);
+    QVERIFY(args.size() >= 2);
+    QCOMPARE(QString::fromLocal8Bit(args.at(1)), dump);
+}
+
+int main(int argc, char** argv) {
+    // The display must exist before the application connects to it.
+    PrivateDisplay display(PrivateDisplay::WindowManager | PrivateDisplay::Tray);
+    if (!display.ok()) {
+        std::printf("skipped: needs Xvfb\n");
+        return 77;
+    }
+    g_display = &display;
+    ClientApp::prepareEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        tst_ShellWindows test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    // The browser engine keeps its own connection to the display past the application, and
+    // would end the process when the server goes: ask the server to go, and end first.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    display.terminateWithoutWaiting();
+    std::_Exit(result);
+}
+
+#include "tst_shellwindows.moc"
