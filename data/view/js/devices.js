@@ -1,0 +1,333 @@
+// The devices screen: the connected devices, live on hot-plug, with their properties, their
+// settings page and their hotkey. Other screens follow the list through Devices.watch().
+var Devices = (function () {
+  'use strict';
+  var $ = UI.$, el = UI.el, t = I18n.t;
+
+  var list = [];
+  var selected = null;
+  var watchers = [];
+  var hotkeys = null; // deviceId -> {hotkey, isconflict}, once getHotKey answered
+
+  function name(d) {
+    return d.productCN || d.productName || d.DeviceID || d.device || t('devices.unknown');
+  }
+
+  // Devices the device library reaches; the others are known USB devices it does not list.
+  function reachable(d) {
+    return !!(d.HardwareID && d.DevicePath);
+  }
+
+  function key(d) {
+    return d.DevicePath || d.DeviceID || d.device || '';
+  }
+
+  function refresh() {
+    return UI.track($('dev-status'), Bridge.request('getDevicesList'), t('devices.asking'),
+      function (text) {
+        var parsed;
+        try {
+          parsed = JSON.parse(text);
+        } catch (e) {
+          parsed = null;
+        }
+        if (!Array.isArray(parsed)) {
+          UI.error($('dev-status'), t('devices.badAnswer', text));
+          return null;
+        }
+        show(parsed);
+        return list.length ? t('devices.count', list.length) : t('devices.none');
+      });
+  }
+
+  function show(devices) {
+    list = devices.filter(function (d) { return d && typeof d === 'object'; });
+    if (selected)
+      selected = list.filter(function (d) { return key(d) === key(selected); })[0] || null;
+    if (!selected)
+      selected = list.filter(reachable)[0] || list[0] || null;
+    renderList();
+    renderDetail();
+    watchers.forEach(function (fn) { fn(list, selected); });
+  }
+
+  function renderList() {
+    var ul = $('dev-list');
+    ul.textContent = '';
+    list.forEach(function (d) {
+      var sub = reachable(d)
+        ? t('devices.cardSub', d.Version || '-', d.SN || '-')
+        : t('devices.usbOnly');
+      var button = el('button', {type: 'button', className: 'device-card',
+        attrs: {'aria-pressed': String(d === selected)},
+        on: {click: function () { select(d); }}},
+      [el('span', {className: 'device-name', textContent: name(d)}),
+        el('span', {className: 'device-sub', textContent: sub})]);
+      ul.appendChild(el('li', {}, [button]));
+    });
+    $('title-device').textContent = selected ? name(selected) : t('devices.noneShort');
+  }
+
+  function select(d) {
+    selected = d;
+    renderList();
+    renderDetail();
+    watchers.forEach(function (fn) { fn(list, selected); });
+    var pressed = document.querySelector('#dev-list [aria-pressed="true"]');
+    if (pressed)
+      pressed.focus();
+  }
+
+  function fact(dl, label, value) {
+    if (!value)
+      return;
+    dl.appendChild(el('dt', {textContent: label}));
+    dl.appendChild(el('dd', {textContent: value}));
+  }
+
+  function renderDetail() {
+    var box = $('dev-detail');
+    box.hidden = !selected;
+    if (!selected)
+      return;
+    var d = selected;
+    $('dev-name').textContent = name(d);
+    var dl = $('dev-facts');
+    dl.textContent = '';
+    fact(dl, t('devices.firmware'), d.Version);
+    fact(dl, t('devices.serial'), d.SN);
+    fact(dl, t('devices.id'), d.DeviceID);
+    fact(dl, t('devices.product'), d.productName);
+    fact(dl, t('devices.description'), d.description);
+    fact(dl, t('devices.hardwareId'), d.HardwareID);
+    fact(dl, t('devices.folder'), d.device);
+    $('dev-prop-form').hidden = !reachable(d);
+    $('dev-prop-form').previousElementSibling.hidden = !reachable(d);
+    UI.setStatus($('prop-status'), reachable(d) ? '' : t('devices.notReachable'));
+    renderHotkey();
+    checkPage();
+  }
+
+  // The settings page ships with the device's page package; the button works once it is there.
+  function pageUrl(d) {
+    return 'device/' + encodeURIComponent(d.device) + '/seting.html';
+  }
+
+  function checkPage() {
+    var d = selected;
+    var button = $('dev-open-page');
+    var status = $('dev-page-status');
+    if (!d.device) {
+      button.disabled = true;
+      status.textContent = t('devices.noPage');
+      return;
+    }
+    button.disabled = true;
+    status.textContent = '';
+    var xhr = new XMLHttpRequest();
+    xhr.onloadend = function () {
+      if (selected !== d)
+        return;
+      var there = xhr.status === 200 || (xhr.status === 0 && xhr.responseText.length > 0);
+      button.disabled = !there;
+      status.textContent = there ? '' : t('devices.noPage');
+    };
+    try {
+      xhr.open('GET', pageUrl(d));
+      xhr.send();
+    } catch (e) {
+      status.textContent = t('devices.noPage');
+    }
+  }
+
+  function openPage() {
+    if (!selected || !selected.device)
+      return;
+    Bridge.send('openView', {relativeUrl: '/view/device/' + selected.device + '/seting.html',
+      size: '1000,600'});
+    UI.flash(t('devices.pageOpened'));
+  }
+
+  var hotkeysAsked = false;
+
+  // One question at a time: the program answers in order, so a late answer is still current.
+  function loadHotkeys() {
+    if (hotkeysAsked)
+      return;
+    hotkeysAsked = true;
+    var p = Bridge.request('getHotKey');
+    p.then(function () { hotkeysAsked = false; }, function () { hotkeysAsked = false; });
+    UI.track($('dev-hotkey-status'), p, t('devices.hotkeyAsking'), function (text) {
+      var parsed;
+      try {
+        parsed = JSON.parse(text);
+      } catch (e) {
+        parsed = [];
+      }
+      hotkeys = {};
+      (Array.isArray(parsed) ? parsed : []).forEach(function (h) {
+        hotkeys[h.deviceId] = h;
+      });
+      renderHotkey();
+      return null;
+    });
+  }
+
+  function renderHotkey() {
+    var d = selected;
+    var input = $('dev-hotkey');
+    var form = $('dev-hotkey-form');
+    var status = $('dev-hotkey-status');
+    if (!d || !hotkeys) {
+      input.value = '';
+      return;
+    }
+    var h = hotkeys[d.DeviceID];
+    form.hidden = !h;
+    if (!h) {
+      UI.setStatus(status, t('devices.hotkeyNone'));
+      return;
+    }
+    input.value = h.hotkey || '';
+    if (!h.hotkey)
+      UI.setStatus(status, t('devices.hotkeyEmpty'));
+    else if (h.isconflict === '1')
+      UI.setStatus(status, t('devices.hotkeyAccepted', h.hotkey), 'ok');
+    else
+      UI.setStatus(status, t('devices.hotkeyRefused', h.hotkey), 'error');
+  }
+
+  function setHotkey(sequence) {
+    var d = selected;
+    if (!d || !d.DeviceID)
+      return;
+    var p = Bridge.request('setHotKey', {deviceId: d.DeviceID, hotkey: sequence});
+    UI.track($('dev-hotkey-status'), p, t('devices.hotkeySetting'), function (text) {
+      if (hotkeys && hotkeys[d.DeviceID]) {
+        hotkeys[d.DeviceID].hotkey = sequence;
+        hotkeys[d.DeviceID].isconflict = text;
+      }
+      if (!sequence)
+        return t('devices.hotkeyEmpty');
+      if (text === '1')
+        return t('devices.hotkeyAccepted', sequence);
+      UI.error($('dev-hotkey-status'), t('devices.hotkeyRefused', sequence));
+      return null;
+    });
+  }
+
+  function propArgs() {
+    var id = parseInt($('prop-id').value, 10);
+    var size = parseInt($('prop-size').value, 10);
+    if (isNaN(id) || id < 0 || id > 65535) {
+      UI.error($('prop-status'), t('devices.badPropId'));
+      return null;
+    }
+    if (isNaN(size) || size < 1 || size > 2048) {
+      UI.error($('prop-status'), t('memory.badSize'));
+      return null;
+    }
+    return {HardwareID: selected.HardwareID, DevicePath: selected.DevicePath,
+      PARAMID: String(id), PARAMSIZE: String(size)};
+  }
+
+  function readProp() {
+    var args = propArgs();
+    if (!args)
+      return;
+    UI.track($('prop-status'), Bridge.request('readDevicesProp', args), t('common.reading'),
+      function (bytes) {
+        $('prop-data').value = bytes;
+        return t('devices.propRead', args.PARAMID);
+      });
+  }
+
+  function writeProp() {
+    var args = propArgs();
+    if (!args)
+      return;
+    var bytes = parseBytes($('prop-data').value);
+    if (bytes.error) {
+      UI.error($('prop-status'), bytes.error);
+      return;
+    }
+    if (bytes.list.length !== Number(args.PARAMSIZE)) {
+      UI.error($('prop-status'), t('devices.countMismatch', bytes.list.length, args.PARAMSIZE));
+      return;
+    }
+    args.PARAMDATA = bytes.list.map(hexByte).join(',');
+    UI.track($('prop-status'), Bridge.request('writeDevicesProp', args), t('common.writing'),
+      function () { return t('devices.propWritten', args.PARAMID); });
+  }
+
+  function hexByte(n) {
+    return '0x' + (n < 16 ? '0' : '') + n.toString(16);
+  }
+
+  // "0x01, 2,ff" -> [1, 2, 255]; every item one byte in hexadecimal.
+  function parseBytes(text) {
+    var items = String(text).split(/[\s,]+/).filter(function (s) { return s.length; });
+    var out = [];
+    for (var i = 0; i < items.length; i++) {
+      if (!/^(0x)?[0-9a-f]{1,2}$/i.test(items[i]))
+        return {error: t('memory.badByte', items[i], i + 1)};
+      out.push(parseInt(items[i].replace(/^0x/i, ''), 16));
+    }
+    if (!out.length)
+      return {error: t('devices.noBytes')};
+    return {list: out};
+  }
+
+  function init() {
+    $('dev-refresh').addEventListener('click', function () {
+      refresh();
+      loadHotkeys();
+    });
+    $('dev-open-page').addEventListener('click', openPage);
+    $('prop-read').addEventListener('click', readProp);
+    $('dev-prop-form').addEventListener('submit', function (e) {
+      e.preventDefault();
+      writeProp();
+    });
+    UI.keyCapture($('dev-hotkey'));
+    $('dev-hotkey-form').addEventListener('submit', function (e) {
+      e.preventDefault();
+      setHotkey($('dev-hotkey').value);
+    });
+    $('dev-hotkey-clear').addEventListener('click', function () {
+      $('dev-hotkey').value = '';
+      setHotkey('');
+    });
+    // The event's number is not relied upon: what arrived or left is told from the new list.
+    Bridge.on('devicesChanged', function () {
+      var before = list.filter(reachable).map(function (d) { return {key: key(d), name: name(d)}; });
+      refresh().then(function () {
+        var now = list.filter(reachable).map(key);
+        before.forEach(function (b) {
+          if (now.indexOf(b.key) < 0)
+            UI.flash(t('devices.left', b.name));
+        });
+        list.filter(reachable).forEach(function (d) {
+          if (!before.some(function (b) { return b.key === key(d); }))
+            UI.flash(t('devices.arrived', name(d)));
+        });
+      });
+      loadHotkeys();
+    });
+    refresh();
+    loadHotkeys();
+  }
+
+  return {
+    init: init,
+    refresh: refresh,
+    loadHotkeys: loadHotkeys,
+    list: function () { return list; },
+    selected: function () { return selected; },
+    reachable: reachable,
+    name: name,
+    watch: function (fn) { watchers.push(fn); },
+    parseBytes: parseBytes,
+    hexByte: hexByte
+  };
+})();

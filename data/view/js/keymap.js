@@ -1,0 +1,543 @@
+// The key mapping screen: the key maps (the default one and one per device that has its own
+// file), their entries, the mapping editor, and the switch of the key mapping mode.
+var KeyMap = (function () {
+  'use strict';
+  var $ = UI.$, el = UI.el, t = I18n.t;
+
+  var DEFAULT_FOLDER = 'virtual';
+  // A missing key map file is never answered; after this long the page stops waiting.
+  var MISSING_AFTER_MS = 4000;
+
+  var current = null; // {map, entries}
+  var editing = null; // {index, entry}
+  var vdOn = sessionStorage.getItem('tavix.vdevice') === '1';
+  var vdBusy = false;
+
+  function mapFor(folder, label) {
+    var base = 'view/device/' + folder + '/xml/';
+    return {id: folder, label: label, path: base + 'configuration.xml', factory: base + 'factory.xml'};
+  }
+
+  function maps() {
+    var out = [mapFor(DEFAULT_FOLDER, t('keymap.default'))];
+    Devices.list().forEach(function (d) {
+      if (!d.device || d.device === DEFAULT_FOLDER || /[\/\\]|\.\./.test(d.device))
+        return;
+      if (out.some(function (m) { return m.id === d.device; }))
+        return;
+      out.push(mapFor(d.device, t('keymap.forDevice', Devices.name(d))));
+    });
+    return out;
+  }
+
+  function fillSelect(select) {
+    var keep = select.value;
+    select.textContent = '';
+    maps().forEach(function (m) {
+      select.appendChild(el('option', {value: m.id, textContent: m.label}));
+    });
+    select.value = keep;
+    if (select.selectedIndex < 0)
+      select.selectedIndex = 0;
+  }
+
+  function chosen(select) {
+    var id = select.value;
+    return maps().filter(function (m) { return m.id === id; })[0] || maps()[0];
+  }
+
+  // Reads a key map; resolves with its entries, rejects with a text for the user.
+  function read(map) {
+    var p = Bridge.request('queryProfile', {filePath: map.path, xpath: '/conf'});
+    var timer = setTimeout(function () { Bridge.cancel(p.id); }, MISSING_AFTER_MS);
+    return p.then(function (text) {
+      clearTimeout(timer);
+      if (!text.trim())
+        throw {words: t('keymap.noConf')};
+      try {
+        return KeyMapFile.parse(text);
+      } catch (e) {
+        throw {words: t('keymap.malformed')};
+      }
+    }, function (e) {
+      clearTimeout(timer);
+      if (e && e.code === -2)
+        throw {words: map.id === DEFAULT_FOLDER ? t('keymap.missingDefault') : t('keymap.missing')};
+      throw {words: UI.failureText(e)};
+    });
+  }
+
+  function load() {
+    var map = chosen($('km-map'));
+    var status = $('km-status');
+    current = null;
+    render();
+    UI.setStatus(status, t('keymap.loading'), 'busy');
+    var pendingTimer = setTimeout(function () {
+      if (!current)
+        UI.setStatus(status, t('common.pending', t('keymap.loading')), 'pending');
+    }, UI.PENDING_AFTER_MS);
+    return read(map).then(function (entries) {
+      clearTimeout(pendingTimer);
+      current = {map: map, entries: entries};
+      UI.setStatus(status, '');
+      render();
+    }, function (e) {
+      clearTimeout(pendingTimer);
+      UI.error(status, e.words);
+    });
+  }
+
+  function triggerName(entry) {
+    if (entry.flag === Keys.MOUSE_FLAG) {
+      var b = Keys.buttonByDown(entry.scanCode);
+      return b ? t('button.' + b.id) : t('keymap.unknownButton', entry.scanCode);
+    }
+    var k = Keys.byScan(entry.scanCode, entry.flag);
+    if (k)
+      return k.name;
+    return t('keymap.unknownKey', '0x' + entry.scanCode.toString(16) + (entry.flag ? ' E0' : ''));
+  }
+
+  function playText(entry) {
+    if (entry.playType === KeyMapFile.PLAY_TOGGLE)
+      return t('play.toggle');
+    if (entry.playType === KeyMapFile.PLAY_HOLD)
+      return t('play.hold');
+    if (entry.playType === KeyMapFile.PLAY_ONCE)
+      return t('play.times', entry.playCount);
+    return t('play.unknown', entry.playType);
+  }
+
+  function commandText(c) {
+    switch (c.task) {
+    case 'down':
+      var k = Keys.byUsage(KeyMapFile.hexValue(c.value));
+      return t('task.downOf', k ? k.name : c.value);
+    case 'up':
+      return t('task.upAll');
+    case 'delayTime':
+      return t('task.delayOf', parseInt(c.value, 10) || 0);
+    case 'mouseDown':
+      var b = Keys.buttonByMask(KeyMapFile.hexValue(c.value));
+      return t('task.mouseDownOf', b ? t('button.' + b.id) : c.value);
+    case 'mouseUp':
+      return t('task.mouseUpAll');
+    case 'openUrl':
+      return t('task.openUrlOf', c.value);
+    case 'reportMsg':
+      return t('task.reportMsgOf', c.value);
+    default:
+      return c.task + ' ' + c.value;
+    }
+  }
+
+  function summary(entry) {
+    if (!entry.commands.length)
+      return t('keymap.inactive');
+    var shown = entry.commands.slice(0, 5).map(commandText).join(', ');
+    if (entry.commands.length > 5)
+      shown += ', ' + t('keymap.more', entry.commands.length - 5);
+    return shown;
+  }
+
+  function render() {
+    var body = $('km-table').tBodies[0];
+    body.textContent = '';
+    var entries = current ? current.entries : [];
+    $('km-empty').hidden = !current || entries.length > 0;
+    $('km-add').disabled = !current;
+    entries.forEach(function (entry, i) {
+      var nameText = triggerName(entry);
+      body.appendChild(el('tr', {}, [
+        el('td', {className: 'trigger', textContent: nameText}),
+        el('td', {textContent: playText(entry)}),
+        el('td', {className: 'summary', textContent: summary(entry)}),
+        el('td', {className: 'actions'}, [
+          el('button', {type: 'button', textContent: t('common.edit'),
+            attrs: {'aria-label': t('keymap.editOf', nameText)},
+            on: {click: function () { openEditor(i, entry); }}}),
+          el('button', {type: 'button', textContent: t('common.remove'),
+            attrs: {'aria-label': t('keymap.removeOf', nameText)},
+            on: {click: function () { removeEntry(i, nameText); }}})
+        ])
+      ]));
+    });
+  }
+
+  // Writes the whole key map into its file and has the program read the key maps again.
+  function save(map, entries, status, doneText) {
+    var fragment = KeyMapFile.serialize(entries);
+    return UI.track(status, Bridge.request('modifyProfileEx',
+      {filePath: map.path, xpath: '/conf', subTreeString: fragment}), t('keymap.saving'), null)
+      .then(function () { return writeAndReload(status, doneText); });
+  }
+
+  // Resolves once the file is written; the program's reading of it is followed in the status
+  // line (a program that never answers leaves it shown as pending).
+  function writeAndReload(status, doneText) {
+    return UI.track(status, Bridge.request('savexml'), t('keymap.writing'), null)
+      .then(function () {
+        UI.track(status, Bridge.request('keyMapChanged'), t('keymap.handing'), doneText)
+          .catch(function () {});
+      });
+  }
+
+  function removeEntry(index, nameText) {
+    if (!current)
+      return;
+    UI.confirm(t('keymap.removeAsk', nameText), t('common.remove')).then(function (yes) {
+      if (!yes)
+        return;
+      var entries = current.entries.slice();
+      entries.splice(index, 1);
+      var map = current.map;
+      save(map, entries, $('km-status'), t('keymap.removed', nameText)).then(function () {
+        if (current && current.map.id === map.id) {
+          current.entries = entries;
+          render();
+        }
+      }, function () { /* shown in the status line */ });
+    });
+  }
+
+  // ----- mapping editor -----
+
+  function fillTriggerSelect() {
+    var select = $('map-trigger');
+    select.textContent = '';
+    var keysGroup = el('optgroup', {label: t('mapping.keys')});
+    Keys.all.forEach(function (k) {
+      keysGroup.appendChild(el('option', {value: k.scan + ':' + k.ext, textContent: k.name}));
+    });
+    var mouseGroup = el('optgroup', {label: t('mapping.buttons')});
+    Keys.mappableButtons.forEach(function (b) {
+      mouseGroup.appendChild(el('option', {value: b.down + ':' + Keys.MOUSE_FLAG,
+        textContent: t('button.' + b.id)}));
+    });
+    select.appendChild(keysGroup);
+    select.appendChild(mouseGroup);
+  }
+
+  function fillTaskSelect(select, value) {
+    select.textContent = '';
+    KeyMapFile.TASKS.forEach(function (task) {
+      select.appendChild(el('option', {value: task, textContent: t('task.' + task)}));
+    });
+    if (value && KeyMapFile.TASKS.indexOf(value) < 0)
+      select.appendChild(el('option', {value: value, textContent: value}));
+    if (value)
+      select.value = value;
+  }
+
+  function openEditor(index, entry) {
+    var copy = entry ? JSON.parse(JSON.stringify(entry))
+      : {scanCode: 0x3a, flag: 0, playType: 0, playCount: 1, commands: []};
+    editing = {index: index, entry: copy};
+    fillTriggerSelect();
+    var value = copy.scanCode + ':' + copy.flag;
+    var select = $('map-trigger');
+    if (!Array.prototype.some.call(select.options, function (o) { return o.value === value; }))
+      select.appendChild(el('option', {value: value, textContent: triggerName(copy)}));
+    select.value = value;
+    $('map-playtype').value = String(copy.playType);
+    $('map-playcount').value = String(copy.playCount > 0 ? copy.playCount : 1);
+    $('map-title').textContent = index < 0 ? t('mapping.newTitle') : t('mapping.editTitle', triggerName(copy));
+    UI.setStatus($('map-status'), '');
+    playTypeChanged();
+    renderCommands();
+    $('map-dialog').showModal();
+    select.focus();
+  }
+
+  function playTypeChanged() {
+    $('map-count-label').hidden = $('map-playtype').value !== '0';
+  }
+
+  function valueControl(c, index) {
+    var id = 'map-value-' + index;
+    var label = function (textKey) {
+      return el('label', {className: 'sr', htmlFor: id, textContent: t(textKey)});
+    };
+    var set = function (v) { editing.entry.commands[index].value = v; };
+    var control = null;
+    switch (c.task) {
+    case 'down':
+      control = el('select', {id: id, on: {change: function (e) { set(e.target.value); }}});
+      Keys.all.forEach(function (k) {
+        control.appendChild(el('option', {value: KeyMapFile.hex2(k.usage), textContent: k.name}));
+      });
+      var usage = KeyMapFile.hex2(KeyMapFile.hexValue(c.value));
+      if (!Keys.byUsage(KeyMapFile.hexValue(c.value)))
+        control.appendChild(el('option', {value: c.value, textContent: c.value || '?'}));
+      control.value = Keys.byUsage(KeyMapFile.hexValue(c.value)) ? usage : c.value;
+      set(control.value);
+      return [label('mapping.valueKey'), control];
+    case 'mouseDown':
+      control = el('select', {id: id, on: {change: function (e) { set(e.target.value); }}});
+      Keys.buttons.forEach(function (b) {
+        control.appendChild(el('option', {value: b.mask.toString(16), textContent: t('button.' + b.id)}));
+      });
+      var b = Keys.buttonByMask(KeyMapFile.hexValue(c.value));
+      control.value = b ? b.mask.toString(16) : '1';
+      set(control.value);
+      return [label('mapping.valueButton'), control];
+    case 'delayTime':
+      control = el('input', {id: id, type: 'number', min: '0', max: '600000', className: 'num',
+        value: String(parseInt(c.value, 10) || 0),
+        on: {input: function (e) { set(String(Math.max(0, parseInt(e.target.value, 10) || 0))); }}});
+      set(control.value);
+      return [label('mapping.valueMs'), control, el('span', {className: 'unit', textContent: t('unit.ms')})];
+    case 'openUrl':
+    case 'reportMsg':
+      control = el('input', {id: id, className: 'grow', value: c.value, spellcheck: false,
+        placeholder: t(c.task === 'openUrl' ? 'mapping.pathHint' : 'mapping.textHint'),
+        on: {input: function (e) { set(e.target.value); }}});
+      return [label(c.task === 'openUrl' ? 'mapping.valuePath' : 'mapping.valueText'), control];
+    case 'up':
+    case 'mouseUp':
+      set('');
+      return [];
+    default:
+      control = el('input', {id: id, value: c.value, on: {input: function (e) { set(e.target.value); }}});
+      return [label('mapping.valueText'), control];
+    }
+  }
+
+  function renderCommands(focusIndex, focusWhat) {
+    var list = $('map-commands');
+    list.textContent = '';
+    var commands = editing.entry.commands;
+    $('map-nocommands').hidden = commands.length > 0;
+    commands.forEach(function (c, i) {
+      var taskSelect = el('select', {id: 'map-task-' + i, attrs: {'aria-label': t('mapping.taskOf', i + 1)},
+        on: {change: function (e) {
+          commands[i] = {task: e.target.value, value: ''};
+          renderCommands(i, 'task');
+        }}});
+      fillTaskSelect(taskSelect, c.task);
+      var move = function (to) {
+        var item = commands.splice(i, 1)[0];
+        commands.splice(to, 0, item);
+        renderCommands(to, to < i ? 'up' : 'down');
+      };
+      var li = el('li', {className: 'command'}, [
+        el('span', {className: 'step', textContent: String(i + 1)}), taskSelect]
+        .concat(valueControl(c, i))
+        .concat([el('span', {className: 'spacer'}),
+          el('button', {type: 'button', className: 'icon up', textContent: '\u2191', disabled: i === 0,
+            attrs: {'aria-label': t('mapping.moveUp', i + 1)}, on: {click: function () { move(i - 1); }}}),
+          el('button', {type: 'button', className: 'icon down', textContent: '\u2193',
+            disabled: i === commands.length - 1,
+            attrs: {'aria-label': t('mapping.moveDown', i + 1)}, on: {click: function () { move(i + 1); }}}),
+          el('button', {type: 'button', className: 'icon remove', textContent: '\u00d7',
+            attrs: {'aria-label': t('mapping.removeCommand', i + 1)},
+            on: {click: function () {
+              commands.splice(i, 1);
+              renderCommands(Math.min(i, commands.length - 1), 'task');
+            }}})]));
+      list.appendChild(li);
+    });
+    if (focusIndex != null && focusIndex >= 0) {
+      var li = list.children[focusIndex];
+      var target = li && (focusWhat === 'up' ? li.querySelector('.up:not([disabled])')
+        : focusWhat === 'down' ? li.querySelector('.down:not([disabled])') : null);
+      (target || (li && li.querySelector('select')) || $('map-newtask')).focus();
+    }
+  }
+
+  function addCommand() {
+    var task = $('map-newtask').value;
+    var value = task === 'down' ? '04' : task === 'delayTime' ? '50' : task === 'mouseDown' ? '1' : '';
+    editing.entry.commands.push({task: task, value: value});
+    renderCommands(editing.entry.commands.length - 1, 'task');
+  }
+
+  function addMacro() {
+    var commands = Macro.commands();
+    if (!commands.length) {
+      UI.error($('map-status'), t('mapping.noMacro'));
+      return;
+    }
+    Array.prototype.push.apply(editing.entry.commands, commands);
+    renderCommands();
+    UI.setStatus($('map-status'), t('mapping.macroAdded', commands.length), 'ok');
+  }
+
+  // Waits for the next key or mouse button and chooses it as the trigger.
+  function capture() {
+    var button = $('map-capture');
+    var dialog = $('map-dialog');
+    button.textContent = t('mapping.capturing');
+    button.setAttribute('aria-pressed', 'true');
+    function done() {
+      dialog.removeEventListener('keydown', onKey, true);
+      dialog.removeEventListener('mousedown', onMouse, true);
+      dialog.removeEventListener('contextmenu', stop, true);
+      button.textContent = t('mapping.capture');
+      button.removeAttribute('aria-pressed');
+    }
+    function stop(e) { e.preventDefault(); }
+    function onKey(e) {
+      e.preventDefault();
+      e.stopPropagation();
+      done();
+      // Escape gives up choosing by key; Esc itself can still be picked from the list.
+      if (e.key === 'Escape') {
+        UI.setStatus($('map-status'), '');
+        button.focus();
+        return;
+      }
+      var k = Keys.byCode(e.code);
+      if (!k) {
+        UI.error($('map-status'), t('mapping.unknownKey', e.code || e.key));
+        return;
+      }
+      $('map-trigger').value = k.scan + ':' + k.ext;
+      UI.setStatus($('map-status'), t('mapping.captured', k.name), 'ok');
+      $('map-trigger').focus();
+    }
+    // Browser buttons: 1 middle, 2 right, 3 back (button 4), 4 forward (button 5).
+    var MOUSE = {1: 'middle', 2: 'right', 3: 'button4', 4: 'button5'};
+    function onMouse(e) {
+      if (e.target === button && e.button === 0)
+        return;
+      var id = MOUSE[e.button];
+      if (!id)
+        return;
+      e.preventDefault();
+      done();
+      var b = Keys.mappableButtons.filter(function (x) { return x.id === id; })[0];
+      $('map-trigger').value = b.down + ':' + Keys.MOUSE_FLAG;
+      UI.setStatus($('map-status'), t('mapping.captured', t('button.' + id)), 'ok');
+    }
+    dialog.addEventListener('keydown', onKey, true);
+    dialog.addEventListener('mousedown', onMouse, true);
+    dialog.addEventListener('contextmenu', stop, true);
+  }
+
+  function saveEditor() {
+    if (!current || !editing)
+      return;
+    var parts = $('map-trigger').value.split(':');
+    var entry = editing.entry;
+    entry.scanCode = parseInt(parts[0], 10);
+    entry.flag = parseInt(parts[1], 10);
+    entry.playType = parseInt($('map-playtype').value, 10);
+    var count = parseInt($('map-playcount').value, 10);
+    if (entry.playType === KeyMapFile.PLAY_ONCE && (isNaN(count) || count < 1 || count > 9999)) {
+      UI.error($('map-status'), t('mapping.badCount'));
+      $('map-playcount').focus();
+      return;
+    }
+    entry.playCount = entry.playType === KeyMapFile.PLAY_ONCE ? count : 1;
+    if (!entry.commands.length) {
+      UI.error($('map-status'), t('mapping.needCommands'));
+      $('map-newtask').focus();
+      return;
+    }
+    var entries = current.entries.slice();
+    var other = KeyMapFile.indexOf(entries, entry.scanCode, entry.flag);
+    if (other >= 0 && other !== editing.index) {
+      UI.error($('map-status'), t('mapping.taken', triggerName(entry)));
+      $('map-trigger').focus();
+      return;
+    }
+    if (editing.index >= 0)
+      entries[editing.index] = entry;
+    else
+      entries.push(entry);
+    var map = current.map;
+    var nameText = triggerName(entry);
+    $('map-save').disabled = true;
+    // The dialog closes once the file holds the mapping; the program's reload is followed on
+    // the screen.
+    UI.track($('map-status'), Bridge.request('modifyProfileEx',
+      {filePath: map.path, xpath: '/conf', subTreeString: KeyMapFile.serialize(entries)}),
+    t('keymap.saving'), null).then(function () {
+      $('map-save').disabled = false;
+      $('map-dialog').close();
+      if (current && current.map.id === map.id) {
+        current.entries = entries;
+        render();
+      }
+      return writeAndReload($('km-status'), t('keymap.saved', nameText));
+    }, function () {
+      $('map-save').disabled = false;
+    });
+    setTimeout(function () { $('map-save').disabled = false; }, UI.PENDING_AFTER_MS);
+  }
+
+  // ----- key mapping mode -----
+
+  function renderSwitch() {
+    var sw = $('vd-switch');
+    sw.setAttribute('aria-checked', String(vdOn));
+    sw.classList.toggle('busy', vdBusy);
+    $('vd-label').textContent = t(vdOn ? 'vd.on' : 'vd.off');
+    var pill = $('sb-vd');
+    pill.textContent = t(vdOn ? 'vd.pillOn' : 'vd.pillOff');
+    pill.classList.toggle('on', vdOn);
+  }
+
+  function switchMode(on) {
+    vdBusy = true;
+    renderSwitch();
+    var p = Bridge.request(on ? 'startVDevice' : 'stopVDevice');
+    UI.track($('vd-status'), p, t(on ? 'vd.starting' : 'vd.stopping'), function () {
+      vdBusy = false;
+      vdOn = on;
+      sessionStorage.setItem('tavix.vdevice', on ? '1' : '0');
+      renderSwitch();
+      return t(on ? 'vd.started' : 'vd.stopped');
+    }).catch(function () {
+      vdBusy = false;
+      renderSwitch();
+    });
+  }
+
+  function init() {
+    fillSelect($('km-map'));
+    fillTaskSelect($('map-newtask'), 'down');
+    $('km-map').addEventListener('change', load);
+    $('km-reload').addEventListener('click', load);
+    $('km-add').addEventListener('click', function () { openEditor(-1, null); });
+    $('map-playtype').addEventListener('change', playTypeChanged);
+    $('map-addcmd').addEventListener('click', addCommand);
+    $('map-usemacro').addEventListener('click', addMacro);
+    $('map-capture').addEventListener('click', capture);
+    $('map-cancel').addEventListener('click', function () { $('map-dialog').close(); });
+    $('map-form').addEventListener('submit', function (e) {
+      e.preventDefault();
+      saveEditor();
+    });
+    $('vd-switch').addEventListener('click', function () { switchMode(!vdOn); });
+    // The program's hotkey only tells the page; the page switches.
+    Bridge.on('onSwitchVirtualDevice', function () {
+      switchMode(!vdOn);
+      UI.flash(t(!vdOn ? 'vd.hotkeyOn' : 'vd.hotkeyOff'));
+    });
+    Devices.watch(function () {
+      var before = $('km-map').value;
+      fillSelect($('km-map'));
+      if ($('km-map').value !== before)
+        load();
+    });
+    renderSwitch();
+    load();
+  }
+
+  return {
+    init: init,
+    maps: maps,
+    fillSelect: fillSelect,
+    chosen: chosen,
+    load: load,
+    writeAndReload: writeAndReload,
+    openEditor: openEditor,
+    renderSwitch: renderSwitch,
+    current: function () { return current; },
+    vdOn: function () { return vdOn; },
+    DEFAULT_FOLDER: DEFAULT_FOLDER
+  };
+})();
