@@ -6,6 +6,8 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
+#include <pugixml.hpp>
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcProfiles, "profilecache")
@@ -69,10 +71,65 @@ bool ProfileCache::isEmpty() const {
 }
 
 void ProfileCache::store(const QString& path, const QByteArray& text) {
+    store(path, text, Document());
+}
+
+void ProfileCache::store(const QString& path, const QByteArray& text, const Document& document) {
     QMutexLocker lock(&m_mutex);
     m_texts.insert(path, text);
     if (!m_pending.contains(path))
         m_pending.append(path);
+    if (document.doc)
+        keep(path, document, text.size());
+    else
+        m_documents.remove(path);
+}
+
+ProfileCache::Document ProfileCache::document(const QString& path) {
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_documents.find(path);
+    if (it == m_documents.end())
+        return {};
+    it->lastUse = ++m_uses;
+    return it->document;
+}
+
+void ProfileCache::keepDocument(const QString& path, const Document& document) {
+    QMutexLocker lock(&m_mutex);
+    const auto text = m_texts.constFind(path);
+    if (text != m_texts.cend() && document.doc)
+        keep(path, document, text->size());
+}
+
+void ProfileCache::dropDocument(const QString& path) {
+    QMutexLocker lock(&m_mutex);
+    m_documents.remove(path);
+}
+
+qint64 ProfileCache::keptDocumentText() const {
+    QMutexLocker lock(&m_mutex);
+    qint64 total = 0;
+    for (const Kept& kept : m_documents)
+        total += kept.textSize;
+    return total;
+}
+
+void ProfileCache::keep(const QString& path, const Document& document, qint64 textSize) {
+    m_documents.insert(path, Kept{document, textSize, ++m_uses});
+    // The least recently used documents go until the rest fit; the new one always stays, so a
+    // profile larger than the budget still gets the benefit while it is being worked on.
+    qint64 total = 0;
+    for (const Kept& kept : qAsConst(m_documents))
+        total += kept.textSize;
+    while (total > kDocumentBudget && m_documents.size() > 1) {
+        auto oldest = m_documents.end();
+        for (auto it = m_documents.begin(); it != m_documents.end(); ++it) {
+            if (it.key() != path && (oldest == m_documents.end() || it->lastUse < oldest->lastUse))
+                oldest = it;
+        }
+        total -= oldest->textSize;
+        m_documents.erase(oldest);
+    }
 }
 
 QStringList ProfileCache::pending() const {

@@ -6,7 +6,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+
+namespace pugi {
+class xml_document;
+}
 
 // The profile files the page works on, kept in memory from their first use until the program
 // ends, and the ordered list of those changed since they were last written.
@@ -14,6 +19,11 @@
 // Texts are held as UTF-8 (invalid bytes of a file are replaced when it is read), so the XML
 // library parses them without a conversion per command. Every member takes the cache's lock: the
 // pending writes may be written out from a thread other than the one that fills the cache.
+//
+// Beside a text the cache may keep the document parsed from it, so that a command need not parse
+// the text again. A kept document always answers as a fresh parse of its text would. Documents
+// cost several times their text, so only the most recently used ones, up to kDocumentBudget
+// bytes of text, are kept; the others are parsed again when next used.
 class ProfileCache {
 public:
     enum class WriteResult {
@@ -25,6 +35,17 @@ public:
     // Far above any real profile; the commands refuse texts past this size anyway.
     static constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 
+    // Total size of the texts whose documents are kept: a few large profiles, or every profile
+    // of a usual size.
+    static constexpr qint64 kDocumentBudget = 32 * 1024 * 1024;
+
+    // A kept document. `settled` means also that saving the document gives its text byte for
+    // byte, so an edit of attribute values alone leaves a document that its saved text parses to.
+    struct Document {
+        std::shared_ptr<pugi::xml_document> doc;
+        bool settled = false;
+    };
+
     // The text of `path`, read from disk the first time and taken from memory ever after, even
     // if the file changes on disk. Empty when the file is not cached and cannot be opened, is no
     // regular file or is larger than kMaxFileSize (both logged).
@@ -35,7 +56,19 @@ public:
     bool isEmpty() const;
 
     // Replaces the text of `path` and marks it pending (once, in the order of first change).
+    // Without `document` (a document parsed from `text`, or one that answers as such) a kept
+    // document of the path is dropped.
     void store(const QString& path, const QByteArray& text);
+    void store(const QString& path, const QByteArray& text, const Document& document);
+
+    // The kept document of `path`, marked as used; none when there is none.
+    Document document(const QString& path);
+    // Keeps `document`, parsed from the current text of `path`.
+    void keepDocument(const QString& path, const Document& document);
+    // Drops the kept document of `path` (a command changed it and then could not store it).
+    void dropDocument(const QString& path);
+    // The size of the texts whose documents are kept.
+    qint64 keptDocumentText() const;
 
     QStringList pending() const;
 
@@ -45,7 +78,17 @@ public:
     WriteResult writePending();
 
 private:
+    struct Kept {
+        Document document;
+        qint64 textSize = 0;
+        quint64 lastUse = 0;
+    };
+
+    void keep(const QString& path, const Document& document, qint64 textSize);
+
     mutable QMutex m_mutex;
     QHash<QString, QByteArray> m_texts;
+    QHash<QString, Kept> m_documents;
+    quint64 m_uses = 0;
     QStringList m_pending;
 };

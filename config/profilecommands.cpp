@@ -262,11 +262,12 @@ void replaceChildren(pugi::xml_node d, const pugi::xml_node& s) {
 }
 
 // A profile as one command uses it: its cache key, the text it was loaded with and the document
-// parsed from that text.
+// parsed from that text, usually the one the cache keeps (an edit changes that one in place).
 struct Profile {
     QString path;
     QByteArray text;
-    pugi::xml_document doc;
+    std::shared_ptr<pugi::xml_document> doc;
+    bool settled = false; // as ProfileCache::Document::settled
 };
 
 // The items of "attribute" and "attributeValue", pairwise.
@@ -306,14 +307,31 @@ public:
         return text.has_value();
     }
 
-    bool parse(Profile* p) { return check(::parse(p->doc, p->text)); }
+    // The cache's document of the profile, parsed and kept if there is none yet. With `own` a
+    // document of the command's own, neither taken from the cache nor kept there.
+    bool parse(Profile* p, bool own = false) {
+        if (!own) {
+            const ProfileCache::Document kept = m_owner.m_cache.document(p->path);
+            if (kept.doc) {
+                p->doc = kept.doc;
+                p->settled = kept.settled;
+                return true;
+            }
+        }
+        p->doc = std::make_shared<pugi::xml_document>();
+        if (!check(::parse(*p->doc, p->text)))
+            return false;
+        if (!own)
+            m_owner.m_cache.keepDocument(p->path, {p->doc, false});
+        return true;
+    }
 
     bool selectAll(const char* xpathKey, const Profile& p, pugi::xpath_node_set* matches) {
-        return check(PageQuery(str(xpathKey)).all(p.doc, matches));
+        return check(PageQuery(str(xpathKey)).all(*p.doc, matches));
     }
 
     bool selectFirst(const char* xpathKey, const Profile& p, pugi::xml_node* match) {
-        return check(PageQuery(str(xpathKey)).first(p.doc, match));
+        return check(PageQuery(str(xpathKey)).first(*p.doc, match));
     }
 
     // The head of the commands on one file: load and parse the file, then select by "xpath".
@@ -326,9 +344,12 @@ public:
     }
 
     // The head of the commands from one file into another: load the source, then the
-    // destination, parse both, then take the first match of "srcXpath" and of "desXpath".
+    // destination, parse both, then take the first match of "srcXpath" and of "desXpath". A
+    // source that is the destination is parsed apart: the edit of the destination may remove
+    // what is copied.
     bool openPair(Profile* src, Profile* des, pugi::xml_node* s, pugi::xml_node* d) {
-        return load("srcFilePath", src) && load("desFilePath", des) && parse(src) && parse(des) &&
+        return load("srcFilePath", src) && load("desFilePath", des) &&
+               parse(src, src->path == des->path) && parse(des) &&
                selectFirst("srcXpath", *src, s) && selectFirst("desXpath", *des, d);
     }
 
@@ -358,18 +379,47 @@ public:
     // would not parse again would be written over the file by the next save and break it for
     // good (an edit that left no element, a name the conversion made unusable, nesting past
     // kMaxDepth), and one that would pass kMaxText cannot be held: each is refused with the
-    // failure text and nothing changes.
-    void store(const Profile& p, const QString& success) {
-        if (!check(bool(p.doc.document_element())))
-            return;
-        const auto text = serialise(p.doc, p.text.size());
-        pugi::xml_document again;
-        if (!check(text.has_value() && ::parse(again, *text)))
-            return;
-        m_owner.m_cache.store(p.path, *text);
-        succeed(success);
+    // failure text and nothing changes (the edited document is dropped from the cache).
+    // `valuesOnly` tells that the edit only set values of attributes the elements had.
+    void store(const Profile& p, const QString& success, bool valuesOnly = false) {
+        if (storeText(p, valuesOnly)) {
+            succeed(success);
+        } else {
+            m_owner.m_cache.dropDocument(p.path);
+            fail(m_failure);
+        }
     }
 
+private:
+    bool storeText(const Profile& p, bool valuesOnly) {
+        if (!p.doc->document_element())
+            return false;
+        const auto text = serialise(*p.doc, p.text.size());
+        if (!text)
+            return false;
+        // A settled document saves as its text, which parses to it; setting attribute values
+        // changes only what lies between the quotes, which the save escapes completely (every
+        // control character too), so the new text parses to the edited document and it stays
+        // settled. Other edits may not: adjacent texts merge, a carriage return in a text reads
+        // back as a line feed. The text is then parsed again, which also proves it parses.
+        if (valuesOnly && p.settled) {
+            m_owner.m_cache.store(p.path, *text, {p.doc, true});
+            return true;
+        }
+        auto again = std::make_shared<pugi::xml_document>();
+        if (!::parse(*again, *text))
+            return false;
+        bool settled = false;
+        if (valuesOnly) {
+            // Worth knowing only where the next edit may use it.
+            const auto resaved = serialise(*again, text->size());
+            settled = resaved && *resaved == *text;
+        }
+        m_owner.m_cache.store(p.path, *text, {again, settled});
+        return true;
+    }
+
+public:
 private:
     ProfileCommands& m_owner;
     const QVariantMap& m_args;
@@ -539,7 +589,7 @@ void ProfileCommands::modifyProfile(const QVariantMap& a, const RouterCallback& 
                 attr.set_value(lists.values[i].constData());
         }
     }
-    r.store(p, QStringLiteral("modifyProfile success!"));
+    r.store(p, QStringLiteral("modifyProfile success!"), true);
 }
 
 void ProfileCommands::modifyProfileEx(const QVariantMap& a, const RouterCallback& cb) {
@@ -681,9 +731,10 @@ void ProfileCommands::resetProfile(const QVariantMap& a, const RouterCallback& c
         return;
     // The text is taken as it is, but never one that does not parse: the next save would write
     // it over the destination and break that file for good. This command has no failure
-    // answer, so it ends without one, as for a source that cannot be opened.
+    // answer, so it ends without one, as for a source that cannot be opened. A kept document
+    // shows that the text parses.
     pugi::xml_document check;
-    if (!parse(check, src.text))
+    if (!m_cache.document(src.path).doc && !parse(check, src.text))
         return;
     m_cache.store(des.path, src.text);
     r.succeed(QStringLiteral("resetProfile success"));

@@ -126,6 +126,20 @@ class ProfilesTest : public QObject {
     QString query(const QString& file, const QString& xpath) {
         return run("queryProfile", "filePath=" + file + " & xpath=" + xpath).mid(3);
     }
+    // What a cache that holds only the current text of `file` answers to queryProfile, or with
+    // `count` to nodeCounterProfile: what a fresh parse of the stored text gives.
+    QString freshAnswer(const QString& file, const QString& xpath, bool count = false) {
+        ProfileCache fresh;
+        fresh.store(abs(file), m_cache->text(abs(file)));
+        ProfileCommands commands(fresh, folder());
+        auto cb = makeRecorder();
+        const QVariantMap a{{"filePath", file}, {"xpath", xpath}};
+        if (count)
+            commands.nodeCounterProfile(a, cb);
+        else
+            commands.queryProfile(a, cb);
+        return cb->answers.size() == 1 ? cb->last().text : QString("no single answer");
+    }
 
 private slots:
     void init() {
@@ -332,6 +346,97 @@ private slots:
                  accepted ? nodeName : QString("macros"));
         if (!accepted)
             QCOMPARE(onDisk, kProfile);
+    }
+
+    // Each row edits f.xml, starting from `text`, with the commands of `steps` (command, then
+    // its arguments after "|"), each answering success. Afterwards every query of `checks` ("#"
+    // first: node count) answers from the kept document what a fresh parse of the stored text
+    // answers, and `expected` is the first check's answer.
+    void keptDocumentAnswersAsItsText_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("checks");
+        QTest::addColumn<QString>("expected");
+        const QString f = "filePath=f.xml & ";
+        const QString values = QString("\t\n\r&<>\"'x") + QChar(0xD800) + "y";
+        QTest::newRow("carriage return in a text, then values")
+            << QByteArray("<r><t>a&#13;b</t><k v=\"1\"/></r>")
+            << QStringList{"modifyProfile|" + f + "xpath=//k & attribute=v & attributeValue=2",
+                           "modifyProfile|" + f + "xpath=//k & attribute=v & attributeValue=3"}
+            << QStringList{"//t[text()='a\nb']", "//t/text()", "/r"} << "<t>a\nb</t>\n";
+        QTest::newRow("texts made adjacent, then values")
+            << QByteArray("<r><a>x<b/>y</a><k v=\"1\"/></r>")
+            << QStringList{"modifyRemoveProfile|" + f + "xpath=//b",
+                           "modifyProfile|" + f + "xpath=//k & attribute=v & attributeValue=2"}
+            << QStringList{"#/r/a", "//a[text()='xy']", "/r"} << "1";
+        QTest::newRow("values with control characters, quotes and a lone surrogate half")
+            << QByteArray("<r><k v=\"1\" w=\"2\"/></r>")
+            << QStringList{"modifyProfile|" + f +
+                               "xpath=//k & attribute=v & attributeValue=" + values,
+                           "modifyProfile|" + f +
+                               "xpath=//k & attribute=w & attributeValue=" + values + "2"}
+            << QStringList{"//k[contains(@v, '\t\n\r&<>\"') and @w]", "/r"}
+            << "<k v=\"&#09;&#10;&#13;&amp;&lt;>&quot;'x?y\" "
+               "w=\"&#09;&#10;&#13;&amp;&lt;>&quot;'x?y2\" />\n";
+        QTest::newRow("source inside the destination, one file")
+            << QByteArray("<r><d><s n=\"1\"/></d><k v=\"1\"/></r>")
+            << QStringList{"modifyReplaceProfile|srcFilePath=f.xml & desFilePath=f.xml & "
+                           "srcXpath=//s & desXpath=//d",
+                           "modifyProfile|" + f + "xpath=//s & attribute=n & attributeValue=2"}
+            << QStringList{"/r", "#/r"} << "<r>\n\t<s n=\"2\" />\n\t<k v=\"1\" />\n</r>\n";
+        QTest::newRow("refused edit, then values")
+            << QByteArray("<r><k v=\"1\"/></r>")
+            << QStringList{"modifyRemoveProfile!|" + f + "xpath=/r",
+                           "modifyProfile|" + f + "xpath=//k & attribute=v & attributeValue=2"}
+            << QStringList{"/r"} << "<r>\n\t<k v=\"2\" />\n</r>\n";
+    }
+    void keptDocumentAnswersAsItsText() {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, checks);
+        QFETCH(QString, expected);
+        QVERIFY(writeBytes(abs("f.xml"), text));
+        const QString first = query("f.xml", "/"); // parsed and kept
+        QCOMPARE(first, freshAnswer("f.xml", "/"));
+        for (const QString& step : steps) {
+            QString command = step.section('|', 0, 0);
+            const bool refused = command.endsWith('!');
+            command.remove('!');
+            const QString answer = run(command, step.section('|', 1));
+            QVERIFY2(answer.startsWith(refused ? "fail:" : "ok:"), qPrintable(step + answer));
+        }
+        for (const QString& check : checks) {
+            const bool count = check.startsWith('#');
+            const QString xpath = count ? check.mid(1) : check;
+            const QString answer = run(count ? "nodeCounterProfile" : "queryProfile",
+                                       "filePath=f.xml & xpath=" + xpath)
+                                       .mid(3);
+            QCOMPARE(answer, freshAnswer("f.xml", xpath, count));
+            if (check == checks.first())
+                QCOMPARE(answer, expected);
+        }
+        pugi::xml_document stored;
+        const QByteArray bytes = m_cache->text(abs("f.xml"));
+        QVERIFY(stored.load_buffer(bytes.constData(), size_t(bytes.size())));
+    }
+
+    // Documents are kept for the most recently used profiles only; one that was let go is parsed
+    // again from its text, edits included.
+    void documentsBeyondTheBudgetAreLetGo() {
+        const int size = int(ProfileCache::kDocumentBudget / 2) + 1024;
+        for (const char* name : {"a", "b", "c"}) {
+            QVERIFY(writeBytes(abs(QString(name) + ".xml"), largeProfile(size, name)));
+            QCOMPARE(run("modifyProfile", QString("filePath=%1.xml & xpath=//key[@id='5'] & "
+                                                  "attribute=name & attributeValue=%1%1")
+                                              .arg(name)),
+                     QString("ok:modifyProfile success!"));
+            QVERIFY(m_cache->keptDocumentText() <= ProfileCache::kDocumentBudget);
+        }
+        QVERIFY(!m_cache->document(abs("a.xml")).doc);
+        QVERIFY(m_cache->document(abs("c.xml")).doc);
+        QCOMPARE(query("a.xml", "//key[@id='5']"), QString("<key id=\"5\" name=\"aa\" />\n"));
+        QVERIFY(m_cache->document(abs("a.xml")).doc);
+        QVERIFY(!m_cache->document(abs("b.xml")).doc);
     }
 
     // Files that cannot be read whole are not read at all: a pipe would block the command (and
