@@ -16,6 +16,7 @@
 #include "singleinstance.h"
 #include "startup.h"
 #include "tavix.h"
+#include "weblog/startuptrace.h"
 
 #include <QDebug>
 #include <QFile>
@@ -24,6 +25,7 @@
 cefApplication::cefApplication(int& argc, char** argv)
     : QApplication(argc, argv), m_config(QCoreApplication::applicationDirPath()),
       m_onlineHost(m_config) {
+    startuptrace::mark("application object created");
     m_serverName = singleinstance::serverName();
 
     m_config.load();
@@ -35,10 +37,12 @@ cefApplication::cefApplication(int& argc, char** argv)
         m_config.replaceClientAttributes(client); // in memory only
     }
 
+    startuptrace::mark("configuration read");
     m_devices = new devices_handler(this);
     m_devices->setEnumeration(&m_enumeration);
     m_enumeration.refresh(m_devices->deviceList());
     m_onlineHost.setDevices(m_devices);
+    startuptrace::mark("devices listed");
 
     m_autostart = startup::hasAutostartSwitch(arguments());
     m_socket = new QLocalSocket(this);
@@ -194,18 +198,24 @@ void cefApplication::startSimulation() {
 }
 
 void cefApplication::createMainWindow() {
+    startuptrace::mark("first instance");
     startSimulation();
+    startuptrace::mark("simulation started");
     m_hotplug = new HotplugWatcher(m_enumeration);
     m_mainWindow = new tavix(m_config, m_devices);
+    startuptrace::mark("main window built");
     // Device-interface notifications are asked for here, before the window shows; the device
     // hotkeys and the tray follow the window.
     m_mainWindow->watchDeviceChanges(m_hotplug);
     m_mainWindow->setDeviceEnumeration(&m_enumeration);
+    startuptrace::mark("device hotkeys set");
     m_mainWindow->createTray();
+    startuptrace::mark("tray created");
     if (ClientHandler* handler = ClientHandler::instance())
         handler->setMainWindowHandle(m_mainWindow);
     if (!m_autostart)
         m_mainWindow->show();
+    startuptrace::mark("main window shown");
 
     m_onlineHost.setMainWindow(m_mainWindow);
     m_online = new OnlineCommands(m_onlineHost);
@@ -221,4 +231,5 @@ void cefApplication::createMainWindow() {
         m_online->deviceArrived(usb.vendorId + usb.productId, usb.path);
     if (!m_enumeration.deviceMap().isEmpty())
         m_online->startUpdateCheck(false);
+    startuptrace::mark("online commands started");
 }

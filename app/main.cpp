@@ -7,11 +7,13 @@
 #include "online/updateinstall.h"
 #include "platform/crash.h"
 #include "quit.h"
+#include "weblog/startuptrace.h"
 #include "weblog/weblog.h"
 
 #include <QFileInfo>
 
 int main(int argc, char* argv[]) {
+    startuptrace::mark("main entered");
 #ifdef Q_OS_LINUX
     // The engine's sandbox cannot start for the superuser; without this the window stays empty.
     if (QFileInfo(QStringLiteral("/proc/self")).ownerId() == 0 &&
@@ -40,6 +42,7 @@ int main(int argc, char* argv[]) {
             platform::crash::crashNow();
         weblog::install();
         if (!quit::requested()) {
+            startuptrace::mark("application ready");
             app.start();
             // The hand-over may already have decided to end before the loop runs.
             if (!quit::requested())

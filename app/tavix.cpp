@@ -15,6 +15,7 @@
 #include "qxtglobalshortcut.h"
 #include "startup.h"
 #include "systemtray.h"
+#include "weblog/startuptrace.h"
 #include "windowcommands.h"
 
 #include <QCloseEvent>
@@ -61,6 +62,7 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     if (m_client)
         m_client->setMainUrl(m_pageUrl);
     m_view->loadUrl(m_pageUrl);
+    startuptrace::mark("page requested");
 
     m_view->setRequestHandler(&m_dispatcher);
     m_popups = new PopupViews(this, m_view, &m_dispatcher);
@@ -78,6 +80,7 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     m_deviceHotKeys = new DeviceHotKeys(this);
     connect(m_deviceHotKeys, &DeviceHotKeys::activated, this, &tavix::openDeviceSettings);
 
+    startuptrace::mark("shortcuts assigned");
     m_virtualDeviceOpened = m_virtualDevice.openVirtualDevice();
     // Without the virtual device there is no output device: the mode cannot be switched.
     m_input =
@@ -87,6 +90,7 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     m_inputCommands =
         std::make_unique<InputCommands>(*m_input, m_recorder, [this] { return loadKeyMaps(); });
     m_inputCommands->reloadKeyMaps();
+    startuptrace::mark("virtual device and key maps ready");
 
     CommandContext& context = m_dispatcher.context();
     context.window = this;

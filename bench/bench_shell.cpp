@@ -4,7 +4,8 @@
 //   bench_shell [sequential round trips] [requests in flight at once]
 //
 // Needs an X display (xvfb-run -a bench_shell). Prints median and 99th percentile latency and
-// requests per second.
+// requests per second, each next to its floor from the same run: a bare web channel page whose
+// native object echoes the request. Rounds alternate the two; the summary takes their medians.
 
 #include "app/dispatcher.h"
 #include "browser/browserpage.h"
@@ -21,6 +22,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineView>
 
 #include <algorithm>
 #include <cstdio>
@@ -90,6 +96,37 @@ const char kPage[] = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head>
                      " s) * 1000)); })); return {lat, total: (performance.now() - t0) / 1000}; }\n"
                      "</script></body></html>\n";
 
+// The floor's page: the same measuring functions over a bare channel object that echoes.
+const char kEchoPage[] =
+    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>\n"
+    "<script>\n"
+    "const REQ = JSON.stringify({funcname: 'getConf'});\n"
+    "let echo = null; let nextId = 1; const pending = {};\n"
+    "new QWebChannel(qt.webChannelTransport, function (channel) { echo = channel.objects.echo;"
+    " echo.answered.connect(function (id, text) { const ok = pending[id]; delete pending[id];"
+    " ok(text); }); });\n"
+    "function one() { return new Promise((ok) => { const id = nextId++; pending[id] = ok;"
+    " echo.query(id, REQ); }); }\n"
+    "async function sequential(n) { const lat = []; const t0 = performance.now();"
+    " for (let i = 0; i < n; ++i) { const s = performance.now(); await one();"
+    " lat.push((performance.now() - s) * 1000); }"
+    " return {lat, total: (performance.now() - t0) / 1000}; }\n"
+    "async function burst(n) { const lat = []; const t0 = performance.now();"
+    " await Promise.all(Array.from({length: n}, () => { const s ="
+    " performance.now(); return one().then(() => lat.push((performance.now() -"
+    " s) * 1000)); })); return {lat, total: (performance.now() - t0) / 1000}; }\n"
+    "</script></body></html>\n";
+
+class Echo : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+public slots:
+    void query(int id, const QString& request) { emit answered(id, request); }
+signals:
+    void answered(int id, const QString& text);
+};
+
 std::vector<double> toVector(const QVariant& list) {
     std::vector<double> out;
     for (const QVariant& v : list.toList())
@@ -153,19 +190,71 @@ int main(int argc, char** argv) {
     QWebEnginePage* browser = view.browser();
     waitFor(browser, "typeof sequential === 'function' ? true : null");
 
-    // Warm up the channel and the engine.
-    runJs(browser, "window.__r = null; sequential(200).then(r => window.__r = r)");
-    waitFor(browser, "window.__r");
+    // The floor: a profile of its own that carries only the channel's script.
+    QWebEngineProfile echoProfile;
+    {
+        QFile channelScript(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+        channelScript.open(QIODevice::ReadOnly);
+        QWebEngineScript script;
+        script.setName(QStringLiteral("channel"));
+        script.setSourceCode(QString::fromUtf8(channelScript.readAll()));
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setWorldId(QWebEngineScript::MainWorld);
+        echoProfile.scripts()->insert(script);
+    }
+    QWebEngineView echoView;
+    auto* echoPage = new QWebEnginePage(&echoProfile, &echoView);
+    QWebChannel echoChannel;
+    Echo echo;
+    echoChannel.registerObject(QStringLiteral("echo"), &echo);
+    echoPage->setWebChannel(&echoChannel);
+    echoView.setPage(echoPage);
+    QFile echoFile(dir.filePath("echo.html"));
+    echoFile.open(QIODevice::WriteOnly);
+    echoFile.write(kEchoPage);
+    echoFile.close();
+    echoView.resize(400, 300);
+    echoView.show();
+    echoPage->load(QUrl::fromLocalFile(echoFile.fileName()));
+    waitFor(echoPage, "typeof echo !== 'undefined' && echo !== null ? true : null");
 
-    runJs(browser, QStringLiteral("window.__r = null; sequential(%1).then(r => window.__r = r)")
-                       .arg(sequentialCount));
-    QVariantMap r = waitFor(browser, "window.__r").toMap();
-    print("page round trip, one at a time", figures(toVector(r["lat"]), r["total"].toDouble()));
+    const auto measure = [](QWebEnginePage* target, const QString& call) {
+        runJs(target, QStringLiteral("window.__r = null; %1.then(r => window.__r = r)").arg(call));
+        const QVariantMap r = waitFor(target, "window.__r").toMap();
+        return figures(toVector(r["lat"]), r["total"].toDouble());
+    };
+    // Warm up both channels and the engine.
+    measure(browser, QStringLiteral("sequential(200)"));
+    measure(echoPage, QStringLiteral("sequential(200)"));
 
-    runJs(browser,
-          QStringLiteral("window.__r = null; burst(%1).then(r => window.__r = r)").arg(burstCount));
-    r = waitFor(browser, "window.__r").toMap();
-    print(qPrintable(QStringLiteral("page round trip, %1 in flight").arg(burstCount)),
-          figures(toVector(r["lat"]), r["total"].toDouble()));
+    const QString sequentialCall = QStringLiteral("sequential(%1)").arg(sequentialCount);
+    const QString burstCall = QStringLiteral("burst(%1)").arg(burstCount);
+    const int rounds = 3;
+    std::vector<double> echoSeq, pageSeq, echoBurst, pageBurst;
+    for (int round = 0; round < rounds; ++round) {
+        Figures f = measure(echoPage, sequentialCall);
+        print("echo floor, one at a time", f);
+        echoSeq.push_back(f.medianUs);
+        f = measure(browser, sequentialCall);
+        print("page round trip, one at a time", f);
+        pageSeq.push_back(f.medianUs);
+        f = measure(echoPage, burstCall);
+        print(qPrintable(QStringLiteral("echo floor, %1 in flight").arg(burstCount)), f);
+        echoBurst.push_back(f.perSecond);
+        f = measure(browser, burstCall);
+        print(qPrintable(QStringLiteral("page round trip, %1 in flight").arg(burstCount)), f);
+        pageBurst.push_back(f.perSecond);
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("one at a time: page %.1f us, echo floor %.1f us, ratio %.2fx\n", median(pageSeq),
+                median(echoSeq), median(pageSeq) / median(echoSeq));
+    std::printf("%d in flight: page %.0f/s, echo floor %.0f/s, ratio %.2fx of the floor's rate\n",
+                burstCount, median(pageBurst), median(echoBurst),
+                median(pageBurst) / median(echoBurst));
     return 0;
 }
+
+#include "bench_shell.moc"

@@ -2,6 +2,7 @@
 
 #include "clientapp.h"
 #include "pagerouter.h"
+#include "weblog/startuptrace.h"
 
 #include <QDesktopServices>
 #include <QPointer>
@@ -55,6 +56,8 @@ BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent)
     // The frame navigates: its pending queries are gone.
     connect(this, &QWebEnginePage::loadStarted, m_router, &PageRouter::cancelAll);
     connect(this, &QWebEnginePage::loadStarted, this, &BrowserPage::pushLoadingState);
+    connect(this, &QWebEnginePage::loadStarted, this,
+            [] { startuptrace::markOnce("first page load started"); });
     connect(this, &QWebEnginePage::loadFinished, this, &BrowserPage::onLoadFinished);
     connect(this, &QWebEnginePage::renderProcessTerminated, m_router, &PageRouter::cancelAll);
     connect(this, &QWebEnginePage::quotaRequested, this, [](QWebEngineQuotaRequest request) {
@@ -145,6 +148,7 @@ void BrowserPage::pushLoadingState() {
 }
 
 void BrowserPage::onLoadFinished(bool ok) {
+    startuptrace::markOnce("first page loaded");
     pushLoadingState();
     if (ok)
         return;

@@ -1,5 +1,7 @@
 #include "pagerouter.h"
 
+#include "weblog/startuptrace.h"
+
 #include <QMetaObject>
 #include <QPointer>
 
@@ -76,6 +78,7 @@ void PageRouter::query(const QString& context, int id, const QString& request) {
     const QString key = keyOf(context, id);
     if (context.isEmpty() || m_pending.contains(key))
         return; // a page may not reuse a pending id
+    startuptrace::markOnce("first page request received");
     Pending pending{std::make_shared<std::atomic<bool>>(false)};
     m_pending.insert(key, pending);
     auto callback = std::make_shared<RouterQuery>(this, context, id, pending.dropped);
@@ -102,4 +105,5 @@ void PageRouter::deliver(const QString& context, int id, bool success, int code,
         return;
     m_pending.erase(it);
     emit answered(context, id, success, code, text);
+    startuptrace::markOnce("first page request answered");
 }
