@@ -21,7 +21,11 @@ public:
 
     QString filePath() const { return m_path; }
 
-    // Reads the file as UTF-8. A missing or unparseable file leaves text and attributes empty.
+    // conf.xml is a few kilobytes; one past this is refused whole (logged) rather than held.
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+    // Reads the file as UTF-8. A missing, unparseable, non-regular or too large file leaves text
+    // and attributes empty.
     void load();
 
     QString confText() const { return m_text; }
