@@ -35,6 +35,10 @@ bool readable(const QString& path) {
 
 } // namespace
 
+bool ConfigStore::mayReadWhole(const QString& path) {
+    return readable(path);
+}
+
 ConfigStore::ConfigStore(const QString& programFolder)
     : m_path(programFolder + QStringLiteral("/Resources/profiles/conf.xml")) {}
 

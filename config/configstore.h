@@ -23,6 +23,9 @@ public:
 
     // conf.xml is a few kilobytes; one past this is refused whole (logged) rather than held.
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+    // Whether conf.xml at `path` may be read whole: missing, or a regular file within
+    // kMaxFileSize. A refusal is logged.
+    static bool mayReadWhole(const QString& path);
 
     // Reads the file as UTF-8. A missing, unparseable, non-regular or too large file leaves text
     // and attributes empty.
