@@ -21,6 +21,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibrary>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -97,9 +98,10 @@ void startDevices() {
     const QString library = kxFolder->path() + "/libkx.so";
     if (!QFile::copy(QStringLiteral(KX_LIBRARY_PATH), library))
         fuzzsupport::broken("no device library at", QStringLiteral(KX_LIBRARY_PATH));
+    QLibrary probe(library);
+    if (!probe.load())
+        fuzzsupport::broken("the device library does not load:", probe.errorString());
     devices = new devices_handler(nullptr, library);
-    if (!devices->libraryLoaded())
-        fuzzsupport::broken("the device library does not load");
     enumeration = new DeviceEnumeration;
     devices->setEnumeration(enumeration);
     std::atexit([] { kxFolder->remove(); });
