@@ -35,7 +35,7 @@ void ProgramOnlineHost::setClientSetting(const QString& name, const QString& val
 
 QString ProgramOnlineHost::readConfFile() const {
     QFile f(m_config.filePath());
-    if (!f.open(QIODevice::ReadOnly))
+    if (!ConfigStore::mayReadWhole(f.fileName()) || !f.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(f.readAll());
 }

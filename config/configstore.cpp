@@ -2,10 +2,42 @@
 
 #include "textfile.h"
 
+#include <QFileInfo>
+#include <QLoggingCategory>
+
 #include <pugixml.hpp>
 
 #include <cstring>
 #include <sstream>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcConfig, "configstore")
+
+// Whether conf.xml may be read whole: a pipe or device would block start-up, a huge file would
+// be held in memory three times over.
+bool readable(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        return true; // the open fails
+    if (!info.isFile()) {
+        qCInfo(lcConfig, "conf.xml '%s' is no regular file; not read", qUtf8Printable(path));
+        return false;
+    }
+    if (info.size() > ConfigStore::kMaxFileSize) {
+        qCInfo(lcConfig, "conf.xml '%s' is larger than %lld bytes: %lld; not read",
+               qUtf8Printable(path), static_cast<long long>(ConfigStore::kMaxFileSize),
+               static_cast<long long>(info.size()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ConfigStore::mayReadWhole(const QString& path) {
+    return readable(path);
+}
 
 ConfigStore::ConfigStore(const QString& programFolder)
     : m_path(programFolder + QStringLiteral("/Resources/profiles/conf.xml")) {}
@@ -16,6 +48,8 @@ void ConfigStore::load() {
     m_text.clear();
     m_client.clear();
     m_docCurrent = false;
+    if (!readable(m_path))
+        return;
     bool ok = false;
     const QString text = textfile::read(m_path, &ok);
     if (!ok)

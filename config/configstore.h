@@ -21,7 +21,14 @@ public:
 
     QString filePath() const { return m_path; }
 
-    // Reads the file as UTF-8. A missing or unparseable file leaves text and attributes empty.
+    // conf.xml is a few kilobytes; one past this is refused whole (logged) rather than held.
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+    // Whether conf.xml at `path` may be read whole: missing, or a regular file within
+    // kMaxFileSize. A refusal is logged.
+    static bool mayReadWhole(const QString& path);
+
+    // Reads the file as UTF-8. A missing, unparseable, non-regular or too large file leaves text
+    // and attributes empty.
     void load();
 
     QString confText() const { return m_text; }

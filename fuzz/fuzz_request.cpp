@@ -1,5 +1,6 @@
-// Page request texts through the dispatcher, with the configuration and profile commands over a
-// scratch program folder. The input is up to eight requests, one per line, sent in order;
+// Page request texts through the dispatcher, with the configuration, profile and device commands
+// over a scratch program folder (the device commands reach one emulated device of a private copy
+// of the device library). The input is up to eight requests, one per line, sent in order;
 // "PROG/" in them stands for the folder. For
 // every request: at most one answer, failures with code 0, conf.xml still parses, an edit that
 // answered success leaves a text that parses again, and nothing is written outside the folder.
@@ -11,14 +12,21 @@
 #include "config/configstore.h"
 #include "config/profilecache.h"
 #include "config/profilecommands.h"
+#include "device/devicecommands.h"
+#include "device/deviceenumeration.h"
+#include "device/devices_handler.h"
 
 #include <pugixml.hpp>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibrary>
+#include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -72,12 +80,39 @@ bool parses(const QByteArray& text) {
 
 fuzzsupport::Scratch* scratch = nullptr;
 Host host;
+QTemporaryDir* kxFolder = nullptr;
+devices_handler* devices = nullptr;
+DeviceEnumeration* enumeration = nullptr;
+
+// The device library in a folder of its own with one 64 KiB device; its state file stays there.
+void startDevices() {
+    kxFolder = new QTemporaryDir;
+    const QJsonObject device{{"DeviceID", "04D9A001"}, {"SN", "SN1"},
+                             {"Version", "1.0.0"},     {"MASK", "01"},
+                             {"VendorId", "0x04D9"},   {"ProductId", "0xa001"},
+                             {"DevicePath", "p"},      {"HardwareID", "HID\\Vid_04d9&Pid_a001"},
+                             {"MemorySize", 65536}};
+    fuzzsupport::Scratch::writeFile(
+        kxFolder->path() + "/kx.json",
+        QJsonDocument(QJsonObject{{"devices", QJsonArray{device}}}).toJson());
+    const QString library = kxFolder->path() + "/libkx.so";
+    if (!QFile::copy(QStringLiteral(KX_LIBRARY_PATH), library))
+        fuzzsupport::broken("no device library at", QStringLiteral(KX_LIBRARY_PATH));
+    QLibrary probe(library);
+    if (!probe.load())
+        fuzzsupport::broken("the device library does not load:", probe.errorString());
+    devices = new devices_handler(nullptr, library);
+    enumeration = new DeviceEnumeration;
+    devices->setEnumeration(enumeration);
+    std::atexit([] { kxFolder->remove(); });
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsupport::quiet();
     scratch = new fuzzsupport::Scratch;
+    startDevices();
     // Paths used as given resolve here when they are relative.
     QDir::setCurrent(scratch->folder());
     return 0;
@@ -96,9 +131,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConfCommands conf(store, &host);
     ProfileCache cache;
     ProfileCommands profiles(cache, folder);
+    DeviceCommands device(*devices, store);
     Dispatcher dispatcher;
     dispatcher.context().conf = &conf;
     dispatcher.context().profiles = &profiles;
+    dispatcher.context().device = &device;
 
     // "PROG/" stands for the scratch folder, whose name changes from run to run.
     QByteArray input(reinterpret_cast<const char*>(data), int(size));

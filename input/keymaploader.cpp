@@ -1,5 +1,7 @@
 #include "input/keymaploader.h"
 
+#include "weblog/weblog.h"
+
 #include <pugixml.hpp>
 
 namespace {
@@ -58,6 +60,11 @@ bool plainFolderName(const QString& name) {
 
 bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries) {
     map->clear();
+    if (text.size() > kMaxKeyMapBytes) {
+        qCInfo(lcDevicefilter, "key map file of %lld bytes is larger than %d bytes; not read",
+               static_cast<long long>(text.size()), kMaxKeyMapBytes);
+        return false;
+    }
     pugi::xml_document document;
     if (!parse(text, &document))
         return false;

@@ -12,9 +12,13 @@
 #include <functional>
 #include <optional>
 
-// Builds a key map from a key map file's text. False when the text does not parse as XML;
-// `map` is then left empty. Entries are the element children of the document element "conf";
-// `entries` gets their number, with those skipped for having no commands.
+// A key map holds at most one entry per scan code and flag; a text past this is no key map.
+constexpr int kMaxKeyMapBytes = 4 * 1024 * 1024;
+
+// Builds a key map from a key map file's text. False when the text does not parse as XML or is
+// longer than kMaxKeyMapBytes (logged); `map` is then left empty. Entries are the element children
+// of the document element "conf"; `entries` gets their number, with those skipped for having no
+// commands.
 bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries = nullptr);
 
 struct KeyMaps {

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <string>
 
 namespace kx {
 
@@ -335,7 +336,8 @@ void Adapter::loadState(Device& d) {
     // Larger than the largest state a device can have: damaged, and not worth reading whole.
     constexpr qint64 kMaxState = 4 + 4 + qint64(kMaxMemory) + 4 +
                                  (Adapter::kMaxProp + 1) * (8 + KX_BUFFER_SIZE) + 4 + 16 + 4;
-    const QByteArray all = file.size() > kMaxState ? QByteArray() : file.readAll();
+    const bool tooLarge = file.size() > kMaxState;
+    const QByteArray all = tooLarge ? QByteArray() : file.readAll();
     const auto* p = reinterpret_cast<const uint8_t*>(all.constData());
     const size_t n = static_cast<size_t>(all.size());
     bool ok =
@@ -382,12 +384,15 @@ void Adapter::loadState(Device& d) {
             aside = d.statePath + ".bad." + QString::number(n);
         QFile::remove(aside); // only when 99 copies are kept already
         file.close();
+        const std::string why = tooLarge ? "is larger than " + std::to_string(kMaxState) +
+                                               " bytes, more than any device's state,"
+                                         : std::string("is damaged");
         if (QFile::rename(d.statePath, aside))
-            std::fprintf(stderr, "kx: %s is damaged; moved to %s, device starts blank\n",
-                         qPrintable(d.statePath), qPrintable(aside));
+            std::fprintf(stderr, "kx: %s %s; moved to %s, device starts blank\n",
+                         qPrintable(d.statePath), why.c_str(), qPrintable(aside));
         else
-            std::fprintf(stderr, "kx: %s is damaged and cannot be moved; device starts blank\n",
-                         qPrintable(d.statePath));
+            std::fprintf(stderr, "kx: %s %s and cannot be moved; device starts blank\n",
+                         qPrintable(d.statePath), why.c_str());
         return;
     }
     // A changed MemorySize keeps what fits.

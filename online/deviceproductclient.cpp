@@ -5,13 +5,12 @@
 #include "online/package.h"
 #include "online/programfolder.h"
 #include "online/psupdatedownloader.h"
+#include "online/serveranswers.h"
 #include "online/updateinstall.h"
 #include "weblog/weblog.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QThread>
 
 namespace {
@@ -67,18 +66,12 @@ void DeviceProductClient::handle_dogetInfo(HttpRequestWorker* worker) {
                    .arg(worker->errorText, QString::fromUtf8(worker->response));
         return;
     }
-    const QJsonObject answer = QJsonDocument::fromJson(worker->response).object();
-    if (answer.value(QStringLiteral("code")).toInt(-1) == 0 &&
-        answer.value(QStringLiteral("ret")).isObject()) {
-        const QJsonObject ret = answer.value(QStringLiteral("ret")).toObject();
-        const QString productNO = ret.value(QStringLiteral("productNO")).toVariant().toString();
-        if (!isFolderName(productNO)) {
+    if (const auto product = serveranswers::product(worker->response)) {
+        if (!isFolderName(product->number)) {
             qCInfo(lcUpdatesystem).noquote()
-                << QStringLiteral("product number '%1' is no folder name").arg(productNO);
-        } else if (record(ret.value(QStringLiteral("productType")).toVariant().toString(),
-                          ret.value(QStringLiteral("productName")).toVariant().toString(),
-                          productNO)) {
-            fetchPages(productNO, ret.value(QStringLiteral("clientDevice")).toString());
+                << QStringLiteral("product number '%1' is no folder name").arg(product->number);
+        } else if (record(product->type, product->name, product->number)) {
+            fetchPages(product->number, product->pagesUrl);
         }
     }
     qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(worker->response);

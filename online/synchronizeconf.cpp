@@ -12,8 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSaveFile>
 #include <QThread>
 
@@ -98,7 +96,7 @@ void synchronizeConf::start() {
          m_host.clientSetting(QStringLiteral("synchronize")));
 }
 
-bool synchronizeConf::readAnswer(HttpRequestWorker* worker, QJsonObject* out) {
+bool synchronizeConf::readAnswer(HttpRequestWorker* worker, serveranswers::Sync* out) {
     worker->deleteLater();
     if (worker->errorCode != QNetworkReply::NoError) {
         qCInfo(lcSynchronizeConf).noquote()
@@ -108,23 +106,21 @@ bool synchronizeConf::readAnswer(HttpRequestWorker* worker, QJsonObject* out) {
         return false;
     }
     qCInfo(lcSynchronizeConf).noquote() << QString::fromUtf8(worker->response);
-    *out = QJsonDocument::fromJson(worker->response).object();
+    *out = serveranswers::sync(worker->response);
     return true;
 }
 
 void synchronizeConf::handle_doCheckSynchronize(HttpRequestWorker* worker) {
-    QJsonObject a;
+    serveranswers::Sync a;
     if (!readAnswer(worker, &a))
         return;
-    switch (a.value(QStringLiteral("code")).toInt(-1)) {
+    switch (a.code) {
     case 0:
         answer(true, QStringLiteral("current version is new"));
         break;
     case 1:
         download();
-        if (a.value(QStringLiteral("ret")).isObject())
-            storeRevision(
-                a.value(QStringLiteral("ret")).toObject().value(QStringLiteral("revision")));
+        storeRevision(a.revision);
         break;
     case 2:
         upload();
@@ -159,14 +155,14 @@ void synchronizeConf::upload() {
 }
 
 void synchronizeConf::handle_doUploadSynFiles(HttpRequestWorker* worker) {
-    QJsonObject a;
+    serveranswers::Sync a;
     if (!readAnswer(worker, &a))
         return;
-    if (a.value(QStringLiteral("code")).toInt(-1) != 0) {
+    if (a.code != 0) {
         answer(false, QStringLiteral("unknow erro"));
         return;
     }
-    storeRevision(a.value(QStringLiteral("ret")).toObject().value(QStringLiteral("revision")));
+    storeRevision(a.revision);
     QFile::remove(onlineProgramFolder() + QStringLiteral("tupload/upload/synchronize.dat"));
     answer(true, QStringLiteral("upload synchrosize file success"));
 }
@@ -177,23 +173,22 @@ void synchronizeConf::download() {
 }
 
 void synchronizeConf::handle_doDownLoadSynFile(HttpRequestWorker* worker) {
-    QJsonObject a;
+    serveranswers::Sync a;
     if (!readAnswer(worker, &a))
         return;
-    if (a.value(QStringLiteral("code")).toInt(-1) != 0) {
+    if (a.code != 0) {
         answer(false, QStringLiteral("unknow erro"));
         return;
     }
-    const QJsonObject ret = a.value(QStringLiteral("ret")).toObject();
     m_thread = new QThread;
     connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    m_downloader = new PsynfileDownLoader(m_thread, ret.value(QStringLiteral("file")).toString());
+    m_downloader = new PsynfileDownLoader(m_thread, a.file);
     connect(m_downloader, &PsynfileDownLoader::unpressFinished, this,
             &synchronizeConf::on_downloadSynfileFinished);
     connect(m_downloader, &PsynfileDownLoader::downLoadFailed, this,
             &synchronizeConf::on_downloadSynfileFaild);
     m_thread->start(QThread::InheritPriority);
-    storeRevision(ret.value(QStringLiteral("revision")));
+    storeRevision(a.revision);
 }
 
 void synchronizeConf::storeRevision(const QJsonValue& revision) {

@@ -2,6 +2,7 @@
 
 #include "bridge/routercallback.h"
 #include "online/onlinehost.h"
+#include "online/serveranswers.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -48,7 +49,7 @@ private:
     void storeRevision(const QJsonValue& revision);
     void answer(bool ok, const QString& text);
     // The answer object, or an empty one (logged) when the reply failed.
-    bool readAnswer(HttpRequestWorker* worker, QJsonObject* answer);
+    bool readAnswer(HttpRequestWorker* worker, serveranswers::Sync* answer);
 
     OnlineHost& m_host;
     QStringList m_paths;

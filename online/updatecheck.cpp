@@ -1,6 +1,7 @@
 #include "updatecheck.h"
 
 #include "online/httprequestworker.h"
+#include "online/serveranswers.h"
 #include "online/updatedlg.h"
 #include "weblog/weblog.h"
 
@@ -52,24 +53,16 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
                    .arg(worker->errorText, QString::fromUtf8(worker->response));
         return;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(worker->response);
-    const QJsonObject answer = doc.object();
-    if (doc.isObject() && answer.contains(QStringLiteral("code"))) {
-        const int code = answer.value(QStringLiteral("code")).toInt(-1);
-        if (code == 0 && answer.value(QStringLiteral("ret")).isObject()) {
+    if (const auto answer = serveranswers::update(worker->response)) {
+        if (answer->code == 0 && answer->hasRet) {
             emit FindNewVersion();
-            const QJsonObject ret = answer.value(QStringLiteral("ret")).toObject();
-            const QString type = ret.value(QStringLiteral("type")).toVariant().toString();
-            const QStringList deployment = ret.value(QStringLiteral("deployment"))
-                                               .toString()
-                                               .split(QLatin1Char(','), Qt::SkipEmptyParts);
-            if (!deployment.isEmpty() && type == QLatin1String("0")) {
+            if (!answer->deployment.isEmpty() && answer->type == QLatin1String("0")) {
                 updateDlg* dlg = freshDialog();
-                dlg->setUpdate(ret, deployment);
+                dlg->setUpdate(answer->ret, answer->deployment);
                 dlg->showPage(updateDlg::PageFirst);
                 dlg->show();
             }
-        } else if (code == 1 && manual) {
+        } else if (answer->code == 1 && manual) {
             updateDlg* dlg = freshDialog();
             dlg->showPage(updateDlg::PageInfo);
             dlg->show();

@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -97,6 +98,43 @@ private slots:
     }
 
     // An edit reaches the map, the text and the file together; the next query sees it.
+    // conf.xml is read whole only up to its bound and only from a regular file; beyond, the store
+    // is left empty and a log line names the file and why.
+    void fileSizeIsBounded_data() {
+        QTest::addColumn<int>("padding"); // bytes past the bound; -1 for a pipe
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("at the bound") << 0 << true << QString();
+        QTest::newRow("one byte past") << 1 << false << QString("is larger than 16777216 bytes");
+        QTest::newRow("far past") << 4096 << false << QString("is larger than 16777216 bytes");
+        QTest::newRow("pipe") << -1 << false << QString("is no regular file");
+    }
+    void fileSizeIsBounded() {
+        QFETCH(int, padding);
+        QFETCH(bool, read);
+        QFETCH(QString, logged);
+        QFile::remove(confPath());
+        if (padding < 0) {
+            QCOMPARE(::mkfifo(QFile::encodeName(confPath()).constData(), 0600), 0);
+        } else {
+            // A whole, valid conf.xml padded to the bound plus `padding`.
+            QByteArray text(kConf);
+            text.append(QByteArray(int(ConfigStore::kMaxFileSize) - text.size() + padding, ' '));
+            writeConf(text);
+        }
+        if (!logged.isEmpty())
+            QTest::ignoreMessage(QtInfoMsg, QRegularExpression("conf.xml '.*conf.xml' " + logged));
+        ConfigStore store(m_dir.path());
+        store.load();
+        QCOMPARE(store.clientAttribute("closeFunc"), read ? QString("hide") : QString());
+        QCOMPARE(store.confText().isEmpty(), !read);
+        // The online services read the file through the same check.
+        if (!logged.isEmpty())
+            QTest::ignoreMessage(QtInfoMsg, QRegularExpression("conf.xml '.*conf.xml' " + logged));
+        QCOMPARE(ConfigStore::mayReadWhole(confPath()), read);
+        QFile::remove(confPath());
+    }
+
     void commitKeepsMapTextAndFileInStep() {
         ConfigStore store(m_dir.path());
         store.load();

@@ -125,6 +125,35 @@ private slots:
         QVERIFY(map.isEmpty());
     }
 
+    // A key map text is taken up to its bound; past it the file is refused with a log line, and
+    // in a load it stops the load as a malformed file does.
+    void sizeBound_data() {
+        QTest::addColumn<int>("padding"); // bytes past the bound
+        QTest::addColumn<bool>("parsed");
+        QTest::newRow("at the bound") << 0 << true;
+        QTest::newRow("one byte past") << 1 << false;
+        QTest::newRow("far past") << 65536 << false;
+    }
+    void sizeBound() {
+        QFETCH(int, padding);
+        QFETCH(bool, parsed);
+        QByteArray text = kCapsFile;
+        text.append(QByteArray(kMaxKeyMapBytes - text.size() + padding, '\n'));
+        const QRegularExpression logged("key map file of \\d+ bytes is larger than 4194304 bytes");
+        if (!parsed)
+            QTest::ignoreMessage(QtInfoMsg, logged);
+        KeyMap map;
+        QCOMPARE(parseKeyMapFile(text, &map), parsed);
+        QCOMPARE(map.contains({58, 0}), parsed);
+
+        write("/view/device/other/xml/configuration.xml", text);
+        if (!parsed)
+            QTest::ignoreMessage(QtInfoMsg, logged);
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}, {"1234", "ABCD"}});
+        QCOMPARE(maps.devices.size(), parsed ? 2 : 1);
+        QCOMPARE(!maps.defaultMap.isEmpty(), parsed);
+    }
+
     void devicesAndDefault() {
         const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}, {"5555", "6666"}});
         QCOMPARE(maps.devices.size(), 1);

@@ -282,6 +282,12 @@ private slots:
         }
         // 100 devices of 16 MiB: four fit the adapter's 64 MiB.
         QTest::newRow("100 devices of 16 MiB") << doc(many) << 4;
+        // kx.json is read whole up to 4 MiB: one sound device padded to the bound and past it.
+        const QByteArray one = doc(QJsonArray{good});
+        QTest::newRow("4 MiB configuration")
+            << one + QByteArray(4 * 1024 * 1024 - one.size(), ' ') << 1;
+        QTest::newRow("configuration one byte past 4 MiB")
+            << one + QByteArray(4 * 1024 * 1024 - one.size() + 1, ' ') << 0;
     }
     void hostileConfiguration() {
         QFETCH(QByteArray, json);
