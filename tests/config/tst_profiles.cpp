@@ -83,7 +83,9 @@ public:
 private:
     void note(const QString& text) {
         answer = text;
-        *m_log << m_label + (QThread::currentThread() == qApp->thread() ? "" : " (other thread)");
+        *m_log << m_label + (QThread::currentThread() == QCoreApplication::instance()->thread()
+                                 ? ""
+                                 : " (other thread)");
     }
     QString m_label;
     QStringList* m_log;

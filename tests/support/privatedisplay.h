@@ -24,22 +24,21 @@ public:
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         if (xvfb.isEmpty())
             return;
-        for (int n = 150; n < 250 && m_name.isEmpty(); ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
-                QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                continue;
-            const QString name = QStringLiteral(":%1").arg(n);
-            m_server.start(xvfb, {name, QStringLiteral("-screen"), QStringLiteral("0"),
-                                  QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                                  QStringLiteral("tcp")});
-            if (!m_server.waitForStarted(5000))
-                return;
-            for (int i = 0; i < 100 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n));
-                 ++i)
-                QThread::msleep(50);
-            if (m_server.state() == QProcess::Running)
-                m_name = name;
-        }
+        // The server picks a free display number itself and writes it to its standard output:
+        // tests running side by side never race for the same number.
+        m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                              QStringLiteral("-screen"), QStringLiteral("0"),
+                              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                              QStringLiteral("tcp")});
+        if (!m_server.waitForStarted(5000))
+            return;
+        QByteArray number;
+        while (!number.endsWith('\n') && m_server.waitForReadyRead(10000))
+            number += m_server.readAllStandardOutput();
+        bool ok = false;
+        const int n = number.trimmed().toInt(&ok);
+        if (ok && m_server.state() == QProcess::Running)
+            m_name = QStringLiteral(":%1").arg(n);
         if (m_name.isEmpty())
             return;
         m_previous = qgetenv("DISPLAY");
