@@ -6,6 +6,8 @@
 
 #include "platform/syssettings.h"
 
+#include "platform/linux/x11_p.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -21,13 +23,7 @@ constexpr uint32_t kInvalidParameter = 87;
 constexpr uint32_t kNotSupported = 50;
 constexpr uint32_t kNoDisplay = 1400; // invalid window handle: no desktop to talk to
 
-struct DisplayCloser {
-    void operator()(Display* d) const {
-        if (d)
-            XCloseDisplay(d);
-    }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+using x11::DisplayPtr;
 
 Result noDisplay() {
     return Result::failure(kNoDisplay, "no X display");

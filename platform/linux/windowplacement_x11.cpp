@@ -4,6 +4,8 @@
 
 #include "platform/windows_native_p.h"
 
+#include "platform/linux/x11_p.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -15,22 +17,10 @@
 namespace platform::windows::native {
 namespace {
 
-struct DisplayCloser {
-    void operator()(Display* d) const {
-        if (d)
-            XCloseDisplay(d);
-    }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-
-int ignoreErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
 // Errors of a vanished window become failures instead of ending the process.
 struct Connection {
-    DisplayPtr display{XOpenDisplay(nullptr)};
-    int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(ignoreErrors);
+    x11::DisplayPtr display{XOpenDisplay(nullptr)};
+    int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(x11::ignoreErrors);
     ~Connection() {
         if (display)
             XSync(display.get(), False);
@@ -45,20 +35,7 @@ Result noWindow() {
 }
 
 std::vector<unsigned long> longs(Display* d, Window w, Atom property, Atom type) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<unsigned long> out;
-    if (XGetWindowProperty(d, w, property, 0, 1024, False, type, &actualType, &format, &count,
-                           &after, &data) == Success &&
-        data && format == 32) {
-        auto* items = reinterpret_cast<unsigned long*>(data);
-        out.assign(items, items + count);
-    }
-    if (data)
-        XFree(data);
-    return out;
+    return x11::cardinals(d, w, property, type, 1024);
 }
 
 bool exists(Display* d, Window w, XWindowAttributes* attributes) {

@@ -1,6 +1,8 @@
 #include "platform/windows.h"
 #include "platform/windows_native_p.h"
 
+#include "platform/linux/x11_p.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -12,42 +14,9 @@ namespace platform::windows {
 
 namespace {
 
-struct DisplayCloser {
-    void operator()(Display* d) const {
-        if (d)
-            XCloseDisplay(d);
-    }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-
-// Swallows errors for windows that vanish while we look at them; Xlib's default handler would
-// end the process.
-int ignoreErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
-struct ErrorGuard {
-    int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(ignoreErrors);
-    ~ErrorGuard() { XSetErrorHandler(previous); }
-};
-
-// Reads a property of 32-bit items (returned as longs by Xlib). Empty when absent.
-std::vector<unsigned long> cardinals(Display* d, Window w, Atom property, Atom type) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<unsigned long> out;
-    if (XGetWindowProperty(d, w, property, 0, 4096, False, type, &actualType, &format, &count,
-                           &after, &data) == Success &&
-        data && format == 32) {
-        auto* items = reinterpret_cast<unsigned long*>(data);
-        out.assign(items, items + count);
-    }
-    if (data)
-        XFree(data);
-    return out;
-}
+using x11::cardinals;
+using x11::DisplayPtr;
+using x11::ErrorGuard;
 
 std::string title(Display* d, Window w) {
     std::string text;

@@ -1,5 +1,7 @@
 #include "platform/windows.h"
 
+#include "platform/linux/x11_p.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
@@ -10,13 +12,7 @@
 namespace platform::windows {
 namespace {
 
-struct DisplayCloser {
-    void operator()(Display* d) const {
-        if (d)
-            XCloseDisplay(d);
-    }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+using x11::DisplayPtr;
 
 constexpr uint32_t kErrorNotSupported = 50;
 
