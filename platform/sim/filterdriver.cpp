@@ -1,5 +1,6 @@
 #include "platform/sim/filterdriver.h"
 
+#include "platform/byteorder.h"
 #include "platform/simcontrol.h"
 
 #include <algorithm>
@@ -70,20 +71,7 @@ State& state() {
     return *s;
 }
 
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-uint16_t get16(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
+using namespace platform::byteorder;
 
 void encode(const Stroke& s, uint8_t* out) {
     if (s.keyboard()) {
