@@ -7,6 +7,7 @@
 #include "online/signature.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
+#include "platform/keyhook_x11.h"
 #include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
@@ -186,12 +187,15 @@ void cefApplication::startSimulation() {
     platform::usb::sim::registerSimCommands();
     // The filter driver's slots and their hardware ids; keys typed on them reach the program's
     // capture and, when not taken, the simulated keyboard hook.
-    std::string filterError;
-    if (!platform::devio::sim::configureFromFile(
-            QCoreApplication::applicationDirPath().toStdString() + "/sim-filter.txt", &filterError))
-        qWarning("tavix: sim-filter.txt: %s", filterError.c_str());
+    const platform::Result filter = platform::devio::sim::configureFromFile(
+        QCoreApplication::applicationDirPath().toStdString() + "/sim-filter.txt");
+    if (!filter)
+        qWarning("tavix: sim-filter.txt: %s", filter.text.c_str());
     platform::devio::sim::registerControlCommands();
     platform::keyhook::sim::registerControlCommands();
+    // Recording from the X server's real keyboards instead of the simulated hook.
+    if (qgetenv("TAVIX_KEYHOOK") == "x11")
+        platform::keyhook::installBackend(&platform::keyhook::x11::backend());
     platform::simcontrol::startServer(
         platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
 #endif

@@ -456,7 +456,8 @@ bool parseConfiguration(const std::string& text, Options* options, std::string* 
     return true;
 }
 
-bool configureFromFile(const std::string& path, std::string* error) {
+Result configureFromFile(const std::string& path) {
+    constexpr uint32_t kErrorBadFormat = 11;
     Options options = defaultOptions();
     std::ifstream file(path, std::ios::binary);
     if (file) {
@@ -464,16 +465,14 @@ bool configureFromFile(const std::string& path, std::string* error) {
         std::string text(64 * 1024 + 1, '\0');
         file.read(&text[0], std::streamsize(text.size()));
         text.resize(size_t(file.gcount()));
-        if (text.size() > 64 * 1024) {
-            if (error)
-                *error = "the file is larger than 64 KiB";
-            return false;
-        }
-        if (!parseConfiguration(text, &options, error))
-            return false;
+        if (text.size() > 64 * 1024)
+            return Result::failure(kErrorBadFormat, "the file is larger than 64 KiB");
+        std::string error;
+        if (!parseConfiguration(text, &options, &error))
+            return Result::failure(kErrorBadFormat, error);
     }
     configure(options);
-    return true;
+    return Result::success();
 }
 
 bool type(const Stroke& stroke) {

@@ -51,8 +51,9 @@ void configure(const Options& options);
 //   filter slot N ID         slot N's hardware id (the rest of the line; "-" for none)
 //   filter missing N         slot N's control device does not exist
 bool parseConfiguration(const std::string& text, Options* options, std::string* error);
-// Reads a configuration file (a missing file keeps the defaults) and configures the driver.
-bool configureFromFile(const std::string& path, std::string* error);
+// Reads a configuration file (a missing file keeps the defaults) and configures the driver; a
+// text that does not parse leaves the driver as it was (ERROR_BAD_FORMAT, the parser's reason).
+Result configureFromFile(const std::string& path);
 
 // One stroke as the driver takes it from a device or gives it to the system.
 struct Stroke {
