@@ -12,6 +12,7 @@
 namespace pugi {
 class xml_document;
 }
+class ChildIndex;
 
 // The profile files the page works on, kept in memory from their first use until the program
 // ends, and the ordered list of those changed since they were last written.
@@ -41,9 +42,11 @@ public:
 
     // A kept document. `settled` means also that saving the document gives its text byte for
     // byte, so an edit of attribute values alone leaves a document that its saved text parses to.
+    // `index` serves the path lookups on `doc`; the cache gives every kept document one.
     struct Document {
         std::shared_ptr<pugi::xml_document> doc;
         bool settled = false;
+        std::shared_ptr<ChildIndex> index;
     };
 
     // The text of `path`, read from disk the first time and taken from memory ever after, even

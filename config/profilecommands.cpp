@@ -1,6 +1,7 @@
 #include "profilecommands.h"
 
 #include "bridge/args.h"
+#include "childpath.h"
 #include "pfdfile.h"
 #include "profilecache.h"
 
@@ -130,11 +131,15 @@ template <class F> bool guarded(F&& f) {
 }
 
 // An XPath expression from the page. One that does not compile, or that gives a number, text or
-// truth value instead of nodes, is not ok; the command then answers its load failure text.
+// truth value instead of nodes, is not ok; the command then answers its load failure text. The
+// usual plain paths are walked directly (ChildPath), with the library's answers.
 class PageQuery {
 public:
     explicit PageQuery(const QString& expression) {
         const QByteArray utf8 = expression.toUtf8();
+        m_path = ChildPath::parse(utf8.constData());
+        if (m_path)
+            return;
         guarded([&] {
             auto query = std::make_unique<pugi::xpath_query>(utf8.constData());
             if (*query && query->return_type() == pugi::xpath_type_node_set)
@@ -142,10 +147,18 @@ public:
         });
     }
 
-    bool ok() const { return m_query != nullptr; }
+    bool ok() const { return m_path || m_query; }
 
     // All matches, in document order.
-    bool all(const pugi::xml_node& root, pugi::xpath_node_set* out) const {
+    bool all(const pugi::xml_node& root, ChildIndex* index, pugi::xpath_node_set* out) const {
+        if (m_path) {
+            std::vector<pugi::xml_node> nodes;
+            m_path->all(root, &nodes, index);
+            const std::vector<pugi::xpath_node> matches(nodes.begin(), nodes.end());
+            *out = pugi::xpath_node_set(matches.data(), matches.data() + matches.size(),
+                                        pugi::xpath_node_set::type_sorted);
+            return true;
+        }
         return ok() && guarded([&] {
                    *out = root.select_nodes(*m_query);
                    out->sort();
@@ -154,11 +167,16 @@ public:
 
     // The first match in document order; a null node when nothing matches or the match is an
     // attribute.
-    bool first(const pugi::xml_node& root, pugi::xml_node* out) const {
+    bool first(const pugi::xml_node& root, ChildIndex* index, pugi::xml_node* out) const {
+        if (m_path) {
+            *out = m_path->first(root, index);
+            return true;
+        }
         return ok() && guarded([&] { *out = root.select_node(*m_query).node(); });
     }
 
 private:
+    std::optional<ChildPath> m_path;
     std::unique_ptr<pugi::xpath_query> m_query;
 };
 
@@ -268,6 +286,8 @@ struct Profile {
     QByteArray text;
     std::shared_ptr<pugi::xml_document> doc;
     bool settled = false; // as ProfileCache::Document::settled
+    // The kept document's lookup tables; none for a command's own document.
+    std::shared_ptr<ChildIndex> index;
 };
 
 // The items of "attribute" and "attributeValue", pairwise.
@@ -315,23 +335,26 @@ public:
             if (kept.doc) {
                 p->doc = kept.doc;
                 p->settled = kept.settled;
+                p->index = kept.index;
                 return true;
             }
         }
         p->doc = std::make_shared<pugi::xml_document>();
         if (!check(::parse(*p->doc, p->text)))
             return false;
-        if (!own)
-            m_owner.m_cache.keepDocument(p->path, {p->doc, false});
+        if (!own) {
+            p->index = std::make_shared<ChildIndex>();
+            m_owner.m_cache.keepDocument(p->path, {p->doc, false, p->index});
+        }
         return true;
     }
 
     bool selectAll(const char* xpathKey, const Profile& p, pugi::xpath_node_set* matches) {
-        return check(PageQuery(str(xpathKey)).all(*p.doc, matches));
+        return check(PageQuery(str(xpathKey)).all(*p.doc, p.index.get(), matches));
     }
 
     bool selectFirst(const char* xpathKey, const Profile& p, pugi::xml_node* match) {
-        return check(PageQuery(str(xpathKey)).first(*p.doc, match));
+        return check(PageQuery(str(xpathKey)).first(*p.doc, p.index.get(), match));
     }
 
     // The head of the commands on one file: load and parse the file, then select by "xpath".
@@ -403,7 +426,7 @@ private:
         // settled. Other edits may not: adjacent texts merge, a carriage return in a text reads
         // back as a line feed. The text is then parsed again, which also proves it parses.
         if (valuesOnly && p.settled) {
-            m_owner.m_cache.store(p.path, *text, {p.doc, true});
+            m_owner.m_cache.store(p.path, *text, {p.doc, true, p.index});
             return true;
         }
         auto again = std::make_shared<pugi::xml_document>();
@@ -415,7 +438,7 @@ private:
             const auto resaved = serialise(*again, text->size());
             settled = resaved && *resaved == *text;
         }
-        m_owner.m_cache.store(p.path, *text, {again, settled});
+        m_owner.m_cache.store(p.path, *text, {again, settled, std::make_shared<ChildIndex>()});
         return true;
     }
 
@@ -579,6 +602,10 @@ void ProfileCommands::modifyProfile(const QVariantMap& a, const RouterCallback& 
     AttributeLists lists;
     if (!r.openAttributeEdit(&p, &matches, &lists))
         return;
+    if (p.index) {
+        for (const QByteArray& name : lists.names)
+            p.index->forget(name.constData());
+    }
     for (const pugi::xpath_node& match : matches) {
         const pugi::xml_node node = match.node();
         if (!node)

@@ -391,6 +391,36 @@ private slots:
             << QStringList{"modifyRemoveProfile!|" + f + "xpath=/r",
                            "modifyProfile|" + f + "xpath=//k & attribute=v & attributeValue=2"}
             << QStringList{"/r"} << "<r>\n\t<k v=\"2\" />\n</r>\n";
+
+        // Elements with many children are looked up in tables once a lookup repeats; edits must
+        // leave no stale entry. Ids repeat every 40 keys, so one id matches three keys.
+        QByteArray many = "<r>";
+        for (int i = 0; i < 120; ++i)
+            many += "<k id=\"" + QByteArray::number(i % 40) + "\" n=\"" + QByteArray::number(i) +
+                    "\"/>";
+        many += "</r>";
+        const QString lookup = "queryProfile|" + f + "xpath=/r/k[@id='5']";
+        QTest::newRow("looked-up values edited")
+            << many
+            << QStringList{"modifyProfile|" + f +
+                               "xpath=/r/k[@id='6'] & attribute=n & "
+                               "attributeValue=x",
+                           lookup, lookup,
+                           "modifyProfile|" + f +
+                               "xpath=/r/k[@id='5'][@n='45'] & attribute=id & attributeValue=7",
+                           "modifyProfile|" + f +
+                               "xpath=/r/k[@id='8'] & attribute=n & "
+                               "attributeValue=x"}
+            << QStringList{"/r/k[@id='7']", "/r/k[@id='7']", "/r/k[@id='5']", "/r/k[@n='x']",
+                           "/r/k[@id='8'][@n='x']"}
+            << "<k id=\"7\" n=\"7\" />\n<k id=\"7\" n=\"45\" />\n<k id=\"7\" n=\"47\" />\n"
+               "<k id=\"7\" n=\"87\" />\n";
+        QTest::newRow("looked-up elements removed")
+            << many
+            << QStringList{lookup, lookup,
+                           "modifyRemoveProfile|" + f + "xpath=/r/k[@id='5'][@n='5']"}
+            << QStringList{"/r/k[@id='5']", "/r/k[@id='5']", "/r/k[@id='6']"}
+            << "<k id=\"5\" n=\"45\" />\n<k id=\"5\" n=\"85\" />\n";
     }
     void keptDocumentAnswersAsItsText() {
         QFETCH(QByteArray, text);
