@@ -6,7 +6,10 @@
 //   bench_startup [starts of each] [stage folder]
 //
 // Needs an X display. The stage folder (default: the build's stage) is copied, so the program's
-// files and settings of the run are its own.
+// files and settings of the run are its own. With QT_LOGGING_RULES="tavix.startup.debug=true"
+// and `--bare <folder>` the bare window prints the program's start-up trace steps it shares.
+
+#include "weblog/startuptrace.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,29 +34,30 @@
 
 namespace {
 
-// Calls the harness once the page shows its first answer: the request's text lands in an element
-// that the page fills only from an answer.
+// Calls the harness once the page shows its first answer: the program's device list status line
+// takes the state "ok" or "error" only from the getDevicesList answer; the bare page's echo line
+// changes its text only on the answer.
 QString probeScript(quint16 port) {
-    return QStringLiteral(
-               "(function () {\n"
-               "  var told = false;\n"
-               "  function tell() { if (told) return; told = true;\n"
-               "    new Image().src = 'http://127.0.0.1:%1/answered?' + Date.now(); }\n"
-               "  function watch() {\n"
-               "    var ids = ['devices-status', 'conf', 'echo'];\n"
-               "    var first = {};\n"
-               "    ids.forEach(function (id) { var el = document.getElementById(id);\n"
-               "      if (el) first[id] = el.textContent; });\n"
-               "    new MutationObserver(function () {\n"
-               "      ids.forEach(function (id) { var el = document.getElementById(id);\n"
-               "        if (el && el.textContent !== first[id]) tell(); });\n"
-               "    }).observe(document.body, {subtree: true, childList: true,"
-               " characterData: true});\n"
-               "  }\n"
-               "  if (document.readyState === 'loading')\n"
-               "    document.addEventListener('DOMContentLoaded', watch);\n"
-               "  else watch();\n"
-               "})();\n")
+    return QStringLiteral("(function () {\n"
+                          "  var told = false;\n"
+                          "  function tell() { if (told) return; told = true;\n"
+                          "    new Image().src = 'http://127.0.0.1:%1/answered?' + Date.now(); }\n"
+                          "  function watch() {\n"
+                          "    var echo = document.getElementById('echo');\n"
+                          "    var first = echo ? echo.textContent : null;\n"
+                          "    function check() {\n"
+                          "      var status = document.getElementById('dev-status');\n"
+                          "      if ((status && /\\b(ok|error)\\b/.test(status.className)) ||\n"
+                          "          (echo && echo.textContent !== first)) tell();\n"
+                          "    }\n"
+                          "    new MutationObserver(check).observe(document.body, {subtree: true,"
+                          " childList: true, characterData: true, attributes: true});\n"
+                          "    check();\n"
+                          "  }\n"
+                          "  if (document.readyState === 'loading')\n"
+                          "    document.addEventListener('DOMContentLoaded', watch);\n"
+                          "  else watch();\n"
+                          "})();\n")
         .arg(port);
 }
 
@@ -80,6 +84,7 @@ signals:
 
 // The floor: what any program pays to show a web channel page and answer it once.
 int runBare(const QString& folder) {
+    startuptrace::mark("main entered");
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!flags.contains("--disable-web-security"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + " --disable-web-security");
@@ -88,6 +93,7 @@ int runBare(const QString& folder) {
     char name[] = "bench_startup";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
+    startuptrace::mark("application object created");
     QWebEngineProfile* profile = QWebEngineProfile::defaultProfile();
     QFile channelScript(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
     channelScript.open(QIODevice::ReadOnly);
@@ -107,6 +113,13 @@ int runBare(const QString& folder) {
     view.resize(800, 600);
     view.show();
     page->load(QUrl::fromLocalFile(folder + QStringLiteral("/bare.html")));
+    startuptrace::mark("page requested");
+    QObject::connect(page, &QWebEnginePage::loadStarted,
+                     [] { startuptrace::markOnce("first page load started"); });
+    QObject::connect(page, &QWebEnginePage::loadFinished,
+                     [] { startuptrace::markOnce("first page loaded"); });
+    QObject::connect(&echo, &Echo::answered,
+                     [] { startuptrace::markOnce("first page request answered"); });
     return app.exec();
 }
 
