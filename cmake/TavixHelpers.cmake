@@ -26,10 +26,13 @@ endfunction()
 
 # Copies data/ into the program folder. A file the program has rewritten there (conf.xml,
 # profiles) is kept unless its source in data/ is newer, so a rebuild never throws away settings.
+# The page is then written as one document (BundlePage.cmake).
 function(tavix_stage_data)
   add_custom_target(stage_data ALL
     COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_SOURCE_DIR}/data -DDST=${TAVIX_STAGE_DIR}
             -P ${CMAKE_SOURCE_DIR}/cmake/StageData.cmake
+    COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_SOURCE_DIR}/data -DDST=${TAVIX_STAGE_DIR}
+            -P ${CMAKE_SOURCE_DIR}/cmake/BundlePage.cmake
     COMMENT "Staging data/ into ${TAVIX_STAGE_DIR}")
 endfunction()
 

@@ -223,13 +223,13 @@ var App = (function () {
     Bridge.on('onBrowserMsg', function (args) {
       UI.flash(t('event.onBrowserMsg', args.join(', ')));
     });
-    Settings.loadLanguage().then(function (lang) {
+    Settings.loadLanguage(Boot.language).then(function (lang) {
       I18n.setLanguage(lang);
       I18n.onChange(relabel);
       initNav();
       initDrag();
       initLog();
-      Devices.init();
+      Devices.init(Boot.devices);
       KeyMap.init();
       Macro.init();
       Memory.init();

@@ -22,8 +22,9 @@ var Devices = (function () {
     return d.DevicePath || d.DeviceID || d.device || '';
   }
 
-  function refresh() {
-    return UI.track($('dev-status'), Bridge.request('getDevicesList'), t('devices.asking'),
+  // `asked`: a getDevicesList request already under way (the one sent while the page starts).
+  function refresh(asked) {
+    return UI.track($('dev-status'), asked || Bridge.request('getDevicesList'), t('devices.asking'),
       function (text) {
         var parsed;
         try {
@@ -278,7 +279,7 @@ var Devices = (function () {
     return {list: out};
   }
 
-  function init() {
+  function init(asked) {
     $('dev-refresh').addEventListener('click', function () {
       refresh();
       loadHotkeys();
@@ -314,7 +315,7 @@ var Devices = (function () {
       });
       loadHotkeys();
     });
-    refresh();
+    refresh(asked);
     loadHotkeys();
   }
 

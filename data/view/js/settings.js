@@ -120,9 +120,10 @@ var Settings = (function () {
 
   // The language kept in the page's own settings file; the system's language until one is set
   // (or when the file does not answer soon: a missing file is never answered).
-  function loadLanguage() {
+  // `asked`: the same query already under way (the one sent while the page starts).
+  function loadLanguage(asked) {
     var fallback = /^zh/i.test(navigator.language || '') ? 'zh' : 'en';
-    var p = Bridge.request('queryProfile', {filePath: PAGE_FILE, xpath: '/page'});
+    var p = asked || Bridge.request('queryProfile', {filePath: PAGE_FILE, xpath: '/page'});
     var timer = setTimeout(function () { Bridge.cancel(p.id); }, 2000);
     return p.then(function (text) {
       clearTimeout(timer);
