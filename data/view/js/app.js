@@ -224,20 +224,25 @@ var App = (function () {
       UI.flash(t('event.onBrowserMsg', args.join(', ')));
     });
     Settings.loadLanguage(Boot.language).then(function (lang) {
-      I18n.setLanguage(lang);
-      I18n.onChange(relabel);
-      initNav();
-      initDrag();
-      initLog();
-      Devices.init(Boot.devices);
-      KeyMap.init();
-      Macro.init();
-      Memory.init();
-      Profiles.init();
-      Settings.init();
-      Updates.init();
-      document.documentElement.dataset.ready = '1';
-      document.title = 'tavix';
+      try {
+        I18n.setLanguage(lang);
+        I18n.onChange(relabel);
+        initNav();
+        initDrag();
+        initLog();
+        Devices.init(Boot.devices);
+        KeyMap.init();
+        Macro.init();
+        Memory.init();
+        Profiles.init();
+        Settings.init();
+        Updates.init();
+        document.documentElement.dataset.ready = '1';
+        document.title = 'tavix';
+      } finally {
+        // Shown even when a screen failed to start, so the rest stays usable.
+        document.body.classList.remove('starting');
+      }
     });
   }
 
