@@ -24,17 +24,26 @@ void ConfCommands::getConf(const QVariantMap&, const RouterCallback& cb) {
         answerFailure(cb, 0, QStringLiteral("cant find conf.xml"));
         return;
     }
-    QJsonObject object;
-    for (auto it = client.cbegin(); it != client.cend(); ++it) {
-        QString value = it.value();
-        if (isProgramShortcut(it.key())) {
-            const bool accepted = m_host && m_host->shortcutAccepted(it.key());
-            value += accepted ? QStringLiteral(",1") : QStringLiteral(",0");
+    const bool fastSwitch = m_host && m_host->shortcutAccepted(kFastSwitch);
+    const bool testTool = m_host && m_host->shortcutAccepted(kTestTool);
+    // The page asks often and the answer rarely changes. Any change of the attributes gives the
+    // store a map of its own (copy on write), so sharing the cached map's data proves it current.
+    if (!m_confAnswer.client.isSharedWith(client) || m_confAnswer.fastSwitch != fastSwitch ||
+        m_confAnswer.testTool != testTool) {
+        QJsonObject object;
+        for (auto it = client.cbegin(); it != client.cend(); ++it) {
+            QString value = it.value();
+            if (it.key() == kFastSwitch)
+                value += fastSwitch ? QStringLiteral(",1") : QStringLiteral(",0");
+            else if (it.key() == kTestTool)
+                value += testTool ? QStringLiteral(",1") : QStringLiteral(",0");
+            object.insert(it.key(), value);
         }
-        object.insert(it.key(), value);
+        m_confAnswer = {
+            client, fastSwitch, testTool,
+            QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact))};
     }
-    answerSuccess(
-        cb, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
+    answerSuccess(cb, m_confAnswer.text);
 }
 
 void ConfCommands::setConf(const QVariantMap& a, const RouterCallback& cb) {

@@ -46,7 +46,16 @@ public:
     void setHotKey(const QVariantMap& args, const RouterCallback& cb);
 
 private:
+    // The last getConf answer and what it was made from.
+    struct ConfAnswer {
+        QMap<QString, QString> client;
+        bool fastSwitch = false;
+        bool testTool = false;
+        QString text;
+    };
+
     ConfigStore& m_store;
     ConfHost* m_host;
     DeviceHotKeyHost* m_hotKeys = nullptr;
+    ConfAnswer m_confAnswer;
 };

@@ -209,6 +209,38 @@ private slots:
         QCOMPARE(o.value("clientSize").toString(), QString("800,600"));
     }
 
+    // getConf keeps its last answer; every kind of change must still show in the next one.
+    void getConfFollowsEveryChange() {
+        ConfigStore store(m_dir.path());
+        store.load();
+        FakeConfHost host;
+        ConfCommands commands(store, &host);
+        const auto field = [&](const char* name) {
+            const auto cb = call(commands, &ConfCommands::getConf);
+            return QJsonDocument::fromJson(cb->last().text.toUtf8())
+                .array()
+                .at(0)
+                .toObject()
+                .value(name)
+                .toString();
+        };
+        QCOMPARE(field("closeFunc"), field("closeFunc"));
+        call(commands, &ConfCommands::setConf, {{"confKey", "closeFunc"}, {"confValue", "quit"}});
+        QCOMPARE(field("closeFunc"), QString("quit"));
+        QVERIFY(field("fastSwitch").endsWith(",0"));
+        host.accepted["fastSwitch"] = true; // the shortcut taken outside the commands
+        QVERIFY(field("fastSwitch").endsWith(",1"));
+        store.setClientAttribute("closeFunc", "hide");
+        QCOMPARE(field("closeFunc"), QString("hide"));
+        QMap<QString, QString> replaced = store.clientAttributes();
+        replaced["closeFunc"] = "min";
+        store.replaceClientAttributes(replaced);
+        QCOMPARE(field("closeFunc"), QString("min"));
+        call(commands, &ConfCommands::resetConf);
+        QCOMPARE(field("closeFunc"), store.clientAttribute("closeFunc"));
+        QVERIFY(field("closeFunc") != QString("min"));
+    }
+
     void setConfWritesTheFile() {
         ConfigStore store(m_dir.path());
         store.load();
