@@ -27,7 +27,8 @@ public:
         virtual ~Listener() = default;
         // The view's browser exists now; a load requested meanwhile may be issued.
         virtual void OnBrowserCreated(BrowserPage* browser) = 0;
-        // Posts the request to the view's own event queue.
+        // Hands the request to the view's thread: at once when the query arrives there (the
+        // engine's queries do), else as a posted event.
         virtual void postRequestEvent(const QString& request, RouterCallback callback) = 0;
     };
 

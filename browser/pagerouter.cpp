@@ -9,9 +9,8 @@
 // the router's thread and reaches the page only while the query is still pending there.
 class RouterQuery : public CefMessageRouterBrowserSide::Callback {
 public:
-    RouterQuery(PageRouter* router, const QString& context, int id,
-                std::shared_ptr<std::atomic<bool>> dropped)
-        : m_router(router), m_context(context), m_id(id), m_dropped(std::move(dropped)) {}
+    RouterQuery(PageRouter* router, int id, std::shared_ptr<std::atomic<bool>> dropped)
+        : m_router(router), m_id(id), m_dropped(std::move(dropped)) {}
 
     void Success(const QString& response) override { answer(true, 0, response); }
     void Failure(int errorCode, const QString& errorMessage) override {
@@ -23,21 +22,20 @@ private:
         if (m_answered.exchange(true) || m_dropped->load())
             return;
         QPointer<PageRouter> router = m_router;
-        const QString context = m_context;
-        const int id = m_id;
         if (!router)
             return;
+        const int id = m_id;
+        const std::shared_ptr<std::atomic<bool>> dropped = m_dropped;
         QMetaObject::invokeMethod(
             router.data(),
-            [router, context, id, success, code, text] {
+            [router, id, dropped, success, code, text] {
                 if (router)
-                    router->deliver(context, id, success, code, text);
+                    router->deliver(id, dropped, success, code, text);
             },
             Qt::AutoConnection);
     }
 
     QPointer<PageRouter> m_router;
-    QString m_context;
     int m_id;
     std::shared_ptr<std::atomic<bool>> m_dropped;
     std::atomic<bool> m_answered{false};
@@ -51,10 +49,6 @@ PageRouter::~PageRouter() {
     cancelAll();
 }
 
-QString PageRouter::keyOf(const QString& context, int id) {
-    return context + QLatin1Char('/') + QString::number(id);
-}
-
 void PageRouter::cancelAll() {
     for (const Pending& p : qAsConst(m_pending))
         p.dropped->store(true);
@@ -63,31 +57,35 @@ void PageRouter::cancelAll() {
 
 void PageRouter::attach(const QString& context) {
     // A new script context in this page: whatever the previous one asked is gone with it.
-    const QString prefix = context + QLatin1Char('/');
-    for (auto it = m_pending.begin(); it != m_pending.end();) {
-        if (!it.key().startsWith(prefix)) {
-            it->dropped->store(true);
-            it = m_pending.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    if (context == m_context)
+        return;
+    cancelAll();
+    m_context = context;
 }
 
 void PageRouter::query(const QString& context, int id, const QString& request) {
-    const QString key = keyOf(context, id);
-    if (context.isEmpty() || m_pending.contains(key))
+    if (context.isEmpty())
+        return;
+    auto dropped = std::make_shared<std::atomic<bool>>(false);
+    if (context != m_context) {
+        // Sent by a script context that has gone (its message came late): the request still
+        // runs, as the page meant it to, but nobody is left to take its answer.
+        dropped->store(true);
+    } else if (m_pending.contains(id)) {
         return; // a page may not reuse a pending id
+    } else {
+        m_pending.insert(id, Pending{dropped});
+    }
     startuptrace::markOnce("first page request received");
-    Pending pending{std::make_shared<std::atomic<bool>>(false)};
-    m_pending.insert(key, pending);
-    auto callback = std::make_shared<RouterQuery>(this, context, id, pending.dropped);
+    auto callback = std::make_shared<RouterQuery>(this, id, std::move(dropped));
     if (m_handler)
         m_handler->OnQuery(request, std::move(callback));
 }
 
 void PageRouter::cancel(const QString& context, int id) {
-    const auto it = m_pending.find(keyOf(context, id));
+    if (context != m_context)
+        return;
+    const auto it = m_pending.find(id);
     if (it == m_pending.end())
         return;
     it->dropped->store(true);
@@ -98,12 +96,13 @@ void PageRouter::focusChanged(bool editable) {
     emit editableFocusChanged(editable);
 }
 
-void PageRouter::deliver(const QString& context, int id, bool success, int code,
-                         const QString& text) {
-    const auto it = m_pending.find(keyOf(context, id));
-    if (it == m_pending.end() || it->dropped->load())
+void PageRouter::deliver(int id, const std::shared_ptr<std::atomic<bool>>& dropped, bool success,
+                         int code, const QString& text) {
+    // The flag tells this query from a later one of the same id.
+    const auto it = m_pending.find(id);
+    if (it == m_pending.end() || it->dropped != dropped || dropped->load())
         return;
     m_pending.erase(it);
-    emit answered(context, id, success, code, text);
+    emit answered(id, success, code, text);
     startuptrace::markOnce("first page request answered");
 }

@@ -18,8 +18,10 @@ public:
 };
 
 // The browser end of one page's message router, published to the page script as "cefRouter".
-// A query gets a counted callback that answers at most once; queries of a page context that went
-// away (navigation, reload, cancel) are dropped, so a late answer never reaches a newer page.
+// A query gets a counted callback that answers at most once. The page's script context (one at a
+// time: the one that attached last) owns the pending queries; those of a context that went away
+// (navigation, reload) or were cancelled are dropped, so a late answer never reaches a newer
+// page, and answers need not name their context.
 class PageRouter : public QObject {
     Q_OBJECT
 public:
@@ -44,7 +46,7 @@ public slots:
     void focusChanged(bool editable);
 
 signals:
-    void answered(const QString& context, int id, bool success, int code, const QString& text);
+    void answered(int id, bool success, int code, const QString& text);
     void message(const QString& name, const QVariantList& args);
     void editableFocusChanged(bool editable);
 
@@ -53,9 +55,10 @@ private:
     struct Pending {
         std::shared_ptr<std::atomic<bool>> dropped;
     };
-    static QString keyOf(const QString& context, int id);
-    void deliver(const QString& context, int id, bool success, int code, const QString& text);
+    void deliver(int id, const std::shared_ptr<std::atomic<bool>>& dropped, bool success, int code,
+                 const QString& text);
 
     PageQueryHandler* m_handler = nullptr;
-    QHash<QString, Pending> m_pending;
+    QString m_context;
+    QHash<int, Pending> m_pending;
 };

@@ -51,8 +51,9 @@
     callbacks[name] = fn;
   }
 
-  function answered(ctx, id, success, code, text) {
-    if (ctx !== context || !(id in pending))
+  // The router answers only the context that attached last, which is this one.
+  function answered(id, success, code, text) {
+    if (!(id in pending))
       return;
     var q = pending[id];
     delete pending[id];

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QThread>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -80,6 +81,14 @@ void TavixWebView::OnBrowserCreated(BrowserPage* browser) {
 }
 
 void TavixWebView::postRequestEvent(const QString& request, RouterCallback callback) {
+    // The engine delivers page queries on this view's (the GUI) thread already; a posted event
+    // would only add a turn of the event loop to every round trip. Only a query from another
+    // thread needs the event to cross over.
+    if (QThread::currentThread() == thread()) {
+        if (m_requestHandler)
+            m_requestHandler->onJsMessage(request, std::move(callback));
+        return;
+    }
     QCoreApplication::postEvent(this, new MessageEvent(request, std::move(callback)),
                                 Qt::HighEventPriority);
 }

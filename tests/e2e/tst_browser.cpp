@@ -34,7 +34,9 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QtTest>
@@ -88,8 +90,11 @@ private slots:
     void backToBackInOrder();
     void answeredAtMostOnce();
     void answerFromAnotherThread();
+    void requestsRunOnTheViewThread();
+    void commandWithItsOwnEventLoop();
     void cancelledQueryGetsNoAnswer();
     void reloadDropsPendingQueries();
+    void lateQueryOfAGoneContext();
     void queryWithoutListenerDropped();
     void events();
     void reloadForgetsFunctions();
@@ -322,6 +327,40 @@ void tst_Browser::answerFromAnotherThread() {
              QString(R"([["fail",0,"from a worker"]])"));
 }
 
+// The page's queries reach the handler at once; one handed over from another thread crosses to
+// the view's thread first.
+void tst_Browser::requestsRunOnTheViewThread() {
+    QThread* ranOn = nullptr;
+    m_intercept = [&ranOn](const QString& request, RouterCallback) {
+        ranOn = QThread::currentThread();
+        return request == QLatin1String("direct") || request == QLatin1String("crossed");
+    };
+    m_view->postRequestEvent("direct", nullptr);
+    QCOMPARE(ranOn, QThread::currentThread());
+    ranOn = nullptr;
+    std::thread([this] { m_view->postRequestEvent("crossed", nullptr); }).join();
+    QVERIFY(!ranOn);
+    QTRY_COMPARE(ranOn, QThread::currentThread());
+}
+
+// A command may run an event loop of its own (a modal dialog does) while the page keeps asking:
+// the later queries are answered meanwhile or after, and the first one still is.
+void tst_Browser::commandWithItsOwnEventLoop() {
+    m_intercept = [](const QString& request, RouterCallback cb) {
+        if (request != QLatin1String("modal"))
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+        cb->Success("closed");
+        return true;
+    };
+    js(R"(ask('modal', 'modal'); ask('during', '{"funcname":"getConf"}'))");
+    QVERIFY(waitJs("!!answers.modal && !!answers.during"));
+    QCOMPARE(js("JSON.stringify(answers.modal)").toString(), QString(R"([["ok","closed"]])"));
+    QCOMPARE(m_arrived.size(), 2);
+}
+
 void tst_Browser::cancelledQueryGetsNoAnswer() {
     RouterCallback held;
     m_intercept = [&held](const QString& request, RouterCallback cb) {
@@ -359,6 +398,27 @@ void tst_Browser::reloadDropsPendingQueries() {
     js("ask('after', '{\"funcname\":\"getConf\"}')");
     QVERIFY(waitJs("!!answers.after"));
     QCOMPARE(js("JSON.stringify(answers.held || null)").toString(), QString("null"));
+}
+
+// A query that arrives after its page was replaced still runs, but its answer must not reach
+// the new page, even a query of the new page with the same id.
+void tst_Browser::lateQueryOfAGoneContext() {
+    RouterCallback late;
+    m_intercept = [&late](const QString& request, RouterCallback cb) {
+        if (request != QLatin1String("late"))
+            return false;
+        late = cb;
+        return true;
+    };
+    QSignalSpy answers(router(), &PageRouter::answered);
+    const int nextId = js("cefQuery({request: 'none'}) + 1").toInt();
+    router()->query("a context gone", nextId, "late");
+    QVERIFY(late);
+    js("ask('mine', 'hold')");
+    late->Success("for a page that is gone");
+    QTest::qWait(200);
+    QCOMPARE(js("JSON.stringify(answers.mine || null)").toString(), QString("null"));
+    QCOMPARE(answers.count(), 0);
 }
 
 void tst_Browser::queryWithoutListenerDropped() {
