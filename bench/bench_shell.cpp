@@ -5,7 +5,8 @@
 //
 // Needs an X display (xvfb-run -a bench_shell). Prints median and 99th percentile latency and
 // requests per second, each next to its floor from the same run: a bare web channel page whose
-// native object echoes the request. Rounds alternate the two; the summary takes their medians.
+// native object echoes the request. A second floor has the bare object answer getConf's own text
+// instead, so that it carries the same bytes back. Rounds alternate; the summary takes medians.
 
 #include "app/dispatcher.h"
 #include "browser/browserpage.h"
@@ -122,9 +123,22 @@ class Echo : public QObject {
 public:
     using QObject::QObject;
 public slots:
-    void query(int id, const QString& request) { emit answered(id, request); }
+    void query(int id, const QString& request) {
+        emit answered(id, reply.isEmpty() ? request : reply);
+    }
 signals:
     void answered(int id, const QString& text);
+
+public:
+    QString reply; // empty: the request itself
+};
+
+// Keeps the one answer it gets.
+class TextCallback : public CefMessageRouterBrowserSide::Callback {
+public:
+    void Success(const QString& response) override { text = response; }
+    void Failure(int, const QString& message) override { text = message; }
+    QString text;
 };
 
 std::vector<double> toVector(const QVariant& list) {
@@ -229,18 +243,31 @@ int main(int argc, char** argv) {
 
     const QString sequentialCall = QStringLiteral("sequential(%1)").arg(sequentialCount);
     const QString burstCall = QStringLiteral("burst(%1)").arg(burstCount);
+    auto confText = std::make_shared<TextCallback>();
+    dispatcher.onJsMessage(QStringLiteral("{\"funcname\":\"getConf\"}"), confText);
+    const QString confAnswer = confText->text;
     const int rounds = 3;
-    std::vector<double> echoSeq, pageSeq, echoBurst, pageBurst;
+    std::vector<double> echoSeq, sameSeq, pageSeq, echoBurst, sameBurst, pageBurst;
     for (int round = 0; round < rounds; ++round) {
+        echo.reply.clear();
         Figures f = measure(echoPage, sequentialCall);
         print("echo floor, one at a time", f);
         echoSeq.push_back(f.medianUs);
+        echo.reply = confAnswer;
+        f = measure(echoPage, sequentialCall);
+        print("same-answer floor, one at a time", f);
+        sameSeq.push_back(f.medianUs);
         f = measure(browser, sequentialCall);
         print("page round trip, one at a time", f);
         pageSeq.push_back(f.medianUs);
+        echo.reply.clear();
         f = measure(echoPage, burstCall);
         print(qPrintable(QStringLiteral("echo floor, %1 in flight").arg(burstCount)), f);
         echoBurst.push_back(f.perSecond);
+        echo.reply = confAnswer;
+        f = measure(echoPage, burstCall);
+        print(qPrintable(QStringLiteral("same-answer floor, %1 in flight").arg(burstCount)), f);
+        sameBurst.push_back(f.perSecond);
         f = measure(browser, burstCall);
         print(qPrintable(QStringLiteral("page round trip, %1 in flight").arg(burstCount)), f);
         pageBurst.push_back(f.perSecond);
@@ -254,6 +281,10 @@ int main(int argc, char** argv) {
     std::printf("%d in flight: page %.0f/s, echo floor %.0f/s, ratio %.2fx of the floor's rate\n",
                 burstCount, median(pageBurst), median(echoBurst),
                 median(pageBurst) / median(echoBurst));
+    std::printf("same answer (%d characters): one at a time %.2fx, %d in flight %.2fx of the "
+                "floor's rate\n",
+                int(confAnswer.size()), median(pageSeq) / median(sameSeq), burstCount,
+                median(pageBurst) / median(sameBurst));
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <QThread>
 
 // One query's callback. Success and Failure may come from any thread; the answer is handed to
 // the router's thread and reaches the page only while the query is still pending there.
@@ -26,13 +27,18 @@ private:
             return;
         const int id = m_id;
         const std::shared_ptr<std::atomic<bool>> dropped = m_dropped;
+        // Most commands answer at once, on the router's thread: no need to go through a queue.
+        if (QThread::currentThread() == router->thread()) {
+            router->deliver(id, dropped, success, code, text);
+            return;
+        }
         QMetaObject::invokeMethod(
             router.data(),
             [router, id, dropped, success, code, text] {
                 if (router)
                     router->deliver(id, dropped, success, code, text);
             },
-            Qt::AutoConnection);
+            Qt::QueuedConnection);
     }
 
     QPointer<PageRouter> m_router;
