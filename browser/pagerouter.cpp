@@ -88,6 +88,15 @@ void PageRouter::query(const QString& context, int id, const QString& request) {
         m_handler->OnQuery(request, std::move(callback));
 }
 
+void PageRouter::queryMany(const QString& context, const QVariantList& items) {
+    for (int i = 0; i + 1 < items.size(); i += 2) {
+        bool isNumber = false;
+        const int id = items.at(i).toInt(&isNumber);
+        if (isNumber && items.at(i + 1).userType() == QMetaType::QString)
+            query(context, id, items.at(i + 1).toString());
+    }
+}
+
 void PageRouter::cancel(const QString& context, int id) {
     if (context != m_context)
         return;

@@ -42,6 +42,9 @@ public slots:
     // Called by the page script.
     void attach(const QString& context);
     void query(const QString& context, int id, const QString& request);
+    // Several queries in one call: id, request, id, request, ... (a pair of another kind is
+    // skipped). Each is taken as `query` takes it, in order.
+    void queryMany(const QString& context, const QVariantList& items);
     void cancel(const QString& context, int id);
     void focusChanged(bool editable);
 

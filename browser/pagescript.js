@@ -16,13 +16,40 @@
   var pending = Object.create(null);
   var callbacks = Object.create(null);
   var router = null;
+  // Calls for the router, in order. They go once the channel is up, and then at the end of the
+  // task that made them, so that queries asked together travel as one message.
   var outbox = [];
+  var flushQueued = false;
 
   function send(call) {
-    if (router)
-      call(router);
-    else
-      outbox.push(call);
+    outbox.push(call);
+    if (router && !flushQueued) {
+      flushQueued = true;
+      Promise.resolve().then(flush);
+    }
+  }
+
+  function flush() {
+    flushQueued = false;
+    var calls = outbox;
+    outbox = [];
+    var batch = []; // id, request, id, request, ...
+    function sendBatch() {
+      if (batch.length === 2)
+        router.query(context, batch[0], batch[1]);
+      else if (batch.length)
+        router.queryMany(context, batch);
+      batch = [];
+    }
+    calls.forEach(function (call) {
+      if (typeof call === 'function') {
+        sendBatch();
+        call(router);
+      } else {
+        batch.push(call.id, call.request);
+      }
+    });
+    sendBatch();
   }
 
   function cefQuery(query) {
@@ -33,8 +60,7 @@
       onSuccess: typeof query.onSuccess === 'function' ? query.onSuccess : null,
       onFailure: typeof query.onFailure === 'function' ? query.onFailure : null
     };
-    var request = query.request;
-    send(function (r) { r.query(context, id, request); });
+    send({id: id, request: query.request});
     return id;
   }
 
@@ -110,9 +136,7 @@
     r.message.connect(message);
     r.attach(context);
     router = r;
-    var calls = outbox;
-    outbox = [];
-    calls.forEach(function (call) { call(r); });
+    flush();
     reportFocus();
   });
 })();

@@ -93,6 +93,7 @@ private slots:
     void requestsRunOnTheViewThread();
     void commandWithItsOwnEventLoop();
     void cancelledQueryGetsNoAnswer();
+    void queriesAskedTogether();
     void reloadDropsPendingQueries();
     void lateQueryOfAGoneContext();
     void queryWithoutListenerDropped();
@@ -379,6 +380,31 @@ void tst_Browser::cancelledQueryGetsNoAnswer() {
     js("ask('after', '{\"funcname\":\"getConf\"}')");
     QVERIFY(waitJs("!!answers.after"));
     QCOMPARE(js("JSON.stringify(answers.held || null)").toString(), QString("null"));
+}
+
+// Queries asked in one task travel together; they still arrive in order, and a cancel made in
+// the same task comes after its query.
+void tst_Browser::queriesAskedTogether() {
+    RouterCallback held;
+    m_intercept = [&held](const QString& request, RouterCallback cb) {
+        if (request != QLatin1String("hold"))
+            return false;
+        held = cb;
+        return true;
+    };
+    const int before = router()->pendingCount();
+    js(R"(ask('first', '{"funcname":"getConf"}'); cefQueryCancel(ask('held', 'hold'));
+          ask('last', '{"funcname":"getConf"}'))");
+    QVERIFY(waitJs("!!answers.first && !!answers.last"));
+    QCOMPARE(js("answerOrder.join(',')").toString(), QString("first,last"));
+    QCOMPARE(m_arrived.size(), 3);
+    QCOMPARE(m_arrived.at(1), QString("hold"));
+    QVERIFY(held);
+    QCOMPARE(router()->pendingCount(), before);
+    // Pairs of another kind are skipped; the rest are taken.
+    m_arrived.clear();
+    router()->queryMany("a context", {"not an id", "skipped", 7});
+    QVERIFY(m_arrived.isEmpty());
 }
 
 void tst_Browser::reloadDropsPendingQueries() {
