@@ -132,6 +132,15 @@ private:
     QStringList m_arrived;
     // Returns true when it took the request itself.
     std::function<bool(const QString&, RouterCallback)> m_intercept;
+    // The request `text` is kept unanswered in `*held` instead of reaching the command table.
+    void holdRequest(const QString& text, RouterCallback* held) {
+        m_intercept = [text, held](const QString& request, RouterCallback cb) {
+            if (request != text)
+                return false;
+            *held = cb;
+            return true;
+        };
+    }
     RecordingHandler m_requests;
 };
 
@@ -364,12 +373,7 @@ void tst_Browser::commandWithItsOwnEventLoop() {
 
 void tst_Browser::cancelledQueryGetsNoAnswer() {
     RouterCallback held;
-    m_intercept = [&held](const QString& request, RouterCallback cb) {
-        if (request != QLatin1String("hold"))
-            return false;
-        held = cb;
-        return true;
-    };
+    holdRequest("hold", &held);
     const int before = router()->pendingCount();
     const int id = js("ask('held', 'hold')").toInt();
     QTRY_VERIFY(held);
@@ -386,12 +390,7 @@ void tst_Browser::cancelledQueryGetsNoAnswer() {
 // the same task comes after its query.
 void tst_Browser::queriesAskedTogether() {
     RouterCallback held;
-    m_intercept = [&held](const QString& request, RouterCallback cb) {
-        if (request != QLatin1String("hold"))
-            return false;
-        held = cb;
-        return true;
-    };
+    holdRequest("hold", &held);
     const int before = router()->pendingCount();
     js(R"(ask('first', '{"funcname":"getConf"}'); cefQueryCancel(ask('held', 'hold'));
           ask('last', '{"funcname":"getConf"}'))");
@@ -409,12 +408,7 @@ void tst_Browser::queriesAskedTogether() {
 
 void tst_Browser::reloadDropsPendingQueries() {
     RouterCallback held;
-    m_intercept = [&held](const QString& request, RouterCallback cb) {
-        if (request != QLatin1String("hold"))
-            return false;
-        held = cb;
-        return true;
-    };
+    holdRequest("hold", &held);
     js("ask('held', 'hold')");
     QTRY_VERIFY(held);
     QVERIFY(router()->pendingCount() >= 1);
@@ -430,12 +424,7 @@ void tst_Browser::reloadDropsPendingQueries() {
 // the new page, even a query of the new page with the same id.
 void tst_Browser::lateQueryOfAGoneContext() {
     RouterCallback late;
-    m_intercept = [&late](const QString& request, RouterCallback cb) {
-        if (request != QLatin1String("late"))
-            return false;
-        late = cb;
-        return true;
-    };
+    holdRequest("late", &late);
     QSignalSpy answers(router(), &PageRouter::answered);
     const int nextId = js("cefQuery({request: 'none'}) + 1").toInt();
     router()->query("a context gone", nextId, "late");
