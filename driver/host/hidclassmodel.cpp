@@ -1,5 +1,7 @@
 #include "hidclassmodel.h"
 
+#include "utf16.h"
+
 #include <algorithm>
 #include <condition_variable>
 
@@ -33,36 +35,6 @@ NTSTATUS sendAndWait(kmdfhost::DeviceStack& stack, const kmdfhost::InternalIoctl
 }
 
 } // namespace
-
-std::string toUtf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 struct HidClassModel::ReadSlot {
     std::vector<uint8_t> buffer;
@@ -102,7 +74,7 @@ bool HidClassModel::start(std::string* error) {
         std::u16string id;
         for (size_t i = 0; i < blockSize / 2 && p[i]; ++i)
             id += char16_t(p[i]);
-        m_hardwareId = toUtf8(id);
+        m_hardwareId = utf16::toUtf8(id);
         ExFreePool(reinterpret_cast<PVOID>(ids.information));
     }
 
@@ -139,11 +111,11 @@ bool HidClassModel::start(std::string* error) {
     const ULONG english = 0x0409u << 16;
     std::u16string text;
     if (NT_SUCCESS(getString(english | HID_STRING_ID_IMANUFACTURER, &text)))
-        m_strings.manufacturer = toUtf8(text);
+        m_strings.manufacturer = utf16::toUtf8(text);
     if (NT_SUCCESS(getString(english | HID_STRING_ID_IPRODUCT, &text)))
-        m_strings.product = toUtf8(text);
+        m_strings.product = utf16::toUtf8(text);
     if (NT_SUCCESS(getString(english | HID_STRING_ID_ISERIALNUMBER, &text)))
-        m_strings.serialNumber = toUtf8(text);
+        m_strings.serialNumber = utf16::toUtf8(text);
 
     m_parsed = parseReportDescriptor(m_reportDescriptor.data(), m_reportDescriptor.size());
     if (!m_parsed.ok)

@@ -90,6 +90,4 @@ private:
     std::shared_ptr<const InputListener> m_listener;
 };
 
-std::string toUtf8(const std::u16string& text);
-
 } // namespace hidclass

@@ -1,5 +1,6 @@
 #include "platform/sim/windowtext.h"
 
+#include "driver/host/utf16.h"
 #include "platform/simcontrol.h"
 
 #include <cstdlib>
@@ -17,33 +18,6 @@ struct State {
 State& state() {
     static State* s = new State; // players may post while the process exits
     return *s;
-}
-
-std::string utf8(const std::u16string& units) {
-    std::string out;
-    for (size_t i = 0; i < units.size(); ++i) {
-        uint32_t c = units[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 class RecordingBackend : public TextBackend {
@@ -112,8 +86,8 @@ void registerControlCommands() {
                     [](const std::vector<std::string>&) {
                         std::string text;
                         for (const Posted& p : posted())
-                            text +=
-                                "window " + std::to_string(p.window) + ": " + utf8(p.units) + "\n";
+                            text += "window " + std::to_string(p.window) + ": " +
+                                    utf16::toUtf8(p.units) + "\n";
                         return text.empty() ? std::string("nothing typed\n") : text;
                     });
     registerCommand("text-clear", "text-clear    forget the typed texts",
