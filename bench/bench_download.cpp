@@ -2,12 +2,12 @@
 // curl fetching the same 200 MB file from the same server in the same run.
 #include "online/commonfiledownloader.h"
 #include "online/programfolder.h"
+#include "referenceserver.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -48,16 +48,10 @@ struct Setup {
             f.write(block);
         }
         f.close();
-        server.start(
-            QStringLiteral(VENDOR_SERVER_PATH),
-            {QStringLiteral("--data"), data.path(), QStringLiteral("--port"), QStringLiteral("0")});
-        if (!server.waitForStarted() || !server.waitForReadyRead(5000))
+        const QString base = startReferenceServer(server, data.path());
+        if (base.isEmpty())
             return false;
-        const auto m = QRegularExpression(QStringLiteral(":(\\d+)\\s*$"))
-                           .match(QString::fromLatin1(server.readAllStandardOutput()));
-        if (!m.hasMatch())
-            return false;
-        url = QStringLiteral("http://127.0.0.1:%1/files/big.bin").arg(m.captured(1));
+        url = base + QStringLiteral("/files/big.bin");
         setOnlineProgramFolder(program.path());
         return true;
     }

@@ -82,32 +82,8 @@ QVariant waitFor(QWebEnginePage* page, const QString& expression) {
     }
 }
 
-const char kPage[] = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>\n"
-                     "<script>\n"
-                     "const REQ = JSON.stringify({funcname: 'getConf'});\n"
-                     "function one() { return new Promise((ok, fail) => cefQuery({request: REQ,"
-                     " onSuccess: ok, onFailure: (c, t) => fail(new Error(t))})); }\n"
-                     "async function sequential(n) { const lat = []; const t0 = performance.now();"
-                     " for (let i = 0; i < n; ++i) { const s = performance.now(); await one();"
-                     " lat.push((performance.now() - s) * 1000); }"
-                     " return {lat, total: (performance.now() - t0) / 1000}; }\n"
-                     "async function burst(n) { const lat = []; const t0 = performance.now();"
-                     " await Promise.all(Array.from({length: n}, () => { const s ="
-                     " performance.now(); return one().then(() => lat.push((performance.now() -"
-                     " s) * 1000)); })); return {lat, total: (performance.now() - t0) / 1000}; }\n"
-                     "</script></body></html>\n";
-
-// The floor's page: the same measuring functions over a bare channel object that echoes.
-const char kEchoPage[] =
-    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>\n"
-    "<script>\n"
-    "const REQ = JSON.stringify({funcname: 'getConf'});\n"
-    "let echo = null; let nextId = 1; const pending = {};\n"
-    "new QWebChannel(qt.webChannelTransport, function (channel) { echo = channel.objects.echo;"
-    " echo.answered.connect(function (id, text) { const ok = pending[id]; delete pending[id];"
-    " ok(text); }); });\n"
-    "function one() { return new Promise((ok) => { const id = nextId++; pending[id] = ok;"
-    " echo.query(id, REQ); }); }\n"
+// The measuring functions both pages share, over the page's own one().
+const char kMeasure[] =
     "async function sequential(n) { const lat = []; const t0 = performance.now();"
     " for (let i = 0; i < n; ++i) { const s = performance.now(); await one();"
     " lat.push((performance.now() - s) * 1000); }"
@@ -115,8 +91,27 @@ const char kEchoPage[] =
     "async function burst(n) { const lat = []; const t0 = performance.now();"
     " await Promise.all(Array.from({length: n}, () => { const s ="
     " performance.now(); return one().then(() => lat.push((performance.now() -"
-    " s) * 1000)); })); return {lat, total: (performance.now() - t0) / 1000}; }\n"
-    "</script></body></html>\n";
+    " s) * 1000)); })); return {lat, total: (performance.now() - t0) / 1000}; }\n";
+
+QByteArray pageWith(const char* one) {
+    return QByteArray("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>\n"
+                      "<script>\n"
+                      "const REQ = JSON.stringify({funcname: 'getConf'});\n") +
+           one + kMeasure + "</script></body></html>\n";
+}
+
+// The program's page: one request through the router's cefQuery.
+const char kPageOne[] = "function one() { return new Promise((ok, fail) => cefQuery({request: REQ,"
+                        " onSuccess: ok, onFailure: (c, t) => fail(new Error(t))})); }\n";
+
+// The floor's page: the same measuring functions over a bare channel object that echoes.
+const char kEchoOne[] =
+    "let echo = null; let nextId = 1; const pending = {};\n"
+    "new QWebChannel(qt.webChannelTransport, function (channel) { echo = channel.objects.echo;"
+    " echo.answered.connect(function (id, text) { const ok = pending[id]; delete pending[id];"
+    " ok(text); }); });\n"
+    "function one() { return new Promise((ok) => { const id = nextId++; pending[id] = ok;"
+    " echo.query(id, REQ); }); }\n";
 
 class Echo : public QObject {
     Q_OBJECT
@@ -196,7 +191,7 @@ int main(int argc, char** argv) {
     view.setRequestHandler(&dispatcher);
     QFile page(dir.filePath("bench.html"));
     page.open(QIODevice::WriteOnly);
-    page.write(kPage);
+    page.write(pageWith(kPageOne));
     page.close();
     view.resize(400, 300);
     view.show();
@@ -225,7 +220,7 @@ int main(int argc, char** argv) {
     echoView.setPage(echoPage);
     QFile echoFile(dir.filePath("echo.html"));
     echoFile.open(QIODevice::WriteOnly);
-    echoFile.write(kEchoPage);
+    echoFile.write(pageWith(kEchoOne));
     echoFile.close();
     echoView.resize(400, 300);
     echoView.show();

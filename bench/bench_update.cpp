@@ -8,6 +8,7 @@
 #include "online/updatecheck.h"
 #include "online/updatedlg.h"
 #include "online/updateinstall.h"
+#include "referenceserver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -165,16 +165,9 @@ struct Setup {
                 QJsonDocument(QJsonObject{{"upgrade", QJsonObject{{"*", entry}}}}).toJson()) <= 0)
             return false;
         catalog.close();
-        server.start(
-            QStringLiteral(VENDOR_SERVER_PATH),
-            {QStringLiteral("--data"), data.path(), QStringLiteral("--port"), QStringLiteral("0")});
-        if (!server.waitForStarted() || !server.waitForReadyRead(5000))
+        base = startReferenceServer(server, data.path());
+        if (base.isEmpty())
             return false;
-        const auto m = QRegularExpression(QStringLiteral(":(\\d+)\\s*$"))
-                           .match(QString::fromLatin1(server.readAllStandardOutput()));
-        if (!m.hasMatch())
-            return false;
-        base = QStringLiteral("http://127.0.0.1:%1").arg(m.captured(1));
         setOnlineProgramFolder(program.path());
         FirmwareWriter::setWaitPercent(0); // the device's own waits are not what is measured
         return true;
