@@ -169,10 +169,3 @@ void ChildIndex::forget(const char* attribute) {
             ++it;
     }
 }
-
-size_t ChildIndex::memory() const {
-    size_t bytes = 0;
-    for (const auto& [key, table] : m_tables)
-        bytes += sizeof(key) + sizeof(table) + table.entries.capacity() * sizeof(table.entries[0]);
-    return bytes;
-}

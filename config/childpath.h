@@ -19,8 +19,6 @@ class ChildIndex {
 public:
     // Drops the tables over `attribute`.
     void forget(const char* attribute);
-    // Bytes held by the tables.
-    size_t memory() const;
 
 private:
     friend class ChildPath;

@@ -1,6 +1,5 @@
 #include "profilecache.h"
 
-#include "childpath.h"
 #include "textfile.h"
 
 #include <QFileInfo>
@@ -116,9 +115,7 @@ qint64 ProfileCache::keptDocumentText() const {
 }
 
 void ProfileCache::keep(const QString& path, const Document& document, qint64 textSize) {
-    Kept& kept = m_documents[path] = Kept{document, textSize, ++m_uses};
-    if (!kept.document.index)
-        kept.document.index = std::make_shared<ChildIndex>();
+    m_documents.insert(path, Kept{document, textSize, ++m_uses});
     // The least recently used documents go until the rest fit; the new one always stays, so a
     // profile larger than the budget still gets the benefit while it is being worked on.
     qint64 total = 0;

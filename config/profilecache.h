@@ -42,7 +42,7 @@ public:
 
     // A kept document. `settled` means also that saving the document gives its text byte for
     // byte, so an edit of attribute values alone leaves a document that its saved text parses to.
-    // `index` serves the path lookups on `doc`; the cache gives every kept document one.
+    // `index` serves the path lookups on `doc` (the commands give every document they keep one).
     struct Document {
         std::shared_ptr<pugi::xml_document> doc;
         bool settled = false;
