@@ -140,10 +140,6 @@ private:
     std::thread m_thread;
 };
 
-// The update-mode device's fixed identity.
-extern const char16_t kUpdateHardwareId[];
-extern const char16_t kUpdateDevicePath[];
-
 // Byte text "0x01,2,ff" as kx.json writes initial property values.
 std::vector<uint8_t> parseBytes(const QString& text);
 
