@@ -14,6 +14,15 @@ void Adapter::leaveUpdateMode(Device& d) {
     d.imageEnd = 0;
 }
 
+Adapter::Session Adapter::openErased(const kxchar* id, const kxchar* sub, uint32_t key) {
+    Session s = open(id, sub, key, Mode::update);
+    if (s.device && !s.device->erased) {
+        s.device = nullptr;
+        s.error = KX_E_MODE;
+    }
+    return s;
+}
+
 int Adapter::rebootRom(const kxchar* id, const kxchar* sub, uint32_t key) {
     Session s = open(id, sub, key, Mode::either);
     if (!s.device)
@@ -39,12 +48,10 @@ int Adapter::bornRom(const kxchar* id, const kxchar* sub, uint32_t key, const ui
                      int length, uint32_t offset) {
     if (!buffer || length < 0 || length > KX_ROM_BLOCK || offset % KX_ROM_BLOCK != 0)
         return KX_E_ARGUMENT;
-    Session s = open(id, sub, key, Mode::update);
+    Session s = openErased(id, sub, key);
     if (!s.device)
         return s.error;
     Device* d = s.device;
-    if (!d->erased)
-        return KX_E_MODE;
     if (uint64_t(offset) + uint64_t(length) > kMaxImage)
         return KX_E_RANGE;
     std::memcpy(d->image.data() + offset, buffer, static_cast<size_t>(length));
@@ -55,12 +62,10 @@ int Adapter::bornRom(const kxchar* id, const kxchar* sub, uint32_t key, const ui
 
 int Adapter::checkRom(const kxchar* id, const kxchar* sub, uint32_t key, uint32_t length,
                       uint32_t checksum) {
-    Session s = open(id, sub, key, Mode::update);
+    Session s = openErased(id, sub, key);
     if (!s.device)
         return s.error;
     Device* d = s.device;
-    if (!d->erased)
-        return KX_E_MODE;
     // `length` must be every byte received, and `checksum` their CRC-32: the two values the
     // update file carries beside the image.
     if (length == 0 || length != d->imageEnd || crc32(d->image.data(), length) != checksum)
