@@ -34,7 +34,8 @@ public:
             f.write(text.toUtf8());
     }
     QList<OnlineDevice> connectedDevices() const override { return devices; }
-    FirmwareEntries firmwareEntries() const override { return firmware; }
+    kx::FirmwareSession* firmwareSession() const override { return session; }
+    FirmwareWaits firmwareWaits() const override { return waits; }
     QWidget* mainWindow() const override { return nullptr; }
     void quitProgram() override { ++quits; }
     void reportDeviceArrival(const QString& deviceId, const QString&) override {
@@ -43,7 +44,8 @@ public:
 
     QString api;
     QList<OnlineDevice> devices;
-    FirmwareEntries firmware;
+    kx::FirmwareSession* session = nullptr;
+    FirmwareWaits waits;
     QStringList arrivals;
     int commits = 0;
     int quits = 0;
