@@ -8,8 +8,20 @@
 extern char** environ;
 
 namespace platform::process {
+namespace {
+class PosixBackend : public Backend {
+public:
+    Result startDetached(const ProcessStart& start) override;
+    Result startWithShell(const ProcessStart& start, bool elevated) override;
+};
+} // namespace
 
-Result systemStartDetached(const ProcessStart& start) {
+Backend& systemBackend() {
+    static PosixBackend backend;
+    return backend;
+}
+
+Result PosixBackend::startDetached(const ProcessStart& start) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(start.program.c_str()));
     for (const std::string& a : start.arguments)
@@ -35,8 +47,8 @@ Result systemStartDetached(const ProcessStart& start) {
                            std::string("cannot start ") + start.program + ": " + std::strerror(rc));
 }
 
-Result systemStartWithShell(const ProcessStart& start, bool /*elevated*/) {
-    return systemStartDetached(start);
+Result PosixBackend::startWithShell(const ProcessStart& start, bool /*elevated*/) {
+    return startDetached(start);
 }
 
 } // namespace platform::process

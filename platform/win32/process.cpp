@@ -55,8 +55,20 @@ std::string errorText(DWORD code) {
 } // namespace
 
 namespace process {
+namespace {
+class Win32Backend : public Backend {
+public:
+    Result startDetached(const ProcessStart& start) override;
+    Result startWithShell(const ProcessStart& start, bool elevated) override;
+};
+} // namespace
 
-Result systemStartDetached(const ProcessStart& start) {
+Backend& systemBackend() {
+    static Win32Backend backend;
+    return backend;
+}
+
+Result Win32Backend::startDetached(const ProcessStart& start) {
     std::wstring line;
     appendQuoted(line, widen(start.program));
     const std::wstring args = argumentLine(start);
@@ -80,7 +92,7 @@ Result systemStartDetached(const ProcessStart& start) {
     return Result::success();
 }
 
-Result systemStartWithShell(const ProcessStart& start, bool elevated) {
+Result Win32Backend::startWithShell(const ProcessStart& start, bool elevated) {
     const std::wstring program = widen(start.program);
     const std::wstring args = argumentLine(start);
     const std::wstring dir = widen(start.workingDirectory);
