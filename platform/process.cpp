@@ -1,9 +1,17 @@
 #include "platform/process.h"
 
 #include "platform/backend.h"
+#include "platform/process_native_p.h"
 
 namespace platform {
 namespace process {
+
+// One class for both systems; the backend source the build chose defines its members.
+Backend& systemBackend() {
+    static native::SystemBackend backend;
+    return backend;
+}
+
 namespace {
 BackendSlot<Backend> g_backend(systemBackend);
 } // namespace

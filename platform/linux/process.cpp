@@ -1,5 +1,5 @@
-#include "platform/process.h"
 #include "platform/linux/errors.h"
+#include "platform/process_native_p.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,20 +8,8 @@
 extern char** environ;
 
 namespace platform::process {
-namespace {
-class PosixBackend : public Backend {
-public:
-    Result startDetached(const ProcessStart& start) override;
-    Result startWithShell(const ProcessStart& start, bool elevated) override;
-};
-} // namespace
 
-Backend& systemBackend() {
-    static PosixBackend backend;
-    return backend;
-}
-
-Result PosixBackend::startDetached(const ProcessStart& start) {
+Result native::SystemBackend::startDetached(const ProcessStart& start) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(start.program.c_str()));
     for (const std::string& a : start.arguments)
@@ -47,7 +35,7 @@ Result PosixBackend::startDetached(const ProcessStart& start) {
                            std::string("cannot start ") + start.program + ": " + std::strerror(rc));
 }
 
-Result PosixBackend::startWithShell(const ProcessStart& start, bool /*elevated*/) {
+Result native::SystemBackend::startWithShell(const ProcessStart& start, bool /*elevated*/) {
     return startDetached(start);
 }
 

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/process_native_p.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -55,20 +55,8 @@ std::string errorText(DWORD code) {
 } // namespace
 
 namespace process {
-namespace {
-class Win32Backend : public Backend {
-public:
-    Result startDetached(const ProcessStart& start) override;
-    Result startWithShell(const ProcessStart& start, bool elevated) override;
-};
-} // namespace
 
-Backend& systemBackend() {
-    static Win32Backend backend;
-    return backend;
-}
-
-Result Win32Backend::startDetached(const ProcessStart& start) {
+Result native::SystemBackend::startDetached(const ProcessStart& start) {
     std::wstring line;
     appendQuoted(line, widen(start.program));
     const std::wstring args = argumentLine(start);
@@ -92,7 +80,7 @@ Result Win32Backend::startDetached(const ProcessStart& start) {
     return Result::success();
 }
 
-Result Win32Backend::startWithShell(const ProcessStart& start, bool elevated) {
+Result native::SystemBackend::startWithShell(const ProcessStart& start, bool elevated) {
     const std::wstring program = widen(start.program);
     const std::wstring args = argumentLine(start);
     const std::wstring dir = widen(start.workingDirectory);
