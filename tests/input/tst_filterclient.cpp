@@ -108,6 +108,43 @@ private slots:
         QCOMPARE(QString::fromLatin1(text), name);
     }
 
+    // The driver opens only the names the client makes.
+    void otherNamesOpenNothing_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("slot 21") << "\\\\.\\interception20";
+        QTest::newRow("one digit") << "\\\\.\\interception1";
+        QTest::newRow("three digits") << "\\\\.\\interception001";
+        QTest::newRow("not a digit") << "\\\\.\\interception0x";
+        QTest::newRow("other case") << "\\\\.\\Interception00";
+        QTest::newRow("empty") << "";
+    }
+    void otherNamesOpenNothing() {
+        QFETCH(QString, name);
+        const auto opened = io::open(name.toStdString());
+        QVERIFY(!opened);
+        QCOMPARE(opened.code, io::kErrorFileNotFound);
+    }
+
+    // A stroke on a slot of the other kind, or on none, is refused and reaches nothing.
+    void strokesOnTheWrongSlotAreRefused_data() {
+        QTest::addColumn<bool>("key");
+        QTest::addColumn<int>("slot");
+        QTest::newRow("key on no slot") << true << 0;
+        QTest::newRow("key on a mouse") << true << 11;
+        QTest::newRow("button on a keyboard") << false << 10;
+        QTest::newRow("button past the end") << false << 21;
+    }
+    void strokesOnTheWrongSlotAreRefused() {
+        QFETCH(bool, key);
+        QFETCH(int, slot);
+        drv::clearSystemStrokes();
+        const platform::Result r = key ? drv::keyStroke(slot, 0x1e, false, false)
+                                       : drv::mouseStroke(slot, wire::kRightDown);
+        QVERIFY(!r);
+        QCOMPARE(r.code, io::kErrorInvalidParameter);
+        QVERIFY(drv::systemStrokes().empty());
+    }
+
     void contextOpensEverySlotAndHandsOverEvents() {
         fc::CaptureContext* context = fc::createContext();
         QVERIFY(context);
