@@ -37,12 +37,16 @@ ResultOf<std::string> keyboardLayout() {
     return g_backend->keyboardLayout();
 }
 
-bool parseLayoutName(const std::string& name, unsigned long* id) {
+ResultOf<unsigned long> parseLayoutName(const std::string& name) {
+    const auto notAName = [&] {
+        return ResultOf<unsigned long>::failure(kErrorInvalidParameter,
+                                                "not a keyboard layout name: " + name);
+    };
     size_t at = 0;
     if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X'))
         at = 2;
     if (at == name.size() || name.size() - at > 8)
-        return false;
+        return notAName();
     unsigned long value = 0;
     for (; at < name.size(); ++at) {
         const char c = name[at];
@@ -54,11 +58,10 @@ bool parseLayoutName(const std::string& name, unsigned long* id) {
         else if (c >= 'A' && c <= 'F')
             digit = c - 'A' + 10;
         else
-            return false;
+            return notAName();
         value = value * 16 + static_cast<unsigned long>(digit);
     }
-    *id = value;
-    return true;
+    return ResultOf<unsigned long>::success(value);
 }
 
 } // namespace platform::syssettings

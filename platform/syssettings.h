@@ -58,8 +58,10 @@ public:
 Backend& systemBackend();
 void installBackend(Backend* backend);
 
-// The layout id of a name as the system parses it ("0x0409", "00000409", "409"); false when the
-// name is not a hexadecimal number that fits 32 bits.
-bool parseLayoutName(const std::string& name, unsigned long* id);
+// The layout id of a name as the system parses it ("0x0409", "00000409", "409"). A name that is
+// not a hexadecimal number that fits 32 bits fails with kErrorInvalidParameter.
+ResultOf<unsigned long> parseLayoutName(const std::string& name);
+
+constexpr uint32_t kErrorInvalidParameter = 87;
 
 } // namespace platform::syssettings

@@ -5,7 +5,6 @@
 namespace platform::syssettings::sim {
 
 namespace {
-constexpr uint32_t kInvalidParameter = 87;
 constexpr uint32_t kAccessDenied = 5;
 
 Result refused() {
@@ -47,13 +46,13 @@ Result Backend::setWheelScrollLines(int value) {
 }
 
 Result Backend::activateKeyboardLayout(const std::string& name) {
-    unsigned long id = 0;
     if (refuseAll)
         return refused();
-    if (!parseLayoutName(name, &id))
-        return Result::failure(kInvalidParameter, "not a keyboard layout name: " + name);
+    const ResultOf<unsigned long> parsed = parseLayoutName(name);
+    if (!parsed)
+        return parsed;
     char text[9];
-    std::snprintf(text, sizeof(text), "%08lX", id);
+    std::snprintf(text, sizeof(text), "%08lX", parsed.value);
     layout = text;
     return Result::success();
 }
