@@ -11,7 +11,7 @@
 #include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
-#include "platform/usb_sim.h"
+#include "platform/sim/usb.h"
 #endif
 #include "quit.h"
 #include "singleinstance.h"
@@ -184,7 +184,7 @@ void cefApplication::startSimulation() {
     if (!hid)
         qWarning("tavix: simulation.conf: %s", hid.text.c_str());
     platform::hid::sim::registerControlCommands();
-    platform::usb::sim::registerSimCommands();
+    platform::usb::sim::registerControlCommands();
     // The filter driver's slots and their hardware ids; keys typed on them reach the program's
     // capture and, when not taken, the simulated keyboard hook.
     const platform::Result filter = platform::devio::sim::configureFromFile(

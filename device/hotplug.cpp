@@ -80,9 +80,9 @@ void HotplugWatcher::watchWindow(void* windowHandle) {
 }
 
 void HotplugWatcher::handleNativeMessage(const void* message) {
-    platform::usb::Notification n;
-    if (platform::usb::decodeWindowMessage(message, &n))
-        notify(n);
+    const auto n = platform::usb::decodeWindowMessage(message);
+    if (n)
+        notify(n.value);
 }
 
 void HotplugWatcher::notify(const platform::usb::Notification& notification) {

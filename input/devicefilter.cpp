@@ -80,9 +80,9 @@ void DEVICE_FILTER::start() {
             qCInfo(lcDevicefilter) << "mouse come" << state;
             decision = decideMouseStroke(map, m_state, state);
             if (!decision.giveBack) {
-                if (state == 0x0004 || state == 0x0010 || state == 0x0040 || state == 0x0100)
+                if (isButtonPress(state))
                     qCInfo(lcDevicefilter) << "mouse down";
-                else if (state == 0x0008 || state == 0x0020 || state == 0x0080 || state == 0x0200)
+                else if (isButtonRelease(state))
                     qCInfo(lcDevicefilter) << "mouse up";
             }
         }

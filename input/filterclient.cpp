@@ -11,6 +11,7 @@ namespace filterclient {
 namespace {
 
 namespace io = platform::devio;
+namespace drv = platform::filterdriver;
 
 using namespace platform::byteorder;
 
@@ -33,18 +34,15 @@ bool validDevice(CaptureContext* context, int device) {
     return context && device >= 1 && device <= kDeviceCount;
 }
 
+size_t recordSize(int device) {
+    return isKeyboard(device) ? drv::kKeyRecordSize : drv::kMouseRecordSize;
+}
+
 } // namespace
 
 void deviceName(int device, char out[32]) {
-    out[0] = '\0';
-    if (device < 1 || device > kDeviceCount)
-        return;
-    // The driver's two base names; the slot's digit replaces the last character.
-    static const char kKeyboards[] = "\\\\.\\interception00";
-    static const char kMice[] = "\\\\.\\interception10";
-    const int slot = device - 1;
-    std::memcpy(out, slot < 10 ? kKeyboards : kMice, sizeof kKeyboards);
-    out[sizeof kKeyboards - 2] = char('0' + slot % 10);
+    const std::string name = drv::deviceName(device);
+    std::memcpy(out, name.c_str(), name.size() + 1);
 }
 
 CaptureContext* createContext() {
@@ -63,7 +61,9 @@ CaptureContext* createContext() {
                 e.event = event.value;
                 uint8_t handover[8] = {};
                 put32(handover, uint32_t(e.event));
-                if (io::control(e.device, kIoctlSetEvent, handover, sizeof handover, nullptr, 0).ok)
+                if (io::control(e.device, drv::kIoctlSetEvent, handover, sizeof handover, nullptr,
+                                0)
+                        .ok)
                     continue;
             }
         }
@@ -92,8 +92,8 @@ void setFilter(CaptureContext* context, int device, uint16_t mask) {
         return;
     uint8_t bytes[2];
     put16(bytes, mask);
-    io::control(context->entries[device - 1].device, kIoctlSetFilter, bytes, sizeof bytes, nullptr,
-                0);
+    io::control(context->entries[device - 1].device, drv::kIoctlSetFilter, bytes, sizeof bytes,
+                nullptr, 0);
 }
 
 int waitDevice(CaptureContext* context) {
@@ -109,37 +109,30 @@ int waitDevice(CaptureContext* context) {
 int receiveStroke(CaptureContext* context, int device, Stroke* stroke) {
     if (!validDevice(context, device) || !stroke)
         return 0;
-    const size_t size = isKeyboard(device) ? kKeyRecordSize : kMouseRecordSize;
-    auto* record = static_cast<uint8_t*>(std::malloc(size));
-    if (!record)
-        return 0;
+    uint8_t record[drv::kMouseRecordSize];
+    const size_t size = recordSize(device);
     const auto read =
-        io::control(context->entries[device - 1].device, kIoctlRead, nullptr, 0, record, size);
-    const int count = read.ok ? int(read.value / size) : 0;
-    if (count > 0) {
-        if (isKeyboard(device))
-            stroke->key = decodeKeyRecord(record);
-        else
-            stroke->mouse = decodeMouseRecord(record);
-    }
-    std::free(record);
-    return count > 0 ? 1 : 0;
+        io::control(context->entries[device - 1].device, drv::kIoctlRead, nullptr, 0, record, size);
+    if (!read.ok || read.value < size)
+        return 0;
+    if (isKeyboard(device))
+        stroke->key = drv::decodeKeyRecord(record);
+    else
+        stroke->mouse = drv::decodeMouseRecord(record);
+    return 1;
 }
 
 int sendStroke(CaptureContext* context, int device, const Stroke* stroke) {
     if (!validDevice(context, device) || !stroke)
         return 0;
-    const size_t size = isKeyboard(device) ? kKeyRecordSize : kMouseRecordSize;
-    auto* record = static_cast<uint8_t*>(std::malloc(size));
-    if (!record)
-        return 0;
+    uint8_t record[drv::kMouseRecordSize];
+    const size_t size = recordSize(device);
     if (isKeyboard(device))
-        encodeKeyRecord(stroke->key, record);
+        drv::encodeKeyRecord(stroke->key, record);
     else
-        encodeMouseRecord(stroke->mouse, record);
-    const auto written =
-        io::control(context->entries[device - 1].device, kIoctlWrite, record, size, nullptr, 0);
-    std::free(record);
+        drv::encodeMouseRecord(stroke->mouse, record);
+    const auto written = io::control(context->entries[device - 1].device, drv::kIoctlWrite, record,
+                                     size, nullptr, 0);
     return written.ok && written.value >= size ? 1 : 0;
 }
 
@@ -149,45 +142,9 @@ size_t getHardwareId(CaptureContext* context, int device, void* buffer) {
     std::memset(buffer, 0, kHardwareIdBytes);
     if (!validDevice(context, device))
         return 0;
-    const auto got = io::control(context->entries[device - 1].device, kIoctlHardwareId, nullptr, 0,
-                                 buffer, kHardwareIdBytes);
+    const auto got = io::control(context->entries[device - 1].device, drv::kIoctlHardwareId,
+                                 nullptr, 0, buffer, kHardwareIdBytes);
     return got.ok ? got.value : 0;
-}
-
-void encodeKeyRecord(const KeyStroke& stroke, uint8_t out[kKeyRecordSize]) {
-    std::memset(out, 0, kKeyRecordSize);
-    put16(out + 2, stroke.code);
-    put16(out + 4, stroke.state);
-    put32(out + 8, stroke.extra);
-}
-
-KeyStroke decodeKeyRecord(const uint8_t in[kKeyRecordSize]) {
-    KeyStroke s;
-    s.code = get16(in + 2);
-    s.state = get16(in + 4);
-    s.extra = get32(in + 8);
-    return s;
-}
-
-void encodeMouseRecord(const MouseStroke& stroke, uint8_t out[kMouseRecordSize]) {
-    std::memset(out, 0, kMouseRecordSize);
-    put16(out + 2, stroke.flags);
-    put16(out + 4, stroke.state);
-    put16(out + 6, uint16_t(stroke.wheelData));
-    put32(out + 12, uint32_t(stroke.x));
-    put32(out + 16, uint32_t(stroke.y));
-    put32(out + 20, stroke.extra);
-}
-
-MouseStroke decodeMouseRecord(const uint8_t in[kMouseRecordSize]) {
-    MouseStroke s;
-    s.flags = get16(in + 2);
-    s.state = get16(in + 4);
-    s.wheelData = int16_t(get16(in + 6));
-    s.x = int32_t(get32(in + 12));
-    s.y = int32_t(get32(in + 16));
-    s.extra = get32(in + 20);
-    return s;
 }
 
 } // namespace filterclient

@@ -1,6 +1,14 @@
 #include "input/strokedecision.h"
 
+#include "platform/filterdriver.h"
+
+namespace drv = platform::filterdriver;
+
 namespace {
+
+// The buttons a key map can take, by their down flags (the filter asks for no others).
+constexpr uint16_t kMappableButtons[] = {drv::kRightDown, drv::kMiddleDown, drv::kButton4Down,
+                                         drv::kButton5Down};
 
 const KeyMap& emptyMap() {
     static const KeyMap empty;
@@ -65,35 +73,42 @@ const KeyMap& chooseKeyMap(const QString& hardwareId, const QList<DeviceKeyMap>&
 
 StrokeDecision decideKeyStroke(const KeyMap& map, FilterState& state, uint16_t code,
                                uint16_t keyState) {
-    const KeyMapKey key{code, uint16_t((keyState & 0x02) ? 1 : 0)};
+    const KeyMapKey key{code, uint16_t((keyState & drv::kKeyE0) ? 1 : 0)};
     if (!map.contains(key)) {
         StrokeDecision d;
         d.giveBack = true;
         return d;
     }
-    return (keyState & 0x01) ? release(map, state, key) : press(map, state, key);
+    return (keyState & drv::kKeyUp) ? release(map, state, key) : press(map, state, key);
+}
+
+bool isButtonPress(uint16_t buttonState) {
+    for (uint16_t down : kMappableButtons) {
+        if (buttonState == down)
+            return true;
+    }
+    return false;
+}
+
+bool isButtonRelease(uint16_t buttonState) {
+    for (uint16_t down : kMappableButtons) {
+        if (buttonState == drv::upFlagOf(down))
+            return true;
+    }
+    return false;
 }
 
 StrokeDecision decideMouseStroke(const KeyMap& map, FilterState& state, uint16_t buttonState) {
     const KeyMapKey own{buttonState, KeyMapKey::kMouseFlag};
-    const KeyMapKey down{uint16_t(buttonState >> 1), KeyMapKey::kMouseFlag};
+    const KeyMapKey down{drv::downFlagOf(buttonState), KeyMapKey::kMouseFlag};
     if (!map.contains(own) && !map.contains(down)) {
         StrokeDecision d;
         d.giveBack = true;
         return d;
     }
-    switch (buttonState) {
-    case 0x0004:
-    case 0x0010:
-    case 0x0040:
-    case 0x0100:
+    if (isButtonPress(buttonState))
         return press(map, state, own);
-    case 0x0008:
-    case 0x0020:
-    case 0x0080:
-    case 0x0200:
+    if (isButtonRelease(buttonState))
         return release(map, state, down);
-    default:
-        return swallowed();
-    }
+    return swallowed();
 }

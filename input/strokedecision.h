@@ -35,3 +35,8 @@ StrokeDecision decideKeyStroke(const KeyMap& map, FilterState& state, uint16_t c
                                uint16_t keyState);
 // A captured mouse stroke: its button flags.
 StrokeDecision decideMouseStroke(const KeyMap& map, FilterState& state, uint16_t buttonState);
+
+// Whether button flags are exactly the press, or the release, of a button a key map can take
+// (right, middle, 4th, 5th); a stroke with any other flags plays nothing.
+bool isButtonPress(uint16_t buttonState);
+bool isButtonRelease(uint16_t buttonState);

@@ -6,15 +6,8 @@
 
 namespace platform::autostart {
 
-// Defined by the backend the build chose.
-Backend& systemBackend();
-
 namespace {
 BackendSlot<Backend> g_backend(systemBackend);
-
-Backend& current() {
-    return g_backend.current();
-}
 
 // Desktop Entry quoting: inside double quotes, '"', '`', '$' and '\' take a backslash.
 std::string quoteArgument(const std::string& arg) {
@@ -61,11 +54,11 @@ void installBackend(Backend* backend) {
 }
 
 Result setEnabled(const std::string& programFolder, bool on) {
-    return current().setEnabled(programFolder, on);
+    return g_backend->setEnabled(programFolder, on);
 }
 
 bool isEnabled(const std::string& programFolder) {
-    return current().isEnabled(programFolder);
+    return g_backend->isEnabled(programFolder);
 }
 
 std::string windowsCommandLine(const std::string& programFolder) {

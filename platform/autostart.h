@@ -33,20 +33,9 @@ public:
     virtual bool isEnabled(const std::string& programFolder) = 0;
 };
 
-// Installs `backend` (not owned) for every later call; nullptr restores the system backend.
+// The build's own backend; installBackend() puts another (not owned) in its place for every
+// later call, nullptr puts it back. The simulated one: sim/autostart.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
-
-// A backend that only remembers: for tests of code that switches autostart. With `refusal`
-// nonzero every switch fails with that code and changes nothing.
-class SimBackend : public Backend {
-public:
-    Result setEnabled(const std::string& programFolder, bool on) override;
-    bool isEnabled(const std::string& programFolder) override;
-
-    uint32_t refusal = 0;
-    bool on = false;
-    std::string folder; // the folder of the last call
-    int calls = 0;
-};
 
 } // namespace platform::autostart

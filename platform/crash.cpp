@@ -1,5 +1,7 @@
 #include "platform/crash.h"
 
+#include "platform/backend.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -7,20 +9,14 @@
 
 namespace platform::crash {
 
-// Defined by the backend the build chose.
-Backend& systemBackend();
 // The buffers the system backend reads at crash time.
 char* reporterBuffer();
 char* dumpFolderBuffer();
 
 namespace {
-Backend* g_installed = nullptr;
+BackendSlot<Backend> g_backend(systemBackend);
 std::mutex g_lock;
 std::atomic<bool> g_handlerInstalled{false};
-
-Backend& current() {
-    return g_installed ? *g_installed : systemBackend();
-}
 
 bool copyInto(char* buffer, const std::string& text) {
     if (text.size() >= kPathCapacity || text.find('\0') != std::string::npos)
@@ -58,7 +54,7 @@ Result install(const std::string& dumpFolder) {
         return Result::success();
     if (!copyInto(dumpFolderBuffer(), dumpFolder))
         return Result::failure(206, "dump folder does not fit: " + dumpFolder);
-    Result r = current().install(dumpFolderBuffer(), reporterBuffer());
+    Result r = g_backend->install(dumpFolderBuffer(), reporterBuffer());
     if (r)
         g_handlerInstalled = true;
     return r;
@@ -84,7 +80,7 @@ std::string reporterCommandLine(const std::string& reporter, const std::string& 
 
 void installBackend(Backend* backend) {
     std::lock_guard<std::mutex> guard(g_lock);
-    g_installed = backend;
+    g_backend.install(backend);
     g_handlerInstalled = false;
 }
 
@@ -98,13 +94,6 @@ void crashNow() {
     *nowhere = 1;
     // Should the write not fault, end anyway: the caller asked for the process to go.
     std::abort();
-}
-
-Result SimBackend::install(const char* dumpFolder, const char* reporterPath) {
-    ++installs;
-    folder = dumpFolder;
-    reporter = reporterPath;
-    return Result::success();
 }
 
 } // namespace platform::crash

@@ -45,18 +45,10 @@ public:
     virtual Result install(const char* dumpFolder, const char* reporter) = 0;
 };
 
-// Installs `backend` (not owned) for later install() calls; nullptr restores the system backend.
-// For tests: also forgets an earlier install() so the next one reaches the backend.
+// The build's own backend; installBackend() puts another (not owned) in its place for later
+// install() calls, nullptr puts it back. For tests it also forgets an earlier install() so the
+// next one reaches the backend. The counting one: sim/crash.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
-
-// A backend that only counts: for tests of code that installs the handler.
-class SimBackend : public Backend {
-public:
-    Result install(const char* dumpFolder, const char* reporter) override;
-
-    int installs = 0;
-    std::string folder;
-    std::string reporter;
-};
 
 } // namespace platform::crash

@@ -24,6 +24,7 @@ using Handle = std::uintptr_t;
 // Win32 error codes the backends report.
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorBadFormat = 11;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
@@ -52,11 +53,11 @@ public:
     virtual ResultOf<size_t> waitAny(const std::vector<Handle>& events) = 0;
 };
 
-// Installs `backend` (not owned); nullptr restores the build's own backend. Swap only while
-// nothing is open.
-void installBackend(Backend* backend);
-// The build's own backend, for backends that wrap it.
+// The build's own backend; installBackend() puts another (not owned) in its place, nullptr
+// puts it back. Swap only while nothing is open. The simulated filter driver:
+// sim/filterdriver.h.
 Backend& systemBackend();
+void installBackend(Backend* backend);
 
 ResultOf<Handle> open(const std::string& path);
 ResultOf<Handle> createEvent();

@@ -41,6 +41,7 @@ constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorBadFormat = 11;
 constexpr uint32_t kErrorOutOfMemory = 14;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorNotSupported = 50;

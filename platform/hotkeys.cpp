@@ -6,9 +6,6 @@
 
 namespace platform::hotkeys {
 
-// Defined by the backend the build chose.
-Backend& systemBackend();
-
 namespace {
 
 struct Registration {
@@ -20,10 +17,6 @@ struct Registration {
 BackendSlot<Backend> g_backend(systemBackend);
 std::map<Id, Registration> g_registrations;
 Id g_lastId = 0;
-
-Backend& current() {
-    return g_backend.current();
-}
 
 constexpr unsigned kAllModifiers = Shift | Control | Alt | Meta;
 // Win32 takes application hotkey ids from 1 to 0xBFFF.
@@ -66,7 +59,7 @@ ResultOf<Id> add(unsigned modifiers, uint32_t key, std::function<void()> onActiv
     const Id id = nextFreeId();
     if (id == 0)
         return ResultOf<Id>::failure(kErrorNoSystemResources, "no hotkey id left");
-    const Result grabbed = current().grab(id, modifiers, key);
+    const Result grabbed = g_backend->grab(id, modifiers, key);
     if (!grabbed)
         return ResultOf<Id>::failure(grabbed.code, grabbed.text);
     g_registrations[id] = Registration{modifiers, key, std::move(onActivated)};
@@ -75,22 +68,22 @@ ResultOf<Id> add(unsigned modifiers, uint32_t key, std::function<void()> onActiv
 
 void remove(Id id) {
     if (g_registrations.erase(id))
-        current().release(id);
+        g_backend->release(id);
 }
 
 int eventFd() {
-    return current().eventFd();
+    return g_backend->eventFd();
 }
 
 void dispatchPending() {
-    for (Id id : current().takeActivations())
+    for (Id id : g_backend->takeActivations())
         deliver(id);
 }
 
 bool handleNativeMessage(void* message) {
     if (!message)
         return false;
-    const Id id = current().activationOf(message);
+    const Id id = g_backend->activationOf(message);
     if (id == 0 || !g_registrations.count(id))
         return false;
     deliver(id);

@@ -12,8 +12,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <set>
-#include <utility>
 #include <vector>
 
 namespace platform::hotkeys {
@@ -85,26 +83,10 @@ public:
     virtual Id activationOf(void* /*message*/) { return 0; }
 };
 
-// Installs `backend` (not owned) for later registrations; nullptr restores the system backend.
-// Only swap while nothing is registered.
+// The build's own backend; installBackend() puts another (not owned) in its place for later
+// registrations, nullptr puts it back. Only swap while nothing is registered. The simulated one:
+// sim/hotkeys.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
-
-// A backend for tests: combinations in `taken` belong to "another program"; press() activates.
-class SimBackend : public Backend {
-public:
-    Result grab(Id id, unsigned modifiers, uint32_t key) override;
-    void release(Id id) override;
-    std::vector<Id> takeActivations() override;
-
-    // Queues an activation when the combination is grabbed; false otherwise.
-    bool press(unsigned modifiers, uint32_t key);
-    bool isGrabbed(unsigned modifiers, uint32_t key) const;
-
-    std::set<std::pair<unsigned, uint32_t>> taken;
-
-private:
-    std::vector<std::pair<Id, std::pair<unsigned, uint32_t>>> m_grabs;
-    std::vector<Id> m_pending;
-};
 
 } // namespace platform::hotkeys

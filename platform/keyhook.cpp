@@ -1,29 +1,25 @@
 #include "platform/keyhook.h"
 
+#include "platform/backend.h"
+
 #include <chrono>
 
 namespace platform::keyhook {
 
-Backend& systemBackend(); // the build's own backend
-
 namespace {
-Backend* g_installed = nullptr;
-
-Backend& current() {
-    return g_installed ? *g_installed : systemBackend();
-}
+BackendSlot<Backend> g_backend(systemBackend);
 } // namespace
 
 void installBackend(Backend* backend) {
-    g_installed = backend;
+    g_backend.install(backend);
 }
 
 Result install(Callback callback) {
-    return current().install(std::move(callback));
+    return g_backend->install(std::move(callback));
 }
 
 void remove() {
-    current().remove();
+    g_backend->remove();
 }
 
 uint64_t monotonicMs() {

@@ -34,8 +34,9 @@ public:
     virtual void remove() = 0;
 };
 
-// Installs `backend` (not owned); nullptr restores the build's own backend. Swap only with no
-// hook installed.
+// The build's own backend; installBackend() puts another (not owned) in its place, nullptr
+// puts it back. Swap only with no hook installed. The simulated hook: sim/keyhook.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
 
 Result install(Callback callback);

@@ -1,19 +1,18 @@
 #include "platform/priority.h"
 
+#include "platform/backend.h"
+
 namespace platform::priority {
-
-Backend& systemBackend(); // the build's own backend
-
 namespace {
-Backend* g_installed = nullptr;
-}
+BackendSlot<Backend> g_backend(systemBackend);
+} // namespace
 
 void installBackend(Backend* backend) {
-    g_installed = backend;
+    g_backend.install(backend);
 }
 
 Result raiseProcessPriority() {
-    return (g_installed ? *g_installed : systemBackend()).raiseProcessPriority();
+    return g_backend->raiseProcessPriority();
 }
 
 } // namespace platform::priority

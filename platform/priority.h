@@ -14,7 +14,9 @@ public:
     virtual Result raiseProcessPriority() = 0;
 };
 
-// Installs `backend` (not owned); nullptr restores the build's own backend.
+// The build's own backend; installBackend() puts another (not owned) in its place, nullptr
+// puts it back.
+Backend& systemBackend();
 void installBackend(Backend* backend);
 
 Result raiseProcessPriority();

@@ -1,31 +1,19 @@
 #include "platform/process.h"
 
 #include "platform/backend.h"
+#include "platform/process_native_p.h"
 
 namespace platform {
 namespace process {
 
-// Defined by the backend the build chose.
-Result systemStartDetached(const ProcessStart& start);
-Result systemStartWithShell(const ProcessStart& start, bool elevated);
-
-namespace {
-
-class SystemBackend : public Backend {
-public:
-    Result startDetached(const ProcessStart& start) override { return systemStartDetached(start); }
-    Result startWithShell(const ProcessStart& start, bool elevated) override {
-        return systemStartWithShell(start, elevated);
-    }
-};
-
+// One class for both systems; the backend source the build chose defines its members.
 Backend& systemBackend() {
-    static SystemBackend backend;
+    static native::SystemBackend backend;
     return backend;
 }
 
+namespace {
 BackendSlot<Backend> g_backend(systemBackend);
-
 } // namespace
 
 void installBackend(Backend* backend) {
@@ -35,11 +23,11 @@ void installBackend(Backend* backend) {
 } // namespace process
 
 Result startDetached(const ProcessStart& start) {
-    return process::g_backend.current().startDetached(start);
+    return process::g_backend->startDetached(start);
 }
 
 Result startWithShell(const ProcessStart& start, bool elevated) {
-    return process::g_backend.current().startWithShell(start, elevated);
+    return process::g_backend->startWithShell(start, elevated);
 }
 
 } // namespace platform

@@ -38,27 +38,10 @@ public:
     virtual Result startWithShell(const ProcessStart& start, bool elevated) = 0;
 };
 
-// Installs `backend` (not owned) for every later start; nullptr restores the system backend.
+// The build's own backend; installBackend() puts another (not owned) in its place for every
+// later start, nullptr puts it back. The recording one: sim/process.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
-
-// Starts nothing and remembers each start; with `refusal` nonzero every start fails with it.
-class SimBackend : public Backend {
-public:
-    struct Start {
-        ProcessStart start;
-        bool shell = false;
-        bool elevated = false;
-    };
-
-    Result startDetached(const ProcessStart& start) override;
-    Result startWithShell(const ProcessStart& start, bool elevated) override;
-
-    uint32_t refusal = 0;
-    std::vector<Start> starts; // the successful ones, in order
-
-private:
-    Result record(const ProcessStart& start, bool shell, bool elevated);
-};
 
 } // namespace process
 } // namespace platform

@@ -1,5 +1,6 @@
 # Mouse, wheel and keyboard-layout settings: SystemParametersInfo on Win32, X11 on Linux.
-target_sources(tavix_platform PRIVATE syssettings.h syssettings.cpp)
+target_sources(tavix_platform PRIVATE syssettings.h syssettings.cpp sim/syssettings.h
+                                      sim/syssettings.cpp)
 if(WIN32)
   target_sources(tavix_platform PRIVATE win32/syssettings.cpp)
   target_link_libraries(tavix_platform PRIVATE user32)

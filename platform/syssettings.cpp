@@ -1,55 +1,52 @@
 #include "platform/syssettings.h"
 
-#include <cstdio>
+#include "platform/backend.h"
 
 namespace platform::syssettings {
 
-// Defined by the backend the build chose.
-Backend& systemBackend();
-
 namespace {
-Backend* g_installed = nullptr;
-
-Backend& current() {
-    return g_installed ? *g_installed : systemBackend();
-}
+BackendSlot<Backend> g_backend(systemBackend);
 } // namespace
 
 void installBackend(Backend* backend) {
-    g_installed = backend;
+    g_backend.install(backend);
 }
 
 ResultOf<MouseAcceleration> mouseAcceleration() {
-    return current().mouseAcceleration();
+    return g_backend->mouseAcceleration();
 }
 Result setMouseAcceleration(const MouseAcceleration& value) {
-    return current().setMouseAcceleration(value);
+    return g_backend->setMouseAcceleration(value);
 }
 ResultOf<int> mouseSpeed() {
-    return current().mouseSpeed();
+    return g_backend->mouseSpeed();
 }
 Result setMouseSpeed(int speed) {
-    return current().setMouseSpeed(speed);
+    return g_backend->setMouseSpeed(speed);
 }
 ResultOf<int> wheelScrollLines() {
-    return current().wheelScrollLines();
+    return g_backend->wheelScrollLines();
 }
 Result setWheelScrollLines(int lines) {
-    return current().setWheelScrollLines(lines);
+    return g_backend->setWheelScrollLines(lines);
 }
 Result activateKeyboardLayout(const std::string& name) {
-    return current().activateKeyboardLayout(name);
+    return g_backend->activateKeyboardLayout(name);
 }
 ResultOf<std::string> keyboardLayout() {
-    return current().keyboardLayout();
+    return g_backend->keyboardLayout();
 }
 
-bool parseLayoutName(const std::string& name, unsigned long* id) {
+ResultOf<unsigned long> parseLayoutName(const std::string& name) {
+    const auto notAName = [&] {
+        return ResultOf<unsigned long>::failure(kErrorInvalidParameter,
+                                                "not a keyboard layout name: " + name);
+    };
     size_t at = 0;
     if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X'))
         at = 2;
     if (at == name.size() || name.size() - at > 8)
-        return false;
+        return notAName();
     unsigned long value = 0;
     for (; at < name.size(); ++at) {
         const char c = name[at];
@@ -61,69 +58,10 @@ bool parseLayoutName(const std::string& name, unsigned long* id) {
         else if (c >= 'A' && c <= 'F')
             digit = c - 'A' + 10;
         else
-            return false;
+            return notAName();
         value = value * 16 + static_cast<unsigned long>(digit);
     }
-    *id = value;
-    return true;
-}
-
-namespace {
-constexpr uint32_t kInvalidParameter = 87;
-constexpr uint32_t kAccessDenied = 5;
-
-Result refused() {
-    return Result::failure(kAccessDenied, "the system refused the setting");
-}
-} // namespace
-
-ResultOf<MouseAcceleration> SimBackend::mouseAcceleration() {
-    return ResultOf<MouseAcceleration>::success(acceleration);
-}
-
-Result SimBackend::setMouseAcceleration(const MouseAcceleration& value) {
-    if (refuseAll)
-        return refused();
-    acceleration = value;
-    return Result::success();
-}
-
-ResultOf<int> SimBackend::mouseSpeed() {
-    return ResultOf<int>::success(speed);
-}
-
-Result SimBackend::setMouseSpeed(int value) {
-    if (refuseAll)
-        return refused();
-    speed = value;
-    return Result::success();
-}
-
-ResultOf<int> SimBackend::wheelScrollLines() {
-    return ResultOf<int>::success(lines);
-}
-
-Result SimBackend::setWheelScrollLines(int value) {
-    if (refuseAll)
-        return refused();
-    lines = value;
-    return Result::success();
-}
-
-Result SimBackend::activateKeyboardLayout(const std::string& name) {
-    unsigned long id = 0;
-    if (refuseAll)
-        return refused();
-    if (!parseLayoutName(name, &id))
-        return Result::failure(kInvalidParameter, "not a keyboard layout name: " + name);
-    char text[9];
-    std::snprintf(text, sizeof(text), "%08lX", id);
-    layout = text;
-    return Result::success();
-}
-
-ResultOf<std::string> SimBackend::keyboardLayout() {
-    return ResultOf<std::string>::success(layout);
+    return ResultOf<unsigned long>::success(value);
 }
 
 } // namespace platform::syssettings

@@ -53,31 +53,15 @@ public:
     virtual ResultOf<std::string> keyboardLayout() = 0;
 };
 
-// Installs `backend` (not owned) for every later call; nullptr restores the system backend.
+// The build's own backend; installBackend() puts another (not owned) in its place for every
+// later call, nullptr puts it back. The one in memory: sim/syssettings.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
 
-// The layout id of a name as the system parses it ("0x0409", "00000409", "409"); false when the
-// name is not a hexadecimal number that fits 32 bits.
-bool parseLayoutName(const std::string& name, unsigned long* id);
+// The layout id of a name as the system parses it ("0x0409", "00000409", "409"). A name that is
+// not a hexadecimal number that fits 32 bits fails with kErrorInvalidParameter.
+ResultOf<unsigned long> parseLayoutName(const std::string& name);
 
-// A backend that holds the settings in memory, taking what it is given unless told to refuse
-// everything: for tests of the commands.
-class SimBackend : public Backend {
-public:
-    ResultOf<MouseAcceleration> mouseAcceleration() override;
-    Result setMouseAcceleration(const MouseAcceleration& value) override;
-    ResultOf<int> mouseSpeed() override;
-    Result setMouseSpeed(int speed) override;
-    ResultOf<int> wheelScrollLines() override;
-    Result setWheelScrollLines(int lines) override;
-    Result activateKeyboardLayout(const std::string& name) override;
-    ResultOf<std::string> keyboardLayout() override;
-
-    MouseAcceleration acceleration{6, 10, 1};
-    int speed = 10;
-    int lines = 3;
-    std::string layout = "00000409";
-    bool refuseAll = false; // a system that refuses every change
-};
+constexpr uint32_t kErrorInvalidParameter = 87;
 
 } // namespace platform::syssettings

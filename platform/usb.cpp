@@ -1,19 +1,48 @@
 #include "platform/usb.h"
 
-#include <atomic>
+#include "platform/backend.h"
 
 namespace platform::usb {
 namespace {
-std::atomic<Backend*> g_installed{nullptr};
+BackendSlot<Backend> g_backend(systemBackend);
 } // namespace
 
+Result Backend::requestWindowNotifications(void*) {
+    return Result::failure(kErrorNotSupported, "device changes come without window messages here");
+}
+
+ResultOf<Notification> Backend::decodeWindowMessage(const void*) {
+    return ResultOf<Notification>::failure(kErrorInvalidMessage, "not a device change message");
+}
+
+int Backend::subscribe(Listener) {
+    return 0;
+}
+
+void Backend::unsubscribe(int) {}
+
 void installBackend(Backend* backend) {
-    g_installed.store(backend);
+    g_backend.install(backend);
 }
 
 PathList presentDevicePaths() {
-    Backend* installed = g_installed.load();
-    return (installed ? *installed : buildBackend()).presentDevicePaths();
+    return g_backend->presentDevicePaths();
+}
+
+Result requestWindowNotifications(void* windowHandle) {
+    return g_backend->requestWindowNotifications(windowHandle);
+}
+
+ResultOf<Notification> decodeWindowMessage(const void* message) {
+    return g_backend->decodeWindowMessage(message);
+}
+
+int subscribe(Listener listener) {
+    return g_backend->subscribe(std::move(listener));
+}
+
+void unsubscribe(int id) {
+    g_backend->unsubscribe(id);
 }
 
 } // namespace platform::usb

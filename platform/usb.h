@@ -2,7 +2,7 @@
 
 // USB devices of the machine: the present device interfaces of the USB device class, and the
 // notifications the system sends when one arrives or leaves. The build's own backend (usb.cmake):
-// Win32 SetupAPI and WM_DEVICECHANGE (usb_win32.h); elsewhere the simulated USB bus (usb_sim.h).
+// Win32 SetupAPI and WM_DEVICECHANGE (usb_win32.h); elsewhere the simulated USB bus (sim/usb.h).
 
 #include "platform/result.h"
 
@@ -34,28 +34,40 @@ struct Notification {
 // reports them in lower case; the simulated bus does the same).
 using PathList = ResultOf<std::vector<std::string>>;
 
+// Device changes, however the build's system delivers them: Win32 as WM_DEVICECHANGE messages
+// to a window, the simulated bus to subscribers (on the bus's thread).
+using Listener = std::function<void(const Notification&)>;
+
+// Win32 codes of the refusals.
+constexpr uint32_t kErrorNotSupported = 50;     // not the way this system tells of changes
+constexpr uint32_t kErrorInvalidMessage = 1002; // not a device change message
+
+// What a backend does. The notification calls default to "not this system's way".
 class Backend {
 public:
     virtual ~Backend() = default;
     virtual PathList presentDevicePaths() = 0;
+    virtual Result requestWindowNotifications(void* windowHandle);
+    virtual ResultOf<Notification> decodeWindowMessage(const void* message);
+    virtual int subscribe(Listener listener);
+    virtual void unsubscribe(int id);
 };
 
-// nullptr (the start) means the build's own backend.
+// The build's own backend; installBackend() puts another (not owned) in its place, nullptr
+// puts it back. The simulated bus: sim/usb.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
-// The build's own backend, defined by the backend source usb.cmake chose.
-Backend& buildBackend();
 
 PathList presentDevicePaths();
 
-// Device changes, however the build's system delivers them: Win32 as WM_DEVICECHANGE messages
-// to a window, the simulated bus to subscribers. Each call does nothing where its way is not the
-// system's, so callers need no system tests of their own.
-using Listener = std::function<void(const Notification&)>;
-// Asks for the notifications as messages to `windowHandle`; false when refused or not the way.
-bool requestWindowNotifications(void* windowHandle);
-// A system window message (Win32: an MSG); true, with `out` filled, for a device change.
-bool decodeWindowMessage(const void* message, Notification* out);
-// Notifications that come without a window, on the bus's thread; 0 when none come that way.
+// Each call does nothing but fail (or answer 0) where its way is not the system's, so callers
+// need no system tests of their own.
+// Asks for the notifications as messages to `windowHandle`.
+Result requestWindowNotifications(void* windowHandle);
+// A system window message (Win32: an MSG): the notification of a device change; any other
+// message fails with kErrorInvalidMessage.
+ResultOf<Notification> decodeWindowMessage(const void* message);
+// Notifications that come without a window; 0 when none come that way.
 int subscribe(Listener listener);
 void unsubscribe(int id);
 

@@ -9,8 +9,8 @@
 namespace platform::usb::win32 {
 
 // RegisterDeviceNotificationW for the USB device interface class, delivered to `hwnd` as
-// WM_DEVICECHANGE messages. Never withdrawn: it ends with the window. False when refused.
-bool requestNotifications(void* hwnd);
+// WM_DEVICECHANGE messages. Never withdrawn: it ends with the window.
+Result requestNotifications(void* hwnd);
 
 // WM_DEVICECHANGE
 constexpr unsigned kWmDeviceChange = 0x0219;
@@ -20,8 +20,8 @@ constexpr unsigned kWmDeviceChange = 0x0219;
 // the device path up to its NUL. Reads no further than the header's own size.
 Notification decodeDeviceChange(uintptr_t wParam, intptr_t lParam);
 
-// A window message (an MSG, as Qt hands native events over): true for a WM_DEVICECHANGE one,
-// whose decoded notification is then in `notification`.
-bool decodeMessage(const void* message, Notification* notification);
+// A window message (an MSG, as Qt hands native events over): the decoded notification of a
+// WM_DEVICECHANGE one; any other message fails with kErrorInvalidMessage.
+ResultOf<Notification> decodeMessage(const void* message);
 
 } // namespace platform::usb::win32

@@ -1,4 +1,5 @@
-target_sources(tavix_platform PRIVATE windows.h windows_native_p.h windows.cpp sim/windows.cpp)
+target_sources(tavix_platform PRIVATE windows.h windows_native_p.h windows.cpp sim/windows.h
+                                      sim/windows.cpp)
 if(WIN32)
   target_sources(tavix_platform PRIVATE win32/windows.cpp win32/windowplacement.cpp)
   target_link_libraries(tavix_platform PRIVATE user32)

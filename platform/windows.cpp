@@ -1,18 +1,18 @@
 #include "platform/windows.h"
 
 #include "platform/backend.h"
+#include "platform/windows_native_p.h"
 
 namespace platform::windows {
 
-// Defined by the backend the build chose.
-Backend& systemBackend();
+// One class for both systems; the backend sources the build chose define its members.
+Backend& systemBackend() {
+    static native::SystemBackend backend;
+    return backend;
+}
 
 namespace {
 BackendSlot<Backend> g_backend(systemBackend);
-
-Backend& current() {
-    return g_backend.current();
-}
 } // namespace
 
 void installBackend(Backend* backend) {
@@ -20,43 +20,43 @@ void installBackend(Backend* backend) {
 }
 
 std::vector<TopLevelWindow> topLevelWindows() {
-    return current().topLevelWindows();
+    return g_backend->topLevelWindows();
 }
 
 Result bringToFront(std::uintptr_t handle) {
-    return current().bringToFront(handle);
+    return g_backend->bringToFront(handle);
 }
 
 std::uintptr_t rootWindow(std::uintptr_t handle) {
-    return current().rootWindow(handle);
+    return g_backend->rootWindow(handle);
 }
 
 ResultOf<Rect> windowRect(std::uintptr_t handle) {
-    return current().windowRect(handle);
+    return g_backend->windowRect(handle);
 }
 
 ResultOf<Placement> placement(std::uintptr_t handle) {
-    return current().placement(handle);
+    return g_backend->placement(handle);
 }
 
 Result setNormalRect(std::uintptr_t handle, const Rect& normal) {
-    return current().setNormalRect(handle, normal);
+    return g_backend->setNormalRect(handle, normal);
 }
 
 Result moveResize(std::uintptr_t handle, const Rect& rect) {
-    return current().moveResize(handle, rect);
+    return g_backend->moveResize(handle, rect);
 }
 
 Result minimizeWithoutActivation(std::uintptr_t handle) {
-    return current().minimizeWithoutActivation(handle);
+    return g_backend->minimizeWithoutActivation(handle);
 }
 
 Result restore(std::uintptr_t handle) {
-    return current().restore(handle);
+    return g_backend->restore(handle);
 }
 
 Result maximize(std::uintptr_t handle) {
-    return current().maximize(handle);
+    return g_backend->maximize(handle);
 }
 
 } // namespace platform::windows

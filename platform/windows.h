@@ -3,12 +3,11 @@
 // Top-level windows of the desktop: list them with their owning process and title, bring one
 // to the front (the single-instance hand-over), and place, minimise and restore one (the window
 // commands of the frameless main window and its popups).
-// The build's backend is user32 on Win32 and X11 on Linux; tests install SimBackend.
+// The build's backend is user32 on Win32 and X11 on Linux; tests install sim::Backend.
 
 #include "platform/result.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -80,31 +79,10 @@ public:
     virtual Result maximize(std::uintptr_t handle) = 0;
 };
 
-// Installs `backend` (not owned) for every later call; nullptr restores the system backend.
+// The build's own backend; installBackend() puts another (not owned) in its place for every
+// later call, nullptr puts it back. The simulated desktop: sim/windows.h.
+Backend& systemBackend();
 void installBackend(Backend* backend);
-
-// A desktop that only remembers: `windows` are listed as given; bringing one of them to the
-// front moves it to the list's end (the top of the stacking order) and records its handle.
-// Placement: `rects` and `placements` by handle, changed at once as a window manager would.
-class SimBackend : public Backend {
-public:
-    std::vector<TopLevelWindow> topLevelWindows() override;
-    Result bringToFront(std::uintptr_t handle) override;
-    std::uintptr_t rootWindow(std::uintptr_t handle) override;
-    ResultOf<Rect> windowRect(std::uintptr_t handle) override;
-    ResultOf<Placement> placement(std::uintptr_t handle) override;
-    Result setNormalRect(std::uintptr_t handle, const Rect& normal) override;
-    Result moveResize(std::uintptr_t handle, const Rect& rect) override;
-    Result minimizeWithoutActivation(std::uintptr_t handle) override;
-    Result restore(std::uintptr_t handle) override;
-    Result maximize(std::uintptr_t handle) override;
-
-    std::vector<TopLevelWindow> windows;
-    std::vector<std::uintptr_t> raised;
-    std::map<std::uintptr_t, Rect> rects;
-    std::map<std::uintptr_t, Placement> placements;
-    Rect workArea{0, 0, 1280, 800}; // where a maximised window goes
-};
 
 } // namespace platform::windows
 
@@ -123,7 +101,9 @@ public:
     virtual Result postCharacters(std::uintptr_t window, const std::u16string& units) = 0;
 };
 
-// Installs `backend` (not owned); nullptr restores the build's own backend.
+// The build's own backend; installTextBackend() puts another (not owned) in its place,
+// nullptr puts it back. The recording one: sim/windowtext.h.
+TextBackend& systemTextBackend();
 void installTextBackend(TextBackend* backend);
 
 // The window under the cursor. Fails without a cursor position or a window there.

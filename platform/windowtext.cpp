@@ -1,29 +1,24 @@
+#include "platform/backend.h"
 #include "platform/windows.h"
 
 namespace platform::windows {
 
-TextBackend& systemTextBackend(); // the build's own backend
-
 namespace {
-TextBackend* g_installed = nullptr;
-
-TextBackend& current() {
-    return g_installed ? *g_installed : systemTextBackend();
-}
+BackendSlot<TextBackend> g_textBackend(systemTextBackend);
 } // namespace
 
 void installTextBackend(TextBackend* backend) {
-    g_installed = backend;
+    g_textBackend.install(backend);
 }
 
 ResultOf<std::uintptr_t> windowUnderCursor() {
-    return current().windowUnderCursor();
+    return g_textBackend->windowUnderCursor();
 }
 
 Result postCharacters(std::uintptr_t window, const std::u16string& units) {
     if (!window)
         return Result::failure(kErrorInvalidWindowHandle, "no window");
-    return current().postCharacters(window, units);
+    return g_textBackend->postCharacters(window, units);
 }
 
 } // namespace platform::windows

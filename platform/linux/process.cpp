@@ -1,5 +1,5 @@
-#include "platform/process.h"
 #include "platform/linux/errors.h"
+#include "platform/process_native_p.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@ extern char** environ;
 
 namespace platform::process {
 
-Result systemStartDetached(const ProcessStart& start) {
+Result native::SystemBackend::startDetached(const ProcessStart& start) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(start.program.c_str()));
     for (const std::string& a : start.arguments)
@@ -35,8 +35,8 @@ Result systemStartDetached(const ProcessStart& start) {
                            std::string("cannot start ") + start.program + ": " + std::strerror(rc));
 }
 
-Result systemStartWithShell(const ProcessStart& start, bool /*elevated*/) {
-    return systemStartDetached(start);
+Result native::SystemBackend::startWithShell(const ProcessStart& start, bool /*elevated*/) {
+    return startDetached(start);
 }
 
 } // namespace platform::process

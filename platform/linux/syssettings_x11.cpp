@@ -150,9 +150,10 @@ public:
     }
 
     Result activateKeyboardLayout(const std::string& name) override {
-        unsigned long id = 0;
-        if (!parseLayoutName(name, &id))
-            return Result::failure(kInvalidParameter, "not a keyboard layout name: " + name);
+        const ResultOf<unsigned long> parsed = parseLayoutName(name);
+        if (!parsed)
+            return parsed;
+        const unsigned long id = parsed.value;
         const char* wanted = nullptr;
         for (const auto& entry : kLayouts) {
             if (entry.language == (id & 0xffff))

@@ -100,7 +100,7 @@ Atom normalRectAtom(const Connection& c) {
 
 } // namespace
 
-std::uintptr_t rootWindow(std::uintptr_t handle) {
+std::uintptr_t SystemBackend::rootWindow(std::uintptr_t handle) {
     Connection c;
     if (!c.get())
         return handle;
@@ -124,7 +124,7 @@ std::uintptr_t rootWindow(std::uintptr_t handle) {
     return handle;
 }
 
-ResultOf<Rect> windowRect(std::uintptr_t handle) {
+ResultOf<Rect> SystemBackend::windowRect(std::uintptr_t handle) {
     Connection c;
     XWindowAttributes attributes{};
     if (!c.get() || !exists(c.get(), static_cast<Window>(handle), &attributes))
@@ -132,7 +132,7 @@ ResultOf<Rect> windowRect(std::uintptr_t handle) {
     return ResultOf<Rect>::success(outerRect(c, static_cast<Window>(handle), attributes));
 }
 
-ResultOf<Placement> placement(std::uintptr_t handle) {
+ResultOf<Placement> SystemBackend::placement(std::uintptr_t handle) {
     Connection c;
     const Window w = static_cast<Window>(handle);
     XWindowAttributes attributes{};
@@ -161,7 +161,7 @@ ResultOf<Placement> placement(std::uintptr_t handle) {
     return ResultOf<Placement>::success(p);
 }
 
-Result setNormalRect(std::uintptr_t handle, const Rect& normal) {
+Result SystemBackend::setNormalRect(std::uintptr_t handle, const Rect& normal) {
     Connection c;
     XWindowAttributes attributes{};
     if (!c.get() || !exists(c.get(), static_cast<Window>(handle), &attributes))
@@ -172,7 +172,7 @@ Result setNormalRect(std::uintptr_t handle, const Rect& normal) {
     return Result::success();
 }
 
-Result moveResize(std::uintptr_t handle, const Rect& rect) {
+Result SystemBackend::moveResize(std::uintptr_t handle, const Rect& rect) {
     Connection c;
     XWindowAttributes attributes{};
     if (!c.get() || !exists(c.get(), static_cast<Window>(handle), &attributes))
@@ -180,7 +180,7 @@ Result moveResize(std::uintptr_t handle, const Rect& rect) {
     return configureOuter(c, static_cast<Window>(handle), rect);
 }
 
-Result minimizeWithoutActivation(std::uintptr_t handle) {
+Result SystemBackend::minimizeWithoutActivation(std::uintptr_t handle) {
     Connection c;
     XWindowAttributes attributes{};
     if (!c.get() || !exists(c.get(), static_cast<Window>(handle), &attributes))
@@ -189,7 +189,7 @@ Result minimizeWithoutActivation(std::uintptr_t handle) {
     return Result::success();
 }
 
-Result restore(std::uintptr_t handle) {
+Result SystemBackend::restore(std::uintptr_t handle) {
     Connection c;
     const Window w = static_cast<Window>(handle);
     XWindowAttributes attributes{};
@@ -228,7 +228,7 @@ Result restore(std::uintptr_t handle) {
     return Result::success();
 }
 
-Result maximize(std::uintptr_t handle) {
+Result SystemBackend::maximize(std::uintptr_t handle) {
     Connection c;
     XWindowAttributes attributes{};
     if (!c.get() || !exists(c.get(), static_cast<Window>(handle), &attributes))

@@ -1,4 +1,3 @@
-#include "platform/windows.h"
 #include "platform/windows_native_p.h"
 
 #include "platform/linux/x11_p.h"
@@ -58,36 +57,9 @@ TopLevelWindow describe(Display* d, Window w) {
     return out;
 }
 
-class X11Backend : public Backend {
-public:
-    std::vector<TopLevelWindow> topLevelWindows() override;
-    Result bringToFront(std::uintptr_t handle) override;
-    std::uintptr_t rootWindow(std::uintptr_t handle) override { return native::rootWindow(handle); }
-    ResultOf<Rect> windowRect(std::uintptr_t handle) override { return native::windowRect(handle); }
-    ResultOf<Placement> placement(std::uintptr_t handle) override {
-        return native::placement(handle);
-    }
-    Result setNormalRect(std::uintptr_t handle, const Rect& normal) override {
-        return native::setNormalRect(handle, normal);
-    }
-    Result moveResize(std::uintptr_t handle, const Rect& rect) override {
-        return native::moveResize(handle, rect);
-    }
-    Result minimizeWithoutActivation(std::uintptr_t handle) override {
-        return native::minimizeWithoutActivation(handle);
-    }
-    Result restore(std::uintptr_t handle) override { return native::restore(handle); }
-    Result maximize(std::uintptr_t handle) override { return native::maximize(handle); }
-};
-
 } // namespace
 
-Backend& systemBackend() {
-    static X11Backend backend;
-    return backend;
-}
-
-std::vector<TopLevelWindow> X11Backend::topLevelWindows() {
+std::vector<TopLevelWindow> native::SystemBackend::topLevelWindows() {
     DisplayPtr d(XOpenDisplay(nullptr));
     if (!d)
         return {};
@@ -116,7 +88,7 @@ std::vector<TopLevelWindow> X11Backend::topLevelWindows() {
     return list;
 }
 
-Result X11Backend::bringToFront(std::uintptr_t handle) {
+Result native::SystemBackend::bringToFront(std::uintptr_t handle) {
     DisplayPtr d(XOpenDisplay(nullptr));
     if (!d)
         return Result::failure(kErrorInvalidWindowHandle, "no X display");

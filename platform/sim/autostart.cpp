@@ -1,8 +1,8 @@
-#include "platform/autostart.h"
+#include "platform/sim/autostart.h"
 
-namespace platform::autostart {
+namespace platform::autostart::sim {
 
-Result SimBackend::setEnabled(const std::string& programFolder, bool enable) {
+Result Backend::setEnabled(const std::string& programFolder, bool enable) {
     folder = programFolder;
     ++calls;
     if (refusal)
@@ -11,8 +11,8 @@ Result SimBackend::setEnabled(const std::string& programFolder, bool enable) {
     return Result::success();
 }
 
-bool SimBackend::isEnabled(const std::string&) {
+bool Backend::isEnabled(const std::string&) {
     return on;
 }
 
-} // namespace platform::autostart
+} // namespace platform::autostart::sim

@@ -8,17 +8,10 @@
 // "the system". Strokes given back through the write request reach the system too. What reached
 // the system is kept in order, readable in-process and through the simulation control socket.
 //
-// Filter masks. Keyboards: bit 0x01 down strokes, 0x02 up strokes, 0x04 E0 strokes, 0x08 E1
-// strokes; a stroke is captured when any of its bits is set (0xFFFF takes every stroke). Mice:
-// the button flags themselves (0x0001 left down ... 0x0200 button 5 up, 0x0400 wheel, 0x0800
-// horizontal wheel) plus 0x1000 for movement without buttons.
-//
-// Control codes: 0x222010 set filter (2 bytes), 0x222040 hand over the slot's event (8 bytes,
-// handle in the first 32-bit word), 0x222080 write records, 0x222100 read records, 0x222200
-// hardware id (UTF-16, double NUL ended, cut to the room given). Records are the system's
-// keyboard (12 bytes) and mouse (24 bytes) class input records, little-endian.
+// Its control codes, records and their bits are the driver's interface (platform/filterdriver.h).
 
 #include "platform/devio.h"
+#include "platform/filterdriver.h"
 
 #include <cstdint>
 #include <string>
@@ -26,11 +19,18 @@
 
 namespace platform::devio::sim {
 
-constexpr int kSlots = 20;
-constexpr int kFirstMouse = 11;
-
-// The driver as a device I/O backend (the build's own on this system).
-Backend& backend();
+// The driver as a device I/O backend (the build's own on this system). One driver per process:
+// every instance of sim::Backend reaches it.
+class Backend : public devio::Backend {
+public:
+    ResultOf<Handle> open(const std::string& path) override;
+    ResultOf<Handle> createEvent() override;
+    void close(Handle handle) override;
+    ResultOf<uint32_t> control(Handle device, uint32_t code, const void* in, size_t inSize,
+                               void* out, size_t outSize) override;
+    Result signalEvent(Handle event) override;
+    ResultOf<size_t> waitAny(const std::vector<Handle>& events) override;
+};
 
 struct Options {
     bool installed = true;                // false: no control device opens (file not found)
@@ -50,22 +50,24 @@ void configure(const Options& options);
 //   filter off|on            whether the driver is installed
 //   filter slot N ID         slot N's hardware id (the rest of the line; "-" for none)
 //   filter missing N         slot N's control device does not exist
-bool parseConfiguration(const std::string& text, Options* options, std::string* error);
+// The lines change `base`. A text that does not parse fails with kErrorBadFormat, naming the
+// line and the reason.
+ResultOf<Options> parseConfiguration(const std::string& text, const Options& base);
 // Reads a configuration file (a missing file keeps the defaults) and configures the driver; a
-// text that does not parse leaves the driver as it was (ERROR_BAD_FORMAT, the parser's reason).
+// text that does not parse leaves the driver as it was (the parser's failure).
 Result configureFromFile(const std::string& path);
 
 // One stroke as the driver takes it from a device or gives it to the system.
 struct Stroke {
     int slot = 0;
     uint16_t code = 0;  // keyboard: scan code
-    uint16_t state = 0; // keyboard: key flags (0x01 up, 0x02 E0, 0x04 E1); mouse: button flags
+    uint16_t state = 0; // keyboard: key flags; mouse: button flags
     uint16_t flags = 0; // mouse: indicator flags
     int16_t wheelData = 0;
     int32_t x = 0;
     int32_t y = 0;
     uint32_t extra = 0;
-    bool keyboard() const { return slot < kFirstMouse; }
+    bool keyboard() const { return slot < filterdriver::kFirstMouseSlot; }
     std::string text() const; // "keyboard 1 scan=0x3a e0 down", "mouse 11 right-down ..."
 };
 
@@ -75,16 +77,14 @@ struct SystemStroke {
     bool givenBack = false; // true: written back by an opener; false: never captured
 };
 
-// A device on `slot` produces a stroke. False for a slot outside 1..20 or of the other kind.
-bool type(const Stroke& stroke);
-bool keyStroke(int slot, uint16_t scanCode, bool e0, bool up);
-bool mouseStroke(int slot, uint16_t buttonFlags);
+// A device on `slot` produces a stroke. Fails (kErrorInvalidParameter) for a slot outside
+// 1..20 or of the other kind.
+Result type(const Stroke& stroke);
+Result keyStroke(int slot, uint16_t scanCode, bool e0, bool up);
+Result mouseStroke(int slot, uint16_t buttonFlags);
 
 std::vector<SystemStroke> systemStrokes(); // oldest first; the last 1000 are kept
 void clearSystemStrokes();
-// Waits until at least `count` strokes reached the system since the last clear, or until
-// `timeoutMs` passed; true when they did.
-bool waitSystemStrokes(size_t count, int timeoutMs);
 
 // Called for each stroke that reaches the system, on the thread that made it reach.
 using SystemObserver = void (*)(const Stroke& stroke, void* context);

@@ -47,9 +47,10 @@ void configure(const Options& options);
 //   hid VID PID HEXBYTES [NAME]   a device (ids in hexadecimal, the report descriptor as hex)
 //   pelta off|on                  whether the virtual HID driver is installed
 //   pelta reads N                 reads kept pending in it (1..64)
-bool parseConfiguration(const std::string& text, Options* options, std::string* error);
+// A text that does not parse fails with kErrorBadFormat, naming the line and the reason.
+ResultOf<Options> parseConfiguration(const std::string& text);
 // Reads a configuration file and configures the bus with it. A missing file means defaults; a
-// text that does not parse leaves the bus as it was (ERROR_BAD_FORMAT, the parser's reason).
+// text that does not parse leaves the bus as it was (the parser's failure).
 Result configureFromFile(const std::string& path);
 
 struct CollectionInfo {

@@ -49,15 +49,14 @@ bool parseHexBytes(const std::string& word, std::vector<uint8_t>* bytes) {
 
 } // namespace
 
-bool parseConfiguration(const std::string& text, Options* options, std::string* error) {
+ResultOf<Options> parseConfiguration(const std::string& text) {
     Options result;
     std::istringstream in(text);
     std::string line;
     int number = 0;
     auto refuse = [&](const std::string& why) {
-        if (error)
-            *error = "line " + std::to_string(number) + ": " + why;
-        return false;
+        return ResultOf<Options>::failure(kErrorBadFormat,
+                                          "line " + std::to_string(number) + ": " + why);
     };
     while (std::getline(in, line)) {
         ++number;
@@ -103,12 +102,10 @@ bool parseConfiguration(const std::string& text, Options* options, std::string* 
             }
         }
     }
-    *options = std::move(result);
-    return true;
+    return ResultOf<Options>::success(std::move(result));
 }
 
 Result configureFromFile(const std::string& path) {
-    constexpr uint32_t kErrorBadFormat = 11;
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         configure(Options{});
@@ -116,11 +113,10 @@ Result configureFromFile(const std::string& path) {
     }
     std::ostringstream text;
     text << file.rdbuf();
-    Options options;
-    std::string error;
-    if (!parseConfiguration(text.str(), &options, &error))
-        return Result::failure(kErrorBadFormat, error);
-    configure(options);
+    const ResultOf<Options> parsed = parseConfiguration(text.str());
+    if (!parsed)
+        return parsed;
+    configure(parsed.value);
     return Result::success();
 }
 

@@ -24,34 +24,28 @@ State& state() {
 
 void onSystemStroke(const devio::sim::Stroke& stroke, void*) {
     if (stroke.keyboard())
-        feed(stroke.code, (stroke.state & 0x02) != 0, (stroke.state & 0x01) == 0);
+        feed(stroke.code, (stroke.state & filterdriver::kKeyE0) != 0,
+             (stroke.state & filterdriver::kKeyUp) == 0);
 }
-
-class SimBackend : public Backend {
-public:
-    Result install(Callback callback) override {
-        State& s = state();
-        std::lock_guard<std::recursive_mutex> lock(s.mutex);
-        s.callback = std::make_shared<Callback>(std::move(callback));
-        if (!s.observer)
-            s.observer = devio::sim::addSystemObserver(onSystemStroke, nullptr);
-        return Result::success();
-    }
-    void remove() override {
-        State& s = state();
-        std::lock_guard<std::recursive_mutex> lock(s.mutex);
-        s.callback.reset();
-        if (s.observer)
-            devio::sim::removeSystemObserver(s.observer);
-        s.observer = 0;
-    }
-};
 
 } // namespace
 
-Backend& backend() {
-    static SimBackend* b = new SimBackend;
-    return *b;
+Result Backend::install(Callback callback) {
+    State& s = state();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    s.callback = std::make_shared<Callback>(std::move(callback));
+    if (!s.observer)
+        s.observer = devio::sim::addSystemObserver(onSystemStroke, nullptr);
+    return Result::success();
+}
+
+void Backend::remove() {
+    State& s = state();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    s.callback.reset();
+    if (s.observer)
+        devio::sim::removeSystemObserver(s.observer);
+    s.observer = 0;
 }
 
 bool feed(uint16_t scanCode, bool extended, bool down) {
@@ -106,7 +100,8 @@ namespace platform::keyhook {
 
 // Device-level facilities run simulated on this system (X11 is chosen with keyhook_x11.h).
 Backend& systemBackend() {
-    return sim::backend();
+    static sim::Backend* backend = new sim::Backend; // a capture thread may outlive exit
+    return *backend;
 }
 
 } // namespace platform::keyhook

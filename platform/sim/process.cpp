@@ -1,20 +1,20 @@
-#include "platform/process.h"
+#include "platform/sim/process.h"
 
-namespace platform::process {
+namespace platform::process::sim {
 
-Result SimBackend::record(const ProcessStart& start, bool shell, bool elevated) {
+Result Backend::record(const ProcessStart& start, bool shell, bool elevated) {
     if (refusal)
         return Result::failure(refusal, "cannot start " + start.program + ": refused");
     starts.push_back(Start{start, shell, elevated});
     return Result::success();
 }
 
-Result SimBackend::startDetached(const ProcessStart& start) {
+Result Backend::startDetached(const ProcessStart& start) {
     return record(start, false, false);
 }
 
-Result SimBackend::startWithShell(const ProcessStart& start, bool elevated) {
+Result Backend::startWithShell(const ProcessStart& start, bool elevated) {
     return record(start, true, elevated);
 }
 
-} // namespace platform::process
+} // namespace platform::process::sim

@@ -1,5 +1,6 @@
+#include "platform/sim/usb.h"
+
 #include "platform/simcontrol.h"
-#include "platform/usb_sim.h"
 
 #include <algorithm>
 #include <cctype>
@@ -71,71 +72,63 @@ bool saveLocked() {
     return std::rename(temp.c_str(), g_file.c_str()) == 0;
 }
 
+constexpr int kNoMatch = -1;
+constexpr int kAmbiguous = -2;
+
 // Exact match first, then a unique case-insensitive part of one path.
-int findLocked(const std::string& what, std::string* error) {
+int findLocked(const std::string& what) {
     for (size_t i = 0; i < g_entries.size(); ++i)
         if (g_entries[i].path == what)
             return static_cast<int>(i);
     const std::string needle = lower(what);
-    int found = -1;
+    int found = kNoMatch;
     for (size_t i = 0; i < g_entries.size(); ++i) {
         if (lower(g_entries[i].path).find(needle) == std::string::npos)
             continue;
-        if (found >= 0) {
-            if (error)
-                *error = "'" + what + "' names more than one device";
-            return -2;
-        }
+        if (found >= 0)
+            return kAmbiguous;
         found = static_cast<int>(i);
     }
-    if (found < 0 && error)
-        *error = "no device '" + what + "' on the bus";
     return found;
 }
 
-bool change(const std::string& what, bool present, std::string* error) {
+// The list file must read back as the same path: one line, not marked unplugged or taken for a
+// comment, nothing the reader trims.
+bool fitsTheList(const std::string& what) {
+    return what[0] != '-' && what[0] != '#' && what[0] != ' ' && what.back() != ' ' &&
+           std::none_of(what.begin(), what.end(),
+                        [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+}
+
+Result change(const std::string& what, bool present) {
     Notification n;
     std::vector<Listener> listeners;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         loadLocked();
-        if (what.empty()) {
-            if (error)
-                *error = "no path given";
-            return false;
-        }
-        int i = findLocked(what, error);
-        if (i == -1 && present && what.find('#') != std::string::npos) {
-            // The list file must read back as the same path: one line, not marked unplugged or
-            // taken for a comment, nothing the reader trims.
-            const bool fits = what[0] != '-' && what[0] != '#' && what[0] != ' ' &&
-                              what.back() != ' ' &&
-                              std::none_of(what.begin(), what.end(),
-                                           [](unsigned char c) { return c < 0x20 || c == 0x7f; });
-            if (!fits) {
-                if (error)
-                    *error = "'" + what + "' cannot be a device path";
-                return false;
-            }
-            if (error)
-                error->clear();
+        if (what.empty())
+            return Result::failure(kErrorInvalidParameter, "no path given");
+        int i = findLocked(what);
+        if (i == kAmbiguous)
+            return Result::failure(kErrorInvalidParameter,
+                                   "'" + what + "' names more than one device");
+        if (i == kNoMatch && present && what.find('#') != std::string::npos) {
+            if (!fitsTheList(what))
+                return Result::failure(kErrorInvalidParameter,
+                                       "'" + what + "' cannot be a device path");
             g_entries.push_back(Entry{what, false});
             i = static_cast<int>(g_entries.size()) - 1;
         }
-        if (i < 0)
-            return false;
+        if (i == kNoMatch)
+            return Result::failure(kErrorNotFound, "no device '" + what + "' on the bus");
         Entry& e = g_entries[static_cast<size_t>(i)];
-        if (e.present == present) {
-            if (error)
-                *error = e.path + (present ? " is already plugged" : " is not plugged");
-            return false;
-        }
+        if (e.present == present)
+            return Result::failure(kErrorInvalidState,
+                                   e.path + (present ? " is already plugged" : " is not plugged"));
         e.present = present;
         if (!saveLocked()) {
             e.present = !present;
-            if (error)
-                *error = "cannot write " + g_file;
-            return false;
+            return Result::failure(kErrorWriteFault, "cannot write " + g_file);
         }
         n.eventCode = present ? kDeviceArrival : kDeviceRemoveComplete;
         n.hasRecord = true;
@@ -146,19 +139,27 @@ bool change(const std::string& what, bool present, std::string* error) {
     }
     for (const Listener& listener : listeners)
         listener(n);
-    return true;
+    return Result::success();
 }
 
 } // namespace
 
-int subscribe(Listener listener) {
+PathList Backend::presentDevicePaths() {
+    PathList result = PathList::success({});
+    for (const Entry& e : entries())
+        if (e.present)
+            result.value.push_back(lower(e.path));
+    return result;
+}
+
+int Backend::subscribe(Listener listener) {
     std::lock_guard<std::mutex> lock(g_mutex);
     const int id = g_nextListener++;
     g_listeners[id] = std::move(listener);
     return id;
 }
 
-void unsubscribe(int id) {
+void Backend::unsubscribe(int id) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_listeners.erase(id);
 }
@@ -176,11 +177,12 @@ std::string busFile() {
     return g_file;
 }
 
-bool plug(const std::string& path, std::string* error) {
-    return change(path, true, error);
+Result plug(const std::string& path) {
+    return change(path, true);
 }
-bool unplug(const std::string& path, std::string* error) {
-    return change(path, false, error);
+
+Result unplug(const std::string& path) {
+    return change(path, false);
 }
 
 std::vector<Entry> entries() {
@@ -189,7 +191,7 @@ std::vector<Entry> entries() {
     return g_entries;
 }
 
-void registerSimCommands() {
+void registerControlCommands() {
     simcontrol::registerCommand("usb-list", "usb-list                 USB devices on the bus",
                                 [](const std::vector<std::string>&) {
                                     std::string text;
@@ -202,9 +204,9 @@ void registerSimCommands() {
         return [present](const std::vector<std::string>& args) -> std::string {
             if (args.size() != 1)
                 return "error: give one path, or a unique part of one";
-            std::string error;
-            if (!change(args[0], present, &error))
-                return "error: " + error;
+            const Result changed = change(args[0], present);
+            if (!changed)
+                return "error: " + changed.text;
             return present ? "plugged" : "unplugged";
         };
     };
@@ -218,39 +220,10 @@ void registerSimCommands() {
 
 } // namespace sim
 
-namespace {
-class SimulatedBusBackend : public Backend {
-public:
-    PathList presentDevicePaths() override {
-        PathList result = PathList::success({});
-        for (const sim::Entry& e : sim::entries())
-            if (e.present)
-                result.value.push_back(sim::lower(e.path));
-        return result;
-    }
-};
-} // namespace
-
-Backend& buildBackend() {
-    static SimulatedBusBackend backend;
-    return backend;
-}
-
-// The simulated bus tells its subscribers; it sends no window messages.
-bool requestWindowNotifications(void*) {
-    return false;
-}
-
-bool decodeWindowMessage(const void*, Notification*) {
-    return false;
-}
-
-int subscribe(Listener listener) {
-    return sim::subscribe(std::move(listener));
-}
-
-void unsubscribe(int id) {
-    sim::unsubscribe(id);
+// The simulated bus is this system's USB bus.
+Backend& systemBackend() {
+    static sim::Backend* backend = new sim::Backend; // the bus thread may outlive exit
+    return *backend;
 }
 
 } // namespace platform::usb

@@ -1,18 +1,25 @@
-#include "platform/windows.h"
+#include "platform/sim/windows.h"
 
 #include <algorithm>
 
-namespace platform::windows {
+namespace platform::windows::sim {
+namespace {
+constexpr char kNoWindow[] = "no such window";
 
-std::vector<TopLevelWindow> SimBackend::topLevelWindows() {
+Result noWindow() {
+    return Result::failure(kErrorInvalidWindowHandle, kNoWindow);
+}
+} // namespace
+
+std::vector<TopLevelWindow> Backend::topLevelWindows() {
     return windows;
 }
 
-Result SimBackend::bringToFront(std::uintptr_t handle) {
+Result Backend::bringToFront(std::uintptr_t handle) {
     const auto it = std::find_if(windows.begin(), windows.end(),
                                  [&](const TopLevelWindow& w) { return w.handle == handle; });
     if (it == windows.end())
-        return Result::failure(kErrorInvalidWindowHandle, "no such window");
+        return noWindow();
     TopLevelWindow window = *it;
     window.visible = true;
     windows.erase(it);
@@ -21,49 +28,45 @@ Result SimBackend::bringToFront(std::uintptr_t handle) {
     return Result::success();
 }
 
-} // namespace platform::windows
-
-namespace platform::windows {
-
-std::uintptr_t SimBackend::rootWindow(std::uintptr_t handle) {
+std::uintptr_t Backend::rootWindow(std::uintptr_t handle) {
     return handle;
 }
 
-ResultOf<Rect> SimBackend::windowRect(std::uintptr_t handle) {
+ResultOf<Rect> Backend::windowRect(std::uintptr_t handle) {
     const auto it = rects.find(handle);
     if (it == rects.end())
-        return ResultOf<Rect>::failure(kErrorInvalidWindowHandle, "no such window");
+        return ResultOf<Rect>::failure(kErrorInvalidWindowHandle, kNoWindow);
     return ResultOf<Rect>::success(it->second);
 }
 
-ResultOf<Placement> SimBackend::placement(std::uintptr_t handle) {
+ResultOf<Placement> Backend::placement(std::uintptr_t handle) {
     if (!rects.count(handle))
-        return ResultOf<Placement>::failure(kErrorInvalidWindowHandle, "no such window");
+        return ResultOf<Placement>::failure(kErrorInvalidWindowHandle, kNoWindow);
     Placement p = placements[handle];
     if (p.state == ShowState::Normal)
         p.normal = rects[handle];
     return ResultOf<Placement>::success(p);
 }
 
-Result SimBackend::setNormalRect(std::uintptr_t handle, const Rect& normal) {
+Result Backend::setNormalRect(std::uintptr_t handle, const Rect& normal) {
     if (!rects.count(handle))
-        return Result::failure(kErrorInvalidWindowHandle, "no such window");
+        return noWindow();
     placements[handle].normal = normal;
     if (placements[handle].state == ShowState::Normal)
         rects[handle] = normal;
     return Result::success();
 }
 
-Result SimBackend::moveResize(std::uintptr_t handle, const Rect& rect) {
+Result Backend::moveResize(std::uintptr_t handle, const Rect& rect) {
     if (!rects.count(handle))
-        return Result::failure(kErrorInvalidWindowHandle, "no such window");
+        return noWindow();
     rects[handle] = rect;
     return Result::success();
 }
 
-Result SimBackend::minimizeWithoutActivation(std::uintptr_t handle) {
+Result Backend::minimizeWithoutActivation(std::uintptr_t handle) {
     if (!rects.count(handle))
-        return Result::failure(kErrorInvalidWindowHandle, "no such window");
+        return noWindow();
     Placement& p = placements[handle];
     if (p.state == ShowState::Normal)
         p.normal = rects[handle];
@@ -71,9 +74,9 @@ Result SimBackend::minimizeWithoutActivation(std::uintptr_t handle) {
     return Result::success();
 }
 
-Result SimBackend::restore(std::uintptr_t handle) {
+Result Backend::restore(std::uintptr_t handle) {
     if (!rects.count(handle))
-        return Result::failure(kErrorInvalidWindowHandle, "no such window");
+        return noWindow();
     Placement& p = placements[handle];
     if (p.state != ShowState::Normal)
         rects[handle] = p.normal;
@@ -81,9 +84,9 @@ Result SimBackend::restore(std::uintptr_t handle) {
     return Result::success();
 }
 
-Result SimBackend::maximize(std::uintptr_t handle) {
+Result Backend::maximize(std::uintptr_t handle) {
     if (!rects.count(handle))
-        return Result::failure(kErrorInvalidWindowHandle, "no such window");
+        return noWindow();
     Placement& p = placements[handle];
     if (p.state == ShowState::Normal)
         p.normal = rects[handle];
@@ -92,4 +95,4 @@ Result SimBackend::maximize(std::uintptr_t handle) {
     return Result::success();
 }
 
-} // namespace platform::windows
+} // namespace platform::windows::sim

@@ -20,31 +20,24 @@ State& state() {
     return *s;
 }
 
-class RecordingBackend : public TextBackend {
-public:
-    ResultOf<std::uintptr_t> windowUnderCursor() override {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.window)
-            return ResultOf<std::uintptr_t>::failure(kErrorInvalidWindowHandle,
-                                                     "no window under the cursor");
-        return ResultOf<std::uintptr_t>::success(s.window);
-    }
-    Result postCharacters(std::uintptr_t window, const std::u16string& units) override {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.posted.push_back(Posted{window, units});
-        if (s.posted.size() > 1000)
-            s.posted.erase(s.posted.begin());
-        return Result::success();
-    }
-};
-
 } // namespace
 
-TextBackend& textBackend() {
-    static RecordingBackend* b = new RecordingBackend;
-    return *b;
+ResultOf<std::uintptr_t> TextBackend::windowUnderCursor() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.window)
+        return ResultOf<std::uintptr_t>::failure(kErrorInvalidWindowHandle,
+                                                 "no window under the cursor");
+    return ResultOf<std::uintptr_t>::success(s.window);
+}
+
+Result TextBackend::postCharacters(std::uintptr_t window, const std::u16string& units) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.posted.push_back(Posted{window, units});
+    if (s.posted.size() > 1000)
+        s.posted.erase(s.posted.begin());
+    return Result::success();
 }
 
 void setWindowUnderCursor(std::uintptr_t window) {

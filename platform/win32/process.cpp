@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/process_native_p.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -56,7 +56,7 @@ std::string errorText(DWORD code) {
 
 namespace process {
 
-Result systemStartDetached(const ProcessStart& start) {
+Result native::SystemBackend::startDetached(const ProcessStart& start) {
     std::wstring line;
     appendQuoted(line, widen(start.program));
     const std::wstring args = argumentLine(start);
@@ -80,7 +80,7 @@ Result systemStartDetached(const ProcessStart& start) {
     return Result::success();
 }
 
-Result systemStartWithShell(const ProcessStart& start, bool elevated) {
+Result native::SystemBackend::startWithShell(const ProcessStart& start, bool elevated) {
     const std::wstring program = widen(start.program);
     const std::wstring args = argumentLine(start);
     const std::wstring dir = widen(start.workingDirectory);

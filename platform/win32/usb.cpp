@@ -31,11 +31,17 @@ std::string toUtf8(const wchar_t* text, size_t length) {
 class SetupApiBackend : public Backend {
 public:
     PathList presentDevicePaths() override;
+    Result requestWindowNotifications(void* windowHandle) override {
+        return win32::requestNotifications(windowHandle);
+    }
+    ResultOf<Notification> decodeWindowMessage(const void* message) override {
+        return win32::decodeMessage(message);
+    }
 };
 
 } // namespace
 
-Backend& buildBackend() {
+Backend& systemBackend() {
     static SetupApiBackend backend;
     return backend;
 }
@@ -70,13 +76,14 @@ PathList SetupApiBackend::presentDevicePaths() {
 
 namespace win32 {
 
-bool requestNotifications(void* hwnd) {
+Result requestNotifications(void* hwnd) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kUsbDeviceClass;
-    return RegisterDeviceNotificationW(static_cast<HWND>(hwnd), &filter,
-                                       DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
+    if (!RegisterDeviceNotificationW(static_cast<HWND>(hwnd), &filter, DEVICE_NOTIFY_WINDOW_HANDLE))
+        return Result::failure(GetLastError(), "RegisterDeviceNotificationW failed");
+    return Result::success();
 }
 
 Notification decodeDeviceChange(uintptr_t wParam, intptr_t lParam) {
@@ -105,29 +112,13 @@ Notification decodeDeviceChange(uintptr_t wParam, intptr_t lParam) {
     return n;
 }
 
-bool decodeMessage(const void* message, Notification* notification) {
+ResultOf<Notification> decodeMessage(const void* message) {
     const auto* msg = static_cast<const MSG*>(message);
     if (!msg || msg->message != WM_DEVICECHANGE)
-        return false;
-    *notification = decodeDeviceChange(msg->wParam, msg->lParam);
-    return true;
+        return ResultOf<Notification>::failure(kErrorInvalidMessage, "not a device change message");
+    return ResultOf<Notification>::success(decodeDeviceChange(msg->wParam, msg->lParam));
 }
 
 } // namespace win32
-
-bool requestWindowNotifications(void* windowHandle) {
-    return win32::requestNotifications(windowHandle);
-}
-
-bool decodeWindowMessage(const void* message, Notification* out) {
-    return win32::decodeMessage(message, out);
-}
-
-// Win32 delivers every notification as a window message.
-int subscribe(Listener) {
-    return 0;
-}
-
-void unsubscribe(int) {}
 
 } // namespace platform::usb

@@ -27,12 +27,12 @@ Rect fromRect(const RECT& r) {
 
 } // namespace
 
-std::uintptr_t rootWindow(std::uintptr_t handle) {
+std::uintptr_t SystemBackend::rootWindow(std::uintptr_t handle) {
     HWND root = GetAncestor(toHwnd(handle), GA_ROOT);
     return reinterpret_cast<std::uintptr_t>(root ? root : toHwnd(handle));
 }
 
-ResultOf<Rect> windowRect(std::uintptr_t handle) {
+ResultOf<Rect> SystemBackend::windowRect(std::uintptr_t handle) {
     RECT r{};
     if (!GetWindowRect(toHwnd(handle), &r)) {
         const Result e = lastError("GetWindowRect");
@@ -41,7 +41,7 @@ ResultOf<Rect> windowRect(std::uintptr_t handle) {
     return ResultOf<Rect>::success(fromRect(r));
 }
 
-ResultOf<Placement> placement(std::uintptr_t handle) {
+ResultOf<Placement> SystemBackend::placement(std::uintptr_t handle) {
     WINDOWPLACEMENT wp{};
     wp.length = sizeof(wp);
     if (!GetWindowPlacement(toHwnd(handle), &wp)) {
@@ -58,7 +58,7 @@ ResultOf<Placement> placement(std::uintptr_t handle) {
     return ResultOf<Placement>::success(p);
 }
 
-Result setNormalRect(std::uintptr_t handle, const Rect& normal) {
+Result SystemBackend::setNormalRect(std::uintptr_t handle, const Rect& normal) {
     WINDOWPLACEMENT wp{};
     wp.length = sizeof(wp);
     if (!GetWindowPlacement(toHwnd(handle), &wp))
@@ -73,7 +73,7 @@ Result setNormalRect(std::uintptr_t handle, const Rect& normal) {
     return Result::success();
 }
 
-Result moveResize(std::uintptr_t handle, const Rect& rect) {
+Result SystemBackend::moveResize(std::uintptr_t handle, const Rect& rect) {
     if (!SetWindowPos(toHwnd(handle), nullptr, rect.x, rect.y, rect.width, rect.height,
                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER))
         return lastError("SetWindowPos");
@@ -81,21 +81,21 @@ Result moveResize(std::uintptr_t handle, const Rect& rect) {
 }
 
 // ShowWindow answers whether the window was visible before, not whether it worked.
-Result minimizeWithoutActivation(std::uintptr_t handle) {
+Result SystemBackend::minimizeWithoutActivation(std::uintptr_t handle) {
     if (!IsWindow(toHwnd(handle)))
         return noWindow();
     ShowWindow(toHwnd(handle), SW_SHOWMINNOACTIVE);
     return Result::success();
 }
 
-Result restore(std::uintptr_t handle) {
+Result SystemBackend::restore(std::uintptr_t handle) {
     if (!IsWindow(toHwnd(handle)))
         return noWindow();
     ShowWindow(toHwnd(handle), SW_RESTORE);
     return Result::success();
 }
 
-Result maximize(std::uintptr_t handle) {
+Result SystemBackend::maximize(std::uintptr_t handle) {
     if (!IsWindow(toHwnd(handle)))
         return noWindow();
     ShowWindow(toHwnd(handle), SW_MAXIMIZE);

@@ -1,4 +1,3 @@
-#include "platform/windows.h"
 #include "platform/windows_native_p.h"
 
 #include <windows.h>
@@ -31,51 +30,26 @@ BOOL CALLBACK collect(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
-class Win32Backend : public Backend {
-public:
-    std::vector<TopLevelWindow> topLevelWindows() override {
-        std::vector<TopLevelWindow> list;
-        EnumWindows(collect, reinterpret_cast<LPARAM>(&list));
-        return list;
-    }
-
-    Result bringToFront(std::uintptr_t handle) override {
-        HWND hwnd = reinterpret_cast<HWND>(handle);
-        if (!IsWindow(hwnd))
-            return Result::failure(ERROR_INVALID_WINDOW_HANDLE, "no such window");
-        if (IsIconic(hwnd))
-            ShowWindow(hwnd, SW_RESTORE);
-        const BOOL front = SetForegroundWindow(hwnd);
-        const DWORD error = GetLastError();
-        SetFocus(hwnd);
-        if (!front)
-            return Result::failure(error, "the system kept another window in front");
-        return Result::success();
-    }
-
-    std::uintptr_t rootWindow(std::uintptr_t handle) override { return native::rootWindow(handle); }
-    ResultOf<Rect> windowRect(std::uintptr_t handle) override { return native::windowRect(handle); }
-    ResultOf<Placement> placement(std::uintptr_t handle) override {
-        return native::placement(handle);
-    }
-    Result setNormalRect(std::uintptr_t handle, const Rect& normal) override {
-        return native::setNormalRect(handle, normal);
-    }
-    Result moveResize(std::uintptr_t handle, const Rect& rect) override {
-        return native::moveResize(handle, rect);
-    }
-    Result minimizeWithoutActivation(std::uintptr_t handle) override {
-        return native::minimizeWithoutActivation(handle);
-    }
-    Result restore(std::uintptr_t handle) override { return native::restore(handle); }
-    Result maximize(std::uintptr_t handle) override { return native::maximize(handle); }
-};
-
 } // namespace
 
-Backend& systemBackend() {
-    static Win32Backend backend;
-    return backend;
+std::vector<TopLevelWindow> native::SystemBackend::topLevelWindows() {
+    std::vector<TopLevelWindow> list;
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&list));
+    return list;
+}
+
+Result native::SystemBackend::bringToFront(std::uintptr_t handle) {
+    HWND hwnd = reinterpret_cast<HWND>(handle);
+    if (!IsWindow(hwnd))
+        return Result::failure(ERROR_INVALID_WINDOW_HANDLE, "no such window");
+    if (IsIconic(hwnd))
+        ShowWindow(hwnd, SW_RESTORE);
+    const BOOL front = SetForegroundWindow(hwnd);
+    const DWORD error = GetLastError();
+    SetFocus(hwnd);
+    if (!front)
+        return Result::failure(error, "the system kept another window in front");
+    return Result::success();
 }
 
 } // namespace platform::windows

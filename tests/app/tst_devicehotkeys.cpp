@@ -2,7 +2,7 @@
 
 #include "app/devicehotkeys.h"
 #include "app/qxtglobalshortcut.h"
-#include "platform/hotkeys.h"
+#include "platform/sim/hotkeys.h"
 
 #include <QtTest>
 
@@ -29,11 +29,11 @@ Q_DECLARE_METATYPE(DeviceHotKeys::Entry)
 
 class DeviceHotKeysTest : public QObject {
     Q_OBJECT
-    hk::SimBackend* sim = nullptr;
+    hk::sim::Backend* sim = nullptr;
 
 private slots:
     void init() {
-        sim = new hk::SimBackend;
+        sim = new hk::sim::Backend;
         hk::installBackend(sim);
     }
     void cleanup() {

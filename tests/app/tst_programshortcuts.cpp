@@ -2,8 +2,8 @@
 #include "app/qxtglobalshortcut.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
-#include "platform/autostart.h"
-#include "platform/hotkeys.h"
+#include "platform/sim/autostart.h"
+#include "platform/sim/hotkeys.h"
 #include "recordingcallback.h"
 
 #include <QDir>
@@ -23,8 +23,8 @@ class ProgramShortcutsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    hk::SimBackend* m_hotkeys = nullptr;
-    platform::autostart::SimBackend* m_autostart = nullptr;
+    hk::sim::Backend* m_hotkeys = nullptr;
+    platform::autostart::sim::Backend* m_autostart = nullptr;
 
     void writeConf() {
         QDir().mkpath(m_dir.path() + "/Resources/profiles");
@@ -56,8 +56,8 @@ class ProgramShortcutsTest : public QObject {
 private slots:
     void init() {
         writeConf();
-        m_hotkeys = new hk::SimBackend;
-        m_autostart = new platform::autostart::SimBackend;
+        m_hotkeys = new hk::sim::Backend;
+        m_autostart = new platform::autostart::sim::Backend;
         hk::installBackend(m_hotkeys);
         platform::autostart::installBackend(m_autostart);
     }

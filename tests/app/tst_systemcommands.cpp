@@ -2,7 +2,7 @@
 // file dialogs are the real ones, answered as a user would.
 
 #include "app/systemcommands.h"
-#include "platform/syssettings.h"
+#include "platform/sim/syssettings.h"
 #include "recordingcallback.h"
 
 #include <QApplication>
@@ -70,7 +70,7 @@ class SystemCommandsTest : public QObject {
 private:
     RecordingHost host;
     SystemCommands commands{host, QStringLiteral("/opt/tavix")};
-    ss::SimBackend sim;
+    ss::sim::Backend sim;
 
 private slots:
     void initTestCase() {
@@ -79,7 +79,7 @@ private slots:
     }
     void init() {
         host.calls.clear();
-        sim = ss::SimBackend();
+        sim = ss::sim::Backend();
         ss::installBackend(&sim);
     }
     void cleanup() { ss::installBackend(nullptr); }

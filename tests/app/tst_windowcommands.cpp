@@ -1,7 +1,7 @@
 // The window commands' request parsing and their rules on the simulated desktop.
 
 #include "app/windowcommands.h"
-#include "platform/windows.h"
+#include "platform/sim/windows.h"
 
 #include <QtTest>
 
@@ -9,12 +9,12 @@ namespace w = platform::windows;
 
 class WindowCommandsTest : public QObject {
     Q_OBJECT
-    w::SimBackend* sim = nullptr;
+    w::sim::Backend* sim = nullptr;
     static constexpr std::uintptr_t kWindow = 42;
 
 private slots:
     void init() {
-        sim = new w::SimBackend;
+        sim = new w::sim::Backend;
         sim->rects[kWindow] = {100, 80, 800, 600};
         w::installBackend(sim);
     }

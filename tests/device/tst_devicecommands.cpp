@@ -4,7 +4,7 @@
 #include "device/devicecommands.h"
 #include "device/deviceenumeration.h"
 #include "kxfolder.h"
-#include "platform/usb_sim.h"
+#include "platform/sim/usb.h"
 #include "recordingcallback.h"
 
 #include <QJsonDocument>

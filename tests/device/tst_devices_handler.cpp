@@ -3,8 +3,8 @@
 #include "device/hotplug.h"
 #include "kx/firmwaresession.h"
 #include "kxfolder.h"
+#include "platform/sim/usb.h"
 #include "platform/simcontrol.h"
-#include "platform/usb_sim.h"
 #include "recordingsink.h"
 
 #include <QLibrary>
@@ -298,7 +298,7 @@ private slots:
         sim::setBusFile(file);
         std::mutex m;
         std::vector<Notification> seen;
-        const int id = sim::subscribe([&](const Notification& n) {
+        const int id = subscribe([&](const Notification& n) {
             std::lock_guard<std::mutex> lock(m);
             seen.push_back(n);
         });
@@ -307,7 +307,7 @@ private slots:
         QCOMPARE(e.value, std::vector<std::string>{"\\\\?\\usb#vid_046d&pid_c52b#1#{a5dcbf10}"});
 
         // simctl's commands, by a unique part of the path.
-        sim::registerSimCommands();
+        sim::registerControlCommands();
         QCOMPARE(QString::fromStdString(platform::simcontrol::run("usb-plug pid_a001")),
                  QString("plugged"));
         QVERIFY(QString::fromStdString(platform::simcontrol::run("usb-plug pid_a001"))
@@ -317,7 +317,7 @@ private slots:
         QCOMPARE(QString::fromStdString(platform::simcontrol::run("usb-unplug C52B")),
                  QString("unplugged"));
         QVERIFY(sim::plug("\\\\?\\USB#VID_1234&PID_5678#new#{a5dcbf10}"));
-        sim::unsubscribe(id);
+        unsubscribe(id);
 
         QCOMPARE(seen.size(), size_t(3));
         QCOMPARE(seen[0].eventCode, kDeviceArrival);
@@ -442,9 +442,9 @@ private slots:
         QFETCH(QString, path);
         QTemporaryDir dir;
         platform::usb::sim::setBusFile((dir.path() + "/sim-usb.txt").toStdString());
-        std::string error;
-        QVERIFY(!platform::usb::sim::plug(path.toStdString(), &error));
-        QVERIFY(QString::fromStdString(error).contains("cannot be a device path"));
+        const platform::Result plugged = platform::usb::sim::plug(path.toStdString());
+        QVERIFY(!plugged);
+        QVERIFY(QString::fromStdString(plugged.text).contains("cannot be a device path"));
         QVERIFY(platform::usb::sim::entries().empty());
     }
 

@@ -30,6 +30,7 @@ class CommandExecTest : public QObject {
     Q_OBJECT
 
     VirtualDeviceClient* m_client = nullptr;
+    platform::windows::sim::TextBackend m_text;
 
     // Plays on a thread of its own and waits for the thread to finish after taskFinished (or
     // at once when none is expected). Returns the number of taskFinished signals.
@@ -53,7 +54,7 @@ private slots:
         rig::resetDevices();
         m_client = new VirtualDeviceClient(rig::silent());
         QVERIFY(m_client->openVirtualDevice());
-        platform::windows::installTextBackend(&platform::windows::sim::textBackend());
+        platform::windows::installTextBackend(&m_text);
         platform::windows::sim::clearPosted();
         platform::windows::sim::setWindowUnderCursor(0);
     }

@@ -11,6 +11,7 @@
 namespace io = platform::devio;
 namespace drv = platform::devio::sim;
 namespace fc = filterclient;
+namespace wire = platform::filterdriver;
 
 namespace {
 
@@ -43,7 +44,7 @@ public:
     platform::ResultOf<uint32_t> control(io::Handle device, uint32_t code, const void* in,
                                          size_t inSize, void* out, size_t outSize) override {
         codes.push_back(code);
-        if (code == fc::kIoctlSetEvent && failHandoverAt == ++handovers)
+        if (code == wire::kIoctlSetEvent && failHandoverAt == ++handovers)
             return platform::ResultOf<uint32_t>::failure(io::kErrorInvalidParameter, "refused");
         return io::systemBackend().control(device, code, in, inSize, out, outSize);
     }
@@ -105,6 +106,43 @@ private slots:
         char text[32];
         fc::deviceName(device, text);
         QCOMPARE(QString::fromLatin1(text), name);
+    }
+
+    // The driver opens only the names the client makes.
+    void otherNamesOpenNothing_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("slot 21") << "\\\\.\\interception20";
+        QTest::newRow("one digit") << "\\\\.\\interception1";
+        QTest::newRow("three digits") << "\\\\.\\interception001";
+        QTest::newRow("not a digit") << "\\\\.\\interception0x";
+        QTest::newRow("other case") << "\\\\.\\Interception00";
+        QTest::newRow("empty") << "";
+    }
+    void otherNamesOpenNothing() {
+        QFETCH(QString, name);
+        const auto opened = io::open(name.toStdString());
+        QVERIFY(!opened);
+        QCOMPARE(opened.code, io::kErrorFileNotFound);
+    }
+
+    // A stroke on a slot of the other kind, or on none, is refused and reaches nothing.
+    void strokesOnTheWrongSlotAreRefused_data() {
+        QTest::addColumn<bool>("key");
+        QTest::addColumn<int>("slot");
+        QTest::newRow("key on no slot") << true << 0;
+        QTest::newRow("key on a mouse") << true << 11;
+        QTest::newRow("button on a keyboard") << false << 10;
+        QTest::newRow("button past the end") << false << 21;
+    }
+    void strokesOnTheWrongSlotAreRefused() {
+        QFETCH(bool, key);
+        QFETCH(int, slot);
+        drv::clearSystemStrokes();
+        const platform::Result r = key ? drv::keyStroke(slot, 0x1e, false, false)
+                                       : drv::mouseStroke(slot, wire::kRightDown);
+        QVERIFY(!r);
+        QCOMPARE(r.code, io::kErrorInvalidParameter);
+        QVERIFY(drv::systemStrokes().empty());
     }
 
     void contextOpensEverySlotAndHandsOverEvents() {
@@ -266,27 +304,27 @@ private slots:
     }
 
     void wireRecordLayout() {
-        fc::KeyStroke key;
+        wire::KeyRecord key;
         key.code = 0x1d;
         key.state = 0x03;
         key.extra = 0x01020304;
-        uint8_t k[fc::kKeyRecordSize];
-        fc::encodeKeyRecord(key, k);
+        uint8_t k[wire::kKeyRecordSize];
+        wire::encodeKeyRecord(key, k);
         QCOMPARE(QByteArray(reinterpret_cast<char*>(k), sizeof k).toHex(),
                  QByteArray("00001d000300000004030201"));
 
-        fc::MouseStroke mouse;
+        wire::MouseRecord mouse;
         mouse.state = 0x0004;
         mouse.flags = 0x0001;
         mouse.wheelData = -120;
         mouse.x = -2;
         mouse.y = 3;
         mouse.extra = 0x0a0b0c0d;
-        uint8_t m[fc::kMouseRecordSize];
-        fc::encodeMouseRecord(mouse, m);
+        uint8_t m[wire::kMouseRecordSize];
+        wire::encodeMouseRecord(mouse, m);
         QCOMPARE(QByteArray(reinterpret_cast<char*>(m), sizeof m).toHex(),
                  QByteArray("00000100040088ff00000000feffffff030000000d0c0b0a"));
-        const fc::MouseStroke back = fc::decodeMouseRecord(m);
+        const wire::MouseRecord back = wire::decodeMouseRecord(m);
         QCOMPARE(back.wheelData, mouse.wheelData);
         QCOMPARE(back.x, mouse.x);
     }
@@ -310,9 +348,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         drv::Options options = drv::defaultOptions();
         options.hardwareIds.assign(20, std::string());
-        std::string error;
-        QVERIFY(drv::parseConfiguration(file.readAll().toStdString(), &options, &error));
-        QVERIFY(options.hardwareIds == drv::defaultOptions().hardwareIds);
+        const auto parsed = drv::parseConfiguration(file.readAll().toStdString(), options);
+        QVERIFY2(parsed, parsed.text.c_str());
+        QVERIFY(parsed.value.hardwareIds == drv::defaultOptions().hardwareIds);
     }
 
     void configurationText_data() {
@@ -337,12 +375,14 @@ private slots:
         QFETCH(bool, installed);
         drv::Options options;
         options.hardwareIds.assign(20, std::string());
-        std::string error;
-        QCOMPARE(drv::parseConfiguration(text.toStdString(), &options, &error), ok);
-        QCOMPARE(error.empty(), ok);
+        const auto parsed = drv::parseConfiguration(text.toStdString(), options);
+        QCOMPARE(parsed.ok, ok);
         if (ok) {
-            QCOMPARE(QString::fromStdString(options.hardwareIds[4]), slot5);
-            QCOMPARE(options.installed, installed);
+            QCOMPARE(QString::fromStdString(parsed.value.hardwareIds[4]), slot5);
+            QCOMPARE(parsed.value.installed, installed);
+        } else {
+            QCOMPARE(parsed.code, platform::devio::kErrorBadFormat);
+            QVERIFY(QString::fromStdString(parsed.text).startsWith("line 1: "));
         }
     }
 

@@ -111,7 +111,8 @@ private slots:
     }
 
     void recordingSendsMacroItems() {
-        platform::keyhook::installBackend(&platform::keyhook::sim::backend());
+        static platform::keyhook::sim::Backend hook;
+        platform::keyhook::installBackend(&hook);
         InputRedirection mode(m_client);
         Recorder recorder([this](const QStringList& item) { m_items << item.join(' '); });
         InputCommands commands(mode, recorder, [this] { return load(); });

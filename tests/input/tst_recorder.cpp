@@ -25,6 +25,7 @@ class RecorderTest : public QObject {
     Q_OBJECT
 
     QStringList m_items;
+    hook::sim::Backend m_hook;
     Recorder::Push push() {
         return [this](const QStringList& item) { m_items << item.join(QLatin1Char(' ')); };
     }
@@ -32,7 +33,7 @@ class RecorderTest : public QObject {
 private slots:
     void init() {
         m_items.clear();
-        hook::installBackend(&hook::sim::backend());
+        hook::installBackend(&m_hook);
     }
     void cleanup() { hook::installBackend(nullptr); }
 

@@ -105,6 +105,33 @@ private slots:
         QCOMPARE(run(testMap(), state, strokes), expected);
     }
 
+    // Only the right, middle, 4th and 5th buttons play: a mapped left button or wheel is
+    // swallowed (the filter never asks for them), any other flags pass.
+    void buttonsAMapCanTake_data() {
+        QTest::addColumn<uint>("mapped");
+        QTest::addColumn<QString>("strokes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("button 4") << 0x0040u << "m40 m80"
+                                  << "start stop";
+        QTest::newRow("button 5") << 0x0100u << "m100 m200"
+                                  << "start stop";
+        QTest::newRow("left button") << 0x0001u << "m1 m2"
+                                     << "- -";
+        QTest::newRow("wheel") << 0x0400u << "m400"
+                               << "-";
+        QTest::newRow("two buttons at once") << 0x0040u << "m50 ma0"
+                                             << "pass pass";
+    }
+    void buttonsAMapCanTake() {
+        QFETCH(uint, mapped);
+        QFETCH(QString, strokes);
+        QFETCH(QString, expected);
+        KeyMap map;
+        map.insert({uint16_t(mapped), KeyMapKey::kMouseFlag}, action(KeyAction::WhileHeld));
+        FilterState state;
+        QCOMPARE(run(map, state, strokes), expected);
+    }
+
     void toggleCountOutlivesMapChanges() {
         FilterState state;
         QCOMPARE(run(testMap(), state, "+1e -1e"), QStringLiteral("start -"));

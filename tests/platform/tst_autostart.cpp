@@ -1,4 +1,4 @@
-#include "platform/autostart.h"
+#include "platform/sim/autostart.h"
 
 #include <QDir>
 #include <QFile>
@@ -158,7 +158,7 @@ private slots:
     }
 
     void installedBackendTakesOver() {
-        as::SimBackend sim;
+        as::sim::Backend sim;
         as::installBackend(&sim);
         QVERIFY(as::setEnabled("/opt/tavix", true));
         sim.refusal = 5;

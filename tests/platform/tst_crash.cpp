@@ -1,7 +1,7 @@
 // The crash handler: a forked child installs it and crashes; the dump, the reporter's start and
 // the way the child ends are checked from outside.
 
-#include "platform/crash.h"
+#include "platform/sim/crash.h"
 
 #include <QDir>
 #include <QFile>
@@ -171,7 +171,7 @@ void CrashTest::missingReporterIsReportedAndDumpStays() {
 }
 
 void CrashTest::installReachesTheBackendOnce() {
-    crash::SimBackend sim;
+    crash::sim::Backend sim;
     crash::installBackend(&sim);
     QVERIFY(crash::setReporterPath("/opt/tavix/CrashReporter"));
     QVERIFY(crash::install("/opt/tavix"));

@@ -176,22 +176,21 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, ok);
         QFETCH(int, collections);
-        sim::Options options;
-        std::string error;
-        QCOMPARE(sim::parseConfiguration(text.toStdString(), &options, &error), ok);
+        const auto parsed = sim::parseConfiguration(text.toStdString());
+        QCOMPARE(parsed.ok, ok);
         if (!ok) {
-            QVERIFY(QString::fromStdString(error).startsWith("line 1: "));
+            QCOMPARE(parsed.code, hid::kErrorBadFormat);
+            QVERIFY(QString::fromStdString(parsed.text).startsWith("line 1: "));
             return;
         }
-        sim::configure(options);
+        sim::configure(parsed.value);
         QCOMPARE(int(sim::collections().size()), collections);
     }
 
     void configuredDeviceKeepsWrites() {
-        sim::Options options;
-        std::string error;
-        QVERIFY(sim::parseConfiguration(kVendorDevice, &options, &error));
-        sim::configure(options);
+        const auto parsed = sim::parseConfiguration(kVendorDevice);
+        QVERIFY(parsed);
+        sim::configure(parsed.value);
         const std::string path = pathOf(0xFFA0, 0x01);
         QVERIFY(QString::fromStdString(path).contains("gadget"));
         hid::Device* device = hid::openDevice(path).value;

@@ -1,4 +1,4 @@
-#include "platform/hotkeys.h"
+#include "platform/sim/hotkeys.h"
 
 #include <QtTest>
 
@@ -26,7 +26,7 @@ class HotkeysTest : public QObject {
 private slots:
     // The layer's own bookkeeping, over the simulated backend.
     void simulatedBackend() {
-        hk::SimBackend sim;
+        hk::sim::Backend sim;
         sim.taken.insert({hk::Control | hk::Alt, 'T'});
         hk::installBackend(&sim);
 

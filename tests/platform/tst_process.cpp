@@ -1,5 +1,5 @@
 // Starting programs on Linux: what a failed start reports.
-#include "platform/process.h"
+#include "platform/sim/process.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -32,7 +32,7 @@ private slots:
     }
 
     void installedBackendTakesOver() {
-        platform::process::SimBackend sim;
+        platform::process::sim::Backend sim;
         platform::process::installBackend(&sim);
         const platform::ProcessStart start{"/no/such/Updater", {"-update"}, "/tmp"};
         const platform::Result shell = platform::startWithShell(start, true);

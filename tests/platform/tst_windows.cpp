@@ -1,5 +1,5 @@
 // The windows facility's backend switch, with the simulated desktop.
-#include "platform/windows.h"
+#include "platform/sim/windows.h"
 
 #include <QtTest>
 
@@ -8,11 +8,11 @@ namespace win = platform::windows;
 class WindowsTest : public QObject {
     Q_OBJECT
 
-    win::SimBackend m_desktop;
+    win::sim::Backend m_desktop;
 
 private slots:
     void init() {
-        m_desktop = win::SimBackend();
+        m_desktop = win::sim::Backend();
         m_desktop.windows = {{11, 100, "first", true}, {12, 200, "second", false}};
         win::installBackend(&m_desktop);
     }

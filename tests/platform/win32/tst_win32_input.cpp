@@ -83,7 +83,8 @@ void eventsAndWaits() {
     CHECK(signalled.ok && signalled.value == 2);
     // A control request to something that is not a device fails with the system's code.
     uint8_t mask[2] = {0xff, 0xff};
-    const auto control = io::control(events[0], fc::kIoctlSetFilter, mask, 2, nullptr, 0);
+    const auto control =
+        io::control(events[0], platform::filterdriver::kIoctlSetFilter, mask, 2, nullptr, 0);
     CHECK(!control.ok);
     CHECK(control.code != 0);
     for (io::Handle h : events)
