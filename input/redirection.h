@@ -29,7 +29,6 @@ public:
 
     // New key maps; a running capture filter gets copies.
     void setKeyMaps(const KeyMaps& maps);
-    const KeyMaps& keyMaps() const { return m_maps; }
     // The device library's devices (8 hexadecimal digits each), whose strokes are never
     // remapped.
     void setConnectedIds(const QStringList& ids);
