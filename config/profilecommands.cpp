@@ -86,7 +86,7 @@ Text queryNodes(ProfileRequest& r) {
         return ended(end);
     const auto printed = profilexml::printNodes(matches);
     if (!printed)
-        return ended(asLoadFailure(printed));
+        return ended(profileend::asLoadFailure(printed));
     return Text::success(QString::fromUtf8(printed.value));
 }
 
@@ -139,7 +139,8 @@ Result replaceByFragment(ProfileRequest& r) {
     // A malformed fragment is used for what the library kept of it; one nested too deeply is not
     // used at all.
     pugi::xml_document fragment;
-    end = asLoadFailure(profilexml::parse(fragment, r.str("subTreeString").toUtf8(), true));
+    end = profileend::asLoadFailure(
+        profilexml::parse(fragment, r.str("subTreeString").toUtf8(), true));
     if (!end)
         return end;
 
@@ -185,7 +186,7 @@ Result addChildren(ProfileRequest& r) {
     for (const QByteArray& name : lists.names)
         namesUsable = namesUsable && profilexml::isXmlName(name);
     if (!namesUsable)
-        return profileEnd(profileend::kLoadFailure, "a name is no XML name");
+        return platform::Result::failure(profileend::kLoadFailure, "a name is no XML name");
 
     for (const pugi::xpath_node& match : matches) {
         pugi::xml_node added = match.node().append_child(element.constData());
@@ -242,9 +243,10 @@ Result replaceFromPackage(ProfileRequest& r) {
     // The package path comes from a file dialog and is used as it is.
     const auto packaged = pfdfile::read(r.str("srcFilePath"));
     pugi::xml_document package;
-    end = asLoadFailure(packaged);
+    end = profileend::asLoadFailure(packaged);
     if (end)
-        end = asLoadFailure(profilexml::parse(package, profilexml::asUtf8Text(packaged.value)));
+        end = profileend::asLoadFailure(
+            profilexml::parse(package, profilexml::asUtf8Text(packaged.value)));
     pugi::xml_node d;
     if (end)
         end = r.selectFirst("desXpath", des, &d);
@@ -272,7 +274,7 @@ Result copyText(ProfileRequest& r) {
     if (!r.cache().document(src.path).doc) {
         const Result parsed = profilexml::parse(check, src.text);
         if (!parsed)
-            return profileEnd(profileend::kUnanswered, parsed.text);
+            return platform::Result::failure(profileend::kUnanswered, parsed.text);
     }
     r.cache().store(des.path, src.text);
     return end;
@@ -314,13 +316,13 @@ Result exportPackage(ProfileRequest& r) {
         exported.append_copy(node);
     const auto xml = profilexml::serialise(exported);
     if (!xml)
-        return asLoadFailure(xml);
+        return profileend::asLoadFailure(xml);
     // The package path comes from a file dialog and is used as it is, if it is one.
     const QString target = r.str("desFilePath");
     if (!pfdfile::isPackagePath(target))
-        return profileEnd(profileend::kDestination, "no package path");
+        return platform::Result::failure(profileend::kDestination, "no package path");
     const Result written = pfdfile::write(target, xml.value);
-    return written ? written : profileEnd(profileend::kDestination, written.text);
+    return written ? written : platform::Result::failure(profileend::kDestination, written.text);
 }
 
 // Deep documents are refused long before this, but the XML library recurses and Windows gives a

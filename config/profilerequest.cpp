@@ -22,19 +22,15 @@ std::vector<QByteArray> splitList(const QString& text) {
 
 template <class T> platform::Result selected(platform::ResultOf<T>&& found, T* out) {
     if (!found)
-        return asLoadFailure(found);
+        return profileend::asLoadFailure(found);
     *out = std::move(found.value);
     return platform::Result::success();
 }
 
 } // namespace
 
-platform::Result profileEnd(uint32_t code, const std::string& why) {
-    return platform::Result::failure(code, why);
-}
-
-platform::Result asLoadFailure(const platform::Result& result) {
-    return result ? result : profileEnd(profileend::kLoadFailure, result.text);
+platform::Result profileend::asLoadFailure(const platform::Result& result) {
+    return result ? result : platform::Result::failure(kLoadFailure, result.text);
 }
 
 QString ProfileRequest::str(const char* key) const {
@@ -44,7 +40,8 @@ QString ProfileRequest::str(const char* key) const {
 platform::Result ProfileRequest::has(std::initializer_list<const char*> keys) const {
     for (const char* key : keys) {
         if (!args::has(m_args, key))
-            return profileEnd(profileend::kUnanswered, std::string("no argument ") + key);
+            return platform::Result::failure(profileend::kUnanswered,
+                                             std::string("no argument ") + key);
     }
     return platform::Result::success();
 }
@@ -52,10 +49,11 @@ platform::Result ProfileRequest::has(std::initializer_list<const char*> keys) co
 platform::Result ProfileRequest::load(const char* key, Profile* p) {
     p->path = m_commands.resolve(str(key));
     if (p->path.isEmpty())
-        return profileEnd(profileend::kUnanswered, "the path leaves the program folder");
+        return platform::Result::failure(profileend::kUnanswered,
+                                         "the path leaves the program folder");
     const auto text = m_cache.load(p->path);
     if (!text)
-        return profileEnd(profileend::kUnanswered, "the file cannot be opened");
+        return platform::Result::failure(profileend::kUnanswered, "the file cannot be opened");
     p->text = *text;
     return platform::Result::success();
 }
@@ -73,7 +71,7 @@ platform::Result ProfileRequest::parse(Profile* p, bool own) {
     p->doc = std::make_shared<pugi::xml_document>();
     const platform::Result parsed = profilexml::parse(*p->doc, p->text);
     if (!parsed)
-        return asLoadFailure(parsed);
+        return profileend::asLoadFailure(parsed);
     if (!own) {
         p->index = std::make_shared<ChildIndex>();
         m_cache.keepDocument(p->path, {p->doc, false, p->index});
@@ -138,7 +136,7 @@ platform::Result ProfileRequest::openAttributeEdit(Profile* p, pugi::xpath_node_
     lists->names = splitList(str("attribute"));
     lists->values = splitList(str("attributeValue"));
     if (lists->names.size() != lists->values.size())
-        return profileEnd(profileend::kCountMismatch, "the lists differ in length");
+        return platform::Result::failure(profileend::kCountMismatch, "the lists differ in length");
     return r;
 }
 
@@ -146,7 +144,7 @@ platform::Result ProfileRequest::store(const Profile& p, bool valuesOnly) {
     const platform::Result stored = storeText(p, valuesOnly);
     if (!stored)
         m_cache.dropDocument(p.path);
-    return asLoadFailure(stored);
+    return profileend::asLoadFailure(stored);
 }
 
 platform::Result ProfileRequest::storeText(const Profile& p, bool valuesOnly) {

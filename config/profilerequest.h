@@ -29,6 +29,9 @@ constexpr uint32_t kUnanswered = 1;    // no answer
 constexpr uint32_t kLoadFailure = 2;   // the command's load failure text
 constexpr uint32_t kCountMismatch = 3; // "attribute" and "attributeValue" differ in length
 constexpr uint32_t kDestination = 4;   // saveXmlAs cannot write its package there
+
+// `result`, its failure turned into a load failure.
+platform::Result asLoadFailure(const platform::Result& result);
 } // namespace profileend
 
 // A profile as one command uses it: its cache key, the text it was loaded with and the document
@@ -101,8 +104,3 @@ private:
     const ProfileCommands& m_commands;
     const QVariantMap& m_args;
 };
-
-// A step's failure that ends the command with `code` (profileend).
-platform::Result profileEnd(uint32_t code, const std::string& why);
-// `result` with its failure turned into a load failure.
-platform::Result asLoadFailure(const platform::Result& result);
