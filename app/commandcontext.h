@@ -5,7 +5,7 @@
 #include <QVariantMap>
 
 // The command groups the dispatcher reaches. Each group lives with its subsystem; a group that is
-// not set (not built yet, or not owned by this process) makes its commands do nothing.
+// not set (not owned by this process, or left out by a test) makes its commands do nothing.
 class ConfCommands;    // config/: getConf, setConf, resetConf, getHotKey, setHotKey
 class ProfileCommands; // config/: the XPath profile commands, savexml, saveXmlAs
 class DeviceCommands;  // device/: device properties and memory

@@ -1,5 +1,8 @@
 #include "devicehotkeys.h"
 
+#include "config/configstore.h"
+#include "device/deviceenumeration.h"
+#include "device/devices_handler.h"
 #include "qxtglobalshortcut.h"
 
 #include <QKeySequence>
@@ -69,4 +72,35 @@ int DeviceHotKeys::setHotKey(const QString& deviceId, const QString& keySequence
     const bool ok = assign(shortcutFor(deviceId), keySequence);
     *it = {keySequence, ok ? QStringLiteral("1") : QStringLiteral("0")};
     return ok ? 1 : 0;
+}
+
+void DeviceHotKeys::setSources(devices_handler* devices, DeviceEnumeration* enumeration,
+                               const ConfigStore* config) {
+    m_devices = devices;
+    m_enumeration = enumeration;
+    m_config = config;
+}
+
+QMap<QString, QPair<QString, QString>> DeviceHotKeys::refreshDeviceHotKeys() {
+    QStringList mapIds, usbIds;
+    if (m_devices && m_enumeration) {
+        // A fresh listing, as the start does.
+        m_enumeration->refresh(m_devices->deviceList());
+        for (const DeviceEntry& entry : m_enumeration->deviceMap())
+            mapIds << entry.key;
+    }
+    if (m_devices) {
+        for (const UsbDeviceEntry& entry : m_devices->usbDeviceList())
+            usbIds << entry.vendorId + entry.productId;
+    }
+    refresh(mapIds, usbIds, [this](const QString& id) -> std::optional<QString> {
+        const auto info = m_config ? m_config->productInfo(id) : std::nullopt;
+        if (!info || info->isEmpty())
+            return std::nullopt;
+        return info->value(QStringLiteral("GHotKey"));
+    });
+    QMap<QString, QPair<QString, QString>> table;
+    for (auto it = m_table.cbegin(); it != m_table.cend(); ++it)
+        table.insert(it.key(), {it->keySequence, it->accepted});
+    return table;
 }

@@ -2,6 +2,7 @@
 
 #include "appcommands.h"
 #include "bridge/args.h"
+#include "bridge/handoff.h"
 #include "config/confcommands.h"
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
@@ -23,9 +24,14 @@ void run(const CommandContext& ctx, const QVariantMap& args, const RouterCallbac
         (g->*Method)(args, cb);
 }
 
+// Where a command runs: in the call, or queued to the profile group's worker.
+enum class Runs { Here, OnProfileWorker };
+constexpr Runs kWorker = Runs::OnProfileWorker;
+
 struct Command {
     const char* name;
-    Runner runner; // null: the command's subsystem is not part of this build yet
+    Runner runner;
+    Runs runs = Runs::Here;
 };
 
 // The one index of every page command, in matching order. Names are matched case-sensitively
@@ -42,17 +48,20 @@ const Command kCommands[] = {
 
     {"loadurl", &run<SystemCommands, &SystemCommands::loadurl>},
 
-    {"queryProfile", &run<ProfileCommands, &ProfileCommands::queryProfile>},
-    {"nodeCounterProfile", &run<ProfileCommands, &ProfileCommands::nodeCounterProfile>},
-    {"modifyProfile", &run<ProfileCommands, &ProfileCommands::modifyProfile>},
-    {"modifyProfileEx", &run<ProfileCommands, &ProfileCommands::modifyProfileEx>},
-    {"modifyRemoveProfile", &run<ProfileCommands, &ProfileCommands::modifyRemoveProfile>},
-    {"modifyAddProfile", &run<ProfileCommands, &ProfileCommands::modifyAddProfile>},
-    {"modifyReplaceProfile", &run<ProfileCommands, &ProfileCommands::modifyReplaceProfile>},
-    {"modifyReplaceSubNode", &run<ProfileCommands, &ProfileCommands::modifyReplaceSubNode>},
-    {"modifyReplaceProfileEx", &run<ProfileCommands, &ProfileCommands::modifyReplaceProfileEx>},
-    {"resetProfile", &run<ProfileCommands, &ProfileCommands::resetProfile>},
-    {"queryHexByte", &run<ProfileCommands, &ProfileCommands::queryHexByte>},
+    {"queryProfile", &run<ProfileCommands, &ProfileCommands::queryProfile>, kWorker},
+    {"nodeCounterProfile", &run<ProfileCommands, &ProfileCommands::nodeCounterProfile>, kWorker},
+    {"modifyProfile", &run<ProfileCommands, &ProfileCommands::modifyProfile>, kWorker},
+    {"modifyProfileEx", &run<ProfileCommands, &ProfileCommands::modifyProfileEx>, kWorker},
+    {"modifyRemoveProfile", &run<ProfileCommands, &ProfileCommands::modifyRemoveProfile>, kWorker},
+    {"modifyAddProfile", &run<ProfileCommands, &ProfileCommands::modifyAddProfile>, kWorker},
+    {"modifyReplaceProfile", &run<ProfileCommands, &ProfileCommands::modifyReplaceProfile>,
+     kWorker},
+    {"modifyReplaceSubNode", &run<ProfileCommands, &ProfileCommands::modifyReplaceSubNode>,
+     kWorker},
+    {"modifyReplaceProfileEx", &run<ProfileCommands, &ProfileCommands::modifyReplaceProfileEx>,
+     kWorker},
+    {"resetProfile", &run<ProfileCommands, &ProfileCommands::resetProfile>, kWorker},
+    {"queryHexByte", &run<ProfileCommands, &ProfileCommands::queryHexByte>, kWorker},
 
     {"goback", &run<SystemCommands, &SystemCommands::goback>},
     {"goforward", &run<SystemCommands, &SystemCommands::goforward>},
@@ -65,8 +74,8 @@ const Command kCommands[] = {
 
     {"checkUpdate", &run<OnlineCommands, &OnlineCommands::checkUpdate>},
 
-    {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>},
-    {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>},
+    {"savexml", &run<ProfileCommands, &ProfileCommands::savexml>, kWorker},
+    {"saveXmlAs", &run<ProfileCommands, &ProfileCommands::saveXmlAs>, kWorker},
 
     {"modifyMouseSpeed", &run<SystemCommands, &SystemCommands::modifyMouseSpeed>},
     {"modifyMouseScrollLines", &run<SystemCommands, &SystemCommands::modifyMouseScrollLines>},
@@ -121,11 +130,20 @@ void Dispatcher::onJsMessage(const QString& request, RouterCallback callback) {
 void Dispatcher::dispatchCommand(const QString& name, const QVariantMap& args,
                                  RouterCallback callback) {
     for (const Command& command : kCommands) {
-        if (name == QLatin1String(command.name)) {
-            if (command.runner)
-                command.runner(m_context, args, callback);
+        if (name != QLatin1String(command.name))
+            continue;
+        QObject* worker = command.runs == Runs::OnProfileWorker && m_context.profiles
+                              ? m_context.profiles->worker()
+                              : nullptr;
+        if (!worker) {
+            command.runner(m_context, args, callback);
             return;
         }
+        handoff::post(worker, [context = m_context, runner = command.runner, args,
+                               answer = handoff::answerOn(&m_home, std::move(callback))] {
+            runner(context, args, answer);
+        });
+        return;
     }
 }
 

@@ -3,11 +3,16 @@
 #include "bridge/requesthandler.h"
 #include "commandcontext.h"
 
+#include <QObject>
 #include <QString>
 #include <QVariantMap>
 
 // Turns page request texts into command calls. Runs on the GUI thread, one request at a time.
 // The browser hands it every page request directly (PageRequestHandler).
+//
+// The profile commands may run for minutes on a large profile: while the profile group has a
+// worker, the commands the table marks for it run there, one at a time in the order sent, and
+// are answered on this thread; the window and every other command need not wait.
 class Dispatcher : public PageRequestHandler {
 public:
     explicit Dispatcher(CommandContext context = {}) : m_context(context) {}
@@ -26,4 +31,6 @@ public:
 
 private:
     CommandContext m_context;
+    // Lives on the dispatcher's thread: answers from the profile worker are handed to it.
+    QObject m_home;
 };

@@ -1,19 +1,16 @@
 #include "popupviews.h"
 
 #include "browser/clienthandler.h"
-#include "browser/tavixwebview.h"
 #include "popwidget.h"
 
-PopupViews::PopupViews(QWidget* mainWindow, TavixWebView* mainView, PageRequestHandler* requests)
-    : QObject(mainWindow), m_mainWindow(mainWindow), m_mainView(mainView), m_requests(requests) {}
+PopupViews::PopupViews(QWidget* mainWindow) : QObject(mainWindow), m_mainWindow(mainWindow) {}
 
 PopWidget* PopupViews::open(const QString& url, const QSize& size) {
     if (m_views.contains(url))
         return nullptr;
     auto* popup = new PopWidget(m_mainWindow, url, size);
     m_views.insert(url, popup);
-    popup->makeCurrentListener();
-    popup->view()->setRequestHandler(m_requests);
+    popup->makeWindowCommandTarget();
     connect(popup, &PopWidget::popupActivated, this, &PopupViews::onActivated);
     // A popup that went another way (the program ending) leaves no stale entry.
     connect(popup, &QObject::destroyed, this, [this, url] {
@@ -30,10 +27,8 @@ void PopupViews::onActivated(PopWidget* popup) {
 }
 
 void PopupViews::closeCurrent() {
-    if (ClientHandler* handler = ClientHandler::instance()) {
-        handler->setListener(m_mainView);
+    if (ClientHandler* handler = ClientHandler::instance())
         handler->setMainWindowHandle(m_mainWindow);
-    }
     if (!m_current)
         return;
     for (auto it = m_views.begin(); it != m_views.end(); ++it) {

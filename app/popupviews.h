@@ -6,25 +6,22 @@
 #include <QSize>
 #include <QString>
 
-class PageRequestHandler;
 class PopWidget;
 class QWidget;
-class TavixWebView;
 
-// The main window's popup windows: one per URL, the one activated last as the current popup;
-// every popup's page requests go where the main page's go.
+// The main window's popup windows: one per URL, the one activated last as the current popup.
+// Their pages' requests go where every page's go (the client handler).
 class PopupViews : public QObject {
     Q_OBJECT
 public:
-    // `mainWindow` parents the popups; `mainView` becomes the listener again when one closes;
-    // `requests` takes the popups' page requests, as it takes the main page's.
-    PopupViews(QWidget* mainWindow, TavixWebView* mainView, PageRequestHandler* requests);
+    // `mainWindow` parents the popups and takes the window commands back when one closes.
+    explicit PopupViews(QWidget* mainWindow);
 
-    // Opens a popup for `url` at `size` and makes it the listener and window-command target;
-    // nothing when one exists for the URL. Returns the new popup, else null.
+    // Opens a popup for `url` at `size` and makes it the window-command target; nothing when
+    // one exists for the URL. Returns the new popup, else null.
     PopWidget* open(const QString& url, const QSize& size);
-    // Gives requests and window commands back to the main window, then closes the current
-    // popup (when there is one).
+    // Gives the window commands back to the main window, then closes the current popup (when
+    // there is one).
     void closeCurrent();
 
     PopWidget* current() const { return m_current; }
@@ -35,8 +32,6 @@ private:
     void onActivated(PopWidget* popup);
 
     QWidget* m_mainWindow;
-    TavixWebView* m_mainView;
-    PageRequestHandler* m_requests;
     QMap<QString, QPointer<PopWidget>> m_views;
     QPointer<PopWidget> m_current;
 };

@@ -8,23 +8,21 @@
 
 PopWidget::PopWidget(QWidget* parent, const QString& url, const QSize& size)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_url(url),
-      m_view(new TavixWebView(this, true)) {
+      m_view(new TavixWebView(this)) {
     resize(size);
     m_view->resize(size);
     m_view->loadUrl(url);
     installEventFilter(this);
 }
 
-void PopWidget::makeCurrentListener() {
-    if (ClientHandler* handler = ClientHandler::instance()) {
-        handler->setListener(m_view);
+void PopWidget::makeWindowCommandTarget() {
+    if (ClientHandler* handler = ClientHandler::instance())
         handler->setMainWindowHandle(this);
-    }
 }
 
 bool PopWidget::eventFilter(QObject* watched, QEvent* event) {
     if (watched == this && event->type() == QEvent::WindowActivate) {
-        makeCurrentListener();
+        makeWindowCommandTarget();
         emit popupActivated(this);
     }
     return QDialog::eventFilter(watched, event);

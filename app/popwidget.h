@@ -6,8 +6,8 @@
 
 class TavixWebView;
 
-// A frameless popup dialog filled by one browser view. Activating it makes its view the page
-// listener and the window that window commands act on.
+// A frameless popup dialog filled by one browser view. Activating it makes it the window that
+// window commands act on.
 class PopWidget : public QDialog {
     Q_OBJECT
 public:
@@ -16,8 +16,8 @@ public:
     TavixWebView* view() const { return m_view; }
     QString url() const { return m_url; }
 
-    // Makes this popup's view the listener and this window the window-command target.
-    void makeCurrentListener();
+    // Makes this window the window-command target.
+    void makeWindowCommandTarget();
 
 signals:
     // This popup became the active window.

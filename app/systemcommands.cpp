@@ -53,7 +53,7 @@ QSize SystemCommands::viewSize(const QString& text) {
         if (size.width() > 0 && size.height() > 0)
             return size;
     }
-    return QSize(1000, 600);
+    return kDefaultViewSize;
 }
 
 void SystemCommands::loadurl(const QVariantMap& a, const RouterCallback&) {

@@ -46,7 +46,10 @@ public:
 
     // "file:///" + program folder + a page-relative address.
     QString pageUrl(const QString& relative) const;
-    // A popup's size from "width,height"; 1000 x 600 when it does not give two positive numbers.
+    // A popup's size when nothing else gives one.
+    static constexpr QSize kDefaultViewSize{1000, 600};
+    // A popup's size from "width,height"; kDefaultViewSize when it does not give two positive
+    // numbers.
     static QSize viewSize(const QString& text);
 
 private:

@@ -4,15 +4,14 @@
 #include "browser/clienthandler.h"
 #include "browser/tavixwebview.h"
 #include "config/configstore.h"
-#include "device/deviceenumeration.h"
 #include "device/devices_handler.h"
 #include "devicehotkeys.h"
+#include "inputservice.h"
 #include "online/onlinecommands.h"
 #include "popupviews.h"
 #include "popwidget.h"
 #include "programshortcuts.h"
 #include "quit.h"
-#include "qxtglobalshortcut.h"
 #include "startup.h"
 #include "systemtray.h"
 #include "weblog/startuptrace.h"
@@ -20,8 +19,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDebug>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
@@ -36,9 +33,18 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     : QWidget(parent), m_config(config), m_devices(devices),
       m_shortcuts(new ProgramShortcuts(programFolder(), this)), m_confCommands(config, m_shortcuts),
       m_appCommands(config, *this), m_profileCommands(m_profileCache, programFolder()),
-      m_systemCommands(*this, programFolder()), m_recorder([this](const QStringList& item) {
-          push(QStringLiteral("macroItem"), {item.at(0), item.at(1), item.at(2), item.at(3)});
-      }) {
+      m_systemCommands(*this, programFolder()) {
+    createView();
+    assignShortcuts();
+    startuptrace::mark("shortcuts assigned");
+    m_input = std::make_unique<InputService>(
+        m_config, m_devices, m_profileCache,
+        [this](const QString& name, const QVariantList& args) { push(name, args); });
+    startuptrace::mark("virtual device and key maps ready");
+    wireCommands();
+}
+
+void tavix::createView() {
     setObjectName(QStringLiteral("tavixClass"));
     resize(600, 400);
     setWindowTitle(QCoreApplication::translate("tavixClass", "tavix"));
@@ -64,11 +70,14 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     m_view->loadUrl(m_pageUrl);
     startuptrace::mark("page requested");
 
-    m_view->setRequestHandler(&m_dispatcher);
-    m_popups = new PopupViews(this, m_view, &m_dispatcher);
-    if (m_client)
+    m_popups = new PopupViews(this);
+    if (m_client) {
+        m_client->setRequestHandler(&m_dispatcher);
         m_client->setWindowCommand([this](const QString& request) { windowCommand(request); });
+    }
+}
 
+void tavix::assignShortcuts() {
     const QMap<QString, QString> client = m_config.clientAttributes();
     for (const char* name : {"fastSwitch", "testTool"}) {
         const auto it = client.find(QLatin1String(name));
@@ -78,30 +87,20 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
     connect(m_shortcuts, &ProgramShortcuts::fastSwitchActivated, this, &tavix::showMouseConf);
     connect(m_shortcuts, &ProgramShortcuts::testToolActivated, this, &tavix::showDebug);
     m_deviceHotKeys = new DeviceHotKeys(this);
+    m_deviceHotKeys->setSources(m_devices, nullptr, &m_config);
     connect(m_deviceHotKeys, &DeviceHotKeys::activated, this, &tavix::openDeviceSettings);
+}
 
-    startuptrace::mark("shortcuts assigned");
-    m_virtualDeviceOpened = m_virtualDevice.openVirtualDevice();
-    // Without the virtual device there is no output device: the mode cannot be switched.
-    m_input =
-        std::make_unique<InputRedirection>(m_virtualDeviceOpened ? &m_virtualDevice : nullptr);
-    connect(this, &tavix::toogleChanged, &m_input->tasks(), &CommandTasks::toogleChanged);
-    connect(&m_input->tasks(), &CommandTasks::taskFinished, this, &tavix::onTaskFinished);
-    m_inputCommands =
-        std::make_unique<InputCommands>(*m_input, m_recorder, [this] { return loadKeyMaps(); });
-    m_inputCommands->reloadKeyMaps();
-    startuptrace::mark("virtual device and key maps ready");
-
+void tavix::wireCommands() {
     CommandContext& context = m_dispatcher.context();
     context.window = this;
     context.conf = &m_confCommands;
     context.app = &m_appCommands;
     context.profiles = &m_profileCommands;
     context.system = &m_systemCommands;
-    m_confCommands.setDeviceHotKeys(this);
-    context.input = m_inputCommands.get();
-    // A profile command may run for minutes on a large profile; the window and every other
-    // command must not wait for it.
+    m_confCommands.setDeviceHotKeys(m_deviceHotKeys);
+    context.input = &m_input->commands();
+    // The profile commands marked for it run there, so a long one holds up nothing else.
     m_profileCommands.startWorker();
     if (m_devices) {
         m_deviceCommands = std::make_unique<DeviceCommands>(*m_devices, m_config);
@@ -113,16 +112,17 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
 tavix::~tavix() {
     if (m_devices)
         m_devices->setEventSink(nullptr);
-    m_recorder.stopRecord();
-    // Ends the capture loop and every task, and leaves no key or button held.
-    m_input->shutdown();
-    if (m_client)
+    m_input.reset();
+    if (m_client) {
         m_client->setWindowCommand({});
+        if (m_client->requestHandler() == &m_dispatcher)
+            m_client->setRequestHandler(nullptr);
+    }
 }
 
-void tavix::setDeviceEnumeration(const DeviceEnumeration* enumeration) {
-    m_enumeration = enumeration;
-    refreshDeviceHotKeys();
+void tavix::setDeviceEnumeration(DeviceEnumeration* enumeration) {
+    m_deviceHotKeys->setSources(m_devices, enumeration, &m_config);
+    m_deviceHotKeys->refreshDeviceHotKeys();
 }
 
 void tavix::createTray() {
@@ -171,35 +171,6 @@ void tavix::pushToMainPage(const QString& name, const QString& text) {
     push(name, {text});
 }
 
-QMap<QString, QPair<QString, QString>> tavix::refreshDeviceHotKeys() {
-    QStringList mapIds, usbIds;
-    if (m_devices && m_enumeration) {
-        // A fresh listing, as the start does.
-        const_cast<DeviceEnumeration*>(m_enumeration)->refresh(m_devices->deviceList());
-        for (const DeviceEntry& entry : m_enumeration->deviceMap())
-            mapIds << entry.key;
-    }
-    if (m_devices) {
-        for (const UsbDeviceEntry& entry : m_devices->usbDeviceList())
-            usbIds << entry.vendorId + entry.productId;
-    }
-    m_deviceHotKeys->refresh(mapIds, usbIds, [this](const QString& id) -> std::optional<QString> {
-        const auto info = m_config.productInfo(id);
-        if (!info || info->isEmpty())
-            return std::nullopt;
-        return info->value(QStringLiteral("GHotKey"));
-    });
-    QMap<QString, QPair<QString, QString>> table;
-    const auto entries = m_deviceHotKeys->table();
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-        table.insert(it.key(), {it->keySequence, it->accepted});
-    return table;
-}
-
-int tavix::setDeviceHotKey(const QString& deviceId, const QString& keySequence) {
-    return m_deviceHotKeys->setHotKey(deviceId, keySequence);
-}
-
 void tavix::openDeviceSettings(const QString& deviceId) {
     const auto info = m_config.productInfo(deviceId);
     if (!info || info->isEmpty())
@@ -207,20 +178,7 @@ void tavix::openDeviceSettings(const QString& deviceId) {
     const QString url = m_systemCommands.pageUrl(QStringLiteral("/view/device/") +
                                                  info->value(QStringLiteral("device")) +
                                                  QStringLiteral("/seting.html"));
-    m_popups->open(url, QSize(1000, 600));
-}
-
-KeyMaps tavix::loadKeyMaps() {
-    QList<KeyMapDevice> devices;
-    if (m_devices) {
-        for (const UsbDeviceEntry& entry : m_devices->usbDeviceList())
-            devices << KeyMapDevice{entry.vendorId, entry.productId};
-        m_input->setConnectedIds(m_devices->knownDeviceKeys());
-    }
-    return ::loadKeyMaps(
-        m_config.confText().toUtf8(), devices, programFolder(),
-        [this](const QString& path) { return m_profileCache.load(path); },
-        [](const QString& path) { return QFileInfo::exists(path); });
+    m_popups->open(url, SystemCommands::kDefaultViewSize);
 }
 
 void tavix::push(const QString& name, const QVariantList& args) {
@@ -243,9 +201,9 @@ void tavix::setOnlineCommands(OnlineCommands* online) {
 
 void tavix::deviceChanged(const HotplugAction& action) {
     devicesChanged(action.argument);
-    if (action.argument == 2 && m_online)
+    if (action.argument == kUsbDeviceArrived && m_online)
         m_online->deviceArrived(action.key, action.path);
-    m_inputCommands->reloadKeyMaps();
+    m_input->reloadKeyMaps();
 }
 
 bool tavix::nativeEvent(const QByteArray& eventType, void* message, long* result) {
@@ -321,20 +279,6 @@ void tavix::showDebug() {
     // The address is appended as it stands; it starts with "/".
     m_popups->open(m_systemCommands.pageUrl(client.value(QStringLiteral("testToolRurl"))),
                    SystemCommands::viewSize(client.value(QStringLiteral("testToolSize"))));
-}
-
-void tavix::onTaskFinished() {}
-
-void tavix::deviceHotKeyActive() {
-    // For a device shortcut connected here directly: the device is the one whose shortcut sent it.
-    const auto table = m_deviceHotKeys->table();
-    for (auto it = table.cbegin(); it != table.cend(); ++it) {
-        const QObject* shortcut = m_deviceHotKeys->shortcutOf(it.key());
-        if (shortcut && shortcut == sender()) {
-            openDeviceSettings(it.key());
-            return;
-        }
-    }
 }
 
 void tavix::closeEvent(QCloseEvent* event) {

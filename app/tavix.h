@@ -8,10 +8,6 @@
 #include "device/deviceeventsink.h"
 #include "device/hotplug.h"
 #include "dispatcher.h"
-#include "input/inputcommands.h"
-#include "input/recorder.h"
-#include "input/redirection.h"
-#include "input/virtualdeviceclient.h"
 #include "systemcommands.h"
 
 #include <QPointer>
@@ -27,6 +23,7 @@ class ConfigStore;
 class DeviceEnumeration;
 class DeviceHotKeys;
 class HotplugWatcher;
+class InputService;
 class OnlineCommands;
 class PopupViews;
 class ProgramShortcuts;
@@ -35,14 +32,14 @@ class TavixWebView;
 class devices_handler;
 
 // The main window: a frameless window filled by one browser view with the local web
-// application. Its view hands page requests to the command table it holds; it pushes native
-// events to the page.
+// application. Page requests reach the command table it holds; it pushes native events to the
+// page. What it shows lives in the objects it owns: the command groups, the input side, the
+// device hotkeys, the popups and the tray.
 class tavix : public QWidget,
               public WindowRequests,
               public AppHost,
               public DeviceEventSink,
-              public ViewHost,
-              public DeviceHotKeyHost {
+              public ViewHost {
     Q_OBJECT
 public:
     // `devices` is the application's device manager (borrowed).
@@ -57,12 +54,8 @@ public:
     void push(const QString& name, const QVariantList& args = {});
 
     ProfileCache& profileCache() { return m_profileCache; }
-
-    // The virtual device mode: key maps, capture filter, command tasks (the start-task
-    // operation is `input().tasks().startTask`).
-    InputRedirection& input() { return *m_input; }
-    // Reads the key maps from the device configuration files through the profile cache.
-    KeyMaps loadKeyMaps();
+    // The virtual device mode, the recorder and their commands.
+    InputService& input() { return *m_input; }
 
     // DeviceEventSink: what the device manager reports, on the GUI thread.
     void devicesChanged(int code) override { push(QStringLiteral("devicesChanged"), {code}); }
@@ -77,7 +70,7 @@ public:
     void watchDeviceChanges(HotplugWatcher* watcher);
     // The application's device snapshot (borrowed), for the device hotkeys; brings their table
     // up to date.
-    void setDeviceEnumeration(const DeviceEnumeration* enumeration);
+    void setDeviceEnumeration(DeviceEnumeration* enumeration);
     // The tray icon with its menu, connected to this window.
     void createTray();
     SystemTray* tray() const { return m_tray; }
@@ -92,10 +85,6 @@ public:
     void pushToMainPage(const QString& name, const QString& text) override;
     QWidget* dialogParent() override { return this; }
 
-    // DeviceHotKeyHost
-    QMap<QString, QPair<QString, QString>> refreshDeviceHotKeys() override;
-    int setDeviceHotKey(const QString& deviceId, const QString& keySequence) override;
-
     // WindowRequests
     void maxsizeWindow() override;
     void restoreWindow() override;
@@ -104,9 +93,6 @@ public:
     void quitApplication() override { oncloseApp(); }
     void hideToTray() override;
 
-signals:
-    void toogleChanged();
-
 public slots:
     void reload_currentPage();
     void onSystemtrayActive(QSystemTrayIcon::ActivationReason reason);
@@ -114,8 +100,6 @@ public slots:
     void oncloseApp();
     void showMouseConf();
     void showDebug();
-    void onTaskFinished();
-    void deviceHotKeyActive();
 
 private slots:
     // A USB device that passed the hot-plug test arrived or left.
@@ -130,8 +114,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The steps of construction.
+    void createView();
+    void assignShortcuts();
+    void wireCommands();
+
     void writePendingProfiles();
-    // "moveWindow..." and minisizeWindow, on the window of the current listener.
+    // "moveWindow..." and minisizeWindow, on the window of the current window-command target.
     void windowCommand(const QString& request);
 
     ConfigStore& m_config;
@@ -151,13 +140,7 @@ private:
     SystemTray* m_tray = nullptr;
     PopupViews* m_popups = nullptr;
     DeviceHotKeys* m_deviceHotKeys = nullptr;
-    const DeviceEnumeration* m_enumeration = nullptr;
     std::unique_ptr<DeviceCommands> m_deviceCommands;
     Dispatcher m_dispatcher;
-    VirtualDeviceClient m_virtualDevice;
-    bool m_virtualDeviceOpened = false;
-    // Declared after the client they play through, so they go first.
-    std::unique_ptr<InputRedirection> m_input;
-    Recorder m_recorder;
-    std::unique_ptr<InputCommands> m_inputCommands;
+    std::unique_ptr<InputService> m_input;
 };

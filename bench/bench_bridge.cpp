@@ -65,14 +65,6 @@ public:
     long long sent = 0;
 };
 
-// The page's router in front of the command table, as the client handler puts it.
-struct RouterHandler : PageQueryHandler {
-    Dispatcher* dispatcher = nullptr;
-    void OnQuery(const QString& request, RouterCallback callback) override {
-        dispatcher->onJsMessage(request, std::move(callback));
-    }
-};
-
 class Echo : public QObject {
     Q_OBJECT
 public slots:
@@ -113,9 +105,8 @@ void channelRound(benchmark::State& state, QObject* object, const char* signal,
 void BM_channelPage(benchmark::State& state) {
     Fixture f;
     PageRouter router;
-    RouterHandler handler;
-    handler.dispatcher = &f.dispatcher;
-    router.setQueryHandler(&handler);
+    // The page's router in front of the command table, as the client handler puts it.
+    router.setRequestHandler(&f.dispatcher);
     router.attach(QStringLiteral("k2x9f-0abc123xyz"));
     channelRound(state, &router, "answered(int,bool,int,QString)",
                  {"k2x9f-0abc123xyz", 0, "{\"funcname\":\"getConf\"}"});

@@ -187,8 +187,8 @@ int main(int argc, char** argv) {
     }
 
     ClientHandler handler({"bench_shell"});
+    handler.setRequestHandler(&dispatcher);
     TavixWebView view;
-    view.setRequestHandler(&dispatcher);
     QFile page(dir.filePath("bench.html"));
     page.open(QIODevice::WriteOnly);
     page.write(pageWith(kPageOne));

@@ -4,8 +4,9 @@
 
 #include <QString>
 
-// Where the browser hands each page request, on the GUI thread: the program's command table
-// (app/dispatcher.h) implements it. Answers at most once through the callback, or never.
+// The one way a page request travels, on the GUI thread: from a page's router to the client
+// handler (browser/), and from there to the program's command table (app/dispatcher.h).
+// Answers at most once through the callback, or never.
 class PageRequestHandler {
 public:
     virtual ~PageRequestHandler() = default;

@@ -1,9 +1,11 @@
 #include "clienthandler.h"
 
+#include "bridge/handoff.h"
 #include "browserpage.h"
+#include "messageevent.h"
 #include "pagerouter.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -37,19 +39,34 @@ bool ClientHandler::isWindowCommand(const QString& request) {
            request == QLatin1String("{\"funcname\":\"minisizeWindow\"}");
 }
 
-void ClientHandler::OnQuery(const QString& request, RouterCallback callback) {
+void ClientHandler::onJsMessage(const QString& request, RouterCallback callback) {
     if (isWindowCommand(request)) {
         // Never answered.
         if (m_windowCommand)
             m_windowCommand(request);
         return;
     }
-    if (m_listener)
-        m_listener->postRequestEvent(request, std::move(callback));
+    // A posted event would only add a turn of the event loop to every round trip; only a
+    // request from another thread needs it to cross over.
+    if (QThread::currentThread() != thread()) {
+        QCoreApplication::postEvent(this, new MessageEvent(request, std::move(callback)),
+                                    Qt::HighEventPriority);
+        return;
+    }
+    if (m_requestHandler)
+        m_requestHandler->onJsMessage(request, std::move(callback));
 }
 
-void ClientHandler::OnAfterCreated(BrowserPage* browser, bool popup) {
-    browser->router()->setQueryHandler(this);
+void ClientHandler::customEvent(QEvent* event) {
+    if (event->type() != MessageEvent::eventType())
+        return;
+    auto* message = static_cast<MessageEvent*>(event);
+    if (m_requestHandler)
+        m_requestHandler->onJsMessage(message->request(), message->callback());
+}
+
+void ClientHandler::OnAfterCreated(BrowserPage* browser) {
+    browser->router()->setRequestHandler(this);
     connect(browser, &BrowserPage::aboutToClose, this, &ClientHandler::OnBeforeClose);
     connect(browser, &BrowserPage::navigationStateChanged, this,
             [this](bool canGoBack, bool canGoForward) {
@@ -64,15 +81,9 @@ void ClientHandler::OnAfterCreated(BrowserPage* browser, bool popup) {
             m_currentBrowserId = browser->identifier();
         }
     }
-    if (popup)
-        m_popups.append(browser);
-    ++m_browserCount;
-    if (m_listener)
-        m_listener->OnBrowserCreated(browser);
 }
 
 void ClientHandler::OnBeforeClose(BrowserPage* browser) {
-    m_popups.removeAll(browser);
     QMutexLocker lock(&m_lock);
     if (m_currentBrowser == browser) {
         m_currentBrowser = nullptr;
@@ -93,8 +104,7 @@ int ClientHandler::currentBrowserId() const {
 void ClientHandler::sendProcessMessage(const QString& name, const QVariantList& args) {
     if (QThread::currentThread() != thread()) {
         // Device callbacks arrive on threads of their own; the page is reached from ours.
-        QMetaObject::invokeMethod(
-            this, [this, name, args] { pushEvent(name, args); }, Qt::QueuedConnection);
+        handoff::post(this, [this, name, args] { pushEvent(name, args); });
         return;
     }
     pushEvent(name, args);

@@ -5,7 +5,8 @@
 #include <QEvent>
 #include <QString>
 
-// Carries one page request and its router callback to the view that handles it.
+// Carries a page request that arrived on another thread, with its router callback, to the
+// client handler on the GUI thread.
 class MessageEvent : public QEvent {
 public:
     MessageEvent(const QString& request, RouterCallback callback)

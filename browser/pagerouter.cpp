@@ -1,8 +1,8 @@
 #include "pagerouter.h"
 
+#include "bridge/handoff.h"
 #include "weblog/startuptrace.h"
 
-#include <QMetaObject>
 #include <QPointer>
 #include <QThread>
 
@@ -32,13 +32,10 @@ private:
             router->deliver(id, dropped, success, code, text);
             return;
         }
-        QMetaObject::invokeMethod(
-            router.data(),
-            [router, id, dropped, success, code, text] {
-                if (router)
-                    router->deliver(id, dropped, success, code, text);
-            },
-            Qt::QueuedConnection);
+        handoff::post(router.data(), [router, id, dropped, success, code, text] {
+            if (router)
+                router->deliver(id, dropped, success, code, text);
+        });
     }
 
     QPointer<PageRouter> m_router;
@@ -85,7 +82,7 @@ void PageRouter::query(const QString& context, int id, const QString& request) {
     startuptrace::markOnce("first page request received");
     auto callback = std::make_shared<RouterQuery>(this, id, std::move(dropped));
     if (m_handler)
-        m_handler->OnQuery(request, std::move(callback));
+        m_handler->onJsMessage(request, std::move(callback));
 }
 
 void PageRouter::queryMany(const QString& context, const QVariantList& items) {

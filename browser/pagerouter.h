@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/requesthandler.h"
 #include "bridge/routercallback.h"
 
 #include <QHash>
@@ -9,13 +10,6 @@
 
 #include <atomic>
 #include <memory>
-
-// Receives every query a page sends, on the GUI thread; answers through the callback at most once.
-class PageQueryHandler {
-public:
-    virtual ~PageQueryHandler() = default;
-    virtual void OnQuery(const QString& request, RouterCallback callback) = 0;
-};
 
 // The browser end of one page's message router, published to the page script as "cefRouter".
 // A query gets a counted callback that answers at most once. The page's script context (one at a
@@ -29,7 +23,7 @@ public:
     ~PageRouter() override;
 
     // Where the page's queries go (borrowed; none: they stay pending until cancelled).
-    void setQueryHandler(PageQueryHandler* handler) { m_handler = handler; }
+    void setRequestHandler(PageRequestHandler* handler) { m_handler = handler; }
 
     // Drops every pending query (the frame navigates or its renderer ended).
     void cancelAll();
@@ -61,7 +55,7 @@ private:
     void deliver(int id, const std::shared_ptr<std::atomic<bool>>& dropped, bool success, int code,
                  const QString& text);
 
-    PageQueryHandler* m_handler = nullptr;
+    PageRequestHandler* m_handler = nullptr;
     QString m_context;
     QHash<int, Pending> m_pending;
 };

@@ -2,25 +2,20 @@
 
 #include "browserpage.h"
 #include "clientapp.h"
-#include "messageevent.h"
+#include "clienthandler.h"
 
 #include <QChildEvent>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
-#include <QThread>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-TavixWebView::TavixWebView(QWidget* parent, bool popup) : QWidget(parent), m_popup(popup) {
+TavixWebView::TavixWebView(QWidget* parent) : QWidget(parent) {
     registerRouterCallbackType();
     setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 TavixWebView::~TavixWebView() {
-    ClientHandler* handler = ClientHandler::instance();
-    if (handler && handler->listener() == this)
-        handler->setListener(nullptr);
     // The page goes first so that the handler forgets it while the view still exists.
     delete m_view;
     delete m_page;
@@ -53,7 +48,6 @@ void TavixWebView::createBrowser() {
         return;
     m_state = BrowserState::Creating;
     m_loadPending = false;
-    handler->setListener(this);
 
     QWebEngineProfile* profile = QWebEngineProfile::defaultProfile();
     ClientApp::initialize(profile);
@@ -67,38 +61,13 @@ void TavixWebView::createBrowser() {
 
     if (!m_url.isEmpty())
         m_page->load(QUrl(m_url));
-    handler->OnAfterCreated(m_page, m_popup);
-}
-
-void TavixWebView::OnBrowserCreated(BrowserPage* browser) {
-    if (browser != m_page)
-        return;
+    handler->OnAfterCreated(m_page);
     m_state = BrowserState::Created;
+    // An address asked for while the handler took the browser in.
     if (m_loadPending) {
         m_loadPending = false;
         m_page->load(QUrl(m_url));
     }
-}
-
-void TavixWebView::postRequestEvent(const QString& request, RouterCallback callback) {
-    // The engine delivers page queries on this view's (the GUI) thread already; a posted event
-    // would only add a turn of the event loop to every round trip. Only a query from another
-    // thread needs the event to cross over.
-    if (QThread::currentThread() == thread()) {
-        if (m_requestHandler)
-            m_requestHandler->onJsMessage(request, std::move(callback));
-        return;
-    }
-    QCoreApplication::postEvent(this, new MessageEvent(request, std::move(callback)),
-                                Qt::HighEventPriority);
-}
-
-void TavixWebView::customEvent(QEvent* event) {
-    if (event->type() != MessageEvent::eventType())
-        return;
-    auto* message = static_cast<MessageEvent*>(event);
-    if (m_requestHandler)
-        m_requestHandler->onJsMessage(message->request(), message->callback());
 }
 
 void TavixWebView::resizeEvent(QResizeEvent* event) {
@@ -112,8 +81,7 @@ void TavixWebView::resizeEvent(QResizeEvent* event) {
 }
 
 void TavixWebView::closeEvent(QCloseEvent* event) {
-    ClientHandler* handler = ClientHandler::instance();
-    if (m_page && !(handler && handler->isClosing()))
+    if (m_page)
         m_page->triggerAction(QWebEnginePage::Stop);
     event->accept();
 }

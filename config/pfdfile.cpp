@@ -4,6 +4,7 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace pfdfile {
@@ -18,6 +19,12 @@ void prepare(QDataStream& stream) {
     stream.setByteOrder(QDataStream::BigEndian);
 }
 
+using Bytes = platform::ResultOf<QByteArray>;
+
+Bytes refused(const char* why) {
+    return Bytes::failure(0, why);
+}
+
 } // namespace
 
 QByteArray encode(const QByteArray& xml) {
@@ -30,50 +37,67 @@ QByteArray encode(const QByteArray& xml) {
     return out;
 }
 
-bool write(const QString& path, const QByteArray& xml) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+bool isPackagePath(const QString& path) {
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    if (!info.isAbsolute() || name.size() <= 4 ||
+        !name.endsWith(QLatin1String(".pfd"), Qt::CaseInsensitive))
         return false;
-    const QByteArray bytes = encode(xml);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
+    if (info.isSymLink() || (info.exists() && !info.isFile()))
         return false;
-    }
-    return file.commit();
+    static const QRegularExpression device(QStringLiteral("^(con|prn|aux|nul|com\\d|lpt\\d)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QString base = name.left(name.indexOf(QLatin1Char('.'))).trimmed();
+    return !device.match(base).hasMatch();
 }
 
-std::optional<QByteArray> read(const QString& path) {
+platform::Result write(const QString& path, const QByteArray& xml) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return platform::Result::failure(0, file.errorString().toStdString());
+    const QByteArray bytes = encode(xml);
+    if (file.write(bytes) != bytes.size()) {
+        const std::string why = file.errorString().toStdString();
+        file.cancelWriting();
+        return platform::Result::failure(0, why);
+    }
+    if (!file.commit())
+        return platform::Result::failure(0, file.errorString().toStdString());
+    return platform::Result::success();
+}
+
+Bytes read(const QString& path) {
     // The path is the page's: a pipe or device would block the command for ever.
     if (!QFileInfo(path).isFile())
-        return std::nullopt;
+        return refused("no regular file");
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+        return Bytes::failure(0, file.errorString().toStdString());
     QDataStream stream(&file);
     prepare(stream);
 
     quint32 magic = 0;
     stream >> magic;
     if (stream.status() != QDataStream::Ok || magic != kMagic)
-        return std::nullopt;
+        return refused("no package");
 
     // The byte array's length is read by hand so that a corrupt length is refused before
     // anything is allocated for it.
     quint32 length = 0;
     stream >> length;
     if (stream.status() != QDataStream::Ok)
-        return std::nullopt;
+        return refused("truncated");
     if (length == kNullArray)
-        return QByteArray();
+        return Bytes::success(QByteArray());
     if (length > kMaxPayload)
-        return std::nullopt;
+        return refused("declares a payload past the limit");
     if (!file.isSequential() && qint64(length) > file.size() - file.pos())
-        return std::nullopt;
+        return refused("declares a payload longer than the file");
 
     QByteArray payload(int(length), Qt::Uninitialized);
     if (length > 0 && stream.readRawData(payload.data(), int(length)) != int(length))
-        return std::nullopt;
-    return QByteArray::fromBase64(payload);
+        return refused("truncated");
+    return Bytes::success(QByteArray::fromBase64(payload));
 }
 
 } // namespace pfdfile

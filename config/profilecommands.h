@@ -2,25 +2,23 @@
 
 #include "bridge/routercallback.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QVariantMap>
 
 #include <memory>
-#include <optional>
 
 class ProfileCache;
 class QObject;
-class QThread;
 
 // The page's XPath operations on profile files, and their export and import as package files.
 // Every edit works on the cache; only savexml (and the main window when it quits, hides or
 // minimises) puts the changed files on disk.
 //
 // A command may take long (an XPath query over a large profile can run for minutes), so the
-// program runs them on a worker thread of their own (startWorker): one at a time, in the order
-// they were called, each answered on the thread that called it, while that thread stays free
-// for everything else. Without the worker each command runs and answers inside the call.
+// program gives them a worker thread of their own (startWorker), to which the command table
+// queues them: one at a time, in the order they were sent, each answered on the thread that sent
+// it, while that thread stays free for everything else. A command called directly runs and
+// answers inside the call.
 class ProfileCommands {
 public:
     // Relative path arguments are taken under `programFolder`.
@@ -28,9 +26,10 @@ public:
     // Runs the commands still queued, then stops the worker.
     ~ProfileCommands();
 
-    // From now on every command called on this thread is queued to the worker. Call once, from
-    // the thread that calls the commands (it needs a running event loop for the answers).
+    // Starts the worker thread. Call once.
     void startWorker();
+    // An object living on the worker thread, to queue the commands to; null without one.
+    QObject* worker() const;
 
     // Writes the pending files, as the main window does when it hides, minimises or quits: after
     // every command queued before this call, on the worker (at once without it). Never blocks.
@@ -55,18 +54,7 @@ public:
     QString resolve(const QString& relative) const;
 
 private:
-    // The steps the commands are made of (profilecommands.cpp).
-    class Request;
     class Worker;
-    using Method = void (ProfileCommands::*)(const QVariantMap&, const RouterCallback&);
-
-    // True when the command was queued to the worker (it then runs there and answers here);
-    // false when it is to run now, on this thread.
-    bool handOver(Method method, const QVariantMap& args, const RouterCallback& cb);
-
-    // Resolves and loads a page-relative path. Empty when it cannot be opened (the command then
-    // ends without an answer).
-    std::optional<QByteArray> load(const QString& relative, QString* path);
 
     ProfileCache& m_cache;
     QString m_folder;

@@ -2,6 +2,11 @@
 
 #include <QString>
 
+// The "devicesChanged" argument for a USB device that passed the hot-plug test (hotplug.h); the
+// library's own events pass their event code instead.
+constexpr int kUsbDeviceArrived = 2;
+constexpr int kUsbDeviceLeft = 1;
+
 // What the device manager tells the rest of the program about the device library's callbacks.
 // The main window implements it; every call comes on the GUI thread, in the order the library
 // reported, after the application's device enumeration has been refreshed.

@@ -1,6 +1,7 @@
 #include "hotplug.h"
 
 #include "deviceenumeration.h"
+#include "deviceeventsink.h"
 
 #include <QDebug>
 #include <QRegularExpression>
@@ -13,14 +14,14 @@ HotplugAction hotplugTest(const platform::usb::Notification& n, const QStringLis
     switch (n.eventCode) {
     case platform::usb::kDeviceArrival:
         qDebug() << "DBT_DEVICEARRIVAL case";
-        argument = 2;
+        argument = kUsbDeviceArrived;
         break;
     case platform::usb::kDeviceRemovePending:
         qDebug() << "DBT_DEVICEREMOVEPENDING case";
         return action;
     case platform::usb::kDeviceRemoveComplete:
         qDebug() << "DBT_DEVICEREMOVECOMPLETE case";
-        argument = 1;
+        argument = kUsbDeviceLeft;
         break;
     default:
         qDebug() << "Went to Default case";

@@ -11,7 +11,7 @@
 // The device test of a USB arrival or removal, run by HotplugWatcher for every device-change
 // notification.
 struct HotplugAction {
-    int argument = 0; // "devicesChanged" argument: 2 arrival, 1 removal; 0 = nothing to do
+    int argument = 0; // "devicesChanged": kUsbDeviceArrived, kUsbDeviceLeft; 0 = nothing to do
     QString key;      // the device key as the path spells it
     QString path;
 };

@@ -23,34 +23,23 @@ CommandTasks::~CommandTasks() {
 void CommandTasks::discard() {
     // The deletion is posted before the thread is told to quit: a thread that has already
     // finished runs no deferred deletion, and the player would never release what it holds.
-    if (m_player) {
-        m_player->deleteLater();
-        m_player = nullptr;
-    }
-    if (m_thread) {
-        m_thread->quit();
-        m_thread = nullptr;
-    }
+    m_task.release();
 }
 
 void CommandTasks::startTask(const KeyAction& action) {
     if (m_shutDown)
         return;
     discard();
-    auto* thread = new QThread;
-    auto* player =
-        new commandExec(thread, action.commands, m_client, action.playType, action.playCount);
+    commandExec* player =
+        m_task.create(action.commands, m_client, action.playType, action.playCount);
     player->setAbandonFlag(m_abandon);
     connect(player, &commandExec::taskFinished, this, &CommandTasks::taskFinished,
             Qt::QueuedConnection);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     connect(this, &CommandTasks::toogleChanged, player, &commandExec::stop_display,
             Qt::QueuedConnection);
-    m_thread = thread;
-    m_player = player;
     m_threads.removeAll(nullptr);
-    m_threads.append(thread);
-    thread->start(QThread::InheritPriority);
+    m_threads.append(m_task.thread());
+    m_task.start();
 }
 
 void CommandTasks::shutdown() {

@@ -4,6 +4,7 @@
 // start. Every player stops between two commands at program exit, and the virtual device is
 // then left with no key or button held.
 
+#include "bridge/handoff.h"
 #include "input/commandexec.h"
 #include "input/keymap.h"
 
@@ -30,7 +31,7 @@ public:
     // sends all-zero keyboard and mouse-button reports.
     void shutdown();
 
-    commandExec* player() const { return m_player; }
+    commandExec* player() const { return m_task.worker(); }
 
 signals:
     // Stops the running repeating task after its current run (queued to the player).
@@ -40,8 +41,7 @@ signals:
 
 private:
     VirtualDeviceClient* m_client;
-    QPointer<QThread> m_thread;
-    QPointer<commandExec> m_player;
+    handoff::OwnThread<commandExec> m_task;
     QList<QPointer<QThread>> m_threads; // every task thread not yet deleted
     bool m_shutDown = false;
     // Shared with every player this owner started.

@@ -1,7 +1,6 @@
 #include "input/redirection.h"
 
-#include "input/devicefilter.h"
-
+#include <QPointer>
 #include <QThread>
 
 namespace {
@@ -18,50 +17,49 @@ InputRedirection::~InputRedirection() {
 
 void InputRedirection::setKeyMaps(const KeyMaps& maps) {
     m_maps = maps;
-    if (m_filter)
-        m_filter->setKeyMaps(m_maps.devices, m_maps.defaultMap);
+    if (DEVICE_FILTER* filter = m_filter.worker())
+        filter->setKeyMaps(m_maps.devices, m_maps.defaultMap);
 }
 
 void InputRedirection::setConnectedIds(const QStringList& ids) {
     m_connectedIds = ids;
-    if (m_filter)
-        m_filter->setConnectedIds(ids);
+    if (DEVICE_FILTER* filter = m_filter.worker())
+        filter->setConnectedIds(ids);
 }
 
 void InputRedirection::stopFilter() {
-    if (!m_filter)
+    if (!m_filter.active())
         return;
-    m_filter->stop();
-    if (m_filterThread) {
-        m_filterThread->quit();
-        // The old loop lets go of the slots before a new one opens them.
-        m_filterThread->wait(kFilterEndWaitMs);
-    }
-    m_filter->deleteLater();
-    m_filter = nullptr;
-    m_filterThread = nullptr;
+    // Deleted only by the application's loop, after this returns.
+    const QPointer<QThread> thread = m_filter.thread();
+    if (DEVICE_FILTER* filter = m_filter.worker())
+        filter->stop();
+    // The filter's deletion is posted before its thread quits: a thread that has already
+    // finished runs no deferred deletion, and the filter would never go.
+    m_filter.release();
+    // The old loop lets go of the slots before a new one opens them.
+    if (thread)
+        thread->wait(kFilterEndWaitMs);
 }
 
 void InputRedirection::switchOn() {
     m_tasks.discard();
     stopFilter();
-    auto* thread = new QThread;
-    m_filter = new DEVICE_FILTER(thread, m_connectedIds);
-    m_filter->setKeyMaps(m_maps.devices, m_maps.defaultMap);
+    DEVICE_FILTER* filter = m_filter.create(m_connectedIds);
+    filter->setKeyMaps(m_maps.devices, m_maps.defaultMap);
     // Queued to this thread in stroke order: a stop never overtakes the start before it.
-    connect(m_filter->relay(), &TaskRelay::startTask, this, &InputRedirection::onStartTask,
+    connect(filter->relay(), &TaskRelay::startTask, this, &InputRedirection::onStartTask,
             Qt::QueuedConnection);
-    connect(m_filter->relay(), &TaskRelay::toggle, this, &InputRedirection::onToggle,
+    connect(filter->relay(), &TaskRelay::toggle, this, &InputRedirection::onToggle,
             Qt::QueuedConnection);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    m_filterThread = thread;
-    thread->start(QThread::InheritPriority);
+    m_filter.start();
 }
 
 // A request the loop made just before it was stopped or replaced arrives after that; it is
 // dropped, so no task plays with the mode off.
 bool InputRedirection::fromRunningFilter() const {
-    return m_filter && sender() == m_filter->relay();
+    const DEVICE_FILTER* filter = m_filter.worker();
+    return filter && sender() == filter->relay();
 }
 
 void InputRedirection::onStartTask(const KeyAction& action) {

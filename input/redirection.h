@@ -5,15 +5,14 @@
 //
 // All members are called on the GUI thread.
 
+#include "bridge/handoff.h"
 #include "input/commandtasks.h"
+#include "input/devicefilter.h"
 #include "input/keymaploader.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 
-class DEVICE_FILTER;
-class QThread;
 class VirtualDeviceClient;
 
 class InputRedirection : public QObject {
@@ -25,11 +24,12 @@ public:
 
     bool outputDevicePresent() const { return m_client != nullptr; }
     CommandTasks& tasks() { return m_tasks; }
-    bool filterRunning() const { return m_filter != nullptr; }
+    bool filterRunning() const { return m_filter.active(); }
+    // The running capture filter; null while the mode is off.
+    DEVICE_FILTER* filter() const { return m_filter.worker(); }
 
     // New key maps; a running capture filter gets copies.
     void setKeyMaps(const KeyMaps& maps);
-    const KeyMaps& keyMaps() const { return m_maps; }
     // The device library's devices (8 hexadecimal digits each), whose strokes are never
     // remapped.
     void setConnectedIds(const QStringList& ids);
@@ -53,6 +53,5 @@ private:
     CommandTasks m_tasks;
     KeyMaps m_maps;
     QStringList m_connectedIds;
-    DEVICE_FILTER* m_filter = nullptr;
-    QPointer<QThread> m_filterThread;
+    handoff::OwnThread<DEVICE_FILTER> m_filter;
 };

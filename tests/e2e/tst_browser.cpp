@@ -96,7 +96,7 @@ private slots:
     void queriesAskedTogether();
     void reloadDropsPendingQueries();
     void lateQueryOfAGoneContext();
-    void queryWithoutListenerDropped();
+    void queryWithoutHandlerDropped();
     void events();
     void reloadForgetsFunctions();
     void loadingStatePushed();
@@ -199,7 +199,7 @@ void tst_Browser::initTestCase() {
     m_requests.dispatcher = &m_dispatcher;
     m_requests.arrived = &m_arrived;
     m_requests.intercept = &m_intercept;
-    m_view->setRequestHandler(&m_requests);
+    m_handler->setRequestHandler(&m_requests);
     m_view->resize(800, 600);
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view));
@@ -217,7 +217,7 @@ void tst_Browser::cleanupTestCase() {
 
 void tst_Browser::init() {
     m_intercept = nullptr;
-    m_handler->setListener(m_view);
+    m_handler->setRequestHandler(&m_requests);
     js("answers = {}; answerOrder = []; events = [];");
     m_arrived.clear();
 }
@@ -338,17 +338,17 @@ void tst_Browser::answerFromAnotherThread() {
 }
 
 // The page's queries reach the handler at once; one handed over from another thread crosses to
-// the view's thread first.
+// the GUI thread first.
 void tst_Browser::requestsRunOnTheViewThread() {
     QThread* ranOn = nullptr;
     m_intercept = [&ranOn](const QString& request, RouterCallback) {
         ranOn = QThread::currentThread();
         return request == QLatin1String("direct") || request == QLatin1String("crossed");
     };
-    m_view->postRequestEvent("direct", nullptr);
+    m_handler->onJsMessage("direct", nullptr);
     QCOMPARE(ranOn, QThread::currentThread());
     ranOn = nullptr;
-    std::thread([this] { m_view->postRequestEvent("crossed", nullptr); }).join();
+    std::thread([this] { m_handler->onJsMessage("crossed", nullptr); }).join();
     QVERIFY(!ranOn);
     QTRY_COMPARE(ranOn, QThread::currentThread());
 }
@@ -436,12 +436,12 @@ void tst_Browser::lateQueryOfAGoneContext() {
     QCOMPARE(answers.count(), 0);
 }
 
-void tst_Browser::queryWithoutListenerDropped() {
-    m_handler->setListener(nullptr);
+void tst_Browser::queryWithoutHandlerDropped() {
+    m_handler->setRequestHandler(nullptr);
     js("ask('dropped', '{\"funcname\":\"getConf\"}')");
     QTest::qWait(300);
     QVERIFY(m_arrived.isEmpty());
-    m_handler->setListener(m_view);
+    m_handler->setRequestHandler(&m_requests);
     js("ask('after', '{\"funcname\":\"getConf\"}')");
     QVERIFY(waitJs("!!answers.after"));
     QCOMPARE(js("JSON.stringify(answers.dropped || null)").toString(), QString("null"));
@@ -604,8 +604,8 @@ void tst_Browser::mainWindowConstruction() {
     QCOMPARE(window.pageUrl(), QUrl::fromLocalFile(folder + "/view/index.html").toString());
     QCOMPARE(m_handler->mainUrl(), window.pageUrl());
     QCOMPARE(window.view()->url(), window.pageUrl());
-    // Its view created the latest browser, so it gets the page requests now.
-    QCOMPARE(m_handler->listener(), static_cast<ClientHandler::Listener*>(window.view()));
+    // Its command table gets the page requests now.
+    QCOMPARE(m_handler->requestHandler(), static_cast<PageRequestHandler*>(&window.dispatcher()));
     // The first browser of the process stays the one events go to.
     QCOMPARE(m_handler->currentBrowser(), m_view->browser());
 }

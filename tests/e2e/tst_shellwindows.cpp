@@ -7,8 +7,10 @@
 #include "app/popwidget.h"
 #include "app/systemtray.h"
 #include "app/tavix.h"
+#include "browser/browserpage.h"
 #include "browser/clientapp.h"
 #include "browser/clienthandler.h"
+#include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
 #include "config/configstore.h"
 #include "platform/windows.h"
@@ -79,7 +81,7 @@ private slots:
 
 private:
     void query(const QString& request, RouterCallback cb = nullptr) {
-        m_handler->OnQuery(request, std::move(cb));
+        m_handler->onJsMessage(request, std::move(cb));
     }
     void dispatch(const QString& request, RouterCallback cb = nullptr) {
         m_window->dispatcher().onJsMessage(request, std::move(cb));
@@ -188,8 +190,7 @@ void tst_ShellWindows::popups() {
     QVERIFY(popup->windowFlags() & Qt::FramelessWindowHint);
     QTRY_COMPARE(systemRect(popup).width, 420);
     QCOMPARE(systemRect(popup).height, 300);
-    // The popup's page gets the requests and the window commands now.
-    QCOMPARE(m_handler->listener(), static_cast<ClientHandler::Listener*>(popup->view()));
+    // The window commands act on the popup now.
     QCOMPARE(m_handler->mainWindowHandle(), static_cast<QWidget*>(popup));
 
     // The same address again keeps the one window, unchanged.
@@ -211,7 +212,6 @@ void tst_ShellWindows::popups() {
     QVERIFY(!cb->answered());
     QTRY_VERIFY(watch.isNull());
     QCOMPARE(popups->count(), 0);
-    QCOMPARE(m_handler->listener(), static_cast<ClientHandler::Listener*>(m_window->view()));
     QCOMPARE(m_handler->mainWindowHandle(), static_cast<QWidget*>(m_window));
 
     // A size of one item opens at 1000 x 600.
@@ -230,11 +230,14 @@ void tst_ShellWindows::popupRequestsUseTheSameBridge() {
         QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/bridge.html")
             .toString());
     QVERIFY(popup);
-    // A request that reaches the popup's view is answered by the main window's command table.
-    auto cb = makeRecorder();
-    popup->view()->postRequestEvent(R"({"funcname":"goback"})", cb);
-    QTRY_VERIFY(cb->answered());
-    QCOMPARE(cb->last().text, QStringLiteral("goback"));
+    QTRY_COMPARE(popup->view()->browserState(), TavixWebView::BrowserState::Created);
+    // A query of the popup's page is answered by the main window's command table.
+    PageRouter* router = popup->view()->browser()->router();
+    QSignalSpy answered(router, &PageRouter::answered);
+    router->attach("popup context");
+    router->query("popup context", 1, R"({"funcname":"goback"})");
+    QTRY_COMPARE(answered.count(), 1);
+    QCOMPARE(answered.at(0), (QVariantList{1, true, 0, QStringLiteral("goback")}));
 }
 
 void tst_ShellWindows::hotkeysOpenTheirPages_data() {

@@ -1,6 +1,7 @@
 // The page's commands of input redirection: their exact answers, the output-device rule, and
 // what each changes.
 #include "capturerig.h"
+#include "input/devicefilter.h"
 #include "input/inputcommands.h"
 #include "input/recorder.h"
 #include "input/redirection.h"
@@ -108,6 +109,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig::reported("keyboard"), QStringLiteral("+a -a"), 5000);
         commands.stopVDevice({}, callback);
         QVERIFY(rig::captureEnded());
+    }
+
+    // A filter that was replaced or switched off is deleted, not left behind on its ended
+    // thread.
+    void oldFiltersGo() {
+        InputRedirection mode(m_client);
+        mode.switchOn();
+        const QPointer<DEVICE_FILTER> first = mode.filter();
+        QVERIFY(first);
+        QTRY_VERIFY_WITH_TIMEOUT(rig::captureReady(), 5000);
+        mode.switchOn();
+        const QPointer<DEVICE_FILTER> second = mode.filter();
+        QVERIFY(second && second != first);
+        QTRY_VERIFY(first.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(rig::captureReady(), 5000);
+        mode.switchOff();
+        QVERIFY(rig::captureEnded());
+        QTRY_VERIFY(second.isNull());
+        QVERIFY(!mode.filter());
     }
 
     void recordingSendsMacroItems() {

@@ -1,0 +1,46 @@
+#include "inputservice.h"
+
+#include "config/configstore.h"
+#include "config/profilecache.h"
+#include "device/devices_handler.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace {
+QString programFolder() {
+    return QCoreApplication::applicationDirPath();
+}
+} // namespace
+
+InputService::InputService(ConfigStore& config, devices_handler* devices,
+                           ProfileCache& profileCache, Push push)
+    : m_config(config), m_devices(devices), m_profileCache(profileCache),
+      m_recorder([push](const QStringList& item) {
+          push(QStringLiteral("macroItem"), {item.at(0), item.at(1), item.at(2), item.at(3)});
+      }) {
+    // Without the virtual device there is no output device: the mode cannot be switched.
+    const bool opened = m_virtualDevice.openVirtualDevice();
+    m_redirection = std::make_unique<InputRedirection>(opened ? &m_virtualDevice : nullptr);
+    m_commands = std::make_unique<InputCommands>(*m_redirection, m_recorder,
+                                                 [this] { return loadKeyMaps(); });
+    m_commands->reloadKeyMaps();
+}
+
+InputService::~InputService() {
+    m_recorder.stopRecord();
+    m_redirection->shutdown();
+}
+
+KeyMaps InputService::loadKeyMaps() {
+    QList<KeyMapDevice> devices;
+    if (m_devices) {
+        for (const UsbDeviceEntry& entry : m_devices->usbDeviceList())
+            devices << KeyMapDevice{entry.vendorId, entry.productId};
+        m_redirection->setConnectedIds(m_devices->knownDeviceKeys());
+    }
+    return ::loadKeyMaps(
+        m_config.confText().toUtf8(), devices, programFolder(),
+        [this](const QString& path) { return m_profileCache.load(path); },
+        [](const QString& path) { return QFileInfo::exists(path); });
+}
