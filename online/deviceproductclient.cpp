@@ -1,6 +1,5 @@
 #include "deviceproductclient.h"
 
-#include "online/confxml.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/programfolder.h"
@@ -32,11 +31,9 @@ DeviceProductClient::DeviceProductClient(OnlineHost& host, const QString& device
 
 void DeviceProductClient::arrived(const OnlineDevice& device) {
     m_device = device;
-    bool recorded = false;
-    const QString conf = m_host.readConfFile();
-    const QString folder = confxml::recordedProductFolder(conf, m_deviceId, &recorded);
-    if (recorded && !folder.isEmpty() && isFolderName(folder) &&
-        QFileInfo(pageFolder(folder)).isDir())
+    const auto recorded = m_host.recordedPageFolder(m_deviceId);
+    const QString folder = recorded ? recorded.value.value_or(QString()) : QString();
+    if (!folder.isEmpty() && isFolderName(folder) && QFileInfo(pageFolder(folder)).isDir())
         return;
     sendRequest();
 }
@@ -60,35 +57,27 @@ void DeviceProductClient::handle_dogetInfo(HttpRequestWorker* worker) {
     if (worker == m_worker)
         m_worker = nullptr;
     worker->deleteLater();
-    if (worker->errorCode != QNetworkReply::NoError) {
-        qCInfo(lcUpdatesystem).noquote()
-            << QStringLiteral("Error: %1 %2")
-                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+    const platform::ResultOf<QByteArray>& reply = worker->result();
+    if (!reply) {
+        qCInfo(lcUpdatesystem).noquote() << worker->errorLine();
         return;
     }
-    if (const auto product = serveranswers::product(worker->response)) {
+    if (const auto product = serveranswers::product(reply.value)) {
         if (!isFolderName(product->number)) {
             qCInfo(lcUpdatesystem).noquote()
                 << QStringLiteral("product number '%1' is no folder name").arg(product->number);
-        } else if (record(product->type, product->name, product->number)) {
+        } else if (record(*product)) {
             fetchPages(product->number, product->pagesUrl);
         }
     }
-    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(worker->response);
+    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
 }
 
-bool DeviceProductClient::record(const QString& productType, const QString& productName,
-                                 const QString& productNO) {
-    const QString conf = m_host.readConfFile();
-    const QString text =
-        conf.isNull()
-            ? QString()
-            : confxml::withProductInfo(conf, m_deviceId, {productType, productName, productNO});
-    if (text.isNull()) {
+bool DeviceProductClient::record(const serveranswers::Product& product) {
+    if (!m_host.recordProductInfo(m_deviceId, serveranswers::productRecord(product))) {
         qCInfo(lcUpdatesystem).noquote() << "load conf.xml file failed!";
         return false;
     }
-    m_host.commitConf(text);
     return true;
 }
 

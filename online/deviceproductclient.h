@@ -1,6 +1,7 @@
 #pragma once
 
 #include "online/onlinehost.h"
+#include "online/serveranswers.h"
 
 #include <QObject>
 #include <QPointer>
@@ -31,7 +32,7 @@ public slots:
 
 private:
     void sendRequest();
-    bool record(const QString& productType, const QString& productName, const QString& productNO);
+    bool record(const serveranswers::Product& product);
     void fetchPages(const QString& productNO, const QString& url);
     void releaseDownload();
 

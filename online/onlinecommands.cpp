@@ -36,7 +36,7 @@ void OnlineCommands::startUpdateCheck(bool manual) {
         }
         return;
     }
-    if (m_host.readConfFile().isNull())
+    if (!m_host.confReadable())
         return;
     delete m_check;
     m_check = new UpdateCheck(m_host, manual, this);

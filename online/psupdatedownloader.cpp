@@ -13,9 +13,10 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url, cons
       m_kind(kind) {}
 
 void PsUpdateDownloader::afterComplete() {
-    QString version;
-    if (package::unpackUpdatePackage(onlineProgramFolder(), m_kind, outFile.fileName(), &version))
-        emit unpressFinished(version);
+    const platform::ResultOf<QString> unpacked =
+        package::unpackUpdatePackage(onlineProgramFolder(), m_kind, outFile.fileName());
+    if (unpacked)
+        emit unpressFinished(unpacked.value);
     else
         emit unpackFailed();
 }

@@ -1,6 +1,5 @@
 #include "synchronizeconf.h"
 
-#include "online/confxml.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/programfolder.h"
@@ -28,8 +27,9 @@ synchronizeConf::~synchronizeConf() {
         m_thread->quit();
 }
 
-bool synchronizeConf::buildPackage(const QString& folder, const QStringList& paths,
-                                   QByteArray* file) {
+platform::ResultOf<QByteArray> synchronizeConf::buildPackage(const QString& folder,
+                                                             const QStringList& paths) {
+    using Built = platform::ResultOf<QByteArray>;
     QByteArray payload;
     QDataStream ds(&payload, QIODevice::WriteOnly);
     ds.setVersion(14);
@@ -37,19 +37,18 @@ bool synchronizeConf::buildPackage(const QString& folder, const QStringList& pat
     for (const QString& path : paths) {
         // The package is unpacked over the program folder again: only names that stay in it.
         if (!package::isSafeName(path))
-            return false;
+            return Built::failure(0, "'" + path.toStdString() + "' leaves the folder");
         QFile f(folder + path);
         if (!f.open(QIODevice::ReadOnly))
-            return false;
+            return Built::failure(0, "'" + path.toStdString() + "' cannot be opened");
         const QByteArray data = f.readAll();
         if (f.error() != QFileDevice::NoError)
-            return false;
+            return Built::failure(0, "'" + path.toStdString() + "' cannot be read");
         ds << path << static_cast<quint32>(data.size()) << data;
     }
     if (ds.status() != QDataStream::Ok)
-        return false;
-    QString error;
-    return package::build(payload, file, &error);
+        return Built::failure(0, "the file list does not fit one package");
+    return package::build(payload);
 }
 
 void synchronizeConf::answer(bool ok, const QString& text) {
@@ -84,13 +83,13 @@ HttpRequestWorker* synchronizeConf::send(const QString& method, const QString& p
 }
 
 void synchronizeConf::start() {
-    QByteArray file;
-    if (!buildPackage(onlineProgramFolder(), m_paths, &file)) {
+    const platform::ResultOf<QByteArray> file = buildPackage(onlineProgramFolder(), m_paths);
+    if (!file) {
         answer(false, QStringLiteral("calculate md5 falied!"));
         return;
     }
     const QString md5 =
-        QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Md5).toHex());
+        QString::fromLatin1(QCryptographicHash::hash(file.value, QCryptographicHash::Md5).toHex());
     send(QStringLiteral("GET"), QStringLiteral("/api/system/Sync"), false,
          &synchronizeConf::handle_doCheckSynchronize, md5,
          m_host.clientSetting(QStringLiteral("synchronize")));
@@ -98,15 +97,14 @@ void synchronizeConf::start() {
 
 bool synchronizeConf::readAnswer(HttpRequestWorker* worker, serveranswers::Sync* out) {
     worker->deleteLater();
-    if (worker->errorCode != QNetworkReply::NoError) {
-        qCInfo(lcSynchronizeConf).noquote()
-            << QStringLiteral("Error: %1 %2")
-                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+    const platform::ResultOf<QByteArray>& reply = worker->result();
+    if (!reply) {
+        qCInfo(lcSynchronizeConf).noquote() << worker->errorLine();
         answer(false, QStringLiteral("get api failed"));
         return false;
     }
-    qCInfo(lcSynchronizeConf).noquote() << QString::fromUtf8(worker->response);
-    *out = serveranswers::sync(worker->response);
+    qCInfo(lcSynchronizeConf).noquote() << QString::fromUtf8(reply.value);
+    *out = serveranswers::sync(reply.value);
     return true;
 }
 
@@ -143,10 +141,10 @@ void synchronizeConf::upload() {
         for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
             if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
                 QFile::remove(f.absoluteFilePath());
-    QByteArray file;
+    const platform::ResultOf<QByteArray> file = buildPackage(onlineProgramFolder(), m_paths);
     QSaveFile out(path);
-    if (!buildPackage(onlineProgramFolder(), m_paths, &file) || !out.open(QIODevice::WriteOnly) ||
-        out.write(file) != file.size() || !out.commit()) {
+    if (!file || !out.open(QIODevice::WriteOnly) || out.write(file.value) != file.value.size() ||
+        !out.commit()) {
         answer(false, QStringLiteral("package file failed"));
         return;
     }
@@ -195,11 +193,7 @@ void synchronizeConf::storeRevision(const QJsonValue& revision) {
     if (revision.isUndefined() || revision.isNull())
         return;
     const QString value = revision.toVariant().toString();
-    const QString text =
-        confxml::withClientAttribute(m_host.confText(), QStringLiteral("synchronize"), value);
-    if (!text.isNull())
-        m_host.commitConf(text);
-    m_host.setClientSetting(QStringLiteral("synchronize"), value);
+    m_host.commitClientSetting(QStringLiteral("synchronize"), value);
 }
 
 void synchronizeConf::on_downloadSynfileFinished() {

@@ -29,9 +29,10 @@ public:
     // Sends the check with the stored revision.
     void start();
 
-    // The sync package of `paths` (relative to `folder`, in order). False when a file cannot be
+    // The sync package of `paths` (relative to `folder`, in order). Fails when a file cannot be
     // read, a path leaves the folder or the package does not come out whole.
-    static bool buildPackage(const QString& folder, const QStringList& paths, QByteArray* file);
+    static platform::ResultOf<QByteArray> buildPackage(const QString& folder,
+                                                       const QStringList& paths);
 
 public slots:
     void handle_doCheckSynchronize(HttpRequestWorker* worker);

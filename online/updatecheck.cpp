@@ -47,13 +47,12 @@ updateDlg* UpdateCheck::freshDialog() {
 
 void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
     worker->deleteLater();
-    if (worker->errorCode != QNetworkReply::NoError) {
-        qCInfo(lcUpdatesystem).noquote()
-            << QStringLiteral("Error: %1 %2")
-                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+    const platform::ResultOf<QByteArray>& reply = worker->result();
+    if (!reply) {
+        qCInfo(lcUpdatesystem).noquote() << worker->errorLine();
         return;
     }
-    if (const auto answer = serveranswers::update(worker->response)) {
+    if (const auto answer = serveranswers::update(reply.value)) {
         if (answer->code == 0 && answer->hasRet) {
             emit FindNewVersion();
             if (!answer->deployment.isEmpty() && answer->type == QLatin1String("0")) {
@@ -68,5 +67,5 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
             dlg->show();
         }
     }
-    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(worker->response);
+    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
 }

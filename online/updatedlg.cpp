@@ -2,7 +2,6 @@
 
 #include "ui_updatedlg.h"
 
-#include "online/confxml.h"
 #include "online/firmwarewriter.h"
 #include "online/programfolder.h"
 #include "online/psupdatedownloader.h"
@@ -150,11 +149,7 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     connect(ui->uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
     showPage(PageFirst);
     updateinstall::runUpdaterOnExit = true;
-    const QString text =
-        confxml::withClientAttribute(m_host.confText(), QStringLiteral("version"), version);
-    if (!text.isNull())
-        m_host.commitConf(text);
-    m_host.setClientSetting(QStringLiteral("version"), version);
+    m_host.commitClientSetting(QStringLiteral("version"), version);
 }
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {

@@ -5,11 +5,11 @@
 
 #include "app/dispatcher.h"
 #include "firmwareimage.h"
-#include "online/confxml.h"
 #include "online/firmwarewriter.h"
 #include "online/httprequestworker.h"
 #include "online/onlinecommands.h"
 #include "online/programfolder.h"
+#include "online/serveranswers.h"
 #include "online/synchronizeconf.h"
 #include "online/updatecheck.h"
 #include "online/updatedlg.h"
@@ -192,7 +192,6 @@ private slots:
 
     void productInfoRecordedInOrder_data();
     void productInfoRecordedInOrder();
-    void clientAttributeChangesOnlyExisting();
 
     void arrivalRecordsAndInstallsPagesOnce();
     void answerWithoutRetRecordsNothing();
@@ -238,8 +237,7 @@ void OnlineServicesTest::init() {
     m_data = new QTemporaryDir;
     setOnlineProgramFolder(m_dir->path());
     QDir().mkpath(folder() + QStringLiteral("Resources/profiles"));
-    m_host = new OnlineTestHost(folder() + QStringLiteral("Resources/profiles/conf.xml"),
-                                QString::fromUtf8(kConf));
+    m_host = new OnlineTestHost(m_dir->path(), QString::fromUtf8(kConf));
     m_host->devices << adapter();
     m_host->firmware = fakeEntries();
     g_kx = FakeKx();
@@ -272,9 +270,12 @@ void OnlineServicesTest::productInfoRecordedInOrder() {
     QFETCH(QString, conf);
     QFETCH(QString, type);
     QFETCH(QString, description);
-    const QString out =
-        confxml::withProductInfo(conf, QStringLiteral("04D9A0F1"),
-                                 {type, QStringLiteral("Adapter"), QStringLiteral("KX100")});
+    m_host->writeConfFile(conf);
+    QVERIFY(m_host->recordProductInfo(
+        QStringLiteral("04D9A0F1"),
+        serveranswers::productRecord({type, QStringLiteral("Adapter"), QStringLiteral("KX100"),
+                                      QStringLiteral("pages.pkg")})));
+    const QString out = m_host->readConfFile();
     pugi::xml_document doc;
     QVERIFY(doc.load_string(out.toUtf8().constData()));
     QCOMPARE(doc.child("root").select_nodes("conf[@deviceId='04D9A0F1']").size(), size_t(1));
@@ -289,21 +290,6 @@ void OnlineServicesTest::productInfoRecordedInOrder() {
                                  "device", "GHotKey"}));
     QCOMPARE(values, (QStringList{QStringLiteral("产品信息"), type, "Adapter", "KX100", description,
                                   "KX100", ""}));
-}
-
-void OnlineServicesTest::clientAttributeChangesOnlyExisting() {
-    const QString conf = QString::fromUtf8(kConf);
-    const QString changed =
-        confxml::withClientAttribute(conf, QStringLiteral("synchronize"), QStringLiteral("7"));
-    QVERIFY(changed.contains(QStringLiteral("synchronize=\"7\"")));
-    QVERIFY(
-        confxml::withClientAttribute(conf, QStringLiteral("absent"), QStringLiteral("1")).isNull());
-    QVERIFY(confxml::withClientAttribute(QStringLiteral("<root/>"), QStringLiteral("version"),
-                                         QStringLiteral("1"))
-                .isNull());
-    QVERIFY(confxml::withClientAttribute(QStringLiteral("<root"), QStringLiteral("version"),
-                                         QStringLiteral("1"))
-                .isNull());
 }
 
 // A device model's pages are fetched when they are missing, and only then.
@@ -324,11 +310,8 @@ void OnlineServicesTest::arrivalRecordsAndInstallsPagesOnce() {
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
     QVERIFY(waitFor([&] { return m_host->arrivals.size() == 1; }));
     QCOMPARE(readFile(page), QByteArray("<html/>"));
-    bool recorded = false;
-    QCOMPARE(confxml::recordedProductFolder(m_host->readConfFile(), QStringLiteral("04D9A0F1"),
-                                            &recorded),
-             QStringLiteral("KX100"));
-    QVERIFY(recorded);
+    QCOMPARE(m_host->recordedPageFolder(QStringLiteral("04D9A0F1")).value,
+             std::optional<QString>(QStringLiteral("KX100")));
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupdates")));
 
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
@@ -373,13 +356,13 @@ void OnlineServicesTest::syncPackageBuild() {
     QVERIFY(writeFile(folder() + QStringLiteral("a.xml"), "<a/>"));
     QVERIFY(writeFile(folder() + QStringLiteral("sub/b.xml"), "<b/>"));
     QVERIFY(writeFile(m_dir->path() + QStringLiteral("/../a.xml"), "<x/>"));
-    QByteArray first, second;
-    QCOMPARE(synchronizeConf::buildPackage(folder(), paths, &first), ok);
+    const auto built = synchronizeConf::buildPackage(folder(), paths);
+    QCOMPARE(built.ok, ok);
     if (!ok)
         return;
     // The same files make the same package, so the MD5 the server sees stays the same.
-    QVERIFY(synchronizeConf::buildPackage(folder(), paths, &second));
-    QCOMPARE(first, second);
+    const QByteArray first = built.value;
+    QCOMPARE(synchronizeConf::buildPackage(folder(), paths).value, first);
     QCOMPARE(first.left(128), QByteArray(128, '\0'));
     QByteArray payload;
     QVERIFY(unpackPayload(first, &payload));
@@ -925,10 +908,8 @@ void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
     } else {
         QVERIFY(writeFile(program + QStringLiteral("tupdates/client/c.pkg"),
                           updatePackage({{arg, "evil"}})));
-        QString version;
         QVERIFY(!package::unpackUpdatePackage(program, QStringLiteral("client"),
-                                              program + QStringLiteral("tupdates/client/c.pkg"),
-                                              &version));
+                                              program + QStringLiteral("tupdates/client/c.pkg")));
     }
     QCOMPARE(snapshot(), before);
 }

@@ -48,9 +48,7 @@ class SignatureTest : public QObject {
     }
     bool unpack(const QByteArray& file) {
         writeFile(packagePath(), file);
-        QString version;
-        return package::unpackUpdatePackage(folder(), QStringLiteral("html"), packagePath(),
-                                            &version);
+        return package::unpackUpdatePackage(folder(), QStringLiteral("html"), packagePath()).ok;
     }
 
 private slots:
