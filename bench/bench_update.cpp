@@ -4,7 +4,6 @@
 #include "online/firmwarewriter.h"
 #include "online/onlinecommands.h"
 #include "online/package.h"
-#include "online/programfolder.h"
 #include "online/updatecheck.h"
 #include "online/updatedlg.h"
 #include "online/updateinstall.h"
@@ -172,7 +171,6 @@ struct Setup {
         base = startReferenceServer(server, data.path());
         if (base.isEmpty())
             return false;
-        setOnlineProgramFolder(program.path());
         FirmwareWriter::setWaitPercent(0); // the device's own waits are not what is measured
         return true;
     }
@@ -200,7 +198,7 @@ void BM_FullUpdateTavix(benchmark::State& state) {
         QDir().mkpath(s.program.path());
         updateinstall::runUpdaterOnExit = false;
         const int finishedBefore = g_finished;
-        OnlineCommands online(host);
+        OnlineCommands online(host, OnlineSettings(s.program.path()));
         online.startUpdateCheck(false);
         QEventLoop loop;
         QTimer poll;

@@ -2,21 +2,12 @@
 
 #include "online/httprequestworker.h"
 #include "online/package.h"
-#include "online/programfolder.h"
-#include "online/psupdatedownloader.h"
-#include "online/serveranswers.h"
 #include "online/updateinstall.h"
 #include "weblog/weblog.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 namespace {
-
-QString pageFolder(const QString& productNO) {
-    return onlineProgramFolder() + QStringLiteral("view/device/") + productNO;
-}
 
 // The product number names a folder under "view/device/": one plain name.
 bool isFolderName(const QString& name) {
@@ -26,8 +17,13 @@ bool isFolderName(const QString& name) {
 
 } // namespace
 
-DeviceProductClient::DeviceProductClient(OnlineHost& host, const QString& deviceId, QObject* parent)
-    : QObject(parent), m_host(host), m_deviceId(deviceId) {}
+DeviceProductClient::DeviceProductClient(OnlineHost& host, const OnlineSettings& settings,
+                                         const QString& deviceId, QObject* parent)
+    : QObject(parent), m_host(host), m_settings(settings), m_deviceId(deviceId) {}
+
+QString DeviceProductClient::pageFolder(const QString& productNO) const {
+    return m_settings.programFolder + QStringLiteral("view/device/") + productNO;
+}
 
 void DeviceProductClient::arrived(const OnlineDevice& device) {
     m_device = device;
@@ -39,7 +35,7 @@ void DeviceProductClient::arrived(const OnlineDevice& device) {
 }
 
 void DeviceProductClient::sendRequest() {
-    if (m_worker || m_thread)
+    if (m_worker || m_pages.active())
         return; // a request or a page download is under way already
     HttpRequestParams params(m_host.apiServer() + QStringLiteral("/api/system/product/getInfo"),
                              QStringLiteral("GET"));
@@ -82,38 +78,27 @@ bool DeviceProductClient::record(const serveranswers::Product& product) {
 }
 
 void DeviceProductClient::fetchPages(const QString& productNO, const QString& url) {
-    if (QFileInfo::exists(pageFolder(productNO)) || m_thread)
+    if (QFileInfo::exists(pageFolder(productNO)) || m_pages.active())
         return;
-    m_thread = new QThread;
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    m_downloader = new PsUpdateDownloader(m_thread, url, QStringLiteral("html"));
-    connect(m_downloader, &PsUpdateDownloader::unpressFinished, this,
+    PsUpdateDownloader* downloader = m_pages.create(url, QStringLiteral("html"), m_settings);
+    connect(downloader, &PsUpdateDownloader::unpressFinished, this,
             &DeviceProductClient::on_htmlPackageDownLoadFinished);
-    connect(m_downloader, &PsUpdateDownloader::downLoadFailed, this,
+    connect(downloader, &PsUpdateDownloader::downLoadFailed, this,
             &DeviceProductClient::on_htmlPackageDownLoadFailed);
-    connect(m_downloader, &PsUpdateDownloader::unpackFailed, this,
-            &DeviceProductClient::releaseDownload);
-    m_thread->start(QThread::InheritPriority);
-}
-
-void DeviceProductClient::releaseDownload() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    m_downloader = nullptr;
-    if (m_thread)
-        m_thread->quit();
-    m_thread = nullptr;
+    connect(downloader, &PsUpdateDownloader::unpackFailed, this, [this] { m_pages.release(); });
+    m_pages.start();
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    releaseDownload();
+    m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFinished";
-    updateinstall::installPageUpdate(onlineProgramFolder());
+    updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
+                                     m_settings.installPauseMs);
     m_host.reportDeviceArrival(m_deviceId, m_device.devicePath);
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFailed() {
-    releaseDownload();
+    m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFailed";
 }

@@ -1,7 +1,7 @@
 #include "package.h"
 
 #include "online/lzmacodec.h"
-#include "online/programfolder.h"
+#include "online/nofollow.h"
 #include "online/signature.h"
 #include "weblog/weblog.h"
 

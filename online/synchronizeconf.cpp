@@ -1,9 +1,8 @@
 #include "synchronizeconf.h"
 
 #include "online/httprequestworker.h"
+#include "online/nofollow.h"
 #include "online/package.h"
-#include "online/programfolder.h"
-#include "online/psynfiledownloader.h"
 #include "weblog/weblog.h"
 
 #include <QCryptographicHash>
@@ -12,20 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QThread>
 
-synchronizeConf::synchronizeConf(OnlineHost& host, const QStringList& paths,
-                                 const QString& deviceId, const QString& sn,
-                                 const RouterCallback& callback, QObject* parent)
+synchronizeConf::synchronizeConf(OnlineHost& host, const OnlineSettings& settings,
+                                 const QStringList& paths, const QString& deviceId,
+                                 const QString& sn, const RouterCallback& callback, QObject* parent)
     : QObject(parent), m_host(host), m_paths(paths), m_deviceId(deviceId), m_sn(sn),
-      m_callback(callback) {}
-
-synchronizeConf::~synchronizeConf() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    if (m_thread)
-        m_thread->quit();
-}
+      m_callback(callback), m_settings(settings) {}
 
 platform::ResultOf<QByteArray> synchronizeConf::buildPackage(const QString& folder,
                                                              const QStringList& paths) {
@@ -73,7 +64,7 @@ HttpRequestWorker* synchronizeConf::send(const QString& method, const QString& p
     }
     if (multipart)
         params.addFile(QStringLiteral("file"),
-                       onlineProgramFolder() + QStringLiteral("tupload/upload/synchronize.dat"),
+                       m_settings.programFolder + QStringLiteral("tupload/upload/synchronize.dat"),
                        QString(), QStringLiteral("binary/octet-stream"));
     params.addVar(QStringLiteral("noencrypt"), QString());
     auto* worker = new HttpRequestWorker(this);
@@ -83,7 +74,7 @@ HttpRequestWorker* synchronizeConf::send(const QString& method, const QString& p
 }
 
 void synchronizeConf::start() {
-    const platform::ResultOf<QByteArray> file = buildPackage(onlineProgramFolder(), m_paths);
+    const platform::ResultOf<QByteArray> file = buildPackage(m_settings.programFolder, m_paths);
     if (!file) {
         answer(false, QStringLiteral("calculate md5 falied!"));
         return;
@@ -129,7 +120,7 @@ void synchronizeConf::handle_doCheckSynchronize(HttpRequestWorker* worker) {
 }
 
 void synchronizeConf::upload() {
-    const QString root = onlineProgramFolder() + QStringLiteral("tupload/");
+    const QString root = m_settings.programFolder + QStringLiteral("tupload/");
     const QString dir = root + QStringLiteral("upload/");
     const QString path = dir + QStringLiteral("synchronize.dat");
     if (isLinkEntry(root))
@@ -141,7 +132,7 @@ void synchronizeConf::upload() {
         for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
             if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
                 QFile::remove(f.absoluteFilePath());
-    const platform::ResultOf<QByteArray> file = buildPackage(onlineProgramFolder(), m_paths);
+    const platform::ResultOf<QByteArray> file = buildPackage(m_settings.programFolder, m_paths);
     QSaveFile out(path);
     if (!file || !out.open(QIODevice::WriteOnly) || out.write(file.value) != file.value.size() ||
         !out.commit()) {
@@ -161,7 +152,7 @@ void synchronizeConf::handle_doUploadSynFiles(HttpRequestWorker* worker) {
         return;
     }
     storeRevision(a.revision);
-    QFile::remove(onlineProgramFolder() + QStringLiteral("tupload/upload/synchronize.dat"));
+    QFile::remove(m_settings.programFolder + QStringLiteral("tupload/upload/synchronize.dat"));
     answer(true, QStringLiteral("upload synchrosize file success"));
 }
 
@@ -178,14 +169,12 @@ void synchronizeConf::handle_doDownLoadSynFile(HttpRequestWorker* worker) {
         answer(false, QStringLiteral("unknow erro"));
         return;
     }
-    m_thread = new QThread;
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    m_downloader = new PsynfileDownLoader(m_thread, a.file);
-    connect(m_downloader, &PsynfileDownLoader::unpressFinished, this,
+    PsynfileDownLoader* downloader = m_download.create(a.file, m_settings);
+    connect(downloader, &PsynfileDownLoader::unpressFinished, this,
             &synchronizeConf::on_downloadSynfileFinished);
-    connect(m_downloader, &PsynfileDownLoader::downLoadFailed, this,
+    connect(downloader, &PsynfileDownLoader::downLoadFailed, this,
             &synchronizeConf::on_downloadSynfileFaild);
-    m_thread->start(QThread::InheritPriority);
+    m_download.start();
     storeRevision(a.revision);
 }
 
@@ -197,19 +186,11 @@ void synchronizeConf::storeRevision(const QJsonValue& revision) {
 }
 
 void synchronizeConf::on_downloadSynfileFinished() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    m_downloader = nullptr;
-    if (m_thread)
-        m_thread->quit();
+    m_download.release();
     answer(true, QStringLiteral("download synchronize file success"));
 }
 
 void synchronizeConf::on_downloadSynfileFaild() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    m_downloader = nullptr;
-    if (m_thread)
-        m_thread->quit();
+    m_download.release();
     answer(false, QStringLiteral("on_downloadSynfileFaild"));
 }

@@ -13,8 +13,9 @@ namespace {
 QPointer<updateDlg> g_dialog;
 } // namespace
 
-UpdateCheck::UpdateCheck(OnlineHost& host, bool isManual, QObject* parent)
-    : QObject(parent), manual(isManual ? 1 : 0), m_host(host) {}
+UpdateCheck::UpdateCheck(OnlineHost& host, const OnlineSettings& settings, bool isManual,
+                         QObject* parent)
+    : QObject(parent), manual(isManual ? 1 : 0), m_host(host), m_settings(settings) {}
 
 updateDlg* UpdateCheck::currentDialog() {
     return g_dialog;
@@ -38,7 +39,7 @@ updateDlg* UpdateCheck::freshDialog() {
     if (g_dialog)
         g_dialog->deleteLater();
     QWidget* window = m_host.mainWindow();
-    g_dialog = new updateDlg(m_host, window);
+    g_dialog = new updateDlg(m_host, m_settings, window);
     g_dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (window)
         g_dialog->move(window->geometry().center() - g_dialog->rect().center());

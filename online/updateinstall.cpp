@@ -1,6 +1,6 @@
 #include "updateinstall.h"
 
-#include "online/programfolder.h"
+#include "online/nofollow.h"
 #include "platform/process.h"
 #include "weblog/weblog.h"
 

@@ -8,7 +8,6 @@
 #include "online/firmwarewriter.h"
 #include "online/httprequestworker.h"
 #include "online/onlinecommands.h"
-#include "online/programfolder.h"
 #include "online/serveranswers.h"
 #include "online/synchronizeconf.h"
 #include "online/updatecheck.h"
@@ -222,6 +221,7 @@ private slots:
 
 private:
     QString folder() const { return m_dir->path() + QLatin1Char('/'); }
+    OnlineSettings settings() const { return OnlineSettings(folder()); }
     QString data() const { return m_data->path(); }
     void writeCatalog(const QJsonObject& catalog) {
         QVERIFY(
@@ -235,7 +235,6 @@ private:
 void OnlineServicesTest::init() {
     m_dir = new QTemporaryDir;
     m_data = new QTemporaryDir;
-    setOnlineProgramFolder(m_dir->path());
     QDir().mkpath(folder() + QStringLiteral("Resources/profiles"));
     m_host = new OnlineTestHost(m_dir->path(), QString::fromUtf8(kConf));
     m_host->devices << adapter();
@@ -250,7 +249,6 @@ void OnlineServicesTest::cleanup() {
     delete m_host;
     delete m_dir;
     delete m_data;
-    setOnlineProgramFolder(QString());
 }
 
 void OnlineServicesTest::productInfoRecordedInOrder_data() {
@@ -304,7 +302,7 @@ void OnlineServicesTest::arrivalRecordsAndInstallsPagesOnce() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     const QString page = folder() + QStringLiteral("view/device/KX100/index.html");
 
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
@@ -331,7 +329,7 @@ void OnlineServicesTest::answerWithoutRetRecordsNothing() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
     QVERIFY(waitFor(
         [&] { return server.requestCount(QStringLiteral("/api/system/product/getInfo")) == 1; }));
@@ -391,7 +389,7 @@ void OnlineServicesTest::syncUploadCheckDownload() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     const QVariantMap request{{"filePathLists", "Resources/profiles/p.xml||"}};
     auto run = [&]() {
         Answer a;
@@ -441,7 +439,7 @@ void OnlineServicesTest::syncDownloadThatDoesNotUnpackIsAnswered() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.synchronizeConf({{"filePathLists", "p.xml"}}, recorder(&a));
     QVERIFY(waitFor([&] { return a.count > 0; }));
@@ -457,7 +455,7 @@ void OnlineServicesTest::syncWithMissingFileSendsNothing() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.synchronizeConf({{"filePathLists", "missing.xml"}}, recorder(&a));
     QCOMPARE(a.count, 1);
@@ -473,7 +471,7 @@ void OnlineServicesTest::syncWithoutServerFails() {
     const quint16 port = closed.serverPort();
     closed.close();
     m_host->api = QStringLiteral("http://127.0.0.1:%1").arg(port);
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.synchronizeConf({{"filePathLists", ""}}, recorder(&a));
     QVERIFY(waitFor([&] { return a.count > 0; }));
@@ -515,7 +513,7 @@ void OnlineServicesTest::updateAnswers() {
         });
     });
     m_host->api = QStringLiteral("http://127.0.0.1:%1").arg(api.serverPort());
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(manual);
     QVERIFY(online.updateCheck());
     QSignalSpy answered(online.updateCheck()->findChild<HttpRequestWorker*>(),
@@ -532,7 +530,7 @@ void OnlineServicesTest::updateAnswers() {
 void OnlineServicesTest::checkWithoutDeviceShowsInfoOnly() {
     m_host->devices.clear();
     m_host->api = QStringLiteral("http://127.0.0.1:1");
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     QString shown;
     QTimer::singleShot(0, this, [&] {
         if (QWidget* w = QApplication::activeModalWidget()) {
@@ -569,7 +567,7 @@ void OnlineServicesTest::fullUpdateInstallsEveryKind() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(true);
     QVERIFY(waitFor([] { return UpdateCheck::currentDialog() != nullptr; }));
     updateDlg* dlg = UpdateCheck::currentDialog();
@@ -738,7 +736,7 @@ void OnlineServicesTest::updateDialogUpdatesEmulatedAdapter() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(true);
     QVERIFY(waitFor([] { return UpdateCheck::currentDialog() != nullptr; }));
     updateDlg* dlg = UpdateCheck::currentDialog();
@@ -787,7 +785,7 @@ void OnlineServicesTest::downloadFile() {
     QVERIFY(writeFile(folder() + QStringLiteral("a.bin"), QByteArray(150000, 'p')));
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.downloadFile({{"downloadUrl", server.base() + url}, {"relativePath", relativePath}},
                         recorder(&a));
@@ -832,7 +830,7 @@ void OnlineServicesTest::pageRequestsReachTheCommands() {
     QFETCH(int, answers);
     QFETCH(QString, text);
     m_host->api = QStringLiteral("http://127.0.0.1:1");
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     CommandContext context;
     context.online = &online;
     Dispatcher dispatcher(context);
@@ -865,7 +863,6 @@ void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
     // Beside the program folder, where a climbing name would land.
     QTemporaryDir outer;
     QVERIFY(outer.isValid());
-    setOnlineProgramFolder(outer.path() + QStringLiteral("/a/program"));
     const QString program = outer.path() + QStringLiteral("/a/program/");
     QVERIFY(writeFile(program + QStringLiteral("tavix"), QByteArray(150000, 'T')));
     QVERIFY(writeFile(program + QStringLiteral("libkx.so"), QByteArray(50000, 'L')));
@@ -890,7 +887,7 @@ void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
     if (kind == QLatin1String("download")) {
         ServerProcess server(data());
         QVERIFY(server.ok());
-        OnlineCommands online(*m_host);
+        OnlineCommands online(*m_host, OnlineSettings(program));
         Answer a;
         const QString rel = arg == QLatin1String("404") ? QStringLiteral("dl/") : arg;
         online.downloadFile({{"downloadUrl", server.base() + QStringLiteral("/files/tavix")},

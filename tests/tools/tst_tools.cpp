@@ -4,7 +4,6 @@
 #include "firmwareimage.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
-#include "online/programfolder.h"
 #include "online/signature.h"
 
 #include <QCryptographicHash>
