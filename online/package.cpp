@@ -1,5 +1,6 @@
 #include "package.h"
 
+#include "online/failure.h"
 #include "online/lzmacodec.h"
 #include "online/nofollow.h"
 #include "online/signature.h"
@@ -27,15 +28,8 @@ bool removeTree(const QString& path) {
     return removeTreeNoFollow(path);
 }
 
-platform::Result failure(const QString& text) {
-    return platform::Result::failure(0, text.toStdString());
-}
-
-// A failure that the package's log category shows as it happens.
-platform::Result logged(const QLoggingCategory& cat, const QString& text) {
-    qCInfo(cat).noquote() << text;
-    return failure(text);
-}
+using online::failure;
+const auto& logged = online::loggedFailure;
 
 // Writes `data` to `path` and closes it, every step checked: a file left short (a full disk, a
 // size limit) is a failure, not a success with a cut file.
