@@ -227,22 +227,17 @@ platform::Result ConfigStore::recordClientAttribute(const QString& name, const Q
 
 std::optional<ConfigStore::ProductInfo> ConfigStore::productInfo(const QString& deviceId) const {
     const pugi::xml_document* doc = document();
-    if (!doc)
-        return std::nullopt;
-    const pugi::xml_node record = recordOf(*doc, deviceId);
+    const pugi::xml_node record = doc ? recordOf(*doc, deviceId) : pugi::xml_node();
     if (!record)
         return std::nullopt;
     return attributesOf(record);
 }
 
 std::optional<QString> ConfigStore::pageFolder(const QString& deviceId) const {
-    const pugi::xml_document* doc = document();
-    if (!doc)
+    const std::optional<ProductInfo> info = productInfo(deviceId);
+    if (!info)
         return std::nullopt;
-    const pugi::xml_node record = recordOf(*doc, deviceId);
-    if (!record)
-        return std::nullopt;
-    return QString::fromUtf8(record.attribute("device").value());
+    return info->value(QStringLiteral("device"));
 }
 
 platform::Result ConfigStore::commitProductAttribute(const QString& deviceId, const QString& name,
