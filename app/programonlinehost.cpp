@@ -61,18 +61,8 @@ QList<OnlineDevice> ProgramOnlineHost::connectedDevices() const {
     return devices;
 }
 
-FirmwareEntries ProgramOnlineHost::firmwareEntries() const {
-    FirmwareEntries e;
-    if (!m_devices)
-        return e;
-    e.deviceExist = m_devices->kxDeviceExist;
-    e.reset = m_devices->kxReset;
-    e.rebootRom = m_devices->kxRebootRom;
-    e.eraseRom = m_devices->kxEraseRom;
-    e.bornRom = m_devices->kxBornRom;
-    e.checkRom = m_devices->kxCheckRom;
-    e.finishUpdateRom = m_devices->kxFinishUpdateRom;
-    return e;
+kx::FirmwareSession* ProgramOnlineHost::firmwareSession() const {
+    return m_devices ? &m_devices->firmwareSession() : nullptr;
 }
 
 QWidget* ProgramOnlineHost::mainWindow() const {

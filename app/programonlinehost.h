@@ -9,7 +9,7 @@ class devices_handler;
 class tavix;
 
 // The online services' view of the running program: conf.xml through the configuration store,
-// the device library's current list and firmware entries, and the main window.
+// the device library's current list and update mode, and the main window.
 class ProgramOnlineHost : public OnlineHost {
 public:
     explicit ProgramOnlineHost(ConfigStore& config) : m_config(config) {}
@@ -26,7 +26,7 @@ public:
     platform::Result recordProductInfo(const QString& deviceId,
                                        const QList<QPair<QString, QString>>& attributes) override;
     QList<OnlineDevice> connectedDevices() const override;
-    FirmwareEntries firmwareEntries() const override;
+    kx::FirmwareSession* firmwareSession() const override;
     QWidget* mainWindow() const override;
     void quitProgram() override;
     void reportDeviceArrival(const QString& deviceId, const QString& devicePath) override;

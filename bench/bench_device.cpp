@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -80,16 +81,24 @@ void BM_writeByAddr(benchmark::State& state) {
 
 void direct(benchmark::State& state, bool write) {
     Fixture f;
+    // The entries of the copy the device manager loaded.
+    QLibrary library(f.dir.path() + "/libkx.so");
+    const auto kxRead = reinterpret_cast<decltype(&::kxRead)>(library.resolve("kxRead"));
+    const auto kxWrite = reinterpret_cast<decltype(&::kxWrite)>(library.resolve("kxWrite"));
+    if (!kxRead || !kxWrite) {
+        state.SkipWithError("the library has no kxRead or kxWrite");
+        return;
+    }
     const int n = static_cast<int>(state.range(0));
     const std::u16string id = kId.toStdU16String(), sub;
     TransferBuffer buffer{};
     for (auto _ : state) {
-        const int r = write ? f.devices->kxWrite(reinterpret_cast<const kxchar*>(id.c_str()),
-                                                 reinterpret_cast<const kxchar*>(sub.c_str()),
-                                                 KX_KEY, buffer.data(), n, 0x100)
-                            : f.devices->kxRead(reinterpret_cast<const kxchar*>(id.c_str()),
-                                                reinterpret_cast<const kxchar*>(sub.c_str()),
-                                                KX_KEY, buffer.data(), n, 0x100);
+        const int r = write ? kxWrite(reinterpret_cast<const kxchar*>(id.c_str()),
+                                      reinterpret_cast<const kxchar*>(sub.c_str()), KX_KEY,
+                                      buffer.data(), n, 0x100)
+                            : kxRead(reinterpret_cast<const kxchar*>(id.c_str()),
+                                     reinterpret_cast<const kxchar*>(sub.c_str()), KX_KEY,
+                                     buffer.data(), n, 0x100);
         benchmark::DoNotOptimize(r);
     }
     state.SetItemsProcessed(state.iterations());

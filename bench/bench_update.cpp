@@ -1,7 +1,8 @@
 // A full update as the program makes it (check, the client, page and firmware packages
 // downloaded at once, verified, unpacked and installed) against the same bytes fetched with curl,
 // checked with sha1sum and unpacked with xz, from the same server in the same run.
-#include "online/firmwarewriter.h"
+#include "kx/firmware.h"
+#include "kx/firmwaresession.h"
 #include "online/onlinecommands.h"
 #include "online/package.h"
 #include "online/updatecheck.h"
@@ -52,27 +53,23 @@ QByteArray pageBytes(int size) {
     return out;
 }
 
-int noop3(const kxchar*, const kxchar*, uint32_t) {
-    return 0;
-}
 int g_finished = 0;
-int finish(const kxchar*, const kxchar*, uint32_t) {
-    ++g_finished;
-    return 0;
-}
-int exists(const kxchar*) {
-    return 0;
-}
-int reset(const kxchar*, const kxchar*, uint32_t, uint32_t, uint8_t* flag, uint32_t) {
-    *flag = 1;
-    return 0;
-}
-int born(const kxchar*, const kxchar*, uint32_t, const uint8_t*, int, uint32_t) {
-    return 0;
-}
-int check(const kxchar*, const kxchar*, uint32_t, uint32_t, uint32_t) {
-    return 0;
-}
+
+// A device that takes every step at once.
+class InstantSession : public kx::FirmwareSession {
+public:
+    bool devicePresent(const QString&) override { return true; }
+    bool updateDevicePresent() override { return true; }
+    platform::Result enterUpdateMode(const QString&) override { return {}; }
+    bool canUpdate() const override { return true; }
+    platform::Result erase() override { return {}; }
+    platform::Result writeBlock(const uint8_t*, int, uint32_t) override { return {}; }
+    platform::Result check(uint32_t, uint32_t) override { return {}; }
+    platform::Result finish() override {
+        ++g_finished;
+        return {};
+    }
+};
 
 class BenchHost : public OnlineHost {
 public:
@@ -95,22 +92,17 @@ public:
         return {OnlineDevice{QStringLiteral("04D9A0F1"), QStringLiteral("SN"),
                              QStringLiteral("1.0"), QStringLiteral("dev"), QStringLiteral("dev")}};
     }
-    FirmwareEntries firmwareEntries() const override {
-        FirmwareEntries e;
-        e.deviceExist = exists;
-        e.reset = reset;
-        e.rebootRom = noop3;
-        e.eraseRom = noop3;
-        e.bornRom = born;
-        e.checkRom = check;
-        e.finishUpdateRom = finish;
-        return e;
-    }
+    kx::FirmwareSession* firmwareSession() const override { return &m_session; }
+    // The device's own waits are not what is measured.
+    FirmwareWaits firmwareWaits() const override { return FirmwareWaits().scaled(0); }
     QWidget* mainWindow() const override { return nullptr; }
     void quitProgram() override {}
     void reportDeviceArrival(const QString&, const QString&) override {}
 
     QString api;
+
+private:
+    mutable InstantSession m_session;
 };
 
 struct Setup {
@@ -143,7 +135,7 @@ struct Setup {
 
     bool start() {
         QDir().mkpath(data.path() + QStringLiteral("/files"));
-        QByteArray firmware(FirmwareWriter::kFileSize, '\0');
+        QByteArray firmware(kx::firmware::kFileSize, '\0');
         firmware[0] = char(0x16);
         firmware[1] = char(0x10);
         QList<package::File> client, pages, fw;
@@ -171,7 +163,6 @@ struct Setup {
         base = startReferenceServer(server, data.path());
         if (base.isEmpty())
             return false;
-        FirmwareWriter::setWaitPercent(0); // the device's own waits are not what is measured
         return true;
     }
     ~Setup() {

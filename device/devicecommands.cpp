@@ -71,12 +71,21 @@ bool takeData(const QVariantMap& a, const RouterCallback& cb, int size, Transfer
     return true;
 }
 
-void answerWrite(const RouterCallback& cb, bool written, const QString& success,
+void answerWrite(const RouterCallback& cb, const platform::Result& written, const QString& success,
                  const QString& failure) {
     if (written)
         answerSuccess(cb, success);
     else
         answerFailure(cb, 0, failure);
+}
+
+// A read the library refused answers the command's failure: a device that has gone must not
+// read as zeros. True when the bytes may be used.
+bool readOk(const devices_handler::ReadResult& read, const RouterCallback& cb,
+            const QString& failure) {
+    if (!read)
+        answerFailure(cb, 0, failure);
+    return read.ok;
 }
 
 bool allZero(const TransferBuffer& buffer) {
@@ -132,9 +141,9 @@ void DeviceCommands::readDevicesProp(const QVariantMap& a, const RouterCallback&
     int size = 0;
     if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}, &size))
         return;
-    TransferBuffer buffer{};
-    m_devices.readProp(buffer, hardwareId(a), size, propertyId(a));
-    answerSuccess(cb, bytetext::format(buffer.data(), size));
+    const auto read = m_devices.readProp(hardwareId(a), size, propertyId(a));
+    if (readOk(read, cb, QStringLiteral("readDevicesProp failed!")))
+        answerSuccess(cb, bytetext::format(read.value.data(), size));
 }
 
 void DeviceCommands::writeDevicesProp(const QVariantMap& a, const RouterCallback& cb) {
@@ -152,9 +161,9 @@ void DeviceCommands::readByAddr(const QVariantMap& a, const RouterCallback& cb) 
     int size = 0;
     if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}, &size))
         return;
-    TransferBuffer buffer{};
-    m_devices.read(buffer, hardwareId(a), size, address(a));
-    answerSuccess(cb, bytetext::format(buffer.data(), size));
+    const auto read = m_devices.read(hardwareId(a), size, address(a));
+    if (readOk(read, cb, QStringLiteral("readByAddr failed!")))
+        answerSuccess(cb, bytetext::format(read.value.data(), size));
 }
 
 void DeviceCommands::writeByAddr(const QVariantMap& a, const RouterCallback& cb) {
@@ -172,9 +181,9 @@ void DeviceCommands::isPropEmpty(const QVariantMap& a, const RouterCallback& cb)
     int size = 0;
     if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE"}, &size))
         return;
-    TransferBuffer buffer{};
-    m_devices.read(buffer, hardwareId(a), size, address(a));
-    answerSuccess(cb, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
+    const auto read = m_devices.read(hardwareId(a), size, address(a));
+    if (readOk(read, cb, QStringLiteral("isPropEmpty failed!")))
+        answerSuccess(cb, allZero(read.value) ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 void DeviceCommands::cleanMacroByAddr(const QVariantMap& a, const RouterCallback& cb) {
@@ -192,15 +201,18 @@ void DeviceCommands::writeMacroByAddr(const QVariantMap& a, const RouterCallback
     if (!accept(a, cb, {"HardwareID", "DevicePath", "PARAMADDRESS", "PARAMSIZE", "PARAMDATA"},
                 &size))
         return;
-    TransferBuffer buffer{};
-    m_devices.read(buffer, hardwareId(a), size, address(a));
-    if (!allZero(buffer)) {
+    const QString failed = QStringLiteral("writeMacroByAddr failed!");
+    const auto read = m_devices.read(hardwareId(a), size, address(a));
+    if (!readOk(read, cb, failed))
+        return;
+    if (!allZero(read.value)) {
         // The area is taken: the page gets its own address text back and nothing is written.
         answerSuccess(cb, args::str(a, "PARAMADDRESS"));
         return;
     }
+    TransferBuffer buffer;
     if (!takeData(a, cb, size, buffer))
         return;
     answerWrite(cb, m_devices.write(hardwareId(a), buffer, size, address(a)),
-                QStringLiteral("true"), QStringLiteral("writeMacroByAddr failed!"));
+                QStringLiteral("true"), failed);
 }

@@ -3,6 +3,8 @@
 #include "bytetext.h"
 #include "deviceenumeration.h"
 #include "deviceeventsink.h"
+#include "firmwaresession.h"
+#include "kx/firmware.h"
 #include "platform/usb.h"
 
 #include <QCoreApplication>
@@ -20,23 +22,65 @@ namespace {
 std::mutex g_callbackMutex;
 devices_handler* g_instance = nullptr;
 
-const kxchar* wide(const std::u16string& s) {
-    return reinterpret_cast<const kxchar*>(s.c_str());
+using kxcall::noSub;
+using kxcall::wide;
+
+// The filter word of the adapter's own devices in kxDevices.
+constexpr uint32_t kDeviceCollection = 0xFFA00001u;
+
+platform::Result countCheck(int count) {
+    if (count >= 0 && count <= KX_BUFFER_SIZE)
+        return platform::Result::success();
+    return platform::Result::failure(0, "byte count " + std::to_string(count) + " outside 0.." +
+                                            std::to_string(KX_BUFFER_SIZE));
 }
 
-const std::u16string kEmpty;
+// kxRead and kxReadProp, kxWrite and kxWriteProp take the same arguments: an address or a
+// property id last.
+devices_handler::ReadResult readWith(decltype(&::kxRead) entry, const char* name, const QString& id,
+                                     int count, quint32 where) {
+    using ReadResult = devices_handler::ReadResult;
+    const platform::Result counted = countCheck(count);
+    if (!counted)
+        return ReadResult::failure(counted.code, counted.text);
+    ReadResult r = ReadResult::success(TransferBuffer{});
+    if (!entry)
+        return r;
+    const std::u16string wid = id.toStdU16String();
+    static_cast<platform::Result&>(r) =
+        kxcall::result(name, entry(wide(wid), noSub(), KX_KEY, r.value.data(), count, where));
+    return r;
+}
 
-bool countOk(int count) {
-    return count >= 0 && count <= KX_BUFFER_SIZE;
+platform::Result writeWith(decltype(&::kxWrite) entry, const char* name, const QString& id,
+                           const TransferBuffer& data, int count, quint32 where) {
+    if (!entry)
+        return kxcall::missing(name);
+    const platform::Result counted = countCheck(count);
+    if (!counted)
+        return counted;
+    const std::u16string wid = id.toStdU16String();
+    return kxcall::result(name, entry(wide(wid), noSub(), KX_KEY, data.data(), count, where));
 }
 
 } // namespace
 
+platform::Result kxcall::result(const char* entry, int code) {
+    if (code == KX_OK)
+        return platform::Result::success();
+    return platform::Result::failure(0, std::string(entry) + " returned " + std::to_string(code));
+}
+
+platform::Result kxcall::missing(const char* entry) {
+    return platform::Result::failure(0, std::string("the device library has no ") + entry);
+}
+
 // Resolves one entry by its own name into the member of that name; a missing one stays null.
-#define RESOLVE(name) name = reinterpret_cast<decltype(name)>(m_library.resolve(#name))
+#define RESOLVE(name) m_kx.name = reinterpret_cast<decltype(m_kx.name)>(m_library.resolve(#name))
 
 devices_handler::devices_handler(QObject* parent, const QString& library)
-    : QObject(parent), m_library(library) {
+    : QObject(parent), m_library(library),
+      m_firmware(std::make_unique<LibraryFirmwareSession>(m_kx)) {
     {
         std::lock_guard<std::mutex> lock(g_callbackMutex);
         g_instance = this;
@@ -60,9 +104,9 @@ devices_handler::devices_handler(QObject* parent, const QString& library)
     RESOLVE(kxCheckRom);
     RESOLVE(kxBornRom);
     RESOLVE(kxEraseRom);
-    if (kxOnDeviceEvent) {
+    if (m_kx.kxOnDeviceEvent) {
         kxEventCallback callback = &devices_handler::eventCallback;
-        kxOnDeviceEvent(&callback);
+        m_kx.kxOnDeviceEvent(&callback);
     }
 }
 
@@ -75,9 +119,9 @@ devices_handler::~devices_handler() {
             g_instance = nullptr;
     }
     if (m_library.isLoaded()) {
-        if (kxOnDeviceEvent) {
+        if (m_kx.kxOnDeviceEvent) {
             kxEventCallback none = nullptr;
-            kxOnDeviceEvent(&none);
+            m_kx.kxOnDeviceEvent(&none);
         }
         m_library.unload();
     }
@@ -90,16 +134,16 @@ QString devices_handler::defaultLibraryPath() {
 DeviceListBlock devices_handler::deviceList() {
     DeviceListBlock block;
     std::memset(&block, 0, sizeof block);
-    if (!kxDevices)
+    if (!m_kx.kxDevices)
         return block;
-    kxDevices(0xFFA00001u, 0xFFAA0001u, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-              &block, KX_LIST_SIZE);
-    if (block.count != 0 && kxonDeviceData) {
+    m_kx.kxDevices(kDeviceCollection, kx::firmware::kUpdateCollection, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                   0, 0, 0, 0, 0, 0, 0, 0, &block, KX_LIST_SIZE);
+    if (block.count != 0 && m_kx.kxonDeviceData) {
         // Copies, so a field that fills its width still reaches the library NUL-terminated.
         const std::u16string id = block.records[0].hardwareId().toStdU16String();
         const std::u16string path = block.records[0].devicePath().toStdU16String();
         kxDataCallback callback = &devices_handler::dataCallback;
-        kxonDeviceData(wide(id), wide(path), KX_KEY, &callback);
+        m_kx.kxonDeviceData(wide(id), wide(path), KX_KEY, &callback);
     }
     return block;
 }
@@ -138,38 +182,26 @@ QList<UsbDeviceEntry> devices_handler::usbEntriesFromPaths(const QStringList& pa
     return list;
 }
 
-TransferBuffer& devices_handler::readProp(TransferBuffer& buffer, const QString& id, int count,
-                                          quint32 prop) {
-    if (kxReadProp && countOk(count)) {
-        const std::u16string wid = id.toStdU16String();
-        kxReadProp(wide(wid), wide(kEmpty), KX_KEY, buffer.data(), count, prop);
-    }
-    return buffer;
+devices_handler::ReadResult devices_handler::readProp(const QString& id, int count, quint32 prop) {
+    return readWith(m_kx.kxReadProp, "kxReadProp", id, count, prop);
 }
 
-bool devices_handler::writeProp(const QString& id, const TransferBuffer& data, int count,
-                                quint32 prop) {
-    if (!kxWriteProp || !countOk(count))
-        return false;
-    const std::u16string wid = id.toStdU16String();
-    return kxWriteProp(wide(wid), wide(kEmpty), KX_KEY, data.data(), count, prop) == 0;
+platform::Result devices_handler::writeProp(const QString& id, const TransferBuffer& data,
+                                            int count, quint32 prop) {
+    return writeWith(m_kx.kxWriteProp, "kxWriteProp", id, data, count, prop);
 }
 
-TransferBuffer& devices_handler::read(TransferBuffer& buffer, const QString& id, int count,
-                                      quint32 address) {
-    if (kxRead && countOk(count)) {
-        const std::u16string wid = id.toStdU16String();
-        kxRead(wide(wid), wide(kEmpty), KX_KEY, buffer.data(), count, address);
-    }
-    return buffer;
+devices_handler::ReadResult devices_handler::read(const QString& id, int count, quint32 address) {
+    return readWith(m_kx.kxRead, "kxRead", id, count, address);
 }
 
-bool devices_handler::write(const QString& id, const TransferBuffer& data, int count,
-                            quint32 address) {
-    if (!kxWrite || !countOk(count))
-        return false;
-    const std::u16string wid = id.toStdU16String();
-    return kxWrite(wide(wid), wide(kEmpty), KX_KEY, data.data(), count, address) == 0;
+platform::Result devices_handler::write(const QString& id, const TransferBuffer& data, int count,
+                                        quint32 address) {
+    return writeWith(m_kx.kxWrite, "kxWrite", id, data, count, address);
+}
+
+kx::FirmwareSession& devices_handler::firmwareSession() {
+    return *m_firmware;
 }
 
 int devices_handler::eventCallback(uint32_t event) {

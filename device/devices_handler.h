@@ -1,7 +1,8 @@
 #pragma once
 
 #include "devicelist.h"
-#include "kx/kx.h"
+#include "kxentries.h"
+#include "platform/result.h"
 
 #include <QLibrary>
 #include <QList>
@@ -9,9 +10,13 @@
 #include <QStringList>
 
 #include <array>
+#include <memory>
 
 class DeviceEventSink;
 class DeviceEnumeration;
+namespace kx {
+class FirmwareSession;
+}
 
 // One USB device found by the USB scan; ids in upper case.
 struct UsbDeviceEntry {
@@ -23,9 +28,10 @@ struct UsbDeviceEntry {
 // The 2048-byte buffer every read and write moves.
 using TransferBuffer = std::array<quint8, KX_BUFFER_SIZE>;
 
-// The program's single owner of the device library: loads it by name, keeps its entries, lists
-// the library's devices and the machine's other USB devices, and hands the library's two
-// callbacks (which may come on any thread) to the GUI thread in order.
+// The program's single owner of the device library: loads it by name, keeps its entries to
+// itself and offers typed operations over them (device list, reads and writes, the firmware
+// session), lists the machine's other USB devices, and hands the library's two callbacks (which
+// may come on any thread) to the GUI thread in order.
 class devices_handler : public QObject {
     Q_OBJECT
 
@@ -39,28 +45,6 @@ public:
     static QString defaultLibraryPath();
     bool libraryLoaded() const { return m_library.isLoaded(); }
 
-    // The library's entries in resolution order, each null when missing; their types are those
-    // kx/kx.h declares. The firmware update
-    // calls kxDeviceExist, kxReset, kxEraseRom, kxBornRom, kxCheckRom and kxFinishUpdateRom
-    // directly, after testing them.
-    decltype(&::kxDeviceExist) kxDeviceExist = nullptr;
-    decltype(&::kxDevices) kxDevices = nullptr;
-    decltype(&::kxOnDeviceEvent) kxOnDeviceEvent = nullptr;
-    decltype(&::kxonDeviceData) kxonDeviceData = nullptr;
-    decltype(&::kxAsk) kxAsk = nullptr;
-    decltype(&::kxReset) kxReset = nullptr;
-    decltype(&::kxNotify) kxNotify = nullptr;
-    decltype(&::kxRead) kxRead = nullptr;
-    decltype(&::kxWrite) kxWrite = nullptr;
-    decltype(&::kxReadProp) kxReadProp = nullptr;
-    decltype(&::kxWriteProp) kxWriteProp = nullptr;
-    decltype(&::kxScriptOut) kxScriptOut = nullptr;
-    decltype(&::kxRebootRom) kxRebootRom = nullptr;
-    decltype(&::kxFinishUpdateRom) kxFinishUpdateRom = nullptr;
-    decltype(&::kxCheckRom) kxCheckRom = nullptr;
-    decltype(&::kxBornRom) kxBornRom = nullptr;
-    decltype(&::kxEraseRom) kxEraseRom = nullptr;
-
     // The library's device list (count 0 without kxDevices). When it is not empty, the data
     // callback is installed again for the first record.
     DeviceListBlock deviceList();
@@ -73,12 +57,22 @@ public:
     static QList<UsbDeviceEntry> usbEntriesFromPaths(const QStringList& paths,
                                                      const QStringList& knownIds);
 
-    // Access wrappers: sub = "", key = 4118. A missing entry or a count outside 0..2048 leaves
-    // the buffer as it was and makes the writes report false.
-    TransferBuffer& readProp(TransferBuffer& buffer, const QString& id, int count, quint32 prop);
-    bool writeProp(const QString& id, const TransferBuffer& data, int count, quint32 prop);
-    TransferBuffer& read(TransferBuffer& buffer, const QString& id, int count, quint32 address);
-    bool write(const QString& id, const TransferBuffer& data, int count, quint32 address);
+    // A read's bytes, or the library's failure.
+    using ReadResult = platform::ResultOf<TransferBuffer>;
+
+    // Reads and writes of one device's properties and memory: sub = "", key = 4118. A count
+    // outside 0..2048 never reaches the library and fails. A library without the entry reads
+    // zeros; a write without it fails. Otherwise a read answers the `count` bytes (the rest of
+    // the buffer zero) or the library's failure, and a write the library's answer.
+    ReadResult readProp(const QString& id, int count, quint32 prop);
+    platform::Result writeProp(const QString& id, const TransferBuffer& data, int count,
+                               quint32 prop);
+    ReadResult read(const QString& id, int count, quint32 address);
+    platform::Result write(const QString& id, const TransferBuffer& data, int count,
+                           quint32 address);
+
+    // The library's update mode, for writing firmware; lives as long as this object.
+    kx::FirmwareSession& firmwareSession();
 
     // Where handled events and device data go; the enumeration is refreshed before each event is
     // passed on, and its known device keys are the ones the USB scan skips. Both are borrowed and
@@ -98,6 +92,8 @@ private:
     void handleDeviceData(const std::array<quint8, 8>& bytes);
 
     QLibrary m_library;
+    KxEntries m_kx;
+    std::unique_ptr<kx::FirmwareSession> m_firmware;
     DeviceEventSink* m_sink = nullptr;
     DeviceEnumeration* m_enumeration = nullptr;
     int m_eventCounter = 0; // guarded by the callback lock

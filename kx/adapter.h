@@ -111,6 +111,8 @@ private:
     // Checks id, sub and key, locks and finds the device; a device present only in the other
     // mode gives KX_E_MODE.
     Session open(const kxchar* id, const kxchar* sub, uint32_t key, Mode mode);
+    // The update-mode device, which must have been erased first (KX_E_MODE otherwise).
+    Session openErased(const kxchar* id, const kxchar* sub, uint32_t key);
     // What the bytes of a transfer go to or come from.
     enum class Target { stream, memory, property };
     // The same for the calls that move bytes through a caller's buffer of `count` bytes
@@ -139,10 +141,6 @@ private:
     bool m_stop = false;
     std::thread m_thread;
 };
-
-// The update-mode device's fixed identity.
-extern const char16_t kUpdateHardwareId[];
-extern const char16_t kUpdateDevicePath[];
 
 // Byte text "0x01,2,ff" as kx.json writes initial property values.
 std::vector<uint8_t> parseBytes(const QString& text);

@@ -1,137 +1,113 @@
 #include "firmwarewriter.h"
 
+#include "kx/firmware.h"
+#include "kx/firmwaresession.h"
+#include "kx/kx.h"
 #include "weblog/weblog.h"
 
-#include <QAtomicInt>
 #include <QFile>
 #include <QTimer>
 #include <QtEndian>
 
-#include <vector>
-
-const QString FirmwareWriter::kUpdateModeId = QStringLiteral("HID\\Vid_04d9&Pid_b0d2");
-
 namespace {
 
-QAtomicInt g_waitPercent = 100;
+namespace fw = kx::firmware;
 
-// The library takes NUL-terminated UTF-16 texts.
-std::u16string wide(const QString& text) {
-    return text.toStdU16String();
-}
-
-const kxchar* ptr(const std::u16string& text) {
-    return reinterpret_cast<const kxchar*>(text.c_str());
-}
+// The update file's first two 32-bit values: the magic and a zero.
+constexpr int kHeaderSize = 8;
 
 } // namespace
 
-FirmwareWriter::FirmwareWriter(const FirmwareEntries& entries, QObject* parent)
-    : QObject(parent), m_kx(entries) {}
-
-void FirmwareWriter::setWaitPercent(int percent) {
-    g_waitPercent.storeRelaxed(percent);
-}
+FirmwareWriter::FirmwareWriter(kx::FirmwareSession* session, const FirmwareWaits& waits,
+                               QObject* parent)
+    : QObject(parent), m_session(session), m_waits(waits) {}
 
 void FirmwareWriter::after(int ms, std::function<void()> step) {
-    QTimer::singleShot(ms * g_waitPercent.loadRelaxed() / 100, this, std::move(step));
+    QTimer::singleShot(ms, this, std::move(step));
 }
 
 bool FirmwareWriter::start(const QString& devicePath, const QString& filePath) {
-    const std::u16string path = wide(devicePath);
-    if (!m_kx.deviceExist || m_kx.deviceExist(ptr(path)) != 0)
+    if (!m_session || !m_session->devicePresent(devicePath))
         return false;
     QFile f(filePath);
     if (!f.open(QIODevice::ReadOnly))
         return false;
     // One byte more than the buffer tells a file that would not fit.
-    const QByteArray bytes = f.read(kFileSize + 1);
-    if (bytes.size() < 8 || bytes.size() > kFileSize ||
-        qFromLittleEndian<quint32>(bytes.constData()) != kMagic ||
+    const QByteArray bytes = f.read(fw::kFileSize + 1);
+    if (bytes.size() < kHeaderSize || bytes.size() > fw::kFileSize ||
+        qFromLittleEndian<quint32>(bytes.constData()) != fw::kMagic ||
         qFromLittleEndian<quint32>(bytes.constData() + 4) != 0) {
         qCInfo(lcUpdateDlg).noquote() << "firmware file is not an update file";
         return false;
     }
-    m_file = QByteArray(kFileSize, '\0');
+    m_file = QByteArray(fw::kFileSize, '\0');
     m_file.replace(0, bytes.size(), bytes);
-    m_length = qFromLittleEndian<quint64>(m_file.constData() + kLengthOffset);
+    m_length = qFromLittleEndian<quint64>(m_file.constData() + fw::kLengthOffset);
     // The image must lie inside the bytes the file holds: a larger length would send what lies
     // past them.
-    if (m_length > quint64(qMax(0, bytes.size() - kImageOffset))) {
+    if (m_length > quint64(qMax(0, bytes.size() - fw::kImageOffset))) {
         qCInfo(lcUpdateDlg).noquote()
             << QStringLiteral("firmware image length %1 exceeds the file").arg(m_length);
         return false;
     }
-    m_blocks = static_cast<quint32>(m_length / kBlockSize + 1);
-    m_devicePath = devicePath;
-    if (m_kx.rebootRom && m_kx.reset) {
-        quint8 flag = 0;
-        m_kx.reset(ptr(path), ptr(std::u16string()), KX_KEY, 1, &flag, 0);
-    }
-    after(4000, [this] { askForUpdateDevice(1); });
+    m_blocks = static_cast<quint32>(m_length / KX_ROM_BLOCK + 1);
+    // Whether the switch was taken shows when the update-mode device appears, or does not.
+    m_session->enterUpdateMode(devicePath);
+    after(m_waits.restart, [this] { askForUpdateDevice(1); });
     return true;
 }
 
 void FirmwareWriter::askForUpdateDevice(int attempt) {
-    const std::u16string id = wide(kUpdateModeId);
-    if (m_kx.deviceExist(ptr(id)) == 0) {
+    if (m_session->updateDevicePresent()) {
         erase();
         return;
     }
-    // Asked after 4 s, again after 4 s more, a last time after 5 s more.
+    // Asked after a restart's time, again after as long, a last time after a longer wait.
     if (attempt == 1)
-        after(4000, [this] { askForUpdateDevice(2); });
+        after(m_waits.restart, [this] { askForUpdateDevice(2); });
     else if (attempt == 2)
-        after(5000, [this] { askForUpdateDevice(3); });
+        after(m_waits.lastLook, [this] { askForUpdateDevice(3); });
     else
         end(false, QStringLiteral("鼠标更新失败。。。"));
 }
 
 void FirmwareWriter::erase() {
-    if (!m_kx.eraseRom || !m_kx.bornRom || !m_kx.checkRom || !m_kx.finishUpdateRom) {
+    if (!m_session->canUpdate()) {
         end(false, QStringLiteral("鼠标更新失败。。。"));
         return;
     }
-    const std::u16string id = wide(kUpdateModeId);
-    m_kx.eraseRom(ptr(id), ptr(std::u16string()), KX_KEY);
-    after(1000, [this] { writeBlock(0); });
+    // A refused erase shows in the first block, which the device then refuses.
+    m_session->erase();
+    after(m_waits.erase, [this] { writeBlock(0); });
 }
 
 void FirmwareWriter::writeBlock(quint32 index) {
-    const quint64 offset = quint64(index) * kBlockSize;
-    const int count = static_cast<int>(qMin<quint64>(m_length - offset, kBlockSize));
-    std::vector<uint8_t> buffer(2048, 0);
-    memcpy(buffer.data(), m_file.constData() + kImageOffset + offset, static_cast<size_t>(count));
-    const std::u16string id = wide(kUpdateModeId);
-    const int result = m_kx.bornRom(ptr(id), ptr(std::u16string()), KX_KEY, buffer.data(), count,
-                                    static_cast<uint32_t>(offset));
+    const quint64 offset = quint64(index) * KX_ROM_BLOCK;
+    const int count = static_cast<int>(qMin<quint64>(m_length - offset, KX_ROM_BLOCK));
+    const auto* image =
+        reinterpret_cast<const uint8_t*>(m_file.constData() + fw::kImageOffset + offset);
     // A block the device refused leaves a hole in the image: nothing after it can make it whole.
-    if (result != 0) {
+    if (!m_session->writeBlock(image, count, static_cast<uint32_t>(offset))) {
         end(false, QStringLiteral("更新失败"));
         return;
     }
     if (index + 1 < m_blocks) {
-        after(20, [this, index] { writeBlock(index + 1); });
+        after(m_waits.block, [this, index] { writeBlock(index + 1); });
         return;
     }
     emit status(QStringLiteral("更新成功"));
-    after(20, [this] { check(); });
+    after(m_waits.block, [this] { check(); });
 }
 
 void FirmwareWriter::check() {
-    const std::u16string id = wide(kUpdateModeId);
-    const quint32 length = qFromLittleEndian<quint32>(m_file.constData() + kLengthOffset);
-    const quint32 checksum = qFromLittleEndian<quint32>(m_file.constData() + kChecksumOffset);
-    if (m_kx.checkRom(ptr(id), ptr(std::u16string()), KX_KEY, length, checksum) != 0) {
+    const quint32 length = qFromLittleEndian<quint32>(m_file.constData() + fw::kLengthOffset);
+    const quint32 checksum = qFromLittleEndian<quint32>(m_file.constData() + fw::kChecksumOffset);
+    if (!m_session->check(length, checksum)) {
         end(false, QStringLiteral("校验失败，请重新更新"));
         return;
     }
     emit status(QStringLiteral("校验成功,启动设备。。。"));
-    after(100, [this] {
-        const std::u16string updateId = wide(kUpdateModeId);
-        const int result = m_kx.finishUpdateRom(ptr(updateId), ptr(std::u16string()), KX_KEY);
-        emit finished(result == 0);
-    });
+    after(m_waits.finish, [this] { emit finished(bool(m_session->finish())); });
 }
 
 void FirmwareWriter::end(bool ok, const QString& text) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "kx/kx.h"
 #include "platform/result.h"
 
 #include <QList>
@@ -10,6 +9,9 @@
 #include <optional>
 
 class QWidget;
+namespace kx {
+class FirmwareSession;
+}
 
 // One connected device as the device library lists it.
 struct OnlineDevice {
@@ -20,15 +22,20 @@ struct OnlineDevice {
     QString devicePath;
 };
 
-// The device library entries that writing firmware uses; each null when the library lacks it.
-struct FirmwareEntries {
-    decltype(&kxDeviceExist) deviceExist = nullptr;
-    decltype(&kxReset) reset = nullptr;
-    decltype(&kxRebootRom) rebootRom = nullptr;
-    decltype(&kxEraseRom) eraseRom = nullptr;
-    decltype(&kxBornRom) bornRom = nullptr;
-    decltype(&kxCheckRom) checkRom = nullptr;
-    decltype(&kxFinishUpdateRom) finishUpdateRom = nullptr;
+// How long writing firmware gives the device for each step, in milliseconds: the device's own
+// times. Tests shorten them.
+struct FirmwareWaits {
+    int restart = 4000;  // after the switch to update mode, and again before the second look
+    int lastLook = 5000; // before the third and last look for the update-mode device
+    int erase = 1000;    // after erasing
+    int block = 20;      // after each block written
+    int finish = 100;    // after a good check, before finishing
+
+    // Every wait at `percent` per cent of its time.
+    FirmwareWaits scaled(int percent) const {
+        return {restart * percent / 100, lastLook * percent / 100, erase * percent / 100,
+                block * percent / 100, finish * percent / 100};
+    }
 };
 
 // What the online services take from the program that hosts them: configuration, devices and
@@ -62,7 +69,9 @@ public:
 
     // The devices the device library lists now, in its order.
     virtual QList<OnlineDevice> connectedDevices() const = 0;
-    virtual FirmwareEntries firmwareEntries() const = 0;
+    // The device library's update mode, owned by the host (null when it has no device manager).
+    virtual kx::FirmwareSession* firmwareSession() const = 0;
+    virtual FirmwareWaits firmwareWaits() const { return FirmwareWaits(); }
 
     // The window dialogs are centred on; may be null.
     virtual QWidget* mainWindow() const = 0;

@@ -159,7 +159,7 @@ void updateDlg::on_firmPackageDownLoadFinished(QString version) {
     if (devices.isEmpty())
         return;
     // Not a child of the dialog: closing the dialog must not stop a device halfway through.
-    m_firmware = new FirmwareWriter(m_host.firmwareEntries());
+    m_firmware = new FirmwareWriter(m_host.firmwareSession(), m_host.firmwareWaits());
     connect(m_firmware, &FirmwareWriter::status, ui->lb_install, &QLabel::setText);
     connect(m_firmware, &FirmwareWriter::finished, m_firmware, &QObject::deleteLater);
     if (!m_firmware->start(devices.first().devicePath,

@@ -270,11 +270,11 @@ private slots:
         QCOMPARE(rig.read("0x1000", 2), QString("0x00,0x00"));
     }
 
-    // Addresses that parse to something odd: a negative one is far past the end (reads answer
-    // zeros, writes fail), a bare prefix is 0.
+    // Addresses that parse to something odd: a negative one is far past the end (reads and
+    // writes fail), a bare prefix is 0.
     void oddAddresses() {
         Rig rig;
-        QCOMPARE(rig.read("-1", 2), QString("0x00,0x00"));
+        QCOMPARE(rig.read("-1", 2), QString("readByAddr failed!"));
         auto w =
             rig.run("writeByAddr",
                     rig.target({{"PARAMADDRESS", "-1"}, {"PARAMSIZE", 1}, {"PARAMDATA", "5"}}));
@@ -303,12 +303,62 @@ private slots:
             rig.run("cleanMacroByAddr", rig.target({{"PARAMADDRESS", "0x10"}, {"PARAMSIZE", 4}}));
         QCOMPARE(clean->last().text, QString("cleanMacroByAddr success!"));
         QCOMPARE(rig.read("0x10", 4), QString("0x00,0x00,0x00,0x00"));
-        // Past the end of the device: the read answers zeros, the clear fails.
-        QCOMPARE(rig.read("0xfffe", 4), QString("0x00,0x00,0x00,0x00"));
+        // Past the end of the device: the read and the clear fail.
+        QCOMPARE(rig.read("0xfffe", 4), QString("readByAddr failed!"));
         clean =
             rig.run("cleanMacroByAddr", rig.target({{"PARAMADDRESS", "0xfffe"}, {"PARAMSIZE", 4}}));
         QCOMPARE(clean->last().text, QString("cleanMacroByAddr failed!"));
         QVERIFY(!clean->last().success);
+    }
+
+    // A read the library refuses answers the command's failure, never zeros: the device has
+    // gone, or the bytes lie outside it.
+    void aRefusedReadFails_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QVariantMap>("args");
+        QTest::addColumn<bool>("unplugged");
+        QTest::addColumn<QString>("failure");
+        const QVariantMap area{{"PARAMADDRESS", "0x10"}, {"PARAMSIZE", 2}};
+        const QVariantMap pastTheEnd{{"PARAMADDRESS", "0xffff"}, {"PARAMSIZE", 2}};
+        QVariantMap macro = area;
+        macro["PARAMDATA"] = "1,2";
+        QVariantMap macroPastTheEnd = pastTheEnd;
+        macroPastTheEnd["PARAMDATA"] = "1,2";
+        const struct {
+            const char* command;
+            QVariantMap args, outside;
+        } commands[] = {
+            {"readByAddr", area, pastTheEnd},
+            {"isPropEmpty", area, pastTheEnd},
+            {"writeMacroByAddr", macro, macroPastTheEnd},
+            {"readDevicesProp",
+             {{"PARAMID", 1}, {"PARAMSIZE", 2}},
+             {{"PARAMID", 256}, {"PARAMSIZE", 2}}},
+        };
+        for (const auto& c : commands) {
+            const QString failure = QString::fromLatin1(c.command) + " failed!";
+            QTest::newRow(qPrintable(QString(c.command) + ": device gone"))
+                << c.command << c.args << true << failure;
+            QTest::newRow(qPrintable(QString(c.command) + ": outside the device"))
+                << c.command << c.outside << false << failure;
+        }
+    }
+    void aRefusedReadFails() {
+        QFETCH(QString, command);
+        QFETCH(QVariantMap, args);
+        QFETCH(bool, unplugged);
+        QFETCH(QString, failure);
+        Rig rig;
+        if (unplugged) {
+            const QString usb = KxFolder::device("04D9A001", "SN1", 1)["UsbPath"].toString();
+            rig.kx.writeBus("-" + usb + "\n");
+            QTRY_COMPARE(int(rig.handler->deviceList().count), 0);
+        }
+        auto cb = rig.run(command, rig.target(args));
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QVERIFY(!cb->last().success);
+        QCOMPARE(cb->last().code, 0);
+        QCOMPARE(cb->last().text, failure);
     }
 
     void macroIntoABlankThenATakenArea() {

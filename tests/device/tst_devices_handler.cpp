@@ -1,6 +1,7 @@
 #include "device/deviceenumeration.h"
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
+#include "kx/firmwaresession.h"
 #include "kxfolder.h"
 #include "platform/simcontrol.h"
 #include "platform/usb_sim.h"
@@ -71,33 +72,52 @@ private slots:
     void withoutLibraryNothingIsCalled() {
         devices_handler devices(nullptr, QStringLiteral("/nonexistent/libkx"));
         QVERIFY(!devices.libraryLoaded());
-        QVERIFY(!devices.kxDevices && !devices.kxRead && !devices.kxWrite && !devices.kxEraseRom);
         QCOMPARE(devices.deviceList().count, quint16(0));
-        TransferBuffer buffer{};
-        devices.read(buffer, kId, 8, 0);
-        QVERIFY(std::all_of(buffer.begin(), buffer.end(), [](quint8 b) { return b == 0; }));
-        QVERIFY(!devices.write(kId, buffer, 8, 0));
-        QVERIFY(!devices.writeProp(kId, buffer, 8, 1));
+        const devices_handler::ReadResult read = devices.read(kId, 8, 0);
+        QVERIFY(read.ok);
+        QVERIFY(std::all_of(read.value.begin(), read.value.end(), [](quint8 b) { return b == 0; }));
+        QVERIFY(!devices.write(kId, read.value, 8, 0));
+        QVERIFY(!devices.writeProp(kId, read.value, 8, 1));
+        kx::FirmwareSession& firmware = devices.firmwareSession();
+        QVERIFY(!firmware.devicePresent(kId) && !firmware.updateDevicePresent());
+        QVERIFY(!firmware.canUpdate() && !firmware.enterUpdateMode(kId) && !firmware.erase());
     }
 
-    void aPartialLibraryResolvesWhatItHas() {
+    void aPartialLibraryServesWhatItHas() {
         devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
         QVERIFY(devices.libraryLoaded());
-        QVERIFY(devices.kxDevices && devices.kxRead && devices.kxReadProp &&
-                devices.kxOnDeviceEvent);
-        QVERIFY(!devices.kxWrite && !devices.kxWriteProp && !devices.kxonDeviceData &&
-                !devices.kxDeviceExist && !devices.kxReset && !devices.kxBornRom);
-        TransferBuffer buffer{};
-        devices.read(buffer, kId, 3, 0x10);
-        QCOMPARE(buffer[2], quint8(0x12));
-        QCOMPARE(buffer[3], quint8(0));
-        QVERIFY(!devices.write(kId, buffer, 3, 0));
+        devices_handler::ReadResult read = devices.read(kId, 3, 0x10);
+        QVERIFY(read.ok);
+        QCOMPARE(read.value[2], quint8(0x12));
+        QCOMPARE(read.value[3], quint8(0));
+        read = devices.readProp(kId, 2, 7);
+        QVERIFY(read.ok);
+        QCOMPARE(read.value[1], quint8(7));
+        const platform::Result written = devices.write(kId, read.value, 3, 0);
+        QVERIFY(!written);
+        QCOMPARE(QString::fromStdString(written.text),
+                 QString("the device library has no kxWrite"));
+        // Without kxDeviceExist, kxReset and kxBornRom the update mode is out of reach.
+        kx::FirmwareSession& firmware = devices.firmwareSession();
+        QVERIFY(!firmware.devicePresent(kId) && !firmware.canUpdate());
+        QVERIFY(!firmware.enterUpdateMode(kId));
         // Counts beyond the buffer never reach the library.
         Fake fake;
         const int before = fake.reads();
-        devices.read(buffer, kId, 2049, 0);
-        devices.read(buffer, kId, -1, 0);
+        QVERIFY(!devices.read(kId, 2049, 0));
+        QVERIFY(!devices.read(kId, -1, 0));
         QCOMPARE(fake.reads(), before);
+    }
+
+    // A read the library refuses is its failure, never the zeroed buffer.
+    void aRefusedReadIsTheLibrarysFailure() {
+        KxFolder folder;
+        devices_handler devices(nullptr, folder.libraryPath());
+        const devices_handler::ReadResult past = devices.read(kId, 4, 0xfffe);
+        QVERIFY(!past);
+        QCOMPARE(QString::fromStdString(past.text), QString("kxRead returned -3"));
+        const devices_handler::ReadResult nobody = devices.readProp("HID\\nobody", 1, 1);
+        QCOMPARE(QString::fromStdString(nobody.text), QString("kxReadProp returned -2"));
     }
 
     void aBlockClaimingMoreThanTwentyRecordsAndFullFields() {
@@ -212,12 +232,17 @@ private slots:
         RecordingSink sink;
         devices.setEventSink(&sink);
         QCOMPARE(devices.deviceList().count, quint16(3));
+        // The device's own output, asked of the same loaded copy of the library.
+        QLibrary library(folder.libraryPath());
+        const auto scriptOut =
+            reinterpret_cast<decltype(&::kxScriptOut)>(library.resolve("kxScriptOut"));
+        QVERIFY(scriptOut);
         const std::u16string sub;
         const quint8 bytes[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
         const std::u16string second = w("HID\\Vid_04d9&Pid_a002");
-        QCOMPARE(devices.kxScriptOut(second.c_str(), sub.c_str(), KX_KEY, bytes, 8), 0);
+        QCOMPARE(scriptOut(second.c_str(), sub.c_str(), KX_KEY, bytes, 8), 0);
         const std::u16string first = w(kId);
-        QCOMPARE(devices.kxScriptOut(first.c_str(), sub.c_str(), KX_KEY, bytes, 8), 0);
+        QCOMPARE(scriptOut(first.c_str(), sub.c_str(), KX_KEY, bytes, 8), 0);
         QTRY_COMPARE(sink.log, QStringList{"data 0123456789abcdef"});
     }
 

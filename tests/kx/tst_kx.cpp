@@ -1,7 +1,7 @@
-#include "firmwareimage.h"
-#include "kx/crc32.h"
+#include "kx/firmware.h"
 #include "kx/kx.h"
 #include "kxfolder.h"
+#include "tools/pack/firmwareimage.h"
 
 #include <QLibrary>
 #include <QTemporaryFile>
@@ -18,7 +18,7 @@
 namespace {
 
 const std::u16string kSub;
-const std::u16string kUpdateId = u"HID\\Vid_04d9&Pid_b0d2";
+const std::u16string kUpdateId = kx::firmware::kUpdateHardwareId;
 
 struct Recorded {
     std::mutex mutex;
@@ -663,8 +663,8 @@ private slots:
         const QByteArray file = firmwareimage::makeFirmwareFile(image);
         QCOMPARE(file.size(), 67170);
         const auto* f = reinterpret_cast<const uint8_t*>(file.constData());
-        const uint32_t L = le32(f + firmwareimage::kLengthOffset);
-        const uint32_t sum = le32(f + firmwareimage::kChecksumOffset);
+        const uint32_t L = le32(f + kx::firmware::kLengthOffset);
+        const uint32_t sum = le32(f + kx::firmware::kChecksumOffset);
 
         KxFolder folder;
         Kx kx(folder.libraryPath());
@@ -678,7 +678,7 @@ private slots:
         for (uint32_t k = 0; k <= L / 2000; ++k) {
             const uint32_t n = std::min<uint32_t>(2000, L - 2000 * k);
             std::fill(buf.begin(), buf.end(), 0);
-            std::memcpy(buf.data(), f + firmwareimage::kImageOffset + 2000 * k, n);
+            std::memcpy(buf.data(), f + kx::firmware::kImageOffset + 2000 * k, n);
             last = kx.kxBornRom(up, s, KX_KEY, buf.data(), n, 2000 * k);
         }
         QCOMPARE(last, 0);

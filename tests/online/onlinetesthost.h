@@ -45,7 +45,8 @@ public:
         return r;
     }
     QList<OnlineDevice> connectedDevices() const override { return devices; }
-    FirmwareEntries firmwareEntries() const override { return firmware; }
+    kx::FirmwareSession* firmwareSession() const override { return session; }
+    FirmwareWaits firmwareWaits() const override { return waits; }
     QWidget* mainWindow() const override { return nullptr; }
     void quitProgram() override { ++quits; }
     void reportDeviceArrival(const QString& deviceId, const QString&) override {
@@ -68,7 +69,8 @@ public:
 
     QString api;
     QList<OnlineDevice> devices;
-    FirmwareEntries firmware;
+    kx::FirmwareSession* session = nullptr;
+    FirmwareWaits waits;
     QStringList arrivals;
     int commits = 0; // conf.xml written, counting the one that set the host up
     int quits = 0;

@@ -4,7 +4,9 @@
 #include "serverprocess.h"
 
 #include "app/dispatcher.h"
-#include "firmwareimage.h"
+#include "device/devices_handler.h"
+#include "kx/firmware.h"
+#include "kx/firmwaresession.h"
 #include "online/firmwarewriter.h"
 #include "online/httprequestworker.h"
 #include "online/onlinecommands.h"
@@ -13,6 +15,7 @@
 #include "online/updatecheck.h"
 #include "online/updatedlg.h"
 #include "online/updateinstall.h"
+#include "tools/pack/firmwareimage.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -74,96 +77,66 @@ bool waitFor(const std::function<bool()>& done, int ms = 15000) {
     return done();
 }
 
-// A device library that records what the firmware writing asks of it.
-struct FakeKx {
+// A device library's update mode that records what the firmware writing asks of it.
+struct FakeSession : kx::FirmwareSession {
     bool updateDeviceAppears = true;
     bool inUpdateMode = false;
     int failBlock = -1;
-    int checkResult = 0;
+    bool checkFails = false;
     QStringList calls;
     QList<int> blockSizes;
     QList<quint32> offsets;
     quint32 checkedLength = 0;
     quint32 checkedSum = 0;
+
+    static platform::Result answer(bool ok) {
+        return ok ? platform::Result::success() : platform::Result::failure(0, "refused");
+    }
+    bool devicePresent(const QString&) override { return true; }
+    bool updateDevicePresent() override { return inUpdateMode; }
+    platform::Result enterUpdateMode(const QString&) override {
+        calls << QStringLiteral("reset 1");
+        inUpdateMode = updateDeviceAppears;
+        return answer(true);
+    }
+    bool canUpdate() const override { return true; }
+    platform::Result erase() override {
+        calls << QStringLiteral("erase");
+        return answer(true);
+    }
+    platform::Result writeBlock(const uint8_t*, int count, uint32_t offset) override {
+        const int index = blockSizes.size();
+        blockSizes << count;
+        offsets << offset;
+        return answer(index != failBlock);
+    }
+    platform::Result check(uint32_t length, uint32_t sum) override {
+        calls << QStringLiteral("check");
+        checkedLength = length;
+        checkedSum = sum;
+        return answer(!checkFails);
+    }
+    platform::Result finish() override {
+        calls << QStringLiteral("finish");
+        return answer(true);
+    }
 };
-FakeKx g_kx;
-
-QString text(const kxchar* s) {
-    return QString::fromUtf16(s);
-}
-int fakeExist(const kxchar* id) {
-    if (text(id) == FirmwareWriter::kUpdateModeId)
-        return g_kx.inUpdateMode ? 0 : KX_E_NO_DEVICE;
-    return 0;
-}
-int fakeReset(const kxchar*, const kxchar*, uint32_t, uint32_t mode, uint8_t* flag, uint32_t) {
-    g_kx.calls << QStringLiteral("reset %1").arg(mode);
-    g_kx.inUpdateMode = mode == 1 && g_kx.updateDeviceAppears;
-    *flag = 1;
-    return 0;
-}
-int fakeRom(const kxchar*, const kxchar*, uint32_t) {
-    return 0;
-}
-int fakeErase(const kxchar*, const kxchar*, uint32_t) {
-    g_kx.calls << QStringLiteral("erase");
-    return 0;
-}
-int fakeBorn(const kxchar*, const kxchar*, uint32_t, const uint8_t*, int length, uint32_t offset) {
-    const int index = g_kx.blockSizes.size();
-    g_kx.blockSizes << length;
-    g_kx.offsets << offset;
-    return index == g_kx.failBlock ? KX_E_MODE : 0;
-}
-int fakeCheck(const kxchar*, const kxchar*, uint32_t, uint32_t length, uint32_t sum) {
-    g_kx.calls << QStringLiteral("check");
-    g_kx.checkedLength = length;
-    g_kx.checkedSum = sum;
-    return g_kx.checkResult;
-}
-int fakeFinish(const kxchar*, const kxchar*, uint32_t) {
-    g_kx.calls << QStringLiteral("finish");
-    return 0;
-}
-
-FirmwareEntries fakeEntries() {
-    FirmwareEntries e;
-    e.deviceExist = fakeExist;
-    e.reset = fakeReset;
-    e.rebootRom = fakeRom;
-    e.eraseRom = fakeErase;
-    e.bornRom = fakeBorn;
-    e.checkRom = fakeCheck;
-    e.finishUpdateRom = fakeFinish;
-    return e;
-}
+FakeSession g_kx;
 
 // An update.bin: magic, image at 264, length at 66113, checksum at 66121.
 QByteArray firmwareFile(quint64 length, quint32 magic = 4118) {
-    QByteArray f(FirmwareWriter::kFileSize, '\0');
+    namespace fw = kx::firmware;
+    QByteArray f(fw::kFileSize, '\0');
     auto put = [&f](int at, quint64 value, int bytes) {
         for (int i = 0; i < bytes; ++i)
             f[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     };
     put(0, magic, 4);
-    for (quint64 i = 0; i < qMin<quint64>(length, FirmwareWriter::kFileSize - 264); ++i)
+    for (quint64 i = 0; i < qMin<quint64>(length, fw::kFileSize - 264); ++i)
         f[int(264 + i)] = static_cast<char>(i);
-    put(FirmwareWriter::kLengthOffset, length, 8);
-    put(FirmwareWriter::kChecksumOffset, 0xC0FFEEu, 4);
+    put(fw::kLengthOffset, length, 8);
+    put(fw::kChecksumOffset, 0xC0FFEEu, 4);
     return f;
-}
-
-FirmwareEntries resolveFirmwareEntries(QLibrary& library) {
-    FirmwareEntries e;
-    e.deviceExist = reinterpret_cast<decltype(e.deviceExist)>(library.resolve("kxDeviceExist"));
-    e.reset = reinterpret_cast<decltype(e.reset)>(library.resolve("kxReset"));
-    e.rebootRom = reinterpret_cast<decltype(e.rebootRom)>(library.resolve("kxRebootRom"));
-    e.eraseRom = reinterpret_cast<decltype(e.eraseRom)>(library.resolve("kxEraseRom"));
-    e.bornRom = reinterpret_cast<decltype(e.bornRom)>(library.resolve("kxBornRom"));
-    e.checkRom = reinterpret_cast<decltype(e.checkRom)>(library.resolve("kxCheckRom"));
-    e.finishUpdateRom =
-        reinterpret_cast<decltype(e.finishUpdateRom)>(library.resolve("kxFinishUpdateRom"));
-    return e;
 }
 
 // A firmware image that the emulated adapter takes as version `version`.
@@ -238,10 +211,10 @@ void OnlineServicesTest::init() {
     QDir().mkpath(folder() + QStringLiteral("Resources/profiles"));
     m_host = new OnlineTestHost(m_dir->path(), QString::fromUtf8(kConf));
     m_host->devices << adapter();
-    m_host->firmware = fakeEntries();
-    g_kx = FakeKx();
+    g_kx = FakeSession();
+    m_host->session = &g_kx;
+    m_host->waits = FirmwareWaits().scaled(0);
     updateinstall::runUpdaterOnExit = false;
-    FirmwareWriter::setWaitPercent(0);
 }
 
 void OnlineServicesTest::cleanup() {
@@ -574,7 +547,7 @@ void OnlineServicesTest::fullUpdateInstallsEveryKind() {
     QCOMPARE(dlg->currentPage(), updateDlg::PageFirst);
     QCOMPARE(dlg->firstPageText(), QStringLiteral("   发现新版本，是否更新？"));
     // The label as the firmware writing starts, then every status it shows.
-    FirmwareWriter::setWaitPercent(1);
+    m_host->waits = FirmwareWaits().scaled(1);
     QStringList labels;
     QLabel* install = dlg->findChild<QLabel*>(QStringLiteral("lb_install"));
     QVERIFY(install);
@@ -655,10 +628,10 @@ void OnlineServicesTest::firmwareWriting() {
     QFETCH(QString, label);
     g_kx.failBlock = failBlock;
     g_kx.updateDeviceAppears = updateDeviceAppears;
-    g_kx.checkResult = checkResult;
+    g_kx.checkFails = checkResult != 0;
     const QString path = folder() + QStringLiteral("update.bin");
     QVERIFY(writeFile(path, file));
-    FirmwareWriter writer(fakeEntries());
+    FirmwareWriter writer(&g_kx, m_host->waits);
     QStringList labels;
     connect(&writer, &FirmwareWriter::status, this, [&](const QString& t) { labels << t; });
     QSignalSpy finished(&writer, &FirmwareWriter::finished);
@@ -685,19 +658,19 @@ void OnlineServicesTest::firmwareWriting() {
 // with the image's version.
 void OnlineServicesTest::firmwareThroughEmulatedAdapter() {
     KxFolder kx;
-    QLibrary library(kx.libraryPath());
+    devices_handler devices(nullptr, kx.libraryPath());
+    QLibrary library(kx.libraryPath()); // the same loaded copy, to ask the device directly
     QVERIFY2(library.load(), qPrintable(library.errorString()));
-    const FirmwareEntries e = resolveFirmwareEntries(library);
+    auto exist = reinterpret_cast<decltype(&kxDeviceExist)>(library.resolve("kxDeviceExist"));
     auto ask = reinterpret_cast<decltype(&kxAsk)>(library.resolve("kxAsk"));
-    QVERIFY(e.deviceExist && e.finishUpdateRom && ask);
+    QVERIFY(exist && ask);
 
     const QByteArray image = versionedImage("2.1");
     const QString path = folder() + QStringLiteral("update.bin");
     QVERIFY(writeFile(path, firmwareimage::makeFirmwareFile(image)));
     const QString device = KxFolder::device("04D9A001", "SN1", 1)["DevicePath"].toString();
 
-    FirmwareWriter::setWaitPercent(5);
-    FirmwareWriter writer(e);
+    FirmwareWriter writer(&devices.firmwareSession(), FirmwareWaits().scaled(5));
     QStringList labels;
     connect(&writer, &FirmwareWriter::status, this, [&](const QString& t) { labels << t; });
     QSignalSpy finished(&writer, &FirmwareWriter::finished);
@@ -706,8 +679,8 @@ void OnlineServicesTest::firmwareThroughEmulatedAdapter() {
     QCOMPARE(finished.first().first().toBool(), true);
     QCOMPARE(labels,
              (QStringList{QStringLiteral("更新成功"), QStringLiteral("校验成功,启动设备。。。")}));
-    QVERIFY(waitFor(
-        [&] { return e.deviceExist(reinterpret_cast<const kxchar*>(w(device).c_str())) == 0; }));
+    QVERIFY(
+        waitFor([&] { return exist(reinterpret_cast<const kxchar*>(w(device).c_str())) == 0; }));
     uint8_t status[64] = {};
     QCOMPARE(ask(reinterpret_cast<const kxchar*>(w(device).c_str()),
                  reinterpret_cast<const kxchar*>(u""), KX_KEY, status, 64),
@@ -718,9 +691,10 @@ void OnlineServicesTest::firmwareThroughEmulatedAdapter() {
 // The firmware kind of an update, from the check to the device running the new version.
 void OnlineServicesTest::updateDialogUpdatesEmulatedAdapter() {
     KxFolder kx;
-    QLibrary library(kx.libraryPath());
+    devices_handler devices(nullptr, kx.libraryPath());
+    m_host->session = &devices.firmwareSession();
+    QLibrary library(kx.libraryPath()); // the same loaded copy, to ask the device directly
     QVERIFY2(library.load(), qPrintable(library.errorString()));
-    m_host->firmware = resolveFirmwareEntries(library);
     auto ask = reinterpret_cast<decltype(&kxAsk)>(library.resolve("kxAsk"));
     QVERIFY(ask);
     const QString device = KxFolder::device("04D9A001", "SN1", 1)["DevicePath"].toString();
@@ -740,7 +714,7 @@ void OnlineServicesTest::updateDialogUpdatesEmulatedAdapter() {
     online.startUpdateCheck(true);
     QVERIFY(waitFor([] { return UpdateCheck::currentDialog() != nullptr; }));
     updateDlg* dlg = UpdateCheck::currentDialog();
-    FirmwareWriter::setWaitPercent(5);
+    m_host->waits = FirmwareWaits().scaled(5);
     dlg->findChild<QPushButton*>(QStringLiteral("uninstallButton"))->click();
     QVERIFY(waitFor([&] { return dlg->firmwareWriter() != nullptr; }));
     QCOMPARE(dlg->installText(), QStringLiteral("正在更新固件，请勿插拔鼠标"));

@@ -1,10 +1,11 @@
 #include "../online/packagetestutil.h"
 #include "../online/serverprocess.h"
 
-#include "firmwareimage.h"
+#include "kx/firmware.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/signature.h"
+#include "tools/pack/firmwareimage.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -83,7 +84,8 @@ void ToolsTest::firmwareChecksum_data() {
 void ToolsTest::firmwareChecksum() {
     QFETCH(QByteArray, image);
     QFETCH(quint32, crc);
-    QCOMPARE(firmwareimage::firmwareImageChecksum(image), crc);
+    QCOMPARE(kx::crc32(reinterpret_cast<const uint8_t*>(image.constData()), size_t(image.size())),
+             crc);
 }
 
 void ToolsTest::firmwareFileLayout() {
@@ -102,10 +104,10 @@ void ToolsTest::firmwareFileLayout() {
     QCOMPARE(file.mid(264, 4000), image);
     QCOMPARE(qFromLittleEndian<quint64>(file.constData() + 66113), quint64(4000));
     QCOMPARE(qFromLittleEndian<quint32>(file.constData() + 66121),
-             firmwareimage::firmwareImageChecksum(image));
-    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(firmwareimage::kMaxImageSize + 1, 'x')),
+             kx::crc32(reinterpret_cast<const uint8_t*>(image.constData()), 4000));
+    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(kx::firmware::kMaxImageSize + 1, 'x')),
              QByteArray());
-    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(firmwareimage::kMaxImageSize, 'x')).size(),
+    QCOMPARE(firmwareimage::makeFirmwareFile(QByteArray(kx::firmware::kMaxImageSize, 'x')).size(),
              67170);
 }
 

@@ -1,5 +1,7 @@
 #include "firmwareimage.h"
 
+#include "kx/firmware.h"
+
 namespace firmwareimage {
 namespace {
 
@@ -10,24 +12,18 @@ void putLE(QByteArray& out, int offset, quint64 value, int bytes) {
 
 } // namespace
 
-quint32 firmwareImageChecksum(const QByteArray& image) {
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char ch : image) {
-        crc ^= static_cast<unsigned char>(ch);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc ^ 0xFFFFFFFFu;
-}
-
 QByteArray makeFirmwareFile(const QByteArray& image) {
-    if (image.size() > kMaxImageSize)
+    namespace fw = kx::firmware;
+    if (image.size() > fw::kMaxImageSize)
         return QByteArray();
-    QByteArray out(kFileSize, '\0');
-    putLE(out, 0, 4118, 4);
-    out.replace(kImageOffset, image.size(), image);
-    putLE(out, kLengthOffset, static_cast<quint64>(image.size()), 8);
-    putLE(out, kChecksumOffset, firmwareImageChecksum(image), 4);
+    QByteArray out(fw::kFileSize, '\0');
+    putLE(out, 0, fw::kMagic, 4);
+    out.replace(fw::kImageOffset, image.size(), image);
+    putLE(out, fw::kLengthOffset, static_cast<quint64>(image.size()), 8);
+    putLE(out, fw::kChecksumOffset,
+          kx::crc32(reinterpret_cast<const uint8_t*>(image.constData()),
+                    static_cast<size_t>(image.size())),
+          4);
     return out;
 }
 

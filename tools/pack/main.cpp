@@ -1,6 +1,7 @@
 // Makes package files: update packages (with a version), sync packages (without) and firmware
 // update files.
 #include "firmwareimage.h"
+#include "kx/firmware.h"
 #include "online/package.h"
 #include "online/signature.h"
 
@@ -137,7 +138,7 @@ int main(int argc, char** argv) {
         const QByteArray file = firmwareimage::makeFirmwareFile(f.readAll());
         if (file.isEmpty())
             return fail(
-                QStringLiteral("image larger than %1 bytes").arg(firmwareimage::kMaxImageSize));
+                QStringLiteral("image larger than %1 bytes").arg(kx::firmware::kMaxImageSize));
         return writeOut(out, file, &error) ? 0 : fail(error);
     }
     if (mode != QLatin1String("update") && mode != QLatin1String("sync"))

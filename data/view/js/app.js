@@ -3,14 +3,13 @@ var App = (function () {
   'use strict';
   var $ = UI.$, el = UI.el, t = I18n.t;
 
-  var SCREENS = ['devices', 'keymap', 'macro', 'memory', 'profiles', 'settings', 'updates'];
-
   // ----- screens -----
 
   function show(name) {
-    if (SCREENS.indexOf(name) < 0)
-      name = SCREENS[0];
-    SCREENS.forEach(function (s) {
+    var names = Screens.names();
+    if (names.indexOf(name) < 0)
+      name = names[0];
+    names.forEach(function (s) {
       var tab = $('tab-' + s);
       var on = s === name;
       tab.setAttribute('aria-selected', String(on));
@@ -21,11 +20,17 @@ var App = (function () {
   }
 
   function current() {
-    return SCREENS.filter(function (s) { return !$('screen-' + s).hidden; })[0];
+    return Screens.names().filter(function (s) { return !$('screen-' + s).hidden; })[0];
   }
 
+  // One tab per registered screen.
   function initNav() {
-    var tabs = SCREENS.map(function (s) { return $('tab-' + s); });
+    var tabs = Screens.names().map(function (s) {
+      var tab = el('button', {type: 'button', id: 'tab-' + s, textContent: t('nav.' + s),
+        attrs: {role: 'tab', 'data-screen': s, 'data-t': 'nav.' + s}});
+      $('nav').appendChild(tab);
+      return tab;
+    });
     tabs.forEach(function (tab, i) {
       tab.addEventListener('click', function () { show(tab.dataset.screen); });
       tab.addEventListener('keydown', function (e) {
@@ -38,7 +43,7 @@ var App = (function () {
         next.focus();
       });
     });
-    show(sessionStorage.getItem('tavix.screen') || 'devices');
+    show(sessionStorage.getItem('tavix.screen'));
   }
 
   // ----- title bar of the frameless window -----
@@ -205,15 +210,10 @@ var App = (function () {
   function relabel() {
     I18n.apply(document);
     setMaximised(maximised);
-    KeyMap.renderSwitch();
-    Devices.refresh();
-    Devices.loadHotkeys();
-    KeyMap.fillSelect($('km-map'));
-    KeyMap.fillSelect($('pf-map'));
-    KeyMap.load();
-    Settings.load();
-    Updates.renderFiles();
-    Macro.render();
+    Screens.all().forEach(function (s) {
+      if (s.relabel)
+        s.relabel();
+    });
     renderPending();
   }
 
@@ -230,13 +230,7 @@ var App = (function () {
         initNav();
         initDrag();
         initLog();
-        Devices.init(Boot.devices);
-        KeyMap.init();
-        Macro.init();
-        Memory.init();
-        Profiles.init();
-        Settings.init();
-        Updates.init();
+        Screens.all().forEach(function (s) { s.init(); });
         document.documentElement.dataset.ready = '1';
         document.title = 'tavix';
       } finally {

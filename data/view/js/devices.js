@@ -1,79 +1,50 @@
-// The devices screen: the connected devices, live on hot-plug, with their properties, their
-// settings page and their hotkey. Other screens follow the list through Devices.watch().
+// The devices screen: the connected devices (DeviceState), live on hot-plug, with their
+// properties, their settings page and their hotkey.
 var Devices = (function () {
   'use strict';
   var $ = UI.$, el = UI.el, t = I18n.t;
+  var name = DeviceState.name, reachable = DeviceState.reachable, key = DeviceState.key;
+  var selected = DeviceState.selected;
 
-  var list = [];
-  var selected = null;
-  var watchers = [];
   var hotkeys = null; // deviceId -> {hotkey, isconflict}, once getHotKey answered
-
-  function name(d) {
-    return d.productCN || d.productName || d.DeviceID || d.device || t('devices.unknown');
-  }
-
-  // Devices the device library reaches; the others are known USB devices it does not list.
-  function reachable(d) {
-    return !!(d.HardwareID && d.DevicePath);
-  }
-
-  function key(d) {
-    return d.DevicePath || d.DeviceID || d.device || '';
-  }
 
   // `asked`: a getDevicesList request already under way (the one sent while the page starts).
   function refresh(asked) {
     return UI.track($('dev-status'), asked || Bridge.request('getDevicesList'), t('devices.asking'),
       function (text) {
-        var parsed;
-        try {
-          parsed = JSON.parse(text);
-        } catch (e) {
-          parsed = null;
-        }
-        if (!Array.isArray(parsed)) {
+        if (!DeviceState.take(text)) {
           UI.error($('dev-status'), t('devices.badAnswer', text));
           return null;
         }
-        show(parsed);
-        return list.length ? t('devices.count', list.length) : t('devices.none');
+        var count = DeviceState.list().length;
+        return count ? t('devices.count', count) : t('devices.none');
       });
   }
 
-  function show(devices) {
-    list = devices.filter(function (d) { return d && typeof d === 'object'; });
-    if (selected)
-      selected = list.filter(function (d) { return key(d) === key(selected); })[0] || null;
-    if (!selected)
-      selected = list.filter(reachable)[0] || list[0] || null;
+  function show() {
     renderList();
     renderDetail();
-    watchers.forEach(function (fn) { fn(list, selected); });
   }
 
   function renderList() {
     var ul = $('dev-list');
     ul.textContent = '';
-    list.forEach(function (d) {
+    DeviceState.list().forEach(function (d) {
       var sub = reachable(d)
         ? t('devices.cardSub', d.Version || '-', d.SN || '-')
         : t('devices.usbOnly');
       var button = el('button', {type: 'button', className: 'device-card',
-        attrs: {'aria-pressed': String(d === selected)},
+        attrs: {'aria-pressed': String(d === selected())},
         on: {click: function () { select(d); }}},
       [el('span', {className: 'device-name', textContent: name(d)}),
         el('span', {className: 'device-sub', textContent: sub})]);
       ul.appendChild(el('li', {}, [button]));
     });
-    $('title-device').textContent = selected ? name(selected) : t('devices.noneShort');
+    $('title-device').textContent = selected() ? name(selected()) : t('devices.noneShort');
   }
 
   function select(d) {
-    selected = d;
-    renderList();
-    renderDetail();
-    watchers.forEach(function (fn) { fn(list, selected); });
+    DeviceState.select(d);
     var pressed = document.querySelector('#dev-list [aria-pressed="true"]');
     if (pressed)
       pressed.focus();
@@ -87,11 +58,10 @@ var Devices = (function () {
   }
 
   function renderDetail() {
-    var box = $('dev-detail');
-    box.hidden = !selected;
-    if (!selected)
+    var d = selected();
+    $('dev-detail').hidden = !d;
+    if (!d)
       return;
-    var d = selected;
     $('dev-name').textContent = name(d);
     var dl = $('dev-facts');
     dl.textContent = '';
@@ -115,7 +85,7 @@ var Devices = (function () {
   }
 
   function checkPage() {
-    var d = selected;
+    var d = selected();
     var button = $('dev-open-page');
     var status = $('dev-page-status');
     if (!d.device) {
@@ -127,7 +97,7 @@ var Devices = (function () {
     status.textContent = '';
     var xhr = new XMLHttpRequest();
     xhr.onloadend = function () {
-      if (selected !== d)
+      if (selected() !== d)
         return;
       var there = xhr.status === 200 || (xhr.status === 0 && xhr.responseText.length > 0);
       button.disabled = !there;
@@ -142,9 +112,10 @@ var Devices = (function () {
   }
 
   function openPage() {
-    if (!selected || !selected.device)
+    var d = selected();
+    if (!d || !d.device)
       return;
-    Bridge.send('openView', {relativeUrl: '/view/device/' + selected.device + '/seting.html',
+    Bridge.send('openView', {relativeUrl: '/view/device/' + d.device + '/seting.html',
       size: '1000,600'});
     UI.flash(t('devices.pageOpened'));
   }
@@ -159,12 +130,7 @@ var Devices = (function () {
     var p = Bridge.request('getHotKey');
     p.then(function () { hotkeysAsked = false; }, function () { hotkeysAsked = false; });
     UI.track($('dev-hotkey-status'), p, t('devices.hotkeyAsking'), function (text) {
-      var parsed;
-      try {
-        parsed = JSON.parse(text);
-      } catch (e) {
-        parsed = [];
-      }
+      var parsed = UI.parseJson(text);
       hotkeys = {};
       (Array.isArray(parsed) ? parsed : []).forEach(function (h) {
         hotkeys[h.deviceId] = h;
@@ -175,7 +141,7 @@ var Devices = (function () {
   }
 
   function renderHotkey() {
-    var d = selected;
+    var d = selected();
     var input = $('dev-hotkey');
     var form = $('dev-hotkey-form');
     var status = $('dev-hotkey-status');
@@ -199,7 +165,7 @@ var Devices = (function () {
   }
 
   function setHotkey(sequence) {
-    var d = selected;
+    var d = selected();
     if (!d || !d.DeviceID)
       return;
     var p = Bridge.request('setHotKey', {deviceId: d.DeviceID, hotkey: sequence});
@@ -228,7 +194,8 @@ var Devices = (function () {
       UI.error($('prop-status'), t('memory.badSize'));
       return null;
     }
-    return {HardwareID: selected.HardwareID, DevicePath: selected.DevicePath,
+    var d = selected();
+    return {HardwareID: d.HardwareID, DevicePath: d.DevicePath,
       PARAMID: String(id), PARAMSIZE: String(size)};
   }
 
@@ -279,11 +246,8 @@ var Devices = (function () {
     return {list: out};
   }
 
-  function init(asked) {
-    $('dev-refresh').addEventListener('click', function () {
-      refresh();
-      loadHotkeys();
-    });
+  function init() {
+    $('dev-refresh').addEventListener('click', reload);
     $('dev-open-page').addEventListener('click', openPage);
     $('prop-read').addEventListener('click', readProp);
     $('dev-prop-form').addEventListener('submit', function (e) {
@@ -301,34 +265,34 @@ var Devices = (function () {
     });
     // The event's number is not relied upon: what arrived or left is told from the new list.
     Bridge.on('devicesChanged', function () {
-      var before = list.filter(reachable).map(function (d) { return {key: key(d), name: name(d)}; });
+      var before = DeviceState.list().filter(reachable).map(function (d) {
+        return {key: key(d), name: name(d)};
+      });
       refresh().then(function () {
-        var now = list.filter(reachable).map(key);
+        var after = DeviceState.list().filter(reachable);
+        var now = after.map(key);
         before.forEach(function (b) {
           if (now.indexOf(b.key) < 0)
             UI.flash(t('devices.left', b.name));
         });
-        list.filter(reachable).forEach(function (d) {
+        after.forEach(function (d) {
           if (!before.some(function (b) { return b.key === key(d); }))
             UI.flash(t('devices.arrived', name(d)));
         });
       });
       loadHotkeys();
     });
-    refresh(asked);
+    DeviceState.watch(show);
+    refresh(Boot.devices);
     loadHotkeys();
   }
 
-  return {
-    init: init,
-    refresh: refresh,
-    loadHotkeys: loadHotkeys,
-    list: function () { return list; },
-    selected: function () { return selected; },
-    reachable: reachable,
-    name: name,
-    watch: function (fn) { watchers.push(fn); },
-    parseBytes: parseBytes,
-    hexByte: hexByte
-  };
+  function reload() {
+    refresh();
+    loadHotkeys();
+  }
+
+  Screens.add({name: 'devices', init: init, relabel: reload});
+
+  return {refresh: refresh, loadHotkeys: loadHotkeys};
 })();

@@ -20,12 +20,12 @@ var KeyMap = (function () {
 
   function maps() {
     var out = [mapFor(DEFAULT_FOLDER, t('keymap.default'))];
-    Devices.list().forEach(function (d) {
+    DeviceState.list().forEach(function (d) {
       if (!d.device || d.device === DEFAULT_FOLDER || /[\/\\]|\.\./.test(d.device))
         return;
       if (out.some(function (m) { return m.id === d.device; }))
         return;
-      out.push(mapFor(d.device, t('keymap.forDevice', Devices.name(d))));
+      out.push(mapFor(d.device, t('keymap.forDevice', DeviceState.name(d))));
     });
     return out;
   }
@@ -517,7 +517,7 @@ var KeyMap = (function () {
       switchMode(!vdOn);
       UI.flash(t(!vdOn ? 'vd.hotkeyOn' : 'vd.hotkeyOff'));
     });
-    Devices.watch(function () {
+    DeviceState.watch(function () {
       var before = $('km-map').value;
       fillSelect($('km-map'));
       if ($('km-map').value !== before)
@@ -527,15 +527,21 @@ var KeyMap = (function () {
     load();
   }
 
+  function relabel() {
+    renderSwitch();
+    fillSelect($('km-map'));
+    load();
+  }
+
+  Screens.add({name: 'keymap', init: init, relabel: relabel});
+
   return {
-    init: init,
     maps: maps,
     fillSelect: fillSelect,
     chosen: chosen,
     load: load,
     writeAndReload: writeAndReload,
     openEditor: openEditor,
-    renderSwitch: renderSwitch,
     current: function () { return current; },
     vdOn: function () { return vdOn; },
     DEFAULT_FOLDER: DEFAULT_FOLDER

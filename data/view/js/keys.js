@@ -71,48 +71,26 @@ var Keys = (function () {
   // The left button is never captured, so it can be played but not mapped.
   var mappableButtons = buttons.filter(function (b) { return b.down !== 0; });
 
+  // The first entry of `list` whose `field` is `value`, or null.
+  function find(list, field, value) {
+    return list.filter(function (x) { return x[field] === value; })[0] || null;
+  }
+
   function byScan(scan, ext) {
-    for (var i = 0; i < keys.length; i++) {
-      if (keys[i].scan === scan && keys[i].ext === (ext ? 1 : 0))
-        return keys[i];
-    }
+    var bit = ext ? 1 : 0;
+    var key = keys.filter(function (k) { return k.scan === scan && k.ext === bit; })[0];
+    if (key)
+      return key;
     // The system's hook marks Num Lock as extended, the capture driver does not.
     if (scan === 0x45 && ext)
       return byScan(0x45, 0);
     return null;
   }
 
-  function byUsage(usage) {
-    for (var i = 0; i < keys.length; i++) {
-      if (keys[i].usage === usage)
-        return keys[i];
-    }
-    return null;
-  }
-
-  function byCode(code) {
-    for (var i = 0; i < keys.length; i++) {
-      if (keys[i].code === code)
-        return keys[i];
-    }
-    return null;
-  }
-
-  function buttonByDown(down) {
-    for (var i = 0; i < mappableButtons.length; i++) {
-      if (mappableButtons[i].down === down)
-        return mappableButtons[i];
-    }
-    return null;
-  }
-
-  function buttonByMask(mask) {
-    for (var i = 0; i < buttons.length; i++) {
-      if (buttons[i].mask === mask)
-        return buttons[i];
-    }
-    return null;
-  }
+  function byUsage(usage) { return find(keys, 'usage', usage); }
+  function byCode(code) { return find(keys, 'code', code); }
+  function buttonByDown(down) { return find(mappableButtons, 'down', down); }
+  function buttonByMask(mask) { return find(buttons, 'mask', mask); }
 
   // Qt's portable key names for the keys that do not name themselves.
   var QT_NAMES = {

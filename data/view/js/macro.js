@@ -166,9 +166,9 @@ var Macro = (function () {
     render();
   }
 
+  Screens.add({name: 'macro', init: init, relabel: render});
+
   return {
-    init: init,
-    render: render,
     commands: commands,
     items: function () { return items.slice(); },
     recording: function () { return recording; }

@@ -22,18 +22,19 @@ var Memory = (function () {
 
   function device() {
     var key = $('mem-device').value;
-    return Devices.list().filter(function (d) {
-      return Devices.reachable(d) && d.DevicePath === key;
+    return DeviceState.list().filter(function (d) {
+      return DeviceState.reachable(d) && d.DevicePath === key;
     })[0] || null;
   }
 
   function fillDevices() {
     var select = $('mem-device');
-    var keep = select.value || (Devices.selected() && Devices.selected().DevicePath);
+    var chosen = DeviceState.selected();
+    var keep = select.value || (chosen && chosen.DevicePath);
     select.textContent = '';
-    Devices.list().filter(Devices.reachable).forEach(function (d) {
+    DeviceState.list().filter(DeviceState.reachable).forEach(function (d) {
       select.appendChild(el('option', {value: d.DevicePath,
-        textContent: Devices.name(d) + (d.SN ? ' (' + d.SN + ')' : '')}));
+        textContent: DeviceState.name(d) + (d.SN ? ' (' + d.SN + ')' : '')}));
     });
     if (!select.options.length)
       select.appendChild(el('option', {value: '', textContent: t('devices.noneShort')}));
@@ -196,7 +197,7 @@ var Memory = (function () {
     var at = view.address + c.first;
     var args = {HardwareID: view.device.HardwareID, DevicePath: view.device.DevicePath,
       PARAMADDRESS: '0x' + hex(at, 4), PARAMSIZE: String(data.length),
-      PARAMDATA: data.map(Devices.hexByte).join(',')};
+      PARAMDATA: data.map(function (n) { return '0x' + hex(n, 2); }).join(',')};
     var written = view;
     UI.track(status, Bridge.request('writeByAddr', args), t('common.writing'), function () {
       if (view === written) {
@@ -225,7 +226,7 @@ var Memory = (function () {
     });
     $('mem-write').addEventListener('click', write);
     $('mem-revert').addEventListener('click', revert);
-    Devices.watch(function () {
+    DeviceState.watch(function () {
       fillDevices();
       if (view && !device()) {
         view = null;
@@ -236,5 +237,7 @@ var Memory = (function () {
     fillDevices();
   }
 
-  return {init: init, parseAddress: parseAddress};
+  Screens.add({name: 'memory', init: init});
+
+  return {parseAddress: parseAddress};
 })();

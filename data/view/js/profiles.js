@@ -1,6 +1,6 @@
 // The profiles screen: a key map exported to and imported from a profile package file (.pfd),
 // and put back to the one the program came with.
-var Profiles = (function () {
+(function () {
   'use strict';
   var $ = UI.$, t = I18n.t;
 
@@ -81,8 +81,8 @@ var Profiles = (function () {
   }
 
   function init() {
-    KeyMap.fillSelect($('pf-map'));
-    Devices.watch(function () { KeyMap.fillSelect($('pf-map')); });
+    fillMaps();
+    DeviceState.watch(fillMaps);
     $('pf-export-browse').addEventListener('click', function () {
       browse('saveFileDialog', $('pf-export-path'), $('pf-export-status'));
     });
@@ -100,5 +100,10 @@ var Profiles = (function () {
     $('pf-reset').addEventListener('click', doReset);
   }
 
-  return {init: init};
+  // The key maps to choose from follow the devices and the language.
+  function fillMaps() {
+    KeyMap.fillSelect($('pf-map'));
+  }
+
+  Screens.add({name: 'profiles', init: init, relabel: fillMaps});
 })();

@@ -14,12 +14,7 @@ var Settings = (function () {
 
   function load() {
     return UI.track($('set-status'), Bridge.request('getConf'), t('settings.loading'), function (text) {
-      var parsed;
-      try {
-        parsed = JSON.parse(text);
-      } catch (e) {
-        parsed = null;
-      }
+      var parsed = UI.parseJson(text);
       if (!Array.isArray(parsed) || typeof parsed[0] !== 'object') {
         UI.error($('set-status'), t('settings.badAnswer'));
         return null;
@@ -183,8 +178,9 @@ var Settings = (function () {
     load();
   }
 
+  Screens.add({name: 'settings', init: init, relabel: load});
+
   return {
-    init: init,
     load: load,
     loadLanguage: loadLanguage,
     conf: function () { return conf; }

@@ -26,6 +26,15 @@ var UI = (function () {
     return node;
   }
 
+  // null when the text is not JSON.
+  function parseJson(text) {
+    try {
+      return JSON.parse(text);
+    } catch (e) {
+      return null;
+    }
+  }
+
   // The program's failure texts, told to the user in words; the program's own text follows.
   var FAILURES = {
     'writeByAddr failed!': 'fail.deviceWrite',
@@ -174,6 +183,7 @@ var UI = (function () {
   return {
     $: $,
     el: el,
+    parseJson: parseJson,
     track: track,
     error: error,
     setStatus: setStatus,

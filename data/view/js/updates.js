@@ -1,6 +1,6 @@
 // The updates screen: the update check, the configuration sync with the server and plain file
 // downloads into the program folder.
-var Updates = (function () {
+(function () {
   'use strict';
   var $ = UI.$, el = UI.el, t = I18n.t;
 
@@ -86,9 +86,9 @@ var Updates = (function () {
       e.preventDefault();
       download();
     });
-    Devices.watch(renderFiles);
+    DeviceState.watch(renderFiles);
     renderFiles();
   }
 
-  return {init: init, renderFiles: renderFiles};
+  Screens.add({name: 'updates', init: init, relabel: renderFiles});
 })();
