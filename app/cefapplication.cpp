@@ -222,7 +222,8 @@ void cefApplication::createMainWindow() {
     startuptrace::mark("main window shown");
 
     m_onlineHost.setMainWindow(m_mainWindow);
-    m_online = new OnlineCommands(m_onlineHost);
+    m_online =
+        new OnlineCommands(m_onlineHost, OnlineSettings(QCoreApplication::applicationDirPath()));
     m_mainWindow->setOnlineCommands(m_online);
     // Each listed device gets its product information and pages; then the one update check of
     // the start-up, for the first device.

@@ -40,7 +40,7 @@ KeyMaps InputService::loadKeyMaps() {
         m_redirection->setConnectedIds(m_devices->knownDeviceKeys());
     }
     return ::loadKeyMaps(
-        m_config.confText().toUtf8(), devices, programFolder(),
-        [this](const QString& path) { return m_profileCache.load(path); },
+        m_config.parsed(), [this](const QString& id) { return m_config.pageFolder(id); }, devices,
+        programFolder(), [this](const QString& path) { return m_profileCache.load(path); },
         [](const QString& path) { return QFileInfo::exists(path); });
 }

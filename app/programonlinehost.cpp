@@ -5,8 +5,6 @@
 #include "quit.h"
 #include "tavix.h"
 
-#include <QFile>
-
 namespace {
 // Where the reference server listens when conf.xml names none.
 const char* const kDefaultApiServer = "http://127.0.0.1:18080";
@@ -29,24 +27,23 @@ QString ProgramOnlineHost::clientSetting(const QString& name) const {
     return m_config.clientAttribute(name);
 }
 
-void ProgramOnlineHost::setClientSetting(const QString& name, const QString& value) {
-    m_config.setClientAttribute(name, value);
+platform::Result ProgramOnlineHost::commitClientSetting(const QString& name, const QString& value) {
+    return m_config.recordClientAttribute(name, value);
 }
 
-QString ProgramOnlineHost::readConfFile() const {
-    QFile f(m_config.filePath());
-    if (!ConfigStore::mayReadWhole(f.fileName()) || !f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
+platform::Result ProgramOnlineHost::confReadable() const {
+    return m_config.fileReadable();
 }
 
-QString ProgramOnlineHost::confText() const {
-    return m_config.confText();
+platform::ResultOf<std::optional<QString>>
+ProgramOnlineHost::recordedPageFolder(const QString& deviceId) const {
+    return m_config.recordedPageFolder(deviceId);
 }
 
-void ProgramOnlineHost::commitConf(const QString& text) {
-    m_config.setConfText(text);
-    m_config.writeConf();
+platform::Result
+ProgramOnlineHost::recordProductInfo(const QString& deviceId,
+                                     const QList<QPair<QString, QString>>& attributes) {
+    return m_config.recordProductInfo(deviceId, attributes);
 }
 
 QList<OnlineDevice> ProgramOnlineHost::connectedDevices() const {

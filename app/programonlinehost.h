@@ -19,10 +19,12 @@ public:
 
     QString apiServer() const override;
     QString clientSetting(const QString& name) const override;
-    void setClientSetting(const QString& name, const QString& value) override;
-    QString readConfFile() const override;
-    QString confText() const override;
-    void commitConf(const QString& text) override;
+    platform::Result commitClientSetting(const QString& name, const QString& value) override;
+    platform::Result confReadable() const override;
+    platform::ResultOf<std::optional<QString>>
+    recordedPageFolder(const QString& deviceId) const override;
+    platform::Result recordProductInfo(const QString& deviceId,
+                                       const QList<QPair<QString, QString>>& attributes) override;
     QList<OnlineDevice> connectedDevices() const override;
     kx::FirmwareSession* firmwareSession() const override;
     QWidget* mainWindow() const override;

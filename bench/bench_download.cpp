@@ -1,7 +1,6 @@
 // Download speed from the reference server on loopback: the program's ranged downloader against
 // curl fetching the same 200 MB file from the same server in the same run.
 #include "online/commonfiledownloader.h"
-#include "online/programfolder.h"
 #include "referenceserver.h"
 
 #include <QCoreApplication>
@@ -52,7 +51,6 @@ struct Setup {
         if (base.isEmpty())
             return false;
         url = base + QStringLiteral("/files/big.bin");
-        setOnlineProgramFolder(program.path());
         return true;
     }
     ~Setup() {
@@ -76,7 +74,8 @@ void BM_DownloadTavix(benchmark::State& state) {
     for (auto _ : state) {
         QFile::remove(out);
         auto* thread = new QThread;
-        auto* dl = new commonFileDownloader(thread, setupOnce().url, QStringLiteral("dl"));
+        auto* dl = new commonFileDownloader(thread, setupOnce().url, QStringLiteral("dl"),
+                                            OnlineSettings(setupOnce().program.path()));
         QEventLoop loop;
         bool ok = false;
         QObject::connect(dl, &commonFileDownloader::downLoadFinished, &loop, [&] {

@@ -50,9 +50,10 @@ struct Setup {
         }
         const QString version = QStringLiteral("1.0");
         const QByteArray payload = package::writePayload(files, &version);
-        QString error;
-        if (!package::build(payload, &packageFile, &error))
+        const platform::ResultOf<QByteArray> built = package::build(payload);
+        if (!built)
             return false;
+        packageFile = built.value;
         packagePath = dir.path() + QStringLiteral("/pkg.bin");
         QFile p(packagePath);
         if (!p.open(QIODevice::WriteOnly) || p.write(packageFile) != packageFile.size())
@@ -95,8 +96,7 @@ void BM_UnpackTavix(benchmark::State& state) {
         QDir().mkpath(program + QStringLiteral("tupdates/html"));
         QFile::copy(setupOnce().packagePath, target);
         state.ResumeTiming();
-        QString version;
-        if (!package::unpackUpdatePackage(program, QStringLiteral("html"), target, &version))
+        if (!package::unpackUpdatePackage(program, QStringLiteral("html"), target))
             state.SkipWithError("unpack failed");
     }
     state.SetBytesProcessed(state.iterations() * kFiles * qint64(kFileSize));

@@ -5,7 +5,6 @@
 #include "kx/firmwaresession.h"
 #include "online/onlinecommands.h"
 #include "online/package.h"
-#include "online/programfolder.h"
 #include "online/updatecheck.h"
 #include "online/updatedlg.h"
 #include "online/updateinstall.h"
@@ -78,10 +77,17 @@ public:
     QString clientSetting(const QString& name) const override {
         return name == QLatin1String("version") ? QStringLiteral("1.0.0") : QString();
     }
-    void setClientSetting(const QString&, const QString&) override {}
-    QString readConfFile() const override { return m_conf; }
-    QString confText() const override { return m_conf; }
-    void commitConf(const QString& text) override { m_conf = text; }
+    platform::Result commitClientSetting(const QString&, const QString&) override {
+        return platform::Result::success();
+    }
+    platform::Result confReadable() const override { return platform::Result::success(); }
+    platform::ResultOf<std::optional<QString>> recordedPageFolder(const QString&) const override {
+        return platform::ResultOf<std::optional<QString>>::success(std::nullopt);
+    }
+    platform::Result recordProductInfo(const QString&,
+                                       const QList<QPair<QString, QString>>&) override {
+        return platform::Result::success();
+    }
     QList<OnlineDevice> connectedDevices() const override {
         return {OnlineDevice{QStringLiteral("04D9A0F1"), QStringLiteral("SN"),
                              QStringLiteral("1.0"), QStringLiteral("dev"), QStringLiteral("dev")}};
@@ -96,7 +102,6 @@ public:
     QString api;
 
 private:
-    QString m_conf = QStringLiteral("<root><client version=\"1.0.0\"/></root>");
     mutable InstantSession m_session;
 };
 
@@ -118,10 +123,10 @@ struct Setup {
     bool makePackage(const QString& name, const QList<package::File>& files) {
         const QString version = QStringLiteral("1.2.0");
         const QByteArray payload = package::writePayload(files, &version);
-        QByteArray file;
-        QString error;
-        if (!package::build(payload, &file, &error))
+        const platform::ResultOf<QByteArray> built = package::build(payload);
+        if (!built)
             return false;
+        const QByteArray file = built.value;
         QFile f(data.path() + QStringLiteral("/files/") + name);
         packageBytes += file.size();
         payloadSizes.insert(name, quint32(payload.size()));
@@ -158,7 +163,6 @@ struct Setup {
         base = startReferenceServer(server, data.path());
         if (base.isEmpty())
             return false;
-        setOnlineProgramFolder(program.path());
         return true;
     }
     ~Setup() {
@@ -185,7 +189,7 @@ void BM_FullUpdateTavix(benchmark::State& state) {
         QDir().mkpath(s.program.path());
         updateinstall::runUpdaterOnExit = false;
         const int finishedBefore = g_finished;
-        OnlineCommands online(host);
+        OnlineCommands online(host, OnlineSettings(s.program.path()));
         online.startUpdateCheck(false);
         QEventLoop loop;
         QTimer poll;

@@ -59,15 +59,12 @@ void ConfCommands::setConf(const QVariantMap& a, const RouterCallback& cb) {
     if (isProgramShortcut(key) && m_host)
         accepted = m_host->assignShortcut(key, value);
 
-    switch (m_store.commitClientAttribute(key, value)) {
-    case ConfigStore::Edit::UnknownName:
+    if (!m_store.setClientAttribute(key, value)) {
         answerFailure(cb, 0, QStringLiteral("can't find conf name"));
         return;
-    case ConfigStore::Edit::NotXml:
-        return;
-    case ConfigStore::Edit::Committed:
-        break;
     }
+    if (!m_store.commitClientAttribute(key, value))
+        return; // the text is not XML
 
     if (isProgramShortcut(key))
         answerSuccess(cb, accepted ? QStringLiteral("1") : QStringLiteral("0"));
@@ -84,15 +81,13 @@ void ConfCommands::getHotKey(const QVariantMap&, const RouterCallback& cb) {
     if (!m_hotKeys)
         return;
     const QMap<QString, QPair<QString, QString>> table = m_hotKeys->refreshDeviceHotKeys();
-    bool parsed = false;
-    m_store.productInfo(QString(), &parsed);
-    if (!parsed)
+    if (!m_store.parsed())
         return;
     QJsonArray list;
     for (auto it = table.cbegin(); it != table.cend(); ++it) {
         const auto info = m_store.productInfo(it.key());
-        // A device whose record has no product information is left out.
-        if (!info || info->isEmpty())
+        // A device without a record is left out.
+        if (!info)
             continue;
         QJsonObject entry;
         entry.insert(QStringLiteral("deviceId"), it.key());
@@ -110,14 +105,11 @@ void ConfCommands::setHotKey(const QVariantMap& a, const RouterCallback& cb) {
     const QString deviceId = args::str(a, "deviceId");
     const QString hotkey = args::str(a, "hotkey");
     const int accepted = m_hotKeys->setDeviceHotKey(deviceId, hotkey);
-    switch (m_store.commitProductAttribute(deviceId, QStringLiteral("GHotKey"), hotkey)) {
-    case ConfigStore::Edit::NotXml:
+    if (!m_store.parsed())
         return;
-    case ConfigStore::Edit::UnknownName:
+    if (!m_store.commitProductAttribute(deviceId, QStringLiteral("GHotKey"), hotkey)) {
         answerFailure(cb, 0, QStringLiteral("can't find deviceInfo"));
         return;
-    case ConfigStore::Edit::Committed:
-        answerSuccess(cb, QString::number(accepted));
-        return;
     }
+    answerSuccess(cb, QString::number(accepted));
 }

@@ -2,6 +2,7 @@
 
 #include "textfile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
@@ -14,128 +15,82 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcConfig, "configstore")
 
+platform::Result failure(const QString& text) {
+    return platform::Result::failure(0, text.toStdString());
+}
+
+const char* const kNotXml = "conf.xml is not XML";
+
 // Whether conf.xml may be read whole: a pipe or device would block start-up, a huge file would
 // be held in memory three times over.
-bool readable(const QString& path) {
+platform::Result readable(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists() || info.isDir())
-        return true; // the open fails
+        return platform::Result::success(); // the open fails
     if (!info.isFile()) {
         qCInfo(lcConfig, "conf.xml '%s' is no regular file; not read", qUtf8Printable(path));
-        return false;
+        return failure(QStringLiteral("conf.xml '%1' is no regular file").arg(path));
     }
     if (info.size() > ConfigStore::kMaxFileSize) {
         qCInfo(lcConfig, "conf.xml '%s' is larger than %lld bytes: %lld; not read",
                qUtf8Printable(path), static_cast<long long>(ConfigStore::kMaxFileSize),
                static_cast<long long>(info.size()));
-        return false;
+        return failure(QStringLiteral("conf.xml '%1' is larger than %2 bytes")
+                           .arg(path)
+                           .arg(ConfigStore::kMaxFileSize));
     }
-    return true;
+    return platform::Result::success();
 }
 
-} // namespace
-
-bool ConfigStore::mayReadWhole(const QString& path) {
-    return readable(path);
-}
-
-ConfigStore::ConfigStore(const QString& programFolder)
-    : m_path(programFolder + QStringLiteral("/Resources/profiles/conf.xml")) {}
-
-ConfigStore::~ConfigStore() = default;
-
-void ConfigStore::load() {
-    m_text.clear();
-    m_client.clear();
-    m_docCurrent = false;
-    if (!readable(m_path))
-        return;
-    bool ok = false;
-    const QString text = textfile::read(m_path, &ok);
-    if (!ok)
-        return;
-    pugi::xml_document doc;
+// The page's commands and the online services have always parsed the text differently, and each
+// writes what it parsed: the commands drop the declaration (the save writes a fresh one), the
+// online services keep it and let the library detect the encoding. Kept apart, so that neither
+// changes the files it writes.
+bool parseForCommands(pugi::xml_document& doc, const QString& text) {
     const QByteArray utf8 = text.toUtf8();
-    if (!doc.load_buffer(utf8.constData(), static_cast<size_t>(utf8.size()), pugi::parse_default,
-                         pugi::encoding_utf8))
-        return;
-    m_text = text;
-    for (const pugi::xml_attribute& a : doc.child("root").child("client").attributes())
-        m_client.insert(QString::fromUtf8(a.name()), QString::fromUtf8(a.value()));
+    return doc.load_buffer(utf8.constData(), static_cast<size_t>(utf8.size()), pugi::parse_default,
+                           pugi::encoding_utf8);
 }
 
-void ConfigStore::setConfText(const QString& text) {
-    m_text = text;
-    m_docCurrent = false;
+bool parseKeepingDeclaration(pugi::xml_document& doc, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    return doc.load_buffer(utf8.constData(), static_cast<size_t>(utf8.size()),
+                           pugi::parse_default | pugi::parse_declaration);
 }
 
-bool ConfigStore::writeConf() const {
-    return textfile::writeAtomically(m_path, m_text);
-}
-
-bool ConfigStore::setClientAttribute(const QString& name, const QString& value) {
-    auto it = m_client.find(name);
-    if (it == m_client.end())
-        return false;
-    it.value() = value;
-    return true;
-}
-
-pugi::xml_document* ConfigStore::document() const {
-    if (!m_docCurrent) {
-        m_docCurrent = true;
-        if (!m_doc)
-            m_doc = std::make_unique<pugi::xml_document>();
-        const QByteArray utf8 = m_text.toUtf8();
-        m_docOk =
-            static_cast<bool>(m_doc->load_buffer(utf8.constData(), static_cast<size_t>(utf8.size()),
-                                                 pugi::parse_default, pugi::encoding_utf8));
-    }
-    return m_docOk ? m_doc.get() : nullptr;
-}
-
-void ConfigStore::commit() {
+QString serialise(const pugi::xml_document& doc) {
     std::ostringstream out;
-    m_doc->save(out);
+    doc.save(out);
     const std::string xml = out.str();
-    // The next reader parses the text it will find in the file.
-    setConfText(QString::fromUtf8(xml.data(), static_cast<int>(xml.size())));
-    writeConf();
+    return QString::fromUtf8(xml.data(), static_cast<int>(xml.size()));
 }
 
-ConfigStore::Edit ConfigStore::commitClientAttribute(const QString& name, const QString& value) {
-    if (!setClientAttribute(name, value))
-        return Edit::UnknownName;
-    pugi::xml_document* doc = document();
-    if (!doc)
-        return Edit::NotXml;
-    const QByteArray nameUtf8 = name.toUtf8();
-    const QByteArray valueUtf8 = value.toUtf8();
-    pugi::xml_attribute attr = doc->child("root").child("client").attribute(nameUtf8.constData());
-    if (attr)
-        attr.set_value(valueUtf8.constData());
-    commit();
-    return Edit::Committed;
-}
-
-bool ConfigStore::resetClientToDefaults() {
-    pugi::xml_document* doc = document();
-    if (!doc)
-        return false;
-    pugi::xml_node root = doc->child("root");
-    pugi::xml_node client = root.child("client");
-    for (const pugi::xml_attribute& def : root.child("defaultConf").attributes()) {
-        setClientAttribute(QString::fromUtf8(def.name()), QString::fromUtf8(def.value()));
-        if (pugi::xml_attribute attr = client.attribute(def.name()))
-            attr.set_value(def.value());
+// The one rule for a device's record. An id holding a quote would end the literal and make the
+// rest of it part of the expression: it finds nothing instead.
+pugi::xml_node recordOf(const pugi::xml_document& doc, const QString& deviceId) {
+    if (deviceId.contains(QLatin1Char('\'')) || deviceId.contains(QChar(0)))
+        return {};
+    const QByteArray query =
+        QStringLiteral("/root/conf[@deviceId='%1']/productInfo").arg(deviceId).toUtf8();
+    try {
+        return doc.select_node(query.constData()).node();
+    } catch (const pugi::xpath_exception&) {
+        return {};
     }
-    commit();
-    return true;
 }
 
-namespace {
-// The device's conf element under root, and its product information element ("产品信息").
-pugi::xml_node confOf(const pugi::xml_document& doc, const QString& deviceId) {
+ConfigStore::ProductInfo attributesOf(const pugi::xml_node& node) {
+    ConfigStore::ProductInfo info;
+    for (const pugi::xml_attribute& a : node.attributes()) {
+        const QString name = QString::fromUtf8(a.name());
+        if (!info.contains(name))
+            info.insert(name, QString::fromUtf8(a.value()));
+    }
+    return info;
+}
+
+// The device listing's conf element under root, and its product information element.
+pugi::xml_node listedConfOf(const pugi::xml_document& doc, const QString& deviceId) {
     const QByteArray id = deviceId.toUtf8();
     for (pugi::xml_node child : doc.child("root").children())
         if (child.type() == pugi::node_element &&
@@ -144,47 +99,238 @@ pugi::xml_node confOf(const pugi::xml_document& doc, const QString& deviceId) {
     return {};
 }
 
-pugi::xml_node productOf(const pugi::xml_node& conf) {
+pugi::xml_node listedProductOf(const pugi::xml_node& conf) {
     for (pugi::xml_node child : conf.children())
         if (child.type() == pugi::node_element &&
             std::strcmp(child.attribute("name").value(), u8"产品信息") == 0)
             return child;
     return {};
 }
+
 } // namespace
 
-std::optional<QMap<QString, QString>> ConfigStore::productInfo(const QString& deviceId,
-                                                               bool* parsed) const {
-    const pugi::xml_document* doc = document();
-    if (parsed)
-        *parsed = doc != nullptr;
-    if (!doc)
-        return std::nullopt;
-    const pugi::xml_node conf = confOf(*doc, deviceId);
-    if (!conf)
-        return std::nullopt;
-    QMap<QString, QString> info;
-    // The first of a repeated name counts, as a lookup by name finds it.
-    for (const pugi::xml_attribute& a : productOf(conf).attributes()) {
-        const QString name = QString::fromUtf8(a.name());
-        if (!info.contains(name))
-            info.insert(name, QString::fromUtf8(a.value()));
-    }
-    return info;
+platform::Result ConfigStore::mayReadWhole(const QString& path) {
+    return readable(path);
 }
 
-ConfigStore::Edit ConfigStore::commitProductAttribute(const QString& deviceId, const QString& name,
-                                                      const QString& value) {
+ConfigStore::ConfigStore(const QString& programFolder)
+    : m_path(programFolder + QStringLiteral("/Resources/profiles/conf.xml")) {}
+
+ConfigStore::~ConfigStore() = default;
+
+platform::Result ConfigStore::load() {
+    m_text.clear();
+    m_client.clear();
+    m_docCurrent = false;
+    if (const platform::Result r = readable(m_path); !r)
+        return r;
+    bool ok = false;
+    const QString text = textfile::read(m_path, &ok);
+    if (!ok)
+        return failure(QStringLiteral("conf.xml '%1' cannot be opened").arg(m_path));
+    pugi::xml_document doc;
+    if (!parseForCommands(doc, text))
+        return failure(QLatin1String(kNotXml));
+    m_text = text;
+    for (const pugi::xml_attribute& a : doc.child("root").child("client").attributes())
+        m_client.insert(QString::fromUtf8(a.name()), QString::fromUtf8(a.value()));
+    return platform::Result::success();
+}
+
+void ConfigStore::setConfText(const QString& text) {
+    m_text = text;
+    m_docCurrent = false;
+}
+
+platform::Result ConfigStore::writeConf() const {
+    if (!textfile::writeAtomically(m_path, m_text))
+        return failure(QStringLiteral("conf.xml '%1' could not be written").arg(m_path));
+    return platform::Result::success();
+}
+
+platform::Result ConfigStore::setClientAttribute(const QString& name, const QString& value) {
+    auto it = m_client.find(name);
+    if (it == m_client.end())
+        return failure(QStringLiteral("conf.xml has no client attribute '%1'").arg(name));
+    it.value() = value;
+    return platform::Result::success();
+}
+
+pugi::xml_document* ConfigStore::document() const {
+    if (!m_docCurrent) {
+        m_docCurrent = true;
+        if (!m_doc)
+            m_doc = std::make_unique<pugi::xml_document>();
+        m_docOk = parseForCommands(*m_doc, m_text);
+    }
+    return m_docOk ? m_doc.get() : nullptr;
+}
+
+platform::Result ConfigStore::parsed() const {
+    return document() ? platform::Result::success() : failure(QLatin1String(kNotXml));
+}
+
+void ConfigStore::commit(const pugi::xml_document& doc) {
+    // The next reader parses the text it will find in the file.
+    setConfText(serialise(doc));
+    if (const platform::Result r = writeConf(); !r)
+        qCInfo(lcConfig, "%s; the change is kept in memory", r.text.c_str());
+}
+
+platform::Result ConfigStore::commitClientAttribute(const QString& name, const QString& value) {
+    if (const platform::Result r = setClientAttribute(name, value); !r)
+        return r;
     pugi::xml_document* doc = document();
     if (!doc)
-        return Edit::NotXml;
-    const pugi::xml_node product = productOf(confOf(*doc, deviceId));
-    if (!product)
-        return Edit::UnknownName;
+        return failure(QLatin1String(kNotXml));
     const QByteArray nameUtf8 = name.toUtf8();
     const QByteArray valueUtf8 = value.toUtf8();
-    if (pugi::xml_attribute attr = product.attribute(nameUtf8.constData()))
+    pugi::xml_attribute attr = doc->child("root").child("client").attribute(nameUtf8.constData());
+    if (attr)
         attr.set_value(valueUtf8.constData());
-    commit();
-    return Edit::Committed;
+    commit(*doc);
+    return platform::Result::success();
+}
+
+platform::Result ConfigStore::resetClientToDefaults() {
+    pugi::xml_document* doc = document();
+    if (!doc)
+        return failure(QLatin1String(kNotXml));
+    pugi::xml_node root = doc->child("root");
+    pugi::xml_node client = root.child("client");
+    for (const pugi::xml_attribute& def : root.child("defaultConf").attributes()) {
+        setClientAttribute(QString::fromUtf8(def.name()), QString::fromUtf8(def.value()));
+        if (pugi::xml_attribute attr = client.attribute(def.name()))
+            attr.set_value(def.value());
+    }
+    commit(*doc);
+    return platform::Result::success();
+}
+
+platform::Result ConfigStore::recordClientAttribute(const QString& name, const QString& value) {
+    platform::Result recorded = failure(QLatin1String(kNotXml));
+    pugi::xml_document doc;
+    if (parseKeepingDeclaration(doc, m_text)) {
+        const QByteArray nameUtf8 = name.toUtf8();
+        pugi::xml_attribute a = doc.child("root").child("client").attribute(nameUtf8.constData());
+        if (a) {
+            a.set_value(value.toUtf8().constData());
+            commit(doc);
+            recorded = platform::Result::success();
+        } else {
+            recorded = failure(QStringLiteral("conf.xml's client has no attribute '%1'").arg(name));
+        }
+    }
+    setClientAttribute(name, value);
+    return recorded;
+}
+
+std::optional<ConfigStore::ProductInfo> ConfigStore::productInfo(const QString& deviceId) const {
+    const pugi::xml_document* doc = document();
+    const pugi::xml_node record = doc ? recordOf(*doc, deviceId) : pugi::xml_node();
+    if (!record)
+        return std::nullopt;
+    return attributesOf(record);
+}
+
+std::optional<QString> ConfigStore::pageFolder(const QString& deviceId) const {
+    const std::optional<ProductInfo> info = productInfo(deviceId);
+    if (!info)
+        return std::nullopt;
+    return info->value(QStringLiteral("device"));
+}
+
+platform::Result ConfigStore::commitProductAttribute(const QString& deviceId, const QString& name,
+                                                     const QString& value) {
+    pugi::xml_document* doc = document();
+    if (!doc)
+        return failure(QLatin1String(kNotXml));
+    const pugi::xml_node record = recordOf(*doc, deviceId);
+    if (!record)
+        return failure(QStringLiteral("conf.xml has no record of device '%1'").arg(deviceId));
+    const QByteArray nameUtf8 = name.toUtf8();
+    if (pugi::xml_attribute attr = record.attribute(nameUtf8.constData()))
+        attr.set_value(value.toUtf8().constData());
+    commit(*doc);
+    return platform::Result::success();
+}
+
+std::optional<ConfigStore::ProductInfo>
+ConfigStore::listedProductInfo(const QString& deviceId) const {
+    const pugi::xml_document* doc = document();
+    if (!doc)
+        return std::nullopt;
+    const pugi::xml_node conf = listedConfOf(*doc, deviceId);
+    if (!conf)
+        return std::nullopt;
+    return attributesOf(listedProductOf(conf));
+}
+
+platform::ResultOf<QString> ConfigStore::readFile() const {
+    if (const platform::Result r = readable(m_path); !r)
+        return platform::ResultOf<QString>::failure(r.code, r.text);
+    QFile f(m_path);
+    if (!f.open(QIODevice::ReadOnly))
+        return platform::ResultOf<QString>::failure(
+            0, QStringLiteral("conf.xml '%1' cannot be opened").arg(m_path).toStdString());
+    return platform::ResultOf<QString>::success(QString::fromUtf8(f.readAll()));
+}
+
+platform::Result ConfigStore::fileReadable() const {
+    return readFile();
+}
+
+platform::ResultOf<std::optional<QString>>
+ConfigStore::recordedPageFolder(const QString& deviceId) const {
+    using Folder = platform::ResultOf<std::optional<QString>>;
+    const platform::ResultOf<QString> text = readFile();
+    if (!text)
+        return Folder::failure(text.code, text.text);
+    pugi::xml_document doc;
+    if (!parseKeepingDeclaration(doc, text.value))
+        return Folder::failure(0, kNotXml);
+    const pugi::xml_node record = recordOf(doc, deviceId);
+    if (!record)
+        return Folder::success(std::nullopt);
+    return Folder::success(QString::fromUtf8(record.attribute("device").value()));
+}
+
+platform::Result ConfigStore::recordProductInfo(const QString& deviceId,
+                                                const OrderedAttributes& attributes) {
+    const platform::ResultOf<QString> text = readFile();
+    if (!text)
+        return text;
+    pugi::xml_document doc;
+    if (!parseKeepingDeclaration(doc, text.value))
+        return failure(QLatin1String(kNotXml));
+    pugi::xml_node root = doc.child("root");
+    if (!root)
+        return failure(QStringLiteral("conf.xml has no root"));
+    pugi::xml_node conf;
+    for (pugi::xml_node c : root.children("conf"))
+        if (QString::fromUtf8(c.attribute("deviceId").value()) == deviceId) {
+            conf = c;
+            break;
+        }
+    if (!conf) {
+        conf = root.append_child("conf");
+        conf.append_attribute("deviceId").set_value(deviceId.toUtf8().constData());
+    }
+    pugi::xml_node product = conf.child("productInfo");
+    if (!product)
+        product = conf.append_child("productInfo");
+    // Set afresh, so that the attributes stand in the given order.
+    QList<QByteArray> names;
+    for (const auto& attribute : attributes) {
+        names << attribute.first.toUtf8();
+        product.remove_attribute(names.last().constData());
+    }
+    for (int i = 0; i < attributes.size(); ++i) {
+        pugi::xml_attribute a = product.attribute(names.at(i).constData());
+        if (!a)
+            a = product.append_attribute(names.at(i).constData());
+        a.set_value(attributes.at(i).second.toUtf8().constData());
+    }
+    commit(doc);
+    return platform::Result::success();
 }

@@ -105,9 +105,7 @@ void DeviceCommands::getDevicesList(const QVariantMap&, const RouterCallback& cb
     const DeviceListBlock block = m_devices.deviceList();
     for (int i = 0; i < block.recordCount(); ++i) {
         const DeviceRecord& r = block.records[i];
-        bool parsed = false;
-        const auto info = m_config.productInfo(r.deviceId(), &parsed);
-        if (!parsed) {
+        if (!m_config.parsed()) {
             answerFailure(cb, 0, failed);
             return;
         }
@@ -119,18 +117,17 @@ void DeviceCommands::getDevicesList(const QVariantMap&, const RouterCallback& cb
                       {"HardwareID", r.hardwareId()}};
         for (const char* key : kProductKeys)
             o.insert(QLatin1String(key), QString());
-        if (info)
+        if (const auto info = m_config.listedProductInfo(r.deviceId()))
             putProductInfo(*info, o);
         if (!r.deviceId().isEmpty())
             list.append(o);
     }
     for (const UsbDeviceEntry& usb : m_devices.usbDeviceList()) {
-        bool parsed = false;
-        const auto info = m_config.productInfo(usb.vendorId + usb.productId, &parsed);
-        if (!parsed) {
+        if (!m_config.parsed()) {
             answerFailure(cb, 0, failed);
             return;
         }
+        const auto info = m_config.listedProductInfo(usb.vendorId + usb.productId);
         if (!info)
             continue;
         QJsonObject o;

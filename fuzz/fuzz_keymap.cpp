@@ -4,6 +4,7 @@
 // "view/device/" folder whatever the document names.
 #include "fuzzsupport.h"
 
+#include "config/configstore.h"
 #include "input/keymaploader.h"
 
 #include <cstddef>
@@ -45,8 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return kKeyMap;
     };
     const FileExists exists = [](const QString&) { return true; };
-    const KeyMaps maps =
-        loadKeyMaps(text, {{"04D9", "A0F1"}, {"1234", "ABCD"}, {"'", "x"}}, kFolder, read, exists);
+    ConfigStore configuration(kFolder);
+    configuration.setConfText(QString::fromUtf8(text));
+    const KeyMaps maps = loadKeyMaps(
+        configuration.parsed(), [&](const QString& id) { return configuration.pageFolder(id); },
+        {{"04D9", "A0F1"}, {"1234", "ABCD"}, {"'", "x"}}, kFolder, read, exists);
     if (maps.devices.size() > 3)
         fuzzsupport::broken("more key maps than devices");
     return 0;

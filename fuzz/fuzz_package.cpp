@@ -56,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const QString kind = QString::fromLatin1(kinds[(mode >> 3) & 3]);
         const QString path = folder + QStringLiteral("tupdates/") + kind + QStringLiteral("/p");
         fuzzsupport::Scratch::writeFile(path, file);
-        QString version;
-        const bool ok = package::unpackUpdatePackage(folder, kind, path, &version);
+        const bool ok = package::unpackUpdatePackage(folder, kind, path).ok;
         if (!ok && QDir(folder + "tupdates").exists())
             fuzzsupport::broken("a refused update package left tupdates");
         if (ok && (mode & 2))

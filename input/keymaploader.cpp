@@ -74,29 +74,18 @@ bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries) {
     return true;
 }
 
-KeyMaps loadKeyMaps(const QByteArray& configurationText, const QList<KeyMapDevice>& devices,
-                    const QString& programFolder, const CachedRead& read,
-                    const FileExists& exists) {
+KeyMaps loadKeyMaps(const platform::Result& configuration, const PageFolderOf& pageFolder,
+                    const QList<KeyMapDevice>& devices, const QString& programFolder,
+                    const CachedRead& read, const FileExists& exists) {
     KeyMaps maps;
-    pugi::xml_document configuration;
-    if (!parse(configurationText, &configuration))
+    if (!configuration)
         return maps;
 
     for (const KeyMapDevice& device : devices) {
-        const QString id = device.vendorId + device.productId;
-        // The id goes into an XPath literal; a quote would end it.
-        if (id.contains(QLatin1Char('\'')))
+        const std::optional<QString> recorded = pageFolder(device.vendorId + device.productId);
+        if (!recorded)
             continue;
-        const QString query = QStringLiteral("/root/conf[@deviceId ='%1']/productInfo").arg(id);
-        pugi::xpath_node selected;
-        try {
-            selected = configuration.select_node(query.toUtf8().constData());
-        } catch (const pugi::xpath_exception&) {
-            continue;
-        }
-        if (!selected)
-            continue;
-        const QString folder = QString::fromUtf8(selected.node().attribute("device").value());
+        const QString folder = *recorded;
         const QString path =
             programFolder + QStringLiteral("/view/device/") + folder + "/xml/configuration.xml";
         if (!plainFolderName(folder) || !exists(path))

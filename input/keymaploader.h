@@ -4,6 +4,7 @@
 // the capture filter uses.
 
 #include "input/keymap.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QList>
@@ -39,8 +40,14 @@ using CachedRead = std::function<std::optional<QByteArray>(const QString& path)>
 // Whether a file exists.
 using FileExists = std::function<bool(const QString& path)>;
 
+// The page folder the configuration document records for a device id (the "device" of its
+// record); nothing when the device has no record.
+using PageFolderOf = std::function<std::optional<QString>(const QString& deviceId)>;
+
 // Loads the per-device key maps and the default key map. `programFolder` has no trailing "/".
-// A configuration document that does not parse gives nothing; an unreadable or malformed key
-// map file ends the load there (what was appended stays, the default map stays empty).
-KeyMaps loadKeyMaps(const QByteArray& configurationText, const QList<KeyMapDevice>& devices,
-                    const QString& programFolder, const CachedRead& read, const FileExists& exists);
+// A configuration document that cannot be read (`configuration` failed) gives nothing; an
+// unreadable or malformed key map file ends the load there (what was appended stays, the default
+// map stays empty).
+KeyMaps loadKeyMaps(const platform::Result& configuration, const PageFolderOf& pageFolder,
+                    const QList<KeyMapDevice>& devices, const QString& programFolder,
+                    const CachedRead& read, const FileExists& exists);

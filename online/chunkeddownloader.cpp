@@ -1,6 +1,6 @@
 #include "chunkeddownloader.h"
 
-#include "online/programfolder.h"
+#include "online/nofollow.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,16 +12,11 @@
 #include <cstdlib>
 
 namespace {
-QAtomicInt g_stallTimeoutMs = 60000;
+// The HTTP statuses a ranged download answers to.
+constexpr int kHttpOk = 200;
+constexpr int kHttpPartialContent = 206;
+constexpr int kHttpRangeNotSatisfiable = 416; // the file is complete already
 } // namespace
-
-void ChunkedDownloader::setStallTimeout(int ms) {
-    g_stallTimeoutMs.storeRelaxed(ms);
-}
-
-int ChunkedDownloader::stallTimeout() {
-    return g_stallTimeoutMs.loadRelaxed();
-}
 
 QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
     static const QRegularExpression re(QStringLiteral("/([^/\\?]+)(\\?|$)"));
@@ -34,8 +29,9 @@ QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
 }
 
 ChunkedDownloader::ChunkedDownloader(QThread* thread, const QString& u, const Variant& variant,
-                                     QObject* parent)
-    : QObject(thread ? nullptr : parent), url(u), manager(this), m_variant(variant) {
+                                     const OnlineSettings& settings, QObject* parent)
+    : QObject(thread ? nullptr : parent), url(u), manager(this), m_variant(variant),
+      m_stallTimeoutMs(settings.stallTimeoutMs) {
     // A refused download touches no file at all.
     if (variant.refusal.isEmpty())
         prepare(variant);
@@ -174,7 +170,7 @@ void ChunkedDownloader::sendRequestCore() {
         request.setRawHeader("If-Range", m_validator);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     // A server that stops sending would otherwise hold the download (and the thread) forever.
-    request.setTransferTimeout(stallTimeout());
+    request.setTransferTimeout(m_stallTimeoutMs);
     releaseReply();
     m_requestedFrom = from;
     m_statusChecked = false;
@@ -226,13 +222,14 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
         return;
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttr.isValid() ? statusAttr.toInt() : 0;
-    if (statusAttr.isValid() && status != 200 && status != 206 && status != 416) {
+    if (statusAttr.isValid() && status != kHttpOk && status != kHttpPartialContent &&
+        status != kHttpRangeNotSatisfiable) {
         releaseReply();
         rejectStatus(status);
         return;
     }
     // A 416 body is the server's error text, not file data; the error path completes it.
-    if (status == 416 || !rangeMatches())
+    if (status == kHttpRangeNotSatisfiable || !rangeMatches())
         return;
     restartIfRangeIgnored(status);
     {
@@ -268,7 +265,7 @@ void ChunkedDownloader::restartIfRangeIgnored(int status) {
         m_statusChecked = true;
         // A server that ignores the range (or whose file changed) sends the whole file again:
         // appending it to the partial file would corrupt it, so start over from byte 0.
-        const bool restart = status == 200 && m_requestedFrom > 0;
+        const bool restart = status == kHttpOk && m_requestedFrom > 0;
         if (restart) {
             outFile.close();
             outFile.resize(0);
@@ -286,7 +283,7 @@ bool ChunkedDownloader::rangeMatches() {
     if (m_rangeChecked)
         return true;
     m_rangeChecked = true;
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 206)
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != kHttpPartialContent)
         return true;
     // Bytes of another range appended here would corrupt the file without a trace.
     static const QRegularExpression re(QStringLiteral("^\\s*bytes\\s+(\\d+)-"));
@@ -320,7 +317,7 @@ void ChunkedDownloader::replyEnded() {
     const int status = statusAttr.toInt();
     // A reply that ends before any progress step (a redirect without a body, say) has not been
     // judged yet.
-    if (statusAttr.isValid() && status != 200 && status != 206) {
+    if (statusAttr.isValid() && status != kHttpOk && status != kHttpPartialContent) {
         releaseReply(false);
         rejectStatus(status);
         return;
@@ -387,8 +384,8 @@ void ChunkedDownloader::partFailed(QNetworkReply::NetworkError e) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // Bytes that arrived before the connection broke are good file data; keeping them lets the
     // next start resume after them.
-    if ((status == 200 || status == 206) && reply->bytesAvailable() > 0 && rangeMatches() &&
-        openOutput(status)) {
+    if ((status == kHttpOk || status == kHttpPartialContent) && reply->bytesAvailable() > 0 &&
+        rangeMatches() && openOutput(status)) {
         if (!appendReply())
             return;
         outFile.flush();
@@ -396,7 +393,7 @@ void ChunkedDownloader::partFailed(QNetworkReply::NetworkError e) {
     if (!reply)
         return;          // given up above
     releaseReply(false); // it has failed already; aborting would report it again
-    if (status == 416) {
+    if (status == kHttpRangeNotSatisfiable) {
         outFile.close();
         dropValidator();
         afterComplete();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "online/onlinesettings.h"
+
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMutex>
@@ -42,10 +44,6 @@ public:
                                     const QLoggingCategory& (*category)());
     };
 
-    // A transfer that moves no byte for this long fails like a broken connection.
-    static void setStallTimeout(int ms);
-    static int stallTimeout();
-
     QString outputPath() const { return outFile.fileName(); }
     qint32 alreadyBytes();
     qint32 fullBytes();
@@ -64,8 +62,10 @@ public slots:
 
 protected:
     // With a thread the object has no parent (Qt cannot move a child) and starts when the
-    // thread starts; without one it lives on the caller's thread and `parent` owns it.
-    ChunkedDownloader(QThread* thread, const QString& url, const Variant& variant, QObject* parent);
+    // thread starts; without one it lives on the caller's thread and `parent` owns it. Of the
+    // settings it takes the stall timeout.
+    ChunkedDownloader(QThread* thread, const QString& url, const Variant& variant,
+                      const OnlineSettings& settings, QObject* parent);
 
     // After the last byte (file closed, downLoadFinished emitted) and after a 416.
     virtual void afterComplete() {}
@@ -108,6 +108,7 @@ private:
     void reportFailure(int code);
 
     Variant m_variant;
+    int m_stallTimeoutMs;
 
     qint32 m_requestedFrom = 0;
     bool m_statusChecked = false;

@@ -1,12 +1,10 @@
 #include "commonfiledownloader.h"
 
-#include "online/programfolder.h"
 #include "weblog/weblog.h"
 
 #include <QDir>
 
-static ChunkedDownloader::Variant commonVariant(const QString& relativeDir) {
-    const QString folder = onlineProgramFolder();
+static ChunkedDownloader::Variant commonVariant(const QString& folder, const QString& relativeDir) {
     const QString root = QDir::cleanPath(folder);
     const QString dir = QDir::cleanPath(folder + relativeDir);
     const bool inside = dir == root || dir.startsWith(root + QLatin1Char('/'));
@@ -22,5 +20,7 @@ static ChunkedDownloader::Variant commonVariant(const QString& relativeDir) {
 }
 
 commonFileDownloader::commonFileDownloader(QThread* thread, const QString& url,
-                                           const QString& relativeDir, QObject* parent)
-    : ChunkedDownloader(thread, url, commonVariant(relativeDir), parent) {}
+                                           const QString& relativeDir,
+                                           const OnlineSettings& settings, QObject* parent)
+    : ChunkedDownloader(thread, url, commonVariant(settings.programFolder, relativeDir), settings,
+                        parent) {}

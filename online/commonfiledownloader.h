@@ -7,5 +7,5 @@ class commonFileDownloader : public ChunkedDownloader {
     Q_OBJECT
 public:
     commonFileDownloader(QThread* thread, const QString& url, const QString& relativeDir,
-                         QObject* parent = nullptr);
+                         const OnlineSettings& settings, QObject* parent = nullptr);
 };

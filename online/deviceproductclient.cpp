@@ -1,23 +1,13 @@
 #include "deviceproductclient.h"
 
-#include "online/confxml.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
-#include "online/programfolder.h"
-#include "online/psupdatedownloader.h"
-#include "online/serveranswers.h"
 #include "online/updateinstall.h"
 #include "weblog/weblog.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 namespace {
-
-QString pageFolder(const QString& productNO) {
-    return onlineProgramFolder() + QStringLiteral("view/device/") + productNO;
-}
 
 // The product number names a folder under "view/device/": one plain name.
 bool isFolderName(const QString& name) {
@@ -27,22 +17,25 @@ bool isFolderName(const QString& name) {
 
 } // namespace
 
-DeviceProductClient::DeviceProductClient(OnlineHost& host, const QString& deviceId, QObject* parent)
-    : QObject(parent), m_host(host), m_deviceId(deviceId) {}
+DeviceProductClient::DeviceProductClient(OnlineHost& host, const OnlineSettings& settings,
+                                         const QString& deviceId, QObject* parent)
+    : QObject(parent), m_host(host), m_settings(settings), m_deviceId(deviceId) {}
+
+QString DeviceProductClient::pageFolder(const QString& productNO) const {
+    return m_settings.programFolder + QStringLiteral("view/device/") + productNO;
+}
 
 void DeviceProductClient::arrived(const OnlineDevice& device) {
     m_device = device;
-    bool recorded = false;
-    const QString conf = m_host.readConfFile();
-    const QString folder = confxml::recordedProductFolder(conf, m_deviceId, &recorded);
-    if (recorded && !folder.isEmpty() && isFolderName(folder) &&
-        QFileInfo(pageFolder(folder)).isDir())
+    const auto recorded = m_host.recordedPageFolder(m_deviceId);
+    const QString folder = recorded ? recorded.value.value_or(QString()) : QString();
+    if (!folder.isEmpty() && isFolderName(folder) && QFileInfo(pageFolder(folder)).isDir())
         return;
     sendRequest();
 }
 
 void DeviceProductClient::sendRequest() {
-    if (m_worker || m_thread)
+    if (m_worker || m_pages.active())
         return; // a request or a page download is under way already
     HttpRequestParams params(m_host.apiServer() + QStringLiteral("/api/system/product/getInfo"),
                              QStringLiteral("GET"));
@@ -60,71 +53,52 @@ void DeviceProductClient::handle_dogetInfo(HttpRequestWorker* worker) {
     if (worker == m_worker)
         m_worker = nullptr;
     worker->deleteLater();
-    if (worker->errorCode != QNetworkReply::NoError) {
-        qCInfo(lcUpdatesystem).noquote()
-            << QStringLiteral("Error: %1 %2")
-                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+    const platform::ResultOf<QByteArray>& reply = worker->result();
+    if (!reply) {
+        qCInfo(lcUpdatesystem).noquote() << worker->errorLine();
         return;
     }
-    if (const auto product = serveranswers::product(worker->response)) {
+    if (const auto product = serveranswers::product(reply.value)) {
         if (!isFolderName(product->number)) {
             qCInfo(lcUpdatesystem).noquote()
                 << QStringLiteral("product number '%1' is no folder name").arg(product->number);
-        } else if (record(product->type, product->name, product->number)) {
+        } else if (record(*product)) {
             fetchPages(product->number, product->pagesUrl);
         }
     }
-    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(worker->response);
+    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
 }
 
-bool DeviceProductClient::record(const QString& productType, const QString& productName,
-                                 const QString& productNO) {
-    const QString conf = m_host.readConfFile();
-    const QString text =
-        conf.isNull()
-            ? QString()
-            : confxml::withProductInfo(conf, m_deviceId, {productType, productName, productNO});
-    if (text.isNull()) {
+bool DeviceProductClient::record(const serveranswers::Product& product) {
+    if (!m_host.recordProductInfo(m_deviceId, serveranswers::productRecord(product))) {
         qCInfo(lcUpdatesystem).noquote() << "load conf.xml file failed!";
         return false;
     }
-    m_host.commitConf(text);
     return true;
 }
 
 void DeviceProductClient::fetchPages(const QString& productNO, const QString& url) {
-    if (QFileInfo::exists(pageFolder(productNO)) || m_thread)
+    if (QFileInfo::exists(pageFolder(productNO)) || m_pages.active())
         return;
-    m_thread = new QThread;
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    m_downloader = new PsUpdateDownloader(m_thread, url, QStringLiteral("html"));
-    connect(m_downloader, &PsUpdateDownloader::unpressFinished, this,
+    PsUpdateDownloader* downloader = m_pages.create(url, QStringLiteral("html"), m_settings);
+    connect(downloader, &PsUpdateDownloader::unpressFinished, this,
             &DeviceProductClient::on_htmlPackageDownLoadFinished);
-    connect(m_downloader, &PsUpdateDownloader::downLoadFailed, this,
+    connect(downloader, &PsUpdateDownloader::downLoadFailed, this,
             &DeviceProductClient::on_htmlPackageDownLoadFailed);
-    connect(m_downloader, &PsUpdateDownloader::unpackFailed, this,
-            &DeviceProductClient::releaseDownload);
-    m_thread->start(QThread::InheritPriority);
-}
-
-void DeviceProductClient::releaseDownload() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    m_downloader = nullptr;
-    if (m_thread)
-        m_thread->quit();
-    m_thread = nullptr;
+    connect(downloader, &PsUpdateDownloader::unpackFailed, this, [this] { m_pages.release(); });
+    m_pages.start();
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    releaseDownload();
+    m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFinished";
-    updateinstall::installPageUpdate(onlineProgramFolder());
+    updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
+                                     m_settings.installPauseMs);
     m_host.reportDeviceArrival(m_deviceId, m_device.devicePath);
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFailed() {
-    releaseDownload();
+    m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFailed";
 }

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "bridge/handoff.h"
 #include "online/onlinehost.h"
+#include "online/onlinesettings.h"
+#include "online/psupdatedownloader.h"
+#include "online/serveranswers.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 class HttpRequestWorker;
-class PsUpdateDownloader;
-class QThread;
 
 // Makes sure that one device model's product information is recorded in conf.xml and its pages
 // are installed under "view/device/<productNO>": asks the vendor API when either is missing,
@@ -16,7 +18,8 @@ class QThread;
 class DeviceProductClient : public QObject {
     Q_OBJECT
 public:
-    DeviceProductClient(OnlineHost& host, const QString& deviceId, QObject* parent = nullptr);
+    DeviceProductClient(OnlineHost& host, const OnlineSettings& settings, const QString& deviceId,
+                        QObject* parent = nullptr);
 
     // The device-arrival step with the device's current record. Starts at most one request and
     // one page download at a time.
@@ -31,14 +34,14 @@ public slots:
 
 private:
     void sendRequest();
-    bool record(const QString& productType, const QString& productName, const QString& productNO);
+    bool record(const serveranswers::Product& product);
     void fetchPages(const QString& productNO, const QString& url);
-    void releaseDownload();
+    QString pageFolder(const QString& productNO) const;
 
     OnlineHost& m_host;
+    OnlineSettings m_settings;
     QString m_deviceId;
     OnlineDevice m_device;
     QPointer<HttpRequestWorker> m_worker;
-    QPointer<QThread> m_thread;
-    PsUpdateDownloader* m_downloader = nullptr;
+    handoff::OwnThread<PsUpdateDownloader> m_pages;
 };

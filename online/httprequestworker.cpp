@@ -148,9 +148,7 @@ QByteArray multipartBody(const QString& boundary, const HttpRequestParams& param
 } // namespace
 
 void HttpRequestWorker::send(const HttpRequestParams& params) {
-    response.clear();
-    errorCode = QNetworkReply::NoError;
-    errorText.clear();
+    m_result = platform::ResultOf<QByteArray>();
 
     const HttpBodyLayout layout = chooseLayout(params);
     QString url = params.url;
@@ -202,12 +200,17 @@ void HttpRequestWorker::dispatch(const QNetworkRequest& request, const QString& 
     }
 }
 
+QString HttpRequestWorker::errorLine() const {
+    return QStringLiteral("Error: %1 %2")
+        .arg(QString::fromStdString(m_result.text), QString::fromUtf8(m_result.value));
+}
+
 void HttpRequestWorker::on_manager_finished(QNetworkReply* reply) {
-    errorCode = reply->error();
-    if (errorCode != QNetworkReply::NoError)
-        errorText = reply->errorString();
+    if (reply->error() != QNetworkReply::NoError)
+        m_result = platform::ResultOf<QByteArray>::failure(static_cast<uint32_t>(reply->error()),
+                                                           reply->errorString().toStdString());
     else
-        response = reply->readAll();
+        m_result = platform::ResultOf<QByteArray>::success(reply->readAll());
     reply->deleteLater();
     emit on_execution_finished(this);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -37,7 +39,7 @@ struct HttpRequestParams {
 };
 
 // One asynchronous request to the vendor API. Create one per request, connect
-// on_execution_finished, call send; then read errorCode, errorText and response.
+// on_execution_finished, call send; then read result().
 class HttpRequestWorker : public QObject {
     Q_OBJECT
 public:
@@ -53,9 +55,11 @@ public:
     // The boundary used for multipart bodies.
     static QString makeBoundary();
 
-    QByteArray response;
-    QNetworkReply::NetworkError errorCode = QNetworkReply::NoError;
-    QString errorText;
+    // What the request came to: the answer's body, or the network's error (the NetworkError as
+    // code, its text) with an empty body.
+    const platform::ResultOf<QByteArray>& result() const { return m_result; }
+    // The log line of a failed request: "Error: ", the error text, a blank and the body.
+    QString errorLine() const;
 
 signals:
     void on_execution_finished(HttpRequestWorker* worker);
@@ -69,4 +73,5 @@ private:
 
     QNetworkAccessManager* manager;
     QBuffer* m_customBody = nullptr; // body of a custom verb, alive until its reply ends
+    platform::ResultOf<QByteArray> m_result;
 };

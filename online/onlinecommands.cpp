@@ -4,7 +4,6 @@
 #include "online/chunkeddownloader.h"
 #include "online/deviceproductclient.h"
 #include "online/infodlg.h"
-#include "online/programfolder.h"
 #include "online/synchronizeconf.h"
 #include "online/updatecheck.h"
 #include "online/wrapfiledownload.h"
@@ -13,7 +12,8 @@
 #include <QFileInfo>
 #include <QWidget>
 
-OnlineCommands::OnlineCommands(OnlineHost& host, QObject* parent) : QObject(parent), m_host(host) {}
+OnlineCommands::OnlineCommands(OnlineHost& host, const OnlineSettings& settings, QObject* parent)
+    : QObject(parent), m_host(host), m_settings(settings) {}
 
 OnlineCommands::~OnlineCommands() {
     delete m_check;
@@ -36,10 +36,10 @@ void OnlineCommands::startUpdateCheck(bool manual) {
         }
         return;
     }
-    if (m_host.readConfFile().isNull())
+    if (!m_host.confReadable())
         return;
     delete m_check;
-    m_check = new UpdateCheck(m_host, manual, this);
+    m_check = new UpdateCheck(m_host, m_settings, manual, this);
     m_check->send(devices.first());
 }
 
@@ -55,7 +55,7 @@ void OnlineCommands::downloadFile(const QVariantMap& a, const RouterCallback& cb
     }
     // The folder the downloader writes to; a relative path that climbs out of the program
     // folder downloads nothing.
-    const QString folder = onlineProgramFolder();
+    const QString folder = m_settings.programFolder;
     const QString root = QDir::cleanPath(folder);
     const QString dir = QDir::cleanPath(folder + relativePath);
     if (dir != root && !dir.startsWith(root + QLatin1Char('/'))) {
@@ -67,7 +67,8 @@ void OnlineCommands::downloadFile(const QVariantMap& a, const RouterCallback& cb
         answerSuccess(cb, path);
         return;
     }
-    auto* download = new wrapFileDownload(url, relativePath, path, cb, m_host.mainWindow());
+    auto* download =
+        new wrapFileDownload(url, relativePath, path, cb, m_settings, m_host.mainWindow());
     download->start();
 }
 
@@ -79,14 +80,14 @@ void OnlineCommands::synchronizeConf(const QVariantMap& a, const RouterCallback&
     const QStringList paths =
         args::str(a, "filePathLists").split(QLatin1Char('|'), Qt::SkipEmptyParts);
     delete m_sync;
-    m_sync = new ::synchronizeConf(m_host, paths, device.deviceId, device.sn, cb, this);
+    m_sync = new ::synchronizeConf(m_host, m_settings, paths, device.deviceId, device.sn, cb, this);
     m_sync->start();
 }
 
 void OnlineCommands::deviceArrived(const QString& deviceId, const OnlineDevice& device) {
     DeviceProductClient*& client = m_products[deviceId];
     if (!client)
-        client = new DeviceProductClient(m_host, deviceId);
+        client = new DeviceProductClient(m_host, m_settings, deviceId);
     client->arrived(device);
 }
 

@@ -2,6 +2,7 @@
 
 #include "bridge/routercallback.h"
 #include "online/onlinehost.h"
+#include "online/onlinesettings.h"
 
 #include <QMap>
 #include <QObject>
@@ -18,7 +19,7 @@ class synchronizeConf;
 class OnlineCommands : public QObject {
     Q_OBJECT
 public:
-    explicit OnlineCommands(OnlineHost& host, QObject* parent = nullptr);
+    OnlineCommands(OnlineHost& host, const OnlineSettings& settings, QObject* parent = nullptr);
     ~OnlineCommands() override;
 
     void checkUpdate(const QVariantMap& args, const RouterCallback& cb);
@@ -39,6 +40,7 @@ public:
 
 private:
     OnlineHost& m_host;
+    OnlineSettings m_settings;
     QPointer<UpdateCheck> m_check;
     QPointer<::synchronizeConf> m_sync;
     QMap<QString, DeviceProductClient*> m_products;

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QList>
+#include <QPair>
 #include <QString>
+
+#include <optional>
 
 class QWidget;
 namespace kx {
@@ -44,14 +49,23 @@ public:
 
     // A `client` attribute of conf.xml as held in memory ("version", "synchronize").
     virtual QString clientSetting(const QString& name) const = 0;
-    virtual void setClientSetting(const QString& name, const QString& value) = 0;
+    // A value the program learnt: into conf.xml when its client element has the attribute (the
+    // commit sequence), then into the settings in memory. The result tells whether conf.xml took
+    // it.
+    virtual platform::Result commitClientSetting(const QString& name, const QString& value) = 0;
 
-    // conf.xml as it is on disk now; a null text when it cannot be read.
-    virtual QString readConfFile() const = 0;
-    // The configuration text held in memory.
-    virtual QString confText() const = 0;
-    // The commit sequence: the text replaces the one in memory and is written to conf.xml.
-    virtual void commitConf(const QString& text) = 0;
+    // Whether conf.xml can be read from disk now.
+    virtual platform::Result confReadable() const = 0;
+    // The page folder that conf.xml on disk records for the device; nothing when the device has
+    // no record. Fails when conf.xml cannot be read or is not XML.
+    virtual platform::ResultOf<std::optional<QString>>
+    recordedPageFolder(const QString& deviceId) const = 0;
+    // Records the device's product information in conf.xml as it is on disk, `attributes` in
+    // their order, and commits it. Fails, changing nothing, when conf.xml cannot be read or is
+    // not XML.
+    virtual platform::Result
+    recordProductInfo(const QString& deviceId,
+                      const QList<QPair<QString, QString>>& attributes) = 0;
 
     // The devices the device library lists now, in its order.
     virtual QList<OnlineDevice> connectedDevices() const = 0;

@@ -1,7 +1,8 @@
 #include "package.h"
 
+#include "online/failure.h"
 #include "online/lzmacodec.h"
-#include "online/programfolder.h"
+#include "online/nofollow.h"
 #include "online/signature.h"
 #include "weblog/weblog.h"
 
@@ -26,6 +27,9 @@ QString joinFolder(const QString& folder) {
 bool removeTree(const QString& path) {
     return removeTreeNoFollow(path);
 }
+
+using online::failure;
+const auto& logged = online::loggedFailure;
 
 // Writes `data` to `path` and closes it, every step checked: a file left short (a full disk, a
 // size limit) is a failure, not a success with a cut file.
@@ -52,109 +56,84 @@ struct Loaded {
     QByteArray payload;
 };
 
-bool readWhole(const QString& path, const QLoggingCategory& cat, Loaded* out) {
+platform::Result readWhole(const QString& path, const QLoggingCategory& cat, Loaded* out) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        qCInfo(cat).noquote() << "Update Erro: cant read updates file!";
-        return false;
-    }
+    if (!f.open(QIODevice::ReadOnly))
+        return logged(cat, QStringLiteral("Update Erro: cant read updates file!"));
     // A stream far longer than the largest payload it may hold is not read into memory at all.
     const qint64 size = f.size();
-    if (size < kMinFileSize || size > qint64(kMaxPayloadSize) + kMaxPayloadSize / 8) {
-        qCInfo(cat).noquote() << QStringLiteral("Update Error: bad compressed size: %1").arg(size);
-        return false;
-    }
+    if (size < kMinFileSize || size > qint64(kMaxPayloadSize) + kMaxPayloadSize / 8)
+        return logged(cat, QStringLiteral("Update Error: bad compressed size: %1").arg(size));
     out->file = f.readAll();
-    if (out->file.size() != size) {
-        qCInfo(cat).noquote() << "Update Erro: cant read updates file!";
-        return false;
-    }
-    return true;
+    if (out->file.size() != size)
+        return logged(cat, QStringLiteral("Update Erro: cant read updates file!"));
+    return platform::Result::success();
 }
 
 // With an update key configured, only a package it signed is looked into at all.
-bool signatureAccepted(const QLoggingCategory& cat, const QByteArray& file) {
+platform::Result signatureAccepted(const QLoggingCategory& cat, const QByteArray& file) {
     const QByteArray key = signature::updateKey();
     if (key.isEmpty())
-        return true;
+        return platform::Result::success();
     const signature::Verdict verdict = signature::verify(file, key);
     if (verdict == signature::Verdict::Good)
-        return true;
-    qCInfo(cat).noquote() << QStringLiteral("Update Error: bad signature of update file: %1!")
-                                 .arg(signature::describe(verdict));
-    return false;
+        return platform::Result::success();
+    return logged(cat, QStringLiteral("Update Error: bad signature of update file: %1!")
+                           .arg(signature::describe(verdict)));
 }
 
-bool checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
-    if (!digestMatches(in->file)) {
-        qCInfo(cat).noquote() << "Update Error: bad SHA1 hash of update file!";
-        return false;
-    }
+platform::Result checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
+    if (!digestMatches(in->file))
+        return logged(cat, QStringLiteral("Update Error: bad SHA1 hash of update file!"));
     const quint32 size = qFromLittleEndian<quint32>(in->file.constData() + kSizeOffset);
-    if (size > kMaxPayloadSize) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: bad uncompressed size: %1").arg(size);
-        return false;
-    }
+    if (size > kMaxPayloadSize)
+        return logged(cat, QStringLiteral("Update Error: bad uncompressed size: %1").arg(size));
     const int code = lzmacodec::uncompress(
         in->file.constData() + kPropsOffset, in->file.constData() + kDataOffset,
         static_cast<size_t>(in->file.size() - kDataOffset), size, &in->payload);
-    if (code != lzmacodec::Ok) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: could not uncompress lzma, code: %1").arg(code);
-        return false;
-    }
+    if (code != lzmacodec::Ok)
+        return logged(
+            cat, QStringLiteral("Update Error: could not uncompress lzma, code: %1").arg(code));
     in->file.clear();
-    return true;
+    return platform::Result::success();
 }
 
-// Reads the file count; false after logging when it cannot be read or is 0.
-bool readCount(QDataStream& ds, const QLoggingCategory& cat, quint32* count) {
+// Reads the file count; fails (logged) when it cannot be read or is 0.
+platform::Result readCount(QDataStream& ds, const QLoggingCategory& cat, quint32* count) {
     ds >> *count;
-    if (ds.status() != QDataStream::Ok) {
-        qCInfo(cat).noquote()
-            << QStringLiteral(
-                   "Update Error: cant read files count from downloaded stream, status: %1")
-                   .arg(static_cast<int>(ds.status()));
-        return false;
-    }
-    if (*count == 0) {
-        qCInfo(cat).noquote() << "Update Error: update is empty!";
-        return false;
-    }
-    return true;
+    if (ds.status() != QDataStream::Ok)
+        return logged(
+            cat,
+            QStringLiteral("Update Error: cant read files count from downloaded stream, status: %1")
+                .arg(static_cast<int>(ds.status())));
+    if (*count == 0)
+        return logged(cat, QStringLiteral("Update Error: update is empty!"));
+    return platform::Result::success();
 }
 
-// Reads one entry; false after logging when the stream or the sizes are wrong.
-bool readEntry(QDataStream& ds, const QLoggingCategory& cat, File* entry) {
+// Reads one entry; fails (logged) when the stream or the sizes are wrong.
+platform::Result readEntry(QDataStream& ds, const QLoggingCategory& cat, File* entry) {
     quint32 size = 0;
     ds >> entry->name >> size >> entry->data;
-    if (ds.status() != QDataStream::Ok) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: cant read file from downloaded stream, status: %1")
-                   .arg(static_cast<int>(ds.status()));
-        return false;
-    }
-    if (static_cast<quint32>(entry->data.size()) != size) {
-        qCInfo(cat).noquote() << QStringLiteral(
-                                     "Update Error: bad file size %1 not matching data size %2")
-                                     .arg(size)
-                                     .arg(entry->data.size());
-        return false;
-    }
-    if (!isSafeName(entry->name)) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: bad file name '%1'").arg(entry->name);
-        return false;
-    }
-    return true;
+    if (ds.status() != QDataStream::Ok)
+        return logged(
+            cat, QStringLiteral("Update Error: cant read file from downloaded stream, status: %1")
+                     .arg(static_cast<int>(ds.status())));
+    if (static_cast<quint32>(entry->data.size()) != size)
+        return logged(cat,
+                      QStringLiteral("Update Error: bad file size %1 not matching data size %2")
+                          .arg(size)
+                          .arg(entry->data.size()));
+    if (!isSafeName(entry->name))
+        return logged(cat, QStringLiteral("Update Error: bad file name '%1'").arg(entry->name));
+    return platform::Result::success();
 }
 
 // Writes every entry beside its target first and renames them into place only when all are
 // written; on any failure the files already replaced get their old content back. These are the
 // user's settings: a package applies whole or not at all.
-bool applyAllOrNothing(const QString& folder, const QList<File>& entries,
-                       const QLoggingCategory& cat) {
+platform::Result applyAllOrNothing(const QString& folder, const QList<File>& entries,
+                                   const QLoggingCategory& cat) {
     static const QString kNew = QStringLiteral(".tavix-new");
     static const QString kOld = QStringLiteral(".tavix-old");
     QStringList staged;
@@ -166,13 +145,12 @@ bool applyAllOrNothing(const QString& folder, const QList<File>& entries,
         const QString target = folder + entry.name;
         bool opened = false;
         if (isLinkEntry(target) || !writeWhole(target + kNew, entry.data, &opened)) {
-            if (opened || isLinkEntry(target))
-                qCInfo(cat).noquote() << "write file failed";
-            else
-                qCInfo(cat).noquote() << QStringLiteral("Can't open '%1' for read..\n").arg(target);
+            const QString text = opened || isLinkEntry(target)
+                                     ? QStringLiteral("write file failed")
+                                     : QStringLiteral("Can't open '%1' for read..\n").arg(target);
             QFile::remove(target + kNew);
             dropStaged();
-            return false;
+            return logged(cat, text);
         }
         if (!staged.contains(target))
             staged << target;
@@ -191,9 +169,9 @@ bool applyAllOrNothing(const QString& folder, const QList<File>& entries,
         QFile::remove(target + kOld);
         const bool existed = QFileInfo::exists(target);
         if (existed && !QFile::rename(target, target + kOld)) {
-            qCInfo(cat).noquote() << "write file failed";
+            const platform::Result r = logged(cat, QStringLiteral("write file failed"));
             rollBack();
-            return false;
+            return r;
         }
         if (existed)
             kept << target;
@@ -201,15 +179,15 @@ bool applyAllOrNothing(const QString& folder, const QList<File>& entries,
             if (existed)
                 QFile::rename(target + kOld, target);
             kept.removeAll(target);
-            qCInfo(cat).noquote() << "write file failed";
+            const platform::Result r = logged(cat, QStringLiteral("write file failed"));
             rollBack();
-            return false;
+            return r;
         }
         replaced << target;
     }
     for (const QString& t : qAsConst(kept))
         QFile::remove(t + kOld);
-    return true;
+    return platform::Result::success();
 }
 
 } // namespace
@@ -226,25 +204,21 @@ QByteArray writePayload(const QList<File>& files, const QString* version) {
     return out;
 }
 
-bool build(const QByteArray& payload, QByteArray* packageFile, QString* error) {
-    if (payload.isEmpty() || static_cast<quint64>(payload.size()) > kMaxPayloadSize) {
-        *error = QStringLiteral("payload size %1 out of range").arg(payload.size());
-        return false;
-    }
+platform::ResultOf<QByteArray> build(const QByteArray& payload) {
+    using Built = platform::ResultOf<QByteArray>;
+    if (payload.isEmpty() || static_cast<quint64>(payload.size()) > kMaxPayloadSize)
+        return Built::failure(
+            0, QStringLiteral("payload size %1 out of range").arg(payload.size()).toStdString());
     QByteArray stream, props;
     int code = lzmacodec::compress(payload, &stream, &props);
-    if (code != lzmacodec::Ok) {
-        *error = QStringLiteral("compression failed, code %1").arg(code);
-        return false;
-    }
+    if (code != lzmacodec::Ok)
+        return Built::failure(0, "compression failed, code " + std::to_string(code));
     QByteArray check;
     code = lzmacodec::uncompress(props.constData(), stream.constData(),
                                  static_cast<size_t>(stream.size()),
                                  static_cast<size_t>(payload.size()), &check);
-    if (code != lzmacodec::Ok || check != payload) {
-        *error = QStringLiteral("compressed data does not decode to the payload");
-        return false;
-    }
+    if (code != lzmacodec::Ok || check != payload)
+        return Built::failure(0, "compressed data does not decode to the payload");
     QByteArray file(kDataOffset, '\0');
     file.replace(kPropsOffset, props.size(), props);
     const auto size = static_cast<quint32>(payload.size());
@@ -255,8 +229,7 @@ bool build(const QByteArray& payload, QByteArray* packageFile, QString* error) {
         QByteArray::fromRawData(file.constData() + kPropsOffset, file.size() - kPropsOffset),
         QCryptographicHash::Sha1);
     file.replace(kDigestOffset, digest.size(), digest);
-    *packageFile = file;
-    return true;
+    return Built::success(file);
 }
 
 bool isProgramBinaryName(const QString& name) {
@@ -304,50 +277,51 @@ bool isSafeName(const QString& name) {
     return anyPart;
 }
 
-bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
-                         const QString& packagePath, QString* version) {
+platform::ResultOf<QString> unpackUpdatePackage(const QString& programFolder, const QString& kind,
+                                                const QString& packagePath) {
+    using Unpacked = platform::ResultOf<QString>;
     const QLoggingCategory& cat = lcPspecificWnd();
     const QString root = joinFolder(programFolder) + QStringLiteral("tupdates");
     const QString kindDir = root + QLatin1Char('/') + kind;
     const QString temp = kindDir + QStringLiteral("/temp");
     const QString ready = kindDir + QStringLiteral("/ready");
 
-    auto fail = [&]() {
+    auto fail = [&](const platform::Result& why) {
         removeTree(root);
-        return false;
+        return Unpacked::failure(why.code, why.text);
     };
 
     Loaded loaded;
-    if (!readWhole(packagePath, cat, &loaded) || !signatureAccepted(cat, loaded.file))
-        return fail();
+    if (const platform::Result r = readWhole(packagePath, cat, &loaded); !r)
+        return fail(r);
+    if (const platform::Result r = signatureAccepted(cat, loaded.file); !r)
+        return fail(r);
     removeTree(temp);
     removeTree(ready);
-    if (QFileInfo::exists(temp) || QFileInfo::exists(ready)) {
-        qCInfo(cat).noquote() << "Update Error: cant clear tupdates/temp or tupdates/ready dir!";
-        return fail();
-    }
-    if (!checkAndDecompress(cat, &loaded))
-        return fail();
+    if (QFileInfo::exists(temp) || QFileInfo::exists(ready))
+        return fail(logged(
+            cat, QStringLiteral("Update Error: cant clear tupdates/temp or tupdates/ready dir!")));
+    if (const platform::Result r = checkAndDecompress(cat, &loaded); !r)
+        return fail(r);
 
     if (!QDir().mkpath(temp))
-        return fail();
+        return fail(failure(QStringLiteral("cant create '%1'").arg(temp)));
     QDataStream ds(loaded.payload);
     ds.setVersion(kStreamVersion);
     QString ver;
     ds >> ver;
-    if (ds.status() != QDataStream::Ok) {
-        qCInfo(cat).noquote()
-            << QStringLiteral("Update Error: cant read version from downloaded stream, status: %1")
-                   .arg(static_cast<int>(ds.status()));
-        return fail();
-    }
+    if (ds.status() != QDataStream::Ok)
+        return fail(logged(
+            cat,
+            QStringLiteral("Update Error: cant read version from downloaded stream, status: %1")
+                .arg(static_cast<int>(ds.status()))));
     quint32 count = 0;
-    if (!readCount(ds, cat, &count))
-        return fail();
+    if (const platform::Result r = readCount(ds, cat, &count); !r)
+        return fail(r);
     for (quint32 i = 0; i < count; ++i) {
         File entry;
-        if (!readEntry(ds, cat, &entry))
-            return fail();
+        if (const platform::Result r = readEntry(ds, cat, &entry); !r)
+            return fail(r);
         const QStringList parts = entry.name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
         QString dirPath = temp;
         for (int p = 0; p + 1 < parts.size(); ++p) {
@@ -357,67 +331,64 @@ bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
         }
         const QString target = temp + QLatin1Char('/') + entry.name;
         bool opened = false;
-        if (!writeWhole(target, entry.data, &opened)) {
-            qCInfo(cat).noquote() << (opened ? QStringLiteral("Update Error: cant write file '%1'")
-                                             : QStringLiteral(
-                                                   "Update Error: cant open file '%1' for writing"))
-                                         .arg(target);
-            return fail();
-        }
+        if (!writeWhole(target, entry.data, &opened))
+            return fail(logged(
+                cat, (opened ? QStringLiteral("Update Error: cant write file '%1'")
+                             : QStringLiteral("Update Error: cant open file '%1' for writing"))
+                         .arg(target)));
     }
     loaded.payload.clear();
 
-    if (!QDir().rename(temp, ready)) {
-        qCInfo(cat).noquote() << QStringLiteral(
-                                     "Update Error: cant rename temp dir '%1' to ready dir '%2'")
-                                     .arg(temp, ready);
-        return fail();
-    }
+    if (!QDir().rename(temp, ready))
+        return fail(
+            logged(cat, QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'")
+                            .arg(temp, ready)));
     removeTree(temp);
+    // The package stays when it cannot be deleted: it would be unpacked again.
     if (!QFile::remove(packagePath))
-        return false;
-    *version = ver;
-    return true;
+        return Unpacked::failure(
+            0, QStringLiteral("cant delete the package '%1'").arg(packagePath).toStdString());
+    return Unpacked::success(ver);
 }
 
-bool unpackSyncPackage(const QString& programFolder, const QString& packagePath) {
+platform::Result unpackSyncPackage(const QString& programFolder, const QString& packagePath) {
     const QLoggingCategory& cat = lcPsynfiledownloader();
     const QString folder = joinFolder(programFolder);
-    auto fail = [&]() {
+    auto fail = [&](const platform::Result& why) {
         removeTree(folder + QStringLiteral("tupload"));
-        return false;
+        return why;
     };
 
     Loaded loaded;
-    if (!readWhole(packagePath, cat, &loaded) || !checkAndDecompress(cat, &loaded))
-        return fail();
+    if (const platform::Result r = readWhole(packagePath, cat, &loaded); !r)
+        return fail(r);
+    if (const platform::Result r = checkAndDecompress(cat, &loaded); !r)
+        return fail(r);
 
     QDataStream ds(loaded.payload);
     ds.setVersion(kStreamVersion);
     quint32 count = 0;
-    if (!readCount(ds, cat, &count))
-        return fail();
+    if (const platform::Result r = readCount(ds, cat, &count); !r)
+        return fail(r);
     // Every entry is checked before the first file is touched, so a bad package changes nothing.
     QList<File> entries;
     for (quint32 i = 0; i < count; ++i) {
         File entry;
-        if (!readEntry(ds, cat, &entry))
-            return fail();
+        if (const platform::Result r = readEntry(ds, cat, &entry); !r)
+            return fail(r);
         entries.append(entry);
     }
     loaded.payload.clear();
     for (const File& entry : qAsConst(entries)) {
-        if (isProgramBinaryName(entry.name)) {
-            qCInfo(cat).noquote() << QStringLiteral(
-                                         "Update Error: sync package may not replace '%1'")
-                                         .arg(entry.name);
-            return fail();
-        }
+        if (isProgramBinaryName(entry.name))
+            return fail(logged(
+                cat,
+                QStringLiteral("Update Error: sync package may not replace '%1'").arg(entry.name)));
     }
-    if (!applyAllOrNothing(folder, entries, cat))
-        return fail();
+    if (const platform::Result r = applyAllOrNothing(folder, entries, cat); !r)
+        return fail(r);
     QFile::remove(packagePath);
-    return true;
+    return platform::Result::success();
 }
 
 } // namespace package

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -26,8 +28,8 @@ struct File {
 QByteArray writePayload(const QList<File>& files, const QString* version);
 
 // A whole package file around `payload`, compressed with the standard encoder settings and
-// checked by decoding it again. False with a reason in `error` when that fails.
-bool build(const QByteArray& payload, QByteArray* packageFile, QString* error);
+// checked by decoding it again; fails with the reason when that does not come out whole.
+platform::ResultOf<QByteArray> build(const QByteArray& payload);
 
 // True for a relative "/"-separated name that stays inside the folder it is written to: not
 // empty, not absolute, no drive letter or colon, no backslash, no control character, no ".."
@@ -39,16 +41,16 @@ bool isSafeName(const QString& name);
 bool isProgramBinaryName(const QString& name);
 
 // Unpacks the update package at `packagePath` into programFolder + "tupdates/<kind>/ready",
-// going through ".../temp". On success the package file is deleted and the payload's version
-// is returned in `version`; the result is true only when that deletion succeeded too. Any
-// error is logged and removes the whole "tupdates" folder.
-bool unpackUpdatePackage(const QString& programFolder, const QString& kind,
-                         const QString& packagePath, QString* version);
+// going through ".../temp", and yields the payload's version. On success the package file is
+// deleted; it succeeds only when that deletion did too. A fault of the package or of writing it
+// out is logged and removes the whole "tupdates" folder.
+platform::ResultOf<QString> unpackUpdatePackage(const QString& programFolder, const QString& kind,
+                                                const QString& packagePath);
 
 // Unpacks the sync package at `packagePath` over the files of `programFolder`, all files or
 // none: a package naming a program binary is refused, and a failure while writing leaves every
-// file as it was. On success the package file is deleted. Any error is logged and removes the
+// file as it was. On success the package file is deleted. Any failure is logged and removes the
 // whole "tupload" folder.
-bool unpackSyncPackage(const QString& programFolder, const QString& packagePath);
+platform::Result unpackSyncPackage(const QString& programFolder, const QString& packagePath);
 
 } // namespace package

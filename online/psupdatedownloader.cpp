@@ -1,21 +1,22 @@
 #include "psupdatedownloader.h"
 
 #include "online/package.h"
-#include "online/programfolder.h"
 #include "weblog/weblog.h"
 
-PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url, const QString& kind)
+PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url, const QString& kind,
+                                       const OnlineSettings& settings)
     : ChunkedDownloader(thread, url,
-                        Variant::housekeeping(onlineProgramFolder() + QStringLiteral("tupdates/"),
+                        Variant::housekeeping(settings.programFolder + QStringLiteral("tupdates/"),
                                               kind + QLatin1Char('/'), QStringLiteral("tupdate-"),
                                               lcPspecificWnd),
-                        nullptr),
-      m_kind(kind) {}
+                        settings, nullptr),
+      m_kind(kind), m_programFolder(settings.programFolder) {}
 
 void PsUpdateDownloader::afterComplete() {
-    QString version;
-    if (package::unpackUpdatePackage(onlineProgramFolder(), m_kind, outFile.fileName(), &version))
-        emit unpressFinished(version);
+    const platform::ResultOf<QString> unpacked =
+        package::unpackUpdatePackage(m_programFolder, m_kind, outFile.fileName());
+    if (unpacked)
+        emit unpressFinished(unpacked.value);
     else
         emit unpackFailed();
 }

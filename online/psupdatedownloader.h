@@ -7,7 +7,8 @@
 class PsUpdateDownloader : public ChunkedDownloader {
     Q_OBJECT
 public:
-    PsUpdateDownloader(QThread* thread, const QString& url, const QString& kind);
+    PsUpdateDownloader(QThread* thread, const QString& url, const QString& kind,
+                       const OnlineSettings& settings);
 
     QString kind() const { return m_kind; }
 
@@ -21,4 +22,5 @@ protected:
 
 private:
     QString m_kind;
+    QString m_programFolder;
 };

@@ -7,11 +7,14 @@
 class PsynfileDownLoader : public ChunkedDownloader {
     Q_OBJECT
 public:
-    PsynfileDownLoader(QThread* thread, const QString& url);
+    PsynfileDownLoader(QThread* thread, const QString& url, const OnlineSettings& settings);
 
 signals:
     void unpressFinished();
 
 protected:
     void afterComplete() override;
+
+private:
+    QString m_programFolder;
 };

@@ -17,6 +17,19 @@ std::optional<Product> product(const QByteArray& response) {
                    ret.value(QStringLiteral("clientDevice")).toString()};
 }
 
+QList<QPair<QString, QString>> productRecord(const Product& product) {
+    // The product type "1" is the professional edition.
+    const QString description =
+        product.type == QLatin1String("1") ? QStringLiteral("专业版") : QString();
+    return {{QStringLiteral("name"), QStringLiteral("产品信息")},
+            {QStringLiteral("productType"), product.type},
+            {QStringLiteral("productName"), product.name},
+            {QStringLiteral("productCN"), product.number},
+            {QStringLiteral("description"), description},
+            {QStringLiteral("device"), product.number},
+            {QStringLiteral("GHotKey"), QString()}};
+}
+
 std::optional<Update> update(const QByteArray& response) {
     const QJsonDocument doc = QJsonDocument::fromJson(response);
     const QJsonObject answer = doc.object();

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +23,10 @@ struct Product {
     QString pagesUrl;
 };
 std::optional<Product> product(const QByteArray& response);
+// What conf.xml records of a product, in the order the attributes stand: "name" (the fixed
+// "产品信息"), "productType", "productName", "productCN" and "device" (both the number),
+// "description" (an edition label for type "1"), "GHotKey" (empty).
+QList<QPair<QString, QString>> productRecord(const Product& product);
 
 // The update check; nothing unless the answer is an object with a "code".
 struct Update {

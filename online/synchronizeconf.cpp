@@ -1,10 +1,8 @@
 #include "synchronizeconf.h"
 
-#include "online/confxml.h"
 #include "online/httprequestworker.h"
+#include "online/nofollow.h"
 #include "online/package.h"
-#include "online/programfolder.h"
-#include "online/psynfiledownloader.h"
 #include "weblog/weblog.h"
 
 #include <QCryptographicHash>
@@ -13,23 +11,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QThread>
 
-synchronizeConf::synchronizeConf(OnlineHost& host, const QStringList& paths,
-                                 const QString& deviceId, const QString& sn,
-                                 const RouterCallback& callback, QObject* parent)
+synchronizeConf::synchronizeConf(OnlineHost& host, const OnlineSettings& settings,
+                                 const QStringList& paths, const QString& deviceId,
+                                 const QString& sn, const RouterCallback& callback, QObject* parent)
     : QObject(parent), m_host(host), m_paths(paths), m_deviceId(deviceId), m_sn(sn),
-      m_callback(callback) {}
+      m_callback(callback), m_settings(settings) {}
 
-synchronizeConf::~synchronizeConf() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    if (m_thread)
-        m_thread->quit();
-}
-
-bool synchronizeConf::buildPackage(const QString& folder, const QStringList& paths,
-                                   QByteArray* file) {
+platform::ResultOf<QByteArray> synchronizeConf::buildPackage(const QString& folder,
+                                                             const QStringList& paths) {
+    using Built = platform::ResultOf<QByteArray>;
     QByteArray payload;
     QDataStream ds(&payload, QIODevice::WriteOnly);
     ds.setVersion(14);
@@ -37,19 +28,18 @@ bool synchronizeConf::buildPackage(const QString& folder, const QStringList& pat
     for (const QString& path : paths) {
         // The package is unpacked over the program folder again: only names that stay in it.
         if (!package::isSafeName(path))
-            return false;
+            return Built::failure(0, "'" + path.toStdString() + "' leaves the folder");
         QFile f(folder + path);
         if (!f.open(QIODevice::ReadOnly))
-            return false;
+            return Built::failure(0, "'" + path.toStdString() + "' cannot be opened");
         const QByteArray data = f.readAll();
         if (f.error() != QFileDevice::NoError)
-            return false;
+            return Built::failure(0, "'" + path.toStdString() + "' cannot be read");
         ds << path << static_cast<quint32>(data.size()) << data;
     }
     if (ds.status() != QDataStream::Ok)
-        return false;
-    QString error;
-    return package::build(payload, file, &error);
+        return Built::failure(0, "the file list does not fit one package");
+    return package::build(payload);
 }
 
 void synchronizeConf::answer(bool ok, const QString& text) {
@@ -74,7 +64,7 @@ HttpRequestWorker* synchronizeConf::send(const QString& method, const QString& p
     }
     if (multipart)
         params.addFile(QStringLiteral("file"),
-                       onlineProgramFolder() + QStringLiteral("tupload/upload/synchronize.dat"),
+                       m_settings.programFolder + QStringLiteral("tupload/upload/synchronize.dat"),
                        QString(), QStringLiteral("binary/octet-stream"));
     params.addVar(QStringLiteral("noencrypt"), QString());
     auto* worker = new HttpRequestWorker(this);
@@ -84,13 +74,13 @@ HttpRequestWorker* synchronizeConf::send(const QString& method, const QString& p
 }
 
 void synchronizeConf::start() {
-    QByteArray file;
-    if (!buildPackage(onlineProgramFolder(), m_paths, &file)) {
+    const platform::ResultOf<QByteArray> file = buildPackage(m_settings.programFolder, m_paths);
+    if (!file) {
         answer(false, QStringLiteral("calculate md5 falied!"));
         return;
     }
     const QString md5 =
-        QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Md5).toHex());
+        QString::fromLatin1(QCryptographicHash::hash(file.value, QCryptographicHash::Md5).toHex());
     send(QStringLiteral("GET"), QStringLiteral("/api/system/Sync"), false,
          &synchronizeConf::handle_doCheckSynchronize, md5,
          m_host.clientSetting(QStringLiteral("synchronize")));
@@ -98,15 +88,14 @@ void synchronizeConf::start() {
 
 bool synchronizeConf::readAnswer(HttpRequestWorker* worker, serveranswers::Sync* out) {
     worker->deleteLater();
-    if (worker->errorCode != QNetworkReply::NoError) {
-        qCInfo(lcSynchronizeConf).noquote()
-            << QStringLiteral("Error: %1 %2")
-                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+    const platform::ResultOf<QByteArray>& reply = worker->result();
+    if (!reply) {
+        qCInfo(lcSynchronizeConf).noquote() << worker->errorLine();
         answer(false, QStringLiteral("get api failed"));
         return false;
     }
-    qCInfo(lcSynchronizeConf).noquote() << QString::fromUtf8(worker->response);
-    *out = serveranswers::sync(worker->response);
+    qCInfo(lcSynchronizeConf).noquote() << QString::fromUtf8(reply.value);
+    *out = serveranswers::sync(reply.value);
     return true;
 }
 
@@ -131,7 +120,7 @@ void synchronizeConf::handle_doCheckSynchronize(HttpRequestWorker* worker) {
 }
 
 void synchronizeConf::upload() {
-    const QString root = onlineProgramFolder() + QStringLiteral("tupload/");
+    const QString root = m_settings.programFolder + QStringLiteral("tupload/");
     const QString dir = root + QStringLiteral("upload/");
     const QString path = dir + QStringLiteral("synchronize.dat");
     if (isLinkEntry(root))
@@ -143,10 +132,10 @@ void synchronizeConf::upload() {
         for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
             if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
                 QFile::remove(f.absoluteFilePath());
-    QByteArray file;
+    const platform::ResultOf<QByteArray> file = buildPackage(m_settings.programFolder, m_paths);
     QSaveFile out(path);
-    if (!buildPackage(onlineProgramFolder(), m_paths, &file) || !out.open(QIODevice::WriteOnly) ||
-        out.write(file) != file.size() || !out.commit()) {
+    if (!file || !out.open(QIODevice::WriteOnly) || out.write(file.value) != file.value.size() ||
+        !out.commit()) {
         answer(false, QStringLiteral("package file failed"));
         return;
     }
@@ -163,7 +152,7 @@ void synchronizeConf::handle_doUploadSynFiles(HttpRequestWorker* worker) {
         return;
     }
     storeRevision(a.revision);
-    QFile::remove(onlineProgramFolder() + QStringLiteral("tupload/upload/synchronize.dat"));
+    QFile::remove(m_settings.programFolder + QStringLiteral("tupload/upload/synchronize.dat"));
     answer(true, QStringLiteral("upload synchrosize file success"));
 }
 
@@ -180,14 +169,12 @@ void synchronizeConf::handle_doDownLoadSynFile(HttpRequestWorker* worker) {
         answer(false, QStringLiteral("unknow erro"));
         return;
     }
-    m_thread = new QThread;
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    m_downloader = new PsynfileDownLoader(m_thread, a.file);
-    connect(m_downloader, &PsynfileDownLoader::unpressFinished, this,
+    PsynfileDownLoader* downloader = m_download.create(a.file, m_settings);
+    connect(downloader, &PsynfileDownLoader::unpressFinished, this,
             &synchronizeConf::on_downloadSynfileFinished);
-    connect(m_downloader, &PsynfileDownLoader::downLoadFailed, this,
+    connect(downloader, &PsynfileDownLoader::downLoadFailed, this,
             &synchronizeConf::on_downloadSynfileFaild);
-    m_thread->start(QThread::InheritPriority);
+    m_download.start();
     storeRevision(a.revision);
 }
 
@@ -195,27 +182,15 @@ void synchronizeConf::storeRevision(const QJsonValue& revision) {
     if (revision.isUndefined() || revision.isNull())
         return;
     const QString value = revision.toVariant().toString();
-    const QString text =
-        confxml::withClientAttribute(m_host.confText(), QStringLiteral("synchronize"), value);
-    if (!text.isNull())
-        m_host.commitConf(text);
-    m_host.setClientSetting(QStringLiteral("synchronize"), value);
+    m_host.commitClientSetting(QStringLiteral("synchronize"), value);
 }
 
 void synchronizeConf::on_downloadSynfileFinished() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    m_downloader = nullptr;
-    if (m_thread)
-        m_thread->quit();
+    m_download.release();
     answer(true, QStringLiteral("download synchronize file success"));
 }
 
 void synchronizeConf::on_downloadSynfileFaild() {
-    if (m_downloader)
-        m_downloader->deleteLater();
-    m_downloader = nullptr;
-    if (m_thread)
-        m_thread->quit();
+    m_download.release();
     answer(false, QStringLiteral("on_downloadSynfileFaild"));
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "bridge/handoff.h"
 #include "bridge/routercallback.h"
 #include "online/onlinehost.h"
+#include "online/onlinesettings.h"
+#include "online/psynfiledownloader.h"
 #include "online/serveranswers.h"
 
 #include <QByteArray>
@@ -12,8 +15,6 @@
 #include <QStringList>
 
 class HttpRequestWorker;
-class PsynfileDownLoader;
-class QThread;
 
 // Keeps a set of configuration files of the program folder in step with the copy the vendor
 // API holds for the device: check (by MD5 and revision), then nothing, a download that is
@@ -21,17 +22,18 @@ class QThread;
 class synchronizeConf : public QObject {
     Q_OBJECT
 public:
-    synchronizeConf(OnlineHost& host, const QStringList& paths, const QString& deviceId,
-                    const QString& sn, const RouterCallback& callback, QObject* parent = nullptr);
     // Pending requests end with the object; a running download is abandoned.
-    ~synchronizeConf() override;
+    synchronizeConf(OnlineHost& host, const OnlineSettings& settings, const QStringList& paths,
+                    const QString& deviceId, const QString& sn, const RouterCallback& callback,
+                    QObject* parent = nullptr);
 
     // Sends the check with the stored revision.
     void start();
 
-    // The sync package of `paths` (relative to `folder`, in order). False when a file cannot be
+    // The sync package of `paths` (relative to `folder`, in order). Fails when a file cannot be
     // read, a path leaves the folder or the package does not come out whole.
-    static bool buildPackage(const QString& folder, const QStringList& paths, QByteArray* file);
+    static platform::ResultOf<QByteArray> buildPackage(const QString& folder,
+                                                       const QStringList& paths);
 
 public slots:
     void handle_doCheckSynchronize(HttpRequestWorker* worker);
@@ -56,6 +58,6 @@ private:
     QString m_deviceId;
     QString m_sn;
     RouterCallback m_callback;
-    QPointer<QThread> m_thread;
-    PsynfileDownLoader* m_downloader = nullptr;
+    OnlineSettings m_settings;
+    handoff::OwnThread<PsynfileDownLoader> m_download;
 };

@@ -13,8 +13,9 @@ namespace {
 QPointer<updateDlg> g_dialog;
 } // namespace
 
-UpdateCheck::UpdateCheck(OnlineHost& host, bool isManual, QObject* parent)
-    : QObject(parent), manual(isManual ? 1 : 0), m_host(host) {}
+UpdateCheck::UpdateCheck(OnlineHost& host, const OnlineSettings& settings, bool isManual,
+                         QObject* parent)
+    : QObject(parent), manual(isManual ? 1 : 0), m_host(host), m_settings(settings) {}
 
 updateDlg* UpdateCheck::currentDialog() {
     return g_dialog;
@@ -38,7 +39,7 @@ updateDlg* UpdateCheck::freshDialog() {
     if (g_dialog)
         g_dialog->deleteLater();
     QWidget* window = m_host.mainWindow();
-    g_dialog = new updateDlg(m_host, window);
+    g_dialog = new updateDlg(m_host, m_settings, window);
     g_dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (window)
         g_dialog->move(window->geometry().center() - g_dialog->rect().center());
@@ -47,13 +48,12 @@ updateDlg* UpdateCheck::freshDialog() {
 
 void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
     worker->deleteLater();
-    if (worker->errorCode != QNetworkReply::NoError) {
-        qCInfo(lcUpdatesystem).noquote()
-            << QStringLiteral("Error: %1 %2")
-                   .arg(worker->errorText, QString::fromUtf8(worker->response));
+    const platform::ResultOf<QByteArray>& reply = worker->result();
+    if (!reply) {
+        qCInfo(lcUpdatesystem).noquote() << worker->errorLine();
         return;
     }
-    if (const auto answer = serveranswers::update(worker->response)) {
+    if (const auto answer = serveranswers::update(reply.value)) {
         if (answer->code == 0 && answer->hasRet) {
             emit FindNewVersion();
             if (!answer->deployment.isEmpty() && answer->type == QLatin1String("0")) {
@@ -68,5 +68,5 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
             dlg->show();
         }
     }
-    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(worker->response);
+    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
 }

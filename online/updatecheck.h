@@ -1,6 +1,7 @@
 #pragma once
 
 #include "online/onlinehost.h"
+#include "online/onlinesettings.h"
 
 #include <QObject>
 #include <QPointer>
@@ -13,7 +14,8 @@ class updateDlg;
 class UpdateCheck : public QObject {
     Q_OBJECT
 public:
-    UpdateCheck(OnlineHost& host, bool manual, QObject* parent = nullptr);
+    UpdateCheck(OnlineHost& host, const OnlineSettings& settings, bool manual,
+                QObject* parent = nullptr);
 
     // Sends the check for `device`.
     void send(const OnlineDevice& device);
@@ -34,5 +36,6 @@ private:
     updateDlg* freshDialog();
 
     OnlineHost& m_host;
+    OnlineSettings m_settings;
     QPointer<HttpRequestWorker> m_worker;
 };

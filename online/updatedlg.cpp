@@ -2,18 +2,14 @@
 
 #include "ui_updatedlg.h"
 
-#include "online/confxml.h"
 #include "online/firmwarewriter.h"
-#include "online/programfolder.h"
-#include "online/psupdatedownloader.h"
 #include "online/updateinstall.h"
 #include "weblog/weblog.h"
 
 #include <QPixmap>
-#include <QThread>
 
-updateDlg::updateDlg(OnlineHost& host, QWidget* parent)
-    : QDialog(parent), ui(new Ui::updateDlg), m_host(host) {
+updateDlg::updateDlg(OnlineHost& host, const OnlineSettings& settings, QWidget* parent)
+    : QDialog(parent), ui(new Ui::updateDlg), m_host(host), m_settings(settings) {
     ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setFixedSize(600, 380);
@@ -25,12 +21,7 @@ updateDlg::updateDlg(OnlineHost& host, QWidget* parent)
 }
 
 updateDlg::~updateDlg() {
-    // Downloads live on their own threads; they end without anyone listening.
-    for (PsUpdateDownloader* d : qAsConst(m_downloaders))
-        d->deleteLater();
-    for (const QPointer<QThread>& t : qAsConst(m_threads))
-        if (t)
-            t->quit();
+    m_downloads.clear();
     delete ui;
 }
 
@@ -96,9 +87,8 @@ void updateDlg::on_uninstallButton_clicekd() {
 }
 
 void updateDlg::startDownload(const QString& kind, const QString& url) {
-    auto* thread = new QThread;
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    auto* dl = new PsUpdateDownloader(thread, url, kind);
+    auto download = std::make_unique<handoff::OwnThread<PsUpdateDownloader>>();
+    PsUpdateDownloader* dl = download->create(url, kind, m_settings);
     connect(dl, &PsUpdateDownloader::finishPart, this, &updateDlg::on_finishPart);
     if (kind == QLatin1String("client"))
         connect(dl, &PsUpdateDownloader::unpressFinished, this,
@@ -112,18 +102,14 @@ void updateDlg::startDownload(const QString& kind, const QString& url) {
     connect(dl, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
     connect(dl, &PsUpdateDownloader::downLoadFailed, this, [this, kind] { settle(kind); });
     connect(dl, &PsUpdateDownloader::unpackFailed, this, [this, kind] { settle(kind); });
-    m_threads.insert(kind, thread);
-    m_downloaders.insert(kind, dl);
     m_pending << kind;
-    thread->start(QThread::InheritPriority);
+    auto& started = m_downloads[kind] = std::move(download);
+    started->start();
 }
 
 // The kind's download has ended one way or the other: its thread goes.
 void updateDlg::settle(const QString& kind) {
-    if (PsUpdateDownloader* d = m_downloaders.take(kind))
-        d->deleteLater();
-    if (QPointer<QThread> t = m_threads.take(kind))
-        t->quit();
+    m_downloads.erase(kind);
     m_pending.removeAll(kind);
 }
 
@@ -142,7 +128,7 @@ void updateDlg::updateNow() {
 
 void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     settle(QStringLiteral("client"));
-    if (!updateinstall::checkReadyUpdate(onlineProgramFolder()))
+    if (!updateinstall::checkReadyUpdate(m_settings.programFolder))
         return;
     ui->lb_text->setText(QStringLiteral("下载完成，是否重启客户端完成更新"));
     ui->uninstallButton->setText(QStringLiteral("立即重启"));
@@ -150,17 +136,14 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     connect(ui->uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
     showPage(PageFirst);
     updateinstall::runUpdaterOnExit = true;
-    const QString text =
-        confxml::withClientAttribute(m_host.confText(), QStringLiteral("version"), version);
-    if (!text.isNull())
-        m_host.commitConf(text);
-    m_host.setClientSetting(QStringLiteral("version"), version);
+    m_host.commitClientSetting(QStringLiteral("version"), version);
 }
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     ui->lb_install->setText(QStringLiteral("更新完成"));
-    updateinstall::installPageUpdate(onlineProgramFolder());
+    updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
+                                     m_settings.installPauseMs);
     settle(QStringLiteral("html"));
     // Closing while other kinds are still under way would hide their outcome (and a program
     // update would never be offered for restart): then the user closes the dialog.
@@ -180,7 +163,7 @@ void updateDlg::on_firmPackageDownLoadFinished(QString version) {
     connect(m_firmware, &FirmwareWriter::status, ui->lb_install, &QLabel::setText);
     connect(m_firmware, &FirmwareWriter::finished, m_firmware, &QObject::deleteLater);
     if (!m_firmware->start(devices.first().devicePath,
-                           onlineProgramFolder() +
+                           m_settings.programFolder +
                                QStringLiteral("tupdates/firmware/ready/update.bin"))) {
         delete m_firmware;
         m_firmware = nullptr;

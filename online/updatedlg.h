@@ -1,17 +1,20 @@
 #pragma once
 
+#include "bridge/handoff.h"
 #include "online/firmwarewriter.h"
 #include "online/onlinehost.h"
+#include "online/onlinesettings.h"
+#include "online/psupdatedownloader.h"
 
 #include <QDialog>
 #include <QJsonObject>
-#include <QMap>
 #include <QPointer>
 #include <QStringList>
 
-class PsUpdateDownloader;
+#include <map>
+#include <memory>
+
 class QLabel;
-class QThread;
 
 namespace Ui {
 class updateDlg;
@@ -25,7 +28,7 @@ class updateDlg : public QDialog {
 public:
     enum Page { PageFirst = 0, PageThird = 1, PageInfo = 2 };
 
-    explicit updateDlg(OnlineHost& host, QWidget* parent = nullptr);
+    updateDlg(OnlineHost& host, const OnlineSettings& settings, QWidget* parent = nullptr);
     ~updateDlg() override;
 
     // The server's "ret" object and the kinds to download, in the server's order.
@@ -57,10 +60,11 @@ private:
 
     Ui::updateDlg* ui;
     OnlineHost& m_host;
+    OnlineSettings m_settings;
     QJsonObject m_ret;
     QStringList m_deployment;
-    QMap<QString, QPointer<QThread>> m_threads;
-    QMap<QString, PsUpdateDownloader*> m_downloaders;
+    // One download per kind; the downloads end with the dialog, nobody listening.
+    std::map<QString, std::unique_ptr<handoff::OwnThread<PsUpdateDownloader>>> m_downloads;
     QStringList m_pending; // kinds whose work has not ended
     QPointer<FirmwareWriter> m_firmware;
 };

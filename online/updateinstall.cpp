@@ -1,6 +1,7 @@
 #include "updateinstall.h"
 
-#include "online/programfolder.h"
+#include "online/failure.h"
+#include "online/nofollow.h"
 #include "platform/process.h"
 #include "weblog/weblog.h"
 
@@ -55,38 +56,38 @@ QString updaterFileName() {
     return QStringLiteral("Updater") + QString::fromLatin1(platform::programSuffix());
 }
 
-bool checkReadyUpdate(const QString& programFolder) {
+platform::Result checkReadyUpdate(const QString& programFolder) {
     const QString folder = folderOf(programFolder);
     const QString ready = folder + QStringLiteral("tupdates/client/ready");
-    if (!QFileInfo(ready).isDir()) {
-        qCInfo(lcPspecificWnd).noquote() << "dir ready is not exists";
-        return false;
-    }
+    if (!QFileInfo(ready).isDir())
+        return online::loggedFailure(lcPspecificWnd(), QStringLiteral("dir ready is not exists"));
     const QString delivered = ready + QLatin1Char('/') + updaterFileName();
     if (!QFileInfo::exists(delivered))
-        return true;
+        return platform::Result::success();
     const QString installed = folder + updaterFileName();
     if (replaceFile(delivered, installed)) {
         if (!QFile::remove(delivered)) {
-            qCInfo(lcPspecificWnd).noquote() << "delete update.exe faild";
+            const platform::Result r =
+                online::loggedFailure(lcPspecificWnd(), QStringLiteral("delete update.exe faild"));
             removeTree(folder + QStringLiteral("tupdates"));
-            return false;
+            return r;
         }
-        return true;
+        return platform::Result::success();
     }
     if (!folderTakesFiles(folder)) {
         updaterNeedsElevation = true;
         qCInfo(lcPspecificWnd).noquote() << "dir is in write-protected dir";
-        return true;
+        return platform::Result::success();
     }
-    qCInfo(lcPspecificWnd).noquote() << "checkreadyupdate unknown error";
+    const platform::Result r =
+        online::loggedFailure(lcPspecificWnd(), QStringLiteral("checkreadyupdate unknown error"));
     removeTree(folder + QStringLiteral("tupdates"));
-    return false;
+    return r;
 }
 
-bool startUpdaterIfRequested(const QString& programFolder) {
+platform::Result startUpdaterIfRequested(const QString& programFolder) {
     if (!runUpdaterOnExit)
-        return true;
+        return platform::Result::success();
     const QString folder = folderOf(programFolder);
     const bool elevated = updaterNeedsElevation;
     const QString inFolder = folder + updaterFileName();
@@ -108,9 +109,8 @@ bool startUpdaterIfRequested(const QString& programFolder) {
                               "result: %3")
                    .arg(program, workDir)
                    .arg(r.code);
-        return false;
     }
-    return true;
+    return r;
 }
 
 bool messageBoxRetryPrompt(const QString& targetPath) {
@@ -133,7 +133,8 @@ void clearPageUpdate(const QString& folder) {
 
 } // namespace
 
-bool installPageUpdate(const QString& programFolder, const RetryPrompt& prompt, int pauseMs) {
+platform::Result installPageUpdate(const QString& programFolder, const RetryPrompt& prompt,
+                                   int pauseMs) {
     const QString folder = folderOf(programFolder);
     const QString source = folder + QStringLiteral("tupdates/html/ready");
     const QString target = folder + QStringLiteral("view/device");
@@ -149,13 +150,14 @@ bool installPageUpdate(const QString& programFolder, const RetryPrompt& prompt, 
         if (!QFileInfo(srcDir).isDir()) {
             if (rel.isEmpty())
                 break; // nothing to install
-            qCInfo(lcPspecificWnd).noquote() << "Error: failed to find update files :(";
+            const platform::Result r = online::loggedFailure(
+                lcPspecificWnd(), QStringLiteral("Error: failed to find update files :("));
             clearPageUpdate(folder);
-            return false;
+            return r;
         }
         if (!QFileInfo(dstDir).isDir() && !QDir().mkpath(dstDir)) {
             clearPageUpdate(folder);
-            return false;
+            return online::failure(QStringLiteral("cannot create '%1'").arg(dstDir));
         }
         const QFileInfoList entries = QDir(srcDir).entryInfoList(
             QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
@@ -180,14 +182,14 @@ bool installPageUpdate(const QString& programFolder, const RetryPrompt& prompt, 
                 qCInfo(lcPspecificWnd).noquote() << "Error: failed to copy, asking to retry..";
                 if (!prompt || !prompt(QDir::toNativeSeparators(to))) {
                     clearPageUpdate(folder);
-                    return false;
+                    return online::failure(QStringLiteral("'%1' is not accessible").arg(to));
                 }
             }
         }
     }
     qCInfo(lcPspecificWnd).noquote() << "move html succeed! Clearing folder..";
     clearPageUpdate(folder);
-    return true;
+    return platform::Result::success();
 }
 
 } // namespace updateinstall

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 
 #include <atomic>
@@ -18,13 +20,13 @@ extern std::atomic<bool> updaterNeedsElevation;
 // "Updater.exe" on Windows, "Updater" elsewhere.
 QString updaterFileName();
 
-// True when "tupdates/client/ready" can be applied. Moves a delivered updater into the program
-// folder first.
-bool checkReadyUpdate(const QString& programFolder);
+// Succeeds when "tupdates/client/ready" can be applied. Moves a delivered updater into the
+// program folder first.
+platform::Result checkReadyUpdate(const QString& programFolder);
 
 // Starts the updater with "-update" in the program folder when runUpdaterOnExit is set. Call
-// after the event loop has ended. False when it was requested but could not be started.
-bool startUpdaterIfRequested(const QString& programFolder);
+// after the event loop has ended. Fails when it was requested but could not be started.
+platform::Result startUpdaterIfRequested(const QString& programFolder);
 
 // Asked when a file stays inaccessible after 30 tries: true to try again, false to give up.
 using RetryPrompt = std::function<bool(const QString& targetPath)>;
@@ -33,9 +35,10 @@ using RetryPrompt = std::function<bool(const QString& targetPath)>;
 // application runs, else Cancel.
 bool messageBoxRetryPrompt(const QString& targetPath);
 
-// Copies "tupdates/html/ready" into "view/device/" breadth-first, then clears the update.
-// False when the update had to be given up (it is cleared then too).
-bool installPageUpdate(const QString& programFolder,
-                       const RetryPrompt& prompt = messageBoxRetryPrompt, int pauseMs = 100);
+// Copies "tupdates/html/ready" into "view/device/" breadth-first, then clears the update. Fails
+// when the update had to be given up (it is cleared then too). `pauseMs` between tries of a
+// file.
+platform::Result installPageUpdate(const QString& programFolder, const RetryPrompt& prompt,
+                                   int pauseMs);
 
 } // namespace updateinstall

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "bridge/handoff.h"
 #include "bridge/routercallback.h"
+#include "online/commonfiledownloader.h"
+#include "online/onlinesettings.h"
 
 #include <QObject>
-#include <QPointer>
-
-class QThread;
-class commonFileDownloader;
 
 // One page-requested download: runs a `commonFileDownloader` on its own thread and answers the
 // page with the file's path or "downloadFaild". Deletes itself once it has answered.
@@ -14,8 +13,8 @@ class wrapFileDownload : public QObject {
     Q_OBJECT
 public:
     wrapFileDownload(const QString& url, const QString& relativeDir, const QString& resultPath,
-                     const RouterCallback& callback, QObject* parent = nullptr);
-    ~wrapFileDownload() override;
+                     const RouterCallback& callback, const OnlineSettings& settings,
+                     QObject* parent = nullptr);
 
     void start();
 
@@ -24,12 +23,10 @@ public slots:
     void on_downloadfileFaild();
 
 private:
-    void release();
-
     QString m_url;
     QString m_relativeDir;
     QString m_resultPath;
     RouterCallback m_callback;
-    QPointer<QThread> m_thread;
-    commonFileDownloader* m_downloader = nullptr;
+    OnlineSettings m_settings;
+    handoff::OwnThread<commonFileDownloader> m_download;
 };

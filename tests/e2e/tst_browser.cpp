@@ -17,7 +17,7 @@
 #include "device/deviceenumeration.h"
 #include "device/hotplug.h"
 #include "online/onlinecommands.h"
-#include "online/programfolder.h"
+#include "online/onlinesettings.h"
 #include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
@@ -818,12 +818,11 @@ void tst_Browser::onlineCommandsThroughTheMainWindow() {
     mine.close();
     ServerProcess server(data.path());
     QVERIFY(server.ok());
-    setOnlineProgramFolder(program.path());
     const QString oldApi = m_store->clientAttribute("apiServer");
     QVERIFY(m_store->setClientAttribute("apiServer", server.base() + "/"));
 
     ProgramOnlineHost host(*m_store);
-    OnlineCommands online(host);
+    OnlineCommands online(host, OnlineSettings(program.path()));
     tavix window(*m_store, nullptr);
     host.setMainWindow(&window);
     window.setOnlineCommands(&online);
@@ -850,7 +849,6 @@ void tst_Browser::onlineCommandsThroughTheMainWindow() {
 
     window.setOnlineCommands(nullptr);
     m_store->setClientAttribute("apiServer", oldApi);
-    setOnlineProgramFolder(QString());
 }
 
 void tst_Browser::windowsFacility() {

@@ -1,5 +1,6 @@
 // Key map files and the loading of every key map: file format rules, device folders from the
 // configuration document, the cache, and where a load stops early.
+#include "config/configstore.h"
 #include "input/keymaploader.h"
 
 #include <QtTest>
@@ -60,7 +61,11 @@ class KeyMapLoaderTest : public QObject {
             return m_cache.value(path);
         };
         const FileExists exists = [](const QString& path) { return QFileInfo::exists(path); };
-        return loadKeyMaps(configuration, devices, m_dir.path(), read, exists);
+        // The device records as the program reads them: through the configuration store.
+        ConfigStore store(m_dir.path());
+        store.setConfText(QString::fromUtf8(configuration));
+        const PageFolderOf folderOf = [&store](const QString& id) { return store.pageFolder(id); };
+        return loadKeyMaps(store.parsed(), folderOf, devices, m_dir.path(), read, exists);
     }
 
     QString devicePath(const QString& folder) const {

@@ -1,37 +1,48 @@
 #pragma once
 
+#include "config/configstore.h"
 #include "online/onlinehost.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QStringList>
 
-// The program's side of the online services, held in memory; conf.xml is also written to disk
-// so that what reads the file sees the commits.
+// The program's side of the online services: conf.xml through a real configuration store in
+// `programFolder`, the rest held in memory.
 class OnlineTestHost : public OnlineHost {
 public:
-    OnlineTestHost(const QString& confPath, const QString& conf) : m_confPath(confPath) {
-        commitConf(conf);
-        m_settings.insert(QStringLiteral("version"), QStringLiteral("1.0.0"));
-        m_settings.insert(QStringLiteral("synchronize"), QStringLiteral("0"));
+    OnlineTestHost(const QString& programFolder, const QString& conf) : m_store(programFolder) {
+        QDir().mkpath(programFolder + QStringLiteral("/Resources/profiles"));
+        QFile f(m_store.filePath());
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(conf.toUtf8());
+        f.close();
+        m_store.load();
+        ++commits;
     }
 
     QString apiServer() const override { return api; }
-    QString clientSetting(const QString& name) const override { return m_settings.value(name); }
-    void setClientSetting(const QString& name, const QString& value) override {
-        m_settings.insert(name, value);
+    QString clientSetting(const QString& name) const override {
+        return m_store.clientAttribute(name);
     }
-    QString readConfFile() const override {
-        QFile f(m_confPath);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    platform::Result commitClientSetting(const QString& name, const QString& value) override {
+        const platform::Result r = m_store.recordClientAttribute(name, value);
+        if (r)
+            ++commits;
+        return r;
     }
-    QString confText() const override { return m_text; }
-    void commitConf(const QString& text) override {
-        m_text = text;
-        ++commits;
-        QFile f(m_confPath);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(text.toUtf8());
+    platform::Result confReadable() const override { return m_store.fileReadable(); }
+    platform::ResultOf<std::optional<QString>>
+    recordedPageFolder(const QString& deviceId) const override {
+        return m_store.recordedPageFolder(deviceId);
+    }
+    platform::Result recordProductInfo(const QString& deviceId,
+                                       const QList<QPair<QString, QString>>& attributes) override {
+        const platform::Result r = m_store.recordProductInfo(deviceId, attributes);
+        if (r)
+            ++commits;
+        return r;
     }
     QList<OnlineDevice> connectedDevices() const override { return devices; }
     kx::FirmwareSession* firmwareSession() const override { return session; }
@@ -42,16 +53,28 @@ public:
         arrivals << deviceId;
     }
 
+    // What the test sets or reads beside the services.
+    void setClientSetting(const QString& name, const QString& value) {
+        m_store.setClientAttribute(name, value);
+    }
+    QString readConfFile() const {
+        QFile f(m_store.filePath());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    void writeConfFile(const QString& text) {
+        QFile f(m_store.filePath());
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(text.toUtf8());
+    }
+
     QString api;
     QList<OnlineDevice> devices;
     kx::FirmwareSession* session = nullptr;
     FirmwareWaits waits;
     QStringList arrivals;
-    int commits = 0;
+    int commits = 0; // conf.xml written, counting the one that set the host up
     int quits = 0;
 
 private:
-    QString m_confPath;
-    QString m_text;
-    QMap<QString, QString> m_settings;
+    ConfigStore m_store;
 };

@@ -3,7 +3,6 @@
 #include "serverprocess.h"
 
 #include "online/commonfiledownloader.h"
-#include "online/programfolder.h"
 #include "online/psupdatedownloader.h"
 #include "online/psynfiledownloader.h"
 
@@ -87,6 +86,7 @@ private slots:
 
 private:
     QString program() const { return m_program->path() + QLatin1Char('/'); }
+    OnlineSettings settings() const { return OnlineSettings(program()); }
     QString data() const { return m_data->path(); }
     // Runs a downloader on its own thread as its owners do and waits until it settles.
     static void runOnThread(QObject*, QThread* thread, QSignalSpy& doneSpy, int expected = 1) {
@@ -114,14 +114,12 @@ void DownloadersTest::initTestCase() {
 void DownloadersTest::init() {
     m_program = new QTemporaryDir;
     m_data = new QTemporaryDir;
-    setOnlineProgramFolder(m_program->path());
     QVERIFY(writeFile(data() + QStringLiteral("/files/big.bin"), m_file));
 }
 
 void DownloadersTest::cleanup() {
     delete m_program;
     delete m_data;
-    setOnlineProgramFolder(QString());
 }
 
 void DownloadersTest::outputNameFromUrl_data() {
@@ -162,7 +160,7 @@ void DownloadersTest::partialFileResumesAtBlock() {
     QVERIFY(writeFile(program() + QStringLiteral("dl/big.bin"), QByteArray(partial, 'Z')));
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.base() + QStringLiteral("/files/big.bin"),
-                                        QStringLiteral("dl/"));
+                                        QStringLiteral("dl/"), settings());
     QCOMPARE(dl->alreadyBytes(), kept);
     QCOMPARE(QFileInfo(program() + QStringLiteral("dl/big.bin")).size(), qint64(kept));
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
@@ -181,8 +179,9 @@ void DownloadersTest::urlWithQueryAndFallbackName() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     auto* thread = new QThread;
-    auto* dl = new commonFileDownloader(
-        thread, server.base() + QStringLiteral("/files/big.bin?token=1"), QStringLiteral("q"));
+    auto* dl =
+        new commonFileDownloader(thread, server.base() + QStringLiteral("/files/big.bin?token=1"),
+                                 QStringLiteral("q"), settings());
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     runOnThread(dl, thread, done);
     QCOMPARE(done.count(), 1);
@@ -191,7 +190,7 @@ void DownloadersTest::urlWithQueryAndFallbackName() {
     QCOMPARE(readFile(program() + QStringLiteral("q/big.bin")), m_file);
 
     commonFileDownloader fallback(nullptr, server.base() + QStringLiteral("/files/"),
-                                  QStringLiteral("q"));
+                                  QStringLiteral("q"), settings());
     QVERIFY(QRegularExpression(QStringLiteral("/q/file-\\d+$"))
                 .match(fallback.outputPath())
                 .hasMatch());
@@ -204,7 +203,8 @@ void DownloadersTest::cutTransferResumesOnNextStart() {
     LogCapture capture;
     {
         auto* thread = new QThread;
-        auto* dl = new commonFileDownloader(thread, server.base() + url, QStringLiteral("dl"));
+        auto* dl =
+            new commonFileDownloader(thread, server.base() + url, QStringLiteral("dl"), settings());
         QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
         QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
         runOnThread(dl, thread, failed);
@@ -216,7 +216,8 @@ void DownloadersTest::cutTransferResumesOnNextStart() {
         capture.contains(QStringLiteral("Update Error: failed to download part starting from")));
     QVERIFY(QFileInfo(program() + QStringLiteral("dl/big.bin")).size() >= 102400);
     auto* thread = new QThread;
-    auto* dl = new commonFileDownloader(thread, server.base() + url, QStringLiteral("dl"));
+    auto* dl =
+        new commonFileDownloader(thread, server.base() + url, QStringLiteral("dl"), settings());
     QCOMPARE(dl->alreadyBytes(), 102400);
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     runOnThread(dl, thread, done);
@@ -233,7 +234,7 @@ void DownloadersTest::serverIgnoringRangeStartsOver() {
     QVERIFY(writeFile(program() + QStringLiteral("dl/big.bin"), QByteArray(204800, 'Z')));
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.base() + QStringLiteral("/files/big.bin"),
-                                        QStringLiteral("dl"));
+                                        QStringLiteral("dl"), settings());
     QCOMPARE(dl->alreadyBytes(), 204800);
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     runOnThread(dl, thread, done);
@@ -261,7 +262,7 @@ void DownloadersTest::badStatus() {
     const QString url = server.url(QStringLiteral("/files/moved.pkg"));
     auto* thread = new QThread;
     if (variant == QLatin1String("common")) {
-        auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"));
+        auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"), settings());
         QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
         runOnThread(dl, thread, failed);
         QTest::qWait(50);
@@ -270,7 +271,7 @@ void DownloadersTest::badStatus() {
         QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/moved.pkg")));
     } else if (variant == QLatin1String("update")) {
         QVERIFY(writeFile(program() + QStringLiteral("tupdates/html/ready/keep.txt"), "x"));
-        auto* dl = new PsUpdateDownloader(thread, url, QStringLiteral("client"));
+        auto* dl = new PsUpdateDownloader(thread, url, QStringLiteral("client"), settings());
         QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
         QSignalSpy finished(dl, &PsUpdateDownloader::downLoadFinished);
         thread->start();
@@ -279,7 +280,7 @@ void DownloadersTest::badStatus() {
         QCOMPARE(unpacked.count(), 0);
         QCOMPARE(finished.count(), 0);
     } else {
-        auto* dl = new PsynfileDownLoader(thread, url);
+        auto* dl = new PsynfileDownLoader(thread, url, settings());
         QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
         thread->start();
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(program() + QStringLiteral("tupload")), 5000);
@@ -297,7 +298,7 @@ void DownloadersTest::missingFileFails() {
     LogCapture capture;
     auto* thread = new QThread;
     auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/missing.pkg"),
-                                      QStringLiteral("firmware"));
+                                      QStringLiteral("firmware"), settings());
     QSignalSpy failed(dl, &PsUpdateDownloader::downLoadFailed);
     QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
     runOnThread(dl, thread, failed);
@@ -313,7 +314,7 @@ void DownloadersTest::unknownLengthEndsWithTheReply() {
     FixedAnswerServer server("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body);
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/stream.bin")),
-                                        QStringLiteral("dl"));
+                                        QStringLiteral("dl"), settings());
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
     runOnThread(dl, thread, done);
@@ -334,7 +335,7 @@ void DownloadersTest::completeFileAnswered416IsUnpacked() {
     QVERIFY(server.ok());
     auto* thread = new QThread;
     auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/pages.pkg"),
-                                      QStringLiteral("html"));
+                                      QStringLiteral("html"), settings());
     QCOMPARE(dl->alreadyBytes(), 102400);
     QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
     QSignalSpy failed(dl, &PsUpdateDownloader::downLoadFailed);
@@ -350,7 +351,7 @@ void DownloadersTest::completeFileAnswered416IsUnpacked() {
     QVERIFY(writeFile(program() + QStringLiteral("dl/pages.pkg"), pkg));
     auto* t2 = new QThread;
     auto* common = new commonFileDownloader(t2, server.base() + QStringLiteral("/files/pages.pkg"),
-                                            QStringLiteral("dl"));
+                                            QStringLiteral("dl"), settings());
     QSignalSpy any(common, &commonFileDownloader::downLoadFailed);
     QSignalSpy done(common, &commonFileDownloader::downLoadFinished);
     t2->start();
@@ -375,7 +376,7 @@ void DownloadersTest::relativeDirOutsideProgramFolderIsRefused() {
         QVERIFY(writeFile(program() + QStringLiteral("x.bin"), content));
     {
         commonFileDownloader dl(nullptr, QStringLiteral("http://127.0.0.1:1/files/x.bin"),
-                                QStringLiteral("../outside/"));
+                                QStringLiteral("../outside/"), settings());
         QSignalSpy failed(&dl, &commonFileDownloader::downLoadFailed);
         dl.start();
         QCOMPARE(failed.count(), 1);
@@ -394,7 +395,7 @@ void DownloadersTest::resumeNeverSplicesTwoVersions() {
     const QString url = server.base() + QStringLiteral("/files/big.bin");
     {
         auto* thread = new QThread;
-        auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"));
+        auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"), settings());
         QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
         runOnThread(dl, thread, failed);
         QCOMPARE(failed.count(), 1);
@@ -407,7 +408,7 @@ void DownloadersTest::resumeNeverSplicesTwoVersions() {
     QVERIFY(writeFile(data() + QStringLiteral("/files/big.bin"), replaced));
 
     auto* thread = new QThread;
-    auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"));
+    auto* dl = new commonFileDownloader(thread, url, QStringLiteral("dl"), settings());
     QCOMPARE(dl->alreadyBytes(), 102400);
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     runOnThread(dl, thread, done);
@@ -425,7 +426,7 @@ void DownloadersTest::linkedWorkFolderIsNotCleaned() {
     QVERIFY(QFile::link(outside.path(), program() + QStringLiteral("tupdates/html")));
     {
         PsUpdateDownloader dl(nullptr, QStringLiteral("http://127.0.0.1:1/files/html.pkg"),
-                              QStringLiteral("html"));
+                              QStringLiteral("html"), settings());
         QVERIFY(!QFileInfo(program() + QStringLiteral("tupdates/html")).isSymLink());
         QVERIFY(QFileInfo(program() + QStringLiteral("tupdates/html")).isDir());
     }
@@ -442,8 +443,8 @@ void DownloadersTest::failedSyncUnpackReportsFailure() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     auto* thread = new QThread;
-    auto* dl =
-        new PsynfileDownLoader(thread, server.base() + QStringLiteral("/files/synchronize.dat"));
+    auto* dl = new PsynfileDownLoader(
+        thread, server.base() + QStringLiteral("/files/synchronize.dat"), settings());
     QSignalSpy failed(dl, &PsynfileDownLoader::downLoadFailed);
     QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
     runOnThread(dl, thread, failed);
@@ -463,7 +464,7 @@ void DownloadersTest::updatePackageDownloadsAndUnpacks() {
     QVERIFY(server.ok());
     auto* thread = new QThread;
     auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/client.pkg"),
-                                      QStringLiteral("client"));
+                                      QStringLiteral("client"), settings());
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupdates/stray.pkg")));
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupdates/client/other.pkg")));
     QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
@@ -485,8 +486,8 @@ void DownloadersTest::syncPackageDownloadsAndUnpacks() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     auto* thread = new QThread;
-    auto* dl =
-        new PsynfileDownLoader(thread, server.base() + QStringLiteral("/files/synchronize.dat"));
+    auto* dl = new PsynfileDownLoader(
+        thread, server.base() + QStringLiteral("/files/synchronize.dat"), settings());
     QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
     runOnThread(dl, thread, unpacked);
     QCOMPARE(unpacked.count(), 1);
@@ -535,7 +536,7 @@ void DownloadersTest::hostileServers() {
     LogCapture capture;
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/files/x.bin")),
-                                        QStringLiteral("dl"));
+                                        QStringLiteral("dl"), settings());
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
     thread->start();
@@ -554,16 +555,15 @@ void DownloadersTest::hostileServers() {
 void DownloadersTest::stallingServerFails() {
     FixedAnswerServer server(
         "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + QByteArray(1000, 's'), true);
-    const int previous = ChunkedDownloader::stallTimeout();
-    ChunkedDownloader::setStallTimeout(300);
+    OnlineSettings stalling = settings();
+    stalling.stallTimeoutMs = 300;
     LogCapture capture;
     auto* thread = new QThread;
     auto* dl = new PsUpdateDownloader(thread, server.url(QStringLiteral("/files/stall.pkg")),
-                                      QStringLiteral("client"));
+                                      QStringLiteral("client"), stalling);
     QSignalSpy failed(dl, &PsUpdateDownloader::downLoadFailed);
     thread->start();
     const bool gaveUp = failed.wait(5000);
-    ChunkedDownloader::setStallTimeout(previous);
     finish(dl, thread);
     QVERIFY(gaveUp);
     QVERIFY(
@@ -592,7 +592,7 @@ void DownloadersTest::fileBeyond2GiBFails() {
     LogCapture capture;
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/files/huge.bin")),
-                                        QStringLiteral("dl"));
+                                        QStringLiteral("dl"), settings());
     QCOMPARE(qint64(dl->alreadyBytes()), start);
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
@@ -612,7 +612,7 @@ void DownloadersTest::failedWriteFails() {
     LogCapture capture;
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/files/full.bin")),
-                                        QStringLiteral("dl"));
+                                        QStringLiteral("dl"), settings());
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
     rlimit previous{};

@@ -56,9 +56,11 @@ private:
     QString packagePath() const { return program() + QStringLiteral("tupdates/html/p.pkg"); }
     bool unpack(const QByteArray& file, QString* version = nullptr) {
         writeFile(packagePath(), file);
-        QString v;
-        return package::unpackUpdatePackage(program(), QStringLiteral("html"), packagePath(),
-                                            version ? version : &v);
+        const auto unpacked =
+            package::unpackUpdatePackage(program(), QStringLiteral("html"), packagePath());
+        if (version)
+            *version = unpacked.value;
+        return unpacked.ok;
     }
     // Every file below the test folder, relative to it.
     QStringList allFiles() const {

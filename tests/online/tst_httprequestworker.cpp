@@ -124,9 +124,9 @@ void HttpRequestWorkerTest::queryStringLayout() {
     QCOMPARE(RecordingServer::requestLine(request), line);
     QCOMPARE(RecordingServer::header(request, "User-Agent"), QByteArray("Agent name goes here"));
     QVERIFY(RecordingServer::header(request, "Content-Type").isEmpty());
-    QCOMPARE(worker.errorCode, QNetworkReply::NoError);
+    QVERIFY(worker.result());
     if (method == QLatin1String("GET"))
-        QCOMPARE(worker.response, QByteArray("answer"));
+        QCOMPARE(worker.result().value, QByteArray("answer"));
 }
 
 void HttpRequestWorkerTest::urlEncodedBody() {
@@ -215,7 +215,7 @@ void HttpRequestWorkerTest::customVerbCarriesBody() {
     const QByteArray request = server.requests.value(0);
     QCOMPARE(RecordingServer::requestLine(request), QByteArray("PATCH /c HTTP/1.1"));
     QCOMPARE(RecordingServer::body(request), QByteArray("a=1&b=2"));
-    QCOMPARE(worker.response, QByteArray("answer"));
+    QCOMPARE(worker.result().value, QByteArray("answer"));
 }
 
 void HttpRequestWorkerTest::encodeAttribute_data() {
@@ -278,11 +278,11 @@ void HttpRequestWorkerTest::failuresFinishOnce() {
     QTest::qWait(100);
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.first().first().value<HttpRequestWorker*>(), &worker);
-    QVERIFY(worker.errorCode != QNetworkReply::NoError);
+    QVERIFY(!worker.result());
     if (refused)
-        QCOMPARE(worker.errorCode, QNetworkReply::ConnectionRefusedError);
-    QVERIFY(!worker.errorText.isEmpty());
-    QVERIFY(worker.response.isEmpty());
+        QCOMPARE(worker.result().code, uint32_t(QNetworkReply::ConnectionRefusedError));
+    QVERIFY(!worker.result().text.empty());
+    QVERIFY(worker.result().value.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(HttpRequestWorkerTest)

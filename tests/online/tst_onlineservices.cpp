@@ -7,11 +7,10 @@
 #include "device/devices_handler.h"
 #include "kx/firmware.h"
 #include "kx/firmwaresession.h"
-#include "online/confxml.h"
 #include "online/firmwarewriter.h"
 #include "online/httprequestworker.h"
 #include "online/onlinecommands.h"
-#include "online/programfolder.h"
+#include "online/serveranswers.h"
 #include "online/synchronizeconf.h"
 #include "online/updatecheck.h"
 #include "online/updatedlg.h"
@@ -165,7 +164,6 @@ private slots:
 
     void productInfoRecordedInOrder_data();
     void productInfoRecordedInOrder();
-    void clientAttributeChangesOnlyExisting();
 
     void arrivalRecordsAndInstallsPagesOnce();
     void answerWithoutRetRecordsNothing();
@@ -196,6 +194,7 @@ private slots:
 
 private:
     QString folder() const { return m_dir->path() + QLatin1Char('/'); }
+    OnlineSettings settings() const { return OnlineSettings(folder()); }
     QString data() const { return m_data->path(); }
     void writeCatalog(const QJsonObject& catalog) {
         QVERIFY(
@@ -209,10 +208,8 @@ private:
 void OnlineServicesTest::init() {
     m_dir = new QTemporaryDir;
     m_data = new QTemporaryDir;
-    setOnlineProgramFolder(m_dir->path());
     QDir().mkpath(folder() + QStringLiteral("Resources/profiles"));
-    m_host = new OnlineTestHost(folder() + QStringLiteral("Resources/profiles/conf.xml"),
-                                QString::fromUtf8(kConf));
+    m_host = new OnlineTestHost(m_dir->path(), QString::fromUtf8(kConf));
     m_host->devices << adapter();
     g_kx = FakeSession();
     m_host->session = &g_kx;
@@ -225,7 +222,6 @@ void OnlineServicesTest::cleanup() {
     delete m_host;
     delete m_dir;
     delete m_data;
-    setOnlineProgramFolder(QString());
 }
 
 void OnlineServicesTest::productInfoRecordedInOrder_data() {
@@ -245,9 +241,12 @@ void OnlineServicesTest::productInfoRecordedInOrder() {
     QFETCH(QString, conf);
     QFETCH(QString, type);
     QFETCH(QString, description);
-    const QString out =
-        confxml::withProductInfo(conf, QStringLiteral("04D9A0F1"),
-                                 {type, QStringLiteral("Adapter"), QStringLiteral("KX100")});
+    m_host->writeConfFile(conf);
+    QVERIFY(m_host->recordProductInfo(
+        QStringLiteral("04D9A0F1"),
+        serveranswers::productRecord({type, QStringLiteral("Adapter"), QStringLiteral("KX100"),
+                                      QStringLiteral("pages.pkg")})));
+    const QString out = m_host->readConfFile();
     pugi::xml_document doc;
     QVERIFY(doc.load_string(out.toUtf8().constData()));
     QCOMPARE(doc.child("root").select_nodes("conf[@deviceId='04D9A0F1']").size(), size_t(1));
@@ -264,21 +263,6 @@ void OnlineServicesTest::productInfoRecordedInOrder() {
                                   "KX100", ""}));
 }
 
-void OnlineServicesTest::clientAttributeChangesOnlyExisting() {
-    const QString conf = QString::fromUtf8(kConf);
-    const QString changed =
-        confxml::withClientAttribute(conf, QStringLiteral("synchronize"), QStringLiteral("7"));
-    QVERIFY(changed.contains(QStringLiteral("synchronize=\"7\"")));
-    QVERIFY(
-        confxml::withClientAttribute(conf, QStringLiteral("absent"), QStringLiteral("1")).isNull());
-    QVERIFY(confxml::withClientAttribute(QStringLiteral("<root/>"), QStringLiteral("version"),
-                                         QStringLiteral("1"))
-                .isNull());
-    QVERIFY(confxml::withClientAttribute(QStringLiteral("<root"), QStringLiteral("version"),
-                                         QStringLiteral("1"))
-                .isNull());
-}
-
 // A device model's pages are fetched when they are missing, and only then.
 void OnlineServicesTest::arrivalRecordsAndInstallsPagesOnce() {
     QVERIFY(writeFile(data() + QStringLiteral("/files/pages-KX100.pkg"),
@@ -291,17 +275,14 @@ void OnlineServicesTest::arrivalRecordsAndInstallsPagesOnce() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     const QString page = folder() + QStringLiteral("view/device/KX100/index.html");
 
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
     QVERIFY(waitFor([&] { return m_host->arrivals.size() == 1; }));
     QCOMPARE(readFile(page), QByteArray("<html/>"));
-    bool recorded = false;
-    QCOMPARE(confxml::recordedProductFolder(m_host->readConfFile(), QStringLiteral("04D9A0F1"),
-                                            &recorded),
-             QStringLiteral("KX100"));
-    QVERIFY(recorded);
+    QCOMPARE(m_host->recordedPageFolder(QStringLiteral("04D9A0F1")).value,
+             std::optional<QString>(QStringLiteral("KX100")));
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupdates")));
 
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
@@ -321,7 +302,7 @@ void OnlineServicesTest::answerWithoutRetRecordsNothing() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
     QVERIFY(waitFor(
         [&] { return server.requestCount(QStringLiteral("/api/system/product/getInfo")) == 1; }));
@@ -346,13 +327,13 @@ void OnlineServicesTest::syncPackageBuild() {
     QVERIFY(writeFile(folder() + QStringLiteral("a.xml"), "<a/>"));
     QVERIFY(writeFile(folder() + QStringLiteral("sub/b.xml"), "<b/>"));
     QVERIFY(writeFile(m_dir->path() + QStringLiteral("/../a.xml"), "<x/>"));
-    QByteArray first, second;
-    QCOMPARE(synchronizeConf::buildPackage(folder(), paths, &first), ok);
+    const auto built = synchronizeConf::buildPackage(folder(), paths);
+    QCOMPARE(built.ok, ok);
     if (!ok)
         return;
     // The same files make the same package, so the MD5 the server sees stays the same.
-    QVERIFY(synchronizeConf::buildPackage(folder(), paths, &second));
-    QCOMPARE(first, second);
+    const QByteArray first = built.value;
+    QCOMPARE(synchronizeConf::buildPackage(folder(), paths).value, first);
     QCOMPARE(first.left(128), QByteArray(128, '\0'));
     QByteArray payload;
     QVERIFY(unpackPayload(first, &payload));
@@ -381,7 +362,7 @@ void OnlineServicesTest::syncUploadCheckDownload() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     const QVariantMap request{{"filePathLists", "Resources/profiles/p.xml||"}};
     auto run = [&]() {
         Answer a;
@@ -431,7 +412,7 @@ void OnlineServicesTest::syncDownloadThatDoesNotUnpackIsAnswered() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.synchronizeConf({{"filePathLists", "p.xml"}}, recorder(&a));
     QVERIFY(waitFor([&] { return a.count > 0; }));
@@ -447,7 +428,7 @@ void OnlineServicesTest::syncWithMissingFileSendsNothing() {
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.synchronizeConf({{"filePathLists", "missing.xml"}}, recorder(&a));
     QCOMPARE(a.count, 1);
@@ -463,7 +444,7 @@ void OnlineServicesTest::syncWithoutServerFails() {
     const quint16 port = closed.serverPort();
     closed.close();
     m_host->api = QStringLiteral("http://127.0.0.1:%1").arg(port);
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.synchronizeConf({{"filePathLists", ""}}, recorder(&a));
     QVERIFY(waitFor([&] { return a.count > 0; }));
@@ -505,7 +486,7 @@ void OnlineServicesTest::updateAnswers() {
         });
     });
     m_host->api = QStringLiteral("http://127.0.0.1:%1").arg(api.serverPort());
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(manual);
     QVERIFY(online.updateCheck());
     QSignalSpy answered(online.updateCheck()->findChild<HttpRequestWorker*>(),
@@ -522,7 +503,7 @@ void OnlineServicesTest::updateAnswers() {
 void OnlineServicesTest::checkWithoutDeviceShowsInfoOnly() {
     m_host->devices.clear();
     m_host->api = QStringLiteral("http://127.0.0.1:1");
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     QString shown;
     QTimer::singleShot(0, this, [&] {
         if (QWidget* w = QApplication::activeModalWidget()) {
@@ -559,7 +540,7 @@ void OnlineServicesTest::fullUpdateInstallsEveryKind() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(true);
     QVERIFY(waitFor([] { return UpdateCheck::currentDialog() != nullptr; }));
     updateDlg* dlg = UpdateCheck::currentDialog();
@@ -729,7 +710,7 @@ void OnlineServicesTest::updateDialogUpdatesEmulatedAdapter() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     m_host->api = server.base();
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(true);
     QVERIFY(waitFor([] { return UpdateCheck::currentDialog() != nullptr; }));
     updateDlg* dlg = UpdateCheck::currentDialog();
@@ -778,7 +759,7 @@ void OnlineServicesTest::downloadFile() {
     QVERIFY(writeFile(folder() + QStringLiteral("a.bin"), QByteArray(150000, 'p')));
     ServerProcess server(data(), {QStringLiteral("--verbose")});
     QVERIFY(server.ok());
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     Answer a;
     online.downloadFile({{"downloadUrl", server.base() + url}, {"relativePath", relativePath}},
                         recorder(&a));
@@ -823,7 +804,7 @@ void OnlineServicesTest::pageRequestsReachTheCommands() {
     QFETCH(int, answers);
     QFETCH(QString, text);
     m_host->api = QStringLiteral("http://127.0.0.1:1");
-    OnlineCommands online(*m_host);
+    OnlineCommands online(*m_host, settings());
     CommandContext context;
     context.online = &online;
     Dispatcher dispatcher(context);
@@ -856,7 +837,6 @@ void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
     // Beside the program folder, where a climbing name would land.
     QTemporaryDir outer;
     QVERIFY(outer.isValid());
-    setOnlineProgramFolder(outer.path() + QStringLiteral("/a/program"));
     const QString program = outer.path() + QStringLiteral("/a/program/");
     QVERIFY(writeFile(program + QStringLiteral("tavix"), QByteArray(150000, 'T')));
     QVERIFY(writeFile(program + QStringLiteral("libkx.so"), QByteArray(50000, 'L')));
@@ -881,7 +861,7 @@ void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
     if (kind == QLatin1String("download")) {
         ServerProcess server(data());
         QVERIFY(server.ok());
-        OnlineCommands online(*m_host);
+        OnlineCommands online(*m_host, OnlineSettings(program));
         Answer a;
         const QString rel = arg == QLatin1String("404") ? QStringLiteral("dl/") : arg;
         online.downloadFile({{"downloadUrl", server.base() + QStringLiteral("/files/tavix")},
@@ -899,10 +879,8 @@ void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
     } else {
         QVERIFY(writeFile(program + QStringLiteral("tupdates/client/c.pkg"),
                           updatePackage({{arg, "evil"}})));
-        QString version;
         QVERIFY(!package::unpackUpdatePackage(program, QStringLiteral("client"),
-                                              program + QStringLiteral("tupdates/client/c.pkg"),
-                                              &version));
+                                              program + QStringLiteral("tupdates/client/c.pkg")));
     }
     QCOMPARE(snapshot(), before);
 }

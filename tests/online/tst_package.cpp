@@ -48,9 +48,11 @@ private:
     QString packagePath() const { return folder() + QStringLiteral("tupdates/client/client.pkg"); }
     bool unpack(const QByteArray& file, QString* version = nullptr) {
         writeFile(packagePath(), file);
-        QString v;
-        return package::unpackUpdatePackage(folder(), QStringLiteral("client"), packagePath(),
-                                            version ? version : &v);
+        const auto unpacked =
+            package::unpackUpdatePackage(folder(), QStringLiteral("client"), packagePath());
+        if (version)
+            *version = unpacked.value;
+        return unpacked.ok;
     }
 
     QTemporaryDir* m_dir = nullptr;
@@ -289,10 +291,9 @@ void PackageTest::shortWriteFailsPackage() {
     struct rlimit limited = old;
     limited.rlim_cur = 4096;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    QString v;
-    const bool ok =
-        sync ? package::unpackSyncPackage(folder(), path)
-             : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path, &v);
+    const bool ok = sync
+                        ? package::unpackSyncPackage(folder(), path).ok
+                        : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path).ok;
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
@@ -330,9 +331,8 @@ void PackageTest::failureRemovesNothingBehindLinks() {
     const QString path =
         folder() + (sync ? QStringLiteral("synchronize.dat") : QStringLiteral("client.pkg"));
     QVERIFY(writeFile(path, bad));
-    QString v;
-    QVERIFY(!(sync ? package::unpackSyncPackage(folder(), path)
-                   : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path, &v)));
+    QVERIFY(!(sync ? package::unpackSyncPackage(folder(), path).ok
+                   : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path).ok));
     QVERIFY(!QFileInfo::exists(folder() + (sync ? "tupload" : "tupdates")));
     QCOMPARE(readFile(outside.path() + QStringLiteral("/keep.txt")), QByteArray("precious"));
     QCOMPARE(readFile(outside.path() + QStringLiteral("/sub/deep.txt")), QByteArray("precious"));
@@ -364,9 +364,9 @@ void PackageTest::builtPackagesDecodeWithSdk() {
     QByteArray payload;
     for (int i = 0; i < 50000; ++i)
         payload += static_cast<char>((static_cast<unsigned>(i) * static_cast<unsigned>(i)) % 251u);
-    QByteArray file;
-    QString error;
-    QVERIFY2(package::build(payload, &file, &error), qPrintable(error));
+    const auto built = package::build(payload);
+    QVERIFY2(built, built.text.c_str());
+    const QByteArray file = built.value;
     QCOMPARE(file.left(package::kDigestOffset), QByteArray(package::kDigestOffset, '\0'));
     QCOMPARE(file.mid(package::kPropsOffset, 5), QByteArray::fromHex("5d00000001"));
     QByteArray out;
@@ -378,11 +378,10 @@ void PackageTest::builtPackagesDecodeWithSdk() {
 
 void PackageTest::buildIsDeterministic() {
     const QByteArray payload = package::writePayload({{QStringLiteral("a"), "same"}}, nullptr);
-    QByteArray one, two;
-    QString error;
-    QVERIFY(package::build(payload, &one, &error));
-    QVERIFY(package::build(payload, &two, &error));
-    QCOMPARE(one, two);
+    const auto one = package::build(payload);
+    const auto two = package::build(payload);
+    QVERIFY(one && two);
+    QCOMPARE(one.value, two.value);
 }
 
 QTEST_GUILESS_MAIN(PackageTest)

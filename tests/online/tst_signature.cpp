@@ -1,7 +1,6 @@
 #include "logcapture.h"
 #include "packagetestutil.h"
 
-#include "online/programfolder.h"
 #include "online/psupdatedownloader.h"
 #include "online/signature.h"
 #include "serverprocess.h"
@@ -48,9 +47,7 @@ class SignatureTest : public QObject {
     }
     bool unpack(const QByteArray& file) {
         writeFile(packagePath(), file);
-        QString version;
-        return package::unpackUpdatePackage(folder(), QStringLiteral("html"), packagePath(),
-                                            &version);
+        return package::unpackUpdatePackage(folder(), QStringLiteral("html"), packagePath()).ok;
     }
 
 private slots:
@@ -193,11 +190,10 @@ private slots:
         QVERIFY(writeFile(data.path() + QStringLiteral("/files/html.pkg"), file));
         ServerProcess server(data.path());
         QVERIFY(server.ok());
-        setOnlineProgramFolder(m_dir->path());
         LogCapture log;
         auto* thread = new QThread;
         auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/html.pkg"),
-                                          QStringLiteral("html"));
+                                          QStringLiteral("html"), OnlineSettings(m_dir->path()));
         QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
         thread->start();
         if (tampered)
@@ -208,7 +204,6 @@ private slots:
         thread->quit();
         thread->wait(5000);
         delete thread;
-        setOnlineProgramFolder(QString());
         if (tampered) {
             QCOMPARE(unpacked.count(), 0);
             QCOMPARE(tree(folder()), QStringList());

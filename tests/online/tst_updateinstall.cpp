@@ -73,7 +73,7 @@ void UpdateInstallTest::readinessCheck() {
         QVERIFY(writeFile(readyDir + QStringLiteral("tavix"), "new program"));
     if (delivered)
         QVERIFY(writeFile(readyDir + updaterFileName(), "new updater"));
-    QCOMPARE(checkReadyUpdate(folder()), result);
+    QCOMPARE(checkReadyUpdate(folder()).ok, result);
     QVERIFY(!updaterNeedsElevation);
     if (!ready)
         QVERIFY(capture.contains(QStringLiteral("dir ready is not exists")));
@@ -91,7 +91,7 @@ void UpdateInstallTest::writeProtectedFolderNeedsElevation() {
     QFile::setPermissions(folder() + updaterFileName(), QFile::ReadOwner);
     QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner);
     LogCapture capture;
-    const bool ok = checkReadyUpdate(folder());
+    const bool ok = checkReadyUpdate(folder()).ok;
     QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY(ok);
     QVERIFY(updaterNeedsElevation);
@@ -146,12 +146,13 @@ void UpdateInstallTest::inaccessibleTargetAsksAgain() {
     LogCapture capture;
     QStringList asked;
     const bool ok = installPageUpdate(
-        folder(),
-        [&](const QString& target) {
-            asked << target;
-            return asked.size() <= retries;
-        },
-        0);
+                        folder(),
+                        [&](const QString& target) {
+                            asked << target;
+                            return asked.size() <= retries;
+                        },
+                        0)
+                        .ok;
     QVERIFY(!ok);
     QCOMPARE(asked.size(), retries + 1);
     QCOMPARE(asked.first(),

@@ -4,7 +4,6 @@
 #include "kx/firmware.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
-#include "online/programfolder.h"
 #include "online/signature.h"
 #include "tools/pack/firmwareimage.h"
 
@@ -60,9 +59,9 @@ private:
         HttpRequestWorker worker;
         QSignalSpy spy(&worker, &HttpRequestWorker::on_execution_finished);
         worker.send(params);
-        if (!spy.wait(5000) || worker.errorCode != QNetworkReply::NoError)
+        if (!spy.wait(5000) || !worker.result())
             return QJsonObject();
-        return QJsonDocument::fromJson(worker.response).object();
+        return QJsonDocument::fromJson(worker.result().value).object();
     }
     QTemporaryDir* m_dir = nullptr;
 };
@@ -124,9 +123,9 @@ void ToolsTest::packMakesUnpackablePackages() {
                  {QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("4.5.6"),
                   QStringLiteral("--out"), pkg, src}),
              0);
-    QString version;
-    QVERIFY(package::unpackUpdatePackage(program, QStringLiteral("html"), pkg, &version));
-    QCOMPARE(version, QStringLiteral("4.5.6"));
+    const auto unpacked = package::unpackUpdatePackage(program, QStringLiteral("html"), pkg);
+    QVERIFY(unpacked);
+    QCOMPARE(unpacked.value, QStringLiteral("4.5.6"));
     QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/a/b/c.txt")),
              QByteArray("deep"));
     QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/z.bin")),
@@ -225,9 +224,7 @@ void ToolsTest::packSignsWithItsOwnKeys() {
     signature::setUpdateKey(
         signature::fromHex(QString::fromLatin1(readFile(dir() + QStringLiteral("/vendor.key.pub"))),
                            signature::kPublicKeySize));
-    QString version;
-    const bool unpacked =
-        package::unpackUpdatePackage(program, QStringLiteral("html"), pkg, &version);
+    const bool unpacked = package::unpackUpdatePackage(program, QStringLiteral("html"), pkg).ok;
     signature::setUpdateKey(QByteArray());
     QVERIFY(unpacked);
     QCOMPARE(readFile(program + QStringLiteral("tupdates/html/ready/device/a.html")),
@@ -366,10 +363,10 @@ void ToolsTest::syncRoundTrip() {
     ServerProcess server(dir());
     QVERIFY(server.ok());
     const QString device = QStringLiteral("HID\\VID_1234&PID_5678\\..\\x");
-    QByteArray pkg;
-    QString error;
-    QVERIFY(package::build(
-        package::writePayload({{QStringLiteral("conf.xml"), "<root/>"}}, nullptr), &pkg, &error));
+    const auto built =
+        package::build(package::writePayload({{QStringLiteral("conf.xml"), "<root/>"}}, nullptr));
+    QVERIFY(built);
+    const QByteArray pkg = built.value;
     const QString md5 =
         QString::fromLatin1(QCryptographicHash::hash(pkg, QCryptographicHash::Md5).toHex());
     auto check = [&](const QString& revision) {
@@ -422,7 +419,7 @@ void ToolsTest::syncRoundTrip() {
     QSignalSpy spy(&fetch, &HttpRequestWorker::on_execution_finished);
     fetch.send(HttpRequestParams(url, QStringLiteral("GET")));
     QVERIFY(spy.wait(5000));
-    QCOMPARE(fetch.response, pkg);
+    QCOMPARE(fetch.result().value, pkg);
     // The device id never became a path: everything stays under sync/.
     QCOMPARE(QDir(dir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("sync")});

@@ -173,9 +173,10 @@ int main(int argc, char** argv) {
     const QString version = parser.value(versionOpt);
     const QByteArray payload =
         package::writePayload(files, mode == QLatin1String("update") ? &version : nullptr);
-    QByteArray packageFile;
-    if (!package::build(payload, &packageFile, &error))
-        return fail(error);
+    const platform::ResultOf<QByteArray> built = package::build(payload);
+    if (!built)
+        return fail(QString::fromStdString(built.text));
+    QByteArray packageFile = built.value;
     if (!secretKey.isEmpty() && !signature::sign(&packageFile, secretKey))
         return fail(QStringLiteral("cannot sign the package"));
     return writeOut(out, packageFile, &error) ? 0 : fail(error);

@@ -2,11 +2,6 @@
 
 #include <QString>
 
-// The program folder (the running executable's directory) with a trailing "/". Downloads and
-// updates live under it. Tests point it elsewhere.
-QString onlineProgramFolder();
-void setOnlineProgramFolder(const QString& folder);
-
 // True for a symbolic link or (on Windows) a junction: an entry that leads somewhere else.
 bool isLinkEntry(const QString& path);
 
