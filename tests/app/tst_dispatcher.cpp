@@ -12,6 +12,7 @@
 #include "input/recorder.h"
 #include "input/redirection.h"
 #include "online/onlinecommands.h"
+#include "online/onlinesettings.h"
 #include "recordingcallback.h"
 
 #include <QApplication>
@@ -174,7 +175,8 @@ struct Groups {
                     return KeyMaps();
                 }),
           devices(nullptr, folder + "/no-such-library"), device(devices, store),
-          onlineHost(folder + "/online-conf.xml", "<root/>"), online(onlineHost) {
+          onlineHost(folder + "/online", "<root/>"),
+          online(onlineHost, OnlineSettings(folder + "/online/")) {
         store.load();
         conf.reset(new ConfCommands(store, nullptr));
         conf->setDeviceHotKeys(&hotKeys);
