@@ -4,6 +4,7 @@
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
 #include "online/onlinecommands.h"
+#include "online/onlinethreads.h"
 #include "online/signature.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
@@ -18,10 +19,12 @@
 #include "startup.h"
 #include "tavix.h"
 #include "weblog/startuptrace.h"
+#include "weblog/weblog.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QLocalServer>
+#include <QSslCertificate>
 
 cefApplication::cefApplication(int& argc, char** argv)
     : QApplication(argc, argv), m_config(QCoreApplication::applicationDirPath()),
@@ -30,8 +33,6 @@ cefApplication::cefApplication(int& argc, char** argv)
     m_serverName = singleinstance::serverName();
 
     m_config.load();
-    // Update packages are taken only when signed by this key (when one is configured).
-    signature::configureUpdateKey(m_config.clientAttribute(QStringLiteral("updateKey")));
     if (!m_config.clientAttributes().isEmpty()) {
         QMap<QString, QString> client = m_config.clientAttributes();
         startup::putLiveAddresses(client);
@@ -56,6 +57,8 @@ cefApplication::~cefApplication() {
     m_online = nullptr;
     delete m_mainWindow;
     m_mainWindow = nullptr;
+    // Downloads the update dialog started write into the program folder too.
+    online::stopThreads();
     delete m_hotplug;
     m_hotplug = nullptr;
     delete m_devices;
@@ -201,6 +204,23 @@ void cefApplication::startSimulation() {
 #endif
 }
 
+OnlineSettings cefApplication::onlineSettings() {
+    OnlineSettings settings(QCoreApplication::applicationDirPath());
+    // Update packages are taken only when signed by the key built in.
+    if (signature::builtInKeyIsTestKey())
+        qCInfo(lcUpdatesystem, "Update packages are checked against the reference test key: this "
+                               "is a development build");
+    // Tests serve "https" with a certificate of their own authority; the program never trusts
+    // one by itself.
+    const QString extra = qEnvironmentVariable("TAVIX_EXTRA_CA_FILE");
+    if (!extra.isEmpty()) {
+        settings.extraCaCertificates = QSslCertificate::fromPath(extra);
+        qCInfo(lcUpdatesystem, "Trusting %d certificate(s) from %s besides the system's",
+               settings.extraCaCertificates.size(), qUtf8Printable(extra));
+    }
+    return settings;
+}
+
 void cefApplication::createMainWindow() {
     startuptrace::mark("first instance");
     startSimulation();
@@ -222,8 +242,7 @@ void cefApplication::createMainWindow() {
     startuptrace::mark("main window shown");
 
     m_onlineHost.setMainWindow(m_mainWindow);
-    m_online =
-        new OnlineCommands(m_onlineHost, OnlineSettings(QCoreApplication::applicationDirPath()));
+    m_online = new OnlineCommands(m_onlineHost, onlineSettings());
     m_mainWindow->setOnlineCommands(m_online);
     // Each listed device gets its product information and pages; then the one update check of
     // the start-up, for the first device.

@@ -2,6 +2,7 @@
 
 #include "config/configstore.h"
 #include "device/deviceenumeration.h"
+#include "online/onlinesettings.h"
 #include "programonlinehost.h"
 
 #include <QApplication>
@@ -39,6 +40,8 @@ public slots:
 
 private:
     void createMainWindow();
+    // Where the online services work, and whom they trust.
+    static OnlineSettings onlineSettings();
     // Starts the simulated devices of this program folder (not on Win32).
     void startSimulation();
 

@@ -2,8 +2,12 @@
 
 #include "config/configstore.h"
 #include "device/devices_handler.h"
+#include "online/package.h"
 #include "quit.h"
 #include "tavix.h"
+
+#include <QCoreApplication>
+#include <QDir>
 
 namespace {
 // Where the reference server listens when conf.xml names none.
@@ -44,6 +48,24 @@ platform::Result
 ProgramOnlineHost::recordProductInfo(const QString& deviceId,
                                      const QList<QPair<QString, QString>>& attributes) {
     return m_config.recordProductInfo(deviceId, attributes);
+}
+
+platform::ResultOf<QByteArray> ProgramOnlineHost::syncedConf(const QByteArray& text) const {
+    // The server this program asks, the version it runs and the revision it holds are its own:
+    // a synced file from elsewhere must not change where updates come from.
+    return m_config.syncedText(text, {QStringLiteral("apiServer"), QStringLiteral("version"),
+                                      QStringLiteral("synchronize")});
+}
+
+void ProgramOnlineHost::filesReplaced(const QStringList& names) {
+    QStringList paths;
+    for (const QString& name : names) {
+        if (package::isConfName(name))
+            m_config.reload({QStringLiteral("MacAddress"), QStringLiteral("IpAddress")});
+        paths << QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name);
+    }
+    if (m_window)
+        m_window->filesReplaced(paths);
 }
 
 QList<OnlineDevice> ProgramOnlineHost::connectedDevices() const {

@@ -25,6 +25,8 @@ public:
     recordedPageFolder(const QString& deviceId) const override;
     platform::Result recordProductInfo(const QString& deviceId,
                                        const QList<QPair<QString, QString>>& attributes) override;
+    platform::ResultOf<QByteArray> syncedConf(const QByteArray& text) const override;
+    void filesReplaced(const QStringList& names) override;
     QList<OnlineDevice> connectedDevices() const override;
     kx::FirmwareSession* firmwareSession() const override;
     QWidget* mainWindow() const override;

@@ -199,6 +199,12 @@ void tavix::setOnlineCommands(OnlineCommands* online) {
     m_dispatcher.context().online = online;
 }
 
+void tavix::filesReplaced(const QStringList& paths) {
+    for (const QString& path : paths)
+        m_profileCache.forget(path);
+    m_input->reloadKeyMaps();
+}
+
 void tavix::deviceChanged(const HotplugAction& action) {
     devicesChanged(action.argument);
     if (action.argument == kUsbDeviceArrived && m_online)

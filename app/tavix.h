@@ -62,6 +62,10 @@ public:
     void deviceArrived(const QString& deviceId) override;
     void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
 
+    // Files replaced on disk (absolute paths): the profile cache gives way to them and the key
+    // maps are read again.
+    void filesReplaced(const QStringList& paths);
+
     // The online services (owned by the application): their page commands and the
     // device-arrival step.
     void setOnlineCommands(OnlineCommands* online);

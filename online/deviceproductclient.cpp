@@ -1,5 +1,6 @@
 #include "deviceproductclient.h"
 
+#include "online/failure.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/updateinstall.h"
@@ -43,7 +44,7 @@ void DeviceProductClient::sendRequest() {
     params.addVar(QStringLiteral("version"), m_host.clientSetting(QStringLiteral("version")));
     params.addVar(QStringLiteral("sid"), QString());
     params.addVar(QStringLiteral("noencrypt"), QStringLiteral("1"));
-    m_worker = new HttpRequestWorker(this);
+    m_worker = new HttpRequestWorker(this, m_settings.apiLimits());
     connect(m_worker, &HttpRequestWorker::on_execution_finished, this,
             &DeviceProductClient::handle_dogetInfo);
     m_worker->send(params);
@@ -66,7 +67,7 @@ void DeviceProductClient::handle_dogetInfo(HttpRequestWorker* worker) {
             fetchPages(product->number, product->pagesUrl);
         }
     }
-    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
+    qCInfo(lcUpdatesystem).noquote() << online::logExcerpt(reply.value);
 }
 
 bool DeviceProductClient::record(const serveranswers::Product& product) {
@@ -86,6 +87,7 @@ void DeviceProductClient::fetchPages(const QString& productNO, const QString& ur
     connect(downloader, &PsUpdateDownloader::downLoadFailed, this,
             &DeviceProductClient::on_htmlPackageDownLoadFailed);
     connect(downloader, &PsUpdateDownloader::unpackFailed, this, [this] { m_pages.release(); });
+    followPageInstall(downloader, this, m_host, updateinstall::messageBoxRetryPrompt);
     m_pages.start();
 }
 
@@ -93,8 +95,7 @@ void DeviceProductClient::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFinished";
-    updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
-                                     m_settings.installPauseMs);
+    // The pages were installed on the download's thread; the page now finds them.
     m_host.reportDeviceArrival(m_deviceId, m_device.devicePath);
 }
 

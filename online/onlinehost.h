@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -66,6 +67,14 @@ public:
     virtual platform::Result
     recordProductInfo(const QString& deviceId,
                       const QList<QPair<QString, QString>>& attributes) = 0;
+
+    // conf.xml as a sync writes it: `text` with this program's own "apiServer", "version" and
+    // "synchronize" kept. Refused when `text` is no conf.xml the program could read.
+    virtual platform::ResultOf<QByteArray> syncedConf(const QByteArray& text) const = 0;
+    // Files of the program folder (relative names) were replaced on disk by a sync or an
+    // install: conf.xml is taken into the store, cached profile texts give way to the files, and
+    // the key maps are read again.
+    virtual void filesReplaced(const QStringList& names) = 0;
 
     // The devices the device library lists now, in its order.
     virtual QList<OnlineDevice> connectedDevices() const = 0;
