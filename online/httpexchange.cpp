@@ -107,6 +107,8 @@ HttpExchange::HttpExchange(const Request& request, const HttpLimits& limits, QOb
         m_socket = new QTcpSocket(this);
         connect(m_socket, &QTcpSocket::connected, this, &HttpExchange::connected);
     }
+    // What the socket holds before it is read is bounded too: a flood waits in the system.
+    m_socket->setReadBufferSize(256 * 1024);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpExchange::socketReadable);
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
         touch();

@@ -145,8 +145,8 @@ platform::Result readEntry(QDataStream& ds, const QLoggingCategory& cat, File* e
 void removeWorkFolder(const QString& packagePath, const QString& root) {
     QString dir = QDir::cleanPath(QFileInfo(packagePath).absolutePath());
     const QString top = QDir::cleanPath(root);
-    // Only a folder below the root is ours to remove.
-    if (!dir.startsWith(top + QLatin1Char('/')))
+    // Only a folder below the root is ours to remove, and only when no link leads there.
+    if (!dir.startsWith(top + QLatin1Char('/')) || linkOnTheWay(QFileInfo(top).path(), dir))
         return;
     removeTree(dir);
     for (dir = QFileInfo(dir).path(); dir.startsWith(top); dir = QFileInfo(dir).path()) {

@@ -8,9 +8,13 @@
 // file waits beside it (".old") until the new one is in place, and comes back when the new one
 // cannot be put there. Header only: the updater uses it too.
 inline bool replaceByRename(const QString& source, const QString& target) {
+    const QFileInfo current(target);
+    // A folder in the file's place is not the file's to move away.
+    if (current.isDir() && !current.isSymLink())
+        return false;
     const QString old = target + QStringLiteral(".old");
     QFile::remove(old);
-    const bool existed = QFileInfo::exists(target) || QFileInfo(target).isSymLink();
+    const bool existed = current.exists() || current.isSymLink();
     if (existed && !QFile::rename(target, old))
         return false;
     if (!QFile::rename(source, target)) {

@@ -56,8 +56,8 @@ platform::Result checkReadyUpdate(const QString& programFolder) {
     // A write-protected updater cannot be copied over: like a write-protected folder, that takes
     // the elevated updater.
     const QFileInfo current(installed);
-    const bool protectedFile =
-        current.exists() && !(current.permissions() & (QFile::WriteOwner | QFile::WriteUser));
+    // (Marked read-only, as Windows' attribute shows in the owner's write bit.)
+    const bool protectedFile = current.exists() && !(current.permissions() & QFile::WriteOwner);
     if (!protectedFile && replaceByCopy(delivered, installed)) {
         if (!QFile::remove(delivered)) {
             const platform::Result r =

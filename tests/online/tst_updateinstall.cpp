@@ -20,6 +20,7 @@ private slots:
     void readinessCheck_data();
     void readinessCheck();
     void writeProtectedFolderNeedsElevation();
+    void readOnlyUpdaterNeedsElevation();
 
     void pageUpdateMirrorsTree();
     void inaccessibleTargetAsksAgain_data();
@@ -96,6 +97,19 @@ void UpdateInstallTest::writeProtectedFolderNeedsElevation() {
     QVERIFY(ok);
     QVERIFY(updaterNeedsElevation);
     QVERIFY(capture.contains(QStringLiteral("dir is in write-protected dir")));
+    QCOMPARE(readFile(readyDir + updaterFileName()), QByteArray("new updater"));
+}
+
+// A write-protected updater in a writable folder asks for elevation like a write-protected
+// folder does; the update stays.
+void UpdateInstallTest::readOnlyUpdaterNeedsElevation() {
+    const QString readyDir = folder() + QStringLiteral("tupdates/client/ready/");
+    QVERIFY(writeFile(readyDir + updaterFileName(), "new updater"));
+    QVERIFY(writeFile(folder() + updaterFileName(), "old updater"));
+    QFile::setPermissions(folder() + updaterFileName(), QFile::ReadOwner | QFile::ReadUser);
+    QVERIFY(checkReadyUpdate(folder()));
+    QVERIFY(updaterNeedsElevation);
+    QCOMPARE(readFile(folder() + updaterFileName()), QByteArray("old updater"));
     QCOMPARE(readFile(readyDir + updaterFileName()), QByteArray("new updater"));
 }
 
