@@ -337,10 +337,16 @@ void tst_Online::syncCannotTakeOverTheUpdateChain() {
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("qt.conf")));
     QCOMPARE(conf(QStringLiteral("synchronize")), QStringLiteral("0"));
 
-    // conf.xml alone is taken, at once, but the server and version stay this program's.
-    QVERIFY(storeSync(data(), {{confName, evilConf}}, 8));
-    QCOMPARE(request(QStringLiteral("synchronizeConf"), {{"filePathLists", confName}}),
+    // conf.xml and a key map are taken, at once (the profile the page read before gives way),
+    // but the server and version stay this program's.
+    const QString keyMap = QStringLiteral("view/device/virtual/xml/configuration.xml");
+    const QJsonObject readKeyMap{{"filePath", keyMap}, {"xpath", "/conf"}};
+    QVERIFY(!request(QStringLiteral("queryProfile"), readKeyMap).contains(QLatin1String("synced")));
+    QVERIFY(storeSync(data(), {{confName, evilConf}, {keyMap, "<conf synced=\"1\"/>"}}, 8));
+    QCOMPARE(request(QStringLiteral("synchronizeConf"),
+                     {{"filePathLists", confName + QLatin1Char('|') + keyMap}}),
              QStringLiteral("ok:download synchronize file success"));
+    QVERIFY(request(QStringLiteral("queryProfile"), readKeyMap).contains(QLatin1String("synced")));
     QCOMPARE(conf(QStringLiteral("closeFunc")), QStringLiteral("closeapp"));
     QCOMPARE(conf(QStringLiteral("apiServer")), server.base());
     QCOMPARE(conf(QStringLiteral("version")), QStringLiteral("1.0.0"));
@@ -439,8 +445,10 @@ void tst_Online::hostileServersLeaveTheWindowAnswering() {
         QVERIFY2(!QFileInfo::exists(program() + QStringLiteral("dl/big.bin")), c.name);
     }
     qInfo("longest getConf while the server misbehaves: %s", qPrintable(figures.join(", ")));
-    // Nothing of the answers beyond a few kilobytes each reached the log.
-    QVERIFY(QFileInfo(program() + QStringLiteral("web.log")).size() < 256 * 1024);
+    // The answers were refused, and nothing of them beyond a few kilobytes reached the log.
+    const QByteArray log = readFile(program() + QStringLiteral("web.log"));
+    QVERIFY(log.contains("Answer too large") && log.contains("Answer head too large"));
+    QVERIFY(log.size() < 256 * 1024);
     const QByteArray confAfter = readFile(program() + confName);
     QVERIFY(confAfter.contains("synchronize=\"0\""));
     QVERIFY(!confAfter.contains("<root/>"));
