@@ -17,34 +17,25 @@ constexpr int kMaxInterimAnswers = 8;
 // The errors Qt's own HTTP stack gives the statuses from 400 on, which the callers (and their
 // logs) have always seen.
 QNetworkReply::NetworkError errorOfStatus(int status) {
-    switch (status) {
-    case 400:
-    case 418:
-        return QNetworkReply::ProtocolInvalidOperationError;
-    case 401:
-        return QNetworkReply::AuthenticationRequiredError;
-    case 403:
-        return QNetworkReply::ContentAccessDenied;
-    case 404:
-        return QNetworkReply::ContentNotFoundError;
-    case 405:
-        return QNetworkReply::ContentOperationNotPermittedError;
-    case 407:
-        return QNetworkReply::ProxyAuthenticationRequiredError;
-    case 409:
-        return QNetworkReply::ContentConflictError;
-    case 410:
-        return QNetworkReply::ContentGoneError;
-    case 500:
-        return QNetworkReply::InternalServerError;
-    case 501:
-        return QNetworkReply::OperationNotImplementedError;
-    case 503:
-        return QNetworkReply::ServiceUnavailableError;
-    default:
-        return status > 500 ? QNetworkReply::UnknownServerError
-                            : QNetworkReply::UnknownContentError;
-    }
+    using E = QNetworkReply::NetworkError;
+    static const QPair<int, E> known[] = {
+        {400, E::ProtocolInvalidOperationError},
+        {401, E::AuthenticationRequiredError},
+        {403, E::ContentAccessDenied},
+        {404, E::ContentNotFoundError},
+        {405, E::ContentOperationNotPermittedError},
+        {407, E::ProxyAuthenticationRequiredError},
+        {409, E::ContentConflictError},
+        {410, E::ContentGoneError},
+        {418, E::ProtocolInvalidOperationError},
+        {500, E::InternalServerError},
+        {501, E::OperationNotImplementedError},
+        {503, E::ServiceUnavailableError},
+    };
+    for (const auto& k : known)
+        if (k.first == status)
+            return k.second;
+    return status > 500 ? E::UnknownServerError : E::UnknownContentError;
 }
 
 QNetworkReply::NetworkError errorOfSocket(QAbstractSocket::SocketError error) {
@@ -459,29 +450,24 @@ void HttpExchange::takeBody(const QByteArray& bytes) {
 void HttpExchange::complete() {
     if (m_finished)
         return;
-    m_stage = Stage::Done;
     if (m_status >= 400) {
         m_error = errorOfStatus(m_status);
         m_errorString = QStringLiteral("Error transferring %1 - server replied: %2")
                             .arg(m_request.url.toString(), QString::number(m_status));
     }
-    m_finished = true;
-    for (QTimer* t : {m_connectTimer, m_idleTimer, m_headTimer, m_overallTimer})
-        if (t)
-            t->stop();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-    }
-    emit finished();
+    end();
 }
 
 void HttpExchange::fail(QNetworkReply::NetworkError error, const QString& text) {
     if (m_finished)
         return;
-    m_stage = Stage::Done;
     m_error = error;
     m_errorString = text;
+    end();
+}
+
+void HttpExchange::end() {
+    m_stage = Stage::Done;
     m_finished = true;
     for (QTimer* t : {m_connectTimer, m_idleTimer, m_headTimer, m_overallTimer})
         if (t)

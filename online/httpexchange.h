@@ -89,6 +89,8 @@ private:
     void takeBody(const QByteArray& bytes);
     void complete();
     void fail(QNetworkReply::NetworkError error, const QString& text);
+    // Stops the timers, lets the connection go and says so, once.
+    void end();
     void touch();
     QByteArray requestBytes() const;
     void startTimer(QTimer*& timer, int ms, const QString& text);
