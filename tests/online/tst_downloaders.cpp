@@ -76,6 +76,7 @@ private slots:
     void completeFileAnswered416IsUnpacked();
     void relativeDirOutsideProgramFolderIsRefused_data();
     void relativeDirOutsideProgramFolderIsRefused();
+    void linkedPageFolderIsLeftAlone();
     void resumeNeverSplicesTwoVersions();
     void linkedWorkFolderIsNotCleaned();
     void failedSyncUnpackReportsFailure();
@@ -420,6 +421,23 @@ void DownloadersTest::relativeDirOutsideProgramFolderIsRefused() {
     QCOMPARE(QFileInfo::exists(program() + QStringLiteral("x.bin")), existing > 0);
     if (existing > 0)
         QCOMPARE(readFile(program() + QStringLiteral("x.bin")), content);
+}
+
+// A folder the page names that is a link leads out of the program folder: the download is
+// refused, and the link and what it points to stay as they are.
+void DownloadersTest::linkedPageFolderIsLeftAlone() {
+    QTemporaryDir outside;
+    QVERIFY(writeFile(outside.path() + QStringLiteral("/mine.txt"), "keep"));
+    QVERIFY(QDir().mkpath(program() + QStringLiteral("view")));
+    QVERIFY(QFile::link(outside.path(), program() + QStringLiteral("view/dl")));
+    commonFileDownloader dl(nullptr, QStringLiteral("http://127.0.0.1:1/files/x.bin"),
+                            QStringLiteral("view/dl/sub/"), settings());
+    QSignalSpy failed(&dl, &commonFileDownloader::downLoadFailed);
+    dl.start();
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(QFileInfo(program() + QStringLiteral("view/dl")).isSymLink());
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("mine.txt")});
 }
 
 // The package is replaced on the server between a cut and the resume: the resume must not

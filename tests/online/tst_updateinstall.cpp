@@ -1,6 +1,7 @@
 #include "logcapture.h"
 #include "packagetestutil.h"
 
+#include "online/replacefile.h"
 #include "online/updateinstall.h"
 
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@ private slots:
     void readinessCheck();
     void writeProtectedFolderNeedsElevation();
     void readOnlyUpdaterNeedsElevation();
+    void failedReplacementKeepsTheOldFile();
 
     void pageUpdateMirrorsTree();
     void inaccessibleTargetAsksAgain_data();
@@ -111,6 +113,15 @@ void UpdateInstallTest::readOnlyUpdaterNeedsElevation() {
     QVERIFY(updaterNeedsElevation);
     QCOMPARE(readFile(folder() + updaterFileName()), QByteArray("old updater"));
     QCOMPARE(readFile(readyDir + updaterFileName()), QByteArray("new updater"));
+}
+
+// A replacement whose last step fails (here the new file has gone) leaves the old file where it
+// was, never nothing.
+void UpdateInstallTest::failedReplacementKeepsTheOldFile() {
+    QVERIFY(writeFile(folder() + updaterFileName(), "old updater"));
+    QVERIFY(!replaceByRename(folder() + QStringLiteral("gone"), folder() + updaterFileName()));
+    QCOMPARE(readFile(folder() + updaterFileName()), QByteArray("old updater"));
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList{updaterFileName()});
 }
 
 void UpdateInstallTest::pageUpdateMirrorsTree() {
