@@ -179,6 +179,8 @@ private slots:
     void updateAnswers();
     void checkWithoutDeviceShowsInfoOnly();
     void fullUpdateInstallsEveryKind();
+    void installedCopyLeavesTheProgramToPackages_data();
+    void installedCopyLeavesTheProgramToPackages();
 
     void firmwareWriting_data();
     void firmwareWriting();
@@ -583,6 +585,51 @@ void OnlineServicesTest::fullUpdateInstallsEveryKind() {
     QCOMPARE(g_kx.blockSizes, (QList<int>{2000, 2000, 0}));
     dlg->findChild<QPushButton*>(QStringLiteral("uninstallButton"))->click();
     QCOMPARE(m_host->quits, 1);
+}
+
+void OnlineServicesTest::installedCopyLeavesTheProgramToPackages_data() {
+    QTest::addColumn<QStringList>("deployment");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("offered"); // the update button is there
+    QTest::addColumn<QStringList>("fetched");
+    QTest::newRow("program only") << QStringList{"client"} << "   程序由软件包管理器更新" << false
+                                  << QStringList();
+    QTest::newRow("program and pages")
+        << QStringList{"client", "html"} << "   发现新版本，是否更新？\n   程序由软件包管理器更新"
+        << true << QStringList{"/html.pkg"};
+}
+
+// An installed copy says that the package manager updates the program, downloads no program
+// package, and still takes the other kinds.
+void OnlineServicesTest::installedCopyLeavesTheProgramToPackages() {
+    QFETCH(QStringList, deployment);
+    QFETCH(QString, text);
+    QFETCH(bool, offered);
+    QFETCH(QStringList, fetched);
+    QTcpServer files;
+    QVERIFY(files.listen(QHostAddress::LocalHost, 0));
+    QStringList requested;
+    connect(&files, &QTcpServer::newConnection, &files, [&] {
+        QTcpSocket* s = files.nextPendingConnection();
+        connect(s, &QTcpSocket::readyRead, s, [&, s] {
+            requested << QString::fromLatin1(s->readAll().split(' ').value(1));
+            s->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            s->disconnectFromHost();
+        });
+    });
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(files.serverPort());
+    OnlineSettings installed = settings();
+    installed.programUpdates = false;
+    updateDlg dlg(*m_host, installed);
+    dlg.setUpdate(
+        QJsonObject{{"clientPackage", base + "/client.pkg"}, {"devicePackage", base + "/html.pkg"}},
+        deployment);
+    QCOMPARE(dlg.firstPageText(), text);
+    QCOMPARE(!dlg.findChild<QPushButton*>(QStringLiteral("uninstallButton"))->isHidden(), offered);
+    dlg.on_uninstallButton_clicekd();
+    QTest::qWait(300);
+    QVERIFY(waitFor([&] { return requested.size() >= fetched.size(); }));
+    QCOMPARE(requested, fetched);
 }
 
 void OnlineServicesTest::firmwareWriting_data() {
