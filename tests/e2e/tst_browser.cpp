@@ -715,7 +715,7 @@ void tst_Browser::virtualDeviceEndToEnd() {
     drv::registerControlCommands();
     platform::keyhook::sim::registerControlCommands();
 
-    auto window = std::make_unique<tavix>(*m_store, nullptr);
+    auto window = std::make_unique<tavix>(*m_store, nullptr, programFolders());
     auto pageJs = [&](const QString& script) {
         QVariant result;
         bool done = false;
