@@ -71,6 +71,27 @@ RouterCallback recorder(Answer* a) {
     return std::make_shared<RecordingCallback>(a);
 }
 
+// A loopback HTTP server that gives every request the same answer and keeps what it was sent.
+class FixedAnswerServer : public QTcpServer {
+public:
+    explicit FixedAnswerServer(const QByteArray& answer) : m_answer(answer) {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* s = nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                requests << s->readAll();
+                s->write(m_answer);
+                s->disconnectFromHost();
+            });
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+    QList<QByteArray> requests;
+
+private:
+    QByteArray m_answer;
+};
+
 bool waitFor(const std::function<bool()>& done, int ms = 15000) {
     for (int waited = 0; !done() && waited < ms; waited += 20)
         QTest::qWait(20);
@@ -475,27 +496,19 @@ void OnlineServicesTest::updateAnswers() {
     QFETCH(QByteArray, body);
     QFETCH(bool, manual);
     QFETCH(int, page);
-    QTcpServer api;
-    QVERIFY(api.listen(QHostAddress::LocalHost, 0));
-    QByteArray seen;
-    connect(&api, &QTcpServer::newConnection, &api, [&] {
-        QTcpSocket* s = api.nextPendingConnection();
-        connect(s, &QTcpSocket::readyRead, s, [&, s] {
-            seen += s->readAll();
-            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                     QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-            s->disconnectFromHost();
-        });
-    });
-    m_host->api = QStringLiteral("http://127.0.0.1:%1").arg(api.serverPort());
+    FixedAnswerServer api("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    QVERIFY(api.isListening());
+    m_host->api = api.base();
     OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(manual);
     QVERIFY(online.updateCheck());
     QSignalSpy answered(online.updateCheck()->findChild<HttpRequestWorker*>(),
                         &HttpRequestWorker::on_execution_finished);
     QVERIFY(answered.wait(5000));
-    QVERIFY(seen.startsWith("GET /api/system/upgrade?deviceid=04D9A0F1&fwversion=1.0&noencrypt=1"
-                            "&test=1&version=1.0.0 "));
+    QVERIFY(api.requests.value(0).startsWith(
+        "GET /api/system/upgrade?deviceid=04D9A0F1&fwversion=1.0&noencrypt=1"
+        "&test=1&version=1.0.0 "));
     updateDlg* dlg = UpdateCheck::currentDialog();
     QCOMPARE(dlg ? int(dlg->currentPage()) : -1, page);
     if (dlg)
@@ -606,18 +619,10 @@ void OnlineServicesTest::installedCopyLeavesTheProgramToPackages() {
     QFETCH(QString, text);
     QFETCH(bool, offered);
     QFETCH(QStringList, fetched);
-    QTcpServer files;
-    QVERIFY(files.listen(QHostAddress::LocalHost, 0));
-    QStringList requested;
-    connect(&files, &QTcpServer::newConnection, &files, [&] {
-        QTcpSocket* s = files.nextPendingConnection();
-        connect(s, &QTcpSocket::readyRead, s, [&, s] {
-            requested << QString::fromLatin1(s->readAll().split(' ').value(1));
-            s->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            s->disconnectFromHost();
-        });
-    });
-    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(files.serverPort());
+    FixedAnswerServer files(
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    QVERIFY(files.isListening());
+    const QString base = files.base();
     OnlineSettings installed = settings();
     installed.programUpdates = false;
     updateDlg dlg(*m_host, installed);
@@ -628,7 +633,10 @@ void OnlineServicesTest::installedCopyLeavesTheProgramToPackages() {
     QCOMPARE(!dlg.findChild<QPushButton*>(QStringLiteral("uninstallButton"))->isHidden(), offered);
     dlg.on_uninstallButton_clicekd();
     QTest::qWait(300);
-    QVERIFY(waitFor([&] { return requested.size() >= fetched.size(); }));
+    QVERIFY(waitFor([&] { return files.requests.size() >= fetched.size(); }));
+    QStringList requested;
+    for (const QByteArray& request : files.requests)
+        requested << QString::fromLatin1(request.split(' ').value(1));
     QCOMPARE(requested, fetched);
 }
 
