@@ -56,19 +56,28 @@ int main(int argc, char* argv[]) {
         cefApplication app(argc, argv);
         const ProgramFolders& folders = app.folders();
         binaries = folders.binaries();
-        // Before the single-instance check, so a crash in any later step is reported. Dumps
-        // are the user's data; the reporter is one of the program's binaries.
-        crashhandler::install(folders.data());
-        crashhandler::setReporter(QStringLiteral("CrashReporter"), folders.binaries());
-        // A hidden switch to try the crash handling end to end.
-        if (arguments.contains(QStringLiteral("-crashtest")))
-            platform::crash::crashNow();
-        // A staged folder keeps its log in the working folder; an installed copy, started from
-        // anywhere, in the data folder.
-        if (folders.isInstalled())
-            weblog::install(folders.data() + QStringLiteral("/web.log"));
-        else
-            weblog::install();
+        if (folders.data().isEmpty()) {
+            // An installed copy writes only into the user's data folder; without one it would
+            // write elsewhere, so it does not start.
+            std::fputs("tavix: neither XDG_DATA_HOME nor HOME names a folder for the settings\n",
+                       stderr);
+            quit::request();
+            exitCode = 1;
+        } else {
+            // Before the single-instance check, so a crash in any later step is reported. Dumps
+            // are the user's data; the reporter is one of the program's binaries.
+            crashhandler::install(folders.data());
+            crashhandler::setReporter(QStringLiteral("CrashReporter"), folders.binaries());
+            // A hidden switch to try the crash handling end to end.
+            if (arguments.contains(QStringLiteral("-crashtest")))
+                platform::crash::crashNow();
+            // A staged folder keeps its log in the working folder; an installed copy, started
+            // from anywhere, in the data folder.
+            if (folders.isInstalled())
+                weblog::install(folders.data() + QStringLiteral("/web.log"));
+            else
+                weblog::install();
+        }
         if (!quit::requested()) {
             startuptrace::mark("application ready");
             app.start();
