@@ -6,9 +6,6 @@
 #include "quit.h"
 #include "tavix.h"
 
-#include <QCoreApplication>
-#include <QDir>
-
 namespace {
 // Where the reference server listens when conf.xml names none.
 const char* const kDefaultApiServer = "http://127.0.0.1:18080";
@@ -58,14 +55,11 @@ platform::ResultOf<QByteArray> ProgramOnlineHost::syncedConf(const QByteArray& t
 }
 
 void ProgramOnlineHost::filesReplaced(const QStringList& names) {
-    QStringList paths;
-    for (const QString& name : names) {
+    for (const QString& name : names)
         if (package::isConfName(name))
             m_config.reload({QStringLiteral("MacAddress"), QStringLiteral("IpAddress")});
-        paths << QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name);
-    }
     if (m_window)
-        m_window->filesReplaced(paths);
+        m_window->filesReplaced(names);
 }
 
 QList<OnlineDevice> ProgramOnlineHost::connectedDevices() const {

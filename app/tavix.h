@@ -42,8 +42,10 @@ class tavix : public QWidget,
               public ViewHost {
     Q_OBJECT
 public:
-    // `devices` is the application's device manager (borrowed).
-    tavix(ConfigStore& config, devices_handler* devices, QWidget* parent = nullptr);
+    // `devices` is the application's device manager (borrowed); `folders` say where the page,
+    // the profiles and the key maps are.
+    tavix(ConfigStore& config, devices_handler* devices, const ProgramFolders& folders,
+          QWidget* parent = nullptr);
     ~tavix() override;
 
     TavixWebView* view() const { return m_view; }
@@ -62,9 +64,9 @@ public:
     void deviceArrived(const QString& deviceId) override;
     void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
 
-    // Files replaced on disk (absolute paths): the profile cache gives way to them and the key
-    // maps are read again.
-    void filesReplaced(const QStringList& paths);
+    // Files of the data folder (relative names) replaced on disk: the profile cache gives way to
+    // them and the key maps are read again.
+    void filesReplaced(const QStringList& names);
 
     // The online services (owned by the application): their page commands and the
     // device-arrival step.
@@ -141,6 +143,7 @@ private:
     AppCommands m_appCommands;
     ProfileCommands m_profileCommands;
     SystemCommands m_systemCommands;
+    QString m_dataFolder; // where the key maps are read
     SystemTray* m_tray = nullptr;
     PopupViews* m_popups = nullptr;
     DeviceHotKeys* m_deviceHotKeys = nullptr;
