@@ -12,6 +12,9 @@
 
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstdlib>
+
 int main(int argc, char* argv[]) {
     startuptrace::mark("main entered");
 #ifdef Q_OS_LINUX
@@ -54,5 +57,9 @@ int main(int argc, char* argv[]) {
     // files.
     updateinstall::startUpdaterIfRequested(programFolder);
     weblog::uninstall();
+    if (quit::workLeftRunning()) {
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }

@@ -76,6 +76,11 @@ public:
     // or the text is not XML; the result tells whether the file took the value.
     platform::Result recordClientAttribute(const QString& name, const QString& value);
 
+    // The whole text replaced by an edit of conf.xml that a profile command made: it becomes
+    // the text, the `client` attributes whose value it changed (or adds) are taken into the map,
+    // and the file is written. Refused, changing nothing, when the text is not XML.
+    platform::Result commitText(const QString& text);
+
     // A device's record is found by one rule: "/root/conf[@deviceId='%1']/productInfo" with the
     // id put in as it is (an id holding a quote finds nothing).
     //
