@@ -2,7 +2,6 @@
 
 #include "config/configstore.h"
 #include "device/devices_handler.h"
-#include "online/package.h"
 #include "quit.h"
 #include "tavix.h"
 
@@ -54,10 +53,11 @@ platform::ResultOf<QByteArray> ProgramOnlineHost::syncedConf(const QByteArray& t
                                       QStringLiteral("synchronize")});
 }
 
+platform::Result ProgramOnlineHost::commitSyncedConf(const QByteArray& text) {
+    return m_config.commitText(QString::fromUtf8(text));
+}
+
 void ProgramOnlineHost::filesReplaced(const QStringList& names) {
-    for (const QString& name : names)
-        if (package::isConfName(name))
-            m_config.reload({QStringLiteral("MacAddress"), QStringLiteral("IpAddress")});
     if (m_window)
         m_window->filesReplaced(names);
 }
@@ -98,4 +98,22 @@ void ProgramOnlineHost::reportDeviceArrival(const QString&, const QString&) {
     // The page lists the devices again and now finds the device's pages.
     if (m_window)
         m_window->devicesChanged(2);
+}
+
+void ProgramOnlineHost::replaceFilesInTurn(std::function<void()> install,
+                                           std::function<void()> done) {
+    if (!m_window) {
+        if (install)
+            install();
+        done();
+        return;
+    }
+    // The copying (with its waits for files in use) on the profile commands' worker; what the
+    // window learns of it at home, right after.
+    handoff::CommandLane& lane = m_window->profileLane();
+    if (install)
+        lane.queue(handoff::CommandLane::Side::Worker, handoff::CommandLane::Effect::Writes,
+                   std::move(install));
+    lane.queue(handoff::CommandLane::Side::Home, handoff::CommandLane::Effect::Writes,
+               std::move(done));
 }

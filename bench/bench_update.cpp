@@ -92,6 +92,9 @@ public:
     platform::ResultOf<QByteArray> syncedConf(const QByteArray& text) const override {
         return platform::ResultOf<QByteArray>::success(text);
     }
+    platform::Result commitSyncedConf(const QByteArray&) override {
+        return platform::Result::success();
+    }
     void filesReplaced(const QStringList&) override {}
     QList<OnlineDevice> connectedDevices() const override {
         return {OnlineDevice{QStringLiteral("04D9A0F1"), QStringLiteral("SN"),

@@ -137,21 +137,6 @@ platform::Result ConfigStore::load() {
     return platform::Result::success();
 }
 
-platform::Result ConfigStore::reload(const QStringList& memoryOnly) {
-    const QString text = m_text;
-    const QMap<QString, QString> client = m_client;
-    if (const platform::Result r = load(); !r) {
-        m_text = text;
-        m_client = client;
-        m_docCurrent = false;
-        return r;
-    }
-    for (const QString& name : memoryOnly)
-        if (client.contains(name) && m_client.contains(name))
-            m_client[name] = client.value(name);
-    return platform::Result::success();
-}
-
 platform::ResultOf<QByteArray> ConfigStore::syncedText(const QByteArray& text,
                                                        const QStringList& kept) const {
     using Text = platform::ResultOf<QByteArray>;
@@ -261,6 +246,25 @@ platform::Result ConfigStore::recordClientAttribute(const QString& name, const Q
     }
     setClientAttribute(name, value);
     return recorded;
+}
+
+platform::Result ConfigStore::commitText(const QString& text) {
+    pugi::xml_document edited;
+    if (!parseForCommands(edited, text))
+        return failure(QLatin1String(kNotXml));
+    // Values held only in memory (the live addresses) stay unless the edit changed them.
+    const pugi::xml_document* before = document();
+    const pugi::xml_node oldClient =
+        before ? before->child("root").child("client") : pugi::xml_node();
+    for (const pugi::xml_attribute& a : edited.child("root").child("client").attributes()) {
+        const pugi::xml_attribute old = oldClient.attribute(a.name());
+        if (!old || std::strcmp(old.value(), a.value()) != 0)
+            m_client.insert(QString::fromUtf8(a.name()), QString::fromUtf8(a.value()));
+    }
+    setConfText(text);
+    if (const platform::Result r = writeConf(); !r)
+        qCInfo(lcConfig, "%s; the change is kept in memory", r.text.c_str());
+    return platform::Result::success();
 }
 
 platform::Result ConfigStore::adoptNewDefaults(const QString& defaultsPath) {

@@ -43,12 +43,9 @@ public:
     // and attributes empty, and the result says why.
     platform::Result load();
 
-    // Reads the file again (a sync replaced it), keeping the in-memory values of `memoryOnly`
-    // (the live addresses). When the file cannot be taken, everything stays as it was.
-    platform::Result reload(const QStringList& memoryOnly);
-    // `text` as a sync may write conf.xml: the values of `kept` taken from this program's client
-    // attributes (added when the text lacks them). Refused when `text` is not XML with a
-    // root/client element.
+    // `text` as a sync may write conf.xml (then taken with commitText): the values of `kept`
+    // taken from this program's client attributes (added when the text lacks them). Refused when
+    // `text` is not XML with a root/client element.
     platform::ResultOf<QByteArray> syncedText(const QByteArray& text,
                                               const QStringList& kept) const;
 
@@ -85,6 +82,11 @@ public:
     // in the map when it has the name. Nothing is written when the element lacks the attribute
     // or the text is not XML; the result tells whether the file took the value.
     platform::Result recordClientAttribute(const QString& name, const QString& value);
+
+    // The whole text replaced by an edit of conf.xml that a profile command made: it becomes
+    // the text, the `client` attributes whose value it changed (or adds) are taken into the map,
+    // and the file is written. Refused, changing nothing, when the text is not XML.
+    platform::Result commitText(const QString& text);
 
     // A newer default conf.xml (at `defaultsPath`) for a file the user has changed: the
     // attributes of its client and defaultConf elements that this file lacks are added, and the

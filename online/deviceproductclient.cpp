@@ -87,16 +87,25 @@ void DeviceProductClient::fetchPages(const QString& productNO, const QString& ur
     connect(downloader, &PsUpdateDownloader::downLoadFailed, this,
             &DeviceProductClient::on_htmlPackageDownLoadFailed);
     connect(downloader, &PsUpdateDownloader::unpackFailed, this, [this] { m_pages.release(); });
-    followPageInstall(downloader, this, m_host, updateinstall::messageBoxRetryPrompt);
+    m_pagesReady = downloader->readyFolder();
     m_pages.start();
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFinished";
-    // The pages were installed on the download's thread; the page now finds them.
-    m_host.reportDeviceArrival(m_deviceId, m_device.devicePath);
+    // The pages are copied in their turn; the download keeps its folder until they are.
+    auto* installer = new updateinstall::PageInstaller(m_host, m_settings.programFolder,
+                                                       m_pagesReady, m_settings.installPauseMs,
+                                                       updateinstall::messageBoxRetryPrompt, this);
+    connect(installer, &updateinstall::PageInstaller::finished, this, [this, installer](bool ok) {
+        installer->deleteLater();
+        m_pages.release();
+        // The page now finds the device's pages.
+        if (ok)
+            m_host.reportDeviceArrival(m_deviceId, m_device.devicePath);
+    });
+    installer->start();
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFailed() {

@@ -45,4 +45,5 @@ private:
     OnlineDevice m_device;
     QPointer<HttpRequestWorker> m_worker;
     online::DownloadThread<PsUpdateDownloader> m_pages;
+    QString m_pagesReady; // where the page package waits once unpacked
 };

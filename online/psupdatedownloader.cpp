@@ -5,7 +5,6 @@
 #include "weblog/weblog.h"
 
 #include <QDir>
-#include <QPointer>
 
 PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url, const QString& kind,
                                        const OnlineSettings& settings,
@@ -21,8 +20,13 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url, cons
               return v;
           }(),
           settings, nullptr),
-      m_kind(kind), m_programFolder(settings.programFolder), m_runningVersion(runningVersion),
-      m_installPauseMs(settings.installPauseMs) {}
+      m_kind(kind), m_programFolder(settings.programFolder), m_runningVersion(runningVersion) {}
+
+QString PsUpdateDownloader::readyFolder() const {
+    if (m_kind == QLatin1String("html"))
+        return workFolder() + QStringLiteral("/ready");
+    return m_programFolder + QStringLiteral("tupdates/") + m_kind + QStringLiteral("/ready");
+}
 
 void PsUpdateDownloader::afterComplete() {
     const platform::ResultOf<QString> unpacked =
@@ -31,74 +35,20 @@ void PsUpdateDownloader::afterComplete() {
         emit unpackFailed(static_cast<int>(unpacked.code));
         return;
     }
-    m_version = unpacked.value;
-    const QString ready = workFolder() + QStringLiteral("/ready");
-    if (m_kind == QLatin1String("html")) {
-        m_install =
-            std::make_unique<updateinstall::PageInstall>(m_programFolder, ready, m_installPauseMs);
-        install();
-        return;
-    }
-    // A program or firmware update waits where the updater and the firmware writer look.
-    const QString waiting =
-        m_programFolder + QStringLiteral("tupdates/") + m_kind + QStringLiteral("/ready");
-    removeTreeNoFollow(waiting);
-    if (!QDir().rename(ready, waiting)) {
-        qCInfo(lcPspecificWnd).noquote()
-            << QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'")
-                   .arg(ready, waiting);
+    if (m_kind != QLatin1String("html")) {
+        // A program or firmware update waits where the updater and the firmware writer look.
+        const QString ready = workFolder() + QStringLiteral("/ready");
+        const QString waiting = readyFolder();
+        removeTreeNoFollow(waiting);
+        if (!QDir().rename(ready, waiting)) {
+            qCInfo(lcPspecificWnd).noquote()
+                << QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'")
+                       .arg(ready, waiting);
+            dropWorkFolder();
+            emit unpackFailed(0);
+            return;
+        }
         dropWorkFolder();
-        emit unpackFailed(0);
-        return;
     }
-    dropWorkFolder();
-    emit unpressFinished(m_version);
-}
-
-void PsUpdateDownloader::install() {
-    switch (m_install->run()) {
-    case updateinstall::PageInstall::State::Done:
-        emit filesInstalled(m_install->installed());
-        dropWorkFolder();
-        emit unpressFinished(m_version);
-        break;
-    case updateinstall::PageInstall::State::Blocked:
-        emit installBlocked(m_install->blockedTarget());
-        break;
-    case updateinstall::PageInstall::State::Failed:
-        emit filesInstalled(m_install->installed());
-        dropWorkFolder();
-        emit unpackFailed(0);
-        break;
-    }
-}
-
-void PsUpdateDownloader::retryInstall() {
-    if (m_install)
-        install();
-}
-
-void PsUpdateDownloader::cancelInstall() {
-    if (!m_install)
-        return;
-    m_install->cancel();
-    emit filesInstalled(m_install->installed());
-    dropWorkFolder();
-    m_install.reset();
-    emit unpackFailed(0);
-}
-
-void followPageInstall(PsUpdateDownloader* downloader, QObject* context, OnlineHost& host,
-                       const updateinstall::RetryPrompt& prompt) {
-    QObject::connect(downloader, &PsUpdateDownloader::filesInstalled, context,
-                     [&host](const QStringList& names) { host.filesReplaced(names); });
-    const QPointer<PsUpdateDownloader> worker(downloader);
-    QObject::connect(downloader, &PsUpdateDownloader::installBlocked, context,
-                     [worker, prompt](const QString& target) {
-                         const bool retry = prompt && prompt(target);
-                         if (worker)
-                             QMetaObject::invokeMethod(worker,
-                                                       retry ? "retryInstall" : "cancelInstall",
-                                                       Qt::QueuedConnection);
-                     });
+    emit unpressFinished(unpacked.value);
 }

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
 #include <QThread>
 
@@ -193,7 +194,7 @@ void synchronizeConf::handle_doUploadSynFiles(HttpRequestWorker* worker) {
         answer(false, QStringLiteral("unknow erro"));
         return;
     }
-    storeRevision(a.revision);
+    storeRevision(m_host, a.revision);
     QFile::remove(m_settings.programFolder + kUploadName);
     answer(true, QStringLiteral("upload synchrosize file success"));
 }
@@ -224,52 +225,68 @@ void synchronizeConf::handle_doDownLoadSynFile(HttpRequestWorker* worker) {
     m_download.start();
 }
 
-void synchronizeConf::storeRevision(const QJsonValue& revision) {
+void synchronizeConf::storeRevision(OnlineHost& host, const QJsonValue& revision) {
     if (revision.isUndefined() || revision.isNull())
         return;
-    const QString value = revision.toVariant().toString();
-    m_host.commitClientSetting(QStringLiteral("synchronize"), value);
-}
-
-platform::Result synchronizeConf::applyStaged() {
-    const QString folder = m_settings.programFolder;
-    // conf.xml is the store's: it keeps this program's server, version and revision, and only
-    // a file the store can read replaces it.
-    for (const QString& name : qAsConst(m_staged)) {
-        if (!package::isConfName(name))
-            continue;
-        QFile staged(package::stagedPath(folder, name));
-        if (!staged.open(QIODevice::ReadOnly))
-            return online::failure(QStringLiteral("the staged conf.xml cannot be read"));
-        const platform::ResultOf<QByteArray> conf = m_host.syncedConf(staged.readAll());
-        staged.close();
-        if (!conf)
-            return conf;
-        QSaveFile out(staged.fileName());
-        if (!out.open(QIODevice::WriteOnly) || out.write(conf.value) != conf.value.size() ||
-            !out.commit())
-            return online::failure(QStringLiteral("the staged conf.xml cannot be written"));
-    }
-    if (const platform::Result r = package::commitSyncStage(folder, m_staged); !r)
-        return r;
-    m_host.filesReplaced(m_staged);
-    return platform::Result::success();
+    host.commitClientSetting(QStringLiteral("synchronize"), revision.toVariant().toString());
 }
 
 void synchronizeConf::on_downloadSynfileFinished() {
     m_download.release();
-    if (const platform::Result r = applyStaged(); !r) {
-        qCInfo(lcSynchronizeConf).noquote()
-            << QStringLiteral("the synchronized files were not taken: %1")
-                   .arg(QString::fromStdString(r.text));
-        package::discardSyncStage(m_settings.programFolder, m_staged);
-        answer(false, QStringLiteral("on_downloadSynfileFaild"));
-        return;
+    const QString folder = m_settings.programFolder;
+    // conf.xml is the store's: it keeps this program's server, version and revision, and only a
+    // file the store can read replaces it. Judged now, written by the store in its turn.
+    QStringList others;
+    QByteArray conf;
+    bool hasConf = false;
+    for (const QString& name : qAsConst(m_staged)) {
+        if (!package::isConfName(name)) {
+            others << name;
+            continue;
+        }
+        QFile staged(package::stagedPath(folder, name));
+        const QByteArray text = staged.open(QIODevice::ReadOnly) ? staged.readAll() : QByteArray();
+        staged.close();
+        staged.remove();
+        const platform::ResultOf<QByteArray> taken = m_host.syncedConf(text);
+        if (!taken) {
+            qCInfo(lcSynchronizeConf).noquote()
+                << QStringLiteral("the synchronized conf.xml was not taken: %1")
+                       .arg(QString::fromStdString(taken.text));
+            package::discardSyncStage(folder, m_staged);
+            answer(false, QStringLiteral("on_downloadSynfileFaild"));
+            return;
+        }
+        conf = taken.value;
+        hasConf = true;
     }
-    // Only now: a revision stored for files that never arrived would have the next sync send
-    // the stale local copy over the server's.
-    storeRevision(m_revision);
-    answer(true, QStringLiteral("download synchronize file success"));
+    // After the profile commands sent before, so that a queued save is not written over the
+    // synced files. What follows the files happens even when a newer request replaced this one.
+    auto committed = std::make_shared<platform::Result>();
+    const QPointer<synchronizeConf> self(this);
+    OnlineHost* host = &m_host;
+    const QStringList names = m_staged;
+    const QJsonValue revision = m_revision;
+    m_host.replaceFilesInTurn(
+        [folder, others, committed] { *committed = package::commitSyncStage(folder, others); },
+        [self, host, committed, names, conf, hasConf, revision] {
+            if (*committed && hasConf)
+                *committed = host->commitSyncedConf(conf);
+            if (*committed) {
+                host->filesReplaced(names);
+                // Only now: a revision stored for files that never arrived would have the next
+                // sync send the stale local copy over the server's.
+                storeRevision(*host, revision);
+            } else {
+                qCInfo(lcSynchronizeConf).noquote()
+                    << QStringLiteral("the synchronized files were not taken: %1")
+                           .arg(QString::fromStdString(committed->text));
+            }
+            if (self)
+                self->answer(bool(*committed),
+                             *committed ? QStringLiteral("download synchronize file success")
+                                        : QStringLiteral("on_downloadSynfileFaild"));
+        });
 }
 
 void synchronizeConf::on_downloadSynfileFaild() {

@@ -57,9 +57,7 @@ private:
                    std::function<void(const platform::ResultOf<QString>&)> next);
     void upload();
     void download();
-    // Puts the staged files in place, with conf.xml as the store takes it.
-    platform::Result applyStaged();
-    void storeRevision(const QJsonValue& revision);
+    static void storeRevision(OnlineHost& host, const QJsonValue& revision);
     void answer(bool ok, const QString& text);
     // The answer object, or an empty one (logged) when the reply failed.
     bool readAnswer(HttpRequestWorker* worker, serveranswers::Sync* answer);

@@ -120,7 +120,7 @@ void updateDlg::startDownload(const QString& kind, const QString& url) {
     connect(dl, &PsUpdateDownloader::unpackFailed, this,
             [this, kind](int code) { refused(kind, code); });
     if (kind == QLatin1String("html"))
-        followPageInstall(dl, this, m_host, updateinstall::messageBoxRetryPrompt);
+        m_pagesReady = dl->readyFolder();
     m_pending << kind;
     auto& started = m_downloads[kind] = std::move(download);
     started->start();
@@ -168,13 +168,20 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    // The pages were installed on the download's thread.
     ui->lb_install->setText(QStringLiteral("更新完成"));
-    settle(QStringLiteral("html"));
-    // Closing while other kinds are still under way would hide their outcome (and a program
-    // update would never be offered for restart): then the user closes the dialog.
-    if (m_pending.isEmpty() && !m_firmware && !updateinstall::runUpdaterOnExit)
-        accept();
+    // The pages are copied in their turn; the download keeps its folder until they are.
+    auto* installer = new updateinstall::PageInstaller(m_host, m_settings.programFolder,
+                                                       m_pagesReady, m_settings.installPauseMs,
+                                                       updateinstall::messageBoxRetryPrompt, this);
+    connect(installer, &updateinstall::PageInstaller::finished, this, [this, installer] {
+        installer->deleteLater();
+        settle(QStringLiteral("html"));
+        // Closing while other kinds are still under way would hide their outcome (and a program
+        // update would never be offered for restart): then the user closes the dialog.
+        if (m_pending.isEmpty() && !m_firmware && !updateinstall::runUpdaterOnExit)
+            accept();
+    });
+    installer->start();
 }
 
 void updateDlg::on_firmPackageDownLoadFinished(QString version) {

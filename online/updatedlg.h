@@ -71,5 +71,6 @@ private:
     // One download per kind; the downloads end with the dialog, nobody listening.
     std::map<QString, std::unique_ptr<online::DownloadThread<PsUpdateDownloader>>> m_downloads;
     QStringList m_pending; // kinds whose work has not ended
+    QString m_pagesReady;  // where the page package waits once unpacked
     QPointer<FirmwareWriter> m_firmware;
 };

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QQueue>
 #include <QTemporaryFile>
 #include <QThread>
@@ -203,6 +204,49 @@ platform::Result PageInstall::cancel() {
     m_failure = online::failure(QStringLiteral("'%1' is not accessible").arg(m_blocked));
     clear();
     return m_failure;
+}
+
+PageInstaller::PageInstaller(OnlineHost& host, const QString& programFolder,
+                             const QString& readyDir, int pauseMs, RetryPrompt prompt,
+                             QObject* parent)
+    : QObject(parent), m_host(host),
+      m_install(std::make_shared<PageInstall>(programFolder, readyDir, pauseMs)),
+      m_prompt(std::move(prompt)) {}
+
+void PageInstaller::start() {
+    auto install = m_install;
+    auto state = std::make_shared<PageInstall::State>(PageInstall::State::Failed);
+    const QPointer<PageInstaller> self(this);
+    OnlineHost* host = &m_host; // outlives its services
+    m_host.replaceFilesInTurn([install, state] { *state = install->run(); },
+                              [self, host, install, state] {
+                                  // Whatever became of the installer, the program hears of what
+                                  // is in place.
+                                  host->filesReplaced(install->installed());
+                                  if (self)
+                                      self->ended(*state);
+                                  else if (*state == PageInstall::State::Blocked)
+                                      install->cancel();
+                              });
+}
+
+void PageInstaller::ended(PageInstall::State state) {
+    switch (state) {
+    case PageInstall::State::Done:
+        emit finished(true);
+        break;
+    case PageInstall::State::Blocked:
+        if (m_prompt && m_prompt(m_install->blockedTarget())) {
+            start();
+        } else {
+            m_install->cancel();
+            emit finished(false);
+        }
+        break;
+    case PageInstall::State::Failed:
+        emit finished(false);
+        break;
+    }
 }
 
 platform::Result installPageUpdate(const QString& programFolder, const RetryPrompt& prompt,

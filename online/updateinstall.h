@@ -1,12 +1,15 @@
 #pragma once
 
+#include "online/onlinehost.h"
 #include "platform/result.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 // Applying unpacked updates: the readiness check of a program update, starting the updater
 // after the event loop, and installing page updates.
@@ -72,6 +75,30 @@ private:
     QString m_blocked;
     QStringList m_installed;
     platform::Result m_failure;
+};
+
+// A page install in the turn the host gives replacing files (OnlineHost::replaceFilesInTurn:
+// after the profile commands sent before it, the copying off the window's thread), telling the
+// host of the files replaced, and asking `prompt` about a file that stays inaccessible. GUI
+// thread.
+class PageInstaller : public QObject {
+    Q_OBJECT
+public:
+    PageInstaller(OnlineHost& host, const QString& programFolder, const QString& readyDir,
+                  int pauseMs, RetryPrompt prompt, QObject* parent = nullptr);
+
+    void start();
+
+signals:
+    // The install has ended: `ok` when every file is in place.
+    void finished(bool ok);
+
+private:
+    void ended(PageInstall::State state);
+
+    OnlineHost& m_host;
+    std::shared_ptr<PageInstall> m_install;
+    RetryPrompt m_prompt;
 };
 
 // The same at once for "tupdates/html/ready", asking `prompt` (when given) whether to try a

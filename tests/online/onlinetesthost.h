@@ -48,11 +48,13 @@ public:
         return m_store.syncedText(text, {QStringLiteral("apiServer"), QStringLiteral("version"),
                                          QStringLiteral("synchronize")});
     }
-    void filesReplaced(const QStringList& names) override {
-        replaced << names;
-        if (names.contains(QStringLiteral("Resources/profiles/conf.xml")))
-            m_store.reload({});
+    platform::Result commitSyncedConf(const QByteArray& text) override {
+        const platform::Result r = m_store.commitText(QString::fromUtf8(text));
+        if (r)
+            ++commits;
+        return r;
     }
+    void filesReplaced(const QStringList& names) override { replaced << names; }
     QList<OnlineDevice> connectedDevices() const override { return devices; }
     kx::FirmwareSession* firmwareSession() const override { return session; }
     FirmwareWaits firmwareWaits() const override { return waits; }

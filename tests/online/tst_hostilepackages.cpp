@@ -234,8 +234,8 @@ void HostilePackagesTest::duplicateNamesLastWins() {
     const QString name = QStringLiteral("Resources/profiles/c.xml");
     QDir().mkpath(program() + QStringLiteral("Resources/profiles"));
     const QString sync = program() + QStringLiteral("tupload/download/s.dat");
-    QVERIFY(writeFile(sync, pack(package::writePayload({{name, "first, longer"}, {name, "second"}},
-                                                       nullptr))));
+    QVERIFY(writeFile(
+        sync, pack(package::writePayload({{name, "first, longer"}, {name, "second"}}, nullptr))));
     QVERIFY(package::unpackSyncPackage(program(), sync, {name}));
     QCOMPARE(readFile(program() + name), QByteArray("second"));
 }

@@ -205,8 +205,8 @@ void PackageTest::syncPackageWritesOverProgramFolder() {
     QVERIFY(writeFile(folder() + conf, "old"));
     QVERIFY(writeFile(folder() + keys, "old"));
     const QString path = folder() + QStringLiteral("tupload/download/synchronize.dat");
-    QVERIFY(writeFile(path, packPayload(package::writePayload({{conf, "new"}, {keys, "<a/>"}},
-                                                              nullptr))));
+    QVERIFY(writeFile(
+        path, packPayload(package::writePayload({{conf, "new"}, {keys, "<a/>"}}, nullptr))));
     QVERIFY(package::unpackSyncPackage(folder(), path, {conf, keys}));
     QCOMPARE(readFile(folder() + conf), QByteArray("new"));
     QCOMPARE(readFile(folder() + keys), QByteArray("<a/>"));
@@ -279,8 +279,8 @@ void PackageTest::syncableNames_data() {
     QTest::addColumn<bool>("syncable");
     QTest::addColumn<bool>("conf");
     QTest::newRow("conf.xml") << "Resources/profiles/conf.xml" << true << true;
-    QTest::newRow("conf.xml as Windows opens it") << "resources/PROFILES/Conf.Xml. " << true
-                                                  << true;
+    QTest::newRow("conf.xml as Windows opens it")
+        << "resources/PROFILES/Conf.Xml. " << true << true;
     QTest::newRow("profile") << "Resources/profiles/games/fps.pfd" << true << false;
     QTest::newRow("key map") << "view/device/virtual/xml/configuration.xml" << true << false;
     QTest::newRow("key map below xml") << "view/device/KX100/xml/sets/b.xml" << true << false;
@@ -289,8 +289,8 @@ void PackageTest::syncableNames_data() {
     QTest::newRow("page") << "view/index.html" << false << false;
     QTest::newRow("qt.conf") << "qt.conf" << false << false;
     QTest::newRow("program") << "tavix.exe" << false << false;
-    QTest::newRow("library named like a profile") << "Resources/profiles/libkx.so" << false
-                                                  << false;
+    QTest::newRow("library named like a profile")
+        << "Resources/profiles/libkx.so" << false << false;
     QTest::newRow("only an extension") << "Resources/profiles/.xml" << false << false;
     QTest::newRow("dot segment") << "Resources/./profiles/conf.xml" << false << false;
     QTest::newRow("empty segment") << "Resources//profiles/conf.xml" << false << false;
@@ -347,14 +347,16 @@ void PackageTest::shortWriteFailsPackage() {
 void PackageTest::failureRemovesNothingBehindLinks_data() {
     QTest::addColumn<QString>("link"); // relative to the program folder; points at "outside"
     QTest::addColumn<QString>("package");
-    QTest::newRow("folder link in the work folder")
-        << "tupdates/client/away" << "tupdates/client/client.pkg";
-    QTest::newRow("file link in the work folder")
-        << "tupdates/client/keep.txt" << "tupdates/client/client.pkg";
-    QTest::newRow("tupdates is a link") << "tupdates" << "tupdates/client.pkg";
-    QTest::newRow("folder link in the sync work folder")
-        << "tupload/download/away" << "tupload/download/synchronize.dat";
-    QTest::newRow("tupload is a link") << "tupload" << "tupload/download/synchronize.dat";
+    QTest::newRow("folder link in the work folder") << "tupdates/client/away"
+                                                    << "tupdates/client/client.pkg";
+    QTest::newRow("file link in the work folder") << "tupdates/client/keep.txt"
+                                                  << "tupdates/client/client.pkg";
+    QTest::newRow("tupdates is a link") << "tupdates"
+                                        << "tupdates/client.pkg";
+    QTest::newRow("folder link in the sync work folder") << "tupload/download/away"
+                                                         << "tupload/download/synchronize.dat";
+    QTest::newRow("tupload is a link") << "tupload"
+                                       << "tupload/download/synchronize.dat";
 }
 
 // A failing package removes its work folder; links planted there are removed as links, and a
