@@ -7,6 +7,7 @@
 #include "device/devices_handler.h"
 #include "devicehotkeys.h"
 #include "inputservice.h"
+#include "nativelanguage.h"
 #include "online/onlinecommands.h"
 #include "popupviews.h"
 #include "popwidget.h"
@@ -34,6 +35,9 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
       m_shortcuts(new ProgramShortcuts(programFolder(), this)), m_confCommands(config, m_shortcuts),
       m_appCommands(config, *this), m_profileCommands(m_profileCache, programFolder()),
       m_systemCommands(*this, programFolder()) {
+    // Before anything that shows text of its own.
+    m_language = new NativeLanguage(programFolder() + QStringLiteral("/translations"), this);
+    m_language->follow(programFolder() + QStringLiteral("/view/xml/page.xml"));
     createView();
     assignShortcuts();
     startuptrace::mark("shortcuts assigned");

@@ -119,7 +119,7 @@ void updateDlg::on_finishPart(qint64 part, qint64 total) {
 }
 
 void updateDlg::on_downLoadFaild() {
-    ui->lb_install->setText(QStringLiteral("下载失败请检查网络是否异常"));
+    ui->lb_install->setText(tr("下载失败请检查网络是否异常"));
 }
 
 void updateDlg::updateNow() {
@@ -130,8 +130,8 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     settle(QStringLiteral("client"));
     if (!updateinstall::checkReadyUpdate(m_settings.programFolder))
         return;
-    ui->lb_text->setText(QStringLiteral("下载完成，是否重启客户端完成更新"));
-    ui->uninstallButton->setText(QStringLiteral("立即重启"));
+    ui->lb_text->setText(tr("下载完成，是否重启客户端完成更新"));
+    ui->uninstallButton->setText(tr("立即重启"));
     ui->uninstallButton->disconnect(this);
     connect(ui->uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
     showPage(PageFirst);
@@ -141,7 +141,7 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    ui->lb_install->setText(QStringLiteral("更新完成"));
+    ui->lb_install->setText(tr("更新完成"));
     updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
                                      m_settings.installPauseMs);
     settle(QStringLiteral("html"));
@@ -154,7 +154,7 @@ void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
 void updateDlg::on_firmPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     settle(QStringLiteral("firmware"));
-    ui->lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    ui->lb_install->setText(tr("正在更新固件，请勿插拔鼠标"));
     const QList<OnlineDevice> devices = m_host.connectedDevices();
     if (devices.isEmpty())
         return;

@@ -1,14 +1,27 @@
 // The crash reporter: "CrashReporter <dump folder>/<dump id>.dmp", started by the program's
 // crash handler after a crash.
+#include "app/nativelanguage.h"
 #include "reporterwindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
-    CrashReporterWindow window(arguments.size() > 1 ? arguments.at(1) : QString(),
-                               QCoreApplication::applicationDirPath());
+    const QString dump = arguments.size() > 1 ? arguments.at(1) : QString();
+    const QString folder = QCoreApplication::applicationDirPath();
+    // The language the program's page was set to: its settings lie in the dump's folder (the
+    // program folder), else beside this program.
+    const QString page = QStringLiteral("/view/xml/page.xml");
+    QString language;
+    if (!dump.isEmpty())
+        language = nativelanguage::fromPageFile(QFileInfo(dump).absolutePath() + page);
+    if (language.isEmpty())
+        language = nativelanguage::fromPageFile(folder + page);
+    NativeLanguage texts(folder + QStringLiteral("/translations"));
+    texts.setLanguage(language);
+    CrashReporterWindow window(dump, folder);
     window.show();
     return app.exec();
 }
