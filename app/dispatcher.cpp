@@ -100,6 +100,8 @@ const Command kCommands[] = {
     {"sendMsgToMainBrowser", &run<SystemCommands, &SystemCommands::sendMsgToMainBrowser>},
     {"openFileDialogEx", &run<SystemCommands, &SystemCommands::openFileDialogEx>},
     {"setIME", &run<SystemCommands, &SystemCommands::setIME>},
+    // Not among the system's own commands: the page shows the pointer settings as they are.
+    {"getMouseSettings", &run<SystemCommands, &SystemCommands::getMouseSettings>},
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "bridge/routercallback.h"
 
+#include <QCoreApplication>
 #include <QSize>
 #include <QString>
 #include <QVariantMap>
@@ -27,6 +28,8 @@ public:
 // popups, messages to the main page, file dialogs, web addresses, mouse settings and the
 // keyboard layout. Each answers at most once; a missing argument gives no answer.
 class SystemCommands {
+    // The dialogs speak the language the page chose.
+    Q_DECLARE_TR_FUNCTIONS(SystemCommands)
 public:
     SystemCommands(ViewHost& host, const QString& programFolder);
 
@@ -42,6 +45,9 @@ public:
     void openUrl(const QVariantMap& args, const RouterCallback& callback);
     void modifyMouseSpeed(const QVariantMap& args, const RouterCallback& callback);
     void modifyMouseScrollLines(const QVariantMap& args, const RouterCallback& callback);
+    // The system's pointer speed and wheel lines as they are now: {"speed": "10",
+    // "scrollLines": "3"}, each "" where the system has no such setting.
+    void getMouseSettings(const QVariantMap& args, const RouterCallback& callback);
     void setIME(const QVariantMap& args, const RouterCallback& callback);
 
     // "file:///" + program folder + a page-relative address.
@@ -53,6 +59,10 @@ public:
     static QSize viewSize(const QString& text);
 
 private:
+    // The page is told when a file dialog went, chosen ("1") or not ("0"): a dialog closed
+    // without a choice gives no answer, and the page would otherwise wait for it forever.
+    void dialogClosed(const QString& path);
+
     ViewHost& m_host;
     QString m_programFolder;
 };

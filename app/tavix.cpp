@@ -201,6 +201,11 @@ void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
 void tavix::setOnlineCommands(OnlineCommands* online) {
     m_online = online;
     m_dispatcher.context().online = online;
+    // checkUpdate is never answered; the page learns the outcome as an event.
+    if (online)
+        connect(online, &OnlineCommands::updateCheckEnded, this, [this](const QString& outcome) {
+            push(QStringLiteral("onUpdateCheck"), {outcome});
+        });
 }
 
 void tavix::deviceChanged(const HotplugAction& action) {
