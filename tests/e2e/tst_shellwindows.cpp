@@ -12,6 +12,7 @@
 #include "browser/clienthandler.h"
 #include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
+#include "buildpaths.h"
 #include "config/configstore.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
@@ -333,7 +334,7 @@ void tst_ShellWindows::mouseSpeedReadsBack() {
 }
 
 void tst_ShellWindows::crashStartsTheReporter() {
-    const QString folder = QStringLiteral(TAVIX_STAGE_DIR);
+    const QString folder = buildpaths::resolve(TAVIX_STAGE_DIR);
     const QStringList before = QDir(folder).entryList({"*.dmp"}, QDir::Files);
     QTemporaryDir work;
     QProcess program;
