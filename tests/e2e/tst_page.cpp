@@ -1466,6 +1466,9 @@ void tst_Page::systemSettingsAsTheyAre() {
     QVERIFY(waitJs("Bridge.log().some(function(e){return e.kind === 'answer' &&"
                    " e.text === 'getMouseSettings';})"));
     QVERIFY(js("document.getElementById('set-lines-form').hidden").toBool());
+    // The test tool's page is not installed: its hotkey is accepted, and said to open nothing.
+    QVERIFY(waitJs("document.getElementById('set-testtool-flag').textContent === "
+                   "'works, but the page it opens is missing'"));
     js("document.getElementById('set-speed').value = '7'");
     click("#set-speed-form button[type=submit]");
     QVERIFY(statusIs("set-status", "Pointer speed set to 7."));
