@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/routercallback.h"
+#include "config/programfolders.h"
 
 #include <QCoreApplication>
 #include <QSize>
@@ -31,7 +32,7 @@ class SystemCommands {
     // The dialogs speak the language the page chose.
     Q_DECLARE_TR_FUNCTIONS(SystemCommands)
 public:
-    SystemCommands(ViewHost& host, const QString& programFolder);
+    SystemCommands(ViewHost& host, const ProgramFolders& folders);
 
     void loadurl(const QVariantMap& args, const RouterCallback& callback);
     void goback(const QVariantMap& args, const RouterCallback& callback);
@@ -50,7 +51,7 @@ public:
     void getMouseSettings(const QVariantMap& args, const RouterCallback& callback);
     void setIME(const QVariantMap& args, const RouterCallback& callback);
 
-    // "file:///" + program folder + a page-relative address.
+    // The file:// address of a page-relative one (ProgramFolders::pageUrl).
     QString pageUrl(const QString& relative) const;
     // A popup's size when nothing else gives one.
     static constexpr QSize kDefaultViewSize{1000, 600};
@@ -64,5 +65,5 @@ private:
     void dialogClosed(const QString& path);
 
     ViewHost& m_host;
-    QString m_programFolder;
+    ProgramFolders m_folders;
 };

@@ -1,6 +1,7 @@
 // The crash reporter: "CrashReporter <dump folder>/<dump id>.dmp", started by the program's
 // crash handler after a crash.
 #include "app/nativelanguage.h"
+#include "config/programfolders.h"
 #include "reporterwindow.h"
 
 #include <QApplication>
@@ -11,15 +12,16 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = QCoreApplication::arguments();
     const QString dump = arguments.size() > 1 ? arguments.at(1) : QString();
     const QString folder = QCoreApplication::applicationDirPath();
+    const ProgramFolders folders = ProgramFolders::forProgram(folder);
     // The language the program's page was set to: its settings lie in the dump's folder (the
-    // program folder), else beside this program.
+    // program's data folder), else in the data folder as this program finds it.
     const QString page = QStringLiteral("/view/xml/page.xml");
     QString language;
     if (!dump.isEmpty())
         language = nativelanguage::fromPageFile(QFileInfo(dump).absolutePath() + page);
     if (language.isEmpty())
-        language = nativelanguage::fromPageFile(folder + page);
-    NativeLanguage texts(folder + QStringLiteral("/translations"));
+        language = nativelanguage::fromPageFile(folders.data() + page);
+    NativeLanguage texts(folders.share() + QStringLiteral("/translations"));
     texts.setLanguage(language);
     CrashReporterWindow window(dump, folder);
     window.show();
