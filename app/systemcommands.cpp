@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -158,6 +159,19 @@ void SystemCommands::getMouseSettings(const QVariantMap&, const RouterCallback& 
         {QStringLiteral("scrollLines"), lines ? QString::number(lines.value) : QString()}};
     answerSuccess(callback,
                   QString::fromUtf8(QJsonDocument(settings).toJson(QJsonDocument::Compact)));
+}
+
+void SystemCommands::fileExists(const QVariantMap& a, const RouterCallback& callback) {
+    if (!args::has(a, "relativePath"))
+        return;
+    QString relative = args::str(a, "relativePath");
+    while (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    const QString cleaned = QDir::cleanPath(relative);
+    const bool inside = !cleaned.isEmpty() && !QDir::isAbsolutePath(cleaned) &&
+                        cleaned != QLatin1String("..") && !cleaned.startsWith(QLatin1String("../"));
+    const bool there = inside && QFileInfo(m_folders.locate(cleaned)).isFile();
+    answerSuccess(callback, there ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void SystemCommands::setIME(const QVariantMap&, const RouterCallback& callback) {

@@ -49,6 +49,11 @@ public:
     // The system's pointer speed and wheel lines as they are now: {"speed": "10",
     // "scrollLines": "3"}, each "" where the system has no such setting.
     void getMouseSettings(const QVariantMap& args, const RouterCallback& callback);
+    // Whether a file of the program's folders is there, "1" or "0": the page asks before it
+    // reads a file the profile commands would never answer for, or offers a page to open.
+    // `relativePath` is taken as the page's addresses are (data folder, then share folder); a
+    // path that climbs out of them is no file of ours.
+    void fileExists(const QVariantMap& args, const RouterCallback& callback);
     void setIME(const QVariantMap& args, const RouterCallback& callback);
 
     // The file:// address of a page-relative one (ProgramFolders::pageUrl).

@@ -105,6 +105,7 @@ const Row kRows[] = {
     {"openFileDialogEx", "modal:QFileDialog | view:fileDialogClosed"},
     {"setIME", "ok:setIME success!"},
     {"getMouseSettings", "ok:{\"scrollLines\":\"3\",\"speed\":\"10\"}"},
+    {"fileExists", "ok:0"},
 };
 
 // Notes every answer in the shared trace.

@@ -80,7 +80,7 @@ var Devices = (function () {
 
   // The settings page ships with the device's page package; the button works once it is there.
   function pageUrl(d) {
-    return 'device/' + encodeURIComponent(d.device) + '/seting.html';
+    return 'view/device/' + d.device + '/seting.html';
   }
 
   var pageThere = null; // whether the chosen device's settings page is installed, once known

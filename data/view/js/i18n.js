@@ -443,6 +443,7 @@ var I18n = (function () {
     'cmd.getHotKey': ['reading the device hotkeys', '读取设备快捷键'],
     'cmd.setHotKey': ['setting a device hotkey', '设置设备快捷键'],
     'cmd.getMouseSettings': ['reading the pointer settings', '读取指针设置'],
+    'cmd.fileExists': ['looking for a file', '查找文件'],
     'cmd.modifyMouseSpeed': ['setting the pointer speed', '设置指针速度'],
     'cmd.modifyMouseScrollLines': ['setting the wheel lines', '设置滚轮行数'],
     'cmd.checkUpdate': ['checking for updates', '检查更新'],

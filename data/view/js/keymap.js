@@ -15,9 +15,7 @@ var KeyMap = (function () {
 
   function mapFor(folder, label) {
     var base = 'view/device/' + folder + '/xml/';
-    return {id: folder, label: label, path: base + 'configuration.xml', factory: base + 'factory.xml',
-      // The same file as this page reaches it.
-      pagePath: 'device/' + encodeURIComponent(folder) + '/xml/configuration.xml'};
+    return {id: folder, label: label, path: base + 'configuration.xml', factory: base + 'factory.xml'};
   }
 
   function maps() {
@@ -84,7 +82,7 @@ var KeyMap = (function () {
       if (!current && mine === loading)
         UI.setStatus(status, L('common.pending', L('keymap.loading')), 'pending');
     }, UI.PENDING_AFTER_MS);
-    return UI.fileExists(map.pagePath).then(function (there) {
+    return UI.fileExists(map.path).then(function (there) {
       if (!there)
         throw {words: map.id === DEFAULT_FOLDER ? L('keymap.missingDefault') : L('keymap.missing'),
           missing: map.id !== DEFAULT_FOLDER};

@@ -112,7 +112,6 @@ var Settings = (function () {
     });
   }
 
-  // The test tool's address is taken from the program folder, one level above this page.
   function checkTestToolPage() {
     var rurl = conf && conf.testToolRurl;
     testToolPage = null;
@@ -121,7 +120,7 @@ var Settings = (function () {
       showFlags();
       return;
     }
-    UI.fileExists('..' + rurl.split('/').map(encodeURIComponent).join('/')).then(function (there) {
+    UI.fileExists(rurl).then(function (there) {
       if (conf && conf.testToolRurl === rurl) {
         testToolPage = there;
         showFlags();

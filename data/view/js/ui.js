@@ -221,20 +221,13 @@ var UI = (function () {
     });
   }
 
-  // Whether a file of the program folder exists, asked of the engine (the program gives no
-  // answer at all for a file that is missing). `path` is relative to this page.
+  // Whether a file of the program's folders is there (`path` as the program names its files,
+  // "view/device/..."): asked before reading a file the program would never answer for.
   function fileExists(path) {
-    return new Promise(function (resolve) {
-      var xhr = new XMLHttpRequest();
-      xhr.onloadend = function () {
-        resolve(xhr.status === 200 || (xhr.status === 0 && xhr.responseText.length > 0));
-      };
-      try {
-        xhr.open('GET', path);
-        xhr.send();
-      } catch (e) {
-        resolve(false);
-      }
+    return Bridge.request('fileExists', {relativePath: path}).then(function (answer) {
+      return answer === '1';
+    }, function () {
+      return false;
     });
   }
 
