@@ -32,14 +32,14 @@ void updateDlg::setUpdate(const QJsonObject& ret, const QStringList& deployment)
         return;
     // The package manager owns an installed copy's files: the program is not downloaded, and
     // the dialog says who updates it.
-    const QString line = QStringLiteral("   程序由软件包管理器更新");
+    const QString line = tr("   程序由软件包管理器更新");
     if (!m_deployment.isEmpty()) {
         ui->lb_text->setText(ui->lb_text->text() + QLatin1Char('\n') + line);
         return;
     }
     ui->lb_text->setText(line);
     ui->uninstallButton->hide();
-    ui->cancelButton->setText(QStringLiteral("确定"));
+    ui->cancelButton->setText(tr("确定"));
     ui->cancelButton->move((ui->pageFirst->width() - ui->cancelButton->width()) / 2,
                            ui->cancelButton->y());
 }
@@ -156,8 +156,10 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     ui->lb_install->setText(tr("更新完成"));
-    updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
-                                     m_settings.installPauseMs);
+    m_host.replaceFilesInTurn(
+        [folder = m_settings.programFolder, pauseMs = m_settings.installPauseMs] {
+            updateinstall::installPageUpdate(folder, updateinstall::messageBoxRetryPrompt, pauseMs);
+        });
     settle(QStringLiteral("html"));
     // Closing while other kinds are still under way would hide their outcome (and a program
     // update would never be offered for restart): then the user closes the dialog.

@@ -167,5 +167,9 @@
         <source>正在更新固件，请勿插拔鼠标</source>
         <translation>Updating the firmware. Do not unplug the mouse.</translation>
     </message>
+    <message>
+        <source>   程序由软件包管理器更新</source>
+        <translation>   The program is updated by the package manager</translation>
+    </message>
 </context>
 </TS>
