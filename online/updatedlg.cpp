@@ -33,14 +33,14 @@ void updateDlg::setUpdate(const QJsonObject& ret, const QStringList& deployment)
         return;
     // The package manager owns an installed copy's files: the program is not downloaded, and
     // the dialog says who updates it.
-    const QString line = QStringLiteral("   程序由软件包管理器更新");
+    const QString line = tr("   程序由软件包管理器更新");
     if (!m_deployment.isEmpty()) {
         ui->lb_text->setText(ui->lb_text->text() + QLatin1Char('\n') + line);
         return;
     }
     ui->lb_text->setText(line);
     ui->uninstallButton->hide();
-    ui->cancelButton->setText(QStringLiteral("确定"));
+    ui->cancelButton->setText(tr("确定"));
     ui->cancelButton->move((ui->pageFirst->width() - ui->cancelButton->width()) / 2,
                            ui->cancelButton->y());
 }
@@ -146,7 +146,7 @@ void updateDlg::on_finishPart(qint64 part, qint64 total) {
 }
 
 void updateDlg::on_downLoadFaild() {
-    ui->lb_install->setText(QStringLiteral("下载失败请检查网络是否异常"));
+    ui->lb_install->setText(tr("下载失败请检查网络是否异常"));
 }
 
 void updateDlg::updateNow() {
@@ -157,8 +157,8 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     settle(QStringLiteral("client"));
     if (!updateinstall::checkReadyUpdate(m_settings.programFolder))
         return;
-    ui->lb_text->setText(QStringLiteral("下载完成，是否重启客户端完成更新"));
-    ui->uninstallButton->setText(QStringLiteral("立即重启"));
+    ui->lb_text->setText(tr("下载完成，是否重启客户端完成更新"));
+    ui->uninstallButton->setText(tr("立即重启"));
     ui->uninstallButton->disconnect(this);
     connect(ui->uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
     showPage(PageFirst);
@@ -168,7 +168,7 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    ui->lb_install->setText(QStringLiteral("更新完成"));
+    ui->lb_install->setText(tr("更新完成"));
     // The pages are copied in their turn; the download keeps its folder until they are.
     auto* installer = new updateinstall::PageInstaller(m_host, m_settings.programFolder,
                                                        m_pagesReady, m_settings.installPauseMs,
@@ -188,7 +188,7 @@ void updateDlg::on_firmPackageDownLoadFinished(QString version) {
     settle(QStringLiteral("firmware"));
     const QList<OnlineDevice> devices = m_host.connectedDevices();
     if (devices.isEmpty()) {
-        ui->lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+        ui->lb_install->setText(tr("正在更新固件，请勿插拔鼠标"));
         return;
     }
     // An older image would bring back what a newer one mended. An image that names no version
@@ -203,7 +203,7 @@ void updateDlg::on_firmPackageDownLoadFinished(QString version) {
         ui->lb_install->setText(tr("固件版本低于设备当前版本，已拒绝更新"));
         return;
     }
-    ui->lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    ui->lb_install->setText(tr("正在更新固件，请勿插拔鼠标"));
     // Not a child of the dialog: closing the dialog must not stop a device halfway through.
     m_firmware = new FirmwareWriter(m_host.firmwareSession(), m_host.firmwareWaits());
     connect(m_firmware, &FirmwareWriter::status, ui->lb_install, &QLabel::setText);

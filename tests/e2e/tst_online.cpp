@@ -3,6 +3,7 @@
 // driven through the browser's debugging interface.
 #include "../online/packagetestutil.h"
 #include "../online/serverprocess.h"
+#include "buildpaths.h"
 #include "online/signature.h"
 #include "pagedriver.h"
 
@@ -85,7 +86,7 @@ void tst_Online::initTestCase() {
 }
 
 bool tst_Online::copyStage() {
-    const QString stage = QStringLiteral(TAVIX_STAGE_DIR);
+    const QString stage = buildpaths::resolve(TAVIX_STAGE_DIR);
     QDirIterator it(stage, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString from = it.next();
@@ -106,7 +107,7 @@ void tst_Online::init() {
     m_dir = new QTemporaryDir;
     QVERIFY(copyStage());
     // Development builds carry the reference server's key: its packages are signed with it.
-    QFile key(QStringLiteral(TAVIX_TEST_KEY));
+    QFile key(buildpaths::resolve(TAVIX_TEST_KEY));
     QVERIFY(key.open(QIODevice::ReadOnly));
     QByteArray pages = updatePackage({{QStringLiteral("KX100/index.html"), "<html>KX100</html>"}});
     QVERIFY(signature::sign(
@@ -272,7 +273,7 @@ void tst_Online::otherUsbDeviceGetsProductInfoAtStart() {
 // An "https" server with a certificate of the tests' own authority, which the program is told
 // to trust: the device's pages arrive as over plain HTTP.
 void tst_Online::pagesArriveOverHttps() {
-    const QString source = QStringLiteral(VENDOR_SERVER_SOURCE);
+    const QString source = buildpaths::resolve(VENDOR_SERVER_SOURCE);
     ServerProcess server(data(),
                          {QStringLiteral("--tls-cert"), source + QStringLiteral("/test-tls.crt"),
                           QStringLiteral("--tls-key"), source + QStringLiteral("/test-tls.key")});

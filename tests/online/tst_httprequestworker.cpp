@@ -388,7 +388,7 @@ void HttpRequestWorkerTest::httpsChecksTheCertificate() {
     QVERIFY(catalog.open(QIODevice::WriteOnly));
     catalog.write("{}");
     catalog.close();
-    const QString source = QStringLiteral(VENDOR_SERVER_SOURCE);
+    const QString source = buildpaths::resolve(VENDOR_SERVER_SOURCE);
     ServerProcess server(data.path(),
                          {QStringLiteral("--tls-cert"), source + QStringLiteral("/test-tls.crt"),
                           QStringLiteral("--tls-key"), source + QStringLiteral("/test-tls.key")});

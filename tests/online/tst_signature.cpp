@@ -137,7 +137,7 @@ private slots:
     void builtInKeyIsTheReferenceKey() {
         signature::setUpdateKey(signature::builtInKey());
         QCOMPARE(signature::updateKey().size(), signature::kPublicKeySize);
-        QFile pub(QStringLiteral(TAVIX_TEST_KEY_PUB));
+        QFile pub(buildpaths::resolve(TAVIX_TEST_KEY_PUB));
         QVERIFY(pub.open(QIODevice::ReadOnly));
         const bool same =
             signature::builtInKey() ==

@@ -1,5 +1,6 @@
 #include "../online/packagetestutil.h"
 #include "../online/serverprocess.h"
+#include "buildpaths.h"
 
 #include "kx/firmware.h"
 #include "online/httprequestworker.h"
@@ -94,9 +95,10 @@ void ToolsTest::firmwareFileLayout() {
         image[i] = static_cast<char>(i * 13);
     const QString imagePath = dir() + QStringLiteral("/fw.img");
     QVERIFY(writeFile(imagePath, image));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("firmware"), QStringLiteral("--out"),
+    QCOMPARE(
+        run(buildpaths::resolve(PACK_PATH), {QStringLiteral("firmware"), QStringLiteral("--out"),
                                              dir() + QStringLiteral("/update.bin"), imagePath}),
-             0);
+        0);
     const QByteArray file = readFile(dir() + QStringLiteral("/update.bin"));
     QCOMPARE(file.size(), 67170);
     QCOMPARE(qFromLittleEndian<quint32>(file.constData()), 4118u);
@@ -120,8 +122,8 @@ void ToolsTest::packMakesUnpackablePackages() {
     QVERIFY(QDir().mkpath(program));
     const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
     QDir().mkpath(program + QStringLiteral("tupdates/html"));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {"keygen", "--out", "k.key"}, dir()), 0);
-    QCOMPARE(run(QStringLiteral(PACK_PATH),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {"keygen", "--out", "k.key"}, dir()), 0);
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  {QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("4.5.6"),
                   QStringLiteral("--kind"), QStringLiteral("html"), QStringLiteral("--key"),
                   dir() + QStringLiteral("/k.key"), QStringLiteral("--out"), pkg, src}),
@@ -142,8 +144,8 @@ void ToolsTest::packMakesUnpackablePackages() {
     const QString name = QStringLiteral("Resources/profiles/p.xml");
     QDir().mkpath(program + QStringLiteral("tupload/download"));
     QVERIFY(QDir().mkpath(program + QStringLiteral("Resources/profiles")));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("sync"), QStringLiteral("--files"),
-                                             name, QStringLiteral("--out"), sync, src}),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {QStringLiteral("sync"), QStringLiteral("--files"),
+                                                  name, QStringLiteral("--out"), sync, src}),
              0);
     QVERIFY(package::unpackSyncPackage(program, sync, {name}));
     QCOMPARE(readFile(program + name), QByteArray("<p/>"));
@@ -162,7 +164,7 @@ void ToolsTest::packTakesRelativeSourceFolder() {
     QFETCH(QStringList, extra);
     QVERIFY(writeFile(dir() + QStringLiteral("/src/sub/a.txt"), "alpha"));
     const QString out = dir() + QStringLiteral("/out.pkg");
-    QCOMPARE(run(QStringLiteral(PACK_PATH),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  QStringList{mode} + extra +
                      QStringList{QStringLiteral("--out"), out, QStringLiteral("src")},
                  dir()),
@@ -211,7 +213,7 @@ void ToolsTest::packRefusesWhatItCannotMake() {
     QByteArray pub, secret;
     QVERIFY(signature::generateKeyPair(&pub, &secret));
     QVERIFY(writeFile(dir() + QStringLiteral("/good.key"), secret.toHex()));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), args, dir()), 1);
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), args, dir()), 1);
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.pkg")));
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.bin")));
 }
@@ -220,19 +222,19 @@ void ToolsTest::packRefusesWhatItCannotMake() {
 // program takes with the public key configured; keygen never writes over a key.
 void ToolsTest::packSignsWithItsOwnKeys() {
     QVERIFY(writeFile(dir() + QStringLiteral("/src/device/a.html"), "<html/>"));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 0);
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 0);
     const QByteArray secret = readFile(dir() + QStringLiteral("/vendor.key"));
     // Nobody but its owner may read the secret key.
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                                             QFileDevice::ReadOther | QFileDevice::WriteOther;
     QVERIFY(!(QFileInfo(dir() + QStringLiteral("/vendor.key")).permissions() & others));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 1);
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 1);
     QCOMPARE(readFile(dir() + QStringLiteral("/vendor.key")), secret);
 
     const QString program = dir() + QStringLiteral("/program/");
     QVERIFY(QDir().mkpath(program + QStringLiteral("tupdates/html")));
     const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
-    QCOMPARE(run(QStringLiteral(PACK_PATH),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  {"update", "--version", "2.0", "--kind", "html", "--key", "vendor.key", "--out",
                   pkg, "src"},
                  dir()),
@@ -253,8 +255,8 @@ void ToolsTest::catalogIsSignedForTheBuiltInKey() {
     if (!signature::builtInKeyIsTestKey())
         QSKIP("this build carries another key than the reference server's");
     const QString data = dir() + QStringLiteral("/data");
-    QCOMPARE(run(QStringLiteral(MAKE_CATALOG_PATH),
-                 {"--pack", QStringLiteral(PACK_PATH), "--out", data, "--version", "9.9"}),
+    QCOMPARE(run(buildpaths::resolve(MAKE_CATALOG_PATH),
+                 {"--pack", buildpaths::resolve(PACK_PATH), "--out", data, "--version", "9.9"}),
              0);
     const QJsonObject offer =
         QJsonDocument::fromJson(readFile(data + QStringLiteral("/catalog.json")))
@@ -286,7 +288,7 @@ void ToolsTest::updaterAppliesReadyUpdateAndRestarts() {
         writeFile(ready + QStringLiteral("tavix"), "#!/bin/sh\necho restarted > restarted.txt\n"));
     QFile::setPermissions(ready + QStringLiteral("tavix"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {QStringLiteral("-update")}, program), 0);
+    QCOMPARE(run(buildpaths::resolve(UPDATER_PATH), {QStringLiteral("-update")}, program), 0);
     QCOMPARE(readFile(program + QStringLiteral("lib/old.so")), QByteArray("new"));
     QCOMPARE(readFile(program + QStringLiteral("lib/added.so")), QByteArray("added"));
     QCOMPARE(readFile(program + QStringLiteral("keep.txt")), QByteArray("keep"));
@@ -294,8 +296,8 @@ void ToolsTest::updaterAppliesReadyUpdateAndRestarts() {
     QTRY_COMPARE(readFile(program + QStringLiteral("restarted.txt")), QByteArray("restarted\n"));
 
     // Without a ready update it changes nothing and says so.
-    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {QStringLiteral("-update")}, program), 1);
-    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {}, program), 2);
+    QCOMPARE(run(buildpaths::resolve(UPDATER_PATH), {QStringLiteral("-update")}, program), 1);
+    QCOMPARE(run(buildpaths::resolve(UPDATER_PATH), {}, program), 2);
 }
 
 void ToolsTest::upgradeAnswers_data() {
