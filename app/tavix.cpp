@@ -200,7 +200,8 @@ void tavix::setOnlineCommands(OnlineCommands* online) {
 }
 
 void tavix::deviceChanged(const HotplugAction& action) {
-    devicesChanged(action.argument);
+    if (m_announced.announce(action.argument, action.key))
+        devicesChanged(action.argument);
     if (action.argument == kUsbDeviceArrived && m_online)
         m_online->deviceArrived(action.key, action.path);
     m_input->reloadKeyMaps();

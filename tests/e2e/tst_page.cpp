@@ -406,6 +406,10 @@ void tst_Page::devicesListed() {
 void tst_Page::hotPlugFollowed() {
     js("App.show('devices')");
     const int before = requestsOf("getDevicesList");
+    js("window.hotPlugFrom = Date.now()");
+    const QString changes = "Bridge.log().filter(function(e){return e.kind==='event' && "
+                            "e.text==='devicesChanged' && e.time >= window.hotPlugFrom;})"
+                            ".map(function(e){return e.detail;}).join(' ')";
     QCOMPARE(simctl("usb-unplug KX0001").trimmed(), QString("unplugged"));
     QVERIFY(waitJs("document.getElementById('dev-status').textContent.indexOf('No device') === 0"));
     QVERIFY(requestsOf("getDevicesList") > before);
@@ -419,6 +423,10 @@ void tst_Page::hotPlugFollowed() {
     QVERIFY(waitJs(
         "document.getElementById('sb-message').textContent === 'KX Adapter was connected.'"));
     QVERIFY(!js("document.getElementById('dev-detail').hidden").toBool());
+    // The library and the USB notifications both hear of each change: one event each, 1 for the
+    // removal, 2 for the arrival.
+    QTest::qWait(1500);
+    QCOMPARE(js(changes).toString(), QString("1 2"));
 }
 
 void tst_Page::settingsPageOfferedOnceInstalled() {
