@@ -5,6 +5,7 @@
 #include "app/devicehotkeys.h"
 #include "app/popupviews.h"
 #include "app/popwidget.h"
+#include "app/singleinstance.h"
 #include "app/systemtray.h"
 #include "app/tavix.h"
 #include "browser/browserpage.h"
@@ -13,6 +14,7 @@
 #include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
 #include "config/configstore.h"
+#include "platform/process.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
 
@@ -20,6 +22,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -78,6 +82,8 @@ private slots:
     void mouseSpeedReadsBack_data();
     void mouseSpeedReadsBack();
     void crashStartsTheReporter();
+    void twoCopiesStartedTogetherMakeOneWindow();
+    void aCopyFindingTheNameClaimedWaitsForItsListener();
 
 private:
     void query(const QString& request, RouterCallback cb = nullptr) {
@@ -378,6 +384,88 @@ void tst_ShellWindows::crashStartsTheReporter() {
     ::kill(pid_t(reporter), SIGTERM);
     QVERIFY(args.size() >= 2);
     QCOMPARE(QString::fromLocal8Bit(args.at(1)), dump);
+}
+
+// A double click on the launcher, or autostart meeting a click: two copies of the program start
+// at the same moment. Each time one stays with its window, and the other hands over and ends.
+void tst_ShellWindows::twoCopiesStartedTogetherMakeOneWindow() {
+    const QString folder = QStringLiteral(TAVIX_STAGE_DIR);
+    QTemporaryDir work;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", work.path());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    for (int round = 0; round < 15; ++round) {
+        QProcess copies[2];
+        for (QProcess& copy : copies) {
+            copy.setProcessEnvironment(env);
+            copy.setWorkingDirectory(work.path());
+            copy.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            copy.start(folder + "/tavix", QStringList());
+        }
+        for (QProcess& copy : copies)
+            QVERIFY(copy.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(copies[0].state() == QProcess::NotRunning ||
+                                     copies[1].state() == QProcess::NotRunning,
+                                 60000);
+        QProcess& second = copies[0].state() == QProcess::NotRunning ? copies[0] : copies[1];
+        QProcess& first = &second == &copies[0] ? copies[1] : copies[0];
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        // The first one has its window and keeps it.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const auto& window : w::topLevelWindows()) {
+                    if (window.title == "tavix" && window.visible &&
+                        qint64(window.processId) == first.processId())
+                        return true;
+                }
+                return false;
+            }(),
+            30000);
+        QTest::qWait(1000);
+        QCOMPARE(first.state(), QProcess::Running);
+        first.terminate();
+        QVERIFY(first.waitForFinished(20000));
+    }
+}
+
+// The moment between two copies' starts where one has claimed the name but does not listen yet
+// (here the test is that copy): the other does not make itself the first but asks again until
+// the first answers, then hands over and ends without a window.
+void tst_ShellWindows::aCopyFindingTheNameClaimedWaitsForItsListener() {
+    QTemporaryDir work;
+    const QString name = singleinstance::serverName();
+    const QByteArray temp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", work.path().toLocal8Bit());
+    const platform::ResultOf<bool> claim = platform::claimInstance(name.toStdString());
+    qputenv("TMPDIR", temp);
+    QVERIFY(claim.ok && claim.value);
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", work.path());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(work.path());
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(TAVIX_STAGE_DIR) + "/tavix", QStringList());
+    QVERIFY(program.waitForStarted());
+    QTest::qWait(3000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    QLocalServer first;
+    QVERIFY2(first.listen(work.filePath(name)), qPrintable(first.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(first.hasPendingConnections(), 20000);
+    QLocalSocket* copy = first.nextPendingConnection();
+    QByteArray asked;
+    QTRY_COMPARE_WITH_TIMEOUT(asked += copy->readAll(), QByteArray("CMD:show;"), 10000);
+    copy->write(singleinstance::reply(QCoreApplication::applicationPid()));
+    QVERIFY(copy->waitForBytesWritten(5000));
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
 }
 
 int main(int argc, char** argv) {
