@@ -49,7 +49,11 @@ void tavix::createView() {
     resize(600, 400);
     setWindowTitle(QCoreApplication::translate("tavixClass", "tavix"));
 
-    const QSize size = startup::clientSize(m_config.clientAttributes());
+    // conf.xml may ask for any size; the screens decide what can be shown.
+    QSize size = startup::clientSize(m_config.clientAttributes());
+    const QRect space = windowcommands::screenSpace();
+    if (!space.isEmpty())
+        size = size.boundedTo(space.size());
     resize(size);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint);
@@ -142,7 +146,7 @@ void tavix::windowCommand(const QString& request) {
     const auto window = static_cast<std::uintptr_t>(target->window()->winId());
     if (request.startsWith(QLatin1String("moveWindow"))) {
         if (const auto values = windowcommands::parseMoveWindow(request))
-            windowcommands::moveWindow(window, *values);
+            windowcommands::moveWindow(window, *values, windowcommands::desktopBounds());
         return;
     }
     writePendingProfiles();

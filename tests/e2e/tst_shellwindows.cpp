@@ -60,6 +60,18 @@ w::Rect systemRect(QWidget* widget) {
 w::ShowState systemState(QWidget* widget) {
     return w::placement(handleOf(widget)).value.state;
 }
+
+// The process's resident memory in KiB.
+qint64 residentKiB() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
 } // namespace
 
 class tst_ShellWindows : public QObject {
@@ -76,6 +88,8 @@ private slots:
     void minisizeWindowTwiceRestores();
     void popups();
     void popupRequestsUseTheSameBridge();
+    void hugeGeometriesStayOnTheScreens_data();
+    void hugeGeometriesStayOnTheScreens();
     void hotkeysOpenTheirPages_data();
     void hotkeysOpenTheirPages();
     void trayBringsTheWindowBack();
@@ -228,6 +242,45 @@ void tst_ShellWindows::popups() {
             .toString());
     QVERIFY(other);
     QCOMPARE(other->size(), QSize(1000, 600));
+}
+
+// Sizes and places a page may ask for that no screen can show: each ends on the screens, and the
+// program keeps no memory for what it cannot show.
+void tst_ShellWindows::hugeGeometriesStayOnTheScreens_data() {
+    QTest::addColumn<QString>("request");
+    QTest::newRow("a city") << "moveWindow,99999999,99999999,99999999,99999999";
+    QTest::newRow("largest ints") << "moveWindow:2147483647,2147483647,2147483647,2147483647";
+    QTest::newRow("smallest offsets") << "moveWindow:-2147483648,-2147483648,2147483647,2147483647";
+    for (const char* size : {"99999,99999", "32768,32768", "16777215,16777215",
+                             "2147483647,2147483647", "16384,16384"})
+        QTest::newRow(size) << QString(R"({"funcname":"openView","relativeUrl":"/view/%1.html",)"
+                                       R"("size":"%1"})")
+                                   .arg(size);
+}
+
+void tst_ShellWindows::hugeGeometriesStayOnTheScreens() {
+    QFETCH(QString, request);
+    const qint64 before = residentKiB();
+    QWidget* target = m_window;
+    if (request.startsWith("moveWindow")) {
+        query(request);
+    } else {
+        dispatch(request);
+        QCOMPARE(m_window->popups()->count(), 1);
+        const QString url =
+            QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + request.section('"', 7, 7))
+                .toString();
+        target = m_window->popups()->find(url);
+        QVERIFY(target);
+        QVERIFY(QTest::qWaitForWindowExposed(target));
+    }
+    QTest::qWait(1000); // painted at whatever size it took
+    const QRect screens = QGuiApplication::primaryScreen()->availableGeometry();
+    const w::Rect rect = systemRect(target);
+    QVERIFY2(screens.contains(QRect(rect.x, rect.y, rect.width, rect.height)),
+             qPrintable(QTest::toString(rect)));
+    QVERIFY2(residentKiB() - before < 256 * 1024,
+             qPrintable(QString("%1 KiB more").arg(residentKiB() - before)));
 }
 
 void tst_ShellWindows::popupRequestsUseTheSameBridge() {
