@@ -38,12 +38,31 @@ QString documentsFolder() {
 SystemCommands::SystemCommands(ViewHost& host, const QString& programFolder)
     : m_host(host), m_programFolder(programFolder) {}
 
-QString SystemCommands::pageUrl(const QString& relative) const {
-    QString url = QStringLiteral("file:///") + m_programFolder + relative;
-    // A Linux folder starts with "/" already; keep one slash after the scheme's three.
-    if (url.startsWith(QLatin1String("file:////")))
-        url.remove(7, 1);
-    return url;
+std::optional<QString> SystemCommands::pageUrl(const QString& relative) const {
+    // The path, and what follows it (query, fragment) as the page wrote it.
+    int end = relative.size();
+    for (const QChar c : {QLatin1Char('?'), QLatin1Char('#')}) {
+        const int at = relative.indexOf(c);
+        if (at >= 0 && at < end)
+            end = at;
+    }
+    const QString path = QUrl::fromPercentEncoding(relative.left(end).toUtf8());
+    // The engine takes "\" for "/" in a file address; control characters name no page.
+    for (const QChar c : path) {
+        if (c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return std::nullopt;
+    }
+    const QString file = QDir::cleanPath(m_programFolder + path);
+    const QString view =
+        QDir::cleanPath(m_programFolder + QStringLiteral("/view")) + QLatin1Char('/');
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity files = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity files = Qt::CaseSensitive;
+#endif
+    if (!file.startsWith(view, files))
+        return std::nullopt;
+    return QUrl::fromLocalFile(file).toString() + relative.mid(end);
 }
 
 QSize SystemCommands::viewSize(const QString& text) {
@@ -57,8 +76,10 @@ QSize SystemCommands::viewSize(const QString& text) {
 }
 
 void SystemCommands::loadurl(const QVariantMap& a, const RouterCallback&) {
-    if (args::has(a, "url"))
-        m_host.loadMainPage(pageUrl(args::str(a, "url")));
+    if (!args::has(a, "url"))
+        return;
+    if (const auto url = pageUrl(args::str(a, "url")))
+        m_host.loadMainPage(*url);
 }
 
 void SystemCommands::goback(const QVariantMap&, const RouterCallback& callback) {
@@ -74,7 +95,8 @@ void SystemCommands::goforward(const QVariantMap&, const RouterCallback& callbac
 void SystemCommands::openView(const QVariantMap& a, const RouterCallback&) {
     if (!args::has(a, "relativeUrl") || !args::has(a, "size"))
         return;
-    m_host.openView(pageUrl(args::str(a, "relativeUrl")), viewSize(args::str(a, "size")));
+    if (const auto url = pageUrl(args::str(a, "relativeUrl")))
+        m_host.openView(*url, viewSize(args::str(a, "size")));
 }
 
 void SystemCommands::closeView(const QVariantMap&, const RouterCallback&) {

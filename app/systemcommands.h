@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <optional>
+
 class QWidget;
 
 // What the system and view commands need from the main window.
@@ -44,8 +46,10 @@ public:
     void modifyMouseScrollLines(const QVariantMap& args, const RouterCallback& callback);
     void setIME(const QVariantMap& args, const RouterCallback& callback);
 
-    // "file:///" + program folder + a page-relative address.
-    QString pageUrl(const QString& relative) const;
+    // "file:///" + program folder + a page-relative address, when that names a page inside the
+    // program folder's "view" folder (after "..", percent escapes and the engine's reading of
+    // "\" as "/"); nothing for any other place: the bridge belongs to the program's pages only.
+    std::optional<QString> pageUrl(const QString& relative) const;
     // A popup's size when nothing else gives one.
     static constexpr QSize kDefaultViewSize{1000, 600};
     // A popup's size from "width,height"; kDefaultViewSize when it does not give two positive

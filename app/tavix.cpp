@@ -179,10 +179,11 @@ void tavix::openDeviceSettings(const QString& deviceId) {
     const auto info = m_config.productInfo(deviceId);
     if (!info || info->isEmpty())
         return;
-    const QString url = m_systemCommands.pageUrl(QStringLiteral("/view/device/") +
-                                                 info->value(QStringLiteral("device")) +
-                                                 QStringLiteral("/seting.html"));
-    m_popups->open(url, SystemCommands::kDefaultViewSize);
+    const auto url = m_systemCommands.pageUrl(QStringLiteral("/view/device/") +
+                                              info->value(QStringLiteral("device")) +
+                                              QStringLiteral("/seting.html"));
+    if (url)
+        m_popups->open(*url, SystemCommands::kDefaultViewSize);
 }
 
 void tavix::push(const QString& name, const QVariantList& args) {
@@ -282,8 +283,9 @@ void tavix::showDebug() {
     if (client.isEmpty())
         return;
     // The address is appended as it stands; it starts with "/".
-    m_popups->open(m_systemCommands.pageUrl(client.value(QStringLiteral("testToolRurl"))),
-                   SystemCommands::viewSize(client.value(QStringLiteral("testToolSize"))));
+    if (const auto url = m_systemCommands.pageUrl(client.value(QStringLiteral("testToolRurl"))))
+        m_popups->open(*url,
+                       SystemCommands::viewSize(client.value(QStringLiteral("testToolSize"))));
 }
 
 void tavix::closeEvent(QCloseEvent* event) {

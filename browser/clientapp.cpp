@@ -1,7 +1,10 @@
 #include "clientapp.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -59,6 +62,34 @@ void ClientApp::applyBrowserSettings(QWebEngineSettings* settings) {
     settings->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+}
+
+namespace {
+QMutex g_pagesLock;
+QString g_pages; // empty: the program folder's "view"
+} // namespace
+
+void ClientApp::setProgramPages(const QString& folder) {
+    QMutexLocker lock(&g_pagesLock);
+    g_pages = folder;
+}
+
+QString ClientApp::programPages() {
+    QMutexLocker lock(&g_pagesLock);
+    return QDir::cleanPath(g_pages.isEmpty()
+                               ? QCoreApplication::applicationDirPath() + QStringLiteral("/view")
+                               : g_pages);
+}
+
+bool ClientApp::isProgramPage(const QUrl& url) {
+    if (!url.isLocalFile())
+        return false;
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity files = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity files = Qt::CaseSensitive;
+#endif
+    return QDir::cleanPath(url.toLocalFile()).startsWith(programPages() + QLatin1Char('/'), files);
 }
 
 void ClientApp::prepareEnvironment() {

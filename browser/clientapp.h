@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QString>
 
+class QUrl;
 class QWebEngineProfile;
 class QWebEngineSettings;
 
@@ -26,4 +27,12 @@ public:
     // Arguments to hand to the browser engine on start: it runs without its own web security
     // checks, as the local pages expect.
     static void prepareEnvironment();
+
+    // The folder of the program's own pages: the program folder's "view" unless set otherwise
+    // (tests). Only pages loaded from files inside it reach the program through the bridge or
+    // hear its events; any other page (another file, a web address, the engine's error page of
+    // another address) gets no answer.
+    static void setProgramPages(const QString& folder);
+    static QString programPages();
+    static bool isProgramPage(const QUrl& url);
 };

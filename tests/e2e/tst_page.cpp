@@ -98,6 +98,7 @@ private slots:
     void factorySettingsRestored();
     void languageChosenAndKept();
     void fileDownloadedIntoProgramFolder();
+    void filesOfTheMachineStayOut();
     void configurationSynced();
     void keyboardUse();
     void titleBarDragMovesWindow();
@@ -1030,6 +1031,28 @@ bool tst_Page::startServer() {
     type("#set-conf-apiServer", m_serverUrl, "change");
     return waitJs("document.getElementById('set-status').textContent === "
                   "'\"Update server address\" saved.'");
+}
+
+// What a hostile script in the page might ask for: another file shown in the main view, the
+// machine's files copied into the program folder. The page stays, nothing is copied.
+void tst_Page::filesOfTheMachineStayOut() {
+    js("Bridge.send('loadurl', {url: '../../../../etc/passwd'})");
+    js("Bridge.send('openView', {relativeUrl: '/view/../../../../etc/passwd', size: '400,300'})");
+    QTest::qWait(1500);
+    QVERIFY(js("location.href").toString().endsWith("/view/index.html"));
+    QCOMPARE(js("document.documentElement.dataset.ready").toString(), QString("1"));
+    for (const QString url :
+         {"file:///etc/passwd", "file:///proc/self/environ", "data:text/plain,secret/note.txt"}) {
+        const QString answer =
+            js(QString("Bridge.request('downloadFile', {downloadUrl: %1, relativePath: '/'})"
+                       ".then(function (t) { return 'saved ' + t; },"
+                       "      function (e) { return 'failed ' + e.message; })")
+                   .arg(quoted(url)))
+                .toString();
+        QCOMPARE(answer, QString("failed downloadFaild"));
+    }
+    for (const char* name : {"passwd", "environ", "note.txt"})
+        QVERIFY2(!QFile::exists(m_folder.filePath(name)), name);
 }
 
 void tst_Page::fileDownloadedIntoProgramFolder() {
