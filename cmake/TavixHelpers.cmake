@@ -43,7 +43,8 @@ function(tavix_windows_program target)
 endfunction()
 
 # Copies data/ into the program folder. A file the program has rewritten there (conf.xml,
-# profiles) is kept unless its source in data/ is newer, so a rebuild never throws away settings.
+# profiles) is kept unless its source in data/ is newer, so a rebuild never throws away settings;
+# a file removed from data/ is removed there too (StageData.cmake).
 # The page is then written as one document (BundlePage.cmake).
 function(tavix_stage_data)
   add_custom_target(stage_data ALL
