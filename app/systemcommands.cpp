@@ -35,8 +35,8 @@ QString documentsFolder() {
 
 } // namespace
 
-SystemCommands::SystemCommands(ViewHost& host, const QString& programFolder)
-    : m_host(host), m_programFolder(programFolder) {}
+SystemCommands::SystemCommands(ViewHost& host, const ProgramFolders& folders)
+    : m_host(host), m_folders(folders) {}
 
 std::optional<QString> SystemCommands::pageUrl(const QString& relative) const {
     // The path, and what follows it (query, fragment) as the page wrote it.
@@ -52,17 +52,11 @@ std::optional<QString> SystemCommands::pageUrl(const QString& relative) const {
         if (c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
             return std::nullopt;
     }
-    const QString file = QDir::cleanPath(m_programFolder + path);
-    const QString view =
-        QDir::cleanPath(m_programFolder + QStringLiteral("/view")) + QLatin1Char('/');
-#ifdef Q_OS_WIN
-    const Qt::CaseSensitivity files = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity files = Qt::CaseSensitive;
-#endif
-    if (!file.startsWith(view, files))
+    const QString inside = QDir::cleanPath(QLatin1Char('/') + path);
+    if (!inside.startsWith(QLatin1String("/view/")) || inside.contains(QLatin1String("/../")) ||
+        inside.endsWith(QLatin1String("/..")))
         return std::nullopt;
-    return QUrl::fromLocalFile(file).toString() + relative.mid(end);
+    return m_folders.pageUrl(inside + relative.mid(end));
 }
 
 QSize SystemCommands::viewSize(const QString& text) {

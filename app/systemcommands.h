@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/routercallback.h"
+#include "config/programfolders.h"
 
 #include <QSize>
 #include <QString>
@@ -30,7 +31,7 @@ public:
 // keyboard layout. Each answers at most once; a missing argument gives no answer.
 class SystemCommands {
 public:
-    SystemCommands(ViewHost& host, const QString& programFolder);
+    SystemCommands(ViewHost& host, const ProgramFolders& folders);
 
     void loadurl(const QVariantMap& args, const RouterCallback& callback);
     void goback(const QVariantMap& args, const RouterCallback& callback);
@@ -46,9 +47,10 @@ public:
     void modifyMouseScrollLines(const QVariantMap& args, const RouterCallback& callback);
     void setIME(const QVariantMap& args, const RouterCallback& callback);
 
-    // "file:///" + program folder + a page-relative address, when that names a page inside the
-    // program folder's "view" folder (after "..", percent escapes and the engine's reading of
-    // "\" as "/"); nothing for any other place: the bridge belongs to the program's pages only.
+    // The file:// address of a page-relative one (ProgramFolders::pageUrl), when it names a page
+    // inside the program's "view" folder (after "..", percent escapes and the engine's reading
+    // of "\" as "/"); nothing for any other place: the bridge belongs to the program's pages
+    // only.
     std::optional<QString> pageUrl(const QString& relative) const;
     // A popup's size when nothing else gives one.
     static constexpr QSize kDefaultViewSize{1000, 600};
@@ -58,5 +60,5 @@ public:
 
 private:
     ViewHost& m_host;
-    QString m_programFolder;
+    ProgramFolders m_folders;
 };

@@ -66,19 +66,21 @@ void ClientApp::applyBrowserSettings(QWebEngineSettings* settings) {
 
 namespace {
 QMutex g_pagesLock;
-QString g_pages; // empty: the program folder's "view"
+QStringList g_pages; // empty: the program folder's "view"
 } // namespace
 
-void ClientApp::setProgramPages(const QString& folder) {
+void ClientApp::setProgramPages(const QStringList& folders) {
     QMutexLocker lock(&g_pagesLock);
-    g_pages = folder;
+    g_pages.clear();
+    for (const QString& folder : folders)
+        g_pages << QDir::cleanPath(folder);
 }
 
-QString ClientApp::programPages() {
+QStringList ClientApp::programPages() {
     QMutexLocker lock(&g_pagesLock);
-    return QDir::cleanPath(g_pages.isEmpty()
-                               ? QCoreApplication::applicationDirPath() + QStringLiteral("/view")
-                               : g_pages);
+    if (g_pages.isEmpty())
+        return {QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/view"))};
+    return g_pages;
 }
 
 bool ClientApp::isProgramPage(const QUrl& url) {
@@ -89,7 +91,12 @@ bool ClientApp::isProgramPage(const QUrl& url) {
 #else
     const Qt::CaseSensitivity files = Qt::CaseSensitive;
 #endif
-    return QDir::cleanPath(url.toLocalFile()).startsWith(programPages() + QLatin1Char('/'), files);
+    const QString path = QDir::cleanPath(url.toLocalFile());
+    for (const QString& folder : programPages()) {
+        if (path.startsWith(folder + QLatin1Char('/'), files))
+            return true;
+    }
+    return false;
 }
 
 void ClientApp::prepareEnvironment() {

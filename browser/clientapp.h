@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
 class QUrl;
 class QWebEngineProfile;
@@ -28,11 +29,11 @@ public:
     // checks, as the local pages expect.
     static void prepareEnvironment();
 
-    // The folder of the program's own pages: the program folder's "view" unless set otherwise
-    // (tests). Only pages loaded from files inside it reach the program through the bridge or
-    // hear its events; any other page (another file, a web address, the engine's error page of
-    // another address) gets no answer.
-    static void setProgramPages(const QString& folder);
-    static QString programPages();
+    // The folders of the program's own pages: the program folder's "view" unless set otherwise
+    // (an installed copy: the user's and the shared ones). Only pages loaded from files inside
+    // them reach the program through the bridge or hear its events; any other page (another
+    // file, a web address, the engine's error page of another address) gets no answer.
+    static void setProgramPages(const QStringList& folders);
+    static QStringList programPages();
     static bool isProgramPage(const QUrl& url);
 };

@@ -53,6 +53,11 @@ public:
     int restored = 0;
 };
 
+// The main window's folders: the test's own, staged.
+ProgramFolders programFolders() {
+    return ProgramFolders::staged(QCoreApplication::applicationDirPath());
+}
+
 } // namespace
 
 // Records what the program hands to the system's browser.
@@ -188,7 +193,7 @@ void tst_Browser::initTestCase() {
                         m_dir.filePath("Resources/profiles/conf.xml")));
     QVERIFY(QFile::copy(QStringLiteral(TAVIX_TEST_PAGE), m_dir.filePath("test.html")));
     // The test's folder holds the program's pages here.
-    ClientApp::setProgramPages(m_dir.path());
+    ClientApp::setProgramPages({m_dir.path()});
 
     m_store = new ConfigStore(m_dir.path());
     m_store->load();
@@ -622,7 +627,7 @@ void tst_Browser::backspace() {
 }
 
 void tst_Browser::mainWindowConstruction() {
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     QCOMPARE(window.objectName(), QString("tavixClass"));
     QCOMPARE(window.windowTitle(), QString("tavix"));
     QCOMPARE(window.size(), QSize(1200, 760)); // clientSize of the configuration
@@ -642,7 +647,7 @@ void tst_Browser::mainWindowConstruction() {
 }
 
 void tst_Browser::mainWindowRequests() {
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -669,7 +674,7 @@ void tst_Browser::mainWindowRequests() {
 void tst_Browser::closeHidesAndCloseAppQuits() {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(!window.close()); // the system's close only hides
@@ -741,7 +746,7 @@ void tst_Browser::virtualDeviceEndToEnd() {
     drv::registerControlCommands();
     platform::keyhook::sim::registerControlCommands();
 
-    auto window = std::make_unique<tavix>(*m_store, nullptr);
+    auto window = std::make_unique<tavix>(*m_store, nullptr, programFolders());
     auto pageJs = [&](const QString& script) {
         QVariant result;
         bool done = false;
@@ -854,7 +859,7 @@ void tst_Browser::onlineCommandsThroughTheMainWindow() {
 
     ProgramOnlineHost host(*m_store);
     OnlineCommands online(host, OnlineSettings(program.path()));
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     host.setMainWindow(&window);
     window.setOnlineCommands(&online);
 
