@@ -286,12 +286,14 @@ void tst_ShellWindows::hugeGeometriesStayOnTheScreens() {
 
 void tst_ShellWindows::popupRequestsUseTheSameBridge() {
     dispatch(R"({"funcname":"openView","relativeUrl":"/view/bridge.html","size":"400,300"})");
-    PopWidget* popup = m_window->popups()->find(
-        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/bridge.html")
-            .toString());
+    const QUrl url =
+        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/bridge.html");
+    PopWidget* popup = m_window->popups()->find(url.toString());
     QVERIFY(popup);
     QTRY_COMPARE(popup->view()->browserState(), TavixWebView::BrowserState::Created);
-    // A query of the popup's page is answered by the main window's command table.
+    // A query of the popup's page (one of the program's) is answered by the main window's
+    // command table; the page's script attaches once the page is there.
+    QTRY_COMPARE(popup->view()->browser()->url(), url);
     PageRouter* router = popup->view()->browser()->router();
     QSignalSpy answered(router, &PageRouter::answered);
     router->attach("popup context");
