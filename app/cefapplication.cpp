@@ -99,6 +99,14 @@ void cefApplication::start() {
 void cefApplication::socketConnected() {
     m_connected = true;
     m_socket->write(singleinstance::showCommand());
+    // A first copy that is ending (or hangs) listens but never answers.
+    QTimer::singleShot(singleinstance::kAnswerTimeoutMs, this, [] {
+        if (quit::requested())
+            return;
+        qWarning("tavix: the running copy did not answer within %d ms; this copy ends",
+                 singleinstance::kAnswerTimeoutMs);
+        quit::request(1);
+    });
 }
 
 void cefApplication::socketError(QLocalSocket::LocalSocketError) {

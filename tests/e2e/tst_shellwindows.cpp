@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -98,6 +99,7 @@ private slots:
     void crashStartsTheReporter();
     void twoCopiesStartedTogetherMakeOneWindow();
     void aCopyFindingTheNameClaimedWaitsForItsListener();
+    void secondCopyGivesUpOnASilentFirst();
 
 private:
     void query(const QString& request, RouterCallback cb = nullptr) {
@@ -522,6 +524,30 @@ void tst_ShellWindows::aCopyFindingTheNameClaimedWaitsForItsListener() {
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
+}
+
+// Mend: a copy started while the first one was ending connected, got no answer and waited for
+// ever; it gives up after a while, says so and ends.
+void tst_ShellWindows::secondCopyGivesUpOnASilentFirst() {
+    QTemporaryDir work;
+    // Listens on the instance name and never answers, as a first copy that is ending.
+    QLocalServer silent;
+    QVERIFY(silent.listen(work.filePath(singleinstance::serverName())));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", work.path());
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(work.path());
+    QElapsedTimer clock;
+    clock.start();
+    program.start(QStringLiteral(TAVIX_STAGE_DIR) + "/tavix", {});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY(clock.elapsed() >= singleinstance::kAnswerTimeoutMs);
+    QVERIFY(program.readAllStandardError().contains("the running copy did not answer"));
+    QTRY_VERIFY(silent.hasPendingConnections());
 }
 
 int main(int argc, char** argv) {
