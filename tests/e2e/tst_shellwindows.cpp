@@ -13,6 +13,7 @@
 #include "browser/clienthandler.h"
 #include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
+#include "buildpaths.h"
 #include "config/configstore.h"
 #include "platform/process.h"
 #include "platform/windows.h"
@@ -397,7 +398,7 @@ void tst_ShellWindows::mouseSpeedReadsBack() {
 }
 
 void tst_ShellWindows::crashStartsTheReporter() {
-    const QString folder = QStringLiteral(TAVIX_STAGE_DIR);
+    const QString folder = buildpaths::resolve(TAVIX_STAGE_DIR);
     const QStringList before = QDir(folder).entryList({"*.dmp"}, QDir::Files);
     QTemporaryDir work;
     QProcess program;
@@ -447,7 +448,7 @@ void tst_ShellWindows::crashStartsTheReporter() {
 // A double click on the launcher, or autostart meeting a click: two copies of the program start
 // at the same moment. Each time one stays with its window, and the other hands over and ends.
 void tst_ShellWindows::twoCopiesStartedTogetherMakeOneWindow() {
-    const QString folder = QStringLiteral(TAVIX_STAGE_DIR);
+    const QString folder = buildpaths::resolve(TAVIX_STAGE_DIR);
     QTemporaryDir work;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TMPDIR", work.path());
@@ -508,7 +509,7 @@ void tst_ShellWindows::aCopyFindingTheNameClaimedWaitsForItsListener() {
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(work.path());
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QStringLiteral(TAVIX_STAGE_DIR) + "/tavix", QStringList());
+    program.start(buildpaths::resolve(TAVIX_STAGE_DIR "/tavix"), QStringList());
     QVERIFY(program.waitForStarted());
     QTest::qWait(3000);
     QCOMPARE(program.state(), QProcess::Running);
@@ -541,7 +542,7 @@ void tst_ShellWindows::secondCopyGivesUpOnASilentFirst() {
     program.setWorkingDirectory(work.path());
     QElapsedTimer clock;
     clock.start();
-    program.start(QStringLiteral(TAVIX_STAGE_DIR) + "/tavix", {});
+    program.start(buildpaths::resolve(TAVIX_STAGE_DIR "/tavix"), {});
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 1);
