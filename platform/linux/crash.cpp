@@ -284,6 +284,12 @@ bool followsCall(std::uintptr_t address, const Mapping& code) {
 }
 #endif
 
+// Registers and stack are read on x86 processors only.
+[[maybe_unused]] void writeNotRecorded(int fd, Line& line) {
+    line.add("  (not recorded on this processor)");
+    writeLine(fd, line);
+}
+
 void addFrame(Line& line, int index, std::uintptr_t address) {
     line.add("  #");
     line.addDecimal(index);
@@ -345,8 +351,7 @@ void writeBacktrace(int fd, const void* context) {
     }
 #else
     (void)context;
-    line.add("  (not recorded on this processor)");
-    writeLine(fd, line);
+    writeNotRecorded(fd, line);
 #endif
 }
 
@@ -354,32 +359,24 @@ void writeRegisters(int fd, const void* context) {
     Line line;
     line.add("registers:");
     writeLine(fd, line);
+    struct Register {
+        const char* name;
+        int index;
+    };
 #if defined(__x86_64__)
-    const auto* uc = static_cast<const ucontext_t*>(context);
-    static const struct {
-        const char* name;
-        int index;
-    } regs[] = {{"rax", REG_RAX}, {"rbx", REG_RBX}, {"rcx", REG_RCX}, {"rdx", REG_RDX},
-                {"rsi", REG_RSI}, {"rdi", REG_RDI}, {"rbp", REG_RBP}, {"rsp", REG_RSP},
-                {"r8", REG_R8},   {"r9", REG_R9},   {"r10", REG_R10}, {"r11", REG_R11},
-                {"r12", REG_R12}, {"r13", REG_R13}, {"r14", REG_R14}, {"r15", REG_R15},
-                {"rip", REG_RIP}, {"efl", REG_EFL}};
-    for (const auto& r : regs) {
-        line.add("  ");
-        line.add(r.name);
-        line.add(" ");
-        line.addHex(static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[r.index]));
-        writeLine(fd, line);
-    }
+    static const Register regs[] = {
+        {"rax", REG_RAX}, {"rbx", REG_RBX}, {"rcx", REG_RCX}, {"rdx", REG_RDX}, {"rsi", REG_RSI},
+        {"rdi", REG_RDI}, {"rbp", REG_RBP}, {"rsp", REG_RSP}, {"r8", REG_R8},   {"r9", REG_R9},
+        {"r10", REG_R10}, {"r11", REG_R11}, {"r12", REG_R12}, {"r13", REG_R13}, {"r14", REG_R14},
+        {"r15", REG_R15}, {"rip", REG_RIP}, {"efl", REG_EFL}};
 #elif defined(__i386__)
+    static const Register regs[] = {
+        {"eax", REG_EAX}, {"ebx", REG_EBX}, {"ecx", REG_ECX}, {"edx", REG_EDX}, {"esi", REG_ESI},
+        {"edi", REG_EDI}, {"ebp", REG_EBP}, {"esp", REG_ESP}, {"eip", REG_EIP}, {"efl", REG_EFL}};
+#endif
+#if defined(__x86_64__) || defined(__i386__)
     const auto* uc = static_cast<const ucontext_t*>(context);
-    static const struct {
-        const char* name;
-        int index;
-    } regs[] = {{"eax", REG_EAX}, {"ebx", REG_EBX}, {"ecx", REG_ECX}, {"edx", REG_EDX},
-                {"esi", REG_ESI}, {"edi", REG_EDI}, {"ebp", REG_EBP}, {"esp", REG_ESP},
-                {"eip", REG_EIP}, {"efl", REG_EFL}};
-    for (const auto& r : regs) {
+    for (const Register& r : regs) {
         line.add("  ");
         line.add(r.name);
         line.add(" ");
@@ -388,8 +385,7 @@ void writeRegisters(int fd, const void* context) {
     }
 #else
     (void)context;
-    line.add("  (not recorded on this processor)");
-    writeLine(fd, line);
+    writeNotRecorded(fd, line);
 #endif
 }
 

@@ -2,19 +2,11 @@
 
 #include "app/windowcommands.h"
 #include "platform/sim/windows.h"
+#include "windowrect.h"
 
 #include <QtTest>
 
 namespace w = platform::windows;
-
-Q_DECLARE_METATYPE(w::Rect)
-
-namespace QTest {
-template <> char* toString(const w::Rect& r) {
-    return QTest::toString(
-        QStringLiteral("%1,%2 %3x%4").arg(r.x).arg(r.y).arg(r.width).arg(r.height));
-}
-} // namespace QTest
 
 class WindowCommandsTest : public QObject {
     Q_OBJECT

@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
+#include "windowrect.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,15 +40,6 @@
 
 namespace w = platform::windows;
 
-Q_DECLARE_METATYPE(w::Rect)
-
-namespace QTest {
-template <> char* toString(const w::Rect& r) {
-    return QTest::toString(
-        QStringLiteral("%1,%2 %3x%4").arg(r.x).arg(r.y).arg(r.width).arg(r.height));
-}
-} // namespace QTest
-
 namespace {
 PrivateDisplay* g_display = nullptr;
 
@@ -61,6 +53,16 @@ w::Rect systemRect(QWidget* widget) {
 
 w::ShowState systemState(QWidget* widget) {
     return w::placement(handleOf(widget)).value.state;
+}
+
+// The staged program, to be started with a temporary folder (and so an instance name) of its own.
+void prepareProgram(QProcess& program, const QString& temp) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", temp);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(temp);
 }
 
 // The process's resident memory in KiB.
@@ -402,12 +404,7 @@ void tst_ShellWindows::crashStartsTheReporter() {
     const QStringList before = QDir(folder).entryList({"*.dmp"}, QDir::Files);
     QTemporaryDir work;
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", work.path());
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(work.path());
+    prepareProgram(program, work.path());
     program.start(folder + "/tavix", {"-crashtest"});
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);
@@ -450,15 +447,10 @@ void tst_ShellWindows::crashStartsTheReporter() {
 void tst_ShellWindows::twoCopiesStartedTogetherMakeOneWindow() {
     const QString folder = buildpaths::resolve(TAVIX_STAGE_DIR);
     QTemporaryDir work;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", work.path());
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
     for (int round = 0; round < 15; ++round) {
         QProcess copies[2];
         for (QProcess& copy : copies) {
-            copy.setProcessEnvironment(env);
-            copy.setWorkingDirectory(work.path());
+            prepareProgram(copy, work.path());
             copy.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             copy.start(folder + "/tavix", QStringList());
         }
@@ -502,12 +494,7 @@ void tst_ShellWindows::aCopyFindingTheNameClaimedWaitsForItsListener() {
     QVERIFY(claim.ok && claim.value);
 
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", work.path());
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(work.path());
+    prepareProgram(program, work.path());
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     program.start(buildpaths::resolve(TAVIX_STAGE_DIR "/tavix"), QStringList());
     QVERIFY(program.waitForStarted());
