@@ -100,7 +100,7 @@ void cefApplication::socketConnected() {
     m_connected = true;
     m_socket->write(singleinstance::showCommand());
     // A first copy that is ending (or hangs) listens but never answers.
-    QTimer::singleShot(singleinstance::kAnswerTimeoutMs, this, [] {
+    QTimer::singleShot(singleinstance::kAnswerTimeoutMs, Qt::PreciseTimer, this, [] {
         if (quit::requested())
             return;
         qWarning("tavix: the running copy did not answer within %d ms; this copy ends",
