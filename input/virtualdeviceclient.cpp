@@ -2,6 +2,7 @@
 
 #include "platform/hid.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -126,6 +127,10 @@ bool VirtualDeviceClient::checkDevice(hid::Device* device, uint16_t usage) {
 
 bool VirtualDeviceClient::writeWrapped(const uint8_t* report, uint8_t length) {
     std::lock_guard<std::mutex> lock(m_writeLock);
+    return writeWrappedLocked(report, length);
+}
+
+bool VirtualDeviceClient::writeWrappedLocked(const uint8_t* report, uint8_t length) {
     m_report[0] = kControlReportId;
     m_report[1] = length;
     for (uint8_t i = 0; i < length; ++i)
@@ -139,18 +144,148 @@ bool VirtualDeviceClient::writeWrapped(const uint8_t* report, uint8_t length) {
     return true;
 }
 
-bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons) {
-    const uint8_t report[5] = {PELTA_RELATIVE_MOUSE_REPORT_ID, buttons, 0, 0, 0};
-    return writeWrapped(report, sizeof report);
+bool VirtualDeviceClient::writeKeyboardLocked() {
+    const uint8_t report[9] = {PELTA_KEYBOARD_REPORT_ID,
+                               m_modifiers,
+                               0,
+                               m_keys[0],
+                               m_keys[1],
+                               m_keys[2],
+                               m_keys[3],
+                               m_keys[4],
+                               m_keys[5]};
+    return writeWrappedLocked(report, sizeof report);
 }
 
-bool VirtualDeviceClient::sendKeys(const std::array<uint8_t, 6>& keys) {
-    const uint8_t report[9] = {
-        PELTA_KEYBOARD_REPORT_ID, 0, 0, keys[0], keys[1], keys[2], keys[3], keys[4], keys[5]};
-    return writeWrapped(report, sizeof report);
+bool VirtualDeviceClient::writeMouseLocked() {
+    const uint8_t report[5] = {PELTA_RELATIVE_MOUSE_REPORT_ID, m_buttons, 0, 0, 0};
+    return writeWrappedLocked(report, sizeof report);
+}
+
+bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons, Generation generation) {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (!current(generation))
+        return false;
+    const uint8_t before = m_buttons;
+    m_buttons = buttons;
+    if (writeMouseLocked())
+        return true;
+    m_buttons = before;
+    return false;
+}
+
+bool VirtualDeviceClient::sendKeys(const std::array<uint8_t, 6>& keys, Generation generation) {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (!current(generation))
+        return false;
+    const uint8_t modifiers = m_modifiers;
+    const std::array<uint8_t, 6> before = m_keys;
+    m_modifiers = 0;
+    m_keys = keys;
+    if (writeKeyboardLocked())
+        return true;
+    m_modifiers = modifiers;
+    m_keys = before;
+    return false;
 }
 
 std::array<uint8_t, VirtualDeviceClient::kReportSize> VirtualDeviceClient::lastReport() const {
     std::lock_guard<std::mutex> lock(m_writeLock);
     return m_report;
+}
+
+namespace {
+constexpr uint8_t kFirstModifier = 0xE0;
+constexpr uint8_t kLastModifier = 0xE7;
+} // namespace
+
+VirtualDeviceClient::KeyResult VirtualDeviceClient::keyDown(uint8_t usage, Generation generation) {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (!current(generation))
+        return KeyResult::Refused;
+    const uint8_t modifiers = m_modifiers;
+    const std::array<uint8_t, 6> keys = m_keys;
+    if (usage >= kFirstModifier && usage <= kLastModifier) {
+        m_modifiers = uint8_t(m_modifiers | (1u << (usage - kFirstModifier)));
+    } else if (usage != 0 && std::find(m_keys.begin(), m_keys.end(), usage) == m_keys.end()) {
+        const auto free = std::find(m_keys.begin(), m_keys.end(), uint8_t(0));
+        if (free == m_keys.end())
+            return KeyResult::Full;
+        *free = usage;
+    }
+    if (writeKeyboardLocked())
+        return KeyResult::Sent;
+    m_modifiers = modifiers;
+    m_keys = keys;
+    return KeyResult::Failed;
+}
+
+VirtualDeviceClient::KeyResult VirtualDeviceClient::keyUp(uint8_t usage, Generation generation) {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (!current(generation))
+        return KeyResult::Refused;
+    const uint8_t modifiers = m_modifiers;
+    const std::array<uint8_t, 6> keys = m_keys;
+    if (usage >= kFirstModifier && usage <= kLastModifier) {
+        m_modifiers = uint8_t(m_modifiers & ~(1u << (usage - kFirstModifier)));
+    } else if (usage != 0) {
+        // The keys still held keep the order they were pressed in.
+        const auto end = std::remove(m_keys.begin(), m_keys.end(), usage);
+        std::fill(end, m_keys.end(), uint8_t(0));
+    }
+    if (writeKeyboardLocked())
+        return KeyResult::Sent;
+    m_modifiers = modifiers;
+    m_keys = keys;
+    return KeyResult::Failed;
+}
+
+bool VirtualDeviceClient::buttonsDown(uint8_t mask, Generation generation) {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (!current(generation))
+        return false;
+    const uint8_t before = m_buttons;
+    m_buttons = uint8_t(m_buttons | mask);
+    if (writeMouseLocked())
+        return true;
+    m_buttons = before;
+    return false;
+}
+
+bool VirtualDeviceClient::buttonsUp(uint8_t mask, Generation generation) {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (!current(generation))
+        return false;
+    const uint8_t before = m_buttons;
+    m_buttons = uint8_t(m_buttons & ~mask);
+    if (writeMouseLocked())
+        return true;
+    m_buttons = before;
+    return false;
+}
+
+void VirtualDeviceClient::releaseAllLocked() {
+    m_modifiers = 0;
+    m_keys.fill(0);
+    m_buttons = 0;
+    writeKeyboardLocked();
+    writeMouseLocked();
+}
+
+void VirtualDeviceClient::releaseAll() {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    releaseAllLocked();
+}
+
+void VirtualDeviceClient::halt() {
+    // Under the lock: a write checked against the old generation has finished, and none of
+    // that generation comes after the release.
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    ++m_generation;
+    releaseAllLocked();
+}
+
+std::array<uint8_t, 7> VirtualDeviceClient::heldKeys() const {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    return {m_modifiers, m_keys[0], m_keys[1], m_keys[2], m_keys[3], m_keys[4], m_keys[5]};
 }
