@@ -82,15 +82,15 @@ void BM_DecideUnmappedStroke(benchmark::State& state) {
 void BM_ChooseCopyAndDecide(benchmark::State& state) {
     QList<DeviceKeyMap> devices;
     for (int i = 0; i < 4; ++i)
-        devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_000%1").arg(i), bigMap()};
-    const KeyMap fallback = bigMap();
+        devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_000%1").arg(i), bigMap(), {}};
+    const DeviceKeyMap fallback{QString(), bigMap(), {}};
     const QStringList connected = {QStringLiteral("04D9A0F1")};
     const QString id = QStringLiteral("HID\\VID_0E0F&PID_0003&MI_00");
     FilterState filter;
     bool up = false;
     for (auto _ : state) {
-        const KeyMap map = chooseKeyMap(id, devices, fallback, connected);
-        StrokeDecision d = decideKeyStroke(map, filter, 0x3a, up ? 0x01 : 0x00);
+        const DeviceKeyMap chosen = chooseDeviceMap(id, devices, fallback, connected);
+        StrokeDecision d = decideKeyStroke(chosen.map, filter, 0x3a, up ? 0x01 : 0x00);
         benchmark::DoNotOptimize(d);
         up = !up;
     }

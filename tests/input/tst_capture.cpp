@@ -32,7 +32,7 @@ KeyMaps testMaps() {
     m.insert({0x20, 0}, action(2, 1, {"down", "04"}));                              // d
     KeyMap own;
     own.insert({0x1f, 0}, action(0, 1, {"down", "06", "up", ""}));
-    maps.devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_0001"), own};
+    maps.devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_0001"), own, {}};
     return maps;
 }
 
@@ -203,7 +203,9 @@ private slots:
         StoppingBackend backend;
         QThread thread;
         auto* filter = new DEVICE_FILTER(&thread, {});
-        filter->setKeyMaps({}, testMaps().defaultMap);
+        KeyMaps maps;
+        maps.defaultMap = testMaps().defaultMap;
+        filter->setKeyMaps(maps);
         backend.beforeFirstWait = [filter] {
             drv::keyStroke(1, 0x3a, false, false);
             filter->stop();

@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(d.startTask->commands.size(), 2);
     }
 
-    void chooseKeyMap_data() {
+    void chooseDeviceMap_data() {
         QTest::addColumn<QString>("hardwareId");
         QTest::addColumn<QString>("expected");
         QTest::newRow("virtual device") << "HID\\pelta&Col03"
@@ -175,7 +175,7 @@ private slots:
         QTest::newRow("no id") << ""
                                << "default";
     }
-    void chooseKeyMap() {
+    void chooseDeviceMap() {
         QFETCH(QString, hardwareId);
         QFETCH(QString, expected);
         KeyMap first, second, fallback;
@@ -184,12 +184,14 @@ private slots:
         fallback.insert({3, 0}, action(0));
         // A per-device entry that also matches the first device: list order wins. A per-device
         // pattern also wins over the library's own devices.
-        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), first},
-                                             {QStringLiteral("VID_1234&PID_0002"), second},
-                                             {QStringLiteral("PID_A0F1&MI_00"), second},
-                                             {QStringLiteral("VID_1234"), fallback}};
+        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), first, {}},
+                                             {QStringLiteral("VID_1234&PID_0002"), second, {}},
+                                             {QStringLiteral("PID_A0F1&MI_00"), second, {}},
+                                             {QStringLiteral("VID_1234"), fallback, {}}};
+        const DeviceKeyMap fallbackDevice{QString(), fallback, {}};
         const KeyMap& chosen =
-            ::chooseKeyMap(hardwareId, devices, fallback, {QStringLiteral("04D9A0F1")});
+            ::chooseDeviceMap(hardwareId, devices, fallbackDevice, {QStringLiteral("04D9A0F1")})
+                .map;
         const QString got = chosen.isEmpty()          ? QStringLiteral("none")
                             : chosen.contains({1, 0}) ? QStringLiteral("first")
                             : chosen.contains({2, 0}) ? QStringLiteral("second")
@@ -200,9 +202,10 @@ private slots:
     void deviceMapHidesDefaultKeys() {
         KeyMap own;
         own.insert({0x1f, 0}, action(KeyAction::PlayCount));
-        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), own}};
+        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), own, {}}};
+        const DeviceKeyMap fallback{QString(), testMap(), {}};
         const KeyMap& map =
-            ::chooseKeyMap(QStringLiteral("HID\\VID_1234&PID_0001"), devices, testMap(), {});
+            ::chooseDeviceMap(QStringLiteral("HID\\VID_1234&PID_0001"), devices, fallback, {}).map;
         FilterState state;
         QCOMPARE(run(map, state, "+3a -3a +1f"), QStringLiteral("pass pass start"));
     }
