@@ -93,6 +93,7 @@ const Row kRows[] = {
     {"stopRecord", "ok:stopRecord success"},
     {"startVDevice", "fail:outPutDevice Not found!"},
     {"stopVDevice", "fail:outPutDevice Not found!"},
+    {"getVDevice", "ok:0"},
     {"keyMapChanged", "input:load | ok:keyMapChanged success"},
     {"saveFileDialog", "modal:QFileDialog"},
     {"openFileDialog", "modal:QFileDialog"},
