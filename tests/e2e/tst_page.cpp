@@ -384,7 +384,7 @@ void tst_Page::macroTurnedIntoCommands() {
         ]).map(function(c){return c.task + '=' + c.value;}).join(';');
       })())")
                             .toString();
-    QCOMPARE(got, QString("down=04;delayTime=120;up=;delayTime=30;down=53;down=e4"));
+    QCOMPARE(got, QString("keyDown=04;delayTime=120;keyUp=04;delayTime=30;keyDown=53;keyDown=e4"));
 }
 
 void tst_Page::keySequenceText_data() {
@@ -763,7 +763,8 @@ void tst_Page::macroRecordedAndGivenToAKey() {
            ".join(',')")
             .toString();
     // Pauses of 0 ms are no commands; the keys are all there, in order.
-    QCOMPARE(QString(commands).remove(",delayTime"), QString("down,up,down,down,up,up"));
+    QCOMPARE(QString(commands).remove(",delayTime"),
+             QString("keyDown,keyUp,keyDown,keyDown,keyUp,keyUp"));
     QCOMPARE(js("document.getElementById('map-value-0').value").toString(), QString("04"));
     click("#map-cancel");
 }
