@@ -6,6 +6,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 #include <QUrl>
 
@@ -84,27 +87,32 @@ void SystemCommands::sendMsgToMainBrowser(const QVariantMap& a, const RouterCall
     answerSuccess(callback, QStringLiteral("sendMsgToMainBrowser success"));
 }
 
+void SystemCommands::dialogClosed(const QString& path) {
+    m_host.pushToMainPage(QStringLiteral("fileDialogClosed"),
+                          path.isEmpty() ? QStringLiteral("0") : QStringLiteral("1"));
+}
+
 void SystemCommands::saveFileDialog(const QVariantMap&, const RouterCallback& callback) {
-    const QString path =
-        QFileDialog::getSaveFileName(m_host.dialogParent(), QStringLiteral("保存为"),
-                                     documentsFolder(), QStringLiteral("pfd文件(*.pfd)"));
+    const QString path = QFileDialog::getSaveFileName(m_host.dialogParent(), tr("保存为"),
+                                                      documentsFolder(), tr("pfd文件(*.pfd)"));
     if (!path.isEmpty())
         answerSuccess(callback, path);
+    dialogClosed(path);
 }
 
 void SystemCommands::openFileDialog(const QVariantMap&, const RouterCallback& callback) {
-    const QString path =
-        QFileDialog::getOpenFileName(m_host.dialogParent(), QStringLiteral("打开"),
-                                     documentsFolder(), QStringLiteral("pfd文件(*.pfd)"));
+    const QString path = QFileDialog::getOpenFileName(m_host.dialogParent(), tr("打开"),
+                                                      documentsFolder(), tr("pfd文件(*.pfd)"));
     if (!path.isEmpty())
         answerSuccess(callback, path);
+    dialogClosed(path);
 }
 
 void SystemCommands::openFileDialogEx(const QVariantMap&, const RouterCallback& callback) {
-    const QString path =
-        QFileDialog::getOpenFileName(m_host.dialogParent(), QStringLiteral("打开"));
+    const QString path = QFileDialog::getOpenFileName(m_host.dialogParent(), tr("打开"));
     if (!path.isEmpty())
         answerSuccess(callback, path);
+    dialogClosed(path);
 }
 
 void SystemCommands::openUrl(const QVariantMap& a, const RouterCallback& callback) {
@@ -141,6 +149,29 @@ void SystemCommands::modifyMouseScrollLines(const QVariantMap& a, const RouterCa
         answerSuccess(callback, QStringLiteral("modifyMouseScrollLines success"));
     else
         answerFailure(callback, 0, QStringLiteral("modifyMouseScrollLines failed"));
+}
+
+void SystemCommands::getMouseSettings(const QVariantMap&, const RouterCallback& callback) {
+    const auto speed = ss::mouseSpeed();
+    const auto lines = ss::wheelScrollLines();
+    const QJsonObject settings{
+        {QStringLiteral("speed"), speed ? QString::number(speed.value) : QString()},
+        {QStringLiteral("scrollLines"), lines ? QString::number(lines.value) : QString()}};
+    answerSuccess(callback,
+                  QString::fromUtf8(QJsonDocument(settings).toJson(QJsonDocument::Compact)));
+}
+
+void SystemCommands::fileExists(const QVariantMap& a, const RouterCallback& callback) {
+    if (!args::has(a, "relativePath"))
+        return;
+    QString relative = args::str(a, "relativePath");
+    while (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    const QString cleaned = QDir::cleanPath(relative);
+    const bool inside = !cleaned.isEmpty() && !QDir::isAbsolutePath(cleaned) &&
+                        cleaned != QLatin1String("..") && !cleaned.startsWith(QLatin1String("../"));
+    const bool there = inside && QFileInfo(m_folders.locate(cleaned)).isFile();
+    answerSuccess(callback, there ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void SystemCommands::setIME(const QVariantMap&, const RouterCallback& callback) {

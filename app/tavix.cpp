@@ -7,6 +7,7 @@
 #include "device/devices_handler.h"
 #include "devicehotkeys.h"
 #include "inputservice.h"
+#include "nativelanguage.h"
 #include "online/onlinecommands.h"
 #include "popupviews.h"
 #include "popwidget.h"
@@ -31,6 +32,10 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, const ProgramFolders
       m_confCommands(config, m_shortcuts), m_appCommands(config, *this),
       m_profileCommands(std::make_unique<ProfileCommands>(*m_profileCache, folders.data())),
       m_systemCommands(*this, folders), m_dataFolder(folders.data()) {
+    // Before anything that shows text of its own: the translations are read-only files, the
+    // page's language is kept with what the page writes.
+    m_language = new NativeLanguage(folders.share() + QStringLiteral("/translations"), this);
+    m_language->follow(folders.data() + QStringLiteral("/view/xml/page.xml"));
     createView();
     assignShortcuts();
     startuptrace::mark("shortcuts assigned");
@@ -199,6 +204,11 @@ void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
 void tavix::setOnlineCommands(OnlineCommands* online) {
     m_online = online;
     m_dispatcher.context().online = online;
+    // checkUpdate is never answered; the page learns the outcome as an event.
+    if (online)
+        connect(online, &OnlineCommands::updateCheckEnded, this, [this](const QString& outcome) {
+            push(QStringLiteral("onUpdateCheck"), {outcome});
+        });
 }
 
 void tavix::devicesChanged(int code) {

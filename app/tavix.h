@@ -24,6 +24,7 @@ class DeviceEnumeration;
 class DeviceHotKeys;
 class HotplugWatcher;
 class InputService;
+class NativeLanguage;
 class OnlineCommands;
 class PopupViews;
 class ProgramShortcuts;
@@ -81,6 +82,8 @@ public:
     SystemTray* tray() const { return m_tray; }
     PopupViews* popups() const { return m_popups; }
     DeviceHotKeys* deviceHotKeys() const { return m_deviceHotKeys; }
+    // The language of the program's own windows, following the page's.
+    NativeLanguage* language() const { return m_language; }
 
     // ViewHost
     void loadMainPage(const QString& url) override;
@@ -146,6 +149,7 @@ private:
     SystemCommands m_systemCommands;
     QString m_dataFolder; // where the key maps are read
     SystemTray* m_tray = nullptr;
+    NativeLanguage* m_language = nullptr;
     PopupViews* m_popups = nullptr;
     DeviceHotKeys* m_deviceHotKeys = nullptr;
     std::unique_ptr<DeviceCommands> m_deviceCommands;

@@ -8,8 +8,11 @@
   if (window.cefQuery || typeof qt === 'undefined' || !qt.webChannelTransport)
     return;
 
+  // The last two are the program's own additions: how a check for updates ended (the request
+  // is never answered) and that a file dialog went (a cancelled one is never answered).
   var EVENTS = ['devicesChanged', 'macroItem', 'currentPropChanged', 'navStateChanged',
-                'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice'];
+                'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'onUpdateCheck',
+                'fileDialogClosed'];
   // Tells this script context apart from the ones before and after it in the same page.
   var context = Date.now().toString(36) + '-' + Math.random().toString(36).slice(2);
   var nextId = 1;

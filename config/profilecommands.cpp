@@ -12,6 +12,7 @@
 #include <pugixml.hpp>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -263,8 +264,14 @@ Result copyText(ProfileRequest& r) {
     Result end = r.has({"srcFilePath", "desFilePath"});
     if (end)
         end = r.load("srcFilePath", &src);
-    if (end)
+    if (end) {
         end = r.load("desFilePath", &des);
+        // A file that is not there yet (inside the program folder: the path was resolved) is
+        // begun as the copy, and written by the next save: a device's own key map starts so.
+        // One that is there but cannot be read still ends the command.
+        if (!end && !des.path.isEmpty() && !QFileInfo::exists(des.path))
+            end = Result::success();
+    }
     if (!end)
         return end;
     // The text is taken as it is, but never one that does not parse: the next save would write

@@ -33,13 +33,19 @@ void OnlineCommands::startUpdateCheck(bool manual) {
             if (QWidget* window = m_host.mainWindow())
                 dlg.move(window->geometry().center() - dlg.rect().center());
             dlg.exec();
+            emit updateCheckEnded(QStringLiteral("noDevice"));
         }
         return;
     }
-    if (!m_host.confReadable())
+    if (!m_host.confReadable()) {
+        if (manual)
+            emit updateCheckEnded(QStringLiteral("noConf"));
         return;
+    }
     delete m_check;
     m_check = new UpdateCheck(m_host, m_settings, manual, this);
+    if (manual)
+        connect(m_check, &UpdateCheck::checkEnded, this, &OnlineCommands::updateCheckEnded);
     m_check->send(devices.first());
 }
 

@@ -14,6 +14,7 @@
 #include "input/redirection.h"
 #include "online/onlinecommands.h"
 #include "online/onlinesettings.h"
+#include "platform/sim/syssettings.h"
 #include "recordingcallback.h"
 
 #include <QApplication>
@@ -95,16 +96,18 @@ const Row kRows[] = {
     {"stopVDevice", "fail:outPutDevice Not found!"},
     {"getVDevice", "ok:0"},
     {"keyMapChanged", "input:load | ok:keyMapChanged success"},
-    {"saveFileDialog", "modal:QFileDialog"},
-    {"openFileDialog", "modal:QFileDialog"},
+    {"saveFileDialog", "modal:QFileDialog | view:fileDialogClosed"},
+    {"openFileDialog", "modal:QFileDialog | view:fileDialogClosed"},
     {"openUrl", "url:tavixtest:x | ok:open successed"},
     {"downloadFile", "fail:url file is not captured"},
     {"synchronizeConf", "fail:calculate md5 falied!"},
     {"openView", "view:open"},
     {"closeView", "view:close"},
     {"sendMsgToMainBrowser", "view:onBrowserMsg | ok:sendMsgToMainBrowser success"},
-    {"openFileDialogEx", "modal:QFileDialog"},
+    {"openFileDialogEx", "modal:QFileDialog | view:fileDialogClosed"},
     {"setIME", "ok:setIME success!"},
+    {"getMouseSettings", "ok:{\"scrollLines\":\"3\",\"speed\":\"10\"}"},
+    {"fileExists", "ok:0"},
 };
 
 // Notes every answer in the shared trace.
@@ -407,6 +410,12 @@ private slots:
         QVERIFY(profile.open(QIODevice::WriteOnly));
         profile.write("<root><key code=\"%\"/></root>");
         profile.close();
+        // The system's settings as a system in memory holds them.
+        platform::syssettings::sim::Backend system;
+        platform::syssettings::installBackend(&system);
+        struct Restore {
+            ~Restore() { platform::syssettings::installBackend(nullptr); }
+        } restore;
 
         Groups groups(folder.path());
         TraceUrls urls;

@@ -296,14 +296,51 @@ private slots:
                 QCOMPARE(seenFolder, home.path() + QStringLiteral("/Documents"));
             if (!filters.isEmpty())
                 QCOMPARE(seenFilters, filters);
-            // A cancelled dialog gives no answer.
+            // A cancelled dialog gives no answer; the page is told the dialog went either way.
             QCOMPARE(cb->answered(), !answer.isEmpty());
+            QCOMPARE(host.calls.takeLast(),
+                     QString("fileDialogClosed ") + (answer.isEmpty() ? "0" : "1"));
             if (!answer.isEmpty()) {
                 QCOMPARE(cb->answers.size(), size_t(1));
                 QCOMPARE(cb->last().text, chosen);
             }
         }
         qputenv("HOME", oldHome);
+    }
+
+    // Only files of the program's folders are told about; a path that climbs out is none.
+    void fileExists_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("a file") << "view/device/a/seting.html"
+                                << "1";
+        QTest::newRow("leading slash") << "/view/device/a/seting.html"
+                                       << "1";
+        QTest::newRow("missing") << "view/device/b/seting.html"
+                                 << "0";
+        QTest::newRow("a folder") << "view/device"
+                                  << "0";
+        QTest::newRow("climbing out") << "view/../../outside.txt"
+                                      << "0";
+        QTest::newRow("empty") << ""
+                               << "0";
+    }
+    void fileExists() {
+        QFETCH(QString, path);
+        QFETCH(QString, answer);
+        QTemporaryDir dir;
+        const QString program = dir.filePath("program");
+        QVERIFY(QDir().mkpath(program + "/view/device/a"));
+        for (const QString& file :
+             {program + "/view/device/a/seting.html", dir.filePath("outside.txt")}) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        SystemCommands inFolder(host, ProgramFolders::staged(program));
+        auto cb = makeRecorder();
+        inFolder.fileExists(request({{"relativePath", path}}), cb);
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QCOMPARE(cb->last().text, answer);
     }
 };
 

@@ -254,7 +254,6 @@ private slots:
         row("import: bad xpath", X, "srcFilePath=$P/pkg.pfd & desFilePath=p.xml & srcXpath=/ & desXpath=//[", kReplaceFailed, false);
 
         row("reset: source text taken", "resetProfile", "srcFilePath=s.xml & desFilePath=p.xml", "ok:resetProfile success", true, "/r/src", "<src>\n\t<a />t<b />\n</src>\n");
-        row("reset: missing destination", "resetProfile", "srcFilePath=s.xml & desFilePath=none.xml", "none", false);
         row("reset: source not xml", "resetProfile", "srcFilePath=broken.xml & desFilePath=p.xml", "none", false);
 
         const char* H = "queryHexByte";
@@ -624,6 +623,37 @@ private slots:
                  QString("ok:modifyProfile success!"));
         QCOMPARE(query("big.xml", "//key[@name='found']"),
                  QString("<key id=\"100000\" name=\"found\" />\n"));
+    }
+
+    // A destination that is not there yet is begun as the copy (a device's own key map), its
+    // folder made by the save; never one outside the program folder, nor from a missing source.
+    void resetBeginsAMissingFile_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("new file in new folders") << "s.xml"
+                                                 << "dev/kx/xml/none.xml"
+                                                 << "ok:resetProfile success";
+        QTest::newRow("outside the program folder") << "s.xml"
+                                                    << "../made.xml"
+                                                    << "none";
+        QTest::newRow("no source") << "gone.xml"
+                                   << "dev/none.xml"
+                                   << "none";
+    }
+
+    void resetBeginsAMissingFile() {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(QString, answer);
+        QCOMPARE(run("resetProfile", "srcFilePath=" + source + " & desFilePath=" + destination),
+                 answer);
+        const bool made = answer.startsWith("ok:");
+        const QString saved = run("savexml", QVariantMap());
+        QVERIFY(!made || saved == "ok:save xml success");
+        QCOMPARE(QFileInfo::exists(abs(destination)), made);
+        if (made)
+            QVERIFY(readBytes(abs(destination)).contains("<key name=\"S\">"));
     }
 
     void savexmlWritesPendingInOrder() {

@@ -1,3 +1,4 @@
+#include "buildpaths.h"
 #include "device/deviceenumeration.h"
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
@@ -21,7 +22,7 @@ const QString kId = QStringLiteral("HID\\Vid_04d9&Pid_a001");
 
 // The fake library's test controls, resolved next to the handler's own load of it.
 struct Fake {
-    Fake() : lib(QStringLiteral(FAKEKX_PATH)) {
+    Fake() : lib(buildpaths::resolve(FAKEKX_PATH)) {
         lib.load();
         setBlock = reinterpret_cast<void (*)(const void*)>(lib.resolve("fakeSetBlock"));
         reads = reinterpret_cast<int (*)()>(lib.resolve("fakeReads"));
@@ -84,7 +85,7 @@ private slots:
     }
 
     void aPartialLibraryServesWhatItHas() {
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         QVERIFY(devices.libraryLoaded());
         devices_handler::ReadResult read = devices.read(kId, 3, 0x10);
         QVERIFY(read.ok);
@@ -137,7 +138,7 @@ private slots:
             putWide(r.HardwareID, QString("HW%1").arg(i));
         }
         fake.setBlock(block.get());
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         const DeviceListBlock got = devices.deviceList();
         QCOMPARE(got.recordCount(), 20);
         const DeviceRecord& r0 = got.records[0];
@@ -166,7 +167,7 @@ private slots:
             putLe(block->records[i].productId, quint32(i == 2 ? 0xcd : 0xab));
         }
         fake.setBlock(block.get());
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         DeviceEnumeration e;
         QCOMPARE(e.refresh(devices.deviceList()), QString("DEV1"));
         QCOMPARE(e.counterMap().value("DEV1"), 2);
@@ -182,7 +183,7 @@ private slots:
     }
 
     void everyFifthEventIsHandledInOrder() {
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         RecordingSink sink;
         devices.setEventSink(&sink);
         Fake fake;
@@ -193,7 +194,7 @@ private slots:
     }
 
     void eventsFromAForeignThreadWhileReenumerating() {
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         RecordingSink sink;
         DeviceEnumeration e;
         devices.setEventSink(&sink);

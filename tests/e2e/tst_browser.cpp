@@ -12,6 +12,7 @@
 #include "browser/clienthandler.h"
 #include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
+#include "buildpaths.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "device/deviceenumeration.h"
@@ -190,7 +191,7 @@ void tst_Browser::initTestCase() {
     QVERIFY(QDir().mkpath(m_dir.filePath("Resources/profiles")));
     QVERIFY(QFile::copy(data + "/Resources/profiles/conf.xml",
                         m_dir.filePath("Resources/profiles/conf.xml")));
-    QVERIFY(QFile::copy(QStringLiteral(TAVIX_TEST_PAGE), m_dir.filePath("test.html")));
+    QVERIFY(QFile::copy(buildpaths::resolve(TAVIX_TEST_PAGE), m_dir.filePath("test.html")));
 
     m_store = new ConfigStore(m_dir.path());
     m_store->load();
@@ -512,9 +513,16 @@ void tst_Browser::errorPage() {
     m_view->loadUrl(missing);
     QVERIFY(shown.wait(15000));
     QCOMPARE(shown.first().at(1).toInt(), -6);
+    // In words (the program's source texts: no translation is installed here), the engine's own
+    // text behind "Details".
     const QString expected =
         QString("Failed to load URL %1 with error ERR_FILE_NOT_FOUND (-6).").arg(missing);
-    QTRY_COMPARE(js("document.body.innerText").toString().trimmed(), expected);
+    QTRY_COMPARE(js("document.querySelector('details h2') &&"
+                    " document.querySelector('details h2').textContent")
+                     .toString(),
+                 expected);
+    QCOMPARE(js("document.querySelector('h1').textContent").toString(), QString("页面无法打开"));
+    QVERIFY(js("document.body.innerText").toString().contains(QUrl(missing).toLocalFile()));
     QCOMPARE(js("document.body.getAttribute('bgcolor')").toString(), QString("white"));
     loadTestPage();
 }
@@ -675,7 +683,7 @@ namespace {
 // Runs simctl of the staged program against `socket`; its answer.
 QString simctl(const QString& socket, const QStringList& args) {
     QProcess process;
-    process.start(QStringLiteral(TAVIX_STAGE_DIR "/simctl"),
+    process.start(buildpaths::resolve(TAVIX_STAGE_DIR "/simctl"),
                   QStringList{"--socket", socket} + args);
     if (!process.waitForFinished(10000))
         return QStringLiteral("(simctl did not finish)");
@@ -881,7 +889,7 @@ void tst_Browser::windowsFacility() {
 namespace {
 
 QString programPath() {
-    return QStringLiteral(TAVIX_STAGE_DIR "/tavix");
+    return buildpaths::resolve(TAVIX_STAGE_DIR "/tavix");
 }
 
 QProcessEnvironment programEnvironment(const QString& tmp) {

@@ -13,6 +13,7 @@
 #include "browser/clienthandler.h"
 #include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
+#include "buildpaths.h"
 #include "config/configstore.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
@@ -338,7 +339,7 @@ void tst_ShellWindows::mouseSpeedReadsBack() {
 }
 
 void tst_ShellWindows::crashStartsTheReporter() {
-    const QString folder = QStringLiteral(TAVIX_STAGE_DIR);
+    const QString folder = buildpaths::resolve(TAVIX_STAGE_DIR);
     const QStringList before = QDir(folder).entryList({"*.dmp"}, QDir::Files);
     QTemporaryDir work;
     QProcess program;
@@ -400,7 +401,7 @@ void tst_ShellWindows::secondCopyGivesUpOnASilentFirst() {
     program.setWorkingDirectory(work.path());
     QElapsedTimer clock;
     clock.start();
-    program.start(QStringLiteral(TAVIX_STAGE_DIR) + "/tavix", {});
+    program.start(buildpaths::resolve(TAVIX_STAGE_DIR "/tavix"), {});
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 1);
