@@ -10,6 +10,9 @@ namespace hid = platform::hid;
 
 namespace {
 
+constexpr uint8_t kFirstModifier = 0xE0;
+constexpr uint8_t kLastModifier = 0xE7;
+
 void printToStdout(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
@@ -183,31 +186,39 @@ bool VirtualDeviceClient::writeMouseLocked() {
     return writeWrappedLocked(report, sizeof report);
 }
 
-bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons, Generation generation) {
+template <class Change>
+VirtualDeviceClient::KeyResult VirtualDeviceClient::change(Generation generation, bool keyboard,
+                                                           Change changeHeld) {
     std::lock_guard<std::mutex> lock(m_writeLock);
     if (!current(generation))
-        return false;
-    const uint8_t before = m_buttons;
+        return KeyResult::Refused;
+    const uint8_t modifiers = m_modifiers;
+    const std::array<uint8_t, 6> keys = m_keys;
+    const uint8_t buttons = m_buttons;
+    if (!changeHeld())
+        return KeyResult::Full;
+    if (keyboard ? writeKeyboardLocked() : writeMouseLocked())
+        return KeyResult::Sent;
+    // The system did not see it: the set stays as its last report said.
+    m_modifiers = modifiers;
+    m_keys = keys;
     m_buttons = buttons;
-    if (writeMouseLocked())
-        return true;
-    m_buttons = before;
-    return false;
+    return KeyResult::Failed;
+}
+
+bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons, Generation generation) {
+    return change(generation, false, [&] {
+               m_buttons = buttons;
+               return true;
+           }) == KeyResult::Sent;
 }
 
 bool VirtualDeviceClient::sendKeys(const std::array<uint8_t, 6>& keys, Generation generation) {
-    std::lock_guard<std::mutex> lock(m_writeLock);
-    if (!current(generation))
-        return false;
-    const uint8_t modifiers = m_modifiers;
-    const std::array<uint8_t, 6> before = m_keys;
-    m_modifiers = 0;
-    m_keys = keys;
-    if (writeKeyboardLocked())
-        return true;
-    m_modifiers = modifiers;
-    m_keys = before;
-    return false;
+    return change(generation, true, [&] {
+               m_modifiers = 0;
+               m_keys = keys;
+               return true;
+           }) == KeyResult::Sent;
 }
 
 std::array<uint8_t, VirtualDeviceClient::kReportSize> VirtualDeviceClient::lastReport() const {
@@ -215,74 +226,47 @@ std::array<uint8_t, VirtualDeviceClient::kReportSize> VirtualDeviceClient::lastR
     return m_report;
 }
 
-namespace {
-constexpr uint8_t kFirstModifier = 0xE0;
-constexpr uint8_t kLastModifier = 0xE7;
-} // namespace
-
 VirtualDeviceClient::KeyResult VirtualDeviceClient::keyDown(uint8_t usage, Generation generation) {
-    std::lock_guard<std::mutex> lock(m_writeLock);
-    if (!current(generation))
-        return KeyResult::Refused;
-    const uint8_t modifiers = m_modifiers;
-    const std::array<uint8_t, 6> keys = m_keys;
-    if (usage >= kFirstModifier && usage <= kLastModifier) {
-        m_modifiers = uint8_t(m_modifiers | (1u << (usage - kFirstModifier)));
-    } else if (usage != 0 && std::find(m_keys.begin(), m_keys.end(), usage) == m_keys.end()) {
+    return change(generation, true, [&] {
+        if (usage >= kFirstModifier && usage <= kLastModifier) {
+            m_modifiers = uint8_t(m_modifiers | (1u << (usage - kFirstModifier)));
+            return true;
+        }
+        if (usage == 0 || std::find(m_keys.begin(), m_keys.end(), usage) != m_keys.end())
+            return true;
         const auto free = std::find(m_keys.begin(), m_keys.end(), uint8_t(0));
         if (free == m_keys.end())
-            return KeyResult::Full;
+            return false;
         *free = usage;
-    }
-    if (writeKeyboardLocked())
-        return KeyResult::Sent;
-    m_modifiers = modifiers;
-    m_keys = keys;
-    return KeyResult::Failed;
+        return true;
+    });
 }
 
 VirtualDeviceClient::KeyResult VirtualDeviceClient::keyUp(uint8_t usage, Generation generation) {
-    std::lock_guard<std::mutex> lock(m_writeLock);
-    if (!current(generation))
-        return KeyResult::Refused;
-    const uint8_t modifiers = m_modifiers;
-    const std::array<uint8_t, 6> keys = m_keys;
-    if (usage >= kFirstModifier && usage <= kLastModifier) {
-        m_modifiers = uint8_t(m_modifiers & ~(1u << (usage - kFirstModifier)));
-    } else if (usage != 0) {
-        // The keys still held keep the order they were pressed in.
-        const auto end = std::remove(m_keys.begin(), m_keys.end(), usage);
-        std::fill(end, m_keys.end(), uint8_t(0));
-    }
-    if (writeKeyboardLocked())
-        return KeyResult::Sent;
-    m_modifiers = modifiers;
-    m_keys = keys;
-    return KeyResult::Failed;
+    return change(generation, true, [&] {
+        if (usage >= kFirstModifier && usage <= kLastModifier) {
+            m_modifiers = uint8_t(m_modifiers & ~(1u << (usage - kFirstModifier)));
+        } else if (usage != 0) {
+            // The keys still held keep the order they were pressed in.
+            const auto end = std::remove(m_keys.begin(), m_keys.end(), usage);
+            std::fill(end, m_keys.end(), uint8_t(0));
+        }
+        return true;
+    });
 }
 
 bool VirtualDeviceClient::buttonsDown(uint8_t mask, Generation generation) {
-    std::lock_guard<std::mutex> lock(m_writeLock);
-    if (!current(generation))
-        return false;
-    const uint8_t before = m_buttons;
-    m_buttons = uint8_t(m_buttons | mask);
-    if (writeMouseLocked())
-        return true;
-    m_buttons = before;
-    return false;
+    return change(generation, false, [&] {
+               m_buttons = uint8_t(m_buttons | mask);
+               return true;
+           }) == KeyResult::Sent;
 }
 
 bool VirtualDeviceClient::buttonsUp(uint8_t mask, Generation generation) {
-    std::lock_guard<std::mutex> lock(m_writeLock);
-    if (!current(generation))
-        return false;
-    const uint8_t before = m_buttons;
-    m_buttons = uint8_t(m_buttons & ~mask);
-    if (writeMouseLocked())
-        return true;
-    m_buttons = before;
-    return false;
+    return change(generation, false, [&] {
+               m_buttons = uint8_t(m_buttons & ~mask);
+               return true;
+           }) == KeyResult::Sent;
 }
 
 void VirtualDeviceClient::releaseAllLocked() {

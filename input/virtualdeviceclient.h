@@ -98,6 +98,10 @@ private:
     bool writeKeyboardLocked();
     bool writeMouseLocked();
     void releaseAllLocked();
+    // Changes the held set under the lock and writes the keyboard's or the mouse's report;
+    // `changeHeld` returns false when it cannot (a seventh key): nothing is written then.
+    template <class Change>
+    KeyResult change(Generation generation, bool keyboard, Change changeHeld);
     bool current(Generation generation) const {
         return generation == kAnyGeneration || generation == m_generation.load();
     }

@@ -191,6 +191,7 @@ var I18n = (function () {
     'play.times': ['{0} time(s)', '{0} 次'],
     'play.unknown': ['play type {0}', '执行方式 {0}'],
     'play.remap': ['as long as it is held', '按住期间'],
+    'play.off': ['never', '从不'],
     'remap.asOf': ['acts as {0}', '作为 {0}'],
     'remap.off': ['switched off', '已禁用'],
 

@@ -153,7 +153,7 @@ var KeyMap = (function () {
 
   function playText(entry) {
     if (entry.remapTo != null)
-      return t('play.remap');
+      return kindOf(entry) === 'off' ? t('play.off') : t('play.remap');
     if (entry.playType === KeyMapFile.PLAY_TOGGLE)
       return t('play.toggle');
     if (entry.playType === KeyMapFile.PLAY_HOLD)
