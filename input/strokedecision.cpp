@@ -35,20 +35,22 @@ int heldIndex(const FilterState& state, const KeyMapKey& key) {
 // A press of a mapped key or button.
 StrokeDecision press(const KeyAction& action, FilterState& state, const KeyMapKey& key) {
     StrokeDecision d;
-    const bool repeat = heldIndex(state, key) >= 0;
-    if (action.remap.kind != RemapTarget::None) {
-        // A repeat presses again what is held already: the target stays down, and comes back
-        // should a list's "up" have released it meanwhile.
-        d.remap = action.remap;
-        d.remapDown = true;
-        if (!repeat)
-            state.held.append(HeldKey{key, false, action.remap});
+    // A typematic repeat goes by what the first press decided, whatever map is chosen now. A
+    // remapped key presses its target again: it stays down, and comes back should a list's
+    // "up" have released it meanwhile. Any other repeat plays nothing and, for a toggle key,
+    // does not count as another press: holding a toggle key a little long must not undo it.
+    const int at = heldIndex(state, key);
+    if (at >= 0) {
+        d.remap = state.held.at(at).remap;
+        d.remapDown = d.remap.kind != RemapTarget::None;
         return d;
     }
-    // A typematic repeat of a key whose press was taken plays nothing and, for a toggle key,
-    // does not count as another press: holding a toggle key a little long must not undo it.
-    if (repeat)
+    if (action.remap.kind != RemapTarget::None) {
+        d.remap = action.remap;
+        d.remapDown = true;
+        state.held.append(HeldKey{key, false, action.remap});
         return d;
+    }
     if (action.playType == KeyAction::Toggle && ++state.toggles[key] % 2 == 0) {
         d.toggle = true;
         state.held.append(HeldKey{key, false, {}});

@@ -177,8 +177,8 @@ private slots:
         QCOMPARE(run(map, state, strokes), expected);
     }
 
-    // A release undoes what its press did, whatever map is chosen by then (new maps, another
-    // application in front): nothing stays held, no hold task repeats on.
+    // Repeats and the release go by what the press did, whatever map is chosen by then (new
+    // maps, another application in front): nothing stays held, no hold task repeats on.
     void releaseGoesByThePress_data() {
         QTest::addColumn<QString>("press");
         QTest::addColumn<QString>("release");
@@ -189,6 +189,10 @@ private slots:
         QTest::newRow("hold key of the section stops at its release") << "+1f"
                                                                       << "-1f"
                                                                       << "start stop";
+        QTest::newRow("repeats outside the section press what the press did")
+            << "+3a"
+            << "+3a -3a"
+            << "+k e5 +k e5 -k e5";
     }
     void releaseGoesByThePress() {
         QFETCH(QString, press);
@@ -197,7 +201,8 @@ private slots:
         KeyMap section;
         section.insert({0x3a, 0}, remapTo(RemapTarget::Key, 0xE5));
         section.insert({0x1f, 0}, action(KeyAction::WhileHeld));
-        const KeyMap base; // neither key is mapped there
+        KeyMap base; // Caps Lock plays commands there, the other key is not mapped
+        base.insert({0x3a, 0}, action(KeyAction::WhileHeld));
         FilterState state;
         const QString pressed = run(KeyLookup(base, &section), state, press);
         QCOMPARE(pressed + " " + run(KeyLookup(base), state, release), expected);
