@@ -143,6 +143,7 @@ var I18n = (function () {
       '紧急停止：按住两个 Ctrl 键再按 Esc。所有宏停止，所有按键和按钮松开，按键映射关闭。'],
     'keymap.map': ['Key map', '映射方案'],
     'keymap.section': ['Applies', '适用于'],
+    'keymap.emptyApp': ['No key or button is mapped for {0} yet: add one with "Add mapping".', '尚未为 {0} 映射任何按键或按钮：请用“添加映射”添加。'],
     'keymap.everyApp': ['In every application', '所有应用程序'],
     'keymap.inApp': ['Only while {0} is in front', '仅当 {0} 在前台时'],
     'keymap.appName': ['Application', '应用程序'],

@@ -253,6 +253,7 @@ var KeyMap = (function () {
     body.textContent = '';
     var entries = shown();
     $('km-empty').hidden = !current || entries.length > 0;
+    $('km-empty').textContent = section ? t('keymap.emptyApp', section) : t('keymap.empty');
     $('km-add').disabled = !current;
     entries.forEach(function (entry, i) {
       var nameText = triggerName(entry);
@@ -388,9 +389,9 @@ var KeyMap = (function () {
   }
 
   // The key a new mapping starts on: Caps Lock, or else the first of F1 to F12 and then of the
-  // other keys and buttons that this key map leaves free.
+  // other keys and buttons that the section shown leaves free.
   function firstUnmapped() {
-    var entries = current ? current.entries : [];
+    var entries = shown();
     var free = function (scan, flag) { return KeyMapFile.indexOf(entries, scan, flag) < 0; };
     var caps = Keys.byCode('CapsLock');
     if (free(caps.scan, caps.ext))
