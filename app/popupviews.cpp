@@ -3,12 +3,15 @@
 #include "browser/clienthandler.h"
 #include "browser/tavixwebview.h"
 #include "popwidget.h"
+#include "windowcommands.h"
 
 PopupViews::PopupViews(QWidget* mainWindow) : QObject(mainWindow), m_mainWindow(mainWindow) {}
 
-PopWidget* PopupViews::open(const QString& url, const QSize& size) {
+PopWidget* PopupViews::open(const QString& url, const QSize& asked) {
     if (m_views.contains(url))
         return nullptr;
+    const QRect space = windowcommands::screenSpace();
+    const QSize size = space.isEmpty() ? asked : asked.boundedTo(space.size());
     auto* popup = new PopWidget(m_mainWindow, url, size);
     m_views.insert(url, popup);
     popup->makeWindowCommandTarget();

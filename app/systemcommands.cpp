@@ -41,8 +41,25 @@ QString documentsFolder() {
 SystemCommands::SystemCommands(ViewHost& host, const ProgramFolders& folders)
     : m_host(host), m_folders(folders) {}
 
-QString SystemCommands::pageUrl(const QString& relative) const {
-    return m_folders.pageUrl(relative);
+std::optional<QString> SystemCommands::pageUrl(const QString& relative) const {
+    // The path, and what follows it (query, fragment) as the page wrote it.
+    int end = relative.size();
+    for (const QChar c : {QLatin1Char('?'), QLatin1Char('#')}) {
+        const int at = relative.indexOf(c);
+        if (at >= 0 && at < end)
+            end = at;
+    }
+    const QString path = QUrl::fromPercentEncoding(relative.left(end).toUtf8());
+    // The engine takes "\" for "/" in a file address; control characters name no page.
+    for (const QChar c : path) {
+        if (c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return std::nullopt;
+    }
+    const QString inside = QDir::cleanPath(QLatin1Char('/') + path);
+    if (!inside.startsWith(QLatin1String("/view/")) || inside.contains(QLatin1String("/../")) ||
+        inside.endsWith(QLatin1String("/..")))
+        return std::nullopt;
+    return m_folders.pageUrl(inside + relative.mid(end));
 }
 
 QSize SystemCommands::viewSize(const QString& text) {
@@ -56,8 +73,10 @@ QSize SystemCommands::viewSize(const QString& text) {
 }
 
 void SystemCommands::loadurl(const QVariantMap& a, const RouterCallback&) {
-    if (args::has(a, "url"))
-        m_host.loadMainPage(pageUrl(args::str(a, "url")));
+    if (!args::has(a, "url"))
+        return;
+    if (const auto url = pageUrl(args::str(a, "url")))
+        m_host.loadMainPage(*url);
 }
 
 void SystemCommands::goback(const QVariantMap&, const RouterCallback& callback) {
@@ -73,7 +92,8 @@ void SystemCommands::goforward(const QVariantMap&, const RouterCallback& callbac
 void SystemCommands::openView(const QVariantMap& a, const RouterCallback&) {
     if (!args::has(a, "relativeUrl") || !args::has(a, "size"))
         return;
-    m_host.openView(pageUrl(args::str(a, "relativeUrl")), viewSize(args::str(a, "size")));
+    if (const auto url = pageUrl(args::str(a, "relativeUrl")))
+        m_host.openView(*url, viewSize(args::str(a, "size")));
 }
 
 void SystemCommands::closeView(const QVariantMap&, const RouterCallback&) {

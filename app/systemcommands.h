@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <optional>
+
 class QWidget;
 
 // What the system and view commands need from the main window.
@@ -56,8 +58,11 @@ public:
     void fileExists(const QVariantMap& args, const RouterCallback& callback);
     void setIME(const QVariantMap& args, const RouterCallback& callback);
 
-    // The file:// address of a page-relative one (ProgramFolders::pageUrl).
-    QString pageUrl(const QString& relative) const;
+    // The file:// address of a page-relative one (ProgramFolders::pageUrl), when it names a page
+    // inside the program's "view" folder (after "..", percent escapes and the engine's reading
+    // of "\" as "/"); nothing for any other place: the bridge belongs to the program's pages
+    // only.
+    std::optional<QString> pageUrl(const QString& relative) const;
     // A popup's size when nothing else gives one.
     static constexpr QSize kDefaultViewSize{1000, 600};
     // A popup's size from "width,height"; kDefaultViewSize when it does not give two positive

@@ -4,6 +4,7 @@
 #include "config/confcommands.h"
 #include "config/profilecache.h"
 #include "config/profilecommands.h"
+#include "device/deviceannouncements.h"
 #include "device/devicecommands.h"
 #include "device/deviceeventsink.h"
 #include "device/hotplug.h"
@@ -134,6 +135,7 @@ private:
     ConfigStore& m_config;
     devices_handler* m_devices;
     HotplugWatcher* m_hotplug = nullptr;
+    DeviceAnnouncements m_announced; // what the hot-plug path told the page, per device
     OnlineCommands* m_online = nullptr;
     QPointer<ClientHandler> m_client; // the process's handler, taken once at construction
     // Held apart: a profile command still running at exit keeps them for the rest of the

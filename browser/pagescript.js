@@ -5,7 +5,9 @@
 // The native side is reached through the web channel object "cefRouter".
 (function () {
   'use strict';
-  if (window.cefQuery || typeof qt === 'undefined' || !qt.webChannelTransport)
+  // The engine's own error pages get nothing (the native side would not hear them either).
+  if (window.cefQuery || typeof qt === 'undefined' || !qt.webChannelTransport ||
+      location.protocol === 'chrome-error:')
     return;
 
   // The last two are the program's own additions: how a check for updates ended (the request

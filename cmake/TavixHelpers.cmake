@@ -24,8 +24,27 @@ function(tavix_stage target)
     LIBRARY_OUTPUT_DIRECTORY "${TAVIX_STAGE_DIR}")
 endfunction()
 
+# A program the user starts on Windows: a GUI program (no console window) whose manifest asks
+# for administrator rights, as the filter driver and the device library need them. Nothing
+# elsewhere.
+function(tavix_windows_program target)
+  if(NOT WIN32)
+    return()
+  endif()
+  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  if(MSVC)
+    target_link_options(${target} PRIVATE "/MANIFESTUAC:level='requireAdministrator' uiAccess='false'")
+  else()
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/resources/windows/administrator.rc)
+    # windres finds the manifest beside the script through the include path.
+    target_include_directories(${target} PRIVATE
+                               $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/resources/windows>)
+  endif()
+endfunction()
+
 # Copies data/ into the program folder. A file the program has rewritten there (conf.xml,
-# profiles) is kept unless its source in data/ is newer, so a rebuild never throws away settings.
+# profiles) is kept unless its source in data/ is newer, so a rebuild never throws away settings;
+# a file removed from data/ is removed there too (StageData.cmake).
 # The page is then written as one document (BundlePage.cmake).
 function(tavix_stage_data)
   add_custom_target(stage_data ALL

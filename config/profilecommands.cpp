@@ -39,7 +39,9 @@ Text ended(const Result& end) {
 void answerEnd(const RouterCallback& cb, const Result& end, const QString& loadFailure) {
     switch (end.code) {
     case profileend::kLoadFailure:
-        answerFailure(cb, 0, loadFailure);
+        // A command without a load failure text (resetProfile) does not answer.
+        if (!loadFailure.isEmpty())
+            answerFailure(cb, 0, loadFailure);
         break;
     case profileend::kCountMismatch:
         answerFailure(cb, 0, kCountMismatch);
@@ -144,6 +146,8 @@ Result replaceByFragment(ProfileRequest& r) {
         profilexml::parse(fragment, r.str("subTreeString").toUtf8(), true));
     if (!end)
         return end;
+    if (!profilexml::canHold(fragment))
+        return Result::failure(profileend::kLoadFailure, "a character that XML cannot hold");
 
     // The fragment's nodes move into the first match; every later match ends up empty.
     for (pugi::xml_node node : outermost(matches, true)) {

@@ -235,6 +235,31 @@ private slots:
         QCOMPARE(msg->last().text, QStringLiteral("sendMsgToMainBrowser success"));
     }
 
+    // Only pages of the view folder: anything else would be shown with the bridge at hand.
+    void pagesOutsideTheViewFolderAreNotOpened_data() {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("climbing") << "../../../../etc/passwd";
+        QTest::newRow("climbing out of view") << "/view/../../../etc/passwd";
+        QTest::newRow("escaped dots") << "/view/%2e%2e/%2e%2e/etc/passwd";
+        QTest::newRow("backslashes") << "/view\\..\\..\\etc\\passwd";
+        QTest::newRow("a folder beside view") << "/viewer/index.html";
+        QTest::newRow("the folder itself") << "/view";
+        QTest::newRow("a NUL") << QString("/view/a%1.html").arg(QChar(0));
+        QTest::newRow("empty") << "";
+    }
+    void pagesOutsideTheViewFolderAreNotOpened() {
+        QFETCH(QString, address);
+        auto cb = makeRecorder();
+        commands.loadurl(request({{"url", address}}), cb);
+        commands.openView(request({{"relativeUrl", address}, {"size", "400,300"}}), cb);
+        QCOMPARE(host.calls, QStringList());
+        QVERIFY(!cb->answered());
+        // A page of the folder, with what follows its path as written.
+        commands.loadurl(request({{"url", "/view/device/a/../b/index.html?lang=en#top"}}), cb);
+        QCOMPARE(host.calls,
+                 QStringList("load file:///opt/tavix/view/device/b/index.html?lang=en#top"));
+    }
+
     void openViewSize_data() {
         QTest::addColumn<QString>("size");
         QTest::addColumn<QSize>("expected");

@@ -309,6 +309,60 @@ private slots:
                      QStringList{"pkg.pfd"});
     }
 
+    // What XML 1.0 cannot hold is refused with the command's failure text: a control character
+    // would be stored as a reference other readers refuse, and the library reads every text
+    // only up to a U+0000.
+    void charactersXmlCannotHoldAreRefused_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QVariantMap>("args");
+        QTest::addColumn<QString>("answer");
+        const QString nul(QChar(0));
+        const QVariantMap modify{{"filePath", "p.xml"},
+                                 {"xpath", "//key[@id='1']"},
+                                 {"attribute", "name"},
+                                 {"attributeValue", "X"}};
+        auto with = [](QVariantMap a, const char* key, const QString& value) {
+            a.insert(key, value);
+            return a;
+        };
+        QTest::newRow("control character in a value")
+            << "modifyProfile" << with(modify, "attributeValue", QString("X%1").arg(QChar(1)))
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in a value")
+            << "modifyProfile" << with(modify, "attributeValue", "X" + nul + "Y")
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in the expression")
+            << "modifyProfile" << with(modify, "xpath", "//key[@id='1']" + nul + "junk")
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in a query")
+            << "queryProfile" << QVariantMap{{"filePath", "p.xml"}, {"xpath", "/root" + nul}}
+            << "fail:queryProfile load xml file failed!";
+        QVariantMap add = with(modify, "addNodeName", "act");
+        QTest::newRow("control character in an added value")
+            << "modifyAddProfile" << with(add, "attributeValue", QString(QChar(0x1f)))
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in an added name")
+            << "modifyAddProfile" << with(add, "addNodeName", "act" + nul) << QString(kLoadFailed);
+        const QVariantMap ex{{"filePath", "p.xml"}, {"xpath", "/root/macros"}};
+        QTest::newRow("reference to a control character in a fragment")
+            << "modifyProfileEx" << with(ex, "subTreeString", "<a v=\"&#1;\"/>")
+            << "fail:modifyProfileEx load xml file failed!";
+        QTest::newRow("hexadecimal reference in a fragment's text")
+            << "modifyProfileEx" << with(ex, "subTreeString", "<a>&#x1F;</a>")
+            << "fail:modifyProfileEx load xml file failed!";
+        QTest::newRow("U+0000 in a path: no answer")
+            << "resetProfile"
+            << QVariantMap{{"srcFilePath", "s.xml"}, {"desFilePath", "p.xml" + nul}} << "none";
+    }
+    void charactersXmlCannotHoldAreRefused() {
+        QFETCH(QString, command);
+        QFETCH(QVariantMap, args);
+        QFETCH(QString, answer);
+        QCOMPARE(run(command, args), answer);
+        QVERIFY(m_cache->pending().isEmpty());
+        QCOMPARE(readBytes(abs("p.xml")), kProfile);
+    }
+
     // Names are checked as the UTF-8 that is stored: a lone surrogate half converts to "?",
     // and a stored "<?x ...>" would break the file for good at the next start.
     void namesAreCheckedAsStored_data() {

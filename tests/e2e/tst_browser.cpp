@@ -103,6 +103,7 @@ private slots:
     void reloadDropsPendingQueries();
     void lateQueryOfAGoneContext();
     void queryWithoutHandlerDropped();
+    void pagesNotTheProgramsAreNotHeard();
     void events();
     void reloadForgetsFunctions();
     void loadingStatePushed();
@@ -192,6 +193,8 @@ void tst_Browser::initTestCase() {
     QVERIFY(QFile::copy(data + "/Resources/profiles/conf.xml",
                         m_dir.filePath("Resources/profiles/conf.xml")));
     QVERIFY(QFile::copy(buildpaths::resolve(TAVIX_TEST_PAGE), m_dir.filePath("test.html")));
+    // The test's folder holds the program's pages here.
+    ClientApp::setProgramPages({m_dir.path()});
 
     m_store = new ConfigStore(m_dir.path());
     m_store->load();
@@ -429,6 +432,9 @@ void tst_Browser::reloadDropsPendingQueries() {
 // A query that arrives after its page was replaced still runs, but its answer must not reach
 // the new page, even a query of the new page with the same id.
 void tst_Browser::lateQueryOfAGoneContext() {
+    // The context of a page that is then replaced.
+    router()->attach("a context gone");
+    loadTestPage();
     RouterCallback late;
     holdRequest("late", &late);
     QSignalSpy answers(router(), &PageRouter::answered);
@@ -452,6 +458,31 @@ void tst_Browser::queryWithoutHandlerDropped() {
     QVERIFY(waitJs("!!answers.after"));
     QCOMPARE(js("JSON.stringify(answers.dropped || null)").toString(), QString("null"));
     QCOMPARE(m_arrived.size(), 1);
+}
+
+// The same page from another folder, a web address, the engine's error page of a file elsewhere:
+// their requests reach nothing and the program's events do not reach them. Back among the
+// program's pages everything is heard again.
+void tst_Browser::pagesNotTheProgramsAreNotHeard() {
+    QTemporaryDir elsewhere;
+    QVERIFY(QFile::copy(buildpaths::resolve(TAVIX_TEST_PAGE), elsewhere.filePath("test.html")));
+    const QString missing = QUrl::fromLocalFile(elsewhere.filePath("missing.html")).toString();
+    for (const QString& url :
+         {QUrl::fromLocalFile(elsewhere.filePath("test.html")).toString(),
+          QUrl::fromLocalFile(m_dir.path() + "er/test.html").toString(), missing}) {
+        QSignalSpy loaded(m_view->browser(), &QWebEnginePage::loadFinished);
+        m_view->loadUrl(url);
+        QVERIFY(loaded.wait(15000));
+        m_arrived.clear();
+        js(R"(window.events = []; if (window.cefQuery) {
+                  setMessageCallback('onBrowserMsg', function (a) { events.push(a); });
+                  cefQuery({request: '{"funcname":"getConf"}'}); })");
+        m_handler->sendProcessMessage("onBrowserMsg", {"secret"});
+        QTest::qWait(500);
+        QVERIFY2(m_arrived.isEmpty(), qPrintable(url));
+        QCOMPARE(js("window.events.length").toInt(), 0);
+    }
+    loadTestPage(); // asks, and is answered
 }
 
 void tst_Browser::events() {

@@ -75,6 +75,7 @@ private slots:
     void advancedSettingsChecked();
     void systemSettingsAsTheyAre();
     void fileDownloadedIntoProgramFolder();
+    void filesOfTheMachineStayOut();
     void configurationSynced();
     void keyboardUse();
     void titleBarDragMovesWindow();
@@ -426,6 +427,10 @@ void tst_Page::devicesListed() {
 void tst_Page::hotPlugFollowed() {
     js("App.show('devices')");
     const int before = requestsOf("getDevicesList");
+    js("window.hotPlugFrom = Date.now()");
+    const QString changes = "Bridge.log().filter(function(e){return e.kind==='event' && "
+                            "e.text==='devicesChanged' && e.time >= window.hotPlugFrom;})"
+                            ".map(function(e){return e.detail;}).join(' ')";
     QCOMPARE(simctl("usb-unplug KX0001").trimmed(), QString("unplugged"));
     QVERIFY(waitJs("document.getElementById('dev-status').textContent.indexOf('No device') === 0"));
     QVERIFY(requestsOf("getDevicesList") > before);
@@ -439,6 +444,10 @@ void tst_Page::hotPlugFollowed() {
     QVERIFY(waitJs(
         "document.getElementById('sb-message').textContent === 'KX Adapter was connected.'"));
     QVERIFY(!js("document.getElementById('dev-detail').hidden").toBool());
+    // The library and the USB notifications both hear of each change: one event each, 1 for the
+    // removal, 2 for the arrival.
+    QTest::qWait(1500);
+    QCOMPARE(js(changes).toString(), QString("1 2"));
 }
 
 void tst_Page::settingsPageOfferedOnceInstalled() {
@@ -1095,6 +1104,28 @@ bool tst_Page::startServer() {
     type("#set-conf-apiServer", m_serverUrl, "change");
     return waitJs("document.getElementById('set-status').textContent === "
                   "'\"Update server address\" saved.'");
+}
+
+// What a hostile script in the page might ask for: another file shown in the main view, the
+// machine's files copied into the program folder. The page stays, nothing is copied.
+void tst_Page::filesOfTheMachineStayOut() {
+    js("Bridge.send('loadurl', {url: '../../../../etc/passwd'})");
+    js("Bridge.send('openView', {relativeUrl: '/view/../../../../etc/passwd', size: '400,300'})");
+    QTest::qWait(1500);
+    QVERIFY(js("location.href").toString().endsWith("/view/index.html"));
+    QCOMPARE(js("document.documentElement.dataset.ready").toString(), QString("1"));
+    for (const QString url :
+         {"file:///etc/passwd", "file:///proc/self/environ", "data:text/plain,secret/note.txt"}) {
+        const QString answer =
+            js(QString("Bridge.request('downloadFile', {downloadUrl: %1, relativePath: '/'})"
+                       ".then(function (t) { return 'saved ' + t; },"
+                       "      function (e) { return 'failed ' + e.message; })")
+                   .arg(quoted(url)))
+                .toString();
+        QCOMPARE(answer, QString("failed downloadFaild"));
+    }
+    for (const char* name : {"passwd", "environ", "note.txt"})
+        QVERIFY2(!QFile::exists(m_folder.filePath(name)), name);
 }
 
 void tst_Page::fileDownloadedIntoProgramFolder() {
