@@ -10,6 +10,7 @@
 #ifndef Q_OS_WIN
 #include "platform/keyhook_x11.h"
 #include "platform/sim/filterdriver.h"
+#include "platform/sim/foreground.h"
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
 #include "platform/sim/usb.h"
@@ -233,6 +234,8 @@ void cefApplication::startSimulation() {
         qWarning("tavix: sim-filter.txt: %s", filter.text.c_str());
     platform::devio::sim::registerControlCommands();
     platform::keyhook::sim::registerControlCommands();
+    // The application in front stays the desktop's until simctl names one.
+    platform::windows::sim::registerForegroundCommands();
     // Recording from the X server's real keyboards instead of the simulated hook.
     if (qgetenv("TAVIX_KEYHOOK") == "x11")
         platform::keyhook::installBackend(&platform::keyhook::x11::backend());

@@ -4,6 +4,8 @@
 #include "config/profilecache.h"
 #include "device/devices_handler.h"
 
+#include "weblog/weblog.h"
+
 #include <QFileInfo>
 
 InputService::InputService(ConfigStore& config, devices_handler* devices,
@@ -18,6 +20,22 @@ InputService::InputService(ConfigStore& config, devices_handler* devices,
     m_commands = std::make_unique<InputCommands>(*m_redirection, m_recorder,
                                                  [this] { return loadKeyMaps(); });
     m_commands->reloadKeyMaps();
+    // The page hears of the emergency stop as of the hotkey, with "0": the mode is off now.
+    QObject::connect(m_redirection.get(), &InputRedirection::emergencyStopped, [push] {
+        push(QStringLiteral("onSwitchVirtualDevice"), {QStringLiteral("0")});
+    });
+    switchOnAtStart();
+}
+
+void InputService::switchOnAtStart() {
+    if (m_config.clientAttribute(QStringLiteral("keyMappingAtStart")) != QLatin1String("1"))
+        return;
+    if (!m_redirection->outputDevicePresent()) {
+        qCInfo(lcTavix, "keyMappingAtStart: the virtual device is missing; key mapping stays off");
+        return;
+    }
+    m_redirection->switchOn();
+    qCInfo(lcTavix, "keyMappingAtStart: key mapping switched on");
 }
 
 InputService::~InputService() {

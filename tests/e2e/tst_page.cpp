@@ -5,6 +5,7 @@
 
 #include "buildpaths.h"
 #include "pagedriver.h"
+#include "stagedprogram.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -19,45 +20,9 @@
 
 #include "xdesk.h"
 
-namespace {
-
-QString quoted(const QString& text) {
-    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
-        .mid(1)
-        .chopped(1);
-}
-
-bool copyTree(const QString& from, const QString& to) {
-    QDir().mkpath(to);
-    QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = path.mid(from.size() + 1);
-        // What earlier runs left behind: downloads, device memory, logs, control sockets.
-        if (relative.startsWith(QLatin1String("tupdates")) ||
-            relative.startsWith(QLatin1String("tupload")) ||
-            relative.endsWith(QLatin1String(".state")) || relative == QLatin1String("web.log") ||
-            relative.endsWith(QLatin1String(".sock")))
-            continue;
-        const QString target = to + path.mid(from.size());
-        if (it.fileInfo().isDir()) {
-            if (!QDir().mkpath(target))
-                return false;
-        } else if (!QFile::copy(path, target)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-quint16 freePort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-} // namespace
+using stagedprogram::copyTree;
+using stagedprogram::freePort;
+using stagedprogram::quoted;
 
 class tst_Page : public QObject {
     Q_OBJECT
@@ -261,11 +226,7 @@ QJsonValue tst_Page::js(const QString& expression) {
 }
 
 QString tst_Page::simctl(const QString& line) {
-    QProcess p;
-    p.start(m_folder.filePath("simctl"),
-            QStringList{"--folder", m_folder.path()} + line.split(' '));
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput());
+    return stagedprogram::simctl(m_folder.path(), line);
 }
 
 void tst_Page::shot(const QString& name) {
@@ -280,18 +241,8 @@ void tst_Page::initTestCase() {
     QVERIFY(QDir().mkpath(m_shots));
 
     const quint16 port = m_port = freePort();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QTWEBENGINE_REMOTE_DEBUGGING", QString("127.0.0.1:%1").arg(port));
-    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    env.insert("QT_QPA_PLATFORM", "xcb");
     // A home, an instance name and a start-with-the-system entry of its own.
-    env.insert("TMPDIR", m_home.path());
-    env.insert("HOME", m_home.path());
-    env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
-    m_program.setProcessEnvironment(env);
-    m_program.setWorkingDirectory(m_folder.path());
-    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_program.start(m_folder.filePath("tavix"), QStringList());
+    stagedprogram::start(m_program, m_folder.path(), m_home.path(), port);
     QVERIFY(m_program.waitForStarted());
     QVERIFY2(m_page.connectTo(port, "/view/index.html", 60000), qPrintable(m_page.lastError()));
     QVERIFY(waitJs("document.documentElement.dataset.ready === '1'", 60000));
@@ -306,12 +257,7 @@ void tst_Page::cleanupTestCase() {
         m_server.kill();
         m_server.waitForFinished(5000);
     }
-    if (m_program.state() != QProcess::NotRunning) {
-        m_program.terminate();
-        if (!m_program.waitForFinished(10000))
-            m_program.kill();
-        m_program.waitForFinished(5000);
-    }
+    stagedprogram::stop(m_program);
 }
 
 void tst_Page::init() {
@@ -431,7 +377,7 @@ void tst_Page::macroTurnedIntoCommands() {
         ]).map(function(c){return c.task + '=' + c.value;}).join(';');
       })())")
                             .toString();
-    QCOMPARE(got, QString("down=04;delayTime=120;up=;delayTime=30;down=53;down=e4"));
+    QCOMPARE(got, QString("keyDown=04;delayTime=120;keyUp=04;delayTime=30;keyDown=53;keyDown=e4"));
 }
 
 void tst_Page::keySequenceText_data() {
@@ -870,7 +816,8 @@ void tst_Page::macroRecordedAndGivenToAKey() {
            ".join(',')")
             .toString();
     // Pauses of 0 ms are no commands; the keys are all there, in order.
-    QCOMPARE(QString(commands).remove(",delayTime"), QString("down,up,down,down,up,up"));
+    QCOMPARE(QString(commands).remove(",delayTime"),
+             QString("keyDown,keyUp,keyDown,keyDown,keyUp,keyUp"));
     QCOMPARE(js("document.getElementById('map-value-0').value").toString(), QString("04"));
     click("#map-cancel");
 }
