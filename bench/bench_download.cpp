@@ -1,5 +1,7 @@
 // Download speed from the reference server on loopback: the program's ranged downloader against
-// curl fetching the same 200 MB file from the same server in the same run.
+// curl fetching the same file (2 MB and 200 MB) from the same server in the same run. Run with
+// --benchmark_repetitions=N --benchmark_enable_random_interleaving=true so that the two take
+// turns.
 #include "online/commonfiledownloader.h"
 #include "referenceserver.h"
 
@@ -15,7 +17,12 @@
 
 namespace {
 
-constexpr qint64 kFileSize = 200ll * 1024 * 1024;
+constexpr qint64 kSmall = 2ll * 1024 * 1024;
+constexpr qint64 kLarge = 200ll * 1024 * 1024;
+
+QString fileName(qint64 size) {
+    return QStringLiteral("/files/f%1.bin").arg(size);
+}
 
 struct Setup {
     int argc = 1;
@@ -24,20 +31,26 @@ struct Setup {
     QTemporaryDir data;
     QTemporaryDir program;
     QProcess server;
-    QString url;
+    QString base;
 
     Setup() : ok(start()) {}
     bool ok;
 
     bool start() {
-        // Random-looking bytes, so that nothing on the way can shortcut them.
-        QFile f(data.path() + QStringLiteral("/files/big.bin"));
         QDir().mkpath(data.path() + QStringLiteral("/files"));
+        if (!writeFile(kSmall) || !writeFile(kLarge))
+            return false;
+        base = startReferenceServer(server, data.path());
+        return !base.isEmpty();
+    }
+    // Random-looking bytes, so that nothing on the way can shortcut them.
+    bool writeFile(qint64 size) {
+        QFile f(data.path() + fileName(size));
         if (!f.open(QIODevice::WriteOnly))
             return false;
         QByteArray block(1 << 20, Qt::Uninitialized);
         quint64 x = 0x9E3779B97F4A7C15ull;
-        for (qint64 written = 0; written < kFileSize; written += block.size()) {
+        for (qint64 written = 0; written < size; written += block.size()) {
             for (int i = 0; i < block.size(); i += 8) {
                 x ^= x << 13;
                 x ^= x >> 7;
@@ -46,13 +59,9 @@ struct Setup {
             }
             f.write(block);
         }
-        f.close();
-        const QString base = startReferenceServer(server, data.path());
-        if (base.isEmpty())
-            return false;
-        url = base + QStringLiteral("/files/big.bin");
         return true;
     }
+    QString url(qint64 size) const { return base + fileName(size); }
     ~Setup() {
         server.kill();
         server.waitForFinished();
@@ -70,12 +79,14 @@ void BM_DownloadTavix(benchmark::State& state) {
         state.SkipWithError("setup failed");
         return;
     }
-    const QString out = setupOnce().program.path() + QStringLiteral("/dl/big.bin");
+    const qint64 size = state.range(0);
+    const QString out = setupOnce().program.path() + QStringLiteral("/dl") + fileName(size);
     for (auto _ : state) {
         QFile::remove(out);
         auto* thread = new QThread;
-        auto* dl = new commonFileDownloader(thread, setupOnce().url, QStringLiteral("dl"),
-                                            OnlineSettings(setupOnce().program.path()));
+        auto* dl =
+            new commonFileDownloader(thread, setupOnce().url(size), QStringLiteral("dl/files"),
+                                     OnlineSettings(setupOnce().program.path()));
         QEventLoop loop;
         bool ok = false;
         QObject::connect(dl, &commonFileDownloader::downLoadFinished, &loop, [&] {
@@ -89,10 +100,10 @@ void BM_DownloadTavix(benchmark::State& state) {
         thread->quit();
         thread->wait();
         delete thread;
-        if (!ok || QFileInfo(out).size() != kFileSize)
+        if (!ok || QFileInfo(out).size() != size)
             state.SkipWithError("download failed");
     }
-    state.SetBytesProcessed(state.iterations() * kFileSize);
+    state.SetBytesProcessed(state.iterations() * size);
 }
 
 void BM_DownloadCurl(benchmark::State& state) {
@@ -100,19 +111,30 @@ void BM_DownloadCurl(benchmark::State& state) {
         state.SkipWithError("setup failed");
         return;
     }
+    const qint64 size = state.range(0);
     const QString out = setupOnce().program.path() + QStringLiteral("/curl.bin");
     for (auto _ : state) {
         QFile::remove(out);
         const int rc =
-            QProcess::execute(QStringLiteral("curl"),
-                              {QStringLiteral("-s"), QStringLiteral("-o"), out, setupOnce().url});
-        if (rc != 0 || QFileInfo(out).size() != kFileSize)
+            QProcess::execute(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"),
+                                                       out, setupOnce().url(size)});
+        if (rc != 0 || QFileInfo(out).size() != size)
             state.SkipWithError("curl failed");
     }
-    state.SetBytesProcessed(state.iterations() * kFileSize);
+    state.SetBytesProcessed(state.iterations() * size);
 }
 
-BENCHMARK(BM_DownloadTavix)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_DownloadCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_DownloadTavix)
+    ->Arg(kSmall)
+    ->Arg(kLarge)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_DownloadCurl)
+    ->Arg(kSmall)
+    ->Arg(kLarge)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 } // namespace

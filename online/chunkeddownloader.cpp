@@ -366,31 +366,29 @@ void ChunkedDownloader::dataArrived() {
 }
 
 bool ChunkedDownloader::appendReply() {
-    // Through one reused buffer: fresh large arrays would cost a page fault per page.
-    if (m_buffer.isEmpty())
-        m_buffer.resize(256 * 1024);
-    for (;;) {
-        const qint64 n = reply->read(m_buffer.data(), m_buffer.size());
-        if (n <= 0)
-            return true;
-        qint64 room;
-        {
-            QMutexLocker lock(&mutex);
-            room = m_variant.maxFileSize - qint64(already);
-        }
-        // Sizes are counted in 32 bits; a file that would pass its bound cannot be taken, and
-        // bytes that are not all written would leave a hole in the file.
-        if (n > room) {
-            failWrite(QStringLiteral("file too large"));
-            return false;
-        }
-        if (outFile.write(m_buffer.constData(), n) != n) {
-            failWrite(outFile.errorString());
-            return false;
-        }
+    // The bytes as the socket handed them over (no copy on the way), one write each.
+    const QByteArray bytes = reply->readAll();
+    const qint64 n = bytes.size();
+    if (n == 0)
+        return true;
+    qint64 room;
+    {
         QMutexLocker lock(&mutex);
-        already += static_cast<qint32>(n);
+        room = m_variant.maxFileSize - qint64(already);
     }
+    // Sizes are counted in 32 bits; a file that would pass its bound cannot be taken, and
+    // bytes that are not all written would leave a hole in the file.
+    if (n > room) {
+        failWrite(QStringLiteral("file too large"));
+        return false;
+    }
+    if (outFile.write(bytes.constData(), n) != n) {
+        failWrite(outFile.errorString());
+        return false;
+    }
+    QMutexLocker lock(&mutex);
+    already += static_cast<qint32>(n);
+    return true;
 }
 
 void ChunkedDownloader::replyEnded() {

@@ -140,7 +140,6 @@ private:
 
     qint32 m_requestedFrom = 0;
     bool m_judged = false; // the answer was found to be file data, and the output is open
-    QByteArray m_buffer;
     QByteArray m_validator;
     QElapsedTimer m_lastProgress;
 };

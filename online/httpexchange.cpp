@@ -160,15 +160,6 @@ QByteArray HttpExchange::readAll() {
     return out;
 }
 
-qint64 HttpExchange::read(char* data, qint64 maxSize) {
-    const qint64 n = qMin<qint64>(maxSize, m_body.size());
-    if (n <= 0)
-        return 0;
-    memcpy(data, m_body.constData(), static_cast<size_t>(n));
-    m_body.remove(0, static_cast<int>(n));
-    return n;
-}
-
 void HttpExchange::abort() {
     fail(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
 }

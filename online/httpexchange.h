@@ -61,8 +61,8 @@ public:
     // Body bytes received so far, read or not.
     qint64 bytesReceived() const { return m_received; }
     qint64 bytesAvailable() const { return m_body.size(); }
+    // Takes the body received so far, as it arrived (no copy).
     QByteArray readAll();
-    qint64 read(char* data, qint64 maxSize);
 
     bool isFinished() const { return m_finished; }
     QNetworkReply::NetworkError error() const { return m_error; }
