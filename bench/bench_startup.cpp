@@ -7,7 +7,8 @@
 //   bench_startup [starts of each] [stage folder]
 //
 // Needs an X display. The stage folder (default: the build's stage) is copied, so the program's
-// files and settings of the run are its own. With QT_LOGGING_RULES="tavix.startup.debug=true"
+// files and settings of the run are its own; each of the two has a home and a temporary folder
+// of its own too. With QT_LOGGING_RULES="tavix.startup.debug=true"
 // and `--bare <folder>` the bare window prints the program's start-up trace steps it shares.
 
 #include "buildpaths.h"
@@ -170,11 +171,17 @@ Moments timeToAnswer(QTcpServer& answered, QTcpServer& shown, const QString& pro
     QProcess process;
     process.setWorkingDirectory(workingFolder);
     // The single-instance name lives in the temporary folder: a copy of the program that runs
-    // elsewhere on the machine must not take the start over.
+    // elsewhere on the machine must not take the start over. The engine's profile (cache,
+    // cookies) lives under the home: two engines that share one wait on each other for seconds.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QString temporary = workingFolder + QStringLiteral("/tmp");
+    const QString home = workingFolder + QStringLiteral("/home");
     QDir().mkpath(temporary);
+    QDir().mkpath(home);
     environment.insert(QStringLiteral("TMPDIR"), temporary);
+    environment.insert(QStringLiteral("HOME"), home);
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        environment.remove(QString::fromLatin1(name));
     process.setProcessEnvironment(environment);
     process.setStandardErrorFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
