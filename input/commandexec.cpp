@@ -38,6 +38,13 @@ bool commandExec::repeats() const {
 }
 
 void commandExec::start() {
+    m_playing = true;
+    m_begun = true;
+    play();
+    m_playing = false;
+}
+
+void commandExec::play() {
     if (m_previous.valid())
         m_previous.wait_for(std::chrono::milliseconds(kPredecessorWaitMs));
     if (m_commands.isEmpty())

@@ -44,6 +44,10 @@ public:
     }
     // Whether the list repeats until stopped (toggle and hold plays).
     bool repeats() const;
+    // From any thread: start() has been entered; it has been entered and not yet returned
+    // (a play-count run in progress).
+    bool hasBegun() const { return m_begun; }
+    bool isPlaying() const { return m_playing; }
     // From any thread: a repeating player stops between two commands and cuts its pause short,
     // as it is being replaced.
     void cutShort() { m_cut = true; }
@@ -63,6 +67,7 @@ public slots:
     void executeCommand();
 
 private:
+    void play();
     void run(const CommandItem& command);
     void sleep(int milliseconds);
     void releaseHeld();
@@ -86,6 +91,8 @@ private:
     bool m_completed = false;
     std::shared_ptr<const std::atomic<bool>> m_abandon;
     std::atomic<bool> m_cut{false};
+    std::atomic<bool> m_begun{false};
+    std::atomic<bool> m_playing{false};
     std::promise<void> m_end;
     std::shared_future<void> m_ended{m_end.get_future().share()};
     std::shared_future<void> m_previous;

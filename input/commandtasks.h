@@ -1,16 +1,21 @@
 #pragma once
 
-// The running command task: one `commandExec` on a thread of its own, replaced by the next
-// start. Every player stops between two commands at program exit, and the virtual device is
-// then left with no key or button held.
+// The running command task: one `commandExec` on a task thread, replaced by the next start.
+// The task thread is kept and the next player plays on it, unless the player there is still in
+// a play-count run: that run completes on its thread, and the next player gets a new one.
+// Every player stops between two commands at program exit, and the virtual device is then left
+// with no key or button held.
 
-#include "bridge/handoff.h"
 #include "input/commandexec.h"
 #include "input/keymap.h"
 
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
+
+#include <atomic>
+#include <memory>
 
 class QThread;
 class VirtualDeviceClient;
@@ -22,7 +27,8 @@ public:
     explicit CommandTasks(VirtualDeviceClient* client, QObject* parent = nullptr);
     ~CommandTasks() override; // shutdown()
 
-    // The start-task operation: discards the running task, then plays `action` on a new thread.
+    // The start-task operation: discards the running task, then plays `action`. From any
+    // thread.
     void startTask(const KeyAction& action);
     // Asks the task thread to quit and schedules the player for deletion, forgetting both. A
     // play-N-times run in progress completes first and keeps what its list left held; a
@@ -32,7 +38,16 @@ public:
     // sends all-zero keyboard and mouse-button reports.
     void shutdown();
 
-    commandExec* player() const { return m_task.worker(); }
+    // A capture loop asks for starts and stops from its own thread, in the order of its
+    // strokes, without passing through the GUI thread. Its requests count only while its
+    // session is the open one: closing it (the loop stopped, replaced or halted) drops the
+    // requests it makes after that.
+    quint64 openSession();
+    void closeSession();
+    void startTaskIn(quint64 session, const KeyAction& action);
+    void toggleIn(quint64 session);
+
+    commandExec* player() const;
 
 signals:
     // Stops the running repeating task after its current run (queued to the player).
@@ -41,12 +56,21 @@ signals:
     void taskFinished();
 
 private:
+    void startLocked(const KeyAction& action);
+    // Lets the current player go; returns its thread when the next player may play there.
+    QThread* retire(bool keepThread);
+
+    // Guards everything below: the capture thread starts tasks while the GUI thread may
+    // discard them.
+    mutable QMutex m_lock;
     VirtualDeviceClient* m_client;
-    handoff::OwnThread<commandExec> m_task;
-    QList<QPointer<QThread>> m_threads; // every task thread not yet deleted
+    QPointer<QThread> m_thread;
+    QPointer<commandExec> m_player;
+    QList<QPointer<QThread>> m_threads;     // every task thread not yet deleted
+    QList<QPointer<commandExec>> m_players; // every player not yet deleted
     bool m_shutDown = false;
-    // The end of the player discarded last, when it has a release to send first.
-    std::shared_future<void> m_previousEnd;
+    quint64 m_session = 0; // the open session; 0 for none
+    quint64 m_lastSession = 0;
     // Shared with every player this owner started.
     std::shared_ptr<std::atomic<bool>> m_abandon = std::make_shared<std::atomic<bool>>(false);
 };

@@ -1,5 +1,6 @@
 #include "input/devicefilter.h"
 
+#include "input/commandtasks.h"
 #include "input/filterclient.h"
 #include "input/virtualdeviceclient.h"
 #include "platform/devio.h"
@@ -134,10 +135,10 @@ void DEVICE_FILTER::start() {
             fc::sendStroke(context, device, &stroke);
         if (decision.remap.kind != RemapTarget::None)
             playRemap(m_client, decision.remap, decision.remapDown);
-        if (decision.toggle)
-            emit m_relay->toggle();
-        if (decision.startTask)
-            emit m_relay->startTask(*decision.startTask);
+        if (decision.toggle && m_tasks)
+            m_tasks->toggleIn(m_session);
+        if (decision.startTask && m_tasks)
+            m_tasks->startTaskIn(m_session, *decision.startTask);
     }
     releaseRemapped();
     QMutexLocker lock(&m_contextLock);

@@ -4,11 +4,11 @@
 // own takes every keyboard stroke and the right, middle, fourth and fifth mouse-button strokes
 // out of the input stream, and gives each back or turns it into a task start or stop.
 //
-// The loop never touches the main window's task objects: it asks through `TaskRelay` signals,
-// which the owner connects queued to the GUI thread, so starts and stops arrive there in the
-// order the strokes produced them. What needs no window it does itself, so it works while the
-// window hangs: a remapped key presses and releases its target on the virtual device, and the
-// emergency chord (both Ctrl keys and Esc on any captured keyboard) stops everything.
+// The loop starts and stops tasks itself, through `CommandTasks` (its requests count while its
+// session is open), so starts and stops keep the order of the strokes and never wait for the
+// GUI thread. What needs no task it also does itself, so it works while the window hangs: a
+// remapped key presses and releases its target on the virtual device, and the emergency chord
+// (both Ctrl keys and Esc on any captured keyboard) stops everything and then tells the owner.
 
 #include "input/keymap.h"
 #include "input/strokedecision.h"
@@ -19,6 +19,7 @@
 
 #include <atomic>
 
+class CommandTasks;
 class QThread;
 class VirtualDeviceClient;
 namespace filterclient {
@@ -30,10 +31,6 @@ class TaskRelay : public QObject {
 public:
     using QObject::QObject;
 signals:
-    // A mapped key or button was pressed: play this action (replacing the running task).
-    void startTask(const KeyAction& action);
-    // A toggle key's second press, or the release of a hold key: stop the running task.
-    void toggle();
     // The emergency chord: the loop has released every key and button of the virtual device,
     // stopped every player (VirtualDeviceClient::halt) and ended; the mode is to go off.
     void emergencyStop();
@@ -52,6 +49,13 @@ public:
     // Set by the emergency chord: requests the loop made before it are not to be played.
     bool halted() const { return m_halted; }
 
+    // Before the loop starts: where it starts (a mapped key or button pressed) and stops (a
+    // toggle key's second press, a hold key's release) tasks, in its session. Without, it
+    // starts none.
+    void setTasks(CommandTasks* tasks, quint64 session) {
+        m_tasks = tasks;
+        m_session = session;
+    }
     // From the GUI thread at any time: the loop uses the new maps from the next stroke on.
     void setKeyMaps(const KeyMaps& maps);
     void setConnectedIds(const QStringList& connectedIds);
@@ -70,6 +74,8 @@ private:
     void releaseRemapped();
 
     VirtualDeviceClient* m_client;
+    CommandTasks* m_tasks = nullptr;
+    quint64 m_session = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_halted{false};
     QMutex m_contextLock; // the context while the loop runs, for stop() to wake its wait

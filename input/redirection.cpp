@@ -43,35 +43,17 @@ void InputRedirection::stopFilter() {
 }
 
 void InputRedirection::switchOn() {
+    // What the old loop asks for from here on is not played.
+    m_tasks.closeSession();
     m_tasks.discard();
     stopFilter();
     DEVICE_FILTER* filter = m_filter.create(m_connectedIds, m_client);
     filter->setKeyMaps(m_maps);
-    // Queued to this thread in stroke order: a stop never overtakes the start before it.
-    connect(filter->relay(), &TaskRelay::startTask, this, &InputRedirection::onStartTask,
-            Qt::QueuedConnection);
-    connect(filter->relay(), &TaskRelay::toggle, this, &InputRedirection::onToggle,
-            Qt::QueuedConnection);
+    // The loop starts and stops tasks from its own thread, in stroke order.
+    filter->setTasks(&m_tasks, m_tasks.openSession());
     connect(filter->relay(), &TaskRelay::emergencyStop, this, &InputRedirection::onEmergencyStop,
             Qt::QueuedConnection);
     m_filter.start();
-}
-
-// A request the loop made just before it was stopped, replaced or halted arrives after that;
-// it is dropped, so no task plays with the mode off.
-bool InputRedirection::fromRunningFilter() const {
-    const DEVICE_FILTER* filter = m_filter.worker();
-    return filter && !filter->halted() && sender() == filter->relay();
-}
-
-void InputRedirection::onStartTask(const KeyAction& action) {
-    if (fromRunningFilter())
-        m_tasks.startTask(action);
-}
-
-void InputRedirection::onToggle() {
-    if (fromRunningFilter())
-        emit m_tasks.toogleChanged();
 }
 
 void InputRedirection::onEmergencyStop() {
@@ -83,6 +65,8 @@ void InputRedirection::onEmergencyStop() {
 }
 
 void InputRedirection::switchOff() {
+    // What the loop asks for from here on is not played, so no task plays with the mode off.
+    m_tasks.closeSession();
     m_tasks.discard();
     stopFilter();
 }

@@ -47,13 +47,10 @@ signals:
     void emergencyStopped();
 
 private slots:
-    void onStartTask(const KeyAction& action);
-    void onToggle();
     void onEmergencyStop();
 
 private:
     void stopFilter();
-    bool fromRunningFilter() const;
 
     VirtualDeviceClient* m_client;
     CommandTasks m_tasks;

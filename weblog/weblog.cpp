@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QVector>
+#include <QWaitCondition>
+
+#include <thread>
 
 Q_LOGGING_CATEGORY(lcDevicefilter, "devicefilter", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcCommonfiledownloader, "commonfiledownloader", QtInfoMsg)
@@ -17,10 +21,66 @@ Q_LOGGING_CATEGORY(lcTavix, "tavix", QtInfoMsg)
 namespace weblog {
 namespace {
 
-QtMessageHandler g_previous = nullptr;
-bool g_installed = false;
-QMutex g_mutex;
-QString g_path;
+// Lines are taken in the order they were logged and written by a thread of their own, so a
+// thread that logs (the capture loop, for every stroke) never waits for the file.
+struct Writer {
+    QMutex mutex; // guards everything below
+    QWaitCondition wake;
+    QWaitCondition written;
+    // Not yet written: when, which source, what. The time is formatted by the writer.
+    struct Line {
+        qint64 msecs;
+        const char* category; // a category's name lives as long as the program
+        QString message;
+    };
+    QVector<Line> pending;
+    bool writing = false; // a batch is being written outside the lock
+    bool stopping = false;
+    QString path;
+    QtMessageHandler previous = nullptr;
+    bool installed = false;
+    std::thread thread;
+
+    void run() {
+        QMutexLocker lock(&mutex);
+        for (;;) {
+            while (pending.isEmpty() && !stopping)
+                wake.wait(&mutex);
+            if (pending.isEmpty())
+                return;
+            QVector<Line> batch;
+            batch.swap(pending);
+            const QString to = path;
+            writing = true;
+            lock.unlock();
+            QString text;
+            for (const Line& line : qAsConst(batch))
+                text += QStringLiteral("[%1:INFO:%2] %3\n")
+                            .arg(QDateTime::fromMSecsSinceEpoch(line.msecs)
+                                     .toString(QStringLiteral("MMdd/hhmmss.zzz")),
+                                 QString::fromLatin1(line.category), line.message);
+            QFile file(to);
+            // Opened per batch, as every line used to be: the file may be moved away meanwhile.
+            if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+                file.write(text.toUtf8());
+            lock.relock();
+            writing = false;
+            written.wakeAll();
+        }
+    }
+
+    // With the lock held: until every line logged so far is in the file.
+    void drain(QMutexLocker& lock) {
+        Q_UNUSED(lock);
+        while (!pending.isEmpty() || writing)
+            written.wait(&mutex);
+    }
+};
+
+Writer& writer() {
+    static Writer* w = new Writer; // outlives every thread that may still log at exit
+    return *w;
+}
 
 bool isSourceName(const char* category) {
     static const char* const names[] = {
@@ -35,40 +95,60 @@ bool isSourceName(const char* category) {
 }
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    Writer& w = writer();
     if (type == QtInfoMsg && isSourceName(context.category)) {
-        // Lines of several threads must not interleave.
-        QMutexLocker lock(&g_mutex);
-        QFile file(g_path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            const QString line =
-                QStringLiteral("[%1:INFO:%2] %3\n")
-                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("MMdd/hhmmss.zzz")),
-                         QString::fromLatin1(context.category), message);
-            file.write(line.toUtf8());
-        }
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        QMutexLocker lock(&w.mutex);
+        w.pending.append(Writer::Line{now, context.category, message});
+        w.wake.wakeOne();
         return;
     }
-    if (g_previous)
-        g_previous(type, context, message);
+    QtMessageHandler previous;
+    {
+        QMutexLocker lock(&w.mutex);
+        previous = w.previous;
+    }
+    if (previous)
+        previous(type, context, message);
 }
 
 } // namespace
 
 void install(const QString& path) {
-    QMutexLocker lock(&g_mutex);
-    g_path = path;
-    if (!g_installed) {
-        g_previous = qInstallMessageHandler(handler);
-        g_installed = true;
+    Writer& w = writer();
+    QMutexLocker lock(&w.mutex);
+    // Lines logged before go where they were meant to.
+    w.drain(lock);
+    w.path = path;
+    if (!w.installed) {
+        w.stopping = false;
+        w.thread = std::thread([&w] { w.run(); });
+        w.previous = qInstallMessageHandler(handler);
+        w.installed = true;
     }
 }
 
+void flush() {
+    Writer& w = writer();
+    QMutexLocker lock(&w.mutex);
+    w.drain(lock);
+}
+
 void uninstall() {
-    QMutexLocker lock(&g_mutex);
-    if (g_installed) {
-        qInstallMessageHandler(g_previous);
-        g_installed = false;
+    Writer& w = writer();
+    std::thread thread;
+    {
+        QMutexLocker lock(&w.mutex);
+        if (!w.installed)
+            return;
+        qInstallMessageHandler(w.previous);
+        w.installed = false;
+        w.stopping = true;
+        w.wake.wakeAll();
+        thread.swap(w.thread);
     }
+    // The writer ends once every line is written.
+    thread.join();
 }
 
 } // namespace weblog

@@ -3,7 +3,8 @@
 #include <QLoggingCategory>
 
 // One category per source name. Information lines of these go to "web.log" in the working folder,
-// tagged with the source name; everything else goes to Qt's usual output.
+// tagged with the source name, in the order they were logged; a thread of the log's own writes
+// them, so logging never waits for the file. Everything else goes to Qt's usual output.
 Q_DECLARE_LOGGING_CATEGORY(lcDevicefilter)
 Q_DECLARE_LOGGING_CATEGORY(lcCommonfiledownloader)
 Q_DECLARE_LOGGING_CATEGORY(lcPspecificWnd)
@@ -18,7 +19,10 @@ namespace weblog {
 // Installs the message handler. `path` defaults to "web.log" in the working folder.
 void install(const QString& path = QStringLiteral("web.log"));
 
-// Restores the previous handler (tests).
+// Returns once every line logged so far is in the file.
+void flush();
+
+// Restores the previous handler and writes what is left (at exit; tests).
 void uninstall();
 
 } // namespace weblog
