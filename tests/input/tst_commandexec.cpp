@@ -340,6 +340,68 @@ private slots:
         QVERIFY(rig::reported("keyboard").endsWith("+b -b +b -b"));
     }
 
+    // The task thread is kept for the next player, unless the player there is still in a
+    // play-count run: that run goes on beside the next player, which gets a thread of its own.
+    void taskThreadIsKeptUnlessARunIsInProgress_data() {
+        QTest::addColumn<int>("playType");
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<bool>("waitForEnd");
+        QTest::addColumn<bool>("sameThread");
+        QTest::newRow("play count, ended")
+            << int(KeyAction::PlayCount) << QStringList{"down", "04", "up", ""} << true << true;
+        QTest::newRow("repeating")
+            << int(KeyAction::Toggle) << QStringList{"down", "04", "delayTime", "20", "up", ""}
+            << false << true;
+        QTest::newRow("play count, in progress")
+            << int(KeyAction::PlayCount) << QStringList{"down", "04", "delayTime", "400", "up", ""}
+            << false << false;
+    }
+    void taskThreadIsKeptUnlessARunIsInProgress() {
+        QFETCH(int, playType);
+        QFETCH(QStringList, first);
+        QFETCH(bool, waitForEnd);
+        QFETCH(bool, sameThread);
+        CommandTasks tasks(m_client);
+        QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
+        tasks.startTask(action(playType, 1, first));
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").startsWith("+a"), 5000);
+        if (waitForEnd)
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+        const QPointer<QThread> before = tasks.player()->thread();
+        finished.clear();
+        QElapsedTimer clock;
+        clock.start();
+        tasks.startTask(action(KeyAction::PlayCount, 1, {"keyDown", "05", "keyUp", "05"}));
+        QCOMPARE(tasks.player()->thread() == before.data(), sameThread);
+        QVERIFY(finished.wait(5000));
+        // Beside a run in progress the new player does not wait for its end.
+        QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").contains("+b -b"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig::nothingHeld(), 5000);
+    }
+
+    // A capture loop's requests count while its session is open: once the mode went off or a
+    // new loop took over, they start and stop nothing.
+    void requestsOfAClosedSessionAreDropped() {
+        CommandTasks tasks(m_client);
+        QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
+        const quint64 replaced = tasks.openSession();
+        const quint64 open = tasks.openSession();
+        tasks.startTaskIn(replaced, action(KeyAction::PlayCount, 1, {"down", "04", "up", ""}));
+        tasks.startTaskIn(
+            open, action(KeyAction::Toggle, 1, {"down", "05", "delayTime", "20", "up", ""}));
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").startsWith("+b -b +b"), 5000);
+        tasks.toggleIn(replaced);
+        tasks.closeSession();
+        tasks.toggleIn(open);
+        tasks.startTaskIn(open, action(KeyAction::PlayCount, 1, {"down", "04", "up", ""}));
+        QTest::qWait(100);
+        QVERIFY(finished.isEmpty()); // the toggle task plays on
+        QVERIFY(!rig::reported("keyboard").contains("+a"));
+        tasks.discard();
+        QTRY_VERIFY_WITH_TIMEOUT(rig::nothingHeld(), 5000);
+    }
+
     void startReplacesThePreviousTask() {
         CommandTasks tasks(m_client);
         QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
