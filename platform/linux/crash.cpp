@@ -3,6 +3,7 @@
 // heap, no stdio, no locks.
 
 #include "platform/crash.h"
+#include "platform/devio_evdev.h"
 
 #include <atomic>
 #include <cerrno>
@@ -290,6 +291,8 @@ void startReporter() {
 }
 
 void handleSignal(int sig, siginfo_t* info, void* context) {
+    // The keyboards come back to the system before anything that could hang.
+    devio::evdev::releaseAfterCrash();
     int expected = 0;
     if (!g_handling.compare_exchange_strong(expected, 1)) {
         // Another thread is writing the dump; its signal ends the process.
