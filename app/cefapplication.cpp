@@ -7,7 +7,7 @@
 #include "online/signature.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
-#include "platform/keyhook_x11.h"
+#include "platform/inputdevices.h"
 #include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
@@ -18,6 +18,7 @@
 #include "startup.h"
 #include "tavix.h"
 #include "weblog/startuptrace.h"
+#include "weblog/weblog.h"
 
 #include <QDebug>
 #include <QFile>
@@ -193,9 +194,17 @@ void cefApplication::startSimulation() {
         qWarning("tavix: sim-filter.txt: %s", filter.text.c_str());
     platform::devio::sim::registerControlCommands();
     platform::keyhook::sim::registerControlCommands();
-    // Recording from the X server's real keyboards instead of the simulated hook.
-    if (qgetenv("TAVIX_KEYHOOK") == "x11")
-        platform::keyhook::installBackend(&platform::keyhook::x11::backend());
+    // Which keyboards and mice the capture filter, the recorder and the virtual HID device meet:
+    // the system's, or the simulated ones driven through simctl.
+    const platform::inputdevices::Choice& input = platform::inputdevices::choice();
+    if (input.source == platform::inputdevices::Source::System)
+        qCInfo(lcDevicefilter, "input devices: the system's keyboards and mice");
+    else
+        qCInfo(lcDevicefilter, "input devices: simulated");
+    if (!input.problem.empty()) {
+        qCInfo(lcDevicefilter, "%s", input.problem.c_str());
+        qWarning("tavix: %s", input.problem.c_str());
+    }
     platform::simcontrol::startServer(
         platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
 #endif

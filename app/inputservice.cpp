@@ -3,6 +3,9 @@
 #include "config/configstore.h"
 #include "config/profilecache.h"
 #include "device/devices_handler.h"
+#ifndef Q_OS_WIN
+#include "platform/inputdevices.h"
+#endif
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -25,6 +28,13 @@ InputService::InputService(ConfigStore& config, devices_handler* devices,
     m_commands = std::make_unique<InputCommands>(*m_redirection, m_recorder,
                                                  [this] { return loadKeyMaps(); });
     m_commands->reloadKeyMaps();
+#ifndef Q_OS_WIN
+    const std::string missing = platform::inputdevices::choice().problem;
+    if (!missing.empty())
+        m_commands->setDevicesNotice([push, missing] {
+            push(QStringLiteral("inputDevicesMissing"), {QString::fromStdString(missing)});
+        });
+#endif
 }
 
 InputService::~InputService() {

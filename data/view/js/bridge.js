@@ -5,7 +5,7 @@ var Bridge = (function () {
   'use strict';
 
   var EVENTS = ['devicesChanged', 'macroItem', 'currentPropChanged', 'navStateChanged',
-    'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice'];
+    'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'inputDevicesMissing'];
   var LOG_LIMIT = 500;
 
   var pending = new Map(); // query id -> {funcname, since, reject}

@@ -12,6 +12,7 @@ var KeyMap = (function () {
   var editing = null; // {index, entry}
   var vdOn = sessionStorage.getItem('tavix.vdevice') === '1';
   var vdBusy = false;
+  var devicesMissing = ''; // the program's text, once it said the devices cannot be reached
 
   function mapFor(folder, label) {
     var base = 'view/device/' + folder + '/xml/';
@@ -480,6 +481,12 @@ var KeyMap = (function () {
     pill.classList.toggle('on', vdOn);
   }
 
+  // The program's words when the input devices of the system cannot be reached; it says so
+  // when the mode goes on, before or after the answer.
+  function showDevicesMissing() {
+    UI.error($('vd-status'), t('vd.noDevices', devicesMissing));
+  }
+
   function switchMode(on) {
     vdBusy = true;
     renderSwitch();
@@ -489,6 +496,10 @@ var KeyMap = (function () {
       vdOn = on;
       sessionStorage.setItem('tavix.vdevice', on ? '1' : '0');
       renderSwitch();
+      if (on && devicesMissing) {
+        showDevicesMissing();
+        return null;
+      }
       return t(on ? 'vd.started' : 'vd.stopped');
     }).catch(function () {
       vdBusy = false;
@@ -512,6 +523,11 @@ var KeyMap = (function () {
       saveEditor();
     });
     $('vd-switch').addEventListener('click', function () { switchMode(!vdOn); });
+    Bridge.on('inputDevicesMissing', function (args) {
+      devicesMissing = args[0] || '';
+      if (vdOn && !vdBusy)
+        showDevicesMissing();
+    });
     // The program's hotkey only tells the page; the page switches.
     Bridge.on('onSwitchVirtualDevice', function () {
       switchMode(!vdOn);
