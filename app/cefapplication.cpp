@@ -202,8 +202,9 @@ void cefApplication::startSimulation() {
     else
         qCInfo(lcDevicefilter, "input devices: simulated");
     if (!input.problem.empty()) {
-        qCInfo(lcDevicefilter, "%s", input.problem.c_str());
-        qWarning("tavix: %s", input.problem.c_str());
+        qCInfo(lcDevicefilter, "real keyboards and mice cannot be reached: %s",
+               input.problem.c_str());
+        qWarning("tavix: real keyboards and mice cannot be reached: %s", input.problem.c_str());
     }
     platform::simcontrol::startServer(
         platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));

@@ -9,7 +9,7 @@
     return;
 
   var EVENTS = ['devicesChanged', 'macroItem', 'currentPropChanged', 'navStateChanged',
-                'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice'];
+                'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'inputDevicesMissing'];
   // Tells this script context apart from the ones before and after it in the same page.
   var context = Date.now().toString(36) + '-' + Math.random().toString(36).slice(2);
   var nextId = 1;

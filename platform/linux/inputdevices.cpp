@@ -67,7 +67,7 @@ Choice decide() {
 } // namespace
 
 Result systemAccess() {
-    std::string missing;
+    std::string missing; // what is missing, as "no access to ...; there is no ..."
     for (const std::string& problem : {readProblem(), writeProblem(evdev::kUinputPath, "uinput"),
                                        writeProblem(kUhidPath, "uhid")}) {
         if (problem.empty())
@@ -78,10 +78,10 @@ Result systemAccess() {
         return Result::success();
     return Result::failure(
         kErrorAccessDenied,
-        "Real keyboards and mice cannot be reached: " + missing +
-            ". Install the udev rule that gives the group \"input\" read and write access to "
-            "/dev/input/event*, /dev/uinput and /dev/uhid, add yourself to that group "
-            "(sudo usermod -aG input $USER) and log in again.");
+        missing + ". To use the real ones: install the udev rule that gives the group "
+                  "\"input\" read and write access to /dev/input/event*, /dev/uinput and "
+                  "/dev/uhid, add yourself to that group (sudo usermod -aG input $USER) and log "
+                  "in again.");
 }
 
 const Choice& choice() {

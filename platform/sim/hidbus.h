@@ -6,6 +6,9 @@
 // configuration names. Input reports of keyboard and mouse collections are decoded and kept as
 // "what the system saw", readable in-process and through the simulation control socket.
 //
+// With Options::uhid the driver's device is also handed to the kernel through /dev/uhid: its
+// input reports then reach the system's real keyboard and mouse input as well.
+//
 // Like the system: keyboard and mouse collections are held open by the system (opening them
 // for writing is refused with access denied), a collection opened for writing cannot be
 // opened for writing again (sharing violation), and an output report must have exactly the
