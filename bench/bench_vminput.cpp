@@ -125,8 +125,22 @@ Rig& rig() {
     return *r;
 }
 
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
+// Times each press of `usage` on the keyboard until `fds` report `code` going down; the release
+// and what follows it are not timed.
+void timeStrokes(benchmark::State& state, vm::FakeDevice& keyboard, const std::vector<int>& fds,
+                 uint8_t usage, uint16_t code) {
+    for (auto _ : state) {
+        drain(fds);
+        const auto start = Clock::now();
+        keyboard.hold({usage});
+        if (!waitKey(fds, code, 1)) {
+            state.SkipWithError("nothing was reported");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        keyboard.hold({});
+        waitKey(fds, code, 0);
+    }
 }
 
 void BM_MappedStrokeToPeltaNode(benchmark::State& state) {
@@ -135,18 +149,7 @@ void BM_MappedStrokeToPeltaNode(benchmark::State& state) {
         state.SkipWithError(r.error.empty() ? "the keyboard was not grabbed" : r.error.c_str());
         return;
     }
-    for (auto _ : state) {
-        drain(r.pelta);
-        const auto start = Clock::now();
-        r.keyboard->hold({kUsageCapsLock});
-        if (!waitKey(r.pelta, KEY_A, 1)) {
-            state.SkipWithError("pelta reported nothing");
-            break;
-        }
-        state.SetIterationTime(seconds(Clock::now() - start));
-        r.keyboard->hold({});
-        waitKey(r.pelta, KEY_A, 0);
-    }
+    timeStrokes(state, *r.keyboard, r.pelta, kUsageCapsLock, KEY_A);
 }
 
 void BM_GivenBackStrokeToMirror(benchmark::State& state) {
@@ -156,18 +159,7 @@ void BM_GivenBackStrokeToMirror(benchmark::State& state) {
         return;
     }
     const int mirror = openNonBlocking(r.mirror());
-    for (auto _ : state) {
-        drain({mirror});
-        const auto start = Clock::now();
-        r.keyboard->hold({kUsageX});
-        if (!waitKey({mirror}, KEY_X, 1)) {
-            state.SkipWithError("the mirror reported nothing");
-            break;
-        }
-        state.SetIterationTime(seconds(Clock::now() - start));
-        r.keyboard->hold({});
-        waitKey({mirror}, KEY_X, 0);
-    }
+    timeStrokes(state, *r.keyboard, {mirror}, kUsageX, KEY_X);
     ::close(mirror);
 }
 
@@ -231,18 +223,7 @@ void BM_BareGrabLoopToUinput(benchmark::State& state) {
         state.SkipWithError("the bare loop did not start");
         return;
     }
-    for (auto _ : state) {
-        drain({mirror});
-        const auto start = Clock::now();
-        r.keyboard->hold({kUsageX});
-        if (!waitKey({mirror}, KEY_X, 1)) {
-            state.SkipWithError("the bare loop's device reported nothing");
-            break;
-        }
-        state.SetIterationTime(seconds(Clock::now() - start));
-        r.keyboard->hold({});
-        waitKey({mirror}, KEY_X, 0);
-    }
+    timeStrokes(state, *r.keyboard, {mirror}, kUsageX, KEY_X);
     ::close(mirror);
 }
 
