@@ -84,10 +84,10 @@ struct Rig {
             error = "the virtual HID device did not open";
             return;
         }
-        for (const char* suffix : {"", " Keyboard"})
-            for (const auto& node :
-                 vm::nodesNamed(std::string("pelta Vadidov Aduvezozer Ovozed") + suffix))
-                pelta.push_back(openNonBlocking(node));
+        const std::string node =
+            vm::waitForNode("pelta Vadidov Aduvezozer Ovozed Keyboard", "pelta");
+        if (!node.empty())
+            pelta.push_back(openNonBlocking(node));
         keyboard = vm::FakeDevice::keyboard(0x1234, 0x0005, "vmbench keyboard");
         if (pelta.empty() || !keyboard) {
             error = "no pelta node or no keyboard";

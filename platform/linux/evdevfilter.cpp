@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -384,8 +385,14 @@ void Driver::pump() {
                 }
             }
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+            // Nothing would pass on any more: the devices go back to the system at once.
+            std::fprintf(stderr, "tavix: the input thread stopped: %s\n", std::strerror(errno));
+            std::lock_guard<std::mutex> lock(m_mutex);
+            while (!m_nodes.empty())
+                removeNode(m_nodes.back());
             return;
+        }
         if (m_stopping)
             return;
         std::lock_guard<std::mutex> lock(m_mutex);

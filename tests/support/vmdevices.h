@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/input.h>
+#include <linux/uinput.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -234,6 +236,51 @@ private:
 
     std::unique_ptr<uhid::Transport> m_transport;
     std::string m_name;
+    std::string m_node;
+};
+
+// One event node that is keyboard and mouse at once (made through uinput).
+class ComboDevice {
+public:
+    explicit ComboDevice(const std::string& name) {
+        m_fd = ::open("/dev/uinput", O_RDWR | O_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        for (int type : {EV_KEY, EV_REL})
+            ::ioctl(m_fd, UI_SET_EVBIT, type);
+        for (int key = KEY_ESC; key <= KEY_KPDOT; ++key)
+            ::ioctl(m_fd, UI_SET_KEYBIT, key);
+        for (int button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
+            ::ioctl(m_fd, UI_SET_KEYBIT, button);
+        for (int axis : {REL_X, REL_Y})
+            ::ioctl(m_fd, UI_SET_RELBIT, axis);
+        ::ioctl(m_fd, UI_SET_PHYS, "vmtest");
+        uinput_setup setup{};
+        setup.id = {BUS_USB, 0x1234, 0x0009, 1};
+        std::snprintf(setup.name, sizeof setup.name, "%s", name.c_str());
+        if (::ioctl(m_fd, UI_DEV_SETUP, &setup) == 0 && ::ioctl(m_fd, UI_DEV_CREATE) == 0)
+            m_node = waitForNode(name, "vmtest");
+    }
+    ~ComboDevice() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ComboDevice(const ComboDevice&) = delete;
+    ComboDevice& operator=(const ComboDevice&) = delete;
+
+    const std::string& node() const { return m_node; }
+    bool press(uint16_t code, bool down) {
+        input_event e[2] = {};
+        e[0].type = EV_KEY;
+        e[0].code = code;
+        e[0].value = down ? 1 : 0;
+        e[1].type = EV_SYN;
+        return ::write(m_fd, e, sizeof e) == ssize_t(sizeof e);
+    }
+    bool tap(uint16_t code) { return press(code, true) && press(code, false); }
+
+private:
+    int m_fd = -1;
     std::string m_node;
 };
 

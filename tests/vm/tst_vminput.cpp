@@ -121,13 +121,11 @@ private slots:
                  int(platform::inputdevices::Source::System));
         m_client = std::make_unique<VirtualDeviceClient>([](const std::string&) {});
         QVERIFY(m_client->openVirtualDevice());
-        QVERIFY(vm::waitUntil([&] {
-            m_pelta.clear();
-            for (const char* suffix : {"", " Keyboard", " Mouse"})
-                for (const auto& node : vm::nodesNamed(kPeltaName + std::string(suffix)))
-                    m_pelta.push_back(node);
-            return !m_pelta.empty();
-        }));
+        // hid-generic gives each of its applications a node of its own.
+        for (const char* kind : {" Keyboard", " Mouse"}) {
+            m_pelta.push_back(vm::waitForNode(kPeltaName + std::string(kind), "pelta"));
+            QVERIFY2(!m_pelta.back().empty(), kind);
+        }
         m_mode = std::make_unique<InputRedirection>(m_client.get());
         m_keyboard = vm::FakeDevice::keyboard(0x1234, 0x0001, "vmtest keyboard 1");
         m_mouse = vm::FakeDevice::mouse(0x1234, 0x0003, "vmtest mouse");
@@ -186,18 +184,23 @@ private slots:
     void perDeviceMapsAndHotplug() {
         KeyMaps maps;
         maps.defaultMap[{kScanX, 0}] = typing("06"); // c
-        DeviceKeyMap second{QStringLiteral("VID_1234&PID_0002"), {}};
+        // The id's shape, its name part in UTF-16 as the driver gives it.
+        DeviceKeyMap second{QStringLiteral("HID\\VID_1234&PID_0002\\vmtest clavier \u00e9"), {}};
         second.map[{kScanX, 0}] = typing("07"); // d
         maps.devices << second;
         switchOn(maps);
         QVERIFY(takenOver(m_keyboard->node()));
-        auto plugged = vm::FakeDevice::keyboard(0x1234, 0x0002, "vmtest keyboard 2");
+        auto plugged = vm::FakeDevice::keyboard(0x1234, 0x0002, "vmtest clavier \u00e9");
         QVERIFY(plugged);
         QVERIFY(takenOver(plugged->node()));
 
         auto pelta = peltaTaps();
         QVERIFY(plugged->tap(kUsageX));
         QVERIFY(waitAny(pelta, KEY_D, 1));
+        // Held keys are the filter's, not a keyboard's: the same key on another keyboard is a
+        // repeat until this one's release was taken.
+        QVERIFY(waitAny(pelta, KEY_D, 0));
+        QTest::qWait(100);
         QVERIFY(m_keyboard->tap(kUsageX));
         QVERIFY(waitAny(pelta, KEY_C, 1));
 
@@ -214,6 +217,29 @@ private slots:
         QVERIFY(m_keyboard);
         QVERIFY(takenOver(m_keyboard->node()));
         QCOMPARE(slotOf(m_keyboard->node()).slot, freed);
+    }
+
+    // A node that is keyboard and mouse takes one slot of each kind; its keys and buttons are
+    // taken through each.
+    void comboNodeTakesOneSlotOfEachKind() {
+        vm::ComboDevice combo("vmtest combo");
+        QVERIFY(!combo.node().empty());
+        KeyMaps maps;
+        maps.defaultMap[{kScanX, 0}] = typing("06");                               // x: c
+        maps.defaultMap[{uint16_t(0x0004), KeyMapKey::kMouseFlag}] = typing("07"); // right: d
+        switchOn(maps);
+        QVERIFY(takenOver(combo.node()));
+        std::vector<int> taken;
+        for (const auto& s : evdev::slotStates())
+            if (s.node == combo.node())
+                taken.push_back(s.slot);
+        QCOMPARE(int(taken.size()), 2);
+        QVERIFY(taken[0] <= 10 && taken[1] >= 11);
+        auto pelta = peltaTaps();
+        QVERIFY(combo.tap(KEY_X));
+        QVERIFY(waitAny(pelta, KEY_C, 1));
+        QVERIFY(combo.tap(BTN_RIGHT));
+        QVERIFY(waitAny(pelta, KEY_D, 1));
     }
 
     // A key held when the mode goes on is not taken until it is released, and its release
