@@ -25,12 +25,23 @@
 #include <QLocalServer>
 
 cefApplication::cefApplication(int& argc, char** argv)
-    : QApplication(argc, argv), m_config(QCoreApplication::applicationDirPath()),
-      m_onlineHost(m_config) {
+    : QApplication(argc, argv),
+      m_folders(ProgramFolders::forProgram(QCoreApplication::applicationDirPath())),
+      m_config(m_folders.data()), m_onlineHost(m_config) {
     startuptrace::mark("application object created");
     m_serverName = singleinstance::serverName();
+    QCoreApplication::setApplicationVersion(startup::programVersion());
 
+    seedDataFolder();
     m_config.load();
+    // A newer package's settings reach a conf.xml the user has changed.
+    const QString conf = QStringLiteral("Resources/profiles/conf.xml");
+    if (m_folders.isInstalled() && m_seeded.keptBeside.contains(conf)) {
+        const platform::Result adopted = m_config.adoptNewDefaults(
+            m_folders.data() + QLatin1Char('/') + conf + ProgramFolders::kNewDefaultSuffix);
+        if (!adopted)
+            qWarning("tavix: the new default settings were not taken: %s", adopted.text.c_str());
+    }
     // Update packages are taken only when signed by this key (when one is configured).
     signature::configureUpdateKey(m_config.clientAttribute(QStringLiteral("updateKey")));
     if (!m_config.clientAttributes().isEmpty()) {
@@ -40,7 +51,7 @@ cefApplication::cefApplication(int& argc, char** argv)
     }
 
     startuptrace::mark("configuration read");
-    m_devices = new devices_handler(this);
+    m_devices = new devices_handler(this, m_folders.binaries() + QStringLiteral("/libkx"));
     m_devices->setEnumeration(&m_enumeration);
     m_enumeration.refresh(m_devices->deviceList());
     m_onlineHost.setDevices(m_devices);
@@ -176,26 +187,29 @@ void cefApplication::removeClients() {
     }
 }
 
+void cefApplication::seedDataFolder() {
+    const platform::ResultOf<ProgramFolders::Seeded> seeded = m_folders.seed();
+    if (!seeded) {
+        qWarning("tavix: %s", seeded.text.c_str());
+        return;
+    }
+    m_seeded = seeded.value;
+    for (const QString& file : m_seeded.copied)
+        qInfo("tavix: %s taken from the defaults", qUtf8Printable(file));
+    for (const QString& file : m_seeded.replaced)
+        qInfo("tavix: %s replaced by the newer default", qUtf8Printable(file));
+    for (const QString& file : m_seeded.keptBeside)
+        qInfo("tavix: %s keeps your changes; the newer default is beside it as %s%s",
+              qUtf8Printable(file), qUtf8Printable(file), ProgramFolders::kNewDefaultSuffix);
+    for (const QString& file : m_seeded.failed)
+        qWarning("tavix: %s could not be written in %s", qUtf8Printable(file),
+                 qUtf8Printable(m_folders.data()));
+}
+
 void cefApplication::startSimulation() {
 #ifndef Q_OS_WIN
-    // The simulated devices of this program folder are driven through tools/simctl; only the
-    // first instance answers there. The HID bus takes its extra devices from simulation.conf.
-    const platform::Result hid = platform::hid::sim::configureFromFile(
-        QCoreApplication::applicationDirPath().toStdString() + "/simulation.conf");
-    if (!hid)
-        qWarning("tavix: simulation.conf: %s", hid.text.c_str());
-    platform::hid::sim::registerControlCommands();
-    platform::usb::sim::registerControlCommands();
-    // The filter driver's slots and their hardware ids; keys typed on them reach the program's
-    // capture and, when not taken, the simulated keyboard hook.
-    const platform::Result filter = platform::devio::sim::configureFromFile(
-        QCoreApplication::applicationDirPath().toStdString() + "/sim-filter.txt");
-    if (!filter)
-        qWarning("tavix: sim-filter.txt: %s", filter.text.c_str());
-    platform::devio::sim::registerControlCommands();
-    platform::keyhook::sim::registerControlCommands();
     // Which keyboards and mice the capture filter, the recorder and the virtual HID device meet:
-    // the system's, or the simulated ones driven through simctl.
+    // the system's, or the simulated ones.
     const platform::inputdevices::Choice& input = platform::inputdevices::choice();
     if (input.source == platform::inputdevices::Source::System)
         qCInfo(lcDevicefilter, "input devices: the system's keyboards and mice");
@@ -206,8 +220,25 @@ void cefApplication::startSimulation() {
                input.problem.c_str());
         qWarning("tavix: real keyboards and mice cannot be reached: %s", input.problem.c_str());
     }
-    platform::simcontrol::startServer(
-        platform::simcontrol::socketPathFor(QCoreApplication::applicationDirPath().toStdString()));
+    if (m_folders.isInstalled())
+        return;
+    const std::string folder = m_folders.binaries().toStdString();
+    // The simulated devices of this program folder are driven through tools/simctl; only the
+    // first instance answers there. The HID bus takes its extra devices from simulation.conf.
+    const platform::Result hid = platform::hid::sim::configureFromFile(folder + "/simulation.conf");
+    if (!hid)
+        qWarning("tavix: simulation.conf: %s", hid.text.c_str());
+    platform::hid::sim::registerControlCommands();
+    platform::usb::sim::registerControlCommands();
+    // The filter driver's slots and their hardware ids; keys typed on them reach the program's
+    // capture and, when not taken, the simulated keyboard hook.
+    const platform::Result filter =
+        platform::devio::sim::configureFromFile(folder + "/sim-filter.txt");
+    if (!filter)
+        qWarning("tavix: sim-filter.txt: %s", filter.text.c_str());
+    platform::devio::sim::registerControlCommands();
+    platform::keyhook::sim::registerControlCommands();
+    platform::simcontrol::startServer(platform::simcontrol::socketPathFor(folder));
 #endif
 }
 
@@ -216,7 +247,7 @@ void cefApplication::createMainWindow() {
     startSimulation();
     startuptrace::mark("simulation started");
     m_hotplug = new HotplugWatcher(m_enumeration);
-    m_mainWindow = new tavix(m_config, m_devices);
+    m_mainWindow = new tavix(m_config, m_devices, m_folders);
     startuptrace::mark("main window built");
     // Device-interface notifications are asked for here, before the window shows; the device
     // hotkeys and the tray follow the window.
@@ -232,8 +263,9 @@ void cefApplication::createMainWindow() {
     startuptrace::mark("main window shown");
 
     m_onlineHost.setMainWindow(m_mainWindow);
-    m_online =
-        new OnlineCommands(m_onlineHost, OnlineSettings(QCoreApplication::applicationDirPath()));
+    OnlineSettings online(m_folders.data());
+    online.programUpdates = !m_folders.isInstalled();
+    m_online = new OnlineCommands(m_onlineHost, online);
     m_mainWindow->setOnlineCommands(m_online);
     // Each listed device gets its product information and pages; then the one update check of
     // the start-up, for the first device.

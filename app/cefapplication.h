@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/configstore.h"
+#include "config/programfolders.h"
 #include "device/deviceenumeration.h"
 #include "programonlinehost.h"
 
@@ -27,6 +28,9 @@ public:
     // Style sheet, then the single-instance hand-over; run before the event loop.
     void start();
 
+    // Where the program's files are; the data folder is seeded by the time this is built.
+    const ProgramFolders& folders() const { return m_folders; }
+
 public slots:
     void socketConnected();
     void socketError(QLocalSocket::LocalSocketError error);
@@ -39,9 +43,14 @@ public slots:
 
 private:
     void createMainWindow();
-    // Starts the simulated devices of this program folder (not on Win32).
+    // Starts the simulated devices of this program folder (not on Win32, nor in an installed
+    // copy, which has only the machine's own).
     void startSimulation();
+    // Brings an installed copy's data folder in step with the package's defaults.
+    void seedDataFolder();
 
+    ProgramFolders m_folders;
+    ProgramFolders::Seeded m_seeded;
     DeviceEnumeration m_enumeration; // device map, counter map, known device keys
     ConfigStore m_config;
     QString m_serverName;

@@ -7,18 +7,11 @@
 #include "platform/inputdevices.h"
 #endif
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
-namespace {
-QString programFolder() {
-    return QCoreApplication::applicationDirPath();
-}
-} // namespace
-
 InputService::InputService(ConfigStore& config, devices_handler* devices,
-                           ProfileCache& profileCache, Push push)
-    : m_config(config), m_devices(devices), m_profileCache(profileCache),
+                           ProfileCache& profileCache, const QString& dataFolder, Push push)
+    : m_config(config), m_devices(devices), m_profileCache(profileCache), m_dataFolder(dataFolder),
       m_recorder([push](const QStringList& item) {
           push(QStringLiteral("macroItem"), {item.at(0), item.at(1), item.at(2), item.at(3)});
       }) {
@@ -51,6 +44,6 @@ KeyMaps InputService::loadKeyMaps() {
     }
     return ::loadKeyMaps(
         m_config.parsed(), [this](const QString& id) { return m_config.pageFolder(id); }, devices,
-        programFolder(), [this](const QString& path) { return m_profileCache.load(path); },
+        m_dataFolder, [this](const QString& path) { return m_profileCache.load(path); },
         [](const QString& path) { return QFileInfo::exists(path); });
 }

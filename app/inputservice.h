@@ -23,9 +23,10 @@ public:
     // Sends an event to the page.
     using Push = std::function<void(const QString& name, const QVariantList& args)>;
 
-    // Opens the virtual device and reads the key maps. `devices` (borrowed) may be null.
+    // Opens the virtual device and reads the key maps (under `dataFolder`). `devices`
+    // (borrowed) may be null.
     InputService(ConfigStore& config, devices_handler* devices, ProfileCache& profileCache,
-                 Push push);
+                 const QString& dataFolder, Push push);
     // Stops recording, ends the capture loop and every task, and leaves no key or button held.
     ~InputService();
 
@@ -43,6 +44,7 @@ private:
     ConfigStore& m_config;
     devices_handler* m_devices;
     ProfileCache& m_profileCache;
+    QString m_dataFolder;
     VirtualDeviceClient m_virtualDevice;
     // Declared after the client they play through, so they go first.
     std::unique_ptr<InputRedirection> m_redirection;

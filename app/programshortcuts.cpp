@@ -5,8 +5,8 @@
 
 #include <QKeySequence>
 
-ProgramShortcuts::ProgramShortcuts(const QString& programFolder, QObject* parent)
-    : QObject(parent), m_programFolder(programFolder), m_fastSwitch(new QxtGlobalShortcut(this)),
+ProgramShortcuts::ProgramShortcuts(const QString& launcherFolder, QObject* parent)
+    : QObject(parent), m_launcherFolder(launcherFolder), m_fastSwitch(new QxtGlobalShortcut(this)),
       m_testTool(new QxtGlobalShortcut(this)) {
     connect(m_fastSwitch, &QxtGlobalShortcut::activated, this,
             &ProgramShortcuts::fastSwitchActivated);
@@ -39,5 +39,5 @@ bool ProgramShortcuts::shortcutAccepted(const QString& name) const {
 }
 
 void ProgramShortcuts::setAutoStart(bool on) {
-    platform::autostart::setEnabled(m_programFolder.toStdString(), on);
+    platform::autostart::setEnabled(m_launcherFolder.toStdString(), on);
 }

@@ -14,8 +14,9 @@ class ProgramShortcuts : public QObject, public ConfHost {
     Q_OBJECT
 
 public:
-    // `programFolder` is the folder that holds the program (autostart starts it from there).
-    explicit ProgramShortcuts(const QString& programFolder, QObject* parent = nullptr);
+    // `launcherFolder` holds the command that starts the program (autostart starts it from
+    // there): the program folder, or the system's command folder for an installed copy.
+    explicit ProgramShortcuts(const QString& launcherFolder, QObject* parent = nullptr);
 
     // ConfHost. An unknown `name` is refused and changes nothing.
     bool assignShortcut(const QString& name, const QString& keySequence) override;
@@ -30,7 +31,7 @@ signals:
     void testToolActivated();
 
 private:
-    QString m_programFolder;
+    QString m_launcherFolder;
     QxtGlobalShortcut* m_fastSwitch;
     QxtGlobalShortcut* m_testTool;
     bool m_fastSwitchAccepted = false;

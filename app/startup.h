@@ -8,6 +8,14 @@
 // Small decisions of the start-up, kept apart from the objects that act on them.
 namespace startup {
 
+// The program's version, as the build was given it.
+QString programVersion();
+
+// What the command line asks to be printed instead of a start: the usage for "--help" or "-h",
+// the version for "--version" (whichever comes first); empty when it asks for a start.
+// `dataFolder` is named in the usage as where settings are kept.
+QString commandLineReply(const QStringList& arguments, const QString& dataFolder);
+
 // True when one argument is exactly "-autostart".
 bool hasAutostartSwitch(const QStringList& arguments);
 

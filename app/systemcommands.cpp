@@ -35,15 +35,11 @@ QString documentsFolder() {
 
 } // namespace
 
-SystemCommands::SystemCommands(ViewHost& host, const QString& programFolder)
-    : m_host(host), m_programFolder(programFolder) {}
+SystemCommands::SystemCommands(ViewHost& host, const ProgramFolders& folders)
+    : m_host(host), m_folders(folders) {}
 
 QString SystemCommands::pageUrl(const QString& relative) const {
-    QString url = QStringLiteral("file:///") + m_programFolder + relative;
-    // A Linux folder starts with "/" already; keep one slash after the scheme's three.
-    if (url.startsWith(QLatin1String("file:////")))
-        url.remove(7, 1);
-    return url;
+    return m_folders.pageUrl(relative);
 }
 
 QSize SystemCommands::viewSize(const QString& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/routercallback.h"
+#include "config/programfolders.h"
 
 #include <QSize>
 #include <QString>
@@ -28,7 +29,7 @@ public:
 // keyboard layout. Each answers at most once; a missing argument gives no answer.
 class SystemCommands {
 public:
-    SystemCommands(ViewHost& host, const QString& programFolder);
+    SystemCommands(ViewHost& host, const ProgramFolders& folders);
 
     void loadurl(const QVariantMap& args, const RouterCallback& callback);
     void goback(const QVariantMap& args, const RouterCallback& callback);
@@ -44,7 +45,7 @@ public:
     void modifyMouseScrollLines(const QVariantMap& args, const RouterCallback& callback);
     void setIME(const QVariantMap& args, const RouterCallback& callback);
 
-    // "file:///" + program folder + a page-relative address.
+    // The file:// address of a page-relative one (ProgramFolders::pageUrl).
     QString pageUrl(const QString& relative) const;
     // A popup's size when nothing else gives one.
     static constexpr QSize kDefaultViewSize{1000, 600};
@@ -54,5 +55,5 @@ public:
 
 private:
     ViewHost& m_host;
-    QString m_programFolder;
+    ProgramFolders m_folders;
 };

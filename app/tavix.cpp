@@ -23,22 +23,18 @@
 #include <QIcon>
 #include <QScreen>
 
-namespace {
-QString programFolder() {
-    return QCoreApplication::applicationDirPath();
-}
-} // namespace
-
-tavix::tavix(ConfigStore& config, devices_handler* devices, QWidget* parent)
+tavix::tavix(ConfigStore& config, devices_handler* devices, const ProgramFolders& folders,
+             QWidget* parent)
     : QWidget(parent), m_config(config), m_devices(devices),
-      m_shortcuts(new ProgramShortcuts(programFolder(), this)), m_confCommands(config, m_shortcuts),
-      m_appCommands(config, *this), m_profileCommands(m_profileCache, programFolder()),
-      m_systemCommands(*this, programFolder()) {
+      m_shortcuts(new ProgramShortcuts(folders.launcher(), this)),
+      m_confCommands(config, m_shortcuts), m_appCommands(config, *this),
+      m_profileCommands(m_profileCache, folders.data()), m_systemCommands(*this, folders),
+      m_dataFolder(folders.data()) {
     createView();
     assignShortcuts();
     startuptrace::mark("shortcuts assigned");
     m_input = std::make_unique<InputService>(
-        m_config, m_devices, m_profileCache,
+        m_config, m_devices, m_profileCache, m_dataFolder,
         [this](const QString& name, const QVariantList& args) { push(name, args); });
     startuptrace::mark("virtual device and key maps ready");
     wireCommands();
@@ -60,10 +56,7 @@ void tavix::createView() {
     setMinimumSize(size);
     setMouseTracking(true);
 
-    m_pageUrl = QStringLiteral("file:///") + QCoreApplication::applicationDirPath() +
-                QStringLiteral("/view/index.html");
-    // On Linux the folder already starts with "/"; keep one slash after the scheme's three.
-    m_pageUrl.replace(QLatin1String("file:////"), QLatin1String("file:///"));
+    m_pageUrl = m_systemCommands.pageUrl(QStringLiteral("view/index.html"));
     m_client = ClientHandler::instance();
     if (m_client)
         m_client->setMainUrl(m_pageUrl);

@@ -42,8 +42,10 @@ class tavix : public QWidget,
               public ViewHost {
     Q_OBJECT
 public:
-    // `devices` is the application's device manager (borrowed).
-    tavix(ConfigStore& config, devices_handler* devices, QWidget* parent = nullptr);
+    // `devices` is the application's device manager (borrowed); `folders` say where the page,
+    // the profiles and the key maps are.
+    tavix(ConfigStore& config, devices_handler* devices, const ProgramFolders& folders,
+          QWidget* parent = nullptr);
     ~tavix() override;
 
     TavixWebView* view() const { return m_view; }
@@ -137,6 +139,7 @@ private:
     AppCommands m_appCommands;
     ProfileCommands m_profileCommands;
     SystemCommands m_systemCommands;
+    QString m_dataFolder; // where the key maps are read
     SystemTray* m_tray = nullptr;
     PopupViews* m_popups = nullptr;
     DeviceHotKeys* m_deviceHotKeys = nullptr;

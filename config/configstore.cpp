@@ -225,6 +225,43 @@ platform::Result ConfigStore::recordClientAttribute(const QString& name, const Q
     return recorded;
 }
 
+platform::Result ConfigStore::adoptNewDefaults(const QString& defaultsPath) {
+    if (const platform::Result r = readable(defaultsPath); !r)
+        return r;
+    bool read = false;
+    const QString defaultsText = textfile::read(defaultsPath, &read);
+    pugi::xml_document defaults;
+    if (!read || !parseForCommands(defaults, defaultsText))
+        return failure(QStringLiteral("'%1' is not XML").arg(defaultsPath));
+    pugi::xml_document doc;
+    if (!parseKeepingDeclaration(doc, m_text))
+        return failure(QLatin1String(kNotXml));
+    pugi::xml_node root = doc.child("root");
+    bool changed = false;
+    for (const char* element : {"client", "defaultConf"}) {
+        pugi::xml_node mine = root.child(element);
+        const pugi::xml_node theirs = defaults.child("root").child(element);
+        if (!mine || !theirs)
+            continue;
+        const bool isClient = std::strcmp(element, "client") == 0;
+        for (const pugi::xml_attribute& a : theirs.attributes()) {
+            pugi::xml_attribute own = mine.attribute(a.name());
+            const bool takeOver = isClient && std::strcmp(a.name(), "version") == 0;
+            if (own && (!takeOver || std::strcmp(own.value(), a.value()) == 0))
+                continue;
+            if (!own)
+                own = mine.append_attribute(a.name());
+            own.set_value(a.value());
+            changed = true;
+            if (isClient)
+                m_client.insert(QString::fromUtf8(a.name()), QString::fromUtf8(a.value()));
+        }
+    }
+    if (changed)
+        commit(doc);
+    return platform::Result::success();
+}
+
 std::optional<ConfigStore::ProductInfo> ConfigStore::productInfo(const QString& deviceId) const {
     const pugi::xml_document* doc = document();
     const pugi::xml_node record = doc ? recordOf(*doc, deviceId) : pugi::xml_node();

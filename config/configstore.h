@@ -76,6 +76,13 @@ public:
     // or the text is not XML; the result tells whether the file took the value.
     platform::Result recordClientAttribute(const QString& name, const QString& value);
 
+    // A newer default conf.xml (at `defaultsPath`) for a file the user has changed: the
+    // attributes of its client and defaultConf elements that this file lacks are added, and the
+    // client's "version" (the program's, not the user's) is taken over; every other value stays.
+    // Committed with the file's own declaration kept. Fails, changing nothing, when either file
+    // is not XML.
+    platform::Result adoptNewDefaults(const QString& defaultsPath);
+
     // A device's record is found by one rule: "/root/conf[@deviceId='%1']/productInfo" with the
     // id put in as it is (an id holding a quote finds nothing).
     //

@@ -7,7 +7,6 @@
 #include "kx/firmware.h"
 #include "platform/usb.h"
 
-#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -125,10 +124,6 @@ devices_handler::~devices_handler() {
         }
         m_library.unload();
     }
-}
-
-QString devices_handler::defaultLibraryPath() {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/libkx");
 }
 
 DeviceListBlock devices_handler::deviceList() {

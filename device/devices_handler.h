@@ -36,13 +36,11 @@ class devices_handler : public QObject {
     Q_OBJECT
 
 public:
-    // Loads `library` (default: "libkx" in the program folder) and resolves the entries. A
-    // library that does not load leaves every entry empty.
-    explicit devices_handler(QObject* parent = nullptr,
-                             const QString& library = defaultLibraryPath());
+    // Loads `library` (the program's: "libkx" beside it) and resolves the entries. A library
+    // that does not load leaves every entry empty.
+    devices_handler(QObject* parent, const QString& library);
     ~devices_handler() override;
 
-    static QString defaultLibraryPath();
     bool libraryLoaded() const { return m_library.isLoaded(); }
 
     // The library's device list (count 0 without kxDevices). When it is not empty, the data

@@ -28,6 +28,20 @@ updateDlg::~updateDlg() {
 void updateDlg::setUpdate(const QJsonObject& ret, const QStringList& deployment) {
     m_ret = ret;
     m_deployment = deployment;
+    if (m_settings.programUpdates || m_deployment.removeAll(QStringLiteral("client")) == 0)
+        return;
+    // The package manager owns an installed copy's files: the program is not downloaded, and
+    // the dialog says who updates it.
+    const QString line = QStringLiteral("   程序由软件包管理器更新");
+    if (!m_deployment.isEmpty()) {
+        ui->lb_text->setText(ui->lb_text->text() + QLatin1Char('\n') + line);
+        return;
+    }
+    ui->lb_text->setText(line);
+    ui->uninstallButton->hide();
+    ui->cancelButton->setText(QStringLiteral("确定"));
+    ui->cancelButton->move((ui->pageFirst->width() - ui->cancelButton->width()) / 2,
+                           ui->cancelButton->y());
 }
 
 void updateDlg::showPage(Page page) {

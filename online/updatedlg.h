@@ -31,7 +31,8 @@ public:
     updateDlg(OnlineHost& host, const OnlineSettings& settings, QWidget* parent = nullptr);
     ~updateDlg() override;
 
-    // The server's "ret" object and the kinds to download, in the server's order.
+    // The server's "ret" object and the kinds to download, in the server's order. Without
+    // program updates (OnlineSettings) "client" is left out and the first page says why.
     void setUpdate(const QJsonObject& ret, const QStringList& deployment);
     void showPage(Page page);
     Page currentPage() const;

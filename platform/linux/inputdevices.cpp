@@ -78,10 +78,10 @@ Result systemAccess() {
         return Result::success();
     return Result::failure(
         kErrorAccessDenied,
-        missing + ". To use the real ones: install the udev rule that gives the group "
-                  "\"input\" read and write access to /dev/input/event*, /dev/uinput and "
-                  "/dev/uhid, add yourself to that group (sudo usermod -aG input $USER) and log "
-                  "in again.");
+        missing + ". To use the real ones: install the udev rules of the tavix package "
+                  "(60-tavix.rules: the group \"input\" reads /dev/input/event* and uses "
+                  "/dev/uinput and /dev/uhid), add yourself to that group (sudo adduser $USER "
+                  "input) and log in again.");
 }
 
 const Choice& choice() {

@@ -168,12 +168,12 @@ public slots:
 struct Groups {
     explicit Groups(const QString& folder)
         : view(&trace), appHost(&trace), hotKeys(&trace), store(folder), profiles(cache, folder),
-          system(view, folder), app(store, appHost), recorder([](const QStringList&) {}),
-          input(mode, recorder,
-                [this] {
-                    trace << "input:load";
-                    return KeyMaps();
-                }),
+          system(view, ProgramFolders::staged(folder)), app(store, appHost),
+          recorder([](const QStringList&) {}), input(mode, recorder,
+                                                     [this] {
+                                                         trace << "input:load";
+                                                         return KeyMaps();
+                                                     }),
           devices(nullptr, folder + "/no-such-library"), device(devices, store),
           onlineHost(folder + "/online", "<root/>"),
           online(onlineHost, OnlineSettings(folder + "/online/")) {

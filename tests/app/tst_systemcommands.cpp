@@ -69,7 +69,7 @@ class SystemCommandsTest : public QObject {
     Q_OBJECT
 private:
     RecordingHost host;
-    SystemCommands commands{host, QStringLiteral("/opt/tavix")};
+    SystemCommands commands{host, ProgramFolders::staged(QStringLiteral("/opt/tavix"))};
     ss::sim::Backend sim;
 
 private slots:

@@ -568,6 +568,38 @@ private slots:
         reread.load();
         QCOMPARE(reread.clientAttribute("closeFunc").size(), 64 * 1024);
     }
+
+    // A newer package's conf.xml brings its new settings and its version to a file the user
+    // changed; the user's values stay, and a file that is not XML is left as it is.
+    void newDefaultsKeepTheUsersValues() {
+        const QString defaults = m_dir.filePath("conf.xml.new-default");
+        QFile f(defaults);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<?xml version=\"1.0\"?>\n<root>\n"
+                "<client version=\"2.0\" clientSize=\"1,1\" newSetting=\"on\" />\n"
+                "<defaultConf clientSize=\"1,1\" newSetting=\"on\" />\n</root>\n");
+        f.close();
+        ConfigStore store(m_dir.path());
+        store.load();
+        QVERIFY(store.adoptNewDefaults(defaults).ok);
+        QCOMPARE(store.clientAttribute("version"), QString("2.0"));
+        QCOMPARE(store.clientAttribute("newSetting"), QString("on"));
+        QCOMPARE(store.clientAttribute("clientSize"), QString("800,600"));
+        ConfigStore reread(m_dir.path());
+        reread.load();
+        QCOMPARE(reread.clientAttributes(), store.clientAttributes());
+        QVERIFY(reread.confText().startsWith("<?xml version=\"1.0\"?>"));
+        QVERIFY(reread.confText().contains("<defaultConf clientSize=\"1024,768\" "
+                                           "closeFunc=\"closeapp\" notInClient=\"x\" "
+                                           "newSetting=\"on\" />"));
+        QVERIFY(reread.productInfo("001FBA1C"));
+
+        writeConf("<root><client");
+        ConfigStore broken(m_dir.path());
+        broken.load();
+        QVERIFY(!broken.adoptNewDefaults(defaults).ok);
+        QCOMPARE(readBytes(confPath()), QByteArray("<root><client"));
+    }
 };
 
 QTEST_GUILESS_MAIN(ConfigStoreTest)

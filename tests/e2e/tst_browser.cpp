@@ -53,6 +53,11 @@ public:
     int restored = 0;
 };
 
+// The main window's folders: the test's own, staged.
+ProgramFolders programFolders() {
+    return ProgramFolders::staged(QCoreApplication::applicationDirPath());
+}
+
 } // namespace
 
 // Records what the program hands to the system's browser.
@@ -591,7 +596,7 @@ void tst_Browser::backspace() {
 }
 
 void tst_Browser::mainWindowConstruction() {
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     QCOMPARE(window.objectName(), QString("tavixClass"));
     QCOMPARE(window.windowTitle(), QString("tavix"));
     QCOMPARE(window.size(), QSize(1200, 760)); // clientSize of the configuration
@@ -611,7 +616,7 @@ void tst_Browser::mainWindowConstruction() {
 }
 
 void tst_Browser::mainWindowRequests() {
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -638,7 +643,7 @@ void tst_Browser::mainWindowRequests() {
 void tst_Browser::closeHidesAndCloseAppQuits() {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(!window.close()); // the system's close only hides
@@ -710,7 +715,7 @@ void tst_Browser::virtualDeviceEndToEnd() {
     drv::registerControlCommands();
     platform::keyhook::sim::registerControlCommands();
 
-    auto window = std::make_unique<tavix>(*m_store, nullptr);
+    auto window = std::make_unique<tavix>(*m_store, nullptr, programFolders());
     auto pageJs = [&](const QString& script) {
         QVariant result;
         bool done = false;
@@ -823,7 +828,7 @@ void tst_Browser::onlineCommandsThroughTheMainWindow() {
 
     ProgramOnlineHost host(*m_store);
     OnlineCommands online(host, OnlineSettings(program.path()));
-    tavix window(*m_store, nullptr);
+    tavix window(*m_store, nullptr, programFolders());
     host.setMainWindow(&window);
     window.setOnlineCommands(&online);
 

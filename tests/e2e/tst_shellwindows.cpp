@@ -111,7 +111,8 @@ void tst_ShellWindows::cleanupTestCase() {
 }
 
 void tst_ShellWindows::init() {
-    m_window = new tavix(*m_store, nullptr);
+    m_window = new tavix(*m_store, nullptr,
+                         ProgramFolders::staged(QCoreApplication::applicationDirPath()));
     m_handler->setMainWindowHandle(m_window);
     m_window->setMinimumSize(100, 100);
     m_window->setGeometry(100, 80, 800, 600);

@@ -71,6 +71,27 @@ RouterCallback recorder(Answer* a) {
     return std::make_shared<RecordingCallback>(a);
 }
 
+// A loopback HTTP server that gives every request the same answer and keeps what it was sent.
+class FixedAnswerServer : public QTcpServer {
+public:
+    explicit FixedAnswerServer(const QByteArray& answer) : m_answer(answer) {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* s = nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                requests << s->readAll();
+                s->write(m_answer);
+                s->disconnectFromHost();
+            });
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+    QList<QByteArray> requests;
+
+private:
+    QByteArray m_answer;
+};
+
 bool waitFor(const std::function<bool()>& done, int ms = 15000) {
     for (int waited = 0; !done() && waited < ms; waited += 20)
         QTest::qWait(20);
@@ -179,6 +200,8 @@ private slots:
     void updateAnswers();
     void checkWithoutDeviceShowsInfoOnly();
     void fullUpdateInstallsEveryKind();
+    void installedCopyLeavesTheProgramToPackages_data();
+    void installedCopyLeavesTheProgramToPackages();
 
     void firmwareWriting_data();
     void firmwareWriting();
@@ -473,27 +496,19 @@ void OnlineServicesTest::updateAnswers() {
     QFETCH(QByteArray, body);
     QFETCH(bool, manual);
     QFETCH(int, page);
-    QTcpServer api;
-    QVERIFY(api.listen(QHostAddress::LocalHost, 0));
-    QByteArray seen;
-    connect(&api, &QTcpServer::newConnection, &api, [&] {
-        QTcpSocket* s = api.nextPendingConnection();
-        connect(s, &QTcpSocket::readyRead, s, [&, s] {
-            seen += s->readAll();
-            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                     QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-            s->disconnectFromHost();
-        });
-    });
-    m_host->api = QStringLiteral("http://127.0.0.1:%1").arg(api.serverPort());
+    FixedAnswerServer api("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    QVERIFY(api.isListening());
+    m_host->api = api.base();
     OnlineCommands online(*m_host, settings());
     online.startUpdateCheck(manual);
     QVERIFY(online.updateCheck());
     QSignalSpy answered(online.updateCheck()->findChild<HttpRequestWorker*>(),
                         &HttpRequestWorker::on_execution_finished);
     QVERIFY(answered.wait(5000));
-    QVERIFY(seen.startsWith("GET /api/system/upgrade?deviceid=04D9A0F1&fwversion=1.0&noencrypt=1"
-                            "&test=1&version=1.0.0 "));
+    QVERIFY(api.requests.value(0).startsWith(
+        "GET /api/system/upgrade?deviceid=04D9A0F1&fwversion=1.0&noencrypt=1"
+        "&test=1&version=1.0.0 "));
     updateDlg* dlg = UpdateCheck::currentDialog();
     QCOMPARE(dlg ? int(dlg->currentPage()) : -1, page);
     if (dlg)
@@ -583,6 +598,46 @@ void OnlineServicesTest::fullUpdateInstallsEveryKind() {
     QCOMPARE(g_kx.blockSizes, (QList<int>{2000, 2000, 0}));
     dlg->findChild<QPushButton*>(QStringLiteral("uninstallButton"))->click();
     QCOMPARE(m_host->quits, 1);
+}
+
+void OnlineServicesTest::installedCopyLeavesTheProgramToPackages_data() {
+    QTest::addColumn<QStringList>("deployment");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("offered"); // the update button is there
+    QTest::addColumn<QStringList>("fetched");
+    QTest::newRow("program only") << QStringList{"client"} << "   程序由软件包管理器更新" << false
+                                  << QStringList();
+    QTest::newRow("program and pages")
+        << QStringList{"client", "html"} << "   发现新版本，是否更新？\n   程序由软件包管理器更新"
+        << true << QStringList{"/html.pkg"};
+}
+
+// An installed copy says that the package manager updates the program, downloads no program
+// package, and still takes the other kinds.
+void OnlineServicesTest::installedCopyLeavesTheProgramToPackages() {
+    QFETCH(QStringList, deployment);
+    QFETCH(QString, text);
+    QFETCH(bool, offered);
+    QFETCH(QStringList, fetched);
+    FixedAnswerServer files(
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    QVERIFY(files.isListening());
+    const QString base = files.base();
+    OnlineSettings installed = settings();
+    installed.programUpdates = false;
+    updateDlg dlg(*m_host, installed);
+    dlg.setUpdate(
+        QJsonObject{{"clientPackage", base + "/client.pkg"}, {"devicePackage", base + "/html.pkg"}},
+        deployment);
+    QCOMPARE(dlg.firstPageText(), text);
+    QCOMPARE(!dlg.findChild<QPushButton*>(QStringLiteral("uninstallButton"))->isHidden(), offered);
+    dlg.on_uninstallButton_clicekd();
+    QTest::qWait(300);
+    QVERIFY(waitFor([&] { return files.requests.size() >= fetched.size(); }));
+    QStringList requested;
+    for (const QByteArray& request : files.requests)
+        requested << QString::fromLatin1(request.split(' ').value(1));
+    QCOMPARE(requested, fetched);
 }
 
 void OnlineServicesTest::firmwareWriting_data() {
