@@ -23,6 +23,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QLocalServer>
+#include <QTimer>
 
 cefApplication::cefApplication(int& argc, char** argv)
     : QApplication(argc, argv),
@@ -99,6 +100,14 @@ void cefApplication::start() {
 void cefApplication::socketConnected() {
     m_connected = true;
     m_socket->write(singleinstance::showCommand());
+    // A first copy that is ending (or hangs) listens but never answers.
+    QTimer::singleShot(singleinstance::kAnswerTimeoutMs, this, [] {
+        if (quit::requested())
+            return;
+        qWarning("tavix: the running copy did not answer within %d ms; this copy ends",
+                 singleinstance::kAnswerTimeoutMs);
+        quit::request(1);
+    });
 }
 
 void cefApplication::socketError(QLocalSocket::LocalSocketError error) {

@@ -24,14 +24,26 @@ void run(const CommandContext& ctx, const QVariantMap& args, const RouterCallbac
         (g->*Method)(args, cb);
 }
 
-// Where a command runs: in the call, or queued to the profile group's worker.
-enum class Runs { Here, OnProfileWorker };
-constexpr Runs kWorker = Runs::OnProfileWorker;
+using Lane = handoff::CommandLane;
+
+// Where a command runs: in the call, or in turn in the profile group's lane (after every
+// command queued there before it), on the lane's worker or here.
+struct Turn {
+    bool inLane;
+    Lane::Side side;
+    Lane::Effect effect;
+};
+constexpr Turn kAtOnce{false, Lane::Side::Home, Lane::Effect::Writes};
+// The profile commands: on the worker, for they may run long.
+constexpr Turn kQuery{true, Lane::Side::Worker, Lane::Effect::Reads};
+constexpr Turn kWorker{true, Lane::Side::Worker, Lane::Effect::Writes};
+// Commands of other groups that read the profiles or the files they replace.
+constexpr Turn kInTurn{true, Lane::Side::Home, Lane::Effect::Reads};
 
 struct Command {
     const char* name;
     Runner runner;
-    Runs runs = Runs::Here;
+    Turn turn = kAtOnce;
 };
 
 // The one index of every page command, in matching order. Names are matched case-sensitively
@@ -48,8 +60,8 @@ const Command kCommands[] = {
 
     {"loadurl", &run<SystemCommands, &SystemCommands::loadurl>},
 
-    {"queryProfile", &run<ProfileCommands, &ProfileCommands::queryProfile>, kWorker},
-    {"nodeCounterProfile", &run<ProfileCommands, &ProfileCommands::nodeCounterProfile>, kWorker},
+    {"queryProfile", &run<ProfileCommands, &ProfileCommands::queryProfile>, kQuery},
+    {"nodeCounterProfile", &run<ProfileCommands, &ProfileCommands::nodeCounterProfile>, kQuery},
     {"modifyProfile", &run<ProfileCommands, &ProfileCommands::modifyProfile>, kWorker},
     {"modifyProfileEx", &run<ProfileCommands, &ProfileCommands::modifyProfileEx>, kWorker},
     {"modifyRemoveProfile", &run<ProfileCommands, &ProfileCommands::modifyRemoveProfile>, kWorker},
@@ -61,7 +73,7 @@ const Command kCommands[] = {
     {"modifyReplaceProfileEx", &run<ProfileCommands, &ProfileCommands::modifyReplaceProfileEx>,
      kWorker},
     {"resetProfile", &run<ProfileCommands, &ProfileCommands::resetProfile>, kWorker},
-    {"queryHexByte", &run<ProfileCommands, &ProfileCommands::queryHexByte>, kWorker},
+    {"queryHexByte", &run<ProfileCommands, &ProfileCommands::queryHexByte>, kQuery},
 
     {"goback", &run<SystemCommands, &SystemCommands::goback>},
     {"goforward", &run<SystemCommands, &SystemCommands::goforward>},
@@ -86,14 +98,14 @@ const Command kCommands[] = {
     {"stopRecord", &run<InputCommands, &InputCommands::stopRecord>},
     {"startVDevice", &run<InputCommands, &InputCommands::startVDevice>},
     {"stopVDevice", &run<InputCommands, &InputCommands::stopVDevice>},
-    {"keyMapChanged", &run<InputCommands, &InputCommands::keyMapChanged>},
+    {"keyMapChanged", &run<InputCommands, &InputCommands::keyMapChanged>, kInTurn},
 
     {"saveFileDialog", &run<SystemCommands, &SystemCommands::saveFileDialog>},
     {"openFileDialog", &run<SystemCommands, &SystemCommands::openFileDialog>},
     {"openUrl", &run<SystemCommands, &SystemCommands::openUrl>},
 
     {"downloadFile", &run<OnlineCommands, &OnlineCommands::downloadFile>},
-    {"synchronizeConf", &run<OnlineCommands, &OnlineCommands::synchronizeConf>},
+    {"synchronizeConf", &run<OnlineCommands, &OnlineCommands::synchronizeConf>, kInTurn},
 
     {"openView", &run<SystemCommands, &SystemCommands::openView>},
     {"closeView", &run<SystemCommands, &SystemCommands::closeView>},
@@ -132,17 +144,21 @@ void Dispatcher::dispatchCommand(const QString& name, const QVariantMap& args,
     for (const Command& command : kCommands) {
         if (name != QLatin1String(command.name))
             continue;
-        QObject* worker = command.runs == Runs::OnProfileWorker && m_context.profiles
-                              ? m_context.profiles->worker()
-                              : nullptr;
-        if (!worker) {
+        ProfileCommands* profiles = m_context.profiles;
+        if (!command.turn.inLane || !profiles) {
             command.runner(m_context, args, callback);
             return;
         }
-        handoff::post(worker, [context = m_context, runner = command.runner, args,
-                               answer = handoff::answerOn(&m_home, std::move(callback))] {
-            runner(context, args, answer);
-        });
+        Lane& lane = profiles->lane();
+        Lane::Side side = command.turn.side;
+        // conf.xml belongs to the configuration store, which lives here.
+        if (side == Lane::Side::Worker && profiles->namesConfig(args))
+            side = Lane::Side::Home;
+        if (side == Lane::Side::Worker && lane.hasWorker())
+            callback = handoff::answerOn(lane.home(), std::move(callback));
+        lane.queue(side, command.turn.effect,
+                   [context = m_context, runner = command.runner, args,
+                    answer = std::move(callback)] { runner(context, args, answer); });
         return;
     }
 }

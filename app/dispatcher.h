@@ -3,7 +3,6 @@
 #include "bridge/requesthandler.h"
 #include "commandcontext.h"
 
-#include <QObject>
 #include <QString>
 #include <QVariantMap>
 
@@ -12,7 +11,9 @@
 //
 // The profile commands may run for minutes on a large profile: while the profile group has a
 // worker, the commands the table marks for it run there, one at a time in the order sent, and
-// are answered on this thread; the window and every other command need not wait.
+// are answered on this thread; the window and every other command need not wait. The commands
+// of other groups that read the profiles or replace their files (keyMapChanged,
+// synchronizeConf) run here but in turn with them, so each takes effect in the order sent.
 class Dispatcher : public PageRequestHandler {
 public:
     explicit Dispatcher(CommandContext context = {}) : m_context(context) {}
@@ -31,6 +32,4 @@ public:
 
 private:
     CommandContext m_context;
-    // Lives on the dispatcher's thread: answers from the profile worker are handed to it.
-    QObject m_home;
 };

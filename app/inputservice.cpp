@@ -35,13 +35,18 @@ InputService::~InputService() {
     m_redirection->shutdown();
 }
 
+void InputService::updateConnectedIds() {
+    if (m_devices)
+        m_redirection->setConnectedIds(m_devices->knownDeviceKeys());
+}
+
 KeyMaps InputService::loadKeyMaps() {
     QList<KeyMapDevice> devices;
     if (m_devices) {
         for (const UsbDeviceEntry& entry : m_devices->usbDeviceList())
             devices << KeyMapDevice{entry.vendorId, entry.productId};
-        m_redirection->setConnectedIds(m_devices->knownDeviceKeys());
     }
+    updateConnectedIds();
     return ::loadKeyMaps(
         m_config.parsed(), [this](const QString& id) { return m_config.pageFolder(id); }, devices,
         m_dataFolder, [this](const QString& path) { return m_profileCache.load(path); },

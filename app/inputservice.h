@@ -39,6 +39,8 @@ public:
     KeyMaps loadKeyMaps();
     // Loads the key maps and hands them to a running capture filter (also after hot-plug).
     void reloadKeyMaps() { m_commands->reloadKeyMaps(); }
+    // Tells the mode the library's devices as they are now.
+    void updateConnectedIds();
 
 private:
     ConfigStore& m_config;

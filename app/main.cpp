@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -91,5 +92,9 @@ int main(int argc, char* argv[]) {
     // files. Only a staged folder takes program updates, and there every folder is one.
     updateinstall::startUpdaterIfRequested(binaries);
     weblog::uninstall();
+    if (quit::workLeftRunning()) {
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }

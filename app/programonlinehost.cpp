@@ -83,3 +83,12 @@ void ProgramOnlineHost::reportDeviceArrival(const QString&, const QString&) {
     if (m_window)
         m_window->devicesChanged(2);
 }
+
+void ProgramOnlineHost::replaceFilesInTurn(std::function<void()> install) {
+    if (!m_window) {
+        install();
+        return;
+    }
+    m_window->profileLane().queue(handoff::CommandLane::Side::Home,
+                                  handoff::CommandLane::Effect::Writes, std::move(install));
+}

@@ -30,6 +30,7 @@ public:
     QWidget* mainWindow() const override;
     void quitProgram() override;
     void reportDeviceArrival(const QString& deviceId, const QString& devicePath) override;
+    void replaceFilesInTurn(std::function<void()> install) override;
 
 private:
     ConfigStore& m_config;

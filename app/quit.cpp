@@ -5,17 +5,26 @@
 namespace quit {
 namespace {
 bool g_requested = false;
+bool g_workLeftRunning = false;
 } // namespace
 
-void request() {
+void request(int exitCode) {
     if (g_requested)
         return;
     g_requested = true;
-    QCoreApplication::quit();
+    QCoreApplication::exit(exitCode);
 }
 
 bool requested() {
     return g_requested;
+}
+
+void leaveWorkRunning() {
+    g_workLeftRunning = true;
+}
+
+bool workLeftRunning() {
+    return g_workLeftRunning;
 }
 
 } // namespace quit

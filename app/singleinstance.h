@@ -10,6 +10,9 @@ namespace singleinstance {
 
 QString serverName();
 
+// How long a new instance waits for the running one's answer before it gives up and ends.
+constexpr int kAnswerTimeoutMs = 5000;
+
 // Takes every ";"-terminated segment out of `buffer` and returns the ones that start with
 // "CMD:", without that prefix and without the ";". What follows the last ";" stays in `buffer`.
 QStringList takeCommands(QByteArray& buffer);

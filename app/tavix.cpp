@@ -26,15 +26,16 @@
 tavix::tavix(ConfigStore& config, devices_handler* devices, const ProgramFolders& folders,
              QWidget* parent)
     : QWidget(parent), m_config(config), m_devices(devices),
+      m_profileCache(std::make_unique<ProfileCache>()),
       m_shortcuts(new ProgramShortcuts(folders.launcher(), this)),
       m_confCommands(config, m_shortcuts), m_appCommands(config, *this),
-      m_profileCommands(m_profileCache, folders.data()), m_systemCommands(*this, folders),
-      m_dataFolder(folders.data()) {
+      m_profileCommands(std::make_unique<ProfileCommands>(*m_profileCache, folders.data())),
+      m_systemCommands(*this, folders), m_dataFolder(folders.data()) {
     createView();
     assignShortcuts();
     startuptrace::mark("shortcuts assigned");
     m_input = std::make_unique<InputService>(
-        m_config, m_devices, m_profileCache, m_dataFolder,
+        m_config, m_devices, *m_profileCache, m_dataFolder,
         [this](const QString& name, const QVariantList& args) { push(name, args); });
     startuptrace::mark("virtual device and key maps ready");
     wireCommands();
@@ -89,12 +90,13 @@ void tavix::wireCommands() {
     context.window = this;
     context.conf = &m_confCommands;
     context.app = &m_appCommands;
-    context.profiles = &m_profileCommands;
+    context.profiles = m_profileCommands.get();
     context.system = &m_systemCommands;
     m_confCommands.setDeviceHotKeys(m_deviceHotKeys);
     context.input = &m_input->commands();
     // The profile commands marked for it run there, so a long one holds up nothing else.
-    m_profileCommands.startWorker();
+    m_profileCommands->setConfigStore(&m_config);
+    m_profileCommands->startWorker();
     if (m_devices) {
         m_deviceCommands = std::make_unique<DeviceCommands>(*m_devices, m_config);
         context.device = m_deviceCommands.get();
@@ -103,6 +105,13 @@ void tavix::wireCommands() {
 }
 
 tavix::~tavix() {
+    // First, while everything its queued steps use is still there. The edits and writes still
+    // queued are done; a profile command that runs on is left behind with what it uses.
+    if (!m_profileCommands->finishForExit()) {
+        (void)m_profileCommands.release();
+        (void)m_profileCache.release();
+        quit::leaveWorkRunning();
+    }
     if (m_devices)
         m_devices->setEventSink(nullptr);
     m_input.reset();
@@ -192,11 +201,20 @@ void tavix::setOnlineCommands(OnlineCommands* online) {
     m_dispatcher.context().online = online;
 }
 
+void tavix::devicesChanged(int code) {
+    // The capture filter never remaps the library's devices: it learns of them at once, not at
+    // the next key map load.
+    m_input->updateConnectedIds();
+    push(QStringLiteral("devicesChanged"), {code});
+}
+
 void tavix::deviceChanged(const HotplugAction& action) {
     devicesChanged(action.argument);
     if (action.argument == kUsbDeviceArrived && m_online)
         m_online->deviceArrived(action.key, action.path);
-    m_input->reloadKeyMaps();
+    // The key map files are read through the profile cache: after the edits sent before.
+    profileLane().queue(handoff::CommandLane::Side::Home, handoff::CommandLane::Effect::Reads,
+                        [this] { m_input->reloadKeyMaps(); });
 }
 
 bool tavix::nativeEvent(const QByteArray& eventType, void* message, long* result) {
@@ -229,7 +247,7 @@ void tavix::hideToTray() {
 
 void tavix::writePendingProfiles() {
     // In turn with the profile commands still queued, so their edits are written too.
-    m_profileCommands.writePending();
+    m_profileCommands->writePending();
 }
 
 void tavix::reload_currentPage() {

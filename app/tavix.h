@@ -55,12 +55,15 @@ public:
     // Sends an event to the page; dropped while no browser exists. GUI thread.
     void push(const QString& name, const QVariantList& args = {});
 
-    ProfileCache& profileCache() { return m_profileCache; }
+    ProfileCache& profileCache() { return *m_profileCache; }
+    // The lane of the commands that use the profiles and their files: a step queued there
+    // takes effect after every profile command the page sent before.
+    handoff::CommandLane& profileLane() { return m_profileCommands->lane(); }
     // The virtual device mode, the recorder and their commands.
     InputService& input() { return *m_input; }
 
     // DeviceEventSink: what the device manager reports, on the GUI thread.
-    void devicesChanged(int code) override { push(QStringLiteral("devicesChanged"), {code}); }
+    void devicesChanged(int code) override;
     void deviceArrived(const QString& deviceId) override;
     void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
 
@@ -130,14 +133,16 @@ private:
     HotplugWatcher* m_hotplug = nullptr;
     OnlineCommands* m_online = nullptr;
     QPointer<ClientHandler> m_client; // the process's handler, taken once at construction
-    ProfileCache m_profileCache;
+    // Held apart: a profile command still running at exit keeps them for the rest of the
+    // process.
+    std::unique_ptr<ProfileCache> m_profileCache;
     ProgramShortcuts* m_shortcuts = nullptr;
     TavixWebView* m_view = nullptr;
     QRect m_normalGeometry;
     QString m_pageUrl;
     ConfCommands m_confCommands;
     AppCommands m_appCommands;
-    ProfileCommands m_profileCommands;
+    std::unique_ptr<ProfileCommands> m_profileCommands;
     SystemCommands m_systemCommands;
     QString m_dataFolder; // where the key maps are read
     SystemTray* m_tray = nullptr;

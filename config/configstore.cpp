@@ -225,6 +225,25 @@ platform::Result ConfigStore::recordClientAttribute(const QString& name, const Q
     return recorded;
 }
 
+platform::Result ConfigStore::commitText(const QString& text) {
+    pugi::xml_document edited;
+    if (!parseForCommands(edited, text))
+        return failure(QLatin1String(kNotXml));
+    // Values held only in memory (the live addresses) stay unless the edit changed them.
+    const pugi::xml_document* before = document();
+    const pugi::xml_node oldClient =
+        before ? before->child("root").child("client") : pugi::xml_node();
+    for (const pugi::xml_attribute& a : edited.child("root").child("client").attributes()) {
+        const pugi::xml_attribute old = oldClient.attribute(a.name());
+        if (!old || std::strcmp(old.value(), a.value()) != 0)
+            m_client.insert(QString::fromUtf8(a.name()), QString::fromUtf8(a.value()));
+    }
+    setConfText(text);
+    if (const platform::Result r = writeConf(); !r)
+        qCInfo(lcConfig, "%s; the change is kept in memory", r.text.c_str());
+    return platform::Result::success();
+}
+
 platform::Result ConfigStore::adoptNewDefaults(const QString& defaultsPath) {
     if (const platform::Result r = readable(defaultsPath); !r)
         return r;

@@ -76,6 +76,11 @@ public:
     // or the text is not XML; the result tells whether the file took the value.
     platform::Result recordClientAttribute(const QString& name, const QString& value);
 
+    // The whole text replaced by an edit of conf.xml that a profile command made: it becomes
+    // the text, the `client` attributes whose value it changed (or adds) are taken into the map,
+    // and the file is written. Refused, changing nothing, when the text is not XML.
+    platform::Result commitText(const QString& text);
+
     // A newer default conf.xml (at `defaultsPath`) for a file the user has changed: the
     // attributes of its client and defaultConf elements that this file lacks are added, and the
     // client's "version" (the program's, not the user's) is taken over; every other value stays.

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutexLocker>
+#include <QThread>
 
 #include <pugixml.hpp>
 
@@ -76,6 +77,8 @@ void ProfileCache::store(const QString& path, const QByteArray& text) {
 
 void ProfileCache::store(const QString& path, const QByteArray& text, const Document& document) {
     QMutexLocker lock(&m_mutex);
+    if (shutOutCaller())
+        return;
     m_texts.insert(path, text);
     if (!m_pending.contains(path))
         m_pending.append(path);
@@ -96,6 +99,8 @@ ProfileCache::Document ProfileCache::document(const QString& path) {
 
 void ProfileCache::keepDocument(const QString& path, const Document& document) {
     QMutexLocker lock(&m_mutex);
+    if (shutOutCaller())
+        return;
     const auto text = m_texts.constFind(path);
     if (text != m_texts.cend() && document.doc)
         keep(path, document, text->size());
@@ -137,8 +142,24 @@ QStringList ProfileCache::pending() const {
     return m_pending;
 }
 
+void ProfileCache::shutOut(const QThread* thread) {
+    QMutexLocker lock(&m_mutex);
+    m_shutOut = thread;
+}
+
+bool ProfileCache::shutOutCaller() const {
+    return m_shutOut && QThread::currentThread() == m_shutOut;
+}
+
+void ProfileCache::dropDocuments() {
+    QMutexLocker lock(&m_mutex);
+    m_documents.clear();
+}
+
 ProfileCache::WriteResult ProfileCache::writePending() {
     QMutexLocker lock(&m_mutex);
+    if (shutOutCaller())
+        return WriteResult::Stopped;
     if (m_texts.isEmpty())
         return WriteResult::NothingCached;
     for (const QString& path : qAsConst(m_pending)) {

@@ -13,6 +13,7 @@ namespace pugi {
 class xml_document;
 }
 class ChildIndex;
+class QThread;
 
 // The profile files the page works on, kept in memory from their first use until the program
 // ends, and the ordered list of those changed since they were last written.
@@ -75,6 +76,12 @@ public:
 
     QStringList pending() const;
 
+    // Program exit with the profile worker still in a command: from now on nothing it stores or
+    // writes is taken, so it cannot undo what the exit writes.
+    void shutOut(const QThread* thread);
+    // Forgets every kept document (each is parsed again when next used).
+    void dropDocuments();
+
     // Writes the pending files in order, each as the old or the new file on disk, never a
     // truncated one. The first file that cannot be written stops the rest. Holds the lock while
     // writing, so a command on another thread never sees a half-cleared pending list.
@@ -88,10 +95,13 @@ private:
     };
 
     void keep(const QString& path, const Document& document, qint64 textSize);
+    // Called with the lock held.
+    bool shutOutCaller() const;
 
     mutable QMutex m_mutex;
     QHash<QString, QByteArray> m_texts;
     QHash<QString, Kept> m_documents;
     quint64 m_uses = 0;
     QStringList m_pending;
+    const QThread* m_shutOut = nullptr;
 };

@@ -1,7 +1,8 @@
 #include "profilecommands.h"
 
-#include "bridge/handoff.h"
+#include "bridge/args.h"
 #include "childpath.h"
+#include "configstore.h"
 #include "pagequery.h"
 #include "pfdfile.h"
 #include "profilecache.h"
@@ -12,7 +13,6 @@
 
 #include <QDir>
 #include <QStringList>
-#include <QThread>
 
 namespace {
 
@@ -276,7 +276,7 @@ Result copyText(ProfileRequest& r) {
         if (!parsed)
             return platform::Result::failure(profileend::kUnanswered, parsed.text);
     }
-    r.cache().store(des.path, src.text);
+    r.replaceText(des, src.text);
     return end;
 }
 
@@ -331,45 +331,42 @@ constexpr uint kWorkerStack = 16u * 1024u * 1024u;
 
 } // namespace
 
-// The worker thread and an object living there to queue the commands to.
-class ProfileCommands::Worker {
-public:
-    Worker() : target(new QObject) {
-        thread.setObjectName(QStringLiteral("profile commands"));
-        thread.setStackSize(kWorkerStack);
-        target->moveToThread(&thread);
-        thread.start();
-    }
-    ~Worker() {
-        // Queued after every command still waiting, so those run first.
-        handoff::post(target.get(), [this] { thread.quit(); });
-        thread.wait();
-    }
-
-    QThread thread;
-    std::unique_ptr<QObject> target;
-};
-
 ProfileCommands::ProfileCommands(ProfileCache& cache, const QString& programFolder)
     : m_cache(cache), m_folder(QDir::cleanPath(programFolder)) {}
 
 ProfileCommands::~ProfileCommands() = default;
 
 void ProfileCommands::startWorker() {
-    if (!m_worker)
-        m_worker = std::make_unique<Worker>();
-}
-
-QObject* ProfileCommands::worker() const {
-    return m_worker ? m_worker->target.get() : nullptr;
+    m_lane.startWorker(QStringLiteral("profile commands"), kWorkerStack);
 }
 
 void ProfileCommands::writePending() {
-    if (!m_worker) {
-        m_cache.writePending();
-        return;
+    m_lane.queue(handoff::CommandLane::Side::Worker, handoff::CommandLane::Effect::Writes,
+                 [this] { m_cache.writePending(); });
+}
+
+bool ProfileCommands::finishForExit() {
+    return m_lane.finish(kExitWaitMs, [this] {
+        // What it still holds, and what it would still store, stay its own.
+        m_cache.shutOut(m_lane.workerThread());
+        m_cache.dropDocuments();
+    });
+}
+
+ConfigStore* ProfileCommands::configOwning(const QString& path) const {
+    if (!m_conf || path.isEmpty())
+        return nullptr;
+    return path == QDir::cleanPath(m_conf->filePath()) ? m_conf : nullptr;
+}
+
+bool ProfileCommands::namesConfig(const QVariantMap& args) const {
+    if (!m_conf)
+        return false;
+    for (const char* key : {"filePath", "srcFilePath", "desFilePath"}) {
+        if (args::has(args, key) && configOwning(resolve(args::str(args, key))))
+            return true;
     }
-    handoff::post(m_worker->target.get(), [this] { m_cache.writePending(); });
+    return false;
 }
 
 QString ProfileCommands::resolve(const QString& relative) const {

@@ -2,6 +2,7 @@
 
 #include "bridge/args.h"
 #include "childpath.h"
+#include "configstore.h"
 #include "pagequery.h"
 #include "profilecache.h"
 #include "profilecommands.h"
@@ -51,7 +52,16 @@ platform::Result ProfileRequest::load(const char* key, Profile* p) {
     if (p->path.isEmpty())
         return platform::Result::failure(profileend::kUnanswered,
                                          "the path leaves the program folder");
+    // conf.xml is taken into the cache as any profile the page used (savexml answers by
+    // whether the cache holds anything), but never stored there: the store's text is the one
+    // the command uses. A conf.xml the store could not take is used as read; an edit that
+    // parses then repairs it through the store.
+    p->conf = m_commands.configOwning(p->path);
     const auto text = m_cache.load(p->path);
+    if (p->conf && !p->conf->confText().isEmpty()) {
+        p->text = p->conf->confText().toUtf8();
+        return platform::Result::success();
+    }
     if (!text)
         return platform::Result::failure(profileend::kUnanswered, "the file cannot be opened");
     p->text = *text;
@@ -59,6 +69,7 @@ platform::Result ProfileRequest::load(const char* key, Profile* p) {
 }
 
 platform::Result ProfileRequest::parse(Profile* p, bool own) {
+    own = own || p->conf;
     if (!own) {
         const ProfileCache::Document kept = m_cache.document(p->path);
         if (kept.doc) {
@@ -166,6 +177,8 @@ platform::Result ProfileRequest::storeText(const Profile& p, bool valuesOnly) {
     const platform::Result parsed = profilexml::parse(*again, text.value);
     if (!parsed)
         return parsed;
+    if (p.conf)
+        return p.conf->commitText(QString::fromUtf8(text.value));
     bool settled = false;
     if (valuesOnly) {
         // Worth knowing only where the next edit may use it.
@@ -174,4 +187,11 @@ platform::Result ProfileRequest::storeText(const Profile& p, bool valuesOnly) {
     }
     m_cache.store(p.path, text.value, {again, settled, std::make_shared<ChildIndex>()});
     return parsed;
+}
+
+void ProfileRequest::replaceText(const Profile& p, const QByteArray& text) {
+    if (p.conf)
+        p.conf->commitText(QString::fromUtf8(text));
+    else
+        m_cache.store(p.path, text);
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 class ChildIndex;
+class ConfigStore;
 class ProfileCache;
 class ProfileCommands;
 
@@ -43,6 +44,9 @@ struct Profile {
     bool settled = false; // as ProfileCache::Document::settled
     // The kept document's lookup tables; none for a command's own document.
     std::shared_ptr<ChildIndex> index;
+    // conf.xml's owner when the profile is conf.xml: the text is the store's, the document the
+    // command's own, and an edit is committed through the store.
+    ConfigStore* conf = nullptr;
 };
 
 // The items of "attribute" and "attributeValue", pairwise.
@@ -96,6 +100,8 @@ public:
     // edited document is dropped from the cache). `valuesOnly` tells that the edit only set
     // values of attributes the elements had.
     platform::Result store(const Profile& p, bool valuesOnly = false);
+    // `text`, which parses, becomes the profile's text as it stands.
+    void replaceText(const Profile& p, const QByteArray& text);
 
 private:
     platform::Result storeText(const Profile& p, bool valuesOnly);

@@ -19,15 +19,24 @@ commandExec::commandExec(QThread* thread, const CommandList& commands, VirtualDe
 }
 
 commandExec::~commandExec() {
-    releaseHeld();
+    if (!m_completed)
+        releaseHeld();
+    m_end.set_value();
+}
+
+bool commandExec::repeats() const {
+    return m_playType == KeyAction::Toggle || m_playType == KeyAction::WhileHeld;
 }
 
 void commandExec::start() {
+    if (m_previous.valid())
+        m_previous.wait_for(std::chrono::milliseconds(kPredecessorWaitMs));
     if (m_commands.isEmpty())
         return;
     if (m_playType == KeyAction::PlayCount) {
         for (int32_t i = 0; i < m_playCount && !abandoned(); ++i)
             executeCommand();
+        m_completed = !abandoned();
         emit taskFinished();
     } else if (m_playType == KeyAction::Toggle || m_playType == KeyAction::WhileHeld) {
         if (m_timer)

@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <future>
 #include <memory>
 
 class QThread;
@@ -25,7 +26,9 @@ public:
     // null (then key and button commands do nothing).
     commandExec(QThread* thread, const CommandList& commands, VirtualDeviceClient* client,
                 int32_t playType, int32_t playCount);
-    // Releases whatever this player left held in the virtual device.
+    // A player cut short releases what it left held in the virtual device; one that completed
+    // its list keeps it (a "mouseDown" without "mouseUp" is what the list asks for). Then
+    // ended() becomes ready.
     ~commandExec() override;
 
     // Set from any thread, `flag` makes the player stop between two commands and cut pauses
@@ -33,6 +36,17 @@ public:
     void setAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag) {
         m_abandon = std::move(flag);
     }
+    // Whether the list repeats until stopped (toggle and hold plays).
+    bool repeats() const;
+    // From any thread: a repeating player stops between two commands and cuts its pause short,
+    // as it is being replaced.
+    void cutShort() { m_cut = true; }
+    // Ready once the player is gone and its release, if any, was sent.
+    std::shared_future<void> ended() const { return m_ended; }
+    // This player plays nothing before `previous` has ended (at most kPredecessorWaitMs), so
+    // that the replaced player's release never comes after this one's first press. Before start.
+    void playAfter(std::shared_future<void> previous) { m_previous = std::move(previous); }
+    static constexpr int kPredecessorWaitMs = 1000;
 
 signals:
     void taskFinished();
@@ -46,7 +60,7 @@ private:
     void run(const CommandItem& command);
     void sleep(int milliseconds);
     void releaseHeld();
-    bool abandoned() const { return m_abandon && m_abandon->load(); }
+    bool abandoned() const { return m_cut || (m_abandon && m_abandon->load()); }
 
     CommandList m_commands;
     VirtualDeviceClient* m_client;
@@ -57,5 +71,11 @@ private:
     // its "up".
     bool m_keysHeld = false;
     bool m_buttonsHeld = false;
+    // Every repetition of a play-count list ran.
+    bool m_completed = false;
     std::shared_ptr<const std::atomic<bool>> m_abandon;
+    std::atomic<bool> m_cut{false};
+    std::promise<void> m_end;
+    std::shared_future<void> m_ended{m_end.get_future().share()};
+    std::shared_future<void> m_previous;
 };

@@ -21,6 +21,15 @@ CommandTasks::~CommandTasks() {
 }
 
 void CommandTasks::discard() {
+    // A repeating player is cut short and releases what it holds; the next player waits for
+    // that. A play-count run completes (the two may play at once for a while) and keeps what
+    // its list left held, so nobody need wait for it.
+    if (commandExec* player = m_task.worker(); player && player->repeats()) {
+        player->cutShort();
+        m_previousEnd = player->ended();
+    } else {
+        m_previousEnd = {};
+    }
     // The deletion is posted before the thread is told to quit: a thread that has already
     // finished runs no deferred deletion, and the player would never release what it holds.
     m_task.release();
@@ -33,6 +42,7 @@ void CommandTasks::startTask(const KeyAction& action) {
     commandExec* player =
         m_task.create(action.commands, m_client, action.playType, action.playCount);
     player->setAbandonFlag(m_abandon);
+    player->playAfter(m_previousEnd);
     connect(player, &commandExec::taskFinished, this, &CommandTasks::taskFinished,
             Qt::QueuedConnection);
     connect(this, &CommandTasks::toogleChanged, player, &commandExec::stop_display,

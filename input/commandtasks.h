@@ -25,7 +25,8 @@ public:
     // The start-task operation: discards the running task, then plays `action` on a new thread.
     void startTask(const KeyAction& action);
     // Asks the task thread to quit and schedules the player for deletion, forgetting both. A
-    // play-N-times run in progress completes first; the player releases what it left held.
+    // play-N-times run in progress completes first and keeps what its list left held; a
+    // repeating player stops after its command in progress and releases what it held.
     void discard();
     // Program exit: stops every player between two commands, waits for their threads and
     // sends all-zero keyboard and mouse-button reports.
@@ -44,6 +45,8 @@ private:
     handoff::OwnThread<commandExec> m_task;
     QList<QPointer<QThread>> m_threads; // every task thread not yet deleted
     bool m_shutDown = false;
+    // The end of the player discarded last, when it has a release to send first.
+    std::shared_future<void> m_previousEnd;
     // Shared with every player this owner started.
     std::shared_ptr<std::atomic<bool>> m_abandon = std::make_shared<std::atomic<bool>>(false);
 };

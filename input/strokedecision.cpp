@@ -46,9 +46,12 @@ StrokeDecision release(const KeyMap& map, FilterState& state, const KeyMapKey& k
             state.held.removeOne(key);
             const auto it = map.constFind(key);
             d.toggle = it != map.constEnd() && it->playType == KeyAction::WhileHeld;
-            break;
+            return d;
         }
     }
+    // The system saw this key go down (it was held when the mode came on, or became mapped
+    // while held): swallowing its release would leave it down there.
+    d.giveBack = true;
     return d;
 }
 

@@ -30,7 +30,8 @@ struct StrokeDecision {
 const KeyMap& chooseKeyMap(const QString& hardwareId, const QList<DeviceKeyMap>& devices,
                            const KeyMap& defaultMap, const QStringList& connectedIds);
 
-// A keyboard stroke: scan code and key flags (0x01 up, 0x02 E0).
+// A keyboard stroke: scan code and key flags (0x01 up, 0x02 E0). The release of a mapped key
+// whose press was not taken goes back to the system, which has that key down.
 StrokeDecision decideKeyStroke(const KeyMap& map, FilterState& state, uint16_t code,
                                uint16_t keyState);
 // A captured mouse stroke: its button flags.

@@ -93,9 +93,14 @@ void DeviceProductClient::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFinished";
-    updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
-                                     m_settings.installPauseMs);
-    m_host.reportDeviceArrival(m_deviceId, m_device.devicePath);
+    // Later, maybe after this client is gone: everything by value but the host, which outlives
+    // the clients.
+    m_host.replaceFilesInTurn([&host = m_host, folder = m_settings.programFolder,
+                               pauseMs = m_settings.installPauseMs, id = m_deviceId,
+                               path = m_device.devicePath] {
+        updateinstall::installPageUpdate(folder, updateinstall::messageBoxRetryPrompt, pauseMs);
+        host.reportDeviceArrival(id, path);
+    });
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFailed() {

@@ -6,6 +6,7 @@
 #include <QPair>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -79,4 +80,9 @@ public:
     virtual void quitProgram() = 0;
     // A device's pages have been installed: the page is told about the device again.
     virtual void reportDeviceArrival(const QString& deviceId, const QString& devicePath) = 0;
+
+    // Runs `install`, which replaces files of the program folder (pages, key maps), after the
+    // profile commands the page sent before it, so that a queued save is not written over
+    // what it installs. At once where nothing else touches those files.
+    virtual void replaceFilesInTurn(std::function<void()> install) { install(); }
 };

@@ -156,8 +156,10 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     ui->lb_install->setText(QStringLiteral("更新完成"));
-    updateinstall::installPageUpdate(m_settings.programFolder, updateinstall::messageBoxRetryPrompt,
-                                     m_settings.installPauseMs);
+    m_host.replaceFilesInTurn(
+        [folder = m_settings.programFolder, pauseMs = m_settings.installPauseMs] {
+            updateinstall::installPageUpdate(folder, updateinstall::messageBoxRetryPrompt, pauseMs);
+        });
     settle(QStringLiteral("html"));
     // Closing while other kinds are still under way would hide their outcome (and a program
     // update would never be offered for restart): then the user closes the dialog.

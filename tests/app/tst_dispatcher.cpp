@@ -9,6 +9,7 @@
 #include "config/profilecommands.h"
 #include "device/devicecommands.h"
 #include "input/inputcommands.h"
+#include "input/keymaploader.h"
 #include "input/recorder.h"
 #include "input/redirection.h"
 #include "online/onlinecommands.h"
@@ -213,6 +214,30 @@ struct Groups {
     Dispatcher dispatcher;
 };
 
+// A slow query, an edit of the key map and the key map reload, sent together.
+const char* const kInOrder[] = {
+    R"({"funcname":"queryProfile","filePath":"slow.xml","xpath":"//*[count(//*) > 0]"})",
+    R"({"funcname":"modifyProfile","filePath":"map.xml","xpath":"/conf/k/c",)"
+    R"("attribute":"value","attributeValue":"05"})",
+    R"({"funcname":"keyMapChanged"})"};
+const char* const kCapsLockMap = R"(<conf><k scanCode="58" flag="0" playType="0" playCount="1">)"
+                                 R"(<c task="down" value="04"/></k></conf>)";
+
+// The two writers of conf.xml.
+const char* const kSmallConf = R"(<root><client closeFunc="hide" version="1"/></root>)";
+const char* const kConfRead = R"({"funcname":"queryProfile",)"
+                              R"("filePath":"Resources/profiles/conf.xml","xpath":"/root/client"})";
+const char* const kConfEdit =
+    R"({"funcname":"modifyProfile","filePath":"Resources/profiles/conf.xml",)"
+    R"("xpath":"/root/client","attribute":"version","attributeValue":"2"})";
+const char* const kSave = R"({"funcname":"savexml"})";
+const char* const kConfSet = R"({"funcname":"setConf","confKey":"closeFunc","confValue":"quit"})";
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 class DispatcherTest : public QObject {
@@ -404,6 +429,78 @@ private slots:
         }
         QDesktopServices::unsetUrlHandler("tavixtest");
         QCOMPARE(seen, trace);
+    }
+
+    // Mend: seen from the page, a slow query, an edit of the key map and keyMapChanged sent
+    // together were answered keyMapChanged first, which had read the old map. Now each takes
+    // effect, and is answered, in the order sent.
+    void commandsTakeEffectInArrivalOrder() {
+        QDir folder(m_dir.filePath("order"));
+        QVERIFY(folder.removeRecursively() && folder.mkpath("."));
+        QByteArray big = "<root>";
+        for (int i = 0; i < 4000; ++i)
+            big += "<k id=\"" + QByteArray::number(i) + "\"/>";
+        QVERIFY(writeFile(folder.filePath("slow.xml"), big + "</root>"));
+        QVERIFY(writeFile(folder.filePath("map.xml"), kCapsLockMap));
+        ProfileCache cache;
+        ProfileCommands profiles(cache, folder.path());
+        profiles.startWorker();
+        InputRedirection mode(nullptr);
+        Recorder recorder([](const QStringList&) {});
+        QString plays;
+        InputCommands input(mode, recorder, [&] {
+            KeyMaps maps;
+            parseKeyMapFile(cache.load(folder.filePath("map.xml")).value_or(""), &maps.defaultMap);
+            plays = maps.defaultMap.value({58, 0}).commands.value(0).second;
+            return maps;
+        });
+        Dispatcher dispatcher;
+        dispatcher.context().profiles = &profiles;
+        dispatcher.context().input = &input;
+        QStringList trace;
+        const auto send = [&](const char* request) {
+            dispatcher.onJsMessage(request, std::make_shared<TraceCallback>(&trace));
+        };
+        for (const char* request : kInOrder)
+            send(request);
+        QTRY_COMPARE_WITH_TIMEOUT(trace.size(), 3, 120000);
+        QVERIFY(trace.at(0).startsWith("ok:<root>"));
+        QCOMPARE(trace.mid(1),
+                 (QStringList{"ok:modifyProfile success!", "ok:keyMapChanged success"}));
+        QCOMPARE(plays, QString("05"));
+        recorder.stopRecord();
+    }
+
+    // Mend: setConf and the profile commands on conf.xml undid each other's saved changes;
+    // now conf.xml has one writer and both changes stay, also after a restart.
+    void confXmlHasOneWriter_data() {
+        QTest::addColumn<QStringList>("requests");
+        QTest::newRow("setConf, then a saved profile edit")
+            << QStringList{kConfRead, kConfSet, kConfEdit, kSave};
+        QTest::newRow("a saved profile edit, then setConf")
+            << QStringList{kConfEdit, kSave, kConfSet};
+    }
+    void confXmlHasOneWriter() {
+        QFETCH(QStringList, requests);
+        QDir folder(m_dir.filePath("onewriter"));
+        QVERIFY(folder.removeRecursively() && folder.mkpath("Resources/profiles"));
+        QVERIFY(writeFile(folder.filePath("Resources/profiles/conf.xml"), kSmallConf));
+        Groups groups(folder.path());
+        groups.profiles.setConfigStore(&groups.store);
+        QStringList trace;
+        for (const QString& request : requests)
+            groups.dispatcher.onJsMessage(request, std::make_shared<TraceCallback>(&trace));
+        QTRY_COMPARE(trace.size(), requests.size());
+        QVERIFY2(!trace.join(' ').contains("fail:"), qPrintable(trace.join(' ')));
+        QTRY_VERIFY(groups.profiles.lane().idle());
+        const QString expected = "{\"closeFunc\":\"quit\",\"version\":\"2\"}";
+        auto cb = makeRecorder();
+        groups.conf->getConf({}, cb);
+        QCOMPARE(cb->last().text, "[" + expected + "]");
+        ConfigStore restarted(folder.path());
+        QVERIFY(restarted.load());
+        QCOMPARE(restarted.clientAttribute("closeFunc"), QString("quit"));
+        QCOMPARE(restarted.clientAttribute("version"), QString("2"));
     }
 
     void rowsCoverTheTable() {

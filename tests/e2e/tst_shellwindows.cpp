@@ -5,6 +5,7 @@
 #include "app/devicehotkeys.h"
 #include "app/popupviews.h"
 #include "app/popwidget.h"
+#include "app/singleinstance.h"
 #include "app/systemtray.h"
 #include "app/tavix.h"
 #include "browser/browserpage.h"
@@ -19,7 +20,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -78,6 +81,7 @@ private slots:
     void mouseSpeedReadsBack_data();
     void mouseSpeedReadsBack();
     void crashStartsTheReporter();
+    void secondCopyGivesUpOnASilentFirst();
 
 private:
     void query(const QString& request, RouterCallback cb = nullptr) {
@@ -379,6 +383,30 @@ void tst_ShellWindows::crashStartsTheReporter() {
     ::kill(pid_t(reporter), SIGTERM);
     QVERIFY(args.size() >= 2);
     QCOMPARE(QString::fromLocal8Bit(args.at(1)), dump);
+}
+
+// Mend: a copy started while the first one was ending connected, got no answer and waited for
+// ever; it gives up after a while, says so and ends.
+void tst_ShellWindows::secondCopyGivesUpOnASilentFirst() {
+    QTemporaryDir work;
+    // Listens on the instance name and never answers, as a first copy that is ending.
+    QLocalServer silent;
+    QVERIFY(silent.listen(work.filePath(singleinstance::serverName())));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", work.path());
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(work.path());
+    QElapsedTimer clock;
+    clock.start();
+    program.start(QStringLiteral(TAVIX_STAGE_DIR) + "/tavix", {});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY(clock.elapsed() >= singleinstance::kAnswerTimeoutMs);
+    QVERIFY(program.readAllStandardError().contains("the running copy did not answer"));
+    QTRY_VERIFY(silent.hasPendingConnections());
 }
 
 int main(int argc, char** argv) {

@@ -5,6 +5,8 @@
 #include "input/commandtasks.h"
 #include "platform/sim/windowtext.h"
 
+#include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -23,6 +25,15 @@ KeyAction action(int playType, int playCount, const QStringList& pairs) {
     a.commands = list(pairs);
     return a;
 }
+
+// Notes the addresses the desktop is asked to open, on whichever thread asks.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
 
 } // namespace
 
@@ -189,6 +200,57 @@ private slots:
         else
             tasks.startTask(action(KeyAction::PlayCount, 1, {"delayTime", "1"}));
         QTRY_VERIFY_WITH_TIMEOUT(rig::nothingHeld(), 5000);
+    }
+
+    // Mend: a list that ran to its end keeps what it left held; only a player cut short
+    // releases.
+    void completedListKeepsWhatItHolds() {
+        QCOMPARE(play(KeyAction::PlayCount, 1, {"down", "04", "mouseDown", "2"}), 1);
+        QCOMPARE(platform::hid::sim::keysDown(), std::vector<std::string>{"a"});
+        QCOMPARE(platform::hid::sim::buttonsDown(), std::vector<std::string>{"right"});
+    }
+
+    // Mend: the replaced player's release comes before the new player's first press, which
+    // it would otherwise cut short.
+    void replacedPlayerReleasesBeforeTheNextPress() {
+        for (int round = 0; round < 10; ++round) {
+            platform::hid::sim::clearInputEvents();
+            CommandTasks tasks(m_client);
+            QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
+            tasks.startTask(action(KeyAction::WhileHeld, 1, {"down", "04", "delayTime", "5"}));
+            QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").startsWith("+a"), 5000);
+            tasks.startTask(action(KeyAction::PlayCount, 1, {"down", "05"}));
+            QVERIFY(finished.wait(5000));
+            QTest::qWait(20);
+            QCOMPARE(platform::hid::sim::keysDown(), std::vector<std::string>{"b"});
+            QVERIFY(rig::reported("keyboard").endsWith("-a +b"));
+            emit tasks.toogleChanged(); // nothing repeats
+        }
+    }
+
+    void delayTimeLastsAtLeastItsValue_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("atLeast");
+        QTest::newRow("120 ms") << "120" << 120;
+        QTest::newRow("no number") << "soon" << 0;
+    }
+    void delayTimeLastsAtLeastItsValue() {
+        QFETCH(QString, value);
+        QFETCH(int, atLeast);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(play(KeyAction::PlayCount, 1, {"delayTime", value}), 1);
+        QVERIFY2(clock.elapsed() >= atLeast, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void openUrlOpensTheFile() {
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
+        QCOMPARE(play(KeyAction::PlayCount, 1, {"openUrl", "C:/My Files/notes 1.txt"}), 1);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(catcher.urls.size(), 1);
+        QCOMPARE(catcher.urls.front().scheme(), QString("file"));
+        QCOMPARE(catcher.urls.front().path(), QString("/C:/My Files/notes 1.txt"));
     }
 
     void exitReleasesEverything() {

@@ -117,23 +117,29 @@ private slots:
         QVERIFY(rig::captureEnded());
     }
 
-    // A filter that was replaced or switched off is deleted, not left behind on its ended
-    // thread.
+    // A filter that was replaced, switched off or running at exit is deleted, not left behind
+    // on its ended thread.
     void oldFiltersGo() {
-        InputRedirection mode(m_client);
-        mode.switchOn();
-        const QPointer<DEVICE_FILTER> first = mode.filter();
+        auto mode = std::make_unique<InputRedirection>(m_client);
+        mode->switchOn();
+        const QPointer<DEVICE_FILTER> first = mode->filter();
         QVERIFY(first);
         QTRY_VERIFY_WITH_TIMEOUT(rig::captureReady(), 5000);
-        mode.switchOn();
-        const QPointer<DEVICE_FILTER> second = mode.filter();
+        mode->switchOn();
+        const QPointer<DEVICE_FILTER> second = mode->filter();
         QVERIFY(second && second != first);
         QTRY_VERIFY(first.isNull());
         QTRY_VERIFY_WITH_TIMEOUT(rig::captureReady(), 5000);
-        mode.switchOff();
+        mode->switchOff();
         QVERIFY(rig::captureEnded());
         QTRY_VERIFY(second.isNull());
-        QVERIFY(!mode.filter());
+        QVERIFY(!mode->filter());
+        mode->switchOn();
+        const QPointer<DEVICE_FILTER> third = mode->filter();
+        QTRY_VERIFY_WITH_TIMEOUT(rig::captureReady(), 5000);
+        mode.reset();
+        QVERIFY(rig::captureEnded());
+        QTRY_VERIFY(third.isNull());
     }
 
     void recordingSendsMacroItems() {

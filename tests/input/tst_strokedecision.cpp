@@ -81,8 +81,9 @@ private slots:
                                                << "start - - - stop";
         QTest::newRow("hold twice") << "+1f -1f +1f -1f"
                                     << "start stop start stop";
-        QTest::newRow("release never pressed is swallowed") << "-1f -3a"
-                                                            << "- -";
+        // Held before the mode came on, or mapped while held: the system has it down.
+        QTest::newRow("release never taken passes") << "-1f -3a m8"
+                                                    << "pass pass pass";
         QTest::newRow("E0 bit tells keys apart") << "+e01d -e01d +1d -1d"
                                                  << "start - pass pass";
         QTest::newRow("two keys held at once") << "+1f +3a -1f -3a"
@@ -165,6 +166,8 @@ private slots:
                                                << "second";
         QTest::newRow("library device") << "HID\\VID_04D9&PID_A0F1&MI_01"
                                         << "none";
+        QTest::newRow("library device with a device pattern") << "HID\\VID_04D9&PID_A0F1&MI_00"
+                                                              << "second";
         QTest::newRow("case matters") << "HID\\vid_04d9&pid_a0f1"
                                       << "default";
         QTest::newRow("other keyboard") << "ACPI\\PNP0303"
@@ -179,9 +182,11 @@ private slots:
         first.insert({1, 0}, action(0));
         second.insert({2, 0}, action(0));
         fallback.insert({3, 0}, action(0));
-        // A per-device entry that also matches the first device: list order wins.
+        // A per-device entry that also matches the first device: list order wins. A per-device
+        // pattern also wins over the library's own devices.
         const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), first},
                                              {QStringLiteral("VID_1234&PID_0002"), second},
+                                             {QStringLiteral("PID_A0F1&MI_00"), second},
                                              {QStringLiteral("VID_1234"), fallback}};
         const KeyMap& chosen =
             ::chooseKeyMap(hardwareId, devices, fallback, {QStringLiteral("04D9A0F1")});
