@@ -101,7 +101,7 @@ void cefApplication::socketConnected() {
     m_connected = true;
     m_socket->write(singleinstance::showCommand());
     // A first copy that is ending (or hangs) listens but never answers.
-    QTimer::singleShot(singleinstance::kAnswerTimeoutMs, this, [] {
+    QTimer::singleShot(singleinstance::kAnswerTimeoutMs, Qt::PreciseTimer, this, [] {
         if (quit::requested())
             return;
         qWarning("tavix: the running copy did not answer within %d ms; this copy ends",
@@ -110,30 +110,26 @@ void cefApplication::socketConnected() {
     });
 }
 
-void cefApplication::socketError(QLocalSocket::LocalSocketError error) {
+void cefApplication::socketError(QLocalSocket::LocalSocketError) {
     if (m_connected || m_server) {
         quit::request();
         return;
     }
     m_socket->close();
-    m_server = new QLocalServer(this);
-    connect(m_server, &QLocalServer::newConnection, this, &cefApplication::newInstanceConnected);
-    bool listening = m_server->listen(m_serverName);
-    if (!listening && m_server->serverError() == QAbstractSocket::AddressInUseError &&
-        (error == QLocalSocket::ConnectionRefusedError ||
-         error == QLocalSocket::ServerNotFoundError)) {
-        // Nobody answered on the name, so what holds it is the socket file of a copy that ended
-        // without cleaning up; without this the program would never start again.
-        QLocalServer::removeServer(m_serverName);
-        listening = m_server->listen(m_serverName);
-    }
-    if (!listening) {
-        qDebug() << "tavix: cannot listen on" << m_serverName << m_server->errorString();
-        delete m_server;
-        m_server = nullptr;
+    bool heldElsewhere = false;
+    m_server = singleinstance::listenAsFirstInstance(m_serverName, this, &heldElsewhere);
+    if (!m_server) {
+        if (heldElsewhere && ++m_claimRetries <= kClaimRetries) {
+            // Another copy started a moment before and is about to listen: ask it again.
+            QTimer::singleShot(kClaimRetryMs, this, [this] {
+                m_socket->connectToServer(m_serverName, QIODevice::ReadWrite);
+            });
+            return;
+        }
         quit::request();
         return;
     }
+    connect(m_server, &QLocalServer::newConnection, this, &cefApplication::newInstanceConnected);
     createMainWindow();
 }
 

@@ -59,6 +59,11 @@ private:
     QLocalServer* m_server = nullptr;
     QVector<QPair<QPointer<QLocalSocket>, QByteArray>> m_clients;
     bool m_connected = false;
+    // While another copy holds the single-instance name but does not listen yet, the connection
+    // is tried again this often, this many times.
+    static constexpr int kClaimRetryMs = 100;
+    static constexpr int kClaimRetries = 100;
+    int m_claimRetries = 0;
     bool m_autostart = false;
     tavix* m_mainWindow = nullptr;
     devices_handler* m_devices = nullptr;

@@ -112,6 +112,10 @@ const Command kCommands[] = {
     {"sendMsgToMainBrowser", &run<SystemCommands, &SystemCommands::sendMsgToMainBrowser>},
     {"openFileDialogEx", &run<SystemCommands, &SystemCommands::openFileDialogEx>},
     {"setIME", &run<SystemCommands, &SystemCommands::setIME>},
+    // Not among the system's own commands: the page shows the pointer settings as they are, and
+    // asks for a file before it waits for an answer the profile commands never give.
+    {"getMouseSettings", &run<SystemCommands, &SystemCommands::getMouseSettings>},
+    {"fileExists", &run<SystemCommands, &SystemCommands::fileExists>},
 };
 
 } // namespace

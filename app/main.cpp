@@ -69,6 +69,9 @@ int main(int argc, char* argv[]) {
             // are the user's data; the reporter is one of the program's binaries.
             crashhandler::install(folders.data());
             crashhandler::setReporter(QStringLiteral("CrashReporter"), folders.binaries());
+            // The pages the bridge serves: the program's own, wherever they were found.
+            ClientApp::setProgramPages({folders.data() + QStringLiteral("/view"),
+                                        folders.share() + QStringLiteral("/view")});
             // A hidden switch to try the crash handling end to end.
             if (arguments.contains(QStringLiteral("-crashtest")))
                 platform::crash::crashNow();

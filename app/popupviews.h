@@ -23,6 +23,9 @@ public:
     // Gives the window commands back to the main window, then closes the current popup (when
     // there is one).
     void closeCurrent();
+    // Closes `popup` as its user asked (its close control, Esc): the window commands go back
+    // to the main window when they acted on it, and the same address opens anew later.
+    void close(PopWidget* popup);
 
     PopWidget* current() const { return m_current; }
     PopWidget* find(const QString& url) const { return m_views.value(url); }
@@ -30,6 +33,7 @@ public:
 
 private:
     void onActivated(PopWidget* popup);
+    void forget(PopWidget* popup);
 
     QWidget* m_mainWindow;
     QMap<QString, QPointer<PopWidget>> m_views;

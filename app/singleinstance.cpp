@@ -1,7 +1,10 @@
 #include "singleinstance.h"
 
+#include "platform/process.h"
 #include "platform/windows.h"
 
+#include <QDebug>
+#include <QLocalServer>
 #include <QRegularExpression>
 
 namespace singleinstance {
@@ -59,6 +62,29 @@ bool raiseWindowOf(quint64 processId) {
             return platform::windows::bringToFront(window.handle).ok;
     }
     return false;
+}
+
+QLocalServer* listenAsFirstInstance(const QString& name, QObject* parent, bool* heldElsewhere) {
+    *heldElsewhere = false;
+    const platform::ResultOf<bool> claim = platform::claimInstance(name.toStdString());
+    if (!claim) {
+        qDebug() << "tavix: cannot claim" << name << claim.text.c_str();
+        return nullptr;
+    }
+    if (!claim.value) {
+        *heldElsewhere = true;
+        return nullptr;
+    }
+    // The claim's holder alone listens, so a socket file already there is one that a copy
+    // which ended left behind: without removing it the program would never start again.
+    QLocalServer::removeServer(name);
+    auto* server = new QLocalServer(parent);
+    if (!server->listen(name)) {
+        qDebug() << "tavix: cannot listen on" << name << server->errorString();
+        delete server;
+        return nullptr;
+    }
+    return server;
 }
 
 } // namespace singleinstance

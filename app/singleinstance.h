@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+class QLocalServer;
+class QObject;
+
 // The texts of the single-instance hand-over: a new instance sends "CMD:show;", the first one
 // answers "RES:<its process id>;".
 namespace singleinstance {
@@ -30,5 +33,13 @@ bool titleMatches(const QString& title);
 
 // Brings the first top-level window of `processId` whose title matches to the front.
 bool raiseWindowOf(quint64 processId);
+
+// After a connection to `name` found nobody: claims the name for this process
+// (platform::claimInstance) and listens on it, removing first what a copy that ended left there.
+// Only the claim's holder listens, so two copies starting together never both become the first.
+// Returns the listening server (a child of `parent`), or null: `*heldElsewhere` then tells that
+// another copy holds the name (it is starting and will listen: connect again shortly), else
+// listening failed.
+QLocalServer* listenAsFirstInstance(const QString& name, QObject* parent, bool* heldElsewhere);
 
 } // namespace singleinstance

@@ -6,6 +6,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 #include <QUrl>
 
@@ -38,8 +41,25 @@ QString documentsFolder() {
 SystemCommands::SystemCommands(ViewHost& host, const ProgramFolders& folders)
     : m_host(host), m_folders(folders) {}
 
-QString SystemCommands::pageUrl(const QString& relative) const {
-    return m_folders.pageUrl(relative);
+std::optional<QString> SystemCommands::pageUrl(const QString& relative) const {
+    // The path, and what follows it (query, fragment) as the page wrote it.
+    int end = relative.size();
+    for (const QChar c : {QLatin1Char('?'), QLatin1Char('#')}) {
+        const int at = relative.indexOf(c);
+        if (at >= 0 && at < end)
+            end = at;
+    }
+    const QString path = QUrl::fromPercentEncoding(relative.left(end).toUtf8());
+    // The engine takes "\" for "/" in a file address; control characters name no page.
+    for (const QChar c : path) {
+        if (c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return std::nullopt;
+    }
+    const QString inside = QDir::cleanPath(QLatin1Char('/') + path);
+    if (!inside.startsWith(QLatin1String("/view/")) || inside.contains(QLatin1String("/../")) ||
+        inside.endsWith(QLatin1String("/..")))
+        return std::nullopt;
+    return m_folders.pageUrl(inside + relative.mid(end));
 }
 
 QSize SystemCommands::viewSize(const QString& text) {
@@ -53,8 +73,10 @@ QSize SystemCommands::viewSize(const QString& text) {
 }
 
 void SystemCommands::loadurl(const QVariantMap& a, const RouterCallback&) {
-    if (args::has(a, "url"))
-        m_host.loadMainPage(pageUrl(args::str(a, "url")));
+    if (!args::has(a, "url"))
+        return;
+    if (const auto url = pageUrl(args::str(a, "url")))
+        m_host.loadMainPage(*url);
 }
 
 void SystemCommands::goback(const QVariantMap&, const RouterCallback& callback) {
@@ -70,7 +92,8 @@ void SystemCommands::goforward(const QVariantMap&, const RouterCallback& callbac
 void SystemCommands::openView(const QVariantMap& a, const RouterCallback&) {
     if (!args::has(a, "relativeUrl") || !args::has(a, "size"))
         return;
-    m_host.openView(pageUrl(args::str(a, "relativeUrl")), viewSize(args::str(a, "size")));
+    if (const auto url = pageUrl(args::str(a, "relativeUrl")))
+        m_host.openView(*url, viewSize(args::str(a, "size")));
 }
 
 void SystemCommands::closeView(const QVariantMap&, const RouterCallback&) {
@@ -84,27 +107,32 @@ void SystemCommands::sendMsgToMainBrowser(const QVariantMap& a, const RouterCall
     answerSuccess(callback, QStringLiteral("sendMsgToMainBrowser success"));
 }
 
+void SystemCommands::dialogClosed(const QString& path) {
+    m_host.pushToMainPage(QStringLiteral("fileDialogClosed"),
+                          path.isEmpty() ? QStringLiteral("0") : QStringLiteral("1"));
+}
+
 void SystemCommands::saveFileDialog(const QVariantMap&, const RouterCallback& callback) {
-    const QString path =
-        QFileDialog::getSaveFileName(m_host.dialogParent(), QStringLiteral("保存为"),
-                                     documentsFolder(), QStringLiteral("pfd文件(*.pfd)"));
+    const QString path = QFileDialog::getSaveFileName(m_host.dialogParent(), tr("保存为"),
+                                                      documentsFolder(), tr("pfd文件(*.pfd)"));
     if (!path.isEmpty())
         answerSuccess(callback, path);
+    dialogClosed(path);
 }
 
 void SystemCommands::openFileDialog(const QVariantMap&, const RouterCallback& callback) {
-    const QString path =
-        QFileDialog::getOpenFileName(m_host.dialogParent(), QStringLiteral("打开"),
-                                     documentsFolder(), QStringLiteral("pfd文件(*.pfd)"));
+    const QString path = QFileDialog::getOpenFileName(m_host.dialogParent(), tr("打开"),
+                                                      documentsFolder(), tr("pfd文件(*.pfd)"));
     if (!path.isEmpty())
         answerSuccess(callback, path);
+    dialogClosed(path);
 }
 
 void SystemCommands::openFileDialogEx(const QVariantMap&, const RouterCallback& callback) {
-    const QString path =
-        QFileDialog::getOpenFileName(m_host.dialogParent(), QStringLiteral("打开"));
+    const QString path = QFileDialog::getOpenFileName(m_host.dialogParent(), tr("打开"));
     if (!path.isEmpty())
         answerSuccess(callback, path);
+    dialogClosed(path);
 }
 
 void SystemCommands::openUrl(const QVariantMap& a, const RouterCallback& callback) {
@@ -141,6 +169,29 @@ void SystemCommands::modifyMouseScrollLines(const QVariantMap& a, const RouterCa
         answerSuccess(callback, QStringLiteral("modifyMouseScrollLines success"));
     else
         answerFailure(callback, 0, QStringLiteral("modifyMouseScrollLines failed"));
+}
+
+void SystemCommands::getMouseSettings(const QVariantMap&, const RouterCallback& callback) {
+    const auto speed = ss::mouseSpeed();
+    const auto lines = ss::wheelScrollLines();
+    const QJsonObject settings{
+        {QStringLiteral("speed"), speed ? QString::number(speed.value) : QString()},
+        {QStringLiteral("scrollLines"), lines ? QString::number(lines.value) : QString()}};
+    answerSuccess(callback,
+                  QString::fromUtf8(QJsonDocument(settings).toJson(QJsonDocument::Compact)));
+}
+
+void SystemCommands::fileExists(const QVariantMap& a, const RouterCallback& callback) {
+    if (!args::has(a, "relativePath"))
+        return;
+    QString relative = args::str(a, "relativePath");
+    while (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    const QString cleaned = QDir::cleanPath(relative);
+    const bool inside = !cleaned.isEmpty() && !QDir::isAbsolutePath(cleaned) &&
+                        cleaned != QLatin1String("..") && !cleaned.startsWith(QLatin1String("../"));
+    const bool there = inside && QFileInfo(m_folders.locate(cleaned)).isFile();
+    answerSuccess(callback, there ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void SystemCommands::setIME(const QVariantMap&, const RouterCallback& callback) {

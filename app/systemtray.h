@@ -24,7 +24,13 @@ public slots:
     void doshowWidget();
     void docloseApp();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // The menu's texts in the language now installed.
+    void retranslate();
+
     QMenu* m_menu;
     QAction* m_showAction;
     QAction* m_quitAction;

@@ -7,6 +7,7 @@
 #include "device/devices_handler.h"
 #include "devicehotkeys.h"
 #include "inputservice.h"
+#include "nativelanguage.h"
 #include "online/onlinecommands.h"
 #include "popupviews.h"
 #include "popwidget.h"
@@ -31,6 +32,10 @@ tavix::tavix(ConfigStore& config, devices_handler* devices, const ProgramFolders
       m_confCommands(config, m_shortcuts), m_appCommands(config, *this),
       m_profileCommands(std::make_unique<ProfileCommands>(*m_profileCache, folders.data())),
       m_systemCommands(*this, folders), m_dataFolder(folders.data()) {
+    // Before anything that shows text of its own: the translations are read-only files, the
+    // page's language is kept with what the page writes.
+    m_language = new NativeLanguage(folders.share() + QStringLiteral("/translations"), this);
+    m_language->follow(folders.data() + QStringLiteral("/view/xml/page.xml"));
     createView();
     assignShortcuts();
     startuptrace::mark("shortcuts assigned");
@@ -46,7 +51,11 @@ void tavix::createView() {
     resize(600, 400);
     setWindowTitle(QCoreApplication::translate("tavixClass", "tavix"));
 
-    const QSize size = startup::clientSize(m_config.clientAttributes());
+    // conf.xml may ask for any size; the screens decide what can be shown.
+    QSize size = startup::clientSize(m_config.clientAttributes());
+    const QRect space = windowcommands::screenSpace();
+    if (!space.isEmpty())
+        size = size.boundedTo(space.size());
     resize(size);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint);
@@ -57,7 +66,7 @@ void tavix::createView() {
     setMinimumSize(size);
     setMouseTracking(true);
 
-    m_pageUrl = m_systemCommands.pageUrl(QStringLiteral("view/index.html"));
+    m_pageUrl = m_systemCommands.pageUrl(QStringLiteral("view/index.html")).value_or(QString());
     m_client = ClientHandler::instance();
     if (m_client)
         m_client->setMainUrl(m_pageUrl);
@@ -144,7 +153,7 @@ void tavix::windowCommand(const QString& request) {
     const auto window = static_cast<std::uintptr_t>(target->window()->winId());
     if (request.startsWith(QLatin1String("moveWindow"))) {
         if (const auto values = windowcommands::parseMoveWindow(request))
-            windowcommands::moveWindow(window, *values);
+            windowcommands::moveWindow(window, *values, windowcommands::desktopBounds());
         return;
     }
     writePendingProfiles();
@@ -177,10 +186,11 @@ void tavix::openDeviceSettings(const QString& deviceId) {
     const auto info = m_config.productInfo(deviceId);
     if (!info || info->isEmpty())
         return;
-    const QString url = m_systemCommands.pageUrl(QStringLiteral("/view/device/") +
-                                                 info->value(QStringLiteral("device")) +
-                                                 QStringLiteral("/seting.html"));
-    m_popups->open(url, SystemCommands::kDefaultViewSize);
+    const auto url = m_systemCommands.pageUrl(QStringLiteral("/view/device/") +
+                                              info->value(QStringLiteral("device")) +
+                                              QStringLiteral("/seting.html"));
+    if (url)
+        m_popups->open(*url, SystemCommands::kDefaultViewSize);
 }
 
 void tavix::push(const QString& name, const QVariantList& args) {
@@ -199,6 +209,11 @@ void tavix::watchDeviceChanges(HotplugWatcher* watcher) {
 void tavix::setOnlineCommands(OnlineCommands* online) {
     m_online = online;
     m_dispatcher.context().online = online;
+    // checkUpdate is never answered; the page learns the outcome as an event.
+    if (online)
+        connect(online, &OnlineCommands::updateCheckEnded, this, [this](const QString& outcome) {
+            push(QStringLiteral("onUpdateCheck"), {outcome});
+        });
 }
 
 void tavix::devicesChanged(int code) {
@@ -209,7 +224,8 @@ void tavix::devicesChanged(int code) {
 }
 
 void tavix::deviceChanged(const HotplugAction& action) {
-    devicesChanged(action.argument);
+    if (m_announced.announce(action.argument, action.key))
+        devicesChanged(action.argument);
     if (action.argument == kUsbDeviceArrived && m_online)
         m_online->deviceArrived(action.key, action.path);
     // The key map files are read through the profile cache: after the edits sent before.
@@ -288,8 +304,9 @@ void tavix::showDebug() {
     if (client.isEmpty())
         return;
     // The address is appended as it stands; it starts with "/".
-    m_popups->open(m_systemCommands.pageUrl(client.value(QStringLiteral("testToolRurl"))),
-                   SystemCommands::viewSize(client.value(QStringLiteral("testToolSize"))));
+    if (const auto url = m_systemCommands.pageUrl(client.value(QStringLiteral("testToolRurl"))))
+        m_popups->open(*url,
+                       SystemCommands::viewSize(client.value(QStringLiteral("testToolSize"))));
 }
 
 void tavix::closeEvent(QCloseEvent* event) {

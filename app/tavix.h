@@ -4,6 +4,7 @@
 #include "config/confcommands.h"
 #include "config/profilecache.h"
 #include "config/profilecommands.h"
+#include "device/deviceannouncements.h"
 #include "device/devicecommands.h"
 #include "device/deviceeventsink.h"
 #include "device/hotplug.h"
@@ -24,6 +25,7 @@ class DeviceEnumeration;
 class DeviceHotKeys;
 class HotplugWatcher;
 class InputService;
+class NativeLanguage;
 class OnlineCommands;
 class PopupViews;
 class ProgramShortcuts;
@@ -81,6 +83,8 @@ public:
     SystemTray* tray() const { return m_tray; }
     PopupViews* popups() const { return m_popups; }
     DeviceHotKeys* deviceHotKeys() const { return m_deviceHotKeys; }
+    // The language of the program's own windows, following the page's.
+    NativeLanguage* language() const { return m_language; }
 
     // ViewHost
     void loadMainPage(const QString& url) override;
@@ -131,6 +135,7 @@ private:
     ConfigStore& m_config;
     devices_handler* m_devices;
     HotplugWatcher* m_hotplug = nullptr;
+    DeviceAnnouncements m_announced; // what the hot-plug path told the page, per device
     OnlineCommands* m_online = nullptr;
     QPointer<ClientHandler> m_client; // the process's handler, taken once at construction
     // Held apart: a profile command still running at exit keeps them for the rest of the
@@ -146,6 +151,7 @@ private:
     SystemCommands m_systemCommands;
     QString m_dataFolder; // where the key maps are read
     SystemTray* m_tray = nullptr;
+    NativeLanguage* m_language = nullptr;
     PopupViews* m_popups = nullptr;
     DeviceHotKeys* m_deviceHotKeys = nullptr;
     std::unique_ptr<DeviceCommands> m_deviceCommands;

@@ -1,7 +1,9 @@
 #include "windowcommands.h"
 
-#include "platform/windows.h"
+#include <QGuiApplication>
+#include <QScreen>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -56,7 +58,49 @@ std::optional<std::array<int, 4>> parseMoveWindow(const QString& request) {
     return std::array<int, 4>{values[0], values[1], values[2], values[3]};
 }
 
-void moveWindow(std::uintptr_t window, const std::array<int, 4>& values) {
+QRect screenSpace() {
+    QRect space;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        for (const QScreen* screen : QGuiApplication::screens())
+            space = space.united(screen->availableGeometry());
+    }
+    return space;
+}
+
+platform::windows::Rect desktopBounds() {
+    platform::windows::Rect bounds;
+    QRect space;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const QRect a = screen->availableGeometry();
+            const qreal ratio = screen->devicePixelRatio();
+            space = space.united(QRect(qRound(a.x() * ratio), qRound(a.y() * ratio),
+                                       qRound(a.width() * ratio), qRound(a.height() * ratio)));
+        }
+    }
+    if (!space.isEmpty())
+        bounds = {space.x(), space.y(), space.width(), space.height()};
+    return bounds;
+}
+
+platform::windows::Rect fitInto(long long x, long long y, long long width, long long height,
+                                const platform::windows::Rect& bounds) {
+    if (bounds.width > 0 && bounds.height > 0) {
+        width = std::min<long long>(width, bounds.width);
+        height = std::min<long long>(height, bounds.height);
+        x = std::clamp<long long>(x, bounds.x, bounds.x + (bounds.width - width));
+        y = std::clamp<long long>(y, bounds.y, bounds.y + (bounds.height - height));
+    }
+    // Without bounds, at least within what a rectangle can hold.
+    const auto fit = [](long long v) {
+        return int(std::clamp<long long>(v, std::numeric_limits<int>::min() / 2,
+                                         std::numeric_limits<int>::max() / 2));
+    };
+    return {fit(x), fit(y), fit(width), fit(height)};
+}
+
+void moveWindow(std::uintptr_t window, const std::array<int, 4>& values,
+                const platform::windows::Rect& bounds) {
     namespace w = platform::windows;
     const std::uintptr_t root = w::rootWindow(window);
     const auto rect = w::windowRect(root);
@@ -69,12 +113,15 @@ void moveWindow(std::uintptr_t window, const std::array<int, 4>& values) {
         return;
     if (placement.value.state != w::ShowState::Normal) {
         // A minimised window's own rectangle lies off the screen; its restored place does not.
-        const w::Rect normal{placement.value.normal.x, placement.value.normal.y, width, height};
-        w::setNormalRect(root, normal);
+        w::setNormalRect(root, fitInto(placement.value.normal.x, placement.value.normal.y, width,
+                                       height, bounds));
         w::restore(root);
         return;
     }
-    w::moveResize(root, {rect.value.x + values[0], rect.value.y + values[1], width, height});
+    // In 64 bits: the offsets come from the page and may be anything an int holds.
+    w::moveResize(root,
+                  fitInto(static_cast<long long>(rect.value.x) + values[0],
+                          static_cast<long long>(rect.value.y) + values[1], width, height, bounds));
 }
 
 void minisizeWindow(std::uintptr_t window) {

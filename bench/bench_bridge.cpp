@@ -3,6 +3,7 @@
 // page's router, next to a bare channel object that echoes (BM_channelEcho, the floor).
 #include "app/dispatcher.h"
 #include "browser/pagerouter.h"
+#include "buildpaths.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "countingcallback.h"
@@ -29,7 +30,7 @@ struct Fixture {
 
     Fixture() {
         QDir().mkpath(dir.path() + "/Resources/profiles");
-        QFile::copy(QStringLiteral(TAVIX_DATA_DIR "/Resources/profiles/conf.xml"),
+        QFile::copy(buildpaths::resolve(TAVIX_DATA_DIR "/Resources/profiles/conf.xml"),
                     dir.path() + "/Resources/profiles/conf.xml");
         store = std::make_unique<ConfigStore>(dir.path());
         store->load();

@@ -2,6 +2,7 @@
 // library's own read and write entries called directly (the baseline: what the command path
 // adds on top). Writes include the adapter saving the device's state durably.
 #include "app/dispatcher.h"
+#include "buildpaths.h"
 #include "config/configstore.h"
 #include "countingcallback.h"
 #include "device/devicecommands.h"
@@ -34,7 +35,7 @@ struct Fixture {
             R"({"devices":[{"DeviceID":"04D9A001","SN":"B1","HardwareID":"HID\\Vid_04d9&Pid_a001",
                     "DevicePath":"p","VendorId":1241,"ProductId":40961,"MemorySize":65536}]})");
         json.close();
-        QFile::copy(QStringLiteral(KX_LIBRARY_PATH), dir.path() + "/libkx.so");
+        QFile::copy(buildpaths::resolve(KX_LIBRARY_PATH), dir.path() + "/libkx.so");
         QDir().mkpath(dir.path() + "/Resources/profiles");
         QFile conf(dir.path() + "/Resources/profiles/conf.xml");
         conf.open(QIODevice::WriteOnly);

@@ -13,6 +13,7 @@
 #include "browser/clientapp.h"
 #include "browser/clienthandler.h"
 #include "browser/tavixwebview.h"
+#include "buildpaths.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "countingcallback.h"
@@ -160,7 +161,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir dir;
     QDir().mkpath(dir.filePath("Resources/profiles"));
-    QFile::copy(QStringLiteral(TAVIX_DATA_DIR "/Resources/profiles/conf.xml"),
+    QFile::copy(buildpaths::resolve(TAVIX_DATA_DIR "/Resources/profiles/conf.xml"),
                 dir.filePath("Resources/profiles/conf.xml"));
     ConfigStore store(dir.path());
     store.load();

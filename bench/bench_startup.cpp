@@ -10,6 +10,7 @@
 // files and settings of the run are its own. With QT_LOGGING_RULES="tavix.startup.debug=true"
 // and `--bare <folder>` the bare window prints the program's start-up trace steps it shares.
 
+#include "buildpaths.h"
 #include "weblog/startuptrace.h"
 
 #include <QApplication>
@@ -225,7 +226,8 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication app(argc, argv);
     const int starts = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    const QString stage = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(TAVIX_STAGE);
+    const QString stage =
+        argc > 2 ? QString::fromLocal8Bit(argv[2]) : buildpaths::resolve(TAVIX_STAGE);
 
     QTcpServer answeredServer;
     QTcpServer shownServer;

@@ -1,5 +1,5 @@
 if(NOT WIN32)
   tavix_bench(bench_device SOURCES bench_device.cpp LIBS tavix_commands tavix_device)
-  target_compile_definitions(bench_device PRIVATE KX_LIBRARY_PATH="$<TARGET_FILE:kx>")
+  tavix_relative_paths(bench_device KX_LIBRARY_PATH TARGET:kx)
   add_dependencies(bench_device kx)
 endif()

@@ -1,5 +1,5 @@
 tavix_bench(bench_download SOURCES bench_download.cpp LIBS tavix_online)
-target_compile_definitions(bench_download PRIVATE VENDOR_SERVER_PATH="$<TARGET_FILE:vendor-server>")
+tavix_relative_paths(bench_download VENDOR_SERVER_PATH TARGET:vendor-server)
 add_dependencies(bench_download vendor-server)
 tavix_bench(bench_unpack SOURCES bench_unpack.cpp LIBS tavix_online)
 # Their setups build themselves on first use, so benchmark's own main serves both.

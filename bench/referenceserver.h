@@ -1,5 +1,6 @@
 #pragma once
 
+#include "buildpaths.h"
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
@@ -8,7 +9,7 @@
 // returns its base address, "http://127.0.0.1:<port>"; empty when it did not come up.
 inline QString startReferenceServer(QProcess& server, const QString& dataFolder) {
     server.start(
-        QStringLiteral(VENDOR_SERVER_PATH),
+        buildpaths::resolve(VENDOR_SERVER_PATH),
         {QStringLiteral("--data"), dataFolder, QStringLiteral("--port"), QStringLiteral("0")});
     if (!server.waitForStarted() || !server.waitForReadyRead(5000))
         return {};

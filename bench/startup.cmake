@@ -3,4 +3,4 @@ find_package(Qt5 5.15 REQUIRED COMPONENTS WebEngineWidgets WebChannel Network)
 tavix_bench(bench_startup SOURCES bench_startup.cpp LIBS tavix_weblog Qt5::WebEngineWidgets Qt5::WebChannel
             Qt5::Network)
 set_target_properties(bench_startup PROPERTIES AUTOMOC ON)
-target_compile_definitions(bench_startup PRIVATE TAVIX_STAGE="${TAVIX_STAGE_DIR}")
+tavix_relative_paths(bench_startup TAVIX_STAGE "${TAVIX_STAGE_DIR}")

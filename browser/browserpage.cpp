@@ -74,10 +74,23 @@ BrowserPage::~BrowserPage() {
 
 QString BrowserPage::errorPage(const QString& failedUrl, const QString& errorText, int errorCode) {
     // Escaped so that an address cannot add markup of its own; ordinary addresses read the same.
-    return QStringLiteral("<html><body bgcolor=\"white\"><h2>Failed to load URL ") +
-           failedUrl.toHtmlEscaped() + QStringLiteral(" with error ") + errorText.toHtmlEscaped() +
-           QStringLiteral(" (") + QString::number(errorCode) +
-           QStringLiteral(").</h2></body></html>");
+    const QString engineText = QStringLiteral("Failed to load URL ") + failedUrl.toHtmlEscaped() +
+                               QStringLiteral(" with error ") + errorText.toHtmlEscaped() +
+                               QStringLiteral(" (") + QString::number(errorCode) +
+                               QStringLiteral(").");
+    // Said in words first; the engine's own text is kept behind "details".
+    const QString why =
+        errorCode == -6
+            ? tr("找不到这个页面的文件：%1").arg(QUrl(failedUrl).toLocalFile().toHtmlEscaped())
+            : tr("浏览器无法载入这个页面。");
+    return QStringLiteral("<html><head><meta charset=\"utf-8\"><title>") + tr("页面无法打开") +
+           QStringLiteral("</title></head><body bgcolor=\"white\" style=\"font-family: sans-serif;"
+                          " margin: 24px 48px 24px 24px; color: #222\"><h1 style=\"font-size: "
+                          "20px\">") +
+           tr("页面无法打开") + QStringLiteral("</h1><p>") + why +
+           QStringLiteral("</p><details><summary>") + tr("详细信息") +
+           QStringLiteral("</summary><h2 style=\"font-size: 14px\">") + engineText +
+           QStringLiteral("</h2></details></body></html>");
 }
 
 int BrowserPage::netErrorCode(const QString& errorName) {
@@ -163,7 +176,7 @@ void BrowserPage::onLoadFinished(bool ok) {
 }
 
 void BrowserPage::showLoadError(const QUrl& failedUrl, const QString& pageText) {
-    if (pageText.startsWith(QLatin1String("Failed to load URL ")))
+    if (pageText.contains(QLatin1String("Failed to load URL ")))
         return; // still our own text: the later load was aborted
     if (url() != failedUrl)
         return; // the engine's error page stands at the failed address; this load was cancelled

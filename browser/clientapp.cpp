@@ -1,7 +1,10 @@
 #include "clientapp.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -59,6 +62,41 @@ void ClientApp::applyBrowserSettings(QWebEngineSettings* settings) {
     settings->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+}
+
+namespace {
+QMutex g_pagesLock;
+QStringList g_pages; // empty: the program folder's "view"
+} // namespace
+
+void ClientApp::setProgramPages(const QStringList& folders) {
+    QMutexLocker lock(&g_pagesLock);
+    g_pages.clear();
+    for (const QString& folder : folders)
+        g_pages << QDir::cleanPath(folder);
+}
+
+QStringList ClientApp::programPages() {
+    QMutexLocker lock(&g_pagesLock);
+    if (g_pages.isEmpty())
+        return {QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/view"))};
+    return g_pages;
+}
+
+bool ClientApp::isProgramPage(const QUrl& url) {
+    if (!url.isLocalFile())
+        return false;
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity files = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity files = Qt::CaseSensitive;
+#endif
+    const QString path = QDir::cleanPath(url.toLocalFile());
+    for (const QString& folder : programPages()) {
+        if (path.startsWith(folder + QLatin1Char('/'), files))
+            return true;
+    }
+    return false;
 }
 
 void ClientApp::prepareEnvironment() {

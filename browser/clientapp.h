@@ -2,7 +2,9 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
+class QUrl;
 class QWebEngineProfile;
 class QWebEngineSettings;
 
@@ -26,4 +28,12 @@ public:
     // Arguments to hand to the browser engine on start: it runs without its own web security
     // checks, as the local pages expect.
     static void prepareEnvironment();
+
+    // The folders of the program's own pages: the program folder's "view" unless set otherwise
+    // (an installed copy: the user's and the shared ones). Only pages loaded from files inside
+    // them reach the program through the bridge or hear its events; any other page (another
+    // file, a web address, the engine's error page of another address) gets no answer.
+    static void setProgramPages(const QStringList& folders);
+    static QStringList programPages();
+    static bool isProgramPage(const QUrl& url);
 };

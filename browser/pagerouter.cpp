@@ -1,10 +1,13 @@
 #include "pagerouter.h"
 
 #include "bridge/handoff.h"
+#include "clientapp.h"
 #include "weblog/startuptrace.h"
 
+#include <QDebug>
 #include <QPointer>
 #include <QThread>
+#include <QWebEnginePage>
 
 // One query's callback. Success and Failure may come from any thread; the answer is handed to
 // the router's thread and reaches the page only while the query is still pending there.
@@ -58,17 +61,40 @@ void PageRouter::cancelAll() {
     m_pending.clear();
 }
 
+bool PageRouter::showsProgramPage() const {
+    const auto* page = qobject_cast<const QWebEnginePage*>(parent());
+    return page && ClientApp::isProgramPage(page->url());
+}
+
+void PageRouter::sendMessage(const QString& name, const QVariantList& args) {
+    if (showsProgramPage())
+        emit message(name, args);
+}
+
 void PageRouter::attach(const QString& context) {
     // A new script context in this page: whatever the previous one asked is gone with it.
     if (context == m_context)
         return;
     cancelAll();
+    if (m_contextTrusted) {
+        m_trustedBefore.append(m_context);
+        if (m_trustedBefore.size() > 8)
+            m_trustedBefore.removeFirst();
+    }
     m_context = context;
+    m_contextTrusted = showsProgramPage();
 }
 
 void PageRouter::query(const QString& context, int id, const QString& request) {
     if (context.isEmpty())
         return;
+    const bool trusted = context == m_context ? m_contextTrusted && showsProgramPage()
+                                              : m_trustedBefore.contains(context);
+    if (!trusted) {
+        // Another file, a web address, an error page: the bridge is not theirs.
+        qDebug() << "tavix: a request of a page that is not the program's is ignored";
+        return;
+    }
     auto dropped = std::make_shared<std::atomic<bool>>(false);
     if (context != m_context) {
         // Sent by a script context that has gone (its message came late): the request still

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <atomic>
@@ -15,7 +16,8 @@
 // A query gets a counted callback that answers at most once. The page's script context (one at a
 // time: the one that attached last) owns the pending queries; those of a context that went away
 // (navigation, reload) or were cancelled are dropped, so a late answer never reaches a newer
-// page, and answers need not name their context.
+// page, and answers need not name their context. Only a context that attached while the page
+// showed one of the program's pages is heard, and only while it does (or, late, after it left).
 class PageRouter : public QObject {
     Q_OBJECT
 public:
@@ -29,8 +31,9 @@ public:
     void cancelAll();
     int pendingCount() const { return m_pending.size(); }
 
-    // Sends a named event with its arguments to the page's functions.
-    void sendMessage(const QString& name, const QVariantList& args) { emit message(name, args); }
+    // Sends a named event with its arguments to the page's functions; not to a page that is not
+    // one of the program's (ClientApp::isProgramPage).
+    void sendMessage(const QString& name, const QVariantList& args);
 
 public slots:
     // Called by the page script.
@@ -55,7 +58,12 @@ private:
     void deliver(int id, const std::shared_ptr<std::atomic<bool>>& dropped, bool success, int code,
                  const QString& text);
 
+    // Whether the page (the router's parent) shows one of the program's pages now.
+    bool showsProgramPage() const;
+
     PageRequestHandler* m_handler = nullptr;
     QString m_context;
+    bool m_contextTrusted = false; // the context attached while a program page was shown
+    QStringList m_trustedBefore;   // the last few trusted contexts before it, for late requests
     QHash<int, Pending> m_pending;
 };

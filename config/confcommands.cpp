@@ -51,6 +51,11 @@ void ConfCommands::setConf(const QVariantMap& a, const RouterCallback& cb) {
         return;
     const QString key = args::str(a, "confKey");
     const QString value = args::str(a, "confValue");
+    // A value the file cannot keep changes nothing, not even the autostart entry or a shortcut.
+    if (!ConfigStore::canHold(key) || !ConfigStore::canHold(value)) {
+        answerFailure(cb, 0, QStringLiteral("can't find conf name"));
+        return;
+    }
 
     if (key == QLatin1String("autoStart") && m_host)
         m_host->setAutoStart(value == QLatin1String("true"));
@@ -104,6 +109,10 @@ void ConfCommands::setHotKey(const QVariantMap& a, const RouterCallback& cb) {
         return;
     const QString deviceId = args::str(a, "deviceId");
     const QString hotkey = args::str(a, "hotkey");
+    if (!ConfigStore::canHold(deviceId) || !ConfigStore::canHold(hotkey)) {
+        answerFailure(cb, 0, QStringLiteral("can't find deviceInfo"));
+        return;
+    }
     const int accepted = m_hotKeys->setDeviceHotKey(deviceId, hotkey);
     if (!m_store.parsed())
         return;

@@ -1,5 +1,6 @@
 #include "configstore.h"
 
+#include "profilexml.h"
 #include "textfile.h"
 
 #include <QFile>
@@ -148,7 +149,13 @@ platform::Result ConfigStore::writeConf() const {
     return platform::Result::success();
 }
 
+bool ConfigStore::canHold(const QString& text) {
+    return profilexml::canHold(text);
+}
+
 platform::Result ConfigStore::setClientAttribute(const QString& name, const QString& value) {
+    if (!canHold(name) || !canHold(value))
+        return failure(QStringLiteral("conf.xml cannot hold the value of '%1'").arg(name));
     auto it = m_client.find(name);
     if (it == m_client.end())
         return failure(QStringLiteral("conf.xml has no client attribute '%1'").arg(name));
@@ -208,6 +215,8 @@ platform::Result ConfigStore::resetClientToDefaults() {
 }
 
 platform::Result ConfigStore::recordClientAttribute(const QString& name, const QString& value) {
+    if (!canHold(name) || !canHold(value))
+        return failure(QStringLiteral("conf.xml cannot hold the value of '%1'").arg(name));
     platform::Result recorded = failure(QLatin1String(kNotXml));
     pugi::xml_document doc;
     if (parseKeepingDeclaration(doc, m_text)) {
@@ -298,6 +307,8 @@ std::optional<QString> ConfigStore::pageFolder(const QString& deviceId) const {
 
 platform::Result ConfigStore::commitProductAttribute(const QString& deviceId, const QString& name,
                                                      const QString& value) {
+    if (!canHold(name) || !canHold(value))
+        return failure(QStringLiteral("conf.xml cannot hold the value of '%1'").arg(name));
     pugi::xml_document* doc = document();
     if (!doc)
         return failure(QLatin1String(kNotXml));
@@ -353,6 +364,11 @@ ConfigStore::recordedPageFolder(const QString& deviceId) const {
 
 platform::Result ConfigStore::recordProductInfo(const QString& deviceId,
                                                 const OrderedAttributes& attributes) {
+    bool holdable = canHold(deviceId);
+    for (const auto& attribute : attributes)
+        holdable = holdable && canHold(attribute.first) && canHold(attribute.second);
+    if (!holdable)
+        return failure(QStringLiteral("conf.xml cannot hold the record of '%1'").arg(deviceId));
     const platform::ResultOf<QString> text = readFile();
     if (!text)
         return text;

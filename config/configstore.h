@@ -52,6 +52,10 @@ public:
     QString clientAttribute(const QString& name) const { return m_client.value(name); }
     // Changes only names that already exist, in memory only.
     platform::Result setClientAttribute(const QString& name, const QString& value);
+
+    // Whether conf.xml can hold `text` (profilexml::canHold): every edit below refuses, changing
+    // nothing, a name or value it cannot (a control character, U+0000).
+    static bool canHold(const QString& text);
     // Used at start-up for the live network addresses.
     void replaceClientAttributes(const QMap<QString, QString>& attributes) {
         m_client = attributes;

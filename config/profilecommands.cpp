@@ -12,6 +12,7 @@
 #include <pugixml.hpp>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -38,7 +39,9 @@ Text ended(const Result& end) {
 void answerEnd(const RouterCallback& cb, const Result& end, const QString& loadFailure) {
     switch (end.code) {
     case profileend::kLoadFailure:
-        answerFailure(cb, 0, loadFailure);
+        // A command without a load failure text (resetProfile) does not answer.
+        if (!loadFailure.isEmpty())
+            answerFailure(cb, 0, loadFailure);
         break;
     case profileend::kCountMismatch:
         answerFailure(cb, 0, kCountMismatch);
@@ -143,6 +146,8 @@ Result replaceByFragment(ProfileRequest& r) {
         profilexml::parse(fragment, r.str("subTreeString").toUtf8(), true));
     if (!end)
         return end;
+    if (!profilexml::canHold(fragment))
+        return Result::failure(profileend::kLoadFailure, "a character that XML cannot hold");
 
     // The fragment's nodes move into the first match; every later match ends up empty.
     for (pugi::xml_node node : outermost(matches, true)) {
@@ -263,8 +268,14 @@ Result copyText(ProfileRequest& r) {
     Result end = r.has({"srcFilePath", "desFilePath"});
     if (end)
         end = r.load("srcFilePath", &src);
-    if (end)
+    if (end) {
         end = r.load("desFilePath", &des);
+        // A file that is not there yet (inside the program folder: the path was resolved) is
+        // begun as the copy, and written by the next save: a device's own key map starts so.
+        // One that is there but cannot be read still ends the command.
+        if (!end && !des.path.isEmpty() && !QFileInfo::exists(des.path))
+            end = Result::success();
+    }
     if (!end)
         return end;
     // The text is taken as it is, but never one that does not parse: the next save would write

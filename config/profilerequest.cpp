@@ -44,6 +44,13 @@ platform::Result ProfileRequest::has(std::initializer_list<const char*> keys) co
             return platform::Result::failure(profileend::kUnanswered,
                                              std::string("no argument ") + key);
     }
+    // The XML library reads its texts up to the first U+0000: a path, an expression or a value
+    // holding one would be taken for its first part.
+    for (const char* key : keys) {
+        if (str(key).contains(QChar(0)))
+            return platform::Result::failure(profileend::kLoadFailure,
+                                             std::string("U+0000 in argument ") + key);
+    }
     return platform::Result::success();
 }
 
@@ -144,6 +151,9 @@ platform::Result ProfileRequest::openAttributeEdit(Profile* p, pugi::xpath_node_
         r = openAll("filePath", p, matches);
     if (!r)
         return r;
+    if (!profilexml::canHold(str("attribute")) || !profilexml::canHold(str("attributeValue")))
+        return platform::Result::failure(profileend::kLoadFailure,
+                                         "a character that XML cannot hold");
     lists->names = splitList(str("attribute"));
     lists->values = splitList(str("attributeValue"));
     if (lists->names.size() != lists->values.size())

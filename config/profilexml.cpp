@@ -126,6 +126,30 @@ bool isXmlName(const QByteArray& utf8) {
     return true;
 }
 
+bool canHold(const QString& text) {
+    for (const QChar ch : text) {
+        const ushort c = ch.unicode();
+        if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF)
+            return false;
+    }
+    return true;
+}
+
+bool canHold(const pugi::xml_node& node) {
+    struct Walker : pugi::xml_tree_walker {
+        bool ok = true;
+        bool for_each(pugi::xml_node& n) override {
+            ok = canHold(QString::fromUtf8(n.name())) && canHold(QString::fromUtf8(n.value()));
+            for (const pugi::xml_attribute& a : n.attributes())
+                ok = ok && canHold(QString::fromUtf8(a.name())) &&
+                     canHold(QString::fromUtf8(a.value()));
+            return ok;
+        }
+    } walker;
+    const_cast<pugi::xml_node&>(node).traverse(walker);
+    return walker.ok;
+}
+
 QByteArray asUtf8Text(const QByteArray& bytes) {
     return QString::fromUtf8(bytes).toUtf8();
 }

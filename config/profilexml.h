@@ -57,6 +57,15 @@ template <class F> platform::Result guarded(F&& f) {
 // cannot hold (a lone surrogate becomes "?"), and the stored text is what must parse.
 bool isXmlName(const QByteArray& utf8);
 
+// Whether XML 1.0 can hold `text` as a value or a name: no U+0000 (the library would cut the
+// text there), no control character but tab, line feed and carriage return (the library would
+// write a character reference that other readers refuse), no U+FFFE or U+FFFF. (A lone surrogate
+// half is stored as "?", which any reader takes.)
+bool canHold(const QString& text);
+// The same for every name and value in the tree under `node` (a fragment may bring such
+// characters as character references).
+bool canHold(const pugi::xml_node& node);
+
 // What a package holds as text, with bytes that are not UTF-8 replaced as a file read is.
 QByteArray asUtf8Text(const QByteArray& bytes);
 

@@ -1,6 +1,8 @@
 #include "textfile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace textfile {
@@ -16,6 +18,10 @@ QString read(const QString& path, bool* ok) {
 }
 
 bool writeAtomically(const QString& path, const QString& text) {
+    // A file begun in the cache (a copied key map) may have no folder yet.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(folder) && !QDir().mkpath(folder))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

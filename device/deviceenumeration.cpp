@@ -28,6 +28,8 @@ QString DeviceEnumeration::refresh(const DeviceListBlock& block) {
             continue;
         if (!keys.contains(e.key))
             keys << e.key;
+        if (!m_libraryKeys.contains(e.key))
+            m_libraryKeys << e.key;
         if (fresh.isEmpty() && !previous.contains(e.deviceId))
             fresh = e.deviceId;
     }

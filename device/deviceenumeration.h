@@ -32,6 +32,9 @@ public:
     const QMap<QString, DeviceEntry>& deviceMap() const { return m_devices; }
     const QMap<QString, int>& counterMap() const { return m_counter; }
     QStringList knownDeviceKeys() const { return m_knownKeys; }
+    // Every key a listing has named since the start: the library's own devices, present or not.
+    // Their arrivals and removals are the library's to report, not the hot-plug handling's.
+    QStringList libraryKeys() const { return m_libraryKeys; }
 
     // "04D9" + "A0F1": each id as upper-case hexadecimal, right-justified to 4 with "0".
     static QString deviceKey(quint32 vendorId, quint32 productId);
@@ -40,4 +43,5 @@ private:
     QMap<QString, DeviceEntry> m_devices;
     QMap<QString, int> m_counter;
     QStringList m_knownKeys;
+    QStringList m_libraryKeys;
 };

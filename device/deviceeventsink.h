@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// The "devicesChanged" argument for a USB device that passed the hot-plug test (hotplug.h); the
-// library's own events pass their event code instead.
+// The "devicesChanged" argument for a device that arrived or left, whether the hot-plug test
+// (hotplug.h) or the library's event (whose own codes are the other way round) reported it.
 constexpr int kUsbDeviceArrived = 2;
 constexpr int kUsbDeviceLeft = 1;
 
@@ -14,8 +14,9 @@ class DeviceEventSink {
 public:
     virtual ~DeviceEventSink() = default;
 
-    // A device event that the event counter let through: push "devicesChanged" with `code`
-    // (the low 16 bits of the library's event) to the page.
+    // A device event that the event counter let through: push "devicesChanged" to the page with
+    // kUsbDeviceArrived or kUsbDeviceLeft for the library's arrival or removal (any other code,
+    // the low 16 bits of the library's event, as it is).
     virtual void devicesChanged(int code) = 0;
 
     // After devicesChanged for an arrival (code 1) whose enumeration named a device that was not

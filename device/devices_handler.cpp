@@ -232,7 +232,13 @@ void devices_handler::handleDeviceEvent(int code) {
     const QString fresh = m_enumeration ? m_enumeration->refresh(deviceList()) : QString();
     if (!m_sink)
         return;
-    m_sink->devicesChanged(code);
+    // The page reads 2 as an arrival and 1 as a removal, the other way round from the library.
+    int argument = code;
+    if (code == KX_EVENT_ARRIVAL)
+        argument = kUsbDeviceArrived;
+    else if (code == KX_EVENT_REMOVAL)
+        argument = kUsbDeviceLeft;
+    m_sink->devicesChanged(argument);
     if (code == KX_EVENT_ARRIVAL && !fresh.isEmpty())
         m_sink->deviceArrived(fresh);
 }

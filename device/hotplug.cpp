@@ -87,7 +87,9 @@ void HotplugWatcher::handleNativeMessage(const void* message) {
 }
 
 void HotplugWatcher::notify(const platform::usb::Notification& notification) {
-    const HotplugAction action = hotplugTest(notification, m_enumeration.knownDeviceKeys());
+    // The library reports its own devices itself, also when one it listed before comes back
+    // before it lists it again: the page hears of each change once.
+    const HotplugAction action = hotplugTest(notification, m_enumeration.libraryKeys());
     if (action.argument != 0)
         emit changed(action);
 }

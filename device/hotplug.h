@@ -28,8 +28,8 @@ class DeviceEnumeration;
 
 // The device side of hot plug: takes the system's device-interface notifications (Win32: the
 // window's WM_DEVICECHANGE messages; elsewhere the simulated USB bus, handed to the GUI thread in
-// order), runs hotplugTest against the enumeration's known device keys and emits `changed` for
-// every action. GUI thread.
+// order), runs hotplugTest against the keys of every device the library has listed (its events
+// report those) and emits `changed` for every action. GUI thread.
 class HotplugWatcher : public QObject {
     Q_OBJECT
 

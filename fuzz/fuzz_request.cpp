@@ -4,6 +4,7 @@
 // "PROG/" in them stands for the folder. For
 // every request: at most one answer, failures with code 0, conf.xml still parses, an edit that
 // answered success leaves a text that parses again, and nothing is written outside the folder.
+#include "buildpaths.h"
 #include "fuzzsupport.h"
 
 #include "app/dispatcher.h"
@@ -96,8 +97,8 @@ void startDevices() {
         kxFolder->path() + "/kx.json",
         QJsonDocument(QJsonObject{{"devices", QJsonArray{device}}}).toJson());
     const QString library = kxFolder->path() + "/libkx.so";
-    if (!QFile::copy(QStringLiteral(KX_LIBRARY_PATH), library))
-        fuzzsupport::broken("no device library at", QStringLiteral(KX_LIBRARY_PATH));
+    if (!QFile::copy(buildpaths::resolve(KX_LIBRARY_PATH), library))
+        fuzzsupport::broken("no device library at", buildpaths::resolve(KX_LIBRARY_PATH));
     QLibrary probe(library);
     if (!probe.load())
         fuzzsupport::broken("the device library does not load:", probe.errorString());

@@ -36,14 +36,19 @@ void VirtualDeviceClient::print(const char* format, ...) {
 
 bool VirtualDeviceClient::openVirtualDevice() {
     closeVirtualDevice(); // a second open must not leak the first pair of handles
-    m_control = find(kControlUsage);
-    if (!m_control)
-        return false;
-    m_message = find(kMessageUsage);
-    if (!m_message) {
-        closeVirtualDevice();
+    Probe probe, second;
+    m_control = find(kControlUsage, &probe);
+    if (!m_control) {
+        printOutcome(probe, false, kControlUsage);
         return false;
     }
+    m_message = find(kMessageUsage, &second);
+    if (!m_message) {
+        closeVirtualDevice();
+        printOutcome(probe, false, kMessageUsage);
+        return false;
+    }
+    printOutcome(probe, true, 0);
     const platform::Result buffers = hid::setNumInputBuffers(m_message, 10);
     if (!buffers) {
         print("failed HidD_SetNumInputBuffers %d\n", int(buffers.code));
@@ -63,15 +68,32 @@ void VirtualDeviceClient::closeVirtualDevice() {
     m_message = nullptr;
 }
 
-hid::Device* VirtualDeviceClient::find(uint16_t usage) {
+void VirtualDeviceClient::printOutcome(const Probe& probe, bool found, uint16_t missingUsage) {
+    if (!probe.listed)
+        return; // the listing itself failed, and said so
+    auto plural = [](uint32_t n) { return n == 1 ? "interface" : "interfaces"; };
+    if (found)
+        print("Virtual device: found %04x:%04x (usage page 0x%x, usages 0x%x and 0x%x) after %u "
+              "HID %s; %u other %s could not be opened (held by the system)\n",
+              unsigned(kVendorId), unsigned(kProductId), unsigned(kUsagePage),
+              unsigned(kControlUsage), unsigned(kMessageUsage), unsigned(probe.interfaces),
+              plural(probe.interfaces), unsigned(probe.unopenable), plural(probe.unopenable));
+    else
+        print("Virtual device: %04x:%04x (usage page 0x%x, usage 0x%x) is not among %u HID %s; "
+              "%u %s could not be opened (held by the system)\n",
+              unsigned(kVendorId), unsigned(kProductId), unsigned(kUsagePage),
+              unsigned(missingUsage), unsigned(probe.interfaces), plural(probe.interfaces),
+              unsigned(probe.unopenable), plural(probe.unopenable));
+}
+
+hid::Device* VirtualDeviceClient::find(uint16_t usage, Probe* probe) {
     const auto opened = hid::openInterfaceList();
     if (!opened) {
         print("SetupDiGetClassDevs failed: %x\n", unsigned(opened.code));
         return nullptr;
     }
+    probe->listed = true;
     hid::InterfaceList* list = opened.value;
-    print("\n....looking for our HID device (with UP=0x%x and Usage=0x%x)\n", unsigned(kUsagePage),
-          unsigned(usage));
     for (uint32_t index = 0;; ++index) {
         const auto path = hid::interfacePath(list, index);
         if (!path && path.code == hid::kErrorNoMoreItems)
@@ -84,9 +106,10 @@ hid::Device* VirtualDeviceClient::find(uint16_t usage) {
             print("Error: SetupDiGetInterfaceDeviceDetail failed\n");
             continue;
         }
+        ++probe->interfaces;
         const auto opened = hid::openDevice(path.value);
         if (!opened) {
-            print("Error: CreateFile failed: %d\n", int(opened.code));
+            ++probe->unopenable;
             continue;
         }
         hid::Device* device = opened.value;
@@ -96,7 +119,6 @@ hid::Device* VirtualDeviceClient::find(uint16_t usage) {
         }
         hid::closeDevice(device);
     }
-    print("Failure: Could not find our HID device \n");
     hid::closeInterfaceList(list);
     return nullptr;
 }
@@ -116,7 +138,6 @@ bool VirtualDeviceClient::checkDevice(hid::Device* device, uint16_t usage) {
         if (!caps) {
             print("Error: HidP_GetCaps failed \n");
         } else if (caps.value.usagePage == kUsagePage && caps.value.usage == usage) {
-            print("Success: Found my device.. \n");
             match = true;
         }
     }

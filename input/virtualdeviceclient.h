@@ -3,7 +3,8 @@
 // Writes synthetic key and mouse-button presses to the virtual HID device: finds its two vendor
 // collections among the system's HID interfaces, opens them, and writes "control" output
 // reports (report id 0x40) that wrap a relative-mouse or keyboard input report. Diagnostics go
-// to standard output with fixed texts.
+// to standard output: one line that says what was looked for and what was found, and a line for
+// each real error.
 
 #include "driver/pelta/peltaids.h"
 
@@ -50,7 +51,16 @@ public:
     std::array<uint8_t, kReportSize> lastReport() const;
 
 private:
-    platform::hid::Device* find(uint16_t usage);
+    // What one search saw: interfaces listed, and those that could not be opened (the system
+    // keeps keyboards and mice to itself, which is no error).
+    struct Probe {
+        bool listed = false;
+        uint32_t interfaces = 0;
+        uint32_t unopenable = 0;
+    };
+
+    platform::hid::Device* find(uint16_t usage, Probe* probe);
+    void printOutcome(const Probe& probe, bool found, uint16_t missingUsage);
     bool checkDevice(platform::hid::Device* device, uint16_t usage);
     bool writeWrapped(const uint8_t* report, uint8_t length);
     void print(const char* format, ...);

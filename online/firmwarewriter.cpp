@@ -68,12 +68,12 @@ void FirmwareWriter::askForUpdateDevice(int attempt) {
     else if (attempt == 2)
         after(m_waits.lastLook, [this] { askForUpdateDevice(3); });
     else
-        end(false, QStringLiteral("鼠标更新失败。。。"));
+        end(false, tr("鼠标更新失败。。。"));
 }
 
 void FirmwareWriter::erase() {
     if (!m_session->canUpdate()) {
-        end(false, QStringLiteral("鼠标更新失败。。。"));
+        end(false, tr("鼠标更新失败。。。"));
         return;
     }
     // A refused erase shows in the first block, which the device then refuses.
@@ -88,14 +88,14 @@ void FirmwareWriter::writeBlock(quint32 index) {
         reinterpret_cast<const uint8_t*>(m_file.constData() + fw::kImageOffset + offset);
     // A block the device refused leaves a hole in the image: nothing after it can make it whole.
     if (!m_session->writeBlock(image, count, static_cast<uint32_t>(offset))) {
-        end(false, QStringLiteral("更新失败"));
+        end(false, tr("更新失败"));
         return;
     }
     if (index + 1 < m_blocks) {
         after(m_waits.block, [this, index] { writeBlock(index + 1); });
         return;
     }
-    emit status(QStringLiteral("更新成功"));
+    emit status(tr("更新成功"));
     after(m_waits.block, [this] { check(); });
 }
 
@@ -103,10 +103,10 @@ void FirmwareWriter::check() {
     const quint32 length = qFromLittleEndian<quint32>(m_file.constData() + fw::kLengthOffset);
     const quint32 checksum = qFromLittleEndian<quint32>(m_file.constData() + fw::kChecksumOffset);
     if (!m_session->check(length, checksum)) {
-        end(false, QStringLiteral("校验失败，请重新更新"));
+        end(false, tr("校验失败，请重新更新"));
         return;
     }
-    emit status(QStringLiteral("校验成功,启动设备。。。"));
+    emit status(tr("校验成功,启动设备。。。"));
     after(m_waits.finish, [this] { emit finished(bool(m_session->finish())); });
 }
 

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <QWidget>
 
 OnlineCommands::OnlineCommands(OnlineHost& host, const OnlineSettings& settings, QObject* parent)
@@ -33,13 +34,19 @@ void OnlineCommands::startUpdateCheck(bool manual) {
             if (QWidget* window = m_host.mainWindow())
                 dlg.move(window->geometry().center() - dlg.rect().center());
             dlg.exec();
+            emit updateCheckEnded(QStringLiteral("noDevice"));
         }
         return;
     }
-    if (!m_host.confReadable())
+    if (!m_host.confReadable()) {
+        if (manual)
+            emit updateCheckEnded(QStringLiteral("noConf"));
         return;
+    }
     delete m_check;
     m_check = new UpdateCheck(m_host, m_settings, manual, this);
+    if (manual)
+        connect(m_check, &UpdateCheck::checkEnded, this, &OnlineCommands::updateCheckEnded);
     m_check->send(devices.first());
 }
 
@@ -51,6 +58,13 @@ void OnlineCommands::downloadFile(const QVariantMap& a, const RouterCallback& cb
     const QString name = ChunkedDownloader::fileNameFromUrl(url);
     if (name.isEmpty()) {
         answerFailure(cb, 0, QStringLiteral("url file is not captured"));
+        return;
+    }
+    // Web addresses only: a file or data address would copy what lies on this machine (the
+    // password file, the process's environment) into the program folder.
+    const QString scheme = QUrl(url).scheme();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        answerFailure(cb, 0, QStringLiteral("downloadFaild"));
         return;
     }
     // The folder the downloader writes to; a relative path that climbs out of the program

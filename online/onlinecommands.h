@@ -38,6 +38,11 @@ public:
 
     UpdateCheck* updateCheck() const;
 
+signals:
+    // A check the page asked for ended: UpdateCheck::checkEnded's words, or "noDevice" and
+    // "noConf" for a check that could not be sent.
+    void updateCheckEnded(const QString& outcome);
+
 private:
     OnlineHost& m_host;
     OnlineSettings m_settings;

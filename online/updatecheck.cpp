@@ -51,22 +51,30 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
     const platform::ResultOf<QByteArray>& reply = worker->result();
     if (!reply) {
         qCInfo(lcUpdatesystem).noquote() << worker->errorLine();
+        emit checkEnded(QStringLiteral("unreachable"));
         return;
     }
+    QString outcome = QStringLiteral("badAnswer");
     if (const auto answer = serveranswers::update(reply.value)) {
         if (answer->code == 0 && answer->hasRet) {
             emit FindNewVersion();
+            outcome = QStringLiteral("none");
             if (!answer->deployment.isEmpty() && answer->type == QLatin1String("0")) {
                 updateDlg* dlg = freshDialog();
                 dlg->setUpdate(answer->ret, answer->deployment);
                 dlg->showPage(updateDlg::PageFirst);
                 dlg->show();
+                outcome = QStringLiteral("found");
             }
-        } else if (answer->code == 1 && manual) {
-            updateDlg* dlg = freshDialog();
-            dlg->showPage(updateDlg::PageInfo);
-            dlg->show();
+        } else if (answer->code == 1) {
+            outcome = QStringLiteral("latest");
+            if (manual) {
+                updateDlg* dlg = freshDialog();
+                dlg->showPage(updateDlg::PageInfo);
+                dlg->show();
+            }
         }
     }
     qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
+    emit checkEnded(outcome);
 }

@@ -28,6 +28,10 @@ public:
 signals:
     void cantFindNewVersion();
     void FindNewVersion();
+    // How the check ended, in a word the page knows: "found" (an update is offered), "none"
+    // (the answer offers nothing this program installs), "latest", "unreachable" (no answer
+    // from the server) or "badAnswer".
+    void checkEnded(const QString& outcome);
 
 public slots:
     void handle_doCheckUpdate(HttpRequestWorker* worker);

@@ -32,14 +32,14 @@ void updateDlg::setUpdate(const QJsonObject& ret, const QStringList& deployment)
         return;
     // The package manager owns an installed copy's files: the program is not downloaded, and
     // the dialog says who updates it.
-    const QString line = QStringLiteral("   程序由软件包管理器更新");
+    const QString line = tr("   程序由软件包管理器更新");
     if (!m_deployment.isEmpty()) {
         ui->lb_text->setText(ui->lb_text->text() + QLatin1Char('\n') + line);
         return;
     }
     ui->lb_text->setText(line);
     ui->uninstallButton->hide();
-    ui->cancelButton->setText(QStringLiteral("确定"));
+    ui->cancelButton->setText(tr("确定"));
     ui->cancelButton->move((ui->pageFirst->width() - ui->cancelButton->width()) / 2,
                            ui->cancelButton->y());
 }
@@ -133,7 +133,7 @@ void updateDlg::on_finishPart(qint64 part, qint64 total) {
 }
 
 void updateDlg::on_downLoadFaild() {
-    ui->lb_install->setText(QStringLiteral("下载失败请检查网络是否异常"));
+    ui->lb_install->setText(tr("下载失败请检查网络是否异常"));
 }
 
 void updateDlg::updateNow() {
@@ -144,8 +144,8 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     settle(QStringLiteral("client"));
     if (!updateinstall::checkReadyUpdate(m_settings.programFolder))
         return;
-    ui->lb_text->setText(QStringLiteral("下载完成，是否重启客户端完成更新"));
-    ui->uninstallButton->setText(QStringLiteral("立即重启"));
+    ui->lb_text->setText(tr("下载完成，是否重启客户端完成更新"));
+    ui->uninstallButton->setText(tr("立即重启"));
     ui->uninstallButton->disconnect(this);
     connect(ui->uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
     showPage(PageFirst);
@@ -155,7 +155,7 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    ui->lb_install->setText(QStringLiteral("更新完成"));
+    ui->lb_install->setText(tr("更新完成"));
     m_host.replaceFilesInTurn(
         [folder = m_settings.programFolder, pauseMs = m_settings.installPauseMs] {
             updateinstall::installPageUpdate(folder, updateinstall::messageBoxRetryPrompt, pauseMs);
@@ -170,7 +170,7 @@ void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
 void updateDlg::on_firmPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     settle(QStringLiteral("firmware"));
-    ui->lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    ui->lb_install->setText(tr("正在更新固件，请勿插拔鼠标"));
     const QList<OnlineDevice> devices = m_host.connectedDevices();
     if (devices.isEmpty())
         return;

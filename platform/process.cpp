@@ -30,4 +30,8 @@ Result startWithShell(const ProcessStart& start, bool elevated) {
     return process::g_backend->startWithShell(start, elevated);
 }
 
+ResultOf<bool> claimInstance(const std::string& name) {
+    return process::g_backend->claimInstance(name);
+}
+
 } // namespace platform

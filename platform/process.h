@@ -28,6 +28,13 @@ Result startDetached(const ProcessStart& start);
 // Win32 codes of the same meaning).
 Result startWithShell(const ProcessStart& start, bool elevated);
 
+// Claims `name` for this process for the rest of its life: true when this process holds it now
+// (also when it did already), false when another process holds it. Two processes that claim at
+// the same moment never both get it, and the system lets go of it when the holder ends, however
+// it ends. Win32: a named mutex; Linux: an exclusive lock on "<temporary folder>/<name>.lock",
+// the temporary folder being $TMPDIR or /tmp, as for the program's local sockets.
+ResultOf<bool> claimInstance(const std::string& name);
+
 namespace process {
 
 // What a backend does; the build's own backend is used unless a test installs another.
@@ -36,6 +43,7 @@ public:
     virtual ~Backend() = default;
     virtual Result startDetached(const ProcessStart& start) = 0;
     virtual Result startWithShell(const ProcessStart& start, bool elevated) = 0;
+    virtual ResultOf<bool> claimInstance(const std::string& name) = 0;
 };
 
 // The build's own backend; installBackend() puts another (not owned) in its place for every

@@ -11,6 +11,7 @@ class SystemBackend final : public Backend {
 public:
     Result startDetached(const ProcessStart& start) override;
     Result startWithShell(const ProcessStart& start, bool elevated) override;
+    ResultOf<bool> claimInstance(const std::string& name) override;
 };
 
 } // namespace platform::process::native

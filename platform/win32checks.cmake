@@ -38,4 +38,10 @@ if(TAVIX_TESTS AND NOT WIN32)
            COMMAND ${CMAKE_COMMAND} -DCXX=${TAVIX_MINGW_I686_CXX} -DROOT=${CMAKE_SOURCE_DIR}
                    -P ${CMAKE_SOURCE_DIR}/tests/platform/win32/compile_check.cmake)
   set_tests_properties(win32_compile PROPERTIES TIMEOUT 900)
+  # The tree configured for Windows with the mingw toolchain: the Windows branches of the CMake
+  # files run, and the programs get their Windows settings (tests/cmake/win32_configure.cmake).
+  add_test(NAME win32_configure
+           COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR} -DWORK=${CMAKE_BINARY_DIR}/win32-configure
+                   -P ${CMAKE_SOURCE_DIR}/tests/cmake/win32_configure.cmake)
+  set_tests_properties(win32_configure PROPERTIES TIMEOUT 600)
 endif()

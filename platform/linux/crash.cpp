@@ -1,6 +1,9 @@
 // The crash handler for Linux. Everything below `handleSignal` runs inside a signal handler on
-// an alternate stack: only async-signal-safe calls (open, read, write, fork, execve, ...), no
-// heap, no stdio, no locks.
+// an alternate stack with the rest of the process in any state: only system calls and code of
+// our own, no heap, no stdio, no locks. That rules out fork() (it runs the atfork handlers, which
+// take malloc's and stdio's locks, held for ever when the crash came inside them) and
+// backtrace() (the unwinder takes the loader's lock): the reporter starts from a vfork-style
+// clone, and the stack is scanned for return addresses against the memory map.
 
 #include "platform/crash.h"
 #include "platform/devio_evdev.h"
@@ -12,8 +15,10 @@
 #include <cstring>
 #include <ctime>
 
-#include <execinfo.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/auxv.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -27,12 +32,15 @@ namespace platform::crash {
 namespace {
 
 const int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
-constexpr std::size_t kAltStackSize = 256 * 1024;
-constexpr int kMaxFrames = 128;
+constexpr std::size_t kAltStackSize = 64 * 1024;
+constexpr int kMaxFrames = 64;
+// How far up the stack the scan for return addresses goes.
+constexpr std::uintptr_t kStackScanBytes = 256 * 1024;
 
 const char* g_dumpFolder = nullptr;
 const char* g_reporter = nullptr;
-std::atomic<int> g_handling{0};
+// The thread writing the dump; any other thread that crashes meanwhile waits for the end.
+std::atomic<long> g_dumpingThread{0};
 char g_dumpPath[kPathCapacity + 64];
 
 // A small fixed-size text builder.
@@ -40,8 +48,8 @@ struct Line {
     char text[512];
     std::size_t size = 0;
 
-    void add(const char* s) {
-        while (*s && size < sizeof(text))
+    void add(const char* s, std::size_t n = ~std::size_t(0)) {
+        while (n-- > 0 && *s && size < sizeof(text))
             text[size++] = *s++;
     }
     void addHex(std::uintptr_t value, int digits = 2 * static_cast<int>(sizeof(value))) {
@@ -50,6 +58,12 @@ struct Line {
             if (size < sizeof(text))
                 text[size++] = "0123456789abcdef"[(value >> (4 * i)) & 0xf];
         }
+    }
+    void addShortHex(std::uintptr_t value) {
+        int digits = 1;
+        while (digits < 2 * static_cast<int>(sizeof(value)) && (value >> (4 * digits)) != 0)
+            ++digits;
+        addHex(value, digits);
     }
     void addDecimal(long value) {
         char digits[24];
@@ -142,36 +156,228 @@ void makeDumpId(char (&id)[37]) {
     id[at] = '\0';
 }
 
+// --- the memory map, read once per crash into fixed buffers ---
+
+struct Mapping {
+    std::uintptr_t start = 0;
+    std::uintptr_t end = 0;
+    std::uintptr_t offset = 0;
+    bool readable = false;
+    bool executable = false;
+    const char* path = nullptr; // into g_mapsText, not terminated
+    std::size_t pathSize = 0;
+};
+
+constexpr std::size_t kMapsCapacity = 1024 * 1024;
+constexpr std::size_t kMaxMappings = 8192;
+char g_mapsText[kMapsCapacity];
+Mapping g_mappings[kMaxMappings];
+std::size_t g_mappingCount = 0;
+
+bool hexDigit(char c, unsigned* value) {
+    if (c >= '0' && c <= '9')
+        *value = unsigned(c - '0');
+    else if (c >= 'a' && c <= 'f')
+        *value = unsigned(c - 'a' + 10);
+    else
+        return false;
+    return true;
+}
+
+// "start-end perms offset dev inode   path", one line.
+bool parseMapping(const char* p, const char* end, Mapping* m) {
+    unsigned digit = 0;
+    m->start = 0;
+    for (; p < end && hexDigit(*p, &digit); ++p)
+        m->start = (m->start << 4) | digit;
+    if (p >= end || *p++ != '-')
+        return false;
+    m->end = 0;
+    for (; p < end && hexDigit(*p, &digit); ++p)
+        m->end = (m->end << 4) | digit;
+    if (end - p < 6 || *p++ != ' ')
+        return false;
+    m->readable = p[0] == 'r';
+    m->executable = p[2] == 'x';
+    p += 4;
+    while (p < end && *p == ' ')
+        ++p;
+    m->offset = 0;
+    for (; p < end && hexDigit(*p, &digit); ++p)
+        m->offset = (m->offset << 4) | digit;
+    // Device and inode, then the path (if any) after blanks.
+    for (int field = 0; field < 2; ++field) {
+        while (p < end && *p == ' ')
+            ++p;
+        while (p < end && *p != ' ')
+            ++p;
+    }
+    while (p < end && *p == ' ')
+        ++p;
+    m->path = p;
+    m->pathSize = static_cast<std::size_t>(end - p);
+    return m->end > m->start;
+}
+
+void readMemoryMap() {
+    g_mappingCount = 0;
+    std::size_t size = 0;
+    const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    while (size < kMapsCapacity) {
+        const ssize_t n = ::read(fd, g_mapsText + size, kMapsCapacity - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        size += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    const char* p = g_mapsText;
+    const char* end = g_mapsText + size;
+    while (p < end && g_mappingCount < kMaxMappings) {
+        const char* lineEnd = p;
+        while (lineEnd < end && *lineEnd != '\n')
+            ++lineEnd;
+        if (lineEnd == end)
+            break; // cut off by the buffer
+        if (parseMapping(p, lineEnd, &g_mappings[g_mappingCount]))
+            ++g_mappingCount;
+        p = lineEnd + 1;
+    }
+}
+
+// The mapping holding `address`, or the first one above it; null past the last.
+const Mapping* mappingAtOrAbove(std::uintptr_t address) {
+    std::size_t low = 0, high = g_mappingCount;
+    while (low < high) {
+        const std::size_t mid = low + (high - low) / 2;
+        if (g_mappings[mid].end <= address)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low < g_mappingCount ? &g_mappings[low] : nullptr;
+}
+
+const Mapping* mappingOf(std::uintptr_t address) {
+    const Mapping* m = mappingAtOrAbove(address);
+    return m && m->start <= address ? m : nullptr;
+}
+
+// --- the stack walk ---
+
+#if defined(__x86_64__) || defined(__i386__)
+// A return address follows a call: "E8 rel32", or "FF /2" with a register or memory operand of
+// 0 to 5 further bytes. Reads only inside the code mapping of `address`.
+bool followsCall(std::uintptr_t address, const Mapping& code) {
+    if (address - code.start < 7)
+        return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(address);
+    if (bytes[-5] == 0xE8)
+        return true;
+    for (int length : {2, 3, 4, 6, 7}) {
+        if (bytes[-length] == 0xFF && (bytes[-length + 1] & 0x38) == 0x10)
+            return true;
+    }
+    return false;
+}
+#endif
+
+// Registers and stack are read on x86 processors only.
+[[maybe_unused]] void writeNotRecorded(int fd, Line& line) {
+    line.add("  (not recorded on this processor)");
+    writeLine(fd, line);
+}
+
+void addFrame(Line& line, int index, std::uintptr_t address) {
+    line.add("  #");
+    line.addDecimal(index);
+    line.add(" ");
+    line.addHex(address);
+    const Mapping* m = mappingOf(address);
+    if (m) {
+        line.add(" ");
+        if (m->pathSize > 0)
+            line.add(m->path, m->pathSize);
+        else
+            line.add("?");
+        line.add("+");
+        line.addShortHex(address - m->start + m->offset);
+    }
+}
+
+// Frame 0 is the faulting instruction; the ones after it are the words on the stack that point
+// into code just behind a call. A scan finds more than the true frames now and then, but it
+// reads only memory the map shows readable and needs no unwinding tables.
+#if defined(__GNUC__)
+__attribute__((no_sanitize_address))
+#endif
+void writeBacktrace(int fd, const void* context) {
+    Line line;
+    line.add("backtrace:");
+    writeLine(fd, line);
+#if defined(__x86_64__) || defined(__i386__)
+    const auto* uc = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+    const auto pc = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+    const auto sp = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
+#else
+    const auto pc = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_EIP]);
+    const auto sp = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_ESP]);
+#endif
+    addFrame(line, 0, pc);
+    writeLine(fd, line);
+
+    // The stack: the readable mapping at the stack pointer, or, when the stack ran over into its
+    // guard, the one just above.
+    const Mapping* stack = mappingAtOrAbove(sp);
+    if (stack && !stack->readable && stack + 1 < g_mappings + g_mappingCount &&
+        stack[1].start == stack->end)
+        ++stack;
+    if (!stack || !stack->readable || stack->start > sp + 64 * 1024)
+        return;
+    std::uintptr_t at = (stack->start > sp ? stack->start : sp) & ~(sizeof(void*) - 1);
+    const std::uintptr_t end =
+        stack->end - at > kStackScanBytes ? at + kStackScanBytes : stack->end;
+    int frames = 1;
+    for (; at + sizeof(void*) <= end && frames < kMaxFrames; at += sizeof(void*)) {
+        const std::uintptr_t word = *reinterpret_cast<const std::uintptr_t*>(at);
+        const Mapping* code = mappingOf(word);
+        if (!code || !code->executable || !code->readable || !followsCall(word, *code))
+            continue;
+        addFrame(line, frames++, word);
+        writeLine(fd, line);
+    }
+#else
+    (void)context;
+    writeNotRecorded(fd, line);
+#endif
+}
+
 void writeRegisters(int fd, const void* context) {
     Line line;
     line.add("registers:");
     writeLine(fd, line);
+    struct Register {
+        const char* name;
+        int index;
+    };
 #if defined(__x86_64__)
-    const auto* uc = static_cast<const ucontext_t*>(context);
-    static const struct {
-        const char* name;
-        int index;
-    } regs[] = {{"rax", REG_RAX}, {"rbx", REG_RBX}, {"rcx", REG_RCX}, {"rdx", REG_RDX},
-                {"rsi", REG_RSI}, {"rdi", REG_RDI}, {"rbp", REG_RBP}, {"rsp", REG_RSP},
-                {"r8", REG_R8},   {"r9", REG_R9},   {"r10", REG_R10}, {"r11", REG_R11},
-                {"r12", REG_R12}, {"r13", REG_R13}, {"r14", REG_R14}, {"r15", REG_R15},
-                {"rip", REG_RIP}, {"efl", REG_EFL}};
-    for (const auto& r : regs) {
-        line.add("  ");
-        line.add(r.name);
-        line.add(" ");
-        line.addHex(static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[r.index]));
-        writeLine(fd, line);
-    }
+    static const Register regs[] = {
+        {"rax", REG_RAX}, {"rbx", REG_RBX}, {"rcx", REG_RCX}, {"rdx", REG_RDX}, {"rsi", REG_RSI},
+        {"rdi", REG_RDI}, {"rbp", REG_RBP}, {"rsp", REG_RSP}, {"r8", REG_R8},   {"r9", REG_R9},
+        {"r10", REG_R10}, {"r11", REG_R11}, {"r12", REG_R12}, {"r13", REG_R13}, {"r14", REG_R14},
+        {"r15", REG_R15}, {"rip", REG_RIP}, {"efl", REG_EFL}};
 #elif defined(__i386__)
+    static const Register regs[] = {
+        {"eax", REG_EAX}, {"ebx", REG_EBX}, {"ecx", REG_ECX}, {"edx", REG_EDX}, {"esi", REG_ESI},
+        {"edi", REG_EDI}, {"ebp", REG_EBP}, {"esp", REG_ESP}, {"eip", REG_EIP}, {"efl", REG_EFL}};
+#endif
+#if defined(__x86_64__) || defined(__i386__)
     const auto* uc = static_cast<const ucontext_t*>(context);
-    static const struct {
-        const char* name;
-        int index;
-    } regs[] = {{"eax", REG_EAX}, {"ebx", REG_EBX}, {"ecx", REG_ECX}, {"edx", REG_EDX},
-                {"esi", REG_ESI}, {"edi", REG_EDI}, {"ebp", REG_EBP}, {"esp", REG_ESP},
-                {"eip", REG_EIP}, {"efl", REG_EFL}};
-    for (const auto& r : regs) {
+    for (const Register& r : regs) {
         line.add("  ");
         line.add(r.name);
         line.add(" ");
@@ -180,8 +386,7 @@ void writeRegisters(int fd, const void* context) {
     }
 #else
     (void)context;
-    line.add("  (not recorded on this processor)");
-    writeLine(fd, line);
+    writeNotRecorded(fd, line);
 #endif
 }
 
@@ -189,7 +394,7 @@ void copyFile(int out, const char* path) {
     const int in = ::open(path, O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return;
-    char buffer[4096];
+    static char buffer[4096]; // one dumping thread at a time
     for (;;) {
         const ssize_t n = ::read(in, buffer, sizeof(buffer));
         if (n < 0 && errno == EINTR)
@@ -221,14 +426,8 @@ void writeDump(int fd, int sig, const siginfo_t* info, const void* context) {
     line.addDecimal(::syscall(SYS_gettid));
     writeLine(fd, line);
     writeRegisters(fd, context);
-
-    line.add("backtrace:");
-    writeLine(fd, line);
-    void* frames[kMaxFrames];
-    const int count = ::backtrace(frames, kMaxFrames);
-    // Symbol names without the heap: straight into the file.
-    ::backtrace_symbols_fd(frames, count, fd);
-
+    readMemoryMap();
+    writeBacktrace(fd, context);
     line.add("memory map:");
     writeLine(fd, line);
     copyFile(fd, "/proc/self/maps");
@@ -242,60 +441,66 @@ void writeError(int errorCode) {
     writeAll(STDERR_FILENO, line.text, line.size);
 }
 
-// Starts "<reporter> <dump path>" in its own session. The child tells an exec failure through a
-// close-on-exec pipe, so the parent knows whether the reporter really started.
-void startReporter() {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        writeError(errno);
-        return;
+// --- the reporter ---
+
+// The reporter's child runs on this stack, in our memory, until its exec.
+alignas(16) char g_childStack[64 * 1024];
+volatile int g_execError = 0;
+
+// The child of the clone below shares our memory and thread state: raw system calls only, no
+// wrapper that a sanitizer or the C library might intercept. Detached like a process without a
+// console: its own session, the standard streams on /dev/null (the crashed program's output may
+// be a pipe that closes once it is gone), no blocked signals.
+#if defined(__GNUC__)
+__attribute__((no_sanitize_address))
+#endif
+int reporterChild(void*) {
+    ::syscall(SYS_setsid);
+    const long null = ::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR);
+    if (null >= 0) {
+        for (long fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+            if (null != fd)
+                ::syscall(SYS_dup3, null, fd, 0);
+        }
+        if (null > STDERR_FILENO)
+            ::syscall(SYS_close, null);
     }
-    const pid_t pid = ::fork();
+    const unsigned long noSignals[2] = {0, 0};
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, noSignals, nullptr, 64 / 8); // the kernel's set
+    char* argv[] = {const_cast<char*>(g_reporter), g_dumpPath, nullptr};
+    ::syscall(SYS_execve, g_reporter, argv, environ);
+    g_execError = errno != 0 ? errno : ENOEXEC;
+    ::syscall(SYS_exit, 127);
+    return 127;
+}
+
+// Starts "<reporter> <dump path>". The clone shares our memory and suspends us until the child
+// has called exec, as vfork does: nothing is copied, no atfork handler runs, and the child's exec
+// error is simply there to read afterwards.
+void startReporter() {
+    g_execError = 0;
+    const int pid = ::clone(reporterChild, g_childStack + sizeof(g_childStack),
+                            CLONE_VM | CLONE_VFORK | SIGCHLD, nullptr);
     if (pid < 0) {
         writeError(errno);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
         return;
     }
-    if (pid == 0) {
-        ::close(pipeFds[0]);
-        ::setsid();
-        // Detached like a process without a console: the crashed program's output may be a pipe
-        // that closes once it is gone, and writing there would end the reporter.
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            if (null > STDERR_FILENO)
-                ::close(null);
-        }
-        char* argv[] = {const_cast<char*>(g_reporter), g_dumpPath, nullptr};
-        ::execve(g_reporter, argv, environ);
-        const int error = errno;
-        writeAll(pipeFds[1], reinterpret_cast<const char*>(&error), sizeof(error));
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    int error = 0;
-    ssize_t n;
-    do {
-        n = ::read(pipeFds[0], &error, sizeof(error));
-    } while (n < 0 && errno == EINTR);
-    ::close(pipeFds[0]);
-    if (n == static_cast<ssize_t>(sizeof(error))) {
-        writeError(error);
+    if (g_execError != 0) {
+        writeError(g_execError);
         // The failed child is ours to collect.
-        ::waitpid(pid, nullptr, 0);
+        ::syscall(SYS_wait4, pid, nullptr, 0, nullptr);
     }
 }
 
 void handleSignal(int sig, siginfo_t* info, void* context) {
     // The keyboards come back to the system before anything that could hang.
     devio::evdev::releaseAfterCrash();
-    int expected = 0;
-    if (!g_handling.compare_exchange_strong(expected, 1)) {
-        // Another thread is writing the dump; its signal ends the process.
+    const long self = ::syscall(SYS_gettid);
+    long nobody = 0;
+    if (!g_dumpingThread.compare_exchange_strong(nobody, self)) {
+        // Another thread writes the dump and then ends the process. (This thread cannot be that
+        // one: the crash signals stay blocked while it dumps, and the kernel ends a process whose
+        // thread faults with its fault signal blocked.)
         for (;;)
             ::pause();
     }
@@ -324,11 +529,42 @@ void handleSignal(int sig, siginfo_t* info, void* context) {
     else
         writeError(ENOENT);
 
-    // Handled: the default action ends the process with this signal. A fault comes back when
-    // the instruction runs again; a sent signal is raised once more.
-    ::signal(sig, SIG_DFL);
-    if (info->si_code <= 0 || sig == SIGABRT)
-        ::raise(sig);
+    // Handled: the default action ends the process with this signal, delivered as soon as the
+    // handler returns (the signal is blocked until then), so also a trap or a sent signal that
+    // would not come back by itself ends it.
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(sig, &fallback, nullptr);
+    ::raise(sig);
+}
+
+// --- alternate signal stacks ---
+
+pthread_key_t g_stackKey;
+pthread_once_t g_stackKeyOnce = PTHREAD_ONCE_INIT;
+
+std::size_t pageSize() {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    return page > 0 ? static_cast<std::size_t>(page) : 4096;
+}
+
+std::size_t altStackSize() {
+    // Processors with large register files need more room for the signal frame.
+    const std::size_t minimum = static_cast<std::size_t>(::getauxval(AT_MINSIGSTKSZ));
+    return minimum * 4 > kAltStackSize ? minimum * 4 : kAltStackSize;
+}
+
+// Runs when a thread that was given a stack ends.
+void releaseAltStack(void* mapping) {
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    ::sigaltstack(&off, nullptr);
+    ::munmap(mapping, altStackSize() + pageSize());
+}
+
+void makeStackKey() {
+    ::pthread_key_create(&g_stackKey, releaseAltStack);
 }
 
 class LinuxBackend : public Backend {
@@ -337,24 +573,15 @@ public:
         g_dumpFolder = dumpFolder;
         g_reporter = reporter;
 
-        // backtrace() loads its unwinder on first use; do that now, not in the handler.
-        void* warm[1];
-        ::backtrace(warm, 1);
+        const Result stack = prepareThread();
+        if (!stack)
+            return stack;
 
-        void* stack = ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (stack == MAP_FAILED)
-            return Result::failure(8, std::string("no memory for the signal stack: ") +
-                                          std::strerror(errno));
-        stack_t altStack{};
-        altStack.ss_sp = stack;
-        altStack.ss_size = kAltStackSize;
-        if (::sigaltstack(&altStack, nullptr) != 0)
-            return Result::failure(8, std::string("sigaltstack: ") + std::strerror(errno));
-
+        // Not SA_RESETHAND: a second thread crashing while the first writes the dump must find
+        // the handler still there, or the default action would end the process half way.
         struct sigaction action {};
         action.sa_sigaction = handleSignal;
-        action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&action.sa_mask);
         for (int sig : kSignals)
             sigaddset(&action.sa_mask, sig);
@@ -367,6 +594,34 @@ public:
 };
 
 } // namespace
+
+Result prepareThread() {
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
+        current.ss_size >= altStackSize())
+        return Result::success();
+    const std::size_t guard = pageSize();
+    const std::size_t size = altStackSize();
+    void* mapping = ::mmap(nullptr, size + guard, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (mapping == MAP_FAILED)
+        return Result::failure(8, std::string("no memory for the signal stack: ") +
+                                      std::strerror(errno));
+    // The lowest page stays inaccessible: a handler that overran its stack faults there instead
+    // of writing over whatever lies below.
+    ::mprotect(mapping, guard, PROT_NONE);
+    stack_t altStack{};
+    altStack.ss_sp = static_cast<char*>(mapping) + guard;
+    altStack.ss_size = size;
+    if (::sigaltstack(&altStack, nullptr) != 0) {
+        const int error = errno;
+        ::munmap(mapping, size + guard);
+        return Result::failure(8, std::string("sigaltstack: ") + std::strerror(error));
+    }
+    ::pthread_once(&g_stackKeyOnce, makeStackKey);
+    ::pthread_setspecific(g_stackKey, mapping);
+    return Result::success();
+}
 
 Backend& systemBackend() {
     static LinuxBackend backend;

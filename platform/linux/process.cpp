@@ -2,8 +2,14 @@
 #include "platform/process_native_p.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <spawn.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -37,6 +43,35 @@ Result native::SystemBackend::startDetached(const ProcessStart& start) {
 
 Result native::SystemBackend::startWithShell(const ProcessStart& start, bool /*elevated*/) {
     return startDetached(start);
+}
+
+ResultOf<bool> native::SystemBackend::claimInstance(const std::string& name) {
+    // The open lock files, kept for the process's life: the kernel drops the lock with the last
+    // descriptor, however the process ends.
+    static std::mutex lock;
+    static std::map<std::string, int> held; // by path
+    std::lock_guard<std::mutex> guard(lock);
+    const char* temp = std::getenv("TMPDIR");
+    const std::string path = std::string(temp && *temp ? temp : "/tmp") + "/" + name + ".lock";
+    if (held.count(path))
+        return ResultOf<bool>::success(true);
+    // Not through a link someone else put in a shared folder.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        const int error = errno;
+        return ResultOf<bool>::failure(linux_errors::win32ErrorOf(error),
+                                       "cannot open " + path + ": " + std::strerror(error));
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            return ResultOf<bool>::success(false);
+        return ResultOf<bool>::failure(linux_errors::win32ErrorOf(error),
+                                       "cannot lock " + path + ": " + std::strerror(error));
+    }
+    held[path] = fd;
+    return ResultOf<bool>::success(true);
 }
 
 } // namespace platform::process

@@ -17,4 +17,17 @@ Result Backend::startWithShell(const ProcessStart& start, bool elevated) {
     return record(start, true, elevated);
 }
 
+ResultOf<bool> Backend::claimInstance(const std::string& name) {
+    for (const std::string& other : heldElsewhere) {
+        if (other == name)
+            return ResultOf<bool>::success(false);
+    }
+    bool mine = false;
+    for (const std::string& held : claimed)
+        mine = mine || held == name;
+    if (!mine)
+        claimed.push_back(name);
+    return ResultOf<bool>::success(true);
+}
+
 } // namespace platform::process::sim

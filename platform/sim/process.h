@@ -1,7 +1,7 @@
 #pragma once
 
 // Starts nothing and remembers each start, for tests; with `refusal` nonzero every start fails
-// with it.
+// with it. Claims are this backend's own: a name in `heldElsewhere` is another process's.
 
 #include "platform/process.h"
 
@@ -17,8 +17,11 @@ public:
 
     Result startDetached(const ProcessStart& start) override;
     Result startWithShell(const ProcessStart& start, bool elevated) override;
+    ResultOf<bool> claimInstance(const std::string& name) override;
 
     uint32_t refusal = 0;
+    std::vector<std::string> claimed;
+    std::vector<std::string> heldElsewhere;
     std::vector<Start> starts; // the successful ones, in order
 
 private:

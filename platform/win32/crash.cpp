@@ -1,6 +1,9 @@
 // The crash handler for Win32: an unhandled-exception filter hands the crash to a thread made at
 // install time (the crashing thread's own stack may be used up), which writes a minidump with
-// dbghelp and starts the reporter. Only fixed buffers are used after the crash.
+// dbghelp and starts the reporter. Only fixed buffers are used after the crash. The C runtime's
+// own ends (abort(), std::terminate, a pure virtual call, an invalid-parameter report) never reach
+// the filter: their handlers describe the place as an exception of their own and take the same
+// road.
 
 #include "platform/crash.h"
 
@@ -8,6 +11,10 @@
 // dbghelp.h and objbase.h need windows.h first.
 #include <dbghelp.h>
 #include <objbase.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <exception>
 
 namespace platform::crash {
 
@@ -23,6 +30,15 @@ HANDLE g_doneEvent = nullptr;
 EXCEPTION_POINTERS* g_exception = nullptr;
 DWORD g_crashThread = 0;
 volatile LONG g_handling = 0;
+
+// How long a crashed thread waits for the dump: a dump thread that hangs (or crashed itself) must
+// not keep the process for ever.
+constexpr DWORD kDumpTimeoutMs = 60000;
+// What the C runtime's ends are recorded as, and the codes the process then ends with (those the
+// runtime itself would give).
+constexpr DWORD kAbortException = 0x40000015;   // STATUS_FATAL_APP_EXIT
+constexpr DWORD kInvalidParameter = 0xC0000417; // STATUS_INVALID_CRUNTIME_PARAMETER
+constexpr UINT kAbortExitCode = 3;
 
 wchar_t g_folderW[kPathCapacity];
 wchar_t g_dumpPath[kPathCapacity + 64];
@@ -152,7 +168,8 @@ DWORD WINAPI handlerThread(void*) {
     return 0;
 }
 
-LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
+// Hands the crash to the dump thread and waits for it, at most kDumpTimeoutMs.
+void dumpAndWait(EXCEPTION_POINTERS* exception) {
     if (InterlockedExchange(&g_handling, 1) != 0) {
         // Another thread is writing the dump; the process ends when it is done.
         Sleep(INFINITE);
@@ -160,9 +177,49 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
     g_exception = exception;
     g_crashThread = GetCurrentThreadId();
     SetEvent(g_crashEvent);
-    WaitForSingleObject(g_doneEvent, INFINITE);
+    WaitForSingleObject(g_doneEvent, kDumpTimeoutMs);
+}
+
+LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
+    dumpAndWait(exception);
     // Handled: no error dialog, the process ends.
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The runtime's ends: the caller's registers as the exception's context, then the dump, then the
+// end the runtime would have made, without its message box.
+[[noreturn]] void dumpHereAndEnd(DWORD code, UINT exitCode) {
+    CONTEXT context{};
+    RtlCaptureContext(&context);
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = code;
+    record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+#if defined(_WIN64)
+    record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+#else
+    record.ExceptionAddress = reinterpret_cast<void*>(context.Eip);
+#endif
+    EXCEPTION_POINTERS pointers{&record, &context};
+    dumpAndWait(&pointers);
+    TerminateProcess(GetCurrentProcess(), exitCode);
+    ExitProcess(exitCode); // not reached
+}
+
+void onAbortSignal(int) {
+    dumpHereAndEnd(kAbortException, kAbortExitCode);
+}
+
+[[noreturn]] void onTerminate() {
+    dumpHereAndEnd(kAbortException, kAbortExitCode);
+}
+
+void __cdecl onPureCall() {
+    dumpHereAndEnd(kAbortException, kAbortExitCode);
+}
+
+void __cdecl onInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
+                                uintptr_t) {
+    dumpHereAndEnd(kInvalidParameter, kInvalidParameter);
 }
 
 std::string errorText(const char* what) {
@@ -188,11 +245,19 @@ public:
             return Result::failure(GetLastError(), errorText("CreateThread"));
         CloseHandle(thread);
         SetUnhandledExceptionFilter(onUnhandledException);
+        std::signal(SIGABRT, onAbortSignal);
+        std::set_terminate(onTerminate);
+        _set_purecall_handler(onPureCall);
+        _set_invalid_parameter_handler(onInvalidParameter);
         return Result::success();
     }
 };
 
 } // namespace
+
+Result prepareThread() {
+    return Result::success();
+}
 
 Backend& systemBackend() {
     static Win32Backend backend;

@@ -5,6 +5,9 @@
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
 
+#include <map>
+#include <mutex>
+
 namespace platform {
 namespace {
 
@@ -92,6 +95,29 @@ Result native::SystemBackend::startWithShell(const ProcessStart& start, bool ele
         return Result::success();
     return Result::failure(uint32_t(code), "shell could not start " + start.program + ": result " +
                                                std::to_string(long(code)));
+}
+
+ResultOf<bool> native::SystemBackend::claimInstance(const std::string& name) {
+    // The mutexes this process made, open for its life; the system closes them at the end.
+    static std::mutex lock;
+    static std::map<std::string, HANDLE> held;
+    std::lock_guard<std::mutex> guard(lock);
+    if (held.count(name))
+        return ResultOf<bool>::success(true);
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, widen(name).c_str());
+    const DWORD e = GetLastError();
+    if (!mutex) {
+        // Made by a process of other rights: held all the same.
+        if (e == ERROR_ACCESS_DENIED)
+            return ResultOf<bool>::success(false);
+        return ResultOf<bool>::failure(e, "cannot claim " + name + ": " + errorText(e));
+    }
+    if (e == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return ResultOf<bool>::success(false);
+    }
+    held[name] = mutex;
+    return ResultOf<bool>::success(true);
 }
 
 } // namespace process

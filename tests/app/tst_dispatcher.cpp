@@ -14,6 +14,7 @@
 #include "input/redirection.h"
 #include "online/onlinecommands.h"
 #include "online/onlinesettings.h"
+#include "platform/sim/syssettings.h"
 #include "recordingcallback.h"
 
 #include <QApplication>
@@ -51,7 +52,7 @@ const char* const kProfileArgs =
     R"j("subTreeString":"<x/>","addNodeName":"n","srcFilePath":"p.xml","desFilePath":"p.xml",)j"
     R"j("srcXpath":"count(/)","desXpath":"count(/)","args":"1"})j";
 const char* const kOtherArgs =
-    R"j({"url":"tavixtest:x","relativeUrl":"/v.html","size":"300,200","msg":"m","speednum":"-1",)j"
+    R"j({"url":"tavixtest:x","relativeUrl":"/view/v.html","size":"300,200","msg":"m","speednum":"-1",)j"
     R"j("linenum":"-1","confKey":"nope","confValue":"1","deviceId":"none","hotkey":"F9",)j"
     R"j("downloadUrl":"","relativePath":"/","filePathLists":"no such file"})j";
 
@@ -94,16 +95,18 @@ const Row kRows[] = {
     {"startVDevice", "fail:outPutDevice Not found!"},
     {"stopVDevice", "fail:outPutDevice Not found!"},
     {"keyMapChanged", "input:load | ok:keyMapChanged success"},
-    {"saveFileDialog", "modal:QFileDialog"},
-    {"openFileDialog", "modal:QFileDialog"},
+    {"saveFileDialog", "modal:QFileDialog | view:fileDialogClosed"},
+    {"openFileDialog", "modal:QFileDialog | view:fileDialogClosed"},
     {"openUrl", "url:tavixtest:x | ok:open successed"},
     {"downloadFile", "fail:url file is not captured"},
     {"synchronizeConf", "fail:calculate md5 falied!"},
     {"openView", "view:open"},
     {"closeView", "view:close"},
     {"sendMsgToMainBrowser", "view:onBrowserMsg | ok:sendMsgToMainBrowser success"},
-    {"openFileDialogEx", "modal:QFileDialog"},
+    {"openFileDialogEx", "modal:QFileDialog | view:fileDialogClosed"},
     {"setIME", "ok:setIME success!"},
+    {"getMouseSettings", "ok:{\"scrollLines\":\"3\",\"speed\":\"10\"}"},
+    {"fileExists", "ok:0"},
 };
 
 // Notes every answer in the shared trace.
@@ -387,6 +390,9 @@ private slots:
                                       .toVariant()
                                       .toMap();
             request.insert("funcname", row.name);
+            // The main page loads only the program's pages (openUrl takes "url" as it is).
+            if (QByteArray(row.name) == "loadurl")
+                request.insert("url", "/view/v.html");
             QTest::newRow(row.name) << QString::fromUtf8(QJsonDocument::fromVariant(request).toJson(
                                            QJsonDocument::Compact))
                                     << row.trace;
@@ -406,6 +412,12 @@ private slots:
         QVERIFY(profile.open(QIODevice::WriteOnly));
         profile.write("<root><key code=\"%\"/></root>");
         profile.close();
+        // The system's settings as a system in memory holds them.
+        platform::syssettings::sim::Backend system;
+        platform::syssettings::installBackend(&system);
+        struct Restore {
+            ~Restore() { platform::syssettings::installBackend(nullptr); }
+        } restore;
 
         Groups groups(folder.path());
         TraceUrls urls;

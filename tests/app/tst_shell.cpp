@@ -7,8 +7,12 @@
 #include "config/configstore.h"
 #include "recordingcallback.h"
 
+#include <QLocalServer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
 
 namespace {
 
@@ -38,7 +42,7 @@ private slots:
     void windowTitle_data();
     void windowTitle();
     void replyCarriesProcessId();
-
+    void copiesStartingTogetherMakeOneFirst();
 
     void closeApp_data();
     void closeApp();
@@ -208,5 +212,68 @@ void tst_Shell::closeApp() {
     QCOMPARE(cb->last().text, QString("modify conf sucess"));
 }
 
-QTEST_GUILESS_MAIN(tst_Shell)
+// Two copies that found nobody on the name at the same moment: one listens, the other learns that
+// the name is held (and asks again), each round. What a copy that ended left there is no
+// hindrance.
+void tst_Shell::copiesStartingTogetherMakeOneFirst() {
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", temp.path());
+    const QString name = singleinstance::serverName();
+    QFile left(temp.filePath(name));
+    QVERIFY(left.open(QIODevice::WriteOnly));
+    left.close();
+    for (int round = 0; round < 20; ++round) {
+        QProcess copies[2];
+        for (QProcess& copy : copies) {
+            copy.setProcessEnvironment(env);
+            copy.start(QCoreApplication::applicationFilePath(), {"--listen-as-first", name});
+        }
+        for (QProcess& copy : copies)
+            QVERIFY(copy.waitForStarted());
+        for (QProcess& copy : copies)
+            copy.write("go\n");
+        QStringList outcomes;
+        for (QProcess& copy : copies) {
+            QTRY_VERIFY(copy.canReadLine());
+            outcomes << QString::fromLatin1(copy.readLine()).trimmed();
+        }
+        outcomes.sort();
+        QCOMPARE(outcomes, (QStringList{"first", "held elsewhere"}));
+        for (QProcess& copy : copies) {
+            copy.closeWriteChannel();
+            QVERIFY(copy.waitForFinished());
+        }
+    }
+}
+
+namespace {
+// The copy's side of copiesStartingTogetherMakeOneFirst: on a line from standard input it tries
+// to become the first instance of the name, says how that went, and keeps what it got until
+// standard input ends.
+int listenAsFirst(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    char line[16];
+    if (!std::fgets(line, sizeof line, stdin))
+        return 1;
+    bool heldElsewhere = false;
+    const QLocalServer* server = singleinstance::listenAsFirstInstance(
+        QString::fromLocal8Bit(argv[2]), &app, &heldElsewhere);
+    std::printf("%s\n", server ? "first" : heldElsewhere ? "held elsewhere" : "failed");
+    std::fflush(stdout);
+    while (std::fgets(line, sizeof line, stdin)) {
+    }
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], "--listen-as-first") == 0)
+        return listenAsFirst(argc, argv);
+    QCoreApplication app(argc, argv);
+    tst_Shell test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_shell.moc"

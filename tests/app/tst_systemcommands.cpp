@@ -235,6 +235,31 @@ private slots:
         QCOMPARE(msg->last().text, QStringLiteral("sendMsgToMainBrowser success"));
     }
 
+    // Only pages of the view folder: anything else would be shown with the bridge at hand.
+    void pagesOutsideTheViewFolderAreNotOpened_data() {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("climbing") << "../../../../etc/passwd";
+        QTest::newRow("climbing out of view") << "/view/../../../etc/passwd";
+        QTest::newRow("escaped dots") << "/view/%2e%2e/%2e%2e/etc/passwd";
+        QTest::newRow("backslashes") << "/view\\..\\..\\etc\\passwd";
+        QTest::newRow("a folder beside view") << "/viewer/index.html";
+        QTest::newRow("the folder itself") << "/view";
+        QTest::newRow("a NUL") << QString("/view/a%1.html").arg(QChar(0));
+        QTest::newRow("empty") << "";
+    }
+    void pagesOutsideTheViewFolderAreNotOpened() {
+        QFETCH(QString, address);
+        auto cb = makeRecorder();
+        commands.loadurl(request({{"url", address}}), cb);
+        commands.openView(request({{"relativeUrl", address}, {"size", "400,300"}}), cb);
+        QCOMPARE(host.calls, QStringList());
+        QVERIFY(!cb->answered());
+        // A page of the folder, with what follows its path as written.
+        commands.loadurl(request({{"url", "/view/device/a/../b/index.html?lang=en#top"}}), cb);
+        QCOMPARE(host.calls,
+                 QStringList("load file:///opt/tavix/view/device/b/index.html?lang=en#top"));
+    }
+
     void openViewSize_data() {
         QTest::addColumn<QString>("size");
         QTest::addColumn<QSize>("expected");
@@ -296,14 +321,51 @@ private slots:
                 QCOMPARE(seenFolder, home.path() + QStringLiteral("/Documents"));
             if (!filters.isEmpty())
                 QCOMPARE(seenFilters, filters);
-            // A cancelled dialog gives no answer.
+            // A cancelled dialog gives no answer; the page is told the dialog went either way.
             QCOMPARE(cb->answered(), !answer.isEmpty());
+            QCOMPARE(host.calls.takeLast(),
+                     QString("fileDialogClosed ") + (answer.isEmpty() ? "0" : "1"));
             if (!answer.isEmpty()) {
                 QCOMPARE(cb->answers.size(), size_t(1));
                 QCOMPARE(cb->last().text, chosen);
             }
         }
         qputenv("HOME", oldHome);
+    }
+
+    // Only files of the program's folders are told about; a path that climbs out is none.
+    void fileExists_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("a file") << "view/device/a/seting.html"
+                                << "1";
+        QTest::newRow("leading slash") << "/view/device/a/seting.html"
+                                       << "1";
+        QTest::newRow("missing") << "view/device/b/seting.html"
+                                 << "0";
+        QTest::newRow("a folder") << "view/device"
+                                  << "0";
+        QTest::newRow("climbing out") << "view/../../outside.txt"
+                                      << "0";
+        QTest::newRow("empty") << ""
+                               << "0";
+    }
+    void fileExists() {
+        QFETCH(QString, path);
+        QFETCH(QString, answer);
+        QTemporaryDir dir;
+        const QString program = dir.filePath("program");
+        QVERIFY(QDir().mkpath(program + "/view/device/a"));
+        for (const QString& file :
+             {program + "/view/device/a/seting.html", dir.filePath("outside.txt")}) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        SystemCommands inFolder(host, ProgramFolders::staged(program));
+        auto cb = makeRecorder();
+        inFolder.fileExists(request({{"relativePath", path}}), cb);
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QCOMPARE(cb->last().text, answer);
     }
 };
 

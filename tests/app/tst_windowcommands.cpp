@@ -2,6 +2,7 @@
 
 #include "app/windowcommands.h"
 #include "platform/sim/windows.h"
+#include "windowrect.h"
 
 #include <QtTest>
 
@@ -56,9 +57,43 @@ private slots:
             QCOMPARE((QList<int>{(*parsed)[0], (*parsed)[1], (*parsed)[2], (*parsed)[3]}), values);
     }
 
+    // The window at 100,80 (800 x 600) on a desktop of 1280 x 800 asks for a move and a size.
+    void movesStayOnTheScreens_data() {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<w::Rect>("expected");
+        QTest::newRow("inside") << "moveWindow:20,-30,700,500" << w::Rect{120, 50, 700, 500};
+        QTest::newRow("past the right edge")
+            << "moveWindow:900,0,400,300" << w::Rect{880, 80, 400, 300};
+        QTest::newRow("past the top left")
+            << "moveWindow:-500,-500,400,300" << w::Rect{0, 0, 400, 300};
+        QTest::newRow("a city") << "moveWindow,99999999,99999999,99999999,99999999"
+                                << w::Rect{0, 0, 1280, 800};
+        QTest::newRow("largest ints")
+            << "moveWindow:2147483647,2147483647,2147483647,2147483647" << w::Rect{0, 0, 1280, 800};
+        QTest::newRow("smallest offsets")
+            << "moveWindow:-2147483648,-2147483648,2147483647,2147483647"
+            << w::Rect{0, 0, 1280, 800};
+        QTest::newRow("smallest offsets, small window")
+            << "moveWindow:-2147483648,-2147483648,10,10" << w::Rect{0, 0, 10, 10};
+    }
+    void movesStayOnTheScreens() {
+        QFETCH(QString, request);
+        QFETCH(w::Rect, expected);
+        const auto values = windowcommands::parseMoveWindow(request);
+        QVERIFY(values);
+        windowcommands::moveWindow(kWindow, *values, {0, 0, 1280, 800});
+        QCOMPARE(sim->rects[kWindow], expected);
+        // The same for the place a minimised window is restored to.
+        sim->rects[kWindow] = {100, 80, 800, 600};
+        QVERIFY(w::minimizeWithoutActivation(kWindow).ok);
+        windowcommands::moveWindow(kWindow, *values, {0, 0, 1280, 800});
+        QCOMPARE(sim->rects[kWindow].width, expected.width);
+        QCOMPARE(sim->rects[kWindow].height, expected.height);
+    }
+
     void minimisedWindowIsRestoredAtItsPlaceWithTheNewSize() {
         QVERIFY(w::minimizeWithoutActivation(kWindow).ok);
-        windowcommands::moveWindow(kWindow, {30, 30, 640, 480});
+        windowcommands::moveWindow(kWindow, {30, 30, 640, 480}, {});
         QCOMPARE(sim->placements[kWindow].state, w::ShowState::Normal);
         QVERIFY(sim->rects[kWindow] == (w::Rect{100, 80, 640, 480}));
     }
@@ -72,7 +107,7 @@ private slots:
     }
 
     void goneWindowIsLeftAlone() {
-        windowcommands::moveWindow(7, {1, 1, 10, 10});
+        windowcommands::moveWindow(7, {1, 1, 10, 10}, {});
         windowcommands::minisizeWindow(7);
         QVERIFY(!sim->rects.count(7));
         QVERIFY(sim->placements.empty());

@@ -517,6 +517,36 @@ private slots:
         QCOMPARE(reread.clientAttribute("closeFunc"), value);
     }
 
+    // What XML 1.0 cannot hold is refused before anything changes: the file, the map, the
+    // autostart entry and the shortcuts stay as they were.
+    void valuesTheFileCannotKeepAreRefused_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("control character") << "closeFunc" << QString("hide%1").arg(QChar(1));
+        QTest::newRow("U+0000 in the value") << "closeFunc" << QString("hide%1x").arg(QChar(0));
+        QTest::newRow("U+0000 in the name") << QString("autoStart%1").arg(QChar(0)) << "true";
+        QTest::newRow("autostart") << "autoStart" << QString("true%1").arg(QChar(0x1b));
+        QTest::newRow("shortcut") << "fastSwitch" << QString("Ctrl+%1").arg(QChar(0x7));
+        QTest::newRow("U+FFFF") << "closeFunc" << QString(QChar(0xFFFF));
+    }
+    void valuesTheFileCannotKeepAreRefused() {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        ConfigStore store(m_dir.path());
+        store.load();
+        const auto client = store.clientAttributes();
+        FakeConfHost host;
+        ConfCommands commands(store, &host);
+        auto cb = call(commands, &ConfCommands::setConf, {{"confKey", key}, {"confValue", value}});
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QVERIFY(!cb->last().success);
+        QCOMPARE(cb->last().text, QString("can't find conf name"));
+        QCOMPARE(readBytes(confPath()), QByteArray(kConf));
+        QCOMPARE(store.clientAttributes(), client);
+        QVERIFY(host.autoStart.isEmpty());
+        QVERIFY(host.assigned.isEmpty());
+    }
+
     void resetConfRestoresDefaults() {
         ConfigStore store(m_dir.path());
         store.load();

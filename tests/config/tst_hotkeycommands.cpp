@@ -132,6 +132,28 @@ private slots:
             QCOMPARE(fileText(), before);
     }
 
+    // An id cut at U+0000 matched the real device; a control character would be written as a
+    // reference no other reader takes. Both are refused before the table or the file change.
+    void idsAndKeysTheFileCannotKeep_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("hotkey");
+        QTest::newRow("U+0000 after the id") << QString("04D9A0F1%1").arg(QChar(0)) << "Ctrl+1";
+        QTest::newRow("control character in the key")
+            << "04D9A0F1" << QString("Ctrl+%1").arg(QChar(2));
+    }
+    void idsAndKeysTheFileCannotKeep() {
+        QFETCH(QString, device);
+        QFETCH(QString, hotkey);
+        const QString before = fileText();
+        auto cb = makeRecorder();
+        m_commands->setHotKey({{"deviceId", device}, {"hotkey", hotkey}}, cb);
+        QCOMPARE(cb->answers.size(), size_t(1));
+        QVERIFY(!cb->last().success);
+        QCOMPARE(cb->last().text, QString("can't find deviceInfo"));
+        QVERIFY(m_table.assigned.isEmpty());
+        QCOMPARE(fileText(), before);
+    }
+
     void notXmlOrMissingArgumentsGiveNoAnswer() {
         auto cb = makeRecorder();
         m_commands->setHotKey({{"deviceId", "04D9A0F1"}}, cb);

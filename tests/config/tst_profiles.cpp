@@ -254,7 +254,6 @@ private slots:
         row("import: bad xpath", X, "srcFilePath=$P/pkg.pfd & desFilePath=p.xml & srcXpath=/ & desXpath=//[", kReplaceFailed, false);
 
         row("reset: source text taken", "resetProfile", "srcFilePath=s.xml & desFilePath=p.xml", "ok:resetProfile success", true, "/r/src", "<src>\n\t<a />t<b />\n</src>\n");
-        row("reset: missing destination", "resetProfile", "srcFilePath=s.xml & desFilePath=none.xml", "none", false);
         row("reset: source not xml", "resetProfile", "srcFilePath=broken.xml & desFilePath=p.xml", "none", false);
 
         const char* H = "queryHexByte";
@@ -308,6 +307,60 @@ private slots:
         if (command == "saveXmlAs" && !answer.startsWith("ok:")) // and no package anywhere
             QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).filter(".pfd"),
                      QStringList{"pkg.pfd"});
+    }
+
+    // What XML 1.0 cannot hold is refused with the command's failure text: a control character
+    // would be stored as a reference other readers refuse, and the library reads every text
+    // only up to a U+0000.
+    void charactersXmlCannotHoldAreRefused_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QVariantMap>("args");
+        QTest::addColumn<QString>("answer");
+        const QString nul(QChar(0));
+        const QVariantMap modify{{"filePath", "p.xml"},
+                                 {"xpath", "//key[@id='1']"},
+                                 {"attribute", "name"},
+                                 {"attributeValue", "X"}};
+        auto with = [](QVariantMap a, const char* key, const QString& value) {
+            a.insert(key, value);
+            return a;
+        };
+        QTest::newRow("control character in a value")
+            << "modifyProfile" << with(modify, "attributeValue", QString("X%1").arg(QChar(1)))
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in a value")
+            << "modifyProfile" << with(modify, "attributeValue", "X" + nul + "Y")
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in the expression")
+            << "modifyProfile" << with(modify, "xpath", "//key[@id='1']" + nul + "junk")
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in a query")
+            << "queryProfile" << QVariantMap{{"filePath", "p.xml"}, {"xpath", "/root" + nul}}
+            << "fail:queryProfile load xml file failed!";
+        QVariantMap add = with(modify, "addNodeName", "act");
+        QTest::newRow("control character in an added value")
+            << "modifyAddProfile" << with(add, "attributeValue", QString(QChar(0x1f)))
+            << QString(kLoadFailed);
+        QTest::newRow("U+0000 in an added name")
+            << "modifyAddProfile" << with(add, "addNodeName", "act" + nul) << QString(kLoadFailed);
+        const QVariantMap ex{{"filePath", "p.xml"}, {"xpath", "/root/macros"}};
+        QTest::newRow("reference to a control character in a fragment")
+            << "modifyProfileEx" << with(ex, "subTreeString", "<a v=\"&#1;\"/>")
+            << "fail:modifyProfileEx load xml file failed!";
+        QTest::newRow("hexadecimal reference in a fragment's text")
+            << "modifyProfileEx" << with(ex, "subTreeString", "<a>&#x1F;</a>")
+            << "fail:modifyProfileEx load xml file failed!";
+        QTest::newRow("U+0000 in a path: no answer")
+            << "resetProfile"
+            << QVariantMap{{"srcFilePath", "s.xml"}, {"desFilePath", "p.xml" + nul}} << "none";
+    }
+    void charactersXmlCannotHoldAreRefused() {
+        QFETCH(QString, command);
+        QFETCH(QVariantMap, args);
+        QFETCH(QString, answer);
+        QCOMPARE(run(command, args), answer);
+        QVERIFY(m_cache->pending().isEmpty());
+        QCOMPARE(readBytes(abs("p.xml")), kProfile);
     }
 
     // Names are checked as the UTF-8 that is stored: a lone surrogate half converts to "?",
@@ -624,6 +677,37 @@ private slots:
                  QString("ok:modifyProfile success!"));
         QCOMPARE(query("big.xml", "//key[@name='found']"),
                  QString("<key id=\"100000\" name=\"found\" />\n"));
+    }
+
+    // A destination that is not there yet is begun as the copy (a device's own key map), its
+    // folder made by the save; never one outside the program folder, nor from a missing source.
+    void resetBeginsAMissingFile_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("new file in new folders") << "s.xml"
+                                                 << "dev/kx/xml/none.xml"
+                                                 << "ok:resetProfile success";
+        QTest::newRow("outside the program folder") << "s.xml"
+                                                    << "../made.xml"
+                                                    << "none";
+        QTest::newRow("no source") << "gone.xml"
+                                   << "dev/none.xml"
+                                   << "none";
+    }
+
+    void resetBeginsAMissingFile() {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(QString, answer);
+        QCOMPARE(run("resetProfile", "srcFilePath=" + source + " & desFilePath=" + destination),
+                 answer);
+        const bool made = answer.startsWith("ok:");
+        const QString saved = run("savexml", QVariantMap());
+        QVERIFY(!made || saved == "ok:save xml success");
+        QCOMPARE(QFileInfo::exists(abs(destination)), made);
+        if (made)
+            QVERIFY(readBytes(abs(destination)).contains("<key name=\"S\">"));
     }
 
     void savexmlWritesPendingInOrder() {

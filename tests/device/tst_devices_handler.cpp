@@ -1,3 +1,5 @@
+#include "buildpaths.h"
+#include "device/deviceannouncements.h"
 #include "device/deviceenumeration.h"
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
@@ -21,7 +23,7 @@ const QString kId = QStringLiteral("HID\\Vid_04d9&Pid_a001");
 
 // The fake library's test controls, resolved next to the handler's own load of it.
 struct Fake {
-    Fake() : lib(QStringLiteral(FAKEKX_PATH)) {
+    Fake() : lib(buildpaths::resolve(FAKEKX_PATH)) {
         lib.load();
         setBlock = reinterpret_cast<void (*)(const void*)>(lib.resolve("fakeSetBlock"));
         reads = reinterpret_cast<int (*)()>(lib.resolve("fakeReads"));
@@ -84,7 +86,7 @@ private slots:
     }
 
     void aPartialLibraryServesWhatItHas() {
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         QVERIFY(devices.libraryLoaded());
         devices_handler::ReadResult read = devices.read(kId, 3, 0x10);
         QVERIFY(read.ok);
@@ -137,7 +139,7 @@ private slots:
             putWide(r.HardwareID, QString("HW%1").arg(i));
         }
         fake.setBlock(block.get());
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         const DeviceListBlock got = devices.deviceList();
         QCOMPARE(got.recordCount(), 20);
         const DeviceRecord& r0 = got.records[0];
@@ -166,7 +168,7 @@ private slots:
             putLe(block->records[i].productId, quint32(i == 2 ? 0xcd : 0xab));
         }
         fake.setBlock(block.get());
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         DeviceEnumeration e;
         QCOMPARE(e.refresh(devices.deviceList()), QString("DEV1"));
         QCOMPARE(e.counterMap().value("DEV1"), 2);
@@ -182,18 +184,19 @@ private slots:
     }
 
     void everyFifthEventIsHandledInOrder() {
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         RecordingSink sink;
         devices.setEventSink(&sink);
         Fake fake;
         // Codes 1..12 from the library's thread; the high half of the word is not the code.
         fake.fire(0x10001, 12);
         QTRY_COMPARE(sink.log.size(), 3);
-        QCOMPARE(sink.log, (QStringList{"changed 1", "changed 6", "changed 11"}));
+        // The library's arrival (1) reaches the page as the arrival it knows (2).
+        QCOMPARE(sink.log, (QStringList{"changed 2", "changed 6", "changed 11"}));
     }
 
     void eventsFromAForeignThreadWhileReenumerating() {
-        devices_handler devices(nullptr, QStringLiteral(FAKEKX_PATH));
+        devices_handler devices(nullptr, buildpaths::resolve(FAKEKX_PATH));
         RecordingSink sink;
         DeviceEnumeration e;
         devices.setEventSink(&sink);
@@ -207,7 +210,7 @@ private slots:
             QCOMPARE(sink.log[i], QStringLiteral("changed %1").arg(100 + 5 * i));
     }
 
-    void arrivalNamesTheNewDevice() {
+    void arrivalAndRemovalNameTheirDevice() {
         KxFolder folder;
         const QString usb = KxFolder::device("04D9A001", "SN1", 1)["UsbPath"].toString();
         folder.writeBus("-" + usb + "\n");
@@ -219,9 +222,37 @@ private slots:
         e.refresh(devices.deviceList());
         QVERIFY(e.deviceMap().isEmpty());
         folder.writeBus(usb + "\n");
-        QTRY_COMPARE(sink.log, (QStringList{"changed 1", "arrived 04D9A001"}));
+        QTRY_COMPARE(sink.log, (QStringList{"changed 2", "arrived 04D9A001"}));
         QCOMPARE(e.knownDeviceKeys(), QStringList{"04D9A001"});
         QCOMPARE(e.deviceMap().value("04D9A001").hardwareId, kId);
+        folder.writeBus("-" + usb + "\n");
+        QTRY_COMPARE(sink.log.size(), 3);
+        QCOMPARE(sink.log.last(), QString("changed 1"));
+        // Gone from the known keys, still the library's to report.
+        QVERIFY(e.knownDeviceKeys().isEmpty());
+        QCOMPARE(e.libraryKeys(), QStringList{"04D9A001"});
+    }
+
+    // Steps "argument:key" separated by ";"; what reaches the page, in order.
+    void oneAnnouncementPerChange_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QList<int>>("pushed");
+        QTest::newRow("several interfaces arrive and leave")
+            << "2:1234;2:1234;1:1234;1:1234;2:1234" << QList<int>{2, 1, 2};
+        QTest::newRow("two devices") << "2:1234;2:5678;1:1234" << QList<int>{2, 2, 1};
+    }
+
+    void oneAnnouncementPerChange() {
+        QFETCH(QString, steps);
+        QFETCH(QList<int>, pushed);
+        DeviceAnnouncements announcements;
+        QList<int> told;
+        for (const QString& step : steps.split(';')) {
+            const int argument = step.section(':', 0, 0).toInt();
+            if (announcements.announce(argument, step.section(':', 1)))
+                told << argument;
+        }
+        QCOMPARE(told, pushed);
     }
 
     void dataGoesOnlyToTheFirstDevice() {
@@ -496,6 +527,7 @@ private slots:
         platform::usb::sim::setBusFile((dir.path() + "/sim-usb.txt").toStdString());
         DeviceEnumeration e;
         knowOne(e, "DEV3", 0x3, 0x3);
+        knowOne(e, "", 0x9, 0x9); // the library's device has gone: still its to report
         QStringList seen;
         {
             HotplugWatcher watcher(e);

@@ -32,6 +32,21 @@ QByteArray httpGet(quint16 port, const QByteArray& path) {
 } // namespace
 
 bool PageDriver::connectTo(quint16 port, const QString& urlSuffix, int timeoutMs) {
+    return connectWhere(port, urlSuffix, true, timeoutMs);
+}
+
+bool PageDriver::connectToOther(quint16 port, const QString& urlSuffix, int timeoutMs) {
+    return connectWhere(port, urlSuffix, false, timeoutMs);
+}
+
+int PageDriver::pageCount(quint16 port) {
+    int count = 0;
+    for (const QJsonValue& p : QJsonDocument::fromJson(httpGet(port, "/json")).array())
+        count += p.toObject().value("type").toString() == "page" ? 1 : 0;
+    return count;
+}
+
+bool PageDriver::connectWhere(quint16 port, const QString& urlSuffix, bool ending, int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     QString wsUrl;
@@ -39,8 +54,8 @@ bool PageDriver::connectTo(quint16 port, const QString& urlSuffix, int timeoutMs
         const QJsonArray pages = QJsonDocument::fromJson(httpGet(port, "/json")).array();
         for (const QJsonValue& p : pages) {
             const QJsonObject page = p.toObject();
-            if (page.value("type").toString() == "page" &&
-                page.value("url").toString().endsWith(urlSuffix))
+            if (page.value("type").toString() == "page" && wsUrl.isEmpty() &&
+                page.value("url").toString().endsWith(urlSuffix) == ending)
                 wsUrl = page.value("webSocketDebuggerUrl").toString();
         }
         if (wsUrl.isEmpty())

@@ -13,6 +13,10 @@ public:
     // Finds the page whose URL ends with `urlSuffix` and connects to it; false when the program
     // does not offer it within `timeoutMs`.
     bool connectTo(quint16 port, const QString& urlSuffix, int timeoutMs);
+    // The same for the first page whose URL does not end with `urlSuffix` (a popup's page).
+    bool connectToOther(quint16 port, const QString& urlSuffix, int timeoutMs);
+    // How many pages the program shows now.
+    static int pageCount(quint16 port);
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     void disconnect() { m_socket.abort(); }
 
@@ -26,6 +30,7 @@ public:
     QString lastError() const { return m_error; }
 
 private:
+    bool connectWhere(quint16 port, const QString& urlSuffix, bool ending, int timeoutMs);
     QJsonObject call(const QString& method, const QJsonObject& params, int timeoutMs);
     bool sendFrame(const QByteArray& payload);
     bool readMessage(QByteArray* message, int timeoutMs);

@@ -12,6 +12,7 @@
 #include "browser/clienthandler.h"
 #include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
+#include "buildpaths.h"
 #include "config/confcommands.h"
 #include "config/configstore.h"
 #include "device/deviceenumeration.h"
@@ -102,6 +103,7 @@ private slots:
     void reloadDropsPendingQueries();
     void lateQueryOfAGoneContext();
     void queryWithoutHandlerDropped();
+    void pagesNotTheProgramsAreNotHeard();
     void events();
     void reloadForgetsFunctions();
     void loadingStatePushed();
@@ -190,7 +192,9 @@ void tst_Browser::initTestCase() {
     QVERIFY(QDir().mkpath(m_dir.filePath("Resources/profiles")));
     QVERIFY(QFile::copy(data + "/Resources/profiles/conf.xml",
                         m_dir.filePath("Resources/profiles/conf.xml")));
-    QVERIFY(QFile::copy(QStringLiteral(TAVIX_TEST_PAGE), m_dir.filePath("test.html")));
+    QVERIFY(QFile::copy(buildpaths::resolve(TAVIX_TEST_PAGE), m_dir.filePath("test.html")));
+    // The test's folder holds the program's pages here.
+    ClientApp::setProgramPages({m_dir.path()});
 
     m_store = new ConfigStore(m_dir.path());
     m_store->load();
@@ -428,6 +432,9 @@ void tst_Browser::reloadDropsPendingQueries() {
 // A query that arrives after its page was replaced still runs, but its answer must not reach
 // the new page, even a query of the new page with the same id.
 void tst_Browser::lateQueryOfAGoneContext() {
+    // The context of a page that is then replaced.
+    router()->attach("a context gone");
+    loadTestPage();
     RouterCallback late;
     holdRequest("late", &late);
     QSignalSpy answers(router(), &PageRouter::answered);
@@ -451,6 +458,31 @@ void tst_Browser::queryWithoutHandlerDropped() {
     QVERIFY(waitJs("!!answers.after"));
     QCOMPARE(js("JSON.stringify(answers.dropped || null)").toString(), QString("null"));
     QCOMPARE(m_arrived.size(), 1);
+}
+
+// The same page from another folder, a web address, the engine's error page of a file elsewhere:
+// their requests reach nothing and the program's events do not reach them. Back among the
+// program's pages everything is heard again.
+void tst_Browser::pagesNotTheProgramsAreNotHeard() {
+    QTemporaryDir elsewhere;
+    QVERIFY(QFile::copy(buildpaths::resolve(TAVIX_TEST_PAGE), elsewhere.filePath("test.html")));
+    const QString missing = QUrl::fromLocalFile(elsewhere.filePath("missing.html")).toString();
+    for (const QString& url :
+         {QUrl::fromLocalFile(elsewhere.filePath("test.html")).toString(),
+          QUrl::fromLocalFile(m_dir.path() + "er/test.html").toString(), missing}) {
+        QSignalSpy loaded(m_view->browser(), &QWebEnginePage::loadFinished);
+        m_view->loadUrl(url);
+        QVERIFY(loaded.wait(15000));
+        m_arrived.clear();
+        js(R"(window.events = []; if (window.cefQuery) {
+                  setMessageCallback('onBrowserMsg', function (a) { events.push(a); });
+                  cefQuery({request: '{"funcname":"getConf"}'}); })");
+        m_handler->sendProcessMessage("onBrowserMsg", {"secret"});
+        QTest::qWait(500);
+        QVERIFY2(m_arrived.isEmpty(), qPrintable(url));
+        QCOMPARE(js("window.events.length").toInt(), 0);
+    }
+    loadTestPage(); // asks, and is answered
 }
 
 void tst_Browser::events() {
@@ -512,9 +544,16 @@ void tst_Browser::errorPage() {
     m_view->loadUrl(missing);
     QVERIFY(shown.wait(15000));
     QCOMPARE(shown.first().at(1).toInt(), -6);
+    // In words (the program's source texts: no translation is installed here), the engine's own
+    // text behind "Details".
     const QString expected =
         QString("Failed to load URL %1 with error ERR_FILE_NOT_FOUND (-6).").arg(missing);
-    QTRY_COMPARE(js("document.body.innerText").toString().trimmed(), expected);
+    QTRY_COMPARE(js("document.querySelector('details h2') &&"
+                    " document.querySelector('details h2').textContent")
+                     .toString(),
+                 expected);
+    QCOMPARE(js("document.querySelector('h1').textContent").toString(), QString("页面无法打开"));
+    QVERIFY(js("document.body.innerText").toString().contains(QUrl(missing).toLocalFile()));
     QCOMPARE(js("document.body.getAttribute('bgcolor')").toString(), QString("white"));
     loadTestPage();
 }
@@ -675,7 +714,7 @@ namespace {
 // Runs simctl of the staged program against `socket`; its answer.
 QString simctl(const QString& socket, const QStringList& args) {
     QProcess process;
-    process.start(QStringLiteral(TAVIX_STAGE_DIR "/simctl"),
+    process.start(buildpaths::resolve(TAVIX_STAGE_DIR "/simctl"),
                   QStringList{"--socket", socket} + args);
     if (!process.waitForFinished(10000))
         return QStringLiteral("(simctl did not finish)");
@@ -881,7 +920,7 @@ void tst_Browser::windowsFacility() {
 namespace {
 
 QString programPath() {
-    return QStringLiteral(TAVIX_STAGE_DIR "/tavix");
+    return buildpaths::resolve(TAVIX_STAGE_DIR "/tavix");
 }
 
 QProcessEnvironment programEnvironment(const QString& tmp) {

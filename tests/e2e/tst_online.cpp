@@ -2,6 +2,7 @@
 // a private program folder, the emulated adapter plugged and unplugged with simctl.
 #include "../online/packagetestutil.h"
 #include "../online/serverprocess.h"
+#include "buildpaths.h"
 #include "online/signature.h"
 
 #include <QDirIterator>
@@ -38,7 +39,7 @@ void tst_Online::initTestCase() {
 }
 
 bool tst_Online::copyStage() {
-    const QString stage = QStringLiteral(TAVIX_STAGE_DIR);
+    const QString stage = buildpaths::resolve(TAVIX_STAGE_DIR);
     QDirIterator it(stage, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString from = it.next();
@@ -59,7 +60,7 @@ void tst_Online::init() {
     m_dir = new QTemporaryDir;
     QVERIFY(copyStage());
     // The shipped conf.xml names the reference server's key: its packages are signed with it.
-    QFile key(QStringLiteral(TAVIX_TEST_KEY));
+    QFile key(buildpaths::resolve(TAVIX_TEST_KEY));
     QVERIFY(key.open(QIODevice::ReadOnly));
     QByteArray pages = updatePackage({{QStringLiteral("KX100/index.html"), "<html>KX100</html>"}});
     QVERIFY(signature::sign(

@@ -13,9 +13,12 @@
 #include "browser/clienthandler.h"
 #include "browser/pagerouter.h"
 #include "browser/tavixwebview.h"
+#include "buildpaths.h"
 #include "config/configstore.h"
+#include "platform/process.h"
 #include "platform/windows.h"
 #include "recordingcallback.h"
+#include "windowrect.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +26,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -35,15 +39,6 @@
 #include <cstdlib>
 
 namespace w = platform::windows;
-
-Q_DECLARE_METATYPE(w::Rect)
-
-namespace QTest {
-template <> char* toString(const w::Rect& r) {
-    return QTest::toString(
-        QStringLiteral("%1,%2 %3x%4").arg(r.x).arg(r.y).arg(r.width).arg(r.height));
-}
-} // namespace QTest
 
 namespace {
 PrivateDisplay* g_display = nullptr;
@@ -58,6 +53,28 @@ w::Rect systemRect(QWidget* widget) {
 
 w::ShowState systemState(QWidget* widget) {
     return w::placement(handleOf(widget)).value.state;
+}
+
+// The staged program, to be started with a temporary folder (and so an instance name) of its own.
+void prepareProgram(QProcess& program, const QString& temp) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", temp);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(temp);
+}
+
+// The process's resident memory in KiB.
+qint64 residentKiB() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 } // namespace
 
@@ -75,12 +92,16 @@ private slots:
     void minisizeWindowTwiceRestores();
     void popups();
     void popupRequestsUseTheSameBridge();
+    void hugeGeometriesStayOnTheScreens_data();
+    void hugeGeometriesStayOnTheScreens();
     void hotkeysOpenTheirPages_data();
     void hotkeysOpenTheirPages();
     void trayBringsTheWindowBack();
     void mouseSpeedReadsBack_data();
     void mouseSpeedReadsBack();
     void crashStartsTheReporter();
+    void twoCopiesStartedTogetherMakeOneWindow();
+    void aCopyFindingTheNameClaimedWaitsForItsListener();
     void secondCopyGivesUpOnASilentFirst();
 
 private:
@@ -229,14 +250,55 @@ void tst_ShellWindows::popups() {
     QCOMPARE(other->size(), QSize(1000, 600));
 }
 
+// Sizes and places a page may ask for that no screen can show: each ends on the screens, and the
+// program keeps no memory for what it cannot show.
+void tst_ShellWindows::hugeGeometriesStayOnTheScreens_data() {
+    QTest::addColumn<QString>("request");
+    QTest::newRow("a city") << "moveWindow,99999999,99999999,99999999,99999999";
+    QTest::newRow("largest ints") << "moveWindow:2147483647,2147483647,2147483647,2147483647";
+    QTest::newRow("smallest offsets") << "moveWindow:-2147483648,-2147483648,2147483647,2147483647";
+    for (const char* size : {"99999,99999", "32768,32768", "16777215,16777215",
+                             "2147483647,2147483647", "16384,16384"})
+        QTest::newRow(size) << QString(R"({"funcname":"openView","relativeUrl":"/view/%1.html",)"
+                                       R"("size":"%1"})")
+                                   .arg(size);
+}
+
+void tst_ShellWindows::hugeGeometriesStayOnTheScreens() {
+    QFETCH(QString, request);
+    const qint64 before = residentKiB();
+    QWidget* target = m_window;
+    if (request.startsWith("moveWindow")) {
+        query(request);
+    } else {
+        dispatch(request);
+        QCOMPARE(m_window->popups()->count(), 1);
+        const QString url =
+            QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + request.section('"', 7, 7))
+                .toString();
+        target = m_window->popups()->find(url);
+        QVERIFY(target);
+        QVERIFY(QTest::qWaitForWindowExposed(target));
+    }
+    QTest::qWait(1000); // painted at whatever size it took
+    const QRect screens = QGuiApplication::primaryScreen()->availableGeometry();
+    const w::Rect rect = systemRect(target);
+    QVERIFY2(screens.contains(QRect(rect.x, rect.y, rect.width, rect.height)),
+             qPrintable(QTest::toString(rect)));
+    QVERIFY2(residentKiB() - before < 256 * 1024,
+             qPrintable(QString("%1 KiB more").arg(residentKiB() - before)));
+}
+
 void tst_ShellWindows::popupRequestsUseTheSameBridge() {
     dispatch(R"({"funcname":"openView","relativeUrl":"/view/bridge.html","size":"400,300"})");
-    PopWidget* popup = m_window->popups()->find(
-        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/bridge.html")
-            .toString());
+    const QUrl url =
+        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/view/bridge.html");
+    PopWidget* popup = m_window->popups()->find(url.toString());
     QVERIFY(popup);
     QTRY_COMPARE(popup->view()->browserState(), TavixWebView::BrowserState::Created);
-    // A query of the popup's page is answered by the main window's command table.
+    // A query of the popup's page (one of the program's) is answered by the main window's
+    // command table; the page's script attaches once the page is there.
+    QTRY_COMPARE(popup->view()->browser()->url(), url);
     PageRouter* router = popup->view()->browser()->router();
     QSignalSpy answered(router, &PageRouter::answered);
     router->attach("popup context");
@@ -338,16 +400,11 @@ void tst_ShellWindows::mouseSpeedReadsBack() {
 }
 
 void tst_ShellWindows::crashStartsTheReporter() {
-    const QString folder = QStringLiteral(TAVIX_STAGE_DIR);
+    const QString folder = buildpaths::resolve(TAVIX_STAGE_DIR);
     const QStringList before = QDir(folder).entryList({"*.dmp"}, QDir::Files);
     QTemporaryDir work;
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", work.path());
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(work.path());
+    prepareProgram(program, work.path());
     program.start(folder + "/tavix", {"-crashtest"});
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);
@@ -385,6 +442,78 @@ void tst_ShellWindows::crashStartsTheReporter() {
     QCOMPARE(QString::fromLocal8Bit(args.at(1)), dump);
 }
 
+// A double click on the launcher, or autostart meeting a click: two copies of the program start
+// at the same moment. Each time one stays with its window, and the other hands over and ends.
+void tst_ShellWindows::twoCopiesStartedTogetherMakeOneWindow() {
+    const QString folder = buildpaths::resolve(TAVIX_STAGE_DIR);
+    QTemporaryDir work;
+    for (int round = 0; round < 15; ++round) {
+        QProcess copies[2];
+        for (QProcess& copy : copies) {
+            prepareProgram(copy, work.path());
+            copy.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            copy.start(folder + "/tavix", QStringList());
+        }
+        for (QProcess& copy : copies)
+            QVERIFY(copy.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(copies[0].state() == QProcess::NotRunning ||
+                                     copies[1].state() == QProcess::NotRunning,
+                                 60000);
+        QProcess& second = copies[0].state() == QProcess::NotRunning ? copies[0] : copies[1];
+        QProcess& first = &second == &copies[0] ? copies[1] : copies[0];
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        // The first one has its window and keeps it.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const auto& window : w::topLevelWindows()) {
+                    if (window.title == "tavix" && window.visible &&
+                        qint64(window.processId) == first.processId())
+                        return true;
+                }
+                return false;
+            }(),
+            30000);
+        QTest::qWait(1000);
+        QCOMPARE(first.state(), QProcess::Running);
+        first.terminate();
+        QVERIFY(first.waitForFinished(20000));
+    }
+}
+
+// The moment between two copies' starts where one has claimed the name but does not listen yet
+// (here the test is that copy): the other does not make itself the first but asks again until
+// the first answers, then hands over and ends without a window.
+void tst_ShellWindows::aCopyFindingTheNameClaimedWaitsForItsListener() {
+    QTemporaryDir work;
+    const QString name = singleinstance::serverName();
+    const QByteArray temp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", work.path().toLocal8Bit());
+    const platform::ResultOf<bool> claim = platform::claimInstance(name.toStdString());
+    qputenv("TMPDIR", temp);
+    QVERIFY(claim.ok && claim.value);
+
+    QProcess program;
+    prepareProgram(program, work.path());
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(buildpaths::resolve(TAVIX_STAGE_DIR "/tavix"), QStringList());
+    QVERIFY(program.waitForStarted());
+    QTest::qWait(3000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    QLocalServer first;
+    QVERIFY2(first.listen(work.filePath(name)), qPrintable(first.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(first.hasPendingConnections(), 20000);
+    QLocalSocket* copy = first.nextPendingConnection();
+    QByteArray asked;
+    QTRY_COMPARE_WITH_TIMEOUT(asked += copy->readAll(), QByteArray("CMD:show;"), 10000);
+    copy->write(singleinstance::reply(QCoreApplication::applicationPid()));
+    QVERIFY(copy->waitForBytesWritten(5000));
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
 // Mend: a copy started while the first one was ending connected, got no answer and waited for
 // ever; it gives up after a while, says so and ends.
 void tst_ShellWindows::secondCopyGivesUpOnASilentFirst() {
@@ -400,7 +529,7 @@ void tst_ShellWindows::secondCopyGivesUpOnASilentFirst() {
     program.setWorkingDirectory(work.path());
     QElapsedTimer clock;
     clock.start();
-    program.start(QStringLiteral(TAVIX_STAGE_DIR) + "/tavix", {});
+    program.start(buildpaths::resolve(TAVIX_STAGE_DIR "/tavix"), {});
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 1);

@@ -4,10 +4,13 @@
 // The person at the desk: moves the pointer, clicks and presses keys through XTest, so the page
 // gets real input from the X server.
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <string>
 #include <vector>
 
 class XDesk {
@@ -54,7 +57,45 @@ public:
         XSync(m_display, False);
     }
 
+    // The shown top-level window with this title (UTF-8), or 0.
+    unsigned long windowNamed(const std::string& title) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        unsigned long found = 0;
+        if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
+            return 0;
+        for (unsigned int i = 0; i < count && !found; ++i) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(m_display, children[i], &a) && a.map_state == IsViewable &&
+                nameOf(children[i]) == title)
+                found = children[i];
+        }
+        XFree(children);
+        return found;
+    }
+    // Gives a window the keyboard, as a click into it would.
+    void focus(unsigned long window) {
+        XSetInputFocus(m_display, window, RevertToParent, CurrentTime);
+        XSync(m_display, False);
+    }
+
 private:
+    std::string nameOf(Window w) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::string name;
+        const Atom utf8 = XInternAtom(m_display, "UTF8_STRING", False);
+        if (XGetWindowProperty(m_display, w, XInternAtom(m_display, "_NET_WM_NAME", False), 0, 1024,
+                               False, utf8, &type, &format, &items, &after, &data) == Success &&
+            data) {
+            name.assign(reinterpret_cast<char*>(data), items);
+            XFree(data);
+        }
+        return name;
+    }
+
     Display* m_display;
 };
 

@@ -3,6 +3,7 @@
 // A private copy of the device library in a temporary folder with its own kx.json, so each test
 // gets a fresh adapter (a copy at another path loads as another library).
 
+#include "buildpaths.h"
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -32,7 +33,7 @@ public:
 
     explicit KxFolder(const QJsonArray& devices = QJsonArray{device("04D9A001", "SN1", 1)}) {
         write(devices);
-        QFile::copy(QStringLiteral(KX_LIBRARY_PATH), libraryPath());
+        QFile::copy(buildpaths::resolve(KX_LIBRARY_PATH), libraryPath());
     }
 
     void write(const QJsonArray& devices) {

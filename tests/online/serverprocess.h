@@ -1,5 +1,6 @@
 #pragma once
 
+#include "buildpaths.h"
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -9,7 +10,7 @@
 class ServerProcess {
 public:
     ServerProcess(const QString& dataFolder, const QStringList& extra = {}) {
-        m_process.setProgram(QStringLiteral(VENDOR_SERVER_PATH));
+        m_process.setProgram(buildpaths::resolve(VENDOR_SERVER_PATH));
         m_process.setArguments(QStringList{QStringLiteral("--data"), dataFolder,
                                            QStringLiteral("--port"), QStringLiteral("0")} +
                                extra);

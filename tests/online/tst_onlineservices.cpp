@@ -787,7 +787,7 @@ void OnlineServicesTest::updateDialogUpdatesEmulatedAdapter() {
 }
 
 void OnlineServicesTest::downloadFile_data() {
-    QTest::addColumn<QString>("url"); // relative to the server
+    QTest::addColumn<QString>("url"); // relative to the server, unless it has a scheme
     QTest::addColumn<QString>("relativePath");
     QTest::addColumn<bool>("success");
     QTest::addColumn<QString>("text"); // failure text, or the path relative to the folder
@@ -801,6 +801,13 @@ void OnlineServicesTest::downloadFile_data() {
                                   << "../../" << false << "downloadFaild";
     QTest::newRow("missing on the server") << "/files/none.bin"
                                            << "dl/" << false << "downloadFaild";
+    // Only web addresses: nothing of this machine is copied into the program folder.
+    QTest::newRow("a file of this machine") << "file:///etc/passwd"
+                                            << "dl/" << false << "downloadFaild";
+    QTest::newRow("the process's environment") << "file:///proc/self/environ"
+                                               << "dl/" << false << "downloadFaild";
+    QTest::newRow("data") << "data:text/plain,secret/x.txt"
+                          << "dl/" << false << "downloadFaild";
 }
 
 void OnlineServicesTest::downloadFile() {
@@ -816,8 +823,8 @@ void OnlineServicesTest::downloadFile() {
     QVERIFY(server.ok());
     OnlineCommands online(*m_host, settings());
     Answer a;
-    online.downloadFile({{"downloadUrl", server.base() + url}, {"relativePath", relativePath}},
-                        recorder(&a));
+    const QString address = url.contains(':') ? url : server.base() + url;
+    online.downloadFile({{"downloadUrl", address}, {"relativePath", relativePath}}, recorder(&a));
     QVERIFY(waitFor([&] { return a.count > 0; }));
     QTest::qWait(50);
     QCOMPARE(a.count, 1);
@@ -830,8 +837,11 @@ void OnlineServicesTest::downloadFile() {
     QCOMPARE(server.requestCount(QStringLiteral("/files/here.bin")), 0);
     if (relativePath.startsWith(QLatin1String("..")))
         QCOMPARE(server.requestCount(QStringLiteral("/files/")), 0);
-    // Nothing outside the target folder changed.
+    // Nothing outside the target folder changed, nothing came in but what succeeded.
     QCOMPARE(readFile(folder() + QStringLiteral("a.bin")), QByteArray(150000, 'p'));
+    const QString name = url.section('/', -1);
+    if (!success && !name.isEmpty())
+        QVERIFY(!QFile::exists(folder() + relativePath + name));
 }
 
 void OnlineServicesTest::pageRequestsReachTheCommands_data() {

@@ -4,31 +4,82 @@
 #include "platform/sim/crash.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <random>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace crash = platform::crash;
 
 namespace {
 
-enum class Fault { NullWrite, Abort, StackOverflow, SentBus };
+enum class Fault {
+    NullWrite,
+    Abort,
+    StackOverflow,
+    SentBus,
+    ThreadStackOverflow, // on a thread the process started, not the one that installed
+    TwoThreads,          // two threads fault at once
+    InsideMalloc,        // a thread is signalled while threads loop on malloc and free
+};
 
 volatile int g_depth = 0;
 volatile bool g_deeper = true; // never cleared; hides the endless recursion from the compiler
 
 int recurse(int n) {
-    volatile char pad[4096];
+    volatile char pad[256]; // smaller than the guard page, so the overflow meets it
     pad[0] = static_cast<char>(n);
     g_depth = g_depth + 1;
     return g_deeper ? recurse(n + 1) + pad[0] : pad[0];
+}
+
+void* allocateForever(void*) {
+    std::minstd_rand random(unsigned(::gettid()));
+    for (;;) {
+        // Past the per-thread caches, so the arena's lock is taken.
+        void* p = std::malloc(2048 + random() % 60000);
+        if (p)
+            static_cast<volatile char*>(p)[0] = 1;
+        std::free(p);
+    }
+    return nullptr;
+}
+
+[[noreturn]] void crashInsideMalloc() {
+    pthread_t threads[3];
+    for (pthread_t& t : threads)
+        pthread_create(&t, nullptr, allocateForever, nullptr);
+    std::minstd_rand random(unsigned(::getpid()));
+    ::usleep(useconds_t(1000 + random() % 4000));
+    pthread_kill(threads[0], SIGSEGV);
+    for (;;)
+        ::pause();
+}
+
+[[noreturn]] void crashTwoThreadsAtOnce() {
+    std::atomic<int> ready{0};
+    auto crash = [&ready] {
+        ready.fetch_add(1);
+        while (ready.load() < 2) {
+        }
+        crash::crashNow();
+    };
+    std::thread one(crash), two(crash);
+    one.join();
+    two.join();
+    ::_exit(3);
 }
 
 [[noreturn]] void fault(Fault kind) {
@@ -43,19 +94,28 @@ int recurse(int n) {
     case Fault::SentBus:
         ::raise(SIGBUS);
         break;
+    case Fault::ThreadStackOverflow:
+        std::thread([] { recurse(0); }).join();
+        break;
+    case Fault::TwoThreads:
+        crashTwoThreadsAtOnce();
+    case Fault::InsideMalloc:
+        crashInsideMalloc();
     }
     ::_exit(3);
 }
 
 struct ChildEnd {
+    bool ended = false; // within the time limit; a child that did not is killed
     int status = 0;
     QByteArray errors; // what the child wrote to standard error
 };
 
 // Runs a child that installs the handler for `folder` with `reporter` and then faults.
-ChildEnd crashChild(const QString& folder, const QString& reporter, Fault kind) {
+ChildEnd crashChild(const QString& folder, const QString& reporter, Fault kind,
+                    int timeLimitMs = 60000) {
     int errorPipe[2];
-    if (::pipe(errorPipe) != 0)
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0)
         return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -68,12 +128,25 @@ ChildEnd crashChild(const QString& folder, const QString& reporter, Fault kind) 
     }
     ::close(errorPipe[1]);
     ChildEnd end;
-    char buffer[256];
-    ssize_t n;
-    while ((n = ::read(errorPipe[0], buffer, sizeof(buffer))) > 0)
-        end.errors.append(buffer, static_cast<int>(n));
+    QElapsedTimer clock;
+    clock.start();
+    pollfd errors{errorPipe[0], POLLIN, 0};
+    while (!end.ended && clock.elapsed() < timeLimitMs) {
+        if (::poll(&errors, 1, 20) > 0) {
+            char buffer[256];
+            const ssize_t n = ::read(errorPipe[0], buffer, sizeof(buffer));
+            if (n > 0)
+                end.errors.append(buffer, static_cast<int>(n));
+            else
+                errors.fd = -1; // closed: only the end is left to wait for
+        }
+        end.ended = ::waitpid(pid, &end.status, WNOHANG) == pid;
+    }
+    if (!end.ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
     ::close(errorPipe[0]);
-    ::waitpid(pid, &end.status, 0);
     return end;
 }
 
@@ -101,6 +174,7 @@ class CrashTest : public QObject {
 private slots:
     void crashWritesDumpAndStartsReporter_data();
     void crashWritesDumpAndStartsReporter();
+    void crashInsideMallocEndsEveryTime();
     void missingReporterIsReportedAndDumpStays();
     void installReachesTheBackendOnce();
     void reporterPathLongerThanTheBufferIsRefused();
@@ -118,6 +192,11 @@ void CrashTest::crashWritesDumpAndStartsReporter_data() {
     // Only the alternate stack leaves room to handle this one.
     QTest::newRow("stack overflow") << int(Fault::StackOverflow) << SIGSEGV << QString();
     QTest::newRow("sent signal") << int(Fault::SentBus) << SIGBUS << QString();
+    QTest::newRow("stack overflow on another thread")
+        << int(Fault::ThreadStackOverflow) << SIGSEGV << QString();
+    // The second waits for the first's dump instead of ending the process half way.
+    QTest::newRow("two threads at once")
+        << int(Fault::TwoThreads) << SIGSEGV << QStringLiteral("address: 0x0000000000000000");
 }
 
 void CrashTest::crashWritesDumpAndStartsReporter() {
@@ -130,6 +209,7 @@ void CrashTest::crashWritesDumpAndStartsReporter() {
 
     const ChildEnd end = crashChild(dir.path(), reporter, Fault(kind));
     // Handled, then ended by the default action of the same signal.
+    QVERIFY(end.ended);
     QVERIFY2(WIFSIGNALED(end.status), end.errors.constData());
     QCOMPARE(WTERMSIG(end.status), signal);
     QVERIFY(end.errors.isEmpty());
@@ -148,6 +228,12 @@ void CrashTest::crashWritesDumpAndStartsReporter() {
         QVERIFY(text.contains(addressLine + QLatin1Char('\n')));
     for (const char* section : {"\nregisters:\n", "\nbacktrace:\n", "\nmemory map:\n"})
         QVERIFY2(text.contains(QLatin1String(section)), section);
+    // The first frame is where the fault happened, named by its module and offset.
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("\nbacktrace:\n  #0 0x[0-9a-f]+ /\\S+\\+0x[0-9a-f]+\n"))
+            .match(text)
+            .hasMatch(),
+        qPrintable(text.section(QStringLiteral("backtrace:"), 1).left(300)));
     // The memory map names this program, so the backtrace's addresses can be placed.
     QVERIFY(text.section(QStringLiteral("memory map:\n"), 1)
                 .contains(QCoreApplication::applicationFilePath()));
@@ -157,6 +243,26 @@ void CrashTest::crashWritesDumpAndStartsReporter() {
     QFile reported(dumpPath + QStringLiteral(".reported"));
     QVERIFY(reported.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(reported.readAll()), QStringLiteral("1\n%1\n").arg(dumpPath));
+}
+
+// The handler takes no lock a crashed thread may hold: each time a dump and the reporter, and the
+// process is gone within 5 s.
+void CrashTest::crashInsideMallocEndsEveryTime() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString reporter = writeReporter(dir.path());
+    constexpr int kRounds = 50;
+    for (int round = 0; round < kRounds; ++round) {
+        const ChildEnd end = crashChild(dir.path(), reporter, Fault::InsideMalloc, 5000);
+        QVERIFY2(end.ended,
+                 qPrintable(QStringLiteral("round %1 still running after 5 s").arg(round)));
+        QVERIFY(WIFSIGNALED(end.status));
+        QCOMPARE(WTERMSIG(end.status), SIGSEGV);
+        QCOMPARE(dumps(dir.path()).size(), round + 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QDir(dir.path()).entryList({QStringLiteral("*.reported")}, QDir::Files).size(), kRounds,
+        20000);
 }
 
 void CrashTest::missingReporterIsReportedAndDumpStays() {

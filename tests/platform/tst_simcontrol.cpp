@@ -1,3 +1,4 @@
+#include "buildpaths.h"
 #include "platform/simcontrol.h"
 
 #include <QProcess>
@@ -60,12 +61,12 @@ private slots:
 
         // The command-line client prints the answer and reports errors in its exit code.
         QProcess simctl;
-        simctl.start(QStringLiteral(SIMCTL_PATH),
+        simctl.start(buildpaths::resolve(SIMCTL_PATH),
                      {"--socket", QString::fromStdString(path), "count"});
         QVERIFY(simctl.waitForFinished(10000));
         QCOMPARE(simctl.exitCode(), 0);
         QCOMPARE(simctl.readAllStandardOutput(), QByteArray("3\n"));
-        simctl.start(QStringLiteral(SIMCTL_PATH),
+        simctl.start(buildpaths::resolve(SIMCTL_PATH),
                      {"--socket", QString::fromStdString(path), "bogus"});
         QVERIFY(simctl.waitForFinished(10000));
         QCOMPARE(simctl.exitCode(), 1);
@@ -75,10 +76,18 @@ private slots:
         QVERIFY(!answer);
         QVERIFY(answer.code != 0);
         QVERIFY(!answer.text.empty());
-        simctl.start(QStringLiteral(SIMCTL_PATH),
+        simctl.start(buildpaths::resolve(SIMCTL_PATH),
                      {"--socket", QString::fromStdString(path), "count"});
         QVERIFY(simctl.waitForFinished(10000));
         QCOMPARE(simctl.exitCode(), 1);
+        // Help needs no running program: the program's commands, and how to start it.
+        simctl.start(buildpaths::resolve(SIMCTL_PATH), {"--socket", QString::fromStdString(path)});
+        QVERIFY(simctl.waitForFinished(10000));
+        QCOMPARE(simctl.exitCode(), 0);
+        const QByteArray help = simctl.readAllStandardOutput();
+        QVERIFY2(help.contains("usb-plug PATH") && help.contains("filter-key") &&
+                     help.contains("hook-key") && help.contains("no running tavix"),
+                 help.constData());
         unregisterCommand("count");
     }
 

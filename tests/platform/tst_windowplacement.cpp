@@ -3,21 +3,13 @@
 #include <QtTest>
 
 #include "platform/windows.h"
+#include "windowrect.h"
 // After Qt: Xlib's macros would break Qt's headers.
 #include "privatedisplay.h"
 
 #include <X11/Xutil.h>
 
 namespace w = platform::windows;
-
-Q_DECLARE_METATYPE(w::Rect)
-
-namespace QTest {
-template <> char* toString(const w::Rect& r) {
-    return QTest::toString(
-        QStringLiteral("%1,%2 %3x%4").arg(r.x).arg(r.y).arg(r.width).arg(r.height));
-}
-} // namespace QTest
 
 class WindowPlacementTest : public QObject {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "../online/packagetestutil.h"
 #include "../online/serverprocess.h"
+#include "buildpaths.h"
 
 #include "kx/firmware.h"
 #include "online/httprequestworker.h"
@@ -94,9 +95,10 @@ void ToolsTest::firmwareFileLayout() {
         image[i] = static_cast<char>(i * 13);
     const QString imagePath = dir() + QStringLiteral("/fw.img");
     QVERIFY(writeFile(imagePath, image));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {QStringLiteral("firmware"), QStringLiteral("--out"),
+    QCOMPARE(
+        run(buildpaths::resolve(PACK_PATH), {QStringLiteral("firmware"), QStringLiteral("--out"),
                                              dir() + QStringLiteral("/update.bin"), imagePath}),
-             0);
+        0);
     const QByteArray file = readFile(dir() + QStringLiteral("/update.bin"));
     QCOMPARE(file.size(), 67170);
     QCOMPARE(qFromLittleEndian<quint32>(file.constData()), 4118u);
@@ -119,7 +121,7 @@ void ToolsTest::packMakesUnpackablePackages() {
     QVERIFY(QDir().mkpath(program));
     const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
     QDir().mkpath(program + QStringLiteral("tupdates/html"));
-    QCOMPARE(run(QStringLiteral(PACK_PATH),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  {QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("4.5.6"),
                   QStringLiteral("--out"), pkg, src}),
              0);
@@ -135,7 +137,7 @@ void ToolsTest::packMakesUnpackablePackages() {
     const QString sync = program + QStringLiteral("tupload/download/synchronize.dat");
     QDir().mkpath(program + QStringLiteral("tupload/download"));
     QVERIFY(QDir().mkpath(program + QStringLiteral("a/b")));
-    QCOMPARE(run(QStringLiteral(PACK_PATH),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  {QStringLiteral("sync"), QStringLiteral("--files"),
                   QStringLiteral("z.bin|a/b/c.txt"), QStringLiteral("--out"), sync, src}),
              0);
@@ -156,7 +158,7 @@ void ToolsTest::packTakesRelativeSourceFolder() {
     QFETCH(QStringList, extra);
     QVERIFY(writeFile(dir() + QStringLiteral("/src/sub/a.txt"), "alpha"));
     const QString out = dir() + QStringLiteral("/out.pkg");
-    QCOMPARE(run(QStringLiteral(PACK_PATH),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  QStringList{mode} + extra +
                      QStringList{QStringLiteral("--out"), out, QStringLiteral("src")},
                  dir()),
@@ -197,7 +199,7 @@ void ToolsTest::packRefusesWhatItCannotMake() {
     QVERIFY(writeFile(dir() + QStringLiteral("/big.img"), QByteArray(70000, 'b')));
     QVERIFY(QDir().mkpath(dir() + QStringLiteral("/empty")));
     QVERIFY(writeFile(dir() + QStringLiteral("/bad.key"), QByteArray(128, 'x')));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), args, dir()), 1);
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), args, dir()), 1);
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.pkg")));
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.bin")));
 }
@@ -206,19 +208,19 @@ void ToolsTest::packRefusesWhatItCannotMake() {
 // program takes with the public key configured; keygen never writes over a key.
 void ToolsTest::packSignsWithItsOwnKeys() {
     QVERIFY(writeFile(dir() + QStringLiteral("/src/device/a.html"), "<html/>"));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 0);
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 0);
     const QByteArray secret = readFile(dir() + QStringLiteral("/vendor.key"));
     // Nobody but its owner may read the secret key.
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                                             QFileDevice::ReadOther | QFileDevice::WriteOther;
     QVERIFY(!(QFileInfo(dir() + QStringLiteral("/vendor.key")).permissions() & others));
-    QCOMPARE(run(QStringLiteral(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 1);
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {"keygen", "--out", "vendor.key"}, dir()), 1);
     QCOMPARE(readFile(dir() + QStringLiteral("/vendor.key")), secret);
 
     const QString program = dir() + QStringLiteral("/program/");
     QVERIFY(QDir().mkpath(program + QStringLiteral("tupdates/html")));
     const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
-    QCOMPARE(run(QStringLiteral(PACK_PATH),
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  {"update", "--version", "2.0", "--key", "vendor.key", "--out", pkg, "src"}, dir()),
              0);
     signature::setUpdateKey(
@@ -235,11 +237,11 @@ void ToolsTest::packSignsWithItsOwnKeys() {
 // conf.xml names: the program as shipped takes what the reference server offers.
 void ToolsTest::catalogIsSignedForTheShippedKey() {
     const QString data = dir() + QStringLiteral("/data");
-    QCOMPARE(run(QStringLiteral(MAKE_CATALOG_PATH),
-                 {"--pack", QStringLiteral(PACK_PATH), "--out", data, "--version", "9.9"}),
+    QCOMPARE(run(buildpaths::resolve(MAKE_CATALOG_PATH),
+                 {"--pack", buildpaths::resolve(PACK_PATH), "--out", data, "--version", "9.9"}),
              0);
     const QRegularExpression clientKey(QStringLiteral("<client [^>]*updateKey=\"([0-9a-f]*)\""));
-    const QString conf = QString::fromUtf8(readFile(QStringLiteral(SHIPPED_CONF_PATH)));
+    const QString conf = QString::fromUtf8(readFile(buildpaths::resolve(SHIPPED_CONF_PATH)));
     const QByteArray key =
         signature::fromHex(clientKey.match(conf).captured(1), signature::kPublicKeySize);
     QCOMPARE(key.size(), signature::kPublicKeySize);
@@ -269,7 +271,7 @@ void ToolsTest::updaterAppliesReadyUpdateAndRestarts() {
         writeFile(ready + QStringLiteral("tavix"), "#!/bin/sh\necho restarted > restarted.txt\n"));
     QFile::setPermissions(ready + QStringLiteral("tavix"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {QStringLiteral("-update")}, program), 0);
+    QCOMPARE(run(buildpaths::resolve(UPDATER_PATH), {QStringLiteral("-update")}, program), 0);
     QCOMPARE(readFile(program + QStringLiteral("lib/old.so")), QByteArray("new"));
     QCOMPARE(readFile(program + QStringLiteral("lib/added.so")), QByteArray("added"));
     QCOMPARE(readFile(program + QStringLiteral("keep.txt")), QByteArray("keep"));
@@ -277,8 +279,8 @@ void ToolsTest::updaterAppliesReadyUpdateAndRestarts() {
     QTRY_COMPARE(readFile(program + QStringLiteral("restarted.txt")), QByteArray("restarted\n"));
 
     // Without a ready update it changes nothing and says so.
-    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {QStringLiteral("-update")}, program), 1);
-    QCOMPARE(run(QStringLiteral(UPDATER_PATH), {}, program), 2);
+    QCOMPARE(run(buildpaths::resolve(UPDATER_PATH), {QStringLiteral("-update")}, program), 1);
+    QCOMPARE(run(buildpaths::resolve(UPDATER_PATH), {}, program), 2);
 }
 
 void ToolsTest::upgradeAnswers_data() {

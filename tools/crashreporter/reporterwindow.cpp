@@ -19,7 +19,7 @@ CrashReporterWindow::CrashReporterWindow(const QString& dumpPath, const QString&
     setObjectName(QStringLiteral("CrashReporter"));
     setWindowTitle(QStringLiteral("CrashReporter"));
 
-    auto* heading = new QLabel(QStringLiteral("tavix 意外停止运行。"), this);
+    auto* heading = new QLabel(tr("tavix 意外停止运行。"), this);
     heading->setObjectName(QStringLiteral("lb_heading"));
     m_dumpLabel = new QLabel(dumpText(), this);
     m_dumpLabel->setObjectName(QStringLiteral("lb_dump"));
@@ -30,13 +30,13 @@ CrashReporterWindow::CrashReporterWindow(const QString& dumpPath, const QString&
     m_errorLabel->setWordWrap(true);
     m_errorLabel->hide();
 
-    auto* openFolder = new QPushButton(QStringLiteral("打开所在文件夹"), this);
+    auto* openFolder = new QPushButton(tr("打开所在文件夹"), this);
     openFolder->setObjectName(QStringLiteral("pb_openFolder"));
     openFolder->setEnabled(QFileInfo::exists(m_dumpPath));
-    auto* restart = new QPushButton(QStringLiteral("重新启动 tavix"), this);
+    auto* restart = new QPushButton(tr("重新启动 tavix"), this);
     restart->setObjectName(QStringLiteral("pb_restart"));
     restart->setDefault(true);
-    auto* close = new QPushButton(QStringLiteral("关闭"), this);
+    auto* close = new QPushButton(tr("关闭"), this);
     close->setObjectName(QStringLiteral("pb_close"));
     connect(close, &QPushButton::clicked, this, &QWidget::close);
 
@@ -56,8 +56,8 @@ CrashReporterWindow::CrashReporterWindow(const QString& dumpPath, const QString&
 
 QString CrashReporterWindow::dumpText() const {
     if (m_dumpPath.isEmpty() || !QFileInfo::exists(m_dumpPath))
-        return QStringLiteral("没有写出转储文件。");
-    return QStringLiteral("转储文件：%1").arg(QDir::toNativeSeparators(m_dumpPath));
+        return tr("没有写出转储文件。");
+    return tr("转储文件：%1").arg(QDir::toNativeSeparators(m_dumpPath));
 }
 
 QString CrashReporterWindow::restartProgram() {

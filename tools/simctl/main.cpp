@@ -1,6 +1,10 @@
 // simctl: drives the simulated devices of a running tavix.
 //   simctl [--folder DIR | --socket PATH] COMMAND [ARGS...]
 // Without --folder or --socket it talks to the program staged beside this executable.
+#include "platform/sim/filterdriver.h"
+#include "platform/sim/hidbus.h"
+#include "platform/sim/keyhook.h"
+#include "platform/sim/usb.h"
 #include "platform/simcontrol.h"
 
 #include <climits>
@@ -24,8 +28,18 @@ std::string ownFolder() {
 
 int usage() {
     std::fprintf(stderr, "usage: simctl [--folder DIR | --socket PATH] COMMAND [ARGS...]\n"
-                         "       simctl help    lists the commands of the running program\n");
+                         "       simctl help    lists the commands of the program\n");
     return 2;
+}
+
+// The commands the program takes, from the same registrations the program makes at start, so
+// that help works before it runs.
+std::string localHelp() {
+    platform::hid::sim::registerControlCommands();
+    platform::usb::sim::registerControlCommands();
+    platform::devio::sim::registerControlCommands();
+    platform::keyhook::sim::registerControlCommands();
+    return platform::simcontrol::run("help");
 }
 
 } // namespace
@@ -54,8 +68,17 @@ int main(int argc, char** argv) {
     if (line.empty())
         line = "help";
     const auto answer = platform::simcontrol::sendLine(socket, line);
+    if (!answer && line == "help") {
+        std::fputs(localHelp().c_str(), stdout);
+        std::printf("(no running tavix listens at %s; start it with scripts/run)\n",
+                    socket.c_str());
+        return 0;
+    }
     if (!answer) {
-        std::fprintf(stderr, "simctl: no running tavix listens at %s\n", socket.c_str());
+        std::fprintf(stderr,
+                     "simctl: no running tavix listens at %s (start it with scripts/run; "
+                     "simctl help lists the commands)\n",
+                     socket.c_str());
         return 1;
     }
     std::fputs(answer.value.c_str(), stdout);

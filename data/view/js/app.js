@@ -130,33 +130,65 @@ var App = (function () {
       renderLog();
   }
 
+  // A command of the program in words ("Reading the device's memory"); its name otherwise.
+  function commandWords(funcname) {
+    return I18n.has('cmd.' + funcname) ? t('cmd.' + funcname) : funcname;
+  }
+
+  // An event in words, from its arguments as the program sent them.
+  function eventWords(entry) {
+    var a = entry.args || [];
+    switch (entry.text) {
+    case 'macroItem':
+      if (String(a[0]) === '2')
+        return t('event.recordedPause', parseInt(a[1], 10) || 0);
+      var key = Keys.byScan(parseInt(a[2], 10) || 0, String(a[3]) === '1' ? 1 : 0);
+      return t(String(a[1]) === '1' ? 'event.recordedPress' : 'event.recordedRelease',
+        key ? key.name : t('keymap.unknownKey', '0x' + (parseInt(a[2], 10) || 0).toString(16)));
+    default:
+      return I18n.has('event.' + entry.text) ? t('event.' + entry.text) : entry.text;
+    }
+  }
+
+  // Each entry in words; the raw names and texts of the program only with "Show details".
   function describe(entry) {
-    if (entry.kind === 'event') {
-      var key = 'event.' + entry.text;
-      return I18n.has(key) ? t(key, entry.detail) : entry.text + ' ' + entry.detail;
-    }
-    if (entry.kind === 'failure')
-      return t('log.failed', entry.text, UI.failureText({code: 0, message: entry.detail}));
-    if (entry.kind === 'cancelled')
-      return t('log.cancelled', entry.text);
-    if (entry.kind === 'answer') {
+    switch (entry.kind) {
+    case 'notice':
+      return {words: I18n.resolve(entry.text), raw: ''};
+    case 'event':
+      return {words: eventWords(entry), raw: entry.text + (entry.detail ? ' ' + entry.detail : '')};
+    case 'failure':
+      return {words: t('log.failed', commandWords(entry.text),
+        I18n.resolve(UI.failureText({code: 0, message: entry.detail}))),
+      raw: entry.text + ': ' + entry.detail};
+    case 'cancelled':
+      return {words: t('log.cancelled', commandWords(entry.text)), raw: entry.text};
+    case 'answer':
       var d = entry.detail.length > 300 ? entry.detail.slice(0, 297) + '...' : entry.detail;
-      return t('log.answered', entry.text, d);
+      return {words: t('log.answered', commandWords(entry.text)), raw: entry.text + ': ' + d};
+    default:
+      return {words: t('log.sent', commandWords(entry.text)),
+        raw: entry.text + (entry.detail ? ' ' + entry.detail : '')};
     }
-    return t('log.sent', entry.text, entry.detail);
   }
 
   function renderLog() {
     var showAll = $('log-requests').checked;
+    var details = $('log-details').checked;
     var list = $('log-list');
     list.textContent = '';
     Bridge.log().reverse().forEach(function (entry) {
       if (!showAll && (entry.kind === 'request' || entry.kind === 'answer'))
         return;
+      // What the page learnt from an event says more than the event itself.
+      if (!details && entry.kind === 'event' && entry.text === 'devicesChanged')
+        return;
+      var d = describe(entry);
       list.appendChild(el('li', {className: 'log-' + entry.kind}, [
         el('time', {textContent: UI.time(entry.time)}),
         el('span', {className: 'kind', textContent: t('log.kind.' + entry.kind)}),
-        el('span', {className: 'text', textContent: describe(entry)})]));
+        el('span', {className: 'text'}, [d.words,
+          details ? el('span', {className: 'raw', textContent: d.raw}) : null])]));
     });
     if (!list.children.length)
       list.appendChild(el('li', {className: 'empty', textContent: t('log.empty')}));
@@ -173,11 +205,13 @@ var App = (function () {
     ul.textContent = '';
     groups.forEach(function (g) {
       ul.appendChild(el('li', {}, [
-        el('span', {textContent: g.ids.length > 1 ? t('log.waitingForMany', g.funcname, g.ids.length,
-          UI.time(g.since)) : t('log.waitingFor', g.funcname, UI.time(g.since))}),
+        el('span', {textContent: g.ids.length > 1
+          ? t('log.waitingForMany', commandWords(g.funcname), g.ids.length, UI.time(g.since))
+          : t('log.waitingFor', commandWords(g.funcname), UI.time(g.since)),
+        attrs: {'data-funcname': g.funcname}}),
         el('button', {type: 'button', textContent: t('common.cancel'),
-          attrs: {'aria-label': t('log.cancelOf', g.funcname)},
-          on: {click: function () { g.ids.forEach(Bridge.cancel); }}})]));
+          attrs: {'aria-label': t('log.cancelOf', commandWords(g.funcname))},
+          on: {click: function () { g.ids.forEach(function (id) { Bridge.cancel(id); }); }}})]));
     });
   }
 
@@ -192,6 +226,7 @@ var App = (function () {
     $('sb-pending').addEventListener('click', openLog);
     $('log-close').addEventListener('click', function () { $('log-dialog').close(); });
     $('log-requests').addEventListener('change', renderLog);
+    $('log-details').addEventListener('change', renderLog);
     $('log-clear').addEventListener('click', function () {
       Bridge.clearLog();
       renderLog();
@@ -209,6 +244,7 @@ var App = (function () {
 
   function relabel() {
     I18n.apply(document);
+    UI.relabel();
     setMaximised(maximised);
     Screens.all().forEach(function (s) {
       if (s.relabel)
@@ -220,8 +256,8 @@ var App = (function () {
   function start() {
     Bridge.listen();
     // A device's settings page (its own window) talks to this page through the program.
-    Bridge.on('onBrowserMsg', function (args) {
-      UI.flash(t('event.onBrowserMsg', args.join(', ')));
+    Bridge.on('onBrowserMsg', function () {
+      UI.flash(I18n.later('event.onBrowserMsg'));
     });
     Settings.loadLanguage(Boot.language).then(function (lang) {
       try {

@@ -5,7 +5,8 @@ var Bridge = (function () {
   'use strict';
 
   var EVENTS = ['devicesChanged', 'macroItem', 'currentPropChanged', 'navStateChanged',
-    'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'inputDevicesMissing'];
+    'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'onUpdateCheck', 'fileDialogClosed',
+    'inputDevicesMissing'];
   var LOG_LIMIT = 500;
 
   var pending = new Map(); // query id -> {funcname, since, reject}
@@ -17,8 +18,9 @@ var Bridge = (function () {
     watchers.forEach(function (fn) { fn(); });
   }
 
-  function note(kind, text, detail) {
-    log.push({time: new Date(), kind: kind, text: text, detail: detail || ''});
+  // `args`: an event's arguments as the program sent them.
+  function note(kind, text, detail, args) {
+    log.push({time: new Date(), kind: kind, text: text, detail: detail || '', args: args || []});
     if (log.length > LOG_LIMIT)
       log.splice(0, log.length - LOG_LIMIT);
     changed();
@@ -89,15 +91,16 @@ var Bridge = (function () {
       window.cefQuery({request: text});
   }
 
-  // Gives up waiting for one pending request: the page stops listening for its answer.
-  function cancel(id) {
+  // Gives up waiting for one pending request: the page stops listening for its answer. The
+  // request's failure carries `why` (members added to {code: -2}).
+  function cancel(id, why) {
     var p = pending.get(id);
     if (!p)
       return;
     pending.delete(id);
     window.cefQueryCancel(id);
     note('cancelled', p.funcname, '');
-    p.reject({code: -2, message: 'cancelled'});
+    p.reject(Object.assign({code: -2, message: 'cancelled'}, why || {}));
   }
 
   function pendingList() {
@@ -119,7 +122,7 @@ var Bridge = (function () {
     EVENTS.forEach(function (name) {
       window.setMessageCallback(name, function (args) {
         if (name !== 'navStateChanged')
-          note('event', name, (args || []).join(', '));
+          note('event', name, (args || []).join(', '), args || []);
         (handlers[name] || []).forEach(function (fn) {
           try {
             fn(args || []);

@@ -2,7 +2,7 @@
 // properties, their settings page and their hotkey.
 var Devices = (function () {
   'use strict';
-  var $ = UI.$, el = UI.el, t = I18n.t;
+  var $ = UI.$, el = UI.el, t = I18n.t, L = I18n.later;
   var name = DeviceState.name, reachable = DeviceState.reachable, key = DeviceState.key;
   var selected = DeviceState.selected;
 
@@ -10,14 +10,14 @@ var Devices = (function () {
 
   // `asked`: a getDevicesList request already under way (the one sent while the page starts).
   function refresh(asked) {
-    return UI.track($('dev-status'), asked || Bridge.request('getDevicesList'), t('devices.asking'),
+    return UI.track($('dev-status'), asked || Bridge.request('getDevicesList'), L('devices.asking'),
       function (text) {
         if (!DeviceState.take(text)) {
-          UI.error($('dev-status'), t('devices.badAnswer', text));
+          UI.setStatus($('dev-status'), L('devices.badAnswer'), 'error', text);
           return null;
         }
         var count = DeviceState.list().length;
-        return count ? t('devices.count', count) : t('devices.none');
+        return count ? L('devices.count', count) : L('devices.none');
       });
   }
 
@@ -74,41 +74,35 @@ var Devices = (function () {
     fact(dl, t('devices.folder'), d.device);
     $('dev-prop-form').hidden = !reachable(d);
     $('dev-prop-form').previousElementSibling.hidden = !reachable(d);
-    UI.setStatus($('prop-status'), reachable(d) ? '' : t('devices.notReachable'));
-    renderHotkey();
+    $('dev-unreachable').hidden = reachable(d);
     checkPage();
   }
 
   // The settings page ships with the device's page package; the button works once it is there.
   function pageUrl(d) {
-    return 'device/' + encodeURIComponent(d.device) + '/seting.html';
+    return 'view/device/' + d.device + '/seting.html';
   }
+
+  var pageThere = null; // whether the chosen device's settings page is installed, once known
 
   function checkPage() {
     var d = selected();
     var button = $('dev-open-page');
-    var status = $('dev-page-status');
-    if (!d.device) {
-      button.disabled = true;
-      status.textContent = t('devices.noPage');
-      return;
-    }
     button.disabled = true;
-    status.textContent = '';
-    var xhr = new XMLHttpRequest();
-    xhr.onloadend = function () {
+    pageThere = null;
+    var done = function (there) {
       if (selected() !== d)
         return;
-      var there = xhr.status === 200 || (xhr.status === 0 && xhr.responseText.length > 0);
+      pageThere = there;
       button.disabled = !there;
-      status.textContent = there ? '' : t('devices.noPage');
+      $('dev-page-status').textContent = there ? '' : t('devices.noPage');
+      renderHotkey();
     };
-    try {
-      xhr.open('GET', pageUrl(d));
-      xhr.send();
-    } catch (e) {
-      status.textContent = t('devices.noPage');
-    }
+    $('dev-page-status').textContent = '';
+    if (!d.device)
+      done(false);
+    else
+      UI.fileExists(pageUrl(d)).then(done);
   }
 
   function openPage() {
@@ -117,7 +111,7 @@ var Devices = (function () {
       return;
     Bridge.send('openView', {relativeUrl: '/view/device/' + d.device + '/seting.html',
       size: '1000,600'});
-    UI.flash(t('devices.pageOpened'));
+    UI.flash(L('devices.pageOpened'));
   }
 
   var hotkeysAsked = false;
@@ -128,70 +122,91 @@ var Devices = (function () {
       return;
     hotkeysAsked = true;
     var p = Bridge.request('getHotKey');
-    p.then(function () { hotkeysAsked = false; }, function () { hotkeysAsked = false; });
-    UI.track($('dev-hotkey-status'), p, t('devices.hotkeyAsking'), function (text) {
+    p.then(function (text) {
+      hotkeysAsked = false;
       var parsed = UI.parseJson(text);
       hotkeys = {};
       (Array.isArray(parsed) ? parsed : []).forEach(function (h) {
         hotkeys[h.deviceId] = h;
       });
       renderHotkey();
-      return null;
+    }, function (e) {
+      hotkeysAsked = false;
+      UI.fail($('dev-status'), e);
     });
   }
 
+  // The note beside the hotkey: what the system made of it and whether the page it opens is
+  // there (a hotkey whose page is missing would open an empty window).
   function renderHotkey() {
     var d = selected();
     var input = $('dev-hotkey');
-    var form = $('dev-hotkey-form');
-    var status = $('dev-hotkey-status');
+    var note = $('dev-hotkey-note');
     if (!d || !hotkeys) {
       input.value = '';
+      note.textContent = '';
       return;
     }
     var h = hotkeys[d.DeviceID];
-    form.hidden = !h;
+    $('dev-hotkey-field').hidden = !h;
+    $('dev-hotkey-clear').hidden = !h;
+    var text = '', kind = '';
     if (!h) {
-      UI.setStatus(status, t('devices.hotkeyNone'));
-      return;
+      text = t('devices.hotkeyNone');
+    } else {
+      input.value = h.hotkey || '';
+      if (!h.hotkey) {
+        text = t('devices.hotkeyEmpty');
+      } else if (h.isconflict !== '1') {
+        text = t('devices.hotkeyRefused', h.hotkey);
+        kind = 'error';
+      } else if (pageThere === false) {
+        text = t('devices.hotkeyNoPage', h.hotkey);
+        kind = 'warn';
+      } else {
+        text = t('devices.hotkeyAccepted', h.hotkey);
+        kind = 'ok';
+      }
     }
-    input.value = h.hotkey || '';
-    if (!h.hotkey)
-      UI.setStatus(status, t('devices.hotkeyEmpty'));
-    else if (h.isconflict === '1')
-      UI.setStatus(status, t('devices.hotkeyAccepted', h.hotkey), 'ok');
-    else
-      UI.setStatus(status, t('devices.hotkeyRefused', h.hotkey), 'error');
+    note.textContent = text;
+    note.className = 'note' + (kind ? ' ' + kind : '');
   }
 
+  // Given to the system as soon as the keys are pressed, as the program's own hotkeys are.
   function setHotkey(sequence) {
     var d = selected();
     if (!d || !d.DeviceID)
       return;
+    if (UI.reservedBySystem(sequence)) {
+      UI.error($('dev-status'), L('common.reservedKeys', sequence));
+      renderHotkey();
+      return;
+    }
     var p = Bridge.request('setHotKey', {deviceId: d.DeviceID, hotkey: sequence});
-    UI.track($('dev-hotkey-status'), p, t('devices.hotkeySetting'), function (text) {
+    UI.track($('dev-status'), p, L('devices.hotkeySetting'), function (text) {
       if (hotkeys && hotkeys[d.DeviceID]) {
         hotkeys[d.DeviceID].hotkey = sequence;
         hotkeys[d.DeviceID].isconflict = text;
       }
+      renderHotkey();
       if (!sequence)
-        return t('devices.hotkeyEmpty');
+        return L('devices.hotkeyCleared');
       if (text === '1')
-        return t('devices.hotkeyAccepted', sequence);
-      UI.error($('dev-hotkey-status'), t('devices.hotkeyRefused', sequence));
+        return L('devices.hotkeySet', sequence);
+      UI.error($('dev-status'), L('devices.hotkeyRefused', sequence));
       return null;
-    });
+    }).catch(renderHotkey);
   }
 
   function propArgs() {
     var id = parseInt($('prop-id').value, 10);
     var size = parseInt($('prop-size').value, 10);
     if (isNaN(id) || id < 0 || id > 65535) {
-      UI.error($('prop-status'), t('devices.badPropId'));
+      UI.error($('dev-status'), L('devices.badPropId'));
       return null;
     }
     if (isNaN(size) || size < 1 || size > 2048) {
-      UI.error($('prop-status'), t('memory.badSize'));
+      UI.error($('dev-status'), L('memory.badSize'));
       return null;
     }
     var d = selected();
@@ -203,10 +218,10 @@ var Devices = (function () {
     var args = propArgs();
     if (!args)
       return;
-    UI.track($('prop-status'), Bridge.request('readDevicesProp', args), t('common.reading'),
+    UI.track($('dev-status'), Bridge.request('readDevicesProp', args), L('common.reading'),
       function (bytes) {
         $('prop-data').value = bytes;
-        return t('devices.propRead', args.PARAMID);
+        return L('devices.propRead', args.PARAMID);
       });
   }
 
@@ -216,16 +231,16 @@ var Devices = (function () {
       return;
     var bytes = parseBytes($('prop-data').value);
     if (bytes.error) {
-      UI.error($('prop-status'), bytes.error);
+      UI.error($('dev-status'), bytes.error);
       return;
     }
     if (bytes.list.length !== Number(args.PARAMSIZE)) {
-      UI.error($('prop-status'), t('devices.countMismatch', bytes.list.length, args.PARAMSIZE));
+      UI.error($('dev-status'), L('devices.countMismatch', bytes.list.length, args.PARAMSIZE));
       return;
     }
     args.PARAMDATA = bytes.list.map(hexByte).join(',');
-    UI.track($('prop-status'), Bridge.request('writeDevicesProp', args), t('common.writing'),
-      function () { return t('devices.propWritten', args.PARAMID); });
+    UI.track($('dev-status'), Bridge.request('writeDevicesProp', args), L('common.writing'),
+      L('devices.propWritten', args.PARAMID));
   }
 
   function hexByte(n) {
@@ -238,11 +253,11 @@ var Devices = (function () {
     var out = [];
     for (var i = 0; i < items.length; i++) {
       if (!/^(0x)?[0-9a-f]{1,2}$/i.test(items[i]))
-        return {error: t('memory.badByte', items[i], i + 1)};
+        return {error: L('memory.badByte', items[i], i + 1)};
       out.push(parseInt(items[i].replace(/^0x/i, ''), 16));
     }
     if (!out.length)
-      return {error: t('devices.noBytes')};
+      return {error: L('devices.noBytes')};
     return {list: out};
   }
 
@@ -254,11 +269,7 @@ var Devices = (function () {
       e.preventDefault();
       writeProp();
     });
-    UI.keyCapture($('dev-hotkey'));
-    $('dev-hotkey-form').addEventListener('submit', function (e) {
-      e.preventDefault();
-      setHotkey($('dev-hotkey').value);
-    });
+    UI.keyCapture($('dev-hotkey'), setHotkey);
     $('dev-hotkey-clear').addEventListener('click', function () {
       $('dev-hotkey').value = '';
       setHotkey('');
@@ -273,11 +284,11 @@ var Devices = (function () {
         var now = after.map(key);
         before.forEach(function (b) {
           if (now.indexOf(b.key) < 0)
-            UI.flash(t('devices.left', b.name));
+            tell(L('devices.left', b.name));
         });
         after.forEach(function (d) {
           if (!before.some(function (b) { return b.key === key(d); }))
-            UI.flash(t('devices.arrived', name(d)));
+            tell(L('devices.arrived', name(d)));
         });
       });
       loadHotkeys();
@@ -287,12 +298,18 @@ var Devices = (function () {
     loadHotkeys();
   }
 
+  // Said in the status bar and kept in the event log.
+  function tell(text) {
+    UI.flash(text);
+    Bridge.note('notice', text);
+  }
+
   function reload() {
     refresh();
     loadHotkeys();
   }
 
-  Screens.add({name: 'devices', init: init, relabel: reload});
+  Screens.add({name: 'devices', init: init, relabel: show});
 
   return {refresh: refresh, loadHotkeys: loadHotkeys};
 })();

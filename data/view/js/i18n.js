@@ -37,16 +37,21 @@ var I18n = (function () {
     'common.ok': ['OK', '确定'],
     'common.actions': ['Actions', '操作'],
     'common.pressKeys': ['Click, then press the keys', '点击后按下组合键'],
+    'common.details': ['Details', '详细信息'],
+    'common.hideDetails': ['Hide details', '隐藏详细信息'],
+    'common.reservedKeys': ['The system keeps {0} for switching to a text console, so it would never reach the program. Choose another combination.',
+      '系统保留 {0} 用于切换到文本控制台，程序永远收不到它，请换一个组合键。'],
     'common.pending': ['Still waiting for the program to answer: {0} The request stays open; you can go on working.',
       '仍在等待程序应答：{0} 请求保持打开，您可以继续操作。'],
 
     'status.pending': ['{0} waiting for an answer', '{0} 个请求等待应答'],
 
-    'fail.said': ['(The program said: "{0}")', '（程序返回：“{0}”）'],
-    'fail.unknown': ['The program reported a failure: "{0}"', '程序报告失败：“{0}”'],
+    'fail.unknown': ['The program reported a failure it does not explain.', '程序报告了一个未说明原因的失败。'],
     'fail.noProgram': ['This page runs outside the program, so it cannot reach the device.',
       '此页面不在程序中运行，无法访问设备。'],
     'fail.deviceWrite': ['The device did not accept the write.', '设备未接受写入。'],
+    'fail.deviceRead': ['The device refused the read: the address or property may lie outside what it has.',
+      '设备拒绝了读取：地址或属性可能超出了设备的范围。'],
     'fail.sizeMismatch': ['The number of bytes does not match the size given.', '字节数与给定的大小不符。'],
     'fail.xml': ['A configuration file could not be read: it is not valid XML or the change was refused.',
       '无法读取配置文件：文件不是有效的 XML，或修改被拒绝。'],
@@ -72,7 +77,7 @@ var I18n = (function () {
 
     'devices.list': ['Connected devices', '已连接的设备'],
     'devices.asking': ['Looking for devices...', '正在查找设备...'],
-    'devices.badAnswer': ['The program sent a device list the page cannot read: {0}', '程序返回的设备列表无法识别：{0}'],
+    'devices.badAnswer': ['The program sent a device list the page cannot read.', '程序返回的设备列表无法识别。'],
     'devices.count': ['{0} device(s) connected.', '已连接 {0} 个设备。'],
     'devices.none': ['No device is connected. Plug in your adapter.', '未检测到设备，请连接适配器。'],
     'devices.noneShort': ['No device', '无设备'],
@@ -91,14 +96,18 @@ var I18n = (function () {
     'devices.noPage': ['The settings page of this device is not installed.', '此设备的设置页面未安装。'],
     'devices.pageOpened': ['The device\'s settings page opens in its own window.', '设备设置页面将在单独的窗口中打开。'],
     'devices.hotkey': ['Hotkey', '快捷键'],
-    'devices.hotkeyHint': ['Pressing this key combination anywhere opens the device\'s settings page.',
-      '在任何地方按下此组合键即可打开设备设置页面。'],
+    'devices.hotkeyHint': ['Pressing this key combination anywhere opens the device\'s settings page. Click the field and press the keys: they take effect at once.',
+      '在任何地方按下此组合键即可打开设备设置页面。点击输入框后按下组合键，立即生效。'],
     'devices.hotkeyLabel': ['Key combination', '组合键'],
     'devices.hotkeyAsking': ['Reading the hotkeys...', '正在读取快捷键...'],
     'devices.hotkeySetting': ['Giving the hotkey to the system...', '正在向系统注册快捷键...'],
     'devices.hotkeyNone': ['The program has no hotkey record for this device.', '程序中没有此设备的快捷键记录。'],
     'devices.hotkeyEmpty': ['No hotkey set.', '未设置快捷键。'],
     'devices.hotkeyAccepted': ['{0} works: the system accepted it.', '{0} 可用：系统已接受。'],
+    'devices.hotkeyNoPage': ['The system accepted {0}, but the settings page it opens is not installed yet.',
+      '系统已接受 {0}，但它要打开的设置页面尚未安装。'],
+    'devices.hotkeySet': ['The hotkey is now {0}.', '快捷键已设为 {0}。'],
+    'devices.hotkeyCleared': ['The device has no hotkey now.', '已清除设备的快捷键。'],
     'devices.hotkeyRefused': ['The system refused {0}; another program may use it. Choose another combination.',
       '系统拒绝了 {0}，可能已被其他程序占用，请换一个组合键。'],
     'devices.props': ['Properties', '属性'],
@@ -141,6 +150,9 @@ var I18n = (function () {
     'keymap.malformed': ['The key map file is damaged and cannot be shown.', '映射文件已损坏，无法显示。'],
     'keymap.missing': ['This device has no key map of its own; its keys follow the default key map.',
       '此设备没有单独的映射方案，其按键使用默认方案。'],
+    'keymap.create': ['Create from the default key map', '从默认方案创建'],
+    'keymap.creating': ['Creating the device\'s own key map...', '正在创建设备的映射方案...'],
+    'keymap.created': ['The key map "{0}" is created, as a copy of the default one.', '已创建映射方案“{0}”（默认方案的副本）。'],
     'keymap.missingDefault': ['The default key map file could not be opened.', '无法打开默认映射文件。'],
     'keymap.inactive': ['No commands: not mapped', '没有命令：未映射'],
     'keymap.more': ['{0} more', '另有 {0} 条'],
@@ -213,6 +225,8 @@ var I18n = (function () {
     'mapping.textHint': ['Text to type', '要输入的文字'],
     'mapping.badCount': ['The number of times must be from 1 to 9999.', '次数必须在 1 到 9999 之间。'],
     'mapping.needCommands': ['Add at least one command.', '请至少添加一条命令。'],
+    'mapping.discardAsk': ['Close the mapping and give up the changes you made?', '关闭映射并放弃所做的修改？'],
+    'mapping.discard': ['Give up the changes', '放弃修改'],
     'mapping.taken': ['{0} is already mapped. Edit that mapping instead.', '{0} 已被映射，请编辑原有映射。'],
     'unit.ms': ['ms', '毫秒'],
 
@@ -252,6 +266,11 @@ var I18n = (function () {
     'memory.nothing': ['Nothing was changed.', '没有修改。'],
     'memory.reverted': ['Changes undone.', '已撤销修改。'],
     'memory.deviceGone': ['The device was removed.', '设备已移除。'],
+    'memory.goneKept': ['The device was removed. Your changes are kept: plug it in again to write them.',
+      '设备已移除。您的修改已保留：重新连接设备后即可写入。'],
+    'memory.deviceBack': ['The device is back: your changes can be written.', '设备已重新连接：可以写入您的修改。'],
+    'memory.keptUnsaved': ['The device of these bytes is not connected; your changes are kept until it is.',
+      '这些字节所属的设备未连接；您的修改会保留到设备重新连接。'],
 
     'profiles.export': ['Export', '导出'],
     'profiles.exportHint': ['Saves the key map as a profile package (.pfd) that you can keep or give to someone else.',
@@ -263,6 +282,7 @@ var I18n = (function () {
     'profiles.exportGo': ['Export', '导出'],
     'profiles.importGo': ['Import', '导入'],
     'profiles.dialogOpen': ['Choose the file in the program\'s window.', '请在程序的窗口中选择文件。'],
+    'profiles.noFileChosen': ['No file was chosen.', '未选择文件。'],
     'profiles.needPath': ['Choose a file first.', '请先选择文件。'],
     'profiles.exporting': ['Exporting...', '正在导出...'],
     'profiles.exported': ['{0} exported to {1}.', '{0} 已导出到 {1}。'],
@@ -293,6 +313,7 @@ var I18n = (function () {
     'settings.testTool': ['Open the test tool', '打开测试工具'],
     'settings.accepted': ['works', '可用'],
     'settings.refused': ['refused by the system', '被系统拒绝'],
+    'settings.noPage': ['works, but the page it opens is missing', '可用，但要打开的页面不存在'],
     'settings.noHotkey': ['none', '无'],
     'settings.hotkeyRefused': ['The system refused {0}; another program may use it. Choose another combination.',
       '系统拒绝了 {0}，可能已被其他程序占用，请换一个组合键。'],
@@ -324,12 +345,37 @@ var I18n = (function () {
     'conf.clientSize': ['Window size (width,height)', '窗口大小（宽,高）'],
     'conf.testToolRurl': ['Test tool page', '测试工具页面'],
     'conf.testToolSize': ['Test tool window size (width,height)', '测试工具窗口大小（宽,高）'],
+    'conf.apiServerHint': ['Where the program asks for updates and keeps the synced configuration: http:// or https://, the server and its port, nothing after them.',
+      '程序检查更新和同步配置的服务器：以 http:// 或 https:// 开头，后接服务器和端口，不含其他内容。'],
+    'conf.apiServerBad': ['"{0}" is not a server address. Write it like http://127.0.0.1:18080.',
+      '“{0}”不是服务器地址，请写成 http://127.0.0.1:18080 的形式。'],
+    'conf.clientSizeHint': ['The size of this window when the program starts, in pixels: width,height, at least 800,600. It applies at the next start.',
+      '程序启动时此窗口的大小（像素）：宽,高，至少 800,600。下次启动时生效。'],
+    'conf.clientSizeBad': ['"{0}" is not a window size. Write width,height in pixels, at least 800,600.',
+      '“{0}”不是窗口大小，请写成 宽,高（像素），至少 800,600。'],
+    'conf.testToolSizeHint': ['The size of the test tool window, in pixels: width,height.', '测试工具窗口的大小（像素）：宽,高。'],
+    'conf.testToolSizeBad': ['"{0}" is not a window size. Write width,height in pixels, at least 200,150.',
+      '“{0}”不是窗口大小，请写成 宽,高（像素），至少 200,150。'],
+    'conf.testToolRurlHint': ['The page the test tool hotkey opens, inside the program folder, starting with /.',
+      '测试工具快捷键打开的页面，位于程序目录内，以 / 开头。'],
+    'conf.testToolRurlBad': ['"{0}" is not a page of the program folder. Write it like /view/testtool/index.html.',
+      '“{0}”不是程序目录中的页面，请写成 /view/testtool/index.html 的形式。'],
+    'conf.unknownHint': ['A setting this page does not know; it is stored as you write it.', '此页面不认识的设置项，将按原样保存。'],
 
     'updates.check': ['Program, pages and firmware', '程序、页面和固件'],
-    'updates.checkHint': ['Asks the server whether a newer program, device page or firmware exists. The program shows the result in a window of its own.',
-      '向服务器查询是否有新版本的程序、设备页面或固件，结果将在程序自己的窗口中显示。'],
+    'updates.checkHint': ['Asks the server whether a newer program, device page or firmware exists for the connected device. An update is offered in a window of its own.',
+      '向服务器查询所连接设备是否有新版本的程序、设备页面或固件。如有更新，将在单独的窗口中提供。'],
     'updates.checkGo': ['Check for updates', '检查更新'],
-    'updates.checkSent': ['Asked the server. The program shows the result in its own window.', '已向服务器查询，程序将在自己的窗口中显示结果。'],
+    'updates.checking': ['Asking the server...', '正在询问服务器...'],
+    'updates.noOutcome': ['The program did not tell the outcome of the check.', '程序没有告知检查结果。'],
+    'updates.found': ['An update is available: the program offers it in its own window.', '有可用的更新：程序将在单独的窗口中提供。'],
+    'updates.latest': ['You have the latest version.', '当前已是最新版本。'],
+    'updates.nothingOffered': ['The server knows of an update, but none that this program installs.', '服务器有更新记录，但没有本程序可安装的更新。'],
+    'updates.noDevice': ['Connect your adapter first: the check asks for the connected device.', '请先连接适配器：检查更新需要已连接的设备。'],
+    'updates.unreachable': ['The server could not be reached. Check the network and the server address on the settings screen.',
+      '无法连接服务器，请检查网络以及设置页面中的服务器地址。'],
+    'updates.badAnswer': ['The server gave an answer the program does not understand.', '服务器返回了程序无法识别的应答。'],
+    'updates.syncOther': ['The sync ended with an answer the page does not know.', '同步已结束，但应答无法识别。'],
     'updates.version': ['Installed version {0}', '当前版本 {0}'],
     'updates.sync': ['Configuration sync', '配置同步'],
     'updates.syncHint': ['Keeps these files in step with the copy on the server for your device.', '使这些文件与服务器上您设备的副本保持一致。'],
@@ -352,40 +398,99 @@ var I18n = (function () {
     'log.open': ['Event log', '事件日志'],
     'log.title': ['Event log', '事件日志'],
     'log.showRequests': ['Show every request', '显示所有请求'],
+    'log.showDetails': ['Show details', '显示详细信息'],
     'log.pending': ['Waiting for an answer', '等待应答'],
     'log.empty': ['Nothing happened yet.', '暂无事件。'],
     'log.waitingFor': ['{0}, sent at {1}', '{0}，发送于 {1}'],
     'log.waitingForMany': ['{0} ({1} requests), the first sent at {2}', '{0}（{1} 个请求），首个发送于 {2}'],
     'log.cancelOf': ['Stop waiting for {0}', '停止等待 {0}'],
-    'log.sent': ['{0} sent {1}', '已发送 {0} {1}'],
-    'log.answered': ['{0} answered: {1}', '{0} 应答：{1}'],
-    'log.failed': ['{0} failed. {1}', '{0} 失败。{1}'],
-    'log.cancelled': ['Stopped waiting for {0}', '已停止等待 {0}'],
+    'log.sent': ['Asked: {0}', '请求：{0}'],
+    'log.answered': ['Done: {0}', '完成：{0}'],
+    'log.failed': ['Failed: {0}. {1}', '失败：{0}。{1}'],
+    'log.cancelled': ['Stopped waiting: {0}', '已停止等待：{0}'],
     'log.kind.request': ['request', '请求'],
     'log.kind.answer': ['answer', '应答'],
     'log.kind.failure': ['failure', '失败'],
     'log.kind.event': ['event', '事件'],
     'log.kind.cancelled': ['cancelled', '已取消'],
+    'log.kind.notice': ['notice', '提示'],
 
-    'event.devicesChanged': ['Devices changed ({0}: 2 arrived, 1 removed)', '设备变化（{0}：2 接入，1 移除）'],
-    'event.macroItem': ['Recorded key item {0}', '录制项 {0}'],
-    'event.onDeviceData': ['Data from the device: {0}', '设备数据：{0}'],
-    'event.onBrowserMsg': ['Message from another window: {0}', '来自其他窗口的消息：{0}'],
-    'event.onSwitchVirtualDevice': ['Key mapping hotkey pressed', '按下了按键映射快捷键'],
-    'event.currentPropChanged': ['Device property changed: {0}', '设备属性变化：{0}']
+    'event.devicesChanged': ['The devices changed.', '设备发生了变化。'],
+    'event.recordedPress': ['Recorded: {0} pressed', '已录制：按下 {0}'],
+    'event.recordedRelease': ['Recorded: {0} released', '已录制：松开 {0}'],
+    'event.recordedPause': ['Recorded: a pause of {0} ms', '已录制：停顿 {0} 毫秒'],
+    'event.onDeviceData': ['The device sent data.', '设备发送了数据。'],
+    'event.onBrowserMsg': ['The device\'s settings page sent a message.', '设备设置页面发来了消息。'],
+    'event.onSwitchVirtualDevice': ['The key mapping hotkey was pressed.', '按下了按键映射快捷键。'],
+    'event.currentPropChanged': ['A device setting changed.', '设备设置发生了变化。'],
+    'event.onUpdateCheck': ['The update check ended.', '更新检查已结束。'],
+    'event.fileDialogClosed': ['The file window was closed.', '文件窗口已关闭。'],
+
+    // The program's commands, as the event log names them.
+    'cmd.getDevicesList': ['listing the devices', '列出设备'],
+    'cmd.readDevicesProp': ['reading a device property', '读取设备属性'],
+    'cmd.writeDevicesProp': ['writing a device property', '写入设备属性'],
+    'cmd.readByAddr': ['reading the device memory', '读取设备存储'],
+    'cmd.writeByAddr': ['writing the device memory', '写入设备存储'],
+    'cmd.queryProfile': ['reading a settings file', '读取配置文件'],
+    'cmd.modifyProfile': ['changing a settings file', '修改配置文件'],
+    'cmd.modifyProfileEx': ['changing a key map', '修改映射方案'],
+    'cmd.modifyReplaceProfileEx': ['importing a profile package', '导入配置包'],
+    'cmd.resetProfile': ['copying a key map', '复制映射方案'],
+    'cmd.savexml': ['saving the settings files', '保存配置文件'],
+    'cmd.saveXmlAs': ['exporting a profile package', '导出配置包'],
+    'cmd.getConf': ['reading the program settings', '读取程序设置'],
+    'cmd.setConf': ['saving a program setting', '保存程序设置'],
+    'cmd.resetConf': ['restoring the factory settings', '恢复出厂设置'],
+    'cmd.getHotKey': ['reading the device hotkeys', '读取设备快捷键'],
+    'cmd.setHotKey': ['setting a device hotkey', '设置设备快捷键'],
+    'cmd.getMouseSettings': ['reading the pointer settings', '读取指针设置'],
+    'cmd.fileExists': ['looking for a file', '查找文件'],
+    'cmd.modifyMouseSpeed': ['setting the pointer speed', '设置指针速度'],
+    'cmd.modifyMouseScrollLines': ['setting the wheel lines', '设置滚轮行数'],
+    'cmd.checkUpdate': ['checking for updates', '检查更新'],
+    'cmd.synchronizeConf': ['syncing the configuration', '同步配置'],
+    'cmd.downloadFile': ['downloading a file', '下载文件'],
+    'cmd.startRecord': ['starting to record', '开始录制'],
+    'cmd.stopRecord': ['stopping the recording', '停止录制'],
+    'cmd.startVDevice': ['switching key mapping on', '开启按键映射'],
+    'cmd.stopVDevice': ['switching key mapping off', '关闭按键映射'],
+    'cmd.keyMapChanged': ['handing the key maps to the program', '通知程序使用新的映射方案'],
+    'cmd.saveFileDialog': ['choosing where to save', '选择保存位置'],
+    'cmd.openFileDialog': ['choosing a file', '选择文件'],
+    'cmd.openView': ['opening a window', '打开窗口'],
+    'cmd.closeApp': ['closing the window', '关闭窗口'],
+    'cmd.minisizeWindow': ['minimising the window', '最小化窗口'],
+    'cmd.maxsizeWindow': ['maximising the window', '最大化窗口'],
+    'cmd.restoreWindow': ['restoring the window', '还原窗口']
   };
 
   var lang = 'en';
   var listeners = [];
 
+  // Arguments made by later() are read now, in the language shown.
   function t(key) {
     var entry = TEXTS[key];
     var text = entry ? entry[lang === 'zh' ? 1 : 0] : key;
     var args = arguments;
     return text.replace(/\{(\d)\}/g, function (m, i) {
-      var v = args[Number(i) + 1];
+      var v = resolve(args[Number(i) + 1]);
       return v == null ? '' : String(v);
     });
+  }
+
+  // A text read anew each time it is shown, so what stays on the screen follows a change of
+  // language: later('devices.count', 2)() or String(later(...)).
+  function later(key) {
+    var args = Array.prototype.slice.call(arguments);
+    var text = function () { return t.apply(null, args); };
+    text.later = true;
+    text.toString = text;
+    return text;
+  }
+
+  function resolve(text) {
+    return typeof text === 'function' ? text() : text;
   }
 
   function has(key) {
@@ -426,6 +531,8 @@ var I18n = (function () {
 
   return {
     t: t,
+    later: later,
+    resolve: resolve,
     has: has,
     apply: apply,
     setLanguage: setLanguage,

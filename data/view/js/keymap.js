@@ -2,7 +2,7 @@
 // file), their entries, the mapping editor, and the switch of the key mapping mode.
 var KeyMap = (function () {
   'use strict';
-  var $ = UI.$, el = UI.el, t = I18n.t;
+  var $ = UI.$, el = UI.el, t = I18n.t, L = I18n.later;
 
   var DEFAULT_FOLDER = 'virtual';
   // A missing key map file is never answered; after this long the page stops waiting.
@@ -54,39 +54,76 @@ var KeyMap = (function () {
     return p.then(function (text) {
       clearTimeout(timer);
       if (!text.trim())
-        throw {words: t('keymap.noConf')};
+        throw {words: L('keymap.noConf')};
       try {
         return KeyMapFile.parse(text);
       } catch (e) {
-        throw {words: t('keymap.malformed')};
+        throw {words: L('keymap.malformed')};
       }
     }, function (e) {
       clearTimeout(timer);
       if (e && e.code === -2)
-        throw {words: map.id === DEFAULT_FOLDER ? t('keymap.missingDefault') : t('keymap.missing')};
-      throw {words: UI.failureText(e)};
+        throw {words: map.id === DEFAULT_FOLDER ? L('keymap.missingDefault') : L('keymap.missing')};
+      throw {words: UI.failureText(e), detail: UI.failureDetail(e)};
     });
   }
 
+  var loading = 0; // the newest load; an older one that ends later changes nothing
+
+  // A key map file that is not there is known at once: the program would never answer for it.
   function load() {
     var map = chosen($('km-map'));
     var status = $('km-status');
+    var mine = ++loading;
     current = null;
+    $('km-create').hidden = true;
     render();
-    UI.setStatus(status, t('keymap.loading'), 'busy');
+    UI.setStatus(status, L('keymap.loading'), 'busy');
     var pendingTimer = setTimeout(function () {
-      if (!current)
-        UI.setStatus(status, t('common.pending', t('keymap.loading')), 'pending');
+      if (!current && mine === loading)
+        UI.setStatus(status, L('common.pending', L('keymap.loading')), 'pending');
     }, UI.PENDING_AFTER_MS);
-    return read(map).then(function (entries) {
+    return UI.fileExists(map.path).then(function (there) {
+      if (!there)
+        throw {words: map.id === DEFAULT_FOLDER ? L('keymap.missingDefault') : L('keymap.missing'),
+          missing: map.id !== DEFAULT_FOLDER};
+      return read(map);
+    }).then(function (entries) {
       clearTimeout(pendingTimer);
+      if (mine !== loading)
+        return;
       current = {map: map, entries: entries};
       UI.setStatus(status, '');
       render();
     }, function (e) {
       clearTimeout(pendingTimer);
-      UI.error(status, e.words);
+      if (mine !== loading)
+        return;
+      $('km-create').hidden = !e.missing;
+      UI.setStatus(status, e.words, e.missing ? '' : 'error', e.detail);
     });
+  }
+
+  // A device's own key map, begun as a copy of the default one.
+  function createFromDefault() {
+    var map = chosen($('km-map'));
+    if (map.id === DEFAULT_FOLDER)
+      return;
+    var status = $('km-status');
+    $('km-create').disabled = true;
+    var from = mapFor(DEFAULT_FOLDER, '').path;
+    UI.track(status, Bridge.request('resetProfile', {srcFilePath: from, desFilePath: map.path}),
+      L('keymap.creating'), null).then(function () {
+        return writeAndReload(status, L('keymap.created', map.label));
+      }).then(function () {
+        $('km-create').disabled = false;
+        if (chosen($('km-map')).id === map.id)
+          return load().then(function () {
+            UI.setStatus(status, L('keymap.created', map.label), 'ok');
+          });
+      }, function () {
+        $('km-create').disabled = false;
+      });
   }
 
   function triggerName(entry) {
@@ -170,16 +207,16 @@ var KeyMap = (function () {
   function save(map, entries, status, doneText) {
     var fragment = KeyMapFile.serialize(entries);
     return UI.track(status, Bridge.request('modifyProfileEx',
-      {filePath: map.path, xpath: '/conf', subTreeString: fragment}), t('keymap.saving'), null)
+      {filePath: map.path, xpath: '/conf', subTreeString: fragment}), L('keymap.saving'), null)
       .then(function () { return writeAndReload(status, doneText); });
   }
 
   // Resolves once the file is written; the program's reading of it is followed in the status
   // line (a program that never answers leaves it shown as pending).
   function writeAndReload(status, doneText) {
-    return UI.track(status, Bridge.request('savexml'), t('keymap.writing'), null)
+    return UI.track(status, Bridge.request('savexml'), L('keymap.writing'), null)
       .then(function () {
-        UI.track(status, Bridge.request('keyMapChanged'), t('keymap.handing'), doneText)
+        UI.track(status, Bridge.request('keyMapChanged'), L('keymap.handing'), doneText)
           .catch(function () {});
       });
   }
@@ -193,7 +230,7 @@ var KeyMap = (function () {
       var entries = current.entries.slice();
       entries.splice(index, 1);
       var map = current.map;
-      save(map, entries, $('km-status'), t('keymap.removed', nameText)).then(function () {
+      save(map, entries, $('km-status'), L('keymap.removed', nameText)).then(function () {
         if (current && current.map.id === map.id) {
           current.entries = entries;
           render();
@@ -231,9 +268,31 @@ var KeyMap = (function () {
       select.value = value;
   }
 
+  // The key a new mapping starts on: Caps Lock, or else the first of F1 to F12 and then of the
+  // other keys and buttons that this key map leaves free.
+  function firstUnmapped() {
+    var entries = current ? current.entries : [];
+    var free = function (scan, flag) { return KeyMapFile.indexOf(entries, scan, flag) < 0; };
+    var caps = Keys.byCode('CapsLock');
+    if (free(caps.scan, caps.ext))
+      return {scanCode: caps.scan, flag: caps.ext};
+    var fkeys = Keys.all.filter(function (k) { return /^F([1-9]|1[0-2])$/.test(k.name); });
+    var key = fkeys.concat(Keys.all).filter(function (k) { return free(k.scan, k.ext); })[0];
+    if (key)
+      return {scanCode: key.scan, flag: key.ext};
+    var button = Keys.mappableButtons.filter(function (b) { return free(b.down, Keys.MOUSE_FLAG); })[0];
+    return button ? {scanCode: button.down, flag: Keys.MOUSE_FLAG} : {scanCode: caps.scan, flag: caps.ext};
+  }
+
+  // `entry` null for a new mapping; one without a trigger (scanCode null) gets the first free one.
   function openEditor(index, entry) {
     var copy = entry ? JSON.parse(JSON.stringify(entry))
-      : {scanCode: 0x3a, flag: 0, playType: 0, playCount: 1, commands: []};
+      : {scanCode: null, flag: 0, playType: 0, playCount: 1, commands: []};
+    if (copy.scanCode == null) {
+      var start = firstUnmapped();
+      copy.scanCode = start.scanCode;
+      copy.flag = start.flag;
+    }
     editing = {index: index, entry: copy};
     fillTriggerSelect();
     var value = copy.scanCode + ':' + copy.flag;
@@ -245,10 +304,33 @@ var KeyMap = (function () {
     $('map-playcount').value = String(copy.playCount > 0 ? copy.playCount : 1);
     $('map-title').textContent = index < 0 ? t('mapping.newTitle') : t('mapping.editTitle', triggerName(copy));
     UI.setStatus($('map-status'), '');
+    $('map-save').disabled = false;
     playTypeChanged();
     renderCommands();
+    editing.initial = editorState();
     $('map-dialog').showModal();
     select.focus();
+  }
+
+  // What the editor holds now, to tell whether anything would be lost by closing it.
+  function editorState() {
+    return JSON.stringify([$('map-trigger').value, $('map-playtype').value, $('map-playcount').value,
+      editing ? editing.entry.commands : []]);
+  }
+
+  // Closes the editor; changes not saved are given up only when the user agrees.
+  function closeEditor() {
+    var dialog = $('map-dialog');
+    if (!dialog.open)
+      return;
+    if (!editing || editorState() === editing.initial) {
+      dialog.close();
+      return;
+    }
+    UI.confirm(t('mapping.discardAsk'), t('mapping.discard')).then(function (yes) {
+      if (yes)
+        dialog.close();
+    });
   }
 
   function playTypeChanged() {
@@ -357,12 +439,12 @@ var KeyMap = (function () {
   function addMacro() {
     var commands = Macro.commands();
     if (!commands.length) {
-      UI.error($('map-status'), t('mapping.noMacro'));
+      UI.error($('map-status'), L('mapping.noMacro'));
       return;
     }
     Array.prototype.push.apply(editing.entry.commands, commands);
     renderCommands();
-    UI.setStatus($('map-status'), t('mapping.macroAdded', commands.length), 'ok');
+    UI.setStatus($('map-status'), L('mapping.macroAdded', commands.length), 'ok');
   }
 
   // Waits for the next key or mouse button and chooses it as the trigger.
@@ -391,11 +473,11 @@ var KeyMap = (function () {
       }
       var k = Keys.byCode(e.code);
       if (!k) {
-        UI.error($('map-status'), t('mapping.unknownKey', e.code || e.key));
+        UI.error($('map-status'), L('mapping.unknownKey', e.code || e.key));
         return;
       }
       $('map-trigger').value = k.scan + ':' + k.ext;
-      UI.setStatus($('map-status'), t('mapping.captured', k.name), 'ok');
+      UI.setStatus($('map-status'), L('mapping.captured', k.name), 'ok');
       $('map-trigger').focus();
     }
     // Browser buttons: 1 middle, 2 right, 3 back (button 4), 4 forward (button 5).
@@ -410,7 +492,7 @@ var KeyMap = (function () {
       done();
       var b = Keys.mappableButtons.filter(function (x) { return x.id === id; })[0];
       $('map-trigger').value = b.down + ':' + Keys.MOUSE_FLAG;
-      UI.setStatus($('map-status'), t('mapping.captured', t('button.' + id)), 'ok');
+      UI.setStatus($('map-status'), L('mapping.captured', L('button.' + id)), 'ok');
     }
     dialog.addEventListener('keydown', onKey, true);
     dialog.addEventListener('mousedown', onMouse, true);
@@ -427,20 +509,20 @@ var KeyMap = (function () {
     entry.playType = parseInt($('map-playtype').value, 10);
     var count = parseInt($('map-playcount').value, 10);
     if (entry.playType === KeyMapFile.PLAY_ONCE && (isNaN(count) || count < 1 || count > 9999)) {
-      UI.error($('map-status'), t('mapping.badCount'));
+      UI.error($('map-status'), L('mapping.badCount'));
       $('map-playcount').focus();
       return;
     }
     entry.playCount = entry.playType === KeyMapFile.PLAY_ONCE ? count : 1;
     if (!entry.commands.length) {
-      UI.error($('map-status'), t('mapping.needCommands'));
+      UI.error($('map-status'), L('mapping.needCommands'));
       $('map-newtask').focus();
       return;
     }
     var entries = current.entries.slice();
     var other = KeyMapFile.indexOf(entries, entry.scanCode, entry.flag);
     if (other >= 0 && other !== editing.index) {
-      UI.error($('map-status'), t('mapping.taken', triggerName(entry)));
+      UI.error($('map-status'), L('mapping.taken', triggerName(entry)));
       $('map-trigger').focus();
       return;
     }
@@ -450,23 +532,23 @@ var KeyMap = (function () {
       entries.push(entry);
     var map = current.map;
     var nameText = triggerName(entry);
+    // Disabled until the program has answered (or the user stopped waiting): a second save
+    // would write the key map twice. The dialog closes once the file holds the mapping; the
+    // program's reload is followed on the screen.
     $('map-save').disabled = true;
-    // The dialog closes once the file holds the mapping; the program's reload is followed on
-    // the screen.
     UI.track($('map-status'), Bridge.request('modifyProfileEx',
       {filePath: map.path, xpath: '/conf', subTreeString: KeyMapFile.serialize(entries)}),
-    t('keymap.saving'), null).then(function () {
+    L('keymap.saving'), null).then(function () {
       $('map-save').disabled = false;
       $('map-dialog').close();
       if (current && current.map.id === map.id) {
         current.entries = entries;
         render();
       }
-      return writeAndReload($('km-status'), t('keymap.saved', nameText));
+      return writeAndReload($('km-status'), L('keymap.saved', nameText));
     }, function () {
       $('map-save').disabled = false;
     });
-    setTimeout(function () { $('map-save').disabled = false; }, UI.PENDING_AFTER_MS);
   }
 
   // ----- key mapping mode -----
@@ -484,14 +566,14 @@ var KeyMap = (function () {
   // The program's words when the input devices of the system cannot be reached; it says so
   // when the mode goes on, before or after the answer.
   function showDevicesMissing() {
-    UI.error($('vd-status'), t('vd.noDevices', devicesMissing));
+    UI.error($('vd-status'), L('vd.noDevices', devicesMissing));
   }
 
   function switchMode(on) {
     vdBusy = true;
     renderSwitch();
     var p = Bridge.request(on ? 'startVDevice' : 'stopVDevice');
-    UI.track($('vd-status'), p, t(on ? 'vd.starting' : 'vd.stopping'), function () {
+    UI.track($('km-status'), p, L(on ? 'vd.starting' : 'vd.stopping'), function () {
       vdBusy = false;
       vdOn = on;
       sessionStorage.setItem('tavix.vdevice', on ? '1' : '0');
@@ -500,7 +582,7 @@ var KeyMap = (function () {
         showDevicesMissing();
         return null;
       }
-      return t(on ? 'vd.started' : 'vd.stopped');
+      return L(on ? 'vd.started' : 'vd.stopped');
     }).catch(function () {
       vdBusy = false;
       renderSwitch();
@@ -513,11 +595,17 @@ var KeyMap = (function () {
     $('km-map').addEventListener('change', load);
     $('km-reload').addEventListener('click', load);
     $('km-add').addEventListener('click', function () { openEditor(-1, null); });
+    $('km-create').addEventListener('click', createFromDefault);
     $('map-playtype').addEventListener('change', playTypeChanged);
     $('map-addcmd').addEventListener('click', addCommand);
     $('map-usemacro').addEventListener('click', addMacro);
     $('map-capture').addEventListener('click', capture);
-    $('map-cancel').addEventListener('click', function () { $('map-dialog').close(); });
+    $('map-cancel').addEventListener('click', closeEditor);
+    // Escape asks too before unsaved changes are given up.
+    $('map-dialog').addEventListener('cancel', function (e) {
+      e.preventDefault();
+      closeEditor();
+    });
     $('map-form').addEventListener('submit', function (e) {
       e.preventDefault();
       saveEditor();
@@ -531,7 +619,7 @@ var KeyMap = (function () {
     // The program's hotkey only tells the page; the page switches.
     Bridge.on('onSwitchVirtualDevice', function () {
       switchMode(!vdOn);
-      UI.flash(t(!vdOn ? 'vd.hotkeyOn' : 'vd.hotkeyOff'));
+      UI.flash(L(!vdOn ? 'vd.hotkeyOn' : 'vd.hotkeyOff'));
     });
     DeviceState.watch(function () {
       var before = $('km-map').value;
@@ -546,7 +634,7 @@ var KeyMap = (function () {
   function relabel() {
     renderSwitch();
     fillSelect($('km-map'));
-    load();
+    render();
   }
 
   Screens.add({name: 'keymap', init: init, relabel: relabel});

@@ -2,7 +2,7 @@
 // recording, editable, and handed to a key's command list.
 var Macro = (function () {
   'use strict';
-  var $ = UI.$, el = UI.el, t = I18n.t;
+  var $ = UI.$, el = UI.el, t = I18n.t, L = I18n.later;
 
   var items = []; // {kind: 'press'|'release'|'pause', scan, ext, ms}
   var recording = false;
@@ -117,9 +117,9 @@ var Macro = (function () {
     items = [];
     render();
     setRecording(true);
-    UI.track($('mac-status'), Bridge.request('startRecord'), t('macro.starting'), function () {
+    UI.track($('mac-status'), Bridge.request('startRecord'), L('macro.starting'), function () {
       if (!devicesMissing)
-        return t('macro.recording');
+        return L('macro.recording');
       showDevicesMissing();
       return null;
     }).catch(function () { setRecording(false); });
@@ -129,14 +129,14 @@ var Macro = (function () {
   // The program's words when the keyboards of the system cannot be reached; it says so when
   // recording starts, before or after the answer.
   function showDevicesMissing() {
-    UI.error($('mac-status'), t('macro.noDevices', devicesMissing));
+    UI.error($('mac-status'), L('macro.noDevices', devicesMissing));
   }
 
   function stop() {
     setRecording(false);
     // Releases still to come after the last press end the list without a trailing pause.
-    UI.track($('mac-status'), Bridge.request('stopRecord'), t('macro.stopping'), function () {
-      return t('macro.stopped', items.length);
+    UI.track($('mac-status'), Bridge.request('stopRecord'), L('macro.stopping'), function () {
+      return L('macro.stopped', items.length);
     });
     $('mac-start').focus();
   }
@@ -159,10 +159,10 @@ var Macro = (function () {
     $('mac-use').addEventListener('click', function () {
       App.show('keymap');
       if (!KeyMap.current()) {
-        UI.error($('km-status'), t('macro.noMap'));
+        UI.error($('km-status'), L('macro.noMap'));
         return;
       }
-      KeyMap.openEditor(-1, {scanCode: 0x3a, flag: 0, playType: 0, playCount: 1,
+      KeyMap.openEditor(-1, {scanCode: null, flag: 0, playType: 0, playCount: 1,
         commands: commands()});
     });
     Bridge.on('inputDevicesMissing', function (args) {

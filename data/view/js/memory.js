@@ -2,10 +2,11 @@
 // byte; the changed bytes are written back in one request.
 var Memory = (function () {
   'use strict';
-  var $ = UI.$, el = UI.el, t = I18n.t;
+  var $ = UI.$, el = UI.el, t = I18n.t, L = I18n.later;
 
   var MAX_SIZE = 2048;
-  var view = null; // {device, address, bytes: [], edited: [] (null = unchanged)}
+  // {device, address, bytes: [], edited: [] (null = unchanged), gone: the device left}
+  var view = null;
 
   function hex(n, width) {
     var s = n.toString(16);
@@ -47,30 +48,34 @@ var Memory = (function () {
     var status = $('mem-status');
     var d = device();
     if (!d) {
-      UI.error(status, t('memory.noDevice'));
+      UI.error(status, L('memory.noDevice'));
+      return;
+    }
+    if (view && view.gone && hasChanges()) {
+      UI.error(status, L('memory.keptUnsaved'));
       return;
     }
     var address = parseAddress($('mem-addr').value);
     if (address === null) {
-      UI.error(status, t('memory.badAddress', $('mem-addr').value));
+      UI.error(status, L('memory.badAddress', $('mem-addr').value));
       $('mem-addr').focus();
       return;
     }
     var size = Number($('mem-size').value);
     if (!Number.isInteger(size) || size < 1 || size > MAX_SIZE) {
-      UI.error(status, t('memory.badSize'));
+      UI.error(status, L('memory.badSize'));
       $('mem-size').focus();
       return;
     }
     var args = {HardwareID: d.HardwareID, DevicePath: d.DevicePath,
       PARAMADDRESS: '0x' + hex(address, 4), PARAMSIZE: String(size)};
-    UI.track(status, Bridge.request('readByAddr', args), t('common.reading'), function (text) {
+    UI.track(status, Bridge.request('readByAddr', args), L('common.reading'), function (text) {
       var bytes = text ? text.split(',').map(function (s) { return parseInt(s, 16) & 0xff; }) : [];
       if (bytes.length !== size)
-        return t('memory.shortAnswer', bytes.length, size);
+        return L('memory.shortAnswer', bytes.length, size);
       view = {device: d, address: address, bytes: bytes, edited: bytes.map(function () { return null; })};
       render();
-      return t('memory.read', size, '0x' + hex(address, 4));
+      return L('memory.read', size, '0x' + hex(address, 4));
     });
   }
 
@@ -170,9 +175,13 @@ var Memory = (function () {
     return {first: first, last: last, bad: bad};
   }
 
+  function hasChanges() {
+    return view && changes().first >= 0;
+  }
+
   function updateButtons() {
     var c = view ? changes() : {first: -1};
-    $('mem-write').disabled = c.first < 0;
+    $('mem-write').disabled = c.first < 0 || view.gone;
     $('mem-revert').disabled = c.first < 0;
   }
 
@@ -181,13 +190,17 @@ var Memory = (function () {
     var status = $('mem-status');
     if (!view)
       return;
+    if (view.gone) {
+      UI.error(status, L('memory.keptUnsaved'));
+      return;
+    }
     var c = changes();
     if (c.first < 0) {
-      UI.setStatus(status, t('memory.nothing'));
+      UI.setStatus(status, L('memory.nothing'));
       return;
     }
     if (c.bad >= 0) {
-      UI.error(status, t('memory.badCell', '0x' + hex(view.address + c.bad, 4)));
+      UI.error(status, L('memory.badCell', '0x' + hex(view.address + c.bad, 4)));
       focusCell(c.bad, true);
       return;
     }
@@ -199,7 +212,7 @@ var Memory = (function () {
       PARAMADDRESS: '0x' + hex(at, 4), PARAMSIZE: String(data.length),
       PARAMDATA: data.map(function (n) { return '0x' + hex(n, 2); }).join(',')};
     var written = view;
-    UI.track(status, Bridge.request('writeByAddr', args), t('common.writing'), function () {
+    UI.track(status, Bridge.request('writeByAddr', args), L('common.writing'), function () {
       if (view === written) {
         data.forEach(function (n, k) {
           view.bytes[c.first + k] = n;
@@ -207,7 +220,7 @@ var Memory = (function () {
         });
         render();
       }
-      return t('memory.written', data.length, '0x' + hex(at, 4));
+      return L('memory.written', data.length, '0x' + hex(at, 4));
     });
   }
 
@@ -216,7 +229,36 @@ var Memory = (function () {
       return;
     view.edited = view.bytes.map(function () { return null; });
     render();
-    UI.setStatus($('mem-status'), t('memory.reverted'));
+    UI.setStatus($('mem-status'), L('memory.reverted'));
+  }
+
+  // The device of the shown bytes, by its path or else its serial number, among those listed.
+  function sameDevice(d) {
+    return DeviceState.list().filter(function (x) {
+      return DeviceState.reachable(x) &&
+        (x.DevicePath === d.DevicePath || (d.SN && x.SN === d.SN));
+    })[0] || null;
+  }
+
+  // An unplugged device takes nothing with it: the bytes and the changes stay shown until it
+  // comes back, and then can be written.
+  function devicesChanged() {
+    fillDevices();
+    if (!view)
+      return;
+    var back = sameDevice(view.device);
+    if (!back && !view.gone) {
+      view.gone = true;
+      updateButtons();
+      UI.setStatus($('mem-status'), hasChanges() ? L('memory.goneKept') : L('memory.deviceGone'),
+        hasChanges() ? 'error' : '');
+    } else if (back && view.gone) {
+      view.gone = false;
+      view.device = back;
+      $('mem-device').value = back.DevicePath;
+      updateButtons();
+      UI.setStatus($('mem-status'), L('memory.deviceBack'), 'ok');
+    }
   }
 
   function init() {
@@ -226,18 +268,11 @@ var Memory = (function () {
     });
     $('mem-write').addEventListener('click', write);
     $('mem-revert').addEventListener('click', revert);
-    DeviceState.watch(function () {
-      fillDevices();
-      if (view && !device()) {
-        view = null;
-        render();
-        UI.setStatus($('mem-status'), t('memory.deviceGone'));
-      }
-    });
+    DeviceState.watch(devicesChanged);
     fillDevices();
   }
 
-  Screens.add({name: 'memory', init: init});
+  Screens.add({name: 'memory', init: init, relabel: render});
 
   return {parseAddress: parseAddress};
 })();

@@ -1,23 +1,46 @@
 // The profiles screen: a key map exported to and imported from a profile package file (.pfd),
-// and put back to the one the program came with.
-(function () {
+// and put back to the one the program came with. One status line tells the last of these.
+var Profiles = (function () {
   'use strict';
-  var $ = UI.$, t = I18n.t;
+  var $ = UI.$, t = I18n.t, L = I18n.later;
 
   function map() {
     return KeyMap.chosen($('pf-map'));
   }
 
-  // The program's own file window; it answers nothing when the user closes it without a choice.
-  function browse(funcname, input, status) {
-    UI.setStatus(status, t('profiles.dialogOpen'), 'busy');
-    Bridge.request(funcname).then(function (path) {
+  function status() {
+    return $('pf-status');
+  }
+
+  var dialog = null; // the file window asked for and not yet answered: {request}
+
+  // The program's own file window. It answers nothing when the user closes it without a choice;
+  // it tells the page that the window went ("fileDialogClosed", "0" when nothing was chosen), and
+  // the page then stops waiting.
+  function browse(funcname, input) {
+    if (dialog)
+      return;
+    UI.setStatus(status(), L('profiles.dialogOpen'), 'busy');
+    var request = Bridge.request(funcname);
+    dialog = {request: request};
+    request.then(function (path) {
+      dialog = null;
       input.value = path;
-      UI.setStatus(status, '');
+      UI.setStatus(status(), '');
       input.focus();
     }, function (e) {
-      UI.error(status, UI.failureText(e));
+      dialog = null;
+      if (e && e.code === -2 && e.dialogClosed)
+        UI.setStatus(status(), L('profiles.noFileChosen'));
+      else
+        UI.fail(status(), e);
     });
+  }
+
+  function dialogClosed(args) {
+    if (!dialog || String(args[0]) !== '0')
+      return;
+    Bridge.cancel(dialog.request.id, {dialogClosed: true});
   }
 
   function exportPath() {
@@ -28,24 +51,22 @@
   }
 
   function doExport() {
-    var status = $('pf-export-status');
     var path = exportPath();
     if (!path) {
-      UI.error(status, t('profiles.needPath'));
+      UI.error(status(), L('profiles.needPath'));
       $('pf-export-path').focus();
       return;
     }
     $('pf-export-path').value = path;
     var m = map();
-    UI.track(status, Bridge.request('saveXmlAs', {srcFilePath: m.path, desFilePath: path, xpath: '/conf'}),
-      t('profiles.exporting'), function () { return t('profiles.exported', m.label, path); });
+    UI.track(status(), Bridge.request('saveXmlAs', {srcFilePath: m.path, desFilePath: path, xpath: '/conf'}),
+      L('profiles.exporting'), L('profiles.exported', m.label, path));
   }
 
   function doImport() {
-    var status = $('pf-import-status');
     var path = $('pf-import-path').value.trim();
     if (!path) {
-      UI.error(status, t('profiles.needPath'));
+      UI.error(status(), L('profiles.needPath'));
       $('pf-import-path').focus();
       return;
     }
@@ -53,23 +74,22 @@
     UI.confirm(t('profiles.importAsk', m.label), t('profiles.importGo')).then(function (yes) {
       if (!yes)
         return;
-      UI.track(status, Bridge.request('modifyReplaceProfileEx',
+      UI.track(status(), Bridge.request('modifyReplaceProfileEx',
         {srcFilePath: path, desFilePath: m.path, srcXpath: '/conf', desXpath: '/conf'}),
-      t('profiles.importing'), null).then(function () {
-        return KeyMap.writeAndReload(status, t('profiles.imported', m.label));
+      L('profiles.importing'), null).then(function () {
+        return KeyMap.writeAndReload(status(), L('profiles.imported', m.label));
       }).then(reloadShown.bind(null, m), function () { /* shown in the status line */ });
     });
   }
 
   function doReset() {
-    var status = $('pf-reset-status');
     var m = map();
     UI.confirm(t('profiles.resetAsk', m.label), t('profiles.resetGo')).then(function (yes) {
       if (!yes)
         return;
-      UI.track(status, Bridge.request('resetProfile', {srcFilePath: m.factory, desFilePath: m.path}),
-        t('profiles.resetting'), null).then(function () {
-        return KeyMap.writeAndReload(status, t('profiles.resetDone', m.label));
+      UI.track(status(), Bridge.request('resetProfile', {srcFilePath: m.factory, desFilePath: m.path}),
+        L('profiles.resetting'), null).then(function () {
+        return KeyMap.writeAndReload(status(), L('profiles.resetDone', m.label));
       }).then(reloadShown.bind(null, m), function () { /* shown in the status line */ });
     });
   }
@@ -84,11 +104,12 @@
     fillMaps();
     DeviceState.watch(fillMaps);
     $('pf-export-browse').addEventListener('click', function () {
-      browse('saveFileDialog', $('pf-export-path'), $('pf-export-status'));
+      browse('saveFileDialog', $('pf-export-path'));
     });
     $('pf-import-browse').addEventListener('click', function () {
-      browse('openFileDialog', $('pf-import-path'), $('pf-import-status'));
+      browse('openFileDialog', $('pf-import-path'));
     });
+    Bridge.on('fileDialogClosed', dialogClosed);
     $('pf-export-form').addEventListener('submit', function (e) {
       e.preventDefault();
       doExport();
@@ -106,4 +127,6 @@
   }
 
   Screens.add({name: 'profiles', init: init, relabel: fillMaps});
+
+  return {dialogOpen: function () { return !!dialog; }};
 })();

@@ -35,12 +35,16 @@ var UI = (function () {
     }
   }
 
-  // The program's failure texts, told to the user in words; the program's own text follows.
+  // The program's failure texts, told to the user in words; the program's own text is kept for
+  // the details.
   var FAILURES = {
     'writeByAddr failed!': 'fail.deviceWrite',
     'writeDevicesProp failed!': 'fail.deviceWrite',
     'writeMacroByAddr failed!': 'fail.deviceWrite',
     'cleanMacroByAddr failed!': 'fail.deviceWrite',
+    'readByAddr failed!': 'fail.deviceRead',
+    'readDevicesProp failed!': 'fail.deviceRead',
+    'isPropEmpty failed!': 'fail.deviceRead',
     'writeByAddr failed PARAMSIZE not fit PARAMDATA!': 'fail.sizeMismatch',
     'queryProfile load xml file failed!': 'fail.xml',
     'nodeCounterProfile load xml file failed!': 'fail.xml',
@@ -65,24 +69,62 @@ var UI = (function () {
     'downloadFaild': 'fail.download'
   };
 
+  // A failure in words, read in the language shown at the time.
   function failureText(e) {
-    if (!e)
-      return I18n.t('fail.unknown', '');
-    if (e.code === -1)
-      return I18n.t('fail.noProgram');
-    if (e.code === -2)
-      return I18n.t('common.cancelled');
-    var message = e.message == null ? '' : String(e.message);
-    var key = FAILURES[message];
-    if (key)
-      return I18n.t(key) + ' ' + I18n.t('fail.said', message);
-    return I18n.t('fail.unknown', message);
+    if (e && e.code === -1)
+      return I18n.later('fail.noProgram');
+    if (e && e.code === -2)
+      return I18n.later('common.cancelled');
+    var key = e && FAILURES[String(e.message)];
+    return I18n.later(key || 'fail.unknown');
   }
 
-  function setStatus(node, text, kind) {
-    node.textContent = text || '';
+  // The program's own text of a failure, for the details; '' for the page's own failures.
+  function failureDetail(e) {
+    return e && e.code !== -1 && e.code !== -2 && e.message != null ? String(e.message) : '';
+  }
+
+  // A status line shows one text (a string, or a text read at each showing, see I18n.later)
+  // and, on demand, the program's own words behind it. It is shown again in a new language.
+  function setStatus(node, text, kind, detail) {
+    node._status = {text: text || '', kind: kind || '', detail: detail || ''};
+    node.classList.remove('details-open');
+    renderStatus(node);
+  }
+
+  function renderStatus(node) {
+    var s = node._status;
+    if (!s)
+      return;
+    node.textContent = '';
     node.className = node.className.replace(/\s*\b(error|pending|ok|busy)\b/g, '') +
-      (kind ? ' ' + kind : '');
+      (s.kind ? ' ' + s.kind : '');
+    var text = I18n.resolve(s.text);
+    node.classList.toggle('has-text', !!text);
+    node.appendChild(el('span', {className: 'status-text', textContent: text}));
+    if (!s.detail)
+      return;
+    var open = node.classList.contains('details-open');
+    var raw = el('code', {className: 'status-detail', textContent: s.detail, hidden: !open});
+    node.appendChild(el('button', {type: 'button', className: 'details-toggle',
+      textContent: I18n.t(open ? 'common.hideDetails' : 'common.details'),
+      attrs: {'aria-expanded': String(open)},
+      on: {click: function () {
+        node.classList.toggle('details-open');
+        renderStatus(node);
+        node.querySelector('.details-toggle').focus();
+      }}}));
+    node.appendChild(raw);
+  }
+
+  // Every status line in the language now chosen.
+  function relabel() {
+    Array.prototype.forEach.call(document.querySelectorAll('.status'), renderStatus);
+  }
+
+  // The text a status line shows now.
+  function statusText(node) {
+    return node._status ? I18n.resolve(node._status.text) : '';
   }
 
   // Shows a request's progress in a status line: busy, then "still waiting" when the program
@@ -93,20 +135,24 @@ var UI = (function () {
     setStatus(node, busyText, 'busy');
     var timer = setTimeout(function () {
       if (!settled)
-        setStatus(node, I18n.t('common.pending', busyText), 'pending');
+        setStatus(node, I18n.later('common.pending', busyText), 'pending');
     }, PENDING_AFTER_MS);
     promise.then(function (text) {
       settled = true;
       clearTimeout(timer);
-      var shown = typeof ok === 'function' ? ok(text) : ok;
+      var shown = typeof ok === 'function' && !ok.later ? ok(text) : ok;
       if (shown != null)
         setStatus(node, shown, 'ok');
     }, function (e) {
       settled = true;
       clearTimeout(timer);
-      setStatus(node, failureText(e), 'error');
+      fail(node, e);
     });
     return promise;
+  }
+
+  function fail(node, e) {
+    setStatus(node, failureText(e), 'error', failureDetail(e));
   }
 
   function error(node, text) {
@@ -142,6 +188,13 @@ var UI = (function () {
     });
   }
 
+  // The X server keeps Ctrl+Alt with F1 to F12 for switching to the text consoles: a hotkey
+  // there is accepted and never fires.
+  function reservedBySystem(sequence) {
+    return /X11|Linux/.test(navigator.userAgent) &&
+      /^Ctrl\+Alt\+F([1-9]|1[0-2])$/.test(String(sequence));
+  }
+
   // A read-only field that takes a key combination when focused and a key is pressed.
   // Escape leaves it, Backspace or Delete empties it; `onChange(sequence)` follows.
   function keyCapture(input, onChange) {
@@ -168,11 +221,25 @@ var UI = (function () {
     });
   }
 
+  // Whether a file of the program's folders is there (`path` as the program names its files,
+  // "view/device/..."): asked before reading a file the program would never answer for.
+  function fileExists(path) {
+    return Bridge.request('fileExists', {relativePath: path}).then(function (answer) {
+      return answer === '1';
+    }, function () {
+      return false;
+    });
+  }
+
   function flash(text) {
     var node = $('sb-message');
-    node.textContent = text;
+    flash.text = text;
+    node.textContent = I18n.resolve(text);
     clearTimeout(flash.timer);
-    flash.timer = setTimeout(function () { node.textContent = ''; }, 6000);
+    flash.timer = setTimeout(function () {
+      flash.text = '';
+      node.textContent = '';
+    }, 6000);
   }
 
   function time(d) {
@@ -185,11 +252,21 @@ var UI = (function () {
     el: el,
     parseJson: parseJson,
     track: track,
+    fail: fail,
     error: error,
     setStatus: setStatus,
+    statusText: statusText,
+    relabel: function () {
+      relabel();
+      if (flash.text)
+        $('sb-message').textContent = I18n.resolve(flash.text);
+    },
     failureText: failureText,
+    failureDetail: failureDetail,
     confirm: confirm,
+    reservedBySystem: reservedBySystem,
     keyCapture: keyCapture,
+    fileExists: fileExists,
     flash: flash,
     time: time,
     PENDING_AFTER_MS: PENDING_AFTER_MS

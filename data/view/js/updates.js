@@ -2,7 +2,7 @@
 // downloads into the program folder.
 (function () {
   'use strict';
-  var $ = UI.$, el = UI.el, t = I18n.t;
+  var $ = UI.$, el = UI.el, t = I18n.t, L = I18n.later;
 
   var CONF_FILE = 'Resources/profiles/conf.xml';
   var SYNC_ANSWERS = {
@@ -10,12 +10,40 @@
     'upload synchrosize file success': 'updates.syncUploaded',
     'download synchronize file success': 'updates.syncDownloaded'
   };
+  // What the program found, as it tells with "onUpdateCheck".
+  var OUTCOMES = {
+    found: ['updates.found', 'ok'],
+    latest: ['updates.latest', 'ok'],
+    none: ['updates.nothingOffered', 'ok'],
+    noDevice: ['updates.noDevice', 'error'],
+    unreachable: ['updates.unreachable', 'error'],
+    badAnswer: ['updates.badAnswer', 'error'],
+    noConf: ['fail.noConf', 'error']
+  };
+  var CHECK_GIVES_UP_MS = 60000;
   var unchecked = {}; // files the user took out of the sync
+  var checking = null; // the timer of a check that has not told its outcome yet
 
+  // The request itself is never answered; the outcome comes as an event.
   function check() {
-    // Never answered: the program shows the outcome in its own window.
     Bridge.send('checkUpdate');
-    UI.setStatus($('upd-status'), t('updates.checkSent'), 'ok');
+    $('upd-check').disabled = true;
+    UI.setStatus($('upd-status'), L('updates.checking'), 'busy');
+    clearTimeout(checking);
+    checking = setTimeout(function () {
+      checking = null;
+      $('upd-check').disabled = false;
+      UI.setStatus($('upd-status'), L('updates.noOutcome'), 'error');
+    }, CHECK_GIVES_UP_MS);
+  }
+
+  function checked(args) {
+    var outcome = String(args[0] || '');
+    var shown = OUTCOMES[outcome] || ['updates.badAnswer', 'error'];
+    clearTimeout(checking);
+    checking = null;
+    $('upd-check').disabled = false;
+    UI.setStatus($('upd-status'), L(shown[0]), shown[1], args.slice(1).join(' '));
   }
 
   function syncFiles() {
@@ -43,24 +71,27 @@
     var chosen = Array.prototype.filter.call($('upd-files').querySelectorAll('input'), function (b) {
       return b.checked;
     }).map(function (b) { return b.value; });
-    var status = $('upd-sync-status');
+    var status = $('upd-status');
     if (!chosen.length) {
-      UI.error(status, t('updates.syncNone'));
+      UI.error(status, L('updates.syncNone'));
       return;
     }
     UI.track(status, Bridge.request('synchronizeConf', {filePathLists: chosen.join('|')}),
-      t('updates.syncing'), function (answer) {
+      L('updates.syncing'), function (answer) {
         if (answer === 'download synchronize file success')
           Settings.load();
-        return SYNC_ANSWERS[answer] ? t(SYNC_ANSWERS[answer]) : answer;
+        if (SYNC_ANSWERS[answer])
+          return L(SYNC_ANSWERS[answer]);
+        UI.setStatus(status, L('updates.syncOther'), 'ok', answer);
+        return null;
       });
   }
 
   function download() {
-    var status = $('upd-dl-status');
+    var status = $('upd-status');
     var url = $('upd-dl-url').value.trim();
     if (!/^https?:\/\/[^\s/]+/i.test(url)) {
-      UI.error(status, t('updates.badUrl'));
+      UI.error(status, L('updates.badUrl'));
       $('upd-dl-url').focus();
       return;
     }
@@ -70,17 +101,18 @@
     if (!folder.endsWith('/'))
       folder += '/';
     if (/(^|\/)\.\.(\/|$)/.test(folder)) {
-      UI.error(status, t('updates.badFolder'));
+      UI.error(status, L('updates.badFolder'));
       $('upd-dl-folder').focus();
       return;
     }
     $('upd-dl-folder').value = folder;
     UI.track(status, Bridge.request('downloadFile', {downloadUrl: url, relativePath: folder}),
-      t('updates.downloading'), function (path) { return t('updates.downloaded', path); });
+      L('updates.downloading'), function (path) { return L('updates.downloaded', path); });
   }
 
   function init() {
     $('upd-check').addEventListener('click', check);
+    Bridge.on('onUpdateCheck', checked);
     $('upd-sync').addEventListener('click', sync);
     $('upd-dl-form').addEventListener('submit', function (e) {
       e.preventDefault();

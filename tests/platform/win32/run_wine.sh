@@ -46,7 +46,7 @@ if [ ! -f "$WINEPREFIX/.tavix-ready" ]; then
 fi
 
 # Wine's own processes get the log, not the caller's output pipe, so nothing lingers on it.
-timeout -k 10 120 "$TAVIX_WINE64" "$exe" >"$log" 2>&1
+timeout -k 10 600 "$TAVIX_WINE64" "$exe" >"$log" 2>&1
 rc=$?
 cat "$log"
 # Let this prefix's server end before the next test takes it.

@@ -5,6 +5,9 @@
 #include "check.h"
 #include "platform/crash.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -68,15 +71,17 @@ struct ChildEnd {
     std::string output; // standard output and error
 };
 
-// Starts this program as "crash <folder> <reporter>" and collects what it writes.
-ChildEnd crashChild(const std::wstring& folder, const std::wstring& reporter) {
+// Starts this program as "crash <how> <folder> <reporter>" and collects what it writes.
+ChildEnd crashChild(const std::wstring& folder, const std::wstring& reporter,
+                    const std::wstring& how = L"fault") {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     ChildEnd end;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
         return end;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    std::wstring line = L"\"" + selfPath() + L"\" crash \"" + folder + L"\" \"" + reporter + L"\"";
+    std::wstring line =
+        L"\"" + selfPath() + L"\" crash " + how + L" \"" + folder + L"\" \"" + reporter + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -123,13 +128,17 @@ std::wstring forwardSlashes(std::wstring path) {
     return path;
 }
 
-void crashWritesMinidumpAndStartsReporter() {
+// Crashes as `how` says, and checks the dump, the reporter and the process's exit code.
+void crashWritesMinidumpAndStartsReporter(const wchar_t* how, DWORD exitCode) {
     // A blank in the folder: the reporter must still get the dump path as one argument.
-    const std::wstring folder = freshFolder(L"tavix crash one");
-    const ChildEnd end = crashChild(forwardSlashes(folder), selfPath());
+    const std::wstring folder = freshFolder((std::wstring(L"tavix crash ") + how).c_str());
+    const ChildEnd end = crashChild(forwardSlashes(folder), selfPath(), how);
+    std::printf("  %ls\n", how);
     CHECK(end.finished);
-    // Handled: the process ends with the exception's code, without a dialog.
-    CHECK(end.exitCode == EXCEPTION_ACCESS_VIOLATION);
+    // Handled: the process ends with the crash's code, without a dialog.
+    CHECK(end.exitCode == exitCode);
+    if (end.exitCode != exitCode)
+        std::printf("exit code %lx\n", end.exitCode);
     CHECK(end.output.find("CreateProcess failed") == std::string::npos);
 
     const std::vector<std::wstring> dumps = dumpsIn(folder);
@@ -162,6 +171,36 @@ void missingReporterIsReportedAndDumpStays() {
     CHECK(dumpsIn(folder).size() == 1);
 }
 
+void everyWayOfCrashingIsReported() {
+    crashWritesMinidumpAndStartsReporter(L"fault", EXCEPTION_ACCESS_VIOLATION);
+    crashWritesMinidumpAndStartsReporter(L"abort", 3);
+    crashWritesMinidumpAndStartsReporter(L"terminate", 3);
+    crashWritesMinidumpAndStartsReporter(L"purecall", 3);
+    crashWritesMinidumpAndStartsReporter(L"invalidparameter", 0xC0000417);
+}
+
+// The C++ runtime's report of a call to a pure virtual function (what a call through a vtable
+// slot of an abstract class reaches; the compiler may turn such a call, undefined as it is, into
+// anything else when it sees it).
+extern "C" void __cxa_pure_virtual();
+
+// The crash itself, by name.
+void crashAs(const std::wstring& how) {
+    if (how == L"abort")
+        std::abort();
+    if (how == L"terminate")
+        std::terminate();
+    if (how == L"purecall")
+        __cxa_pure_virtual();
+    if (how == L"invalidparameter") {
+        // Wine's msvcrt reports no invalid parameter to the handler; call the registered one as
+        // the runtime's own report does.
+        if (const _invalid_parameter_handler report = _get_invalid_parameter_handler())
+            report(nullptr, nullptr, nullptr, 0, 0);
+    }
+    crash::crashNow();
+}
+
 // The reporter side: "<self> <folder>/<id>.dmp". Writes its arguments to reported.txt.
 int actAsReporter(int argc, wchar_t** argv) {
     const std::wstring dump = argv[1];
@@ -184,16 +223,16 @@ int actAsReporter(int argc, wchar_t** argv) {
 int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argc == 4 && std::wstring(argv[1]) == L"crash") {
-        if (!crash::setReporterPath(narrow(argv[3])) || !crash::install(narrow(argv[2])))
+    if (argc == 5 && std::wstring(argv[1]) == L"crash") {
+        if (!crash::setReporterPath(narrow(argv[4])) || !crash::install(narrow(argv[3])))
             return 2;
-        crash::crashNow();
+        crashAs(argv[2]);
     }
     if (argc >= 2 && std::wstring(argv[1]).size() > 4 &&
         std::wstring(argv[1]).substr(std::wstring(argv[1]).size() - 4) == L".dmp")
         return actAsReporter(argc, argv);
 
-    RUN(crashWritesMinidumpAndStartsReporter);
+    RUN(everyWayOfCrashingIsReported);
     RUN(missingReporterIsReportedAndDumpStays);
     return finish();
 }
