@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "xdesk.h"
 
 namespace {
@@ -121,6 +123,7 @@ private slots:
     void everyScreenInBothLanguages();
     void updateCheckOutcomeShown(); // leaves the program's own answer window open
     void adapterPluggedWhileMappingIsNotRemapped();
+    void unreachableInputDevicesSaidInWords();
     void editAndReloadTakeEffectInOrder();
     void closeButtonQuitsWhenSetTo(); // last: the program ends
 
@@ -198,6 +201,9 @@ private:
         QVERIFY(waitJs("!document.getElementById('confirm-dialog').open"));
     }
 
+    // Starts a copy of the staged program in `folder` and connects `page` to its page.
+    void startProgram(QProcess& program, PageDriver& page, const QTemporaryDir& folder,
+                      const QTemporaryDir& home, quint16 port, QProcessEnvironment env);
     QTemporaryDir m_folder;
     QTemporaryDir m_home;
     QProcess m_program;
@@ -273,28 +279,34 @@ void tst_Page::shot(const QString& name) {
     QVERIFY2(m_page.screenshot(m_shots + "/" + name + ".png"), qPrintable(name));
 }
 
+void tst_Page::startProgram(QProcess& program, PageDriver& page, const QTemporaryDir& folder,
+                            const QTemporaryDir& home, quint16 port, QProcessEnvironment env) {
+    env.insert("QTWEBENGINE_REMOTE_DEBUGGING", QString("127.0.0.1:%1").arg(port));
+    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    // A home, an instance name and a start-with-the-system entry of its own.
+    env.insert("TMPDIR", home.path());
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(folder.path());
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(folder.filePath("tavix"), QStringList());
+    QVERIFY(program.waitForStarted());
+    QVERIFY2(page.connectTo(port, "/view/index.html", 60000), qPrintable(page.lastError()));
+    QVERIFY(page.waitFor("document.documentElement.dataset.ready === '1'", 60000));
+}
+
 void tst_Page::initTestCase() {
     QVERIFY(m_folder.isValid() && m_home.isValid());
     QVERIFY(copyTree(buildpaths::resolve(TAVIX_STAGE_DIR), m_folder.path()));
     m_shots = buildpaths::resolve(TAVIX_SCREENSHOT_DIR);
     QVERIFY(QDir().mkpath(m_shots));
 
-    const quint16 port = m_port = freePort();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QTWEBENGINE_REMOTE_DEBUGGING", QString("127.0.0.1:%1").arg(port));
-    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    // A home, an instance name and a start-with-the-system entry of its own.
-    env.insert("TMPDIR", m_home.path());
-    env.insert("HOME", m_home.path());
-    env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
-    m_program.setProcessEnvironment(env);
-    m_program.setWorkingDirectory(m_folder.path());
-    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_program.start(m_folder.filePath("tavix"), QStringList());
-    QVERIFY(m_program.waitForStarted());
-    QVERIFY2(m_page.connectTo(port, "/view/index.html", 60000), qPrintable(m_page.lastError()));
-    QVERIFY(waitJs("document.documentElement.dataset.ready === '1'", 60000));
+    m_port = freePort();
+    startProgram(m_program, m_page, m_folder, m_home, m_port,
+                 QProcessEnvironment::systemEnvironment());
+    QVERIFY(!QTest::currentTestFailed());
     QVERIFY(m_desk.usable());
     // A click on the status bar gives the page the keyboard, also without a window manager.
     clickPage(600, 745);
@@ -1665,6 +1677,45 @@ void tst_Page::editAndReloadTakeEffectInOrder() {
 
 // Mend: closing while a long query ran waited for the query (minutes); the edits and the save
 // sent before are still written.
+// Left to choose on a machine whose keyboards and mice it cannot reach, the program takes the
+// simulated ones and says why: in its log, and on the page when mapping goes on and when
+// recording starts.
+void tst_Page::unreachableInputDevicesSaidInWords() {
+    if (::access("/dev/uinput", W_OK) == 0 && ::access("/dev/uhid", W_OK) == 0)
+        QSKIP("this machine's keyboards and mice can be reached: the program would take them");
+    QTemporaryDir folder;
+    QTemporaryDir home;
+    QVERIFY(folder.isValid() && home.isValid());
+    QVERIFY(copyTree(buildpaths::resolve(TAVIX_STAGE_DIR), folder.path()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("TAVIX_INPUT");
+    QProcess program;
+    PageDriver page;
+    const auto stop = qScopeGuard([&] {
+        page.disconnect();
+        program.terminate();
+        if (!program.waitForFinished(10000))
+            program.kill();
+    });
+    startProgram(program, page, folder, home, freePort(), env);
+    QVERIFY(!QTest::currentTestFailed());
+    // The status line's words up to the program's own explanation, and what to do.
+    const auto says = [&page](const char* id, const char* lead) {
+        const QString line = QString("UI.statusText(document.getElementById('%1'))").arg(id);
+        return page.waitFor(QString("%1.startsWith('%2') && %1.includes('adduser $USER input')")
+                                .arg(line, QLatin1String(lead)));
+    };
+    page.eval("App.show('keymap'); document.getElementById('vd-switch').click()");
+    QVERIFY2(page.lastError().isEmpty(), qPrintable(page.lastError()));
+    QVERIFY(says("km-status", "Real keyboards and mice are not reached"));
+    page.eval("App.show('macro'); document.getElementById('mac-start').click()");
+    QVERIFY2(page.lastError().isEmpty(), qPrintable(page.lastError()));
+    QVERIFY(says("mac-status", "Real keyboards are not reached"));
+    QFile log(folder.filePath("web.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("real keyboards and mice cannot be reached: "));
+}
+
 void tst_Page::closeButtonQuitsWhenSetTo() {
     QVERIFY(putSlowProfile("slower.xml", 160000));
     QVERIFY(put("view/test-edit.xml", R"(<conf><k id="1" name="A"/></conf>)"));

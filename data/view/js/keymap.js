@@ -566,7 +566,7 @@ var KeyMap = (function () {
   // The program's words when the input devices of the system cannot be reached; it says so
   // when the mode goes on, before or after the answer.
   function showDevicesMissing() {
-    UI.error($('vd-status'), L('vd.noDevices', devicesMissing));
+    UI.error($('km-status'), L('vd.noDevices', devicesMissing));
   }
 
   function switchMode(on) {
