@@ -9,6 +9,7 @@
 #ifndef Q_OS_WIN
 #include "platform/inputdevices.h"
 #include "platform/sim/filterdriver.h"
+#include "platform/sim/foreground.h"
 #include "platform/sim/hidbus.h"
 #include "platform/sim/keyhook.h"
 #include "platform/sim/usb.h"
@@ -243,6 +244,8 @@ void cefApplication::startSimulation() {
         qWarning("tavix: sim-filter.txt: %s", filter.text.c_str());
     platform::devio::sim::registerControlCommands();
     platform::keyhook::sim::registerControlCommands();
+    // The application in front stays the desktop's until simctl names one.
+    platform::windows::sim::registerForegroundCommands();
     platform::simcontrol::startServer(platform::simcontrol::socketPathFor(folder));
 #endif
 }

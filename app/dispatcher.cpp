@@ -98,6 +98,7 @@ const Command kCommands[] = {
     {"stopRecord", &run<InputCommands, &InputCommands::stopRecord>},
     {"startVDevice", &run<InputCommands, &InputCommands::startVDevice>},
     {"stopVDevice", &run<InputCommands, &InputCommands::stopVDevice>},
+    {"getVDevice", &run<InputCommands, &InputCommands::getVDevice>},
     {"keyMapChanged", &run<InputCommands, &InputCommands::keyMapChanged>, kInTurn},
 
     {"saveFileDialog", &run<SystemCommands, &SystemCommands::saveFileDialog>},

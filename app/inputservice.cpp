@@ -7,6 +7,8 @@
 #include "platform/inputdevices.h"
 #endif
 
+#include "weblog/weblog.h"
+
 #include <QFileInfo>
 
 InputService::InputService(ConfigStore& config, devices_handler* devices,
@@ -28,6 +30,22 @@ InputService::InputService(ConfigStore& config, devices_handler* devices,
             push(QStringLiteral("inputDevicesMissing"), {QString::fromStdString(missing)});
         });
 #endif
+    // The page hears of the emergency stop as of the hotkey, with "0": the mode is off now.
+    QObject::connect(m_redirection.get(), &InputRedirection::emergencyStopped, [push] {
+        push(QStringLiteral("onSwitchVirtualDevice"), {QStringLiteral("0")});
+    });
+    switchOnAtStart();
+}
+
+void InputService::switchOnAtStart() {
+    if (m_config.clientAttribute(QStringLiteral("keyMappingAtStart")) != QLatin1String("1"))
+        return;
+    if (!m_redirection->outputDevicePresent()) {
+        qCInfo(lcTavix, "keyMappingAtStart: the virtual device is missing; key mapping stays off");
+        return;
+    }
+    m_redirection->switchOn();
+    qCInfo(lcTavix, "keyMappingAtStart: key mapping switched on");
 }
 
 InputService::~InputService() {

@@ -23,8 +23,9 @@ public:
     // Sends an event to the page.
     using Push = std::function<void(const QString& name, const QVariantList& args)>;
 
-    // Opens the virtual device and reads the key maps (under `dataFolder`). `devices`
-    // (borrowed) may be null.
+    // Opens the virtual device and reads the key maps (under `dataFolder`), then switches the
+    // virtual device mode on when conf.xml's keyMappingAtStart is "1". `devices` (borrowed) may
+    // be null.
     InputService(ConfigStore& config, devices_handler* devices, ProfileCache& profileCache,
                  const QString& dataFolder, Push push);
     // Stops recording, ends the capture loop and every task, and leaves no key or button held.
@@ -43,6 +44,8 @@ public:
     void updateConnectedIds();
 
 private:
+    void switchOnAtStart();
+
     ConfigStore& m_config;
     devices_handler* m_devices;
     ProfileCache& m_profileCache;

@@ -1,14 +1,18 @@
 // Input redirection. (1) The per-stroke decision of the capture filter, in ns per stroke,
-// against a bare lookup of the same key in the same map. (2) The time from a stroke typed on a
-// simulated keyboard to the first report of the virtual device decoded on the HID bus, against
-// a stroke of an unmapped key given back to the system (the pass-through floor): both cross
-// the filter driver and the capture loop; the mapped one also the GUI thread's queue, a new
-// task thread and the virtual device.
+// against a bare lookup of the same key in the same map, also with an application's section
+// over the map. (2) The time from a stroke typed on a simulated keyboard to the first report of
+// the virtual device decoded on the HID bus, against a stroke of an unmapped key given back to
+// the system (the pass-through floor): both cross the filter driver and the capture loop; the
+// mapped one also the GUI thread's queue, a new task thread and the virtual device; a remapped
+// key goes from the capture loop to the virtual device directly. (3) What asking for the
+// application in front adds to a press when the map has sections: one question to the X
+// server (skipped without a display).
 #include "input/redirection.h"
 #include "input/strokedecision.h"
 #include "input/virtualdeviceclient.h"
 #include "platform/sim/filterdriver.h"
 #include "platform/sim/hidbus.h"
+#include "platform/windows.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -82,17 +86,47 @@ void BM_DecideUnmappedStroke(benchmark::State& state) {
 void BM_ChooseCopyAndDecide(benchmark::State& state) {
     QList<DeviceKeyMap> devices;
     for (int i = 0; i < 4; ++i)
-        devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_000%1").arg(i), bigMap()};
-    const KeyMap fallback = bigMap();
+        devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_000%1").arg(i), bigMap(), {}};
+    const DeviceKeyMap fallback{QString(), bigMap(), {}};
     const QStringList connected = {QStringLiteral("04D9A0F1")};
     const QString id = QStringLiteral("HID\\VID_0E0F&PID_0003&MI_00");
     FilterState filter;
     bool up = false;
     for (auto _ : state) {
-        const KeyMap map = chooseKeyMap(id, devices, fallback, connected);
-        StrokeDecision d = decideKeyStroke(map, filter, 0x3a, up ? 0x01 : 0x00);
+        const DeviceKeyMap chosen = chooseDeviceMap(id, devices, fallback, connected);
+        StrokeDecision d = decideKeyStroke(chosen.map, filter, 0x3a, up ? 0x01 : 0x00);
         benchmark::DoNotOptimize(d);
         up = !up;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The same, for a device whose map has a section for the application in front.
+void BM_DecideWithSection(benchmark::State& state) {
+    DeviceKeyMap device{QString(), bigMap(), {}};
+    for (int i = 0; i < 8; ++i)
+        device.apps << AppKeyMap{QStringLiteral("app%1").arg(i), bigMap()};
+    const QString front = QStringLiteral("app7");
+    FilterState filter;
+    bool up = false;
+    for (auto _ : state) {
+        const KeyMap* over = up ? nullptr : appSection(device, front);
+        StrokeDecision d =
+            decideKeyStroke(KeyLookup(device.map, over), filter, 0x3a, up ? 0x01 : 0x00);
+        benchmark::DoNotOptimize(d);
+        up = !up;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_ForegroundQuery(benchmark::State& state) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    for (auto _ : state) {
+        const auto front = platform::windows::foregroundProcessName();
+        benchmark::DoNotOptimize(front);
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -110,6 +144,9 @@ struct Rig {
         mode = new InputRedirection(&client);
         KeyMaps maps;
         maps.defaultMap.insert({0x3a, 0}, action(0, {"down", "04", "up", ""}));
+        KeyAction remapped;
+        remapped.remap = {RemapTarget::Key, 0x05};
+        maps.defaultMap.insert({0x3b, 0}, remapped);
         mode->setKeyMaps(maps);
         mode->switchOn();
         QElapsedTimer waited;
@@ -150,7 +187,8 @@ bool waitFor(const std::atomic<int64_t>& flag) {
     return true;
 }
 
-void BM_StrokeToFirstReport(benchmark::State& state) {
+// `scan` pressed until the virtual keyboard reports, released outside the measured time.
+void strokeToFirstReport(benchmark::State& state, uint16_t scan) {
     if (!rig().ok) {
         state.SkipWithError("no virtual device or no capture");
         return;
@@ -163,7 +201,7 @@ void BM_StrokeToFirstReport(benchmark::State& state) {
     for (auto _ : state) {
         g_reportAt = 0;
         const int64_t start = now();
-        drv::keyStroke(1, 0x3a, false, false);
+        drv::keyStroke(1, scan, false, false);
         if (!waitFor(g_reportAt)) {
             state.SkipWithError("no report");
             break;
@@ -171,13 +209,21 @@ void BM_StrokeToFirstReport(benchmark::State& state) {
         state.SetIterationTime(double(g_reportAt.load() - start) * Clock::period::num /
                                Clock::period::den);
         // Release and let the task finish, outside the measured time.
-        drv::keyStroke(1, 0x3a, false, true);
+        drv::keyStroke(1, scan, false, true);
         QElapsedTimer settle;
         settle.start();
         while ((!hid::keysDown().empty() || settle.elapsed() < 2) && settle.elapsed() < 2000)
             QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
     hid::removeInputObserver(observer);
+}
+
+void BM_StrokeToFirstReport(benchmark::State& state) {
+    strokeToFirstReport(state, 0x3a);
+}
+
+void BM_RemappedStrokeToReport(benchmark::State& state) {
+    strokeToFirstReport(state, 0x3b);
 }
 
 void BM_PassThroughFloor(benchmark::State& state) {
@@ -208,8 +254,14 @@ BENCHMARK(BM_BareLookup);
 BENCHMARK(BM_DecideMappedStroke);
 BENCHMARK(BM_DecideUnmappedStroke);
 BENCHMARK(BM_ChooseCopyAndDecide);
+BENCHMARK(BM_DecideWithSection);
+BENCHMARK(BM_ForegroundQuery)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PassThroughFloor)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
 BENCHMARK(BM_StrokeToFirstReport)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
+BENCHMARK(BM_RemappedStrokeToReport)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

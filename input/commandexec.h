@@ -1,12 +1,17 @@
 #pragma once
 
 // Plays the command list of one key map entry on a task thread of its own: key and button
-// presses through the virtual device, pauses, opening a file, typing a text into the window
-// under the cursor. playType 0 plays the list playCount times; 1 and 2 repeat it every 50 ms
-// until stop_display().
+// presses through the virtual device, pauses, opening a file, typing a text through the
+// virtual keyboard or into the window under the cursor. playType 0 plays the list playCount
+// times; 1 and 2 repeat it every 50 ms until stop_display().
+//
+// "down" holds one key alone and "up" releases every key; "keyDown" and "keyUp" (a usage,
+// hexadecimal) press and release one key and keep the others held, modifiers (E0 to E7)
+// included, so lists can play chords and capitals.
 
 #include "input/keymap.h"
 
+#include <QList>
 #include <QObject>
 
 #include <atomic>
@@ -28,7 +33,8 @@ public:
                 int32_t playType, int32_t playCount);
     // A player cut short releases what it left held in the virtual device; one that completed
     // its list keeps it (a "mouseDown" without "mouseUp" is what the list asks for). Then
-    // ended() becomes ready.
+    // ended() becomes ready. A player started before the virtual device's emergency stop
+    // (VirtualDeviceClient::halt) stops between two commands and writes nothing more.
     ~commandExec() override;
 
     // Set from any thread, `flag` makes the player stop between two commands and cut pauses
@@ -60,7 +66,10 @@ private:
     void run(const CommandItem& command);
     void sleep(int milliseconds);
     void releaseHeld();
-    bool abandoned() const { return m_cut || (m_abandon && m_abandon->load()); }
+    void keyDown(const QString& value);
+    void keyUp(const QString& value);
+    void typeText(const QString& text);
+    bool abandoned() const;
 
     CommandList m_commands;
     VirtualDeviceClient* m_client;
@@ -68,9 +77,11 @@ private:
     int32_t m_playCount;
     QTimer* m_timer = nullptr;
     // What this player's own reports left held: a "down" or "mouseDown" not yet followed by
-    // its "up".
+    // its "up", and the keys of "keyDown" not yet released.
     bool m_keysHeld = false;
     bool m_buttonsHeld = false;
+    QList<uint8_t> m_pressed;
+    uint32_t m_generation = 0; // the virtual device's, when this player was made
     // Every repetition of a play-count list ran.
     bool m_completed = false;
     std::shared_ptr<const std::atomic<bool>> m_abandon;

@@ -1,8 +1,11 @@
 #include "input/devicefilter.h"
 
 #include "input/filterclient.h"
+#include "input/virtualdeviceclient.h"
 #include "platform/devio.h"
+#include "platform/filterdriver.h"
 #include "platform/priority.h"
+#include "platform/windows.h"
 #include "weblog/weblog.h"
 
 #include <QMutexLocker>
@@ -10,17 +13,46 @@
 
 namespace fc = filterclient;
 
-DEVICE_FILTER::DEVICE_FILTER(QThread* thread, const QStringList& connectedIds)
-    : m_connectedIds(connectedIds), m_relay(new TaskRelay(this)) {
+namespace {
+
+// A remapped key's target, pressed or released on the virtual device.
+void playRemap(VirtualDeviceClient* client, const RemapTarget& target, bool down) {
+    if (!client)
+        return;
+    switch (target.kind) {
+    case RemapTarget::Key:
+        if (down && client->keyDown(target.value) == VirtualDeviceClient::KeyResult::Full)
+            qCInfo(lcDevicefilter, "remapTo %02X: six keys are held already; not pressed",
+                   unsigned(target.value));
+        else if (!down)
+            client->keyUp(target.value);
+        break;
+    case RemapTarget::Buttons:
+        if (down)
+            client->buttonsDown(target.value);
+        else
+            client->buttonsUp(target.value);
+        break;
+    case RemapTarget::None:
+    case RemapTarget::Off:
+        break;
+    }
+}
+
+} // namespace
+
+DEVICE_FILTER::DEVICE_FILTER(QThread* thread, const QStringList& connectedIds,
+                             VirtualDeviceClient* client)
+    : m_client(client), m_connectedIds(connectedIds), m_relay(new TaskRelay(this)) {
     qRegisterMetaType<KeyAction>();
     moveToThread(thread);
     connect(thread, &QThread::started, this, &DEVICE_FILTER::start);
 }
 
-void DEVICE_FILTER::setKeyMaps(const QList<DeviceKeyMap>& devices, const KeyMap& defaultMap) {
+void DEVICE_FILTER::setKeyMaps(const KeyMaps& maps) {
     QMutexLocker lock(&m_mapsLock);
-    m_defaultMap = defaultMap;
-    m_devices = devices;
+    m_default = DeviceKeyMap{QString(), maps.defaultMap, maps.defaultApps};
+    m_devices = maps.devices;
 }
 
 void DEVICE_FILTER::setConnectedIds(const QStringList& connectedIds) {
@@ -65,20 +97,32 @@ void DEVICE_FILTER::start() {
         fc::getHardwareId(context, device, idBuffer);
         idBuffer[fc::kHardwareIdBytes / 2 - 1] = 0;
         const QString hardwareId = QString::fromUtf16(idBuffer);
-        KeyMap map;
+        DeviceKeyMap chosen;
         {
             QMutexLocker lock(&m_mapsLock);
-            map = chooseKeyMap(hardwareId, m_devices, m_defaultMap, m_connectedIds);
+            chosen = chooseDeviceMap(hardwareId, m_devices, m_default, m_connectedIds);
         }
 
         StrokeDecision decision;
         if (fc::isKeyboard(device)) {
             qCInfo(lcDevicefilter) << "keyboard come" << stroke.key.code;
-            decision = decideKeyStroke(map, m_state, stroke.key.code, stroke.key.state);
+            if (!isVirtualDeviceId(hardwareId) &&
+                emergencyChord(m_state, stroke.key.code, stroke.key.state)) {
+                emergency();
+                break;
+            }
+            const bool press = !(stroke.key.state & platform::filterdriver::kKeyUp);
+            const KeyMap* over =
+                press && !chosen.apps.isEmpty() ? appSection(chosen, foregroundApp()) : nullptr;
+            decision = decideKeyStroke(KeyLookup(chosen.map, over), m_state, stroke.key.code,
+                                       stroke.key.state);
         } else {
             const uint16_t state = stroke.mouse.state;
             qCInfo(lcDevicefilter) << "mouse come" << state;
-            decision = decideMouseStroke(map, m_state, state);
+            const KeyMap* over = isButtonPress(state) && !chosen.apps.isEmpty()
+                                     ? appSection(chosen, foregroundApp())
+                                     : nullptr;
+            decision = decideMouseStroke(KeyLookup(chosen.map, over), m_state, state);
             if (!decision.giveBack) {
                 if (isButtonPress(state))
                     qCInfo(lcDevicefilter) << "mouse down";
@@ -88,12 +132,39 @@ void DEVICE_FILTER::start() {
         }
         if (decision.giveBack)
             fc::sendStroke(context, device, &stroke);
+        if (decision.remap.kind != RemapTarget::None)
+            playRemap(m_client, decision.remap, decision.remapDown);
         if (decision.toggle)
             emit m_relay->toggle();
         if (decision.startTask)
             emit m_relay->startTask(*decision.startTask);
     }
+    releaseRemapped();
     QMutexLocker lock(&m_contextLock);
     fc::destroyContext(m_context);
     m_context = nullptr;
+}
+
+void DEVICE_FILTER::emergency() {
+    // Before anything else: from here on no request of this loop is played.
+    m_halted = true;
+    m_stop = true;
+    if (m_client)
+        m_client->halt();
+    m_state.held.clear();
+    qCInfo(lcDevicefilter,
+           "emergency stop (both Ctrl keys and Esc): every task stopped, every key and button "
+           "of the virtual device released, key mapping switched off");
+    emit m_relay->emergencyStop();
+}
+
+QString DEVICE_FILTER::foregroundApp() const {
+    const platform::ResultOf<std::string> front = platform::windows::foregroundProcessName();
+    return front ? appNameOf(QString::fromStdString(front.value)) : QString();
+}
+
+void DEVICE_FILTER::releaseRemapped() {
+    for (const HeldKey& held : qAsConst(m_state.held))
+        playRemap(m_client, held.remap, false);
+    m_state.held.clear();
 }

@@ -43,6 +43,10 @@ void InputCommands::stopVDevice(const QVariantMap&, const RouterCallback& callba
     answerSuccess(callback, QStringLiteral("stopVDevice success"));
 }
 
+void InputCommands::getVDevice(const QVariantMap&, const RouterCallback& callback) {
+    answerSuccess(callback, m_mode.filterRunning() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
 void InputCommands::keyMapChanged(const QVariantMap&, const RouterCallback& callback) {
     reloadKeyMaps();
     answerSuccess(callback, QStringLiteral("keyMapChanged success"));

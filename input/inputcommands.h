@@ -1,7 +1,8 @@
 #pragma once
 
 // The page's commands of input redirection: recording key presses as macro items, switching
-// the virtual device mode on and off, and reading the key maps again.
+// the virtual device mode on and off (and telling whether it is on: the program may have
+// switched it at start or by the emergency stop), and reading the key maps again.
 
 #include "bridge/routercallback.h"
 #include "input/keymaploader.h"
@@ -24,6 +25,8 @@ public:
     void stopRecord(const QVariantMap& args, const RouterCallback& callback);
     void startVDevice(const QVariantMap& args, const RouterCallback& callback);
     void stopVDevice(const QVariantMap& args, const RouterCallback& callback);
+    // "1" while the virtual device mode is on, else "0".
+    void getVDevice(const QVariantMap& args, const RouterCallback& callback);
     void keyMapChanged(const QVariantMap& args, const RouterCallback& callback);
 
     // Loads the key maps and hands them to a running capture filter (also after hot-plug).

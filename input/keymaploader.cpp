@@ -4,6 +4,9 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 // Missing attributes are empty texts; empty or non-numeric numbers are 0.
@@ -15,30 +18,66 @@ int32_t attributeInt(const pugi::xml_node& node, const char* name) {
     return QString::fromUtf8(node.attribute(name).value()).toInt();
 }
 
-// Returns the number of entry elements, mapped or not.
-int buildKeyMap(const pugi::xml_node& conf, KeyMap* map) {
+// An element of "conf" named "app" with a "name" is an application's section, not an entry.
+bool isAppSection(const pugi::xml_node& node) {
+    return std::strcmp(node.name(), "app") == 0 && node.attribute("name");
+}
+
+// One entry element into `map`; false when it maps nothing (no commands and no remapTo).
+bool addEntry(const pugi::xml_node& entry, KeyMap* map) {
+    KeyAction action;
+    action.playType = attributeInt(entry, "playType");
+    action.playCount = attributeInt(entry, "playCount");
+    for (pugi::xml_node command = entry.first_child(); command; command = command.next_sibling()) {
+        if (command.type() != pugi::node_element)
+            continue;
+        action.commands.append(CommandItem(QString::fromUtf8(command.attribute("task").value()),
+                                           QString::fromUtf8(command.attribute("value").value())));
+    }
+    KeyMapKey key;
+    key.code = attributeU16(entry, "scanCode");
+    key.flag = attributeU16(entry, "flag");
+    if (const pugi::xml_attribute remapTo = entry.attribute("remapTo")) {
+        const QString text = QString::fromUtf8(remapTo.value());
+        if (const std::optional<RemapTarget> target = parseRemapTo(text))
+            action.remap = *target;
+        else
+            qCInfo(lcDevicefilter,
+                   "key map entry scanCode=%u flag=%u: remapTo \"%s\" is no key usage, "
+                   "\"mouse:\" button mask or \"none\"; the entry plays its commands",
+                   unsigned(key.code), unsigned(key.flag), qUtf8Printable(text.left(40)));
+    }
+    if (action.commands.isEmpty() && action.remap.kind == RemapTarget::None)
+        return false;
+    map->insert(key, action); // a later entry replaces an earlier one
+    return true;
+}
+
+// Returns the number of entry elements, mapped or not, application sections counted as one.
+int buildKeyMap(const pugi::xml_node& conf, KeyMap* map, QList<AppKeyMap>* apps) {
     int entries = 0;
     for (pugi::xml_node entry = conf.first_child(); entry; entry = entry.next_sibling()) {
         if (entry.type() != pugi::node_element)
             continue;
         ++entries;
-        KeyAction action;
-        action.playType = attributeInt(entry, "playType");
-        action.playCount = attributeInt(entry, "playCount");
-        for (pugi::xml_node command = entry.first_child(); command;
-             command = command.next_sibling()) {
-            if (command.type() != pugi::node_element)
-                continue;
-            action.commands.append(
-                CommandItem(QString::fromUtf8(command.attribute("task").value()),
-                            QString::fromUtf8(command.attribute("value").value())));
-        }
-        if (action.commands.isEmpty())
+        if (!isAppSection(entry)) {
+            addEntry(entry, map);
             continue;
-        KeyMapKey key;
-        key.code = attributeU16(entry, "scanCode");
-        key.flag = attributeU16(entry, "flag");
-        map->insert(key, action); // a later entry replaces an earlier one
+        }
+        if (!apps)
+            continue;
+        const QString name = appNameOf(QString::fromUtf8(entry.attribute("name").value()));
+        if (name.isEmpty())
+            continue;
+        // Two sections of one application are one, the later entries replacing the earlier.
+        auto section = std::find_if(apps->begin(), apps->end(),
+                                    [&name](const AppKeyMap& app) { return app.name == name; });
+        if (section == apps->end())
+            section = apps->insert(apps->end(), AppKeyMap{name, {}});
+        for (pugi::xml_node inner = entry.first_child(); inner; inner = inner.next_sibling()) {
+            if (inner.type() == pugi::node_element && !isAppSection(inner))
+                addEntry(inner, &section->map);
+        }
     }
     return entries;
 }
@@ -58,8 +97,27 @@ bool plainFolderName(const QString& name) {
 
 } // namespace
 
-bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries) {
+std::optional<RemapTarget> parseRemapTo(const QString& text) {
+    const QString value = text.trimmed();
+    if (value.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
+        return RemapTarget{RemapTarget::Off, 0};
+    const bool buttons = value.startsWith(QLatin1String("mouse:"), Qt::CaseInsensitive);
+    bool ok = false;
+    const uint number = (buttons ? value.mid(6) : value).trimmed().toUInt(&ok, 16);
+    if (!ok || number == 0)
+        return std::nullopt;
+    if (buttons)
+        return number <= kAllButtons
+                   ? std::optional<RemapTarget>({RemapTarget::Buttons, uint8_t(number)})
+                   : std::nullopt;
+    return number <= 0xFF ? std::optional<RemapTarget>({RemapTarget::Key, uint8_t(number)})
+                          : std::nullopt;
+}
+
+bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries, QList<AppKeyMap>* apps) {
     map->clear();
+    if (apps)
+        apps->clear();
     if (text.size() > kMaxKeyMapBytes) {
         qCInfo(lcDevicefilter, "key map file of %lld bytes is larger than %d bytes; not read",
                static_cast<long long>(text.size()), kMaxKeyMapBytes);
@@ -68,7 +126,7 @@ bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries) {
     pugi::xml_document document;
     if (!parse(text, &document))
         return false;
-    const int n = buildKeyMap(document.child("conf"), map);
+    const int n = buildKeyMap(document.child("conf"), map, apps);
     if (entries)
         *entries = n;
     return true;
@@ -94,13 +152,14 @@ KeyMaps loadKeyMaps(const platform::Result& configuration, const PageFolderOf& p
         if (!text)
             return maps;
         KeyMap map;
+        QList<AppKeyMap> apps;
         int entries = 0;
-        if (!parseKeyMapFile(*text, &map, &entries))
+        if (!parseKeyMapFile(*text, &map, &entries, &apps))
             return maps;
         // A file with entries claims the device even when none of them plays anything.
         if (entries > 0)
             maps.devices.append(DeviceKeyMap{
-                QStringLiteral("VID_") + device.vendorId + "&PID_" + device.productId, map});
+                QStringLiteral("VID_") + device.vendorId + "&PID_" + device.productId, map, apps});
     }
 
     const std::optional<QByteArray> text =
@@ -108,7 +167,10 @@ KeyMaps loadKeyMaps(const platform::Result& configuration, const PageFolderOf& p
     if (!text)
         return maps;
     KeyMap map;
-    if (parseKeyMapFile(*text, &map))
+    QList<AppKeyMap> apps;
+    if (parseKeyMapFile(*text, &map, nullptr, &apps)) {
         maps.defaultMap = map;
+        maps.defaultApps = apps;
+    }
     return maps;
 }

@@ -19,13 +19,19 @@ constexpr int kMaxKeyMapBytes = 4 * 1024 * 1024;
 // Builds a key map from a key map file's text. False when the text does not parse as XML or is
 // longer than kMaxKeyMapBytes (logged); `map` is then left empty. Entries are the element children
 // of the document element "conf"; `entries` gets their number, with those skipped for having no
-// commands.
-bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries = nullptr);
+// commands. An entry with `remapTo` needs no commands (parseRemapTo). A child named "app" with a
+// "name" is an application's section holding entries of its own: they go to `apps` (one per
+// application, by appNameOf), or are left out when `apps` is null.
+bool parseKeyMapFile(const QByteArray& text, KeyMap* map, int* entries = nullptr,
+                     QList<AppKeyMap>* apps = nullptr);
 
-struct KeyMaps {
-    QList<DeviceKeyMap> devices;
-    KeyMap defaultMap;
-};
+// The mouse buttons a remapped key can hold: bit 0 left to bit 4 button 5.
+constexpr uint kAllButtons = 0x1F;
+
+// A `remapTo` value: a key usage 01 to FF in hexadecimal ("E0" Left Ctrl), "mouse:" and a
+// button mask in hexadecimal ("mouse:1" the left button), or "none" (switched off). Nothing for
+// any other text.
+std::optional<RemapTarget> parseRemapTo(const QString& text);
 
 // One device that takes a key map: its vendor and product id texts as the USB scan gives them
 // (upper-case hexadecimal).

@@ -18,7 +18,7 @@ InputRedirection::~InputRedirection() {
 void InputRedirection::setKeyMaps(const KeyMaps& maps) {
     m_maps = maps;
     if (DEVICE_FILTER* filter = m_filter.worker())
-        filter->setKeyMaps(m_maps.devices, m_maps.defaultMap);
+        filter->setKeyMaps(m_maps);
 }
 
 void InputRedirection::setConnectedIds(const QStringList& ids) {
@@ -45,21 +45,23 @@ void InputRedirection::stopFilter() {
 void InputRedirection::switchOn() {
     m_tasks.discard();
     stopFilter();
-    DEVICE_FILTER* filter = m_filter.create(m_connectedIds);
-    filter->setKeyMaps(m_maps.devices, m_maps.defaultMap);
+    DEVICE_FILTER* filter = m_filter.create(m_connectedIds, m_client);
+    filter->setKeyMaps(m_maps);
     // Queued to this thread in stroke order: a stop never overtakes the start before it.
     connect(filter->relay(), &TaskRelay::startTask, this, &InputRedirection::onStartTask,
             Qt::QueuedConnection);
     connect(filter->relay(), &TaskRelay::toggle, this, &InputRedirection::onToggle,
             Qt::QueuedConnection);
+    connect(filter->relay(), &TaskRelay::emergencyStop, this, &InputRedirection::onEmergencyStop,
+            Qt::QueuedConnection);
     m_filter.start();
 }
 
-// A request the loop made just before it was stopped or replaced arrives after that; it is
-// dropped, so no task plays with the mode off.
+// A request the loop made just before it was stopped, replaced or halted arrives after that;
+// it is dropped, so no task plays with the mode off.
 bool InputRedirection::fromRunningFilter() const {
     const DEVICE_FILTER* filter = m_filter.worker();
-    return filter && sender() == filter->relay();
+    return filter && !filter->halted() && sender() == filter->relay();
 }
 
 void InputRedirection::onStartTask(const KeyAction& action) {
@@ -70,6 +72,14 @@ void InputRedirection::onStartTask(const KeyAction& action) {
 void InputRedirection::onToggle() {
     if (fromRunningFilter())
         emit m_tasks.toogleChanged();
+}
+
+void InputRedirection::onEmergencyStop() {
+    const DEVICE_FILTER* filter = m_filter.worker();
+    if (!filter || sender() != filter->relay())
+        return;
+    switchOff();
+    emit emergencyStopped();
 }
 
 void InputRedirection::switchOff() {

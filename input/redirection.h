@@ -41,9 +41,15 @@ public:
     // Program exit: switchOff() and the task shutdown.
     void shutdown();
 
+signals:
+    // The emergency chord switched the mode off (the capture loop had already stopped every
+    // player and released every key and button).
+    void emergencyStopped();
+
 private slots:
     void onStartTask(const KeyAction& action);
     void onToggle();
+    void onEmergencyStop();
 
 private:
     void stopFilter();

@@ -2,12 +2,16 @@
 
 #include "platform/hid.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
 namespace hid = platform::hid;
 
 namespace {
+
+constexpr uint8_t kFirstModifier = 0xE0;
+constexpr uint8_t kLastModifier = 0xE7;
 
 void printToStdout(const std::string& text) {
     std::fputs(text.c_str(), stdout);
@@ -147,6 +151,10 @@ bool VirtualDeviceClient::checkDevice(hid::Device* device, uint16_t usage) {
 
 bool VirtualDeviceClient::writeWrapped(const uint8_t* report, uint8_t length) {
     std::lock_guard<std::mutex> lock(m_writeLock);
+    return writeWrappedLocked(report, length);
+}
+
+bool VirtualDeviceClient::writeWrappedLocked(const uint8_t* report, uint8_t length) {
     m_report[0] = kControlReportId;
     m_report[1] = length;
     for (uint8_t i = 0; i < length; ++i)
@@ -160,18 +168,129 @@ bool VirtualDeviceClient::writeWrapped(const uint8_t* report, uint8_t length) {
     return true;
 }
 
-bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons) {
-    const uint8_t report[5] = {PELTA_RELATIVE_MOUSE_REPORT_ID, buttons, 0, 0, 0};
-    return writeWrapped(report, sizeof report);
+bool VirtualDeviceClient::writeKeyboardLocked() {
+    const uint8_t report[9] = {PELTA_KEYBOARD_REPORT_ID,
+                               m_modifiers,
+                               0,
+                               m_keys[0],
+                               m_keys[1],
+                               m_keys[2],
+                               m_keys[3],
+                               m_keys[4],
+                               m_keys[5]};
+    return writeWrappedLocked(report, sizeof report);
 }
 
-bool VirtualDeviceClient::sendKeys(const std::array<uint8_t, 6>& keys) {
-    const uint8_t report[9] = {
-        PELTA_KEYBOARD_REPORT_ID, 0, 0, keys[0], keys[1], keys[2], keys[3], keys[4], keys[5]};
-    return writeWrapped(report, sizeof report);
+bool VirtualDeviceClient::writeMouseLocked() {
+    const uint8_t report[5] = {PELTA_RELATIVE_MOUSE_REPORT_ID, m_buttons, 0, 0, 0};
+    return writeWrappedLocked(report, sizeof report);
+}
+
+template <class Change>
+VirtualDeviceClient::KeyResult VirtualDeviceClient::change(Generation generation, bool keyboard,
+                                                           Change changeHeld) {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (!current(generation))
+        return KeyResult::Refused;
+    const uint8_t modifiers = m_modifiers;
+    const std::array<uint8_t, 6> keys = m_keys;
+    const uint8_t buttons = m_buttons;
+    if (!changeHeld())
+        return KeyResult::Full;
+    if (keyboard ? writeKeyboardLocked() : writeMouseLocked())
+        return KeyResult::Sent;
+    // The system did not see it: the set stays as its last report said.
+    m_modifiers = modifiers;
+    m_keys = keys;
+    m_buttons = buttons;
+    return KeyResult::Failed;
+}
+
+bool VirtualDeviceClient::sendMouseButtons(uint8_t buttons, Generation generation) {
+    return change(generation, false, [&] {
+               m_buttons = buttons;
+               return true;
+           }) == KeyResult::Sent;
+}
+
+bool VirtualDeviceClient::sendKeys(const std::array<uint8_t, 6>& keys, Generation generation) {
+    return change(generation, true, [&] {
+               m_modifiers = 0;
+               m_keys = keys;
+               return true;
+           }) == KeyResult::Sent;
 }
 
 std::array<uint8_t, VirtualDeviceClient::kReportSize> VirtualDeviceClient::lastReport() const {
     std::lock_guard<std::mutex> lock(m_writeLock);
     return m_report;
+}
+
+VirtualDeviceClient::KeyResult VirtualDeviceClient::keyDown(uint8_t usage, Generation generation) {
+    return change(generation, true, [&] {
+        if (usage >= kFirstModifier && usage <= kLastModifier) {
+            m_modifiers = uint8_t(m_modifiers | (1u << (usage - kFirstModifier)));
+            return true;
+        }
+        if (usage == 0 || std::find(m_keys.begin(), m_keys.end(), usage) != m_keys.end())
+            return true;
+        const auto free = std::find(m_keys.begin(), m_keys.end(), uint8_t(0));
+        if (free == m_keys.end())
+            return false;
+        *free = usage;
+        return true;
+    });
+}
+
+VirtualDeviceClient::KeyResult VirtualDeviceClient::keyUp(uint8_t usage, Generation generation) {
+    return change(generation, true, [&] {
+        if (usage >= kFirstModifier && usage <= kLastModifier) {
+            m_modifiers = uint8_t(m_modifiers & ~(1u << (usage - kFirstModifier)));
+        } else if (usage != 0) {
+            // The keys still held keep the order they were pressed in.
+            const auto end = std::remove(m_keys.begin(), m_keys.end(), usage);
+            std::fill(end, m_keys.end(), uint8_t(0));
+        }
+        return true;
+    });
+}
+
+bool VirtualDeviceClient::buttonsDown(uint8_t mask, Generation generation) {
+    return change(generation, false, [&] {
+               m_buttons = uint8_t(m_buttons | mask);
+               return true;
+           }) == KeyResult::Sent;
+}
+
+bool VirtualDeviceClient::buttonsUp(uint8_t mask, Generation generation) {
+    return change(generation, false, [&] {
+               m_buttons = uint8_t(m_buttons & ~mask);
+               return true;
+           }) == KeyResult::Sent;
+}
+
+void VirtualDeviceClient::releaseAllLocked() {
+    m_modifiers = 0;
+    m_keys.fill(0);
+    m_buttons = 0;
+    writeKeyboardLocked();
+    writeMouseLocked();
+}
+
+void VirtualDeviceClient::releaseAll() {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    releaseAllLocked();
+}
+
+void VirtualDeviceClient::halt() {
+    // Under the lock: a write checked against the old generation has finished, and none of
+    // that generation comes after the release.
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    ++m_generation;
+    releaseAllLocked();
+}
+
+std::array<uint8_t, 7> VirtualDeviceClient::heldKeys() const {
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    return {m_modifiers, m_keys[0], m_keys[1], m_keys[2], m_keys[3], m_keys[4], m_keys[5]};
 }

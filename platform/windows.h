@@ -113,3 +113,30 @@ ResultOf<std::uintptr_t> windowUnderCursor();
 Result postCharacters(std::uintptr_t window, const std::u16string& units);
 
 } // namespace platform::windows
+
+// ---- The application in front (per-application key maps) ----
+// Win32: GetForegroundWindow, its process and the process's image name. X11: the root window's
+// _NET_ACTIVE_WINDOW, that window's _NET_WM_PID and the process's executable, over a connection
+// of its own (XCB: errors come back as answers, not through Xlib's process-wide handler, as the
+// capture thread asks while the GUI thread uses X). A backend of its own, so the simulation can
+// say what is in front while the desktop stays real (sim/foreground.h).
+
+namespace platform::windows {
+
+class ForegroundBackend {
+public:
+    virtual ~ForegroundBackend() = default;
+    virtual ResultOf<std::string> foregroundProcessName() = 0;
+};
+
+// The build's own backend; installForegroundBackend() puts another (not owned) in its place,
+// nullptr puts it back.
+ForegroundBackend& systemForegroundBackend();
+void installForegroundBackend(ForegroundBackend* backend);
+
+// The image name of the process whose window is in front, without its folder, as the system
+// gives it ("notepad.exe", "firefox-esr"). Fails without a desktop, without a window in front,
+// or when the window does not tell its process. Safe from any thread.
+ResultOf<std::string> foregroundProcessName();
+
+} // namespace platform::windows

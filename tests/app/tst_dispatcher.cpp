@@ -94,6 +94,7 @@ const Row kRows[] = {
     {"stopRecord", "ok:stopRecord success"},
     {"startVDevice", "fail:outPutDevice Not found!"},
     {"stopVDevice", "fail:outPutDevice Not found!"},
+    {"getVDevice", "ok:0"},
     {"keyMapChanged", "input:load | ok:keyMapChanged success"},
     {"saveFileDialog", "modal:QFileDialog | view:fileDialogClosed"},
     {"openFileDialog", "modal:QFileDialog | view:fileDialogClosed"},

@@ -5,6 +5,7 @@
 
 #include "buildpaths.h"
 #include "pagedriver.h"
+#include "stagedprogram.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -21,45 +22,9 @@
 
 #include "xdesk.h"
 
-namespace {
-
-QString quoted(const QString& text) {
-    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
-        .mid(1)
-        .chopped(1);
-}
-
-bool copyTree(const QString& from, const QString& to) {
-    QDir().mkpath(to);
-    QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = path.mid(from.size() + 1);
-        // What earlier runs left behind: downloads, device memory, logs, control sockets.
-        if (relative.startsWith(QLatin1String("tupdates")) ||
-            relative.startsWith(QLatin1String("tupload")) ||
-            relative.endsWith(QLatin1String(".state")) || relative == QLatin1String("web.log") ||
-            relative.endsWith(QLatin1String(".sock")))
-            continue;
-        const QString target = to + path.mid(from.size());
-        if (it.fileInfo().isDir()) {
-            if (!QDir().mkpath(target))
-                return false;
-        } else if (!QFile::copy(path, target)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-quint16 freePort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-} // namespace
+using stagedprogram::copyTree;
+using stagedprogram::freePort;
+using stagedprogram::quoted;
 
 class tst_Page : public QObject {
     Q_OBJECT
@@ -201,9 +166,6 @@ private:
         QVERIFY(waitJs("!document.getElementById('confirm-dialog').open"));
     }
 
-    // Starts a copy of the staged program in `folder` and connects `page` to its page.
-    void startProgram(QProcess& program, PageDriver& page, const QTemporaryDir& folder,
-                      const QTemporaryDir& home, quint16 port, QProcessEnvironment env);
     QTemporaryDir m_folder;
     QTemporaryDir m_home;
     QProcess m_program;
@@ -267,34 +229,12 @@ QJsonValue tst_Page::js(const QString& expression) {
 }
 
 QString tst_Page::simctl(const QString& line) {
-    QProcess p;
-    p.start(m_folder.filePath("simctl"),
-            QStringList{"--folder", m_folder.path()} + line.split(' '));
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput());
+    return stagedprogram::simctl(m_folder.path(), line);
 }
 
 void tst_Page::shot(const QString& name) {
     QTest::qWait(300); // let the last answers paint
     QVERIFY2(m_page.screenshot(m_shots + "/" + name + ".png"), qPrintable(name));
-}
-
-void tst_Page::startProgram(QProcess& program, PageDriver& page, const QTemporaryDir& folder,
-                            const QTemporaryDir& home, quint16 port, QProcessEnvironment env) {
-    env.insert("QTWEBENGINE_REMOTE_DEBUGGING", QString("127.0.0.1:%1").arg(port));
-    env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    // A home, an instance name and a start-with-the-system entry of its own.
-    env.insert("TMPDIR", home.path());
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(folder.path());
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(folder.filePath("tavix"), QStringList());
-    QVERIFY(program.waitForStarted());
-    QVERIFY2(page.connectTo(port, "/view/index.html", 60000), qPrintable(page.lastError()));
-    QVERIFY(page.waitFor("document.documentElement.dataset.ready === '1'", 60000));
 }
 
 void tst_Page::initTestCase() {
@@ -303,10 +243,12 @@ void tst_Page::initTestCase() {
     m_shots = buildpaths::resolve(TAVIX_SCREENSHOT_DIR);
     QVERIFY(QDir().mkpath(m_shots));
 
-    m_port = freePort();
-    startProgram(m_program, m_page, m_folder, m_home, m_port,
-                 QProcessEnvironment::systemEnvironment());
-    QVERIFY(!QTest::currentTestFailed());
+    const quint16 port = m_port = freePort();
+    // A home, an instance name and a start-with-the-system entry of its own.
+    stagedprogram::start(m_program, m_folder.path(), m_home.path(), port);
+    QVERIFY(m_program.waitForStarted());
+    QVERIFY2(m_page.connectTo(port, "/view/index.html", 60000), qPrintable(m_page.lastError()));
+    QVERIFY(waitJs("document.documentElement.dataset.ready === '1'", 60000));
     QVERIFY(m_desk.usable());
     // A click on the status bar gives the page the keyboard, also without a window manager.
     clickPage(600, 745);
@@ -318,12 +260,7 @@ void tst_Page::cleanupTestCase() {
         m_server.kill();
         m_server.waitForFinished(5000);
     }
-    if (m_program.state() != QProcess::NotRunning) {
-        m_program.terminate();
-        if (!m_program.waitForFinished(10000))
-            m_program.kill();
-        m_program.waitForFinished(5000);
-    }
+    stagedprogram::stop(m_program);
 }
 
 void tst_Page::init() {
@@ -443,7 +380,7 @@ void tst_Page::macroTurnedIntoCommands() {
         ]).map(function(c){return c.task + '=' + c.value;}).join(';');
       })())")
                             .toString();
-    QCOMPARE(got, QString("down=04;delayTime=120;up=;delayTime=30;down=53;down=e4"));
+    QCOMPARE(got, QString("keyDown=04;delayTime=120;keyUp=04;delayTime=30;keyDown=53;keyDown=e4"));
 }
 
 void tst_Page::keySequenceText_data() {
@@ -882,7 +819,8 @@ void tst_Page::macroRecordedAndGivenToAKey() {
            ".join(',')")
             .toString();
     // Pauses of 0 ms are no commands; the keys are all there, in order.
-    QCOMPARE(QString(commands).remove(",delayTime"), QString("down,up,down,down,up,up"));
+    QCOMPARE(QString(commands).remove(",delayTime"),
+             QString("keyDown,keyUp,keyDown,keyDown,keyUp,keyUp"));
     QCOMPARE(js("document.getElementById('map-value-0').value").toString(), QString("04"));
     click("#map-cancel");
 }
@@ -1693,12 +1631,13 @@ void tst_Page::unreachableInputDevicesSaidInWords() {
     PageDriver page;
     const auto stop = qScopeGuard([&] {
         page.disconnect();
-        program.terminate();
-        if (!program.waitForFinished(10000))
-            program.kill();
+        stagedprogram::stop(program);
     });
-    startProgram(program, page, folder, home, freePort(), env);
-    QVERIFY(!QTest::currentTestFailed());
+    const quint16 port = freePort();
+    stagedprogram::start(program, folder.path(), home.path(), port, env);
+    QVERIFY(program.waitForStarted());
+    QVERIFY2(page.connectTo(port, "/view/index.html", 60000), qPrintable(page.lastError()));
+    QVERIFY(page.waitFor("document.documentElement.dataset.ready === '1'", 60000));
     // The status line's words up to the program's own explanation, and what to do.
     const auto says = [&page](const char* id, const char* lead) {
         const QString line = QString("UI.statusText(document.getElementById('%1'))").arg(id);

@@ -27,12 +27,16 @@ KeyMaps testMaps() {
     KeyMap& m = maps.defaultMap;
     m.insert({0x3a, 0}, action(0, 3, {"down", "04", "delayTime", "50", "up", ""})); // caps
     m.insert({0x0004, KeyMapKey::kMouseFlag},
-             action(1, 1, {"mouseDown", "2", "delayTime", "30", "mouseUp", ""}));   // right
-    m.insert({0x1f, 0}, action(2, 1, {"down", "05", "delayTime", "20", "up", ""})); // s
-    m.insert({0x20, 0}, action(2, 1, {"down", "04"}));                              // d
+             action(1, 1, {"mouseDown", "2", "delayTime", "30", "mouseUp", ""}));           // right
+    m.insert({0x1f, 0}, action(2, 1, {"down", "05", "delayTime", "20", "up", ""}));         // s
+    m.insert({0x20, 0}, action(2, 1, {"down", "04"}));                                      // d
+    m.insert({0x1e, 0}, action(1, 1, {"keyDown", "05", "delayTime", "20", "keyUp", "05"})); // a
+    KeyAction ctrl;
+    ctrl.remap = {RemapTarget::Key, 0xE0};
+    m.insert({0x2c, 0}, ctrl); // z acts as Left Ctrl
     KeyMap own;
     own.insert({0x1f, 0}, action(0, 1, {"down", "06", "up", ""}));
-    maps.devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_0001"), own};
+    maps.devices << DeviceKeyMap{QStringLiteral("VID_1234&PID_0001"), own, {}};
     return maps;
 }
 
@@ -203,7 +207,9 @@ private slots:
         StoppingBackend backend;
         QThread thread;
         auto* filter = new DEVICE_FILTER(&thread, {});
-        filter->setKeyMaps({}, testMaps().defaultMap);
+        KeyMaps maps;
+        maps.defaultMap = testMaps().defaultMap;
+        filter->setKeyMaps(maps);
         backend.beforeFirstWait = [filter] {
             drv::keyStroke(1, 0x3a, false, false);
             filter->stop();
@@ -273,6 +279,42 @@ private slots:
                                   5000);
         m_mode->switchOff();
         weblog::uninstall();
+    }
+
+    // While a toggle task repeats and a remapped key holds Left Ctrl, both Ctrl keys and Esc
+    // stop it all from the capture thread: the loop ends, nothing stays held, the mode is off
+    // and Esc reaches nobody.
+    void emergencyChordStopsEverything() {
+        switchOn();
+        QSignalSpy stopped(m_mode, &InputRedirection::emergencyStopped);
+        key(1, 0x1e, false);
+        key(1, 0x2c, false);
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").count("+b") >= 2, 5000);
+        QVERIFY(platform::hid::sim::keysDown().size() >= 1);
+        // One at a time: the loop takes waiting strokes by slot, not in the order typed.
+        drv::keyStroke(1, 0x1d, false, false);
+        QTRY_COMPARE_WITH_TIMEOUT(rig::systemGot().size(), 1, 5000);
+        drv::keyStroke(5, 0x1d, true, false); // the right one on another keyboard
+        QTRY_COMPARE_WITH_TIMEOUT(rig::systemGot().size(), 2, 5000);
+        key(1, 0x01, false);
+        QTRY_VERIFY_WITH_TIMEOUT(rig::captureEnded(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, 5000);
+        QVERIFY(!m_mode->filterRunning());
+        QVERIFY(rig::nothingHeld());
+        const QString log = rig::reported("keyboard");
+        QTest::qWait(150);
+        QCOMPARE(rig::reported("keyboard"), log);
+        QCOMPARE(rig::systemGot(),
+                 (QStringList{"keyboard 1 scan=0x1d down", "keyboard 5 scan=0x1d e0 down"}));
+    }
+
+    // Switching off lets go of what remapped keys hold.
+    void switchingOffReleasesRemappedKeys() {
+        switchOn();
+        key(1, 0x2c, false);
+        QTRY_COMPARE_WITH_TIMEOUT(rig::reported("keyboard"), QStringLiteral("+left-control"), 5000);
+        m_mode->switchOff();
+        QVERIFY(rig::nothingHeld());
     }
 
     void newKeyMapsReachTheRunningFilter() {

@@ -98,6 +98,35 @@ private slots:
                                                   << "";
         QTest::newRow("no play count plays nothing") << QStringList{"down", "04"} << 0 << ""
                                                      << "";
+        QTest::newRow("keyDown Shift and H: a capital")
+            << QStringList{"keyDown", "E1", "keyDown", "0b", "keyUp", "0B", "keyUp", "e1"} << 1
+            << "+left-shift +h -h -left-shift"
+            << "";
+        QTest::newRow("Ctrl+C as a chord")
+            << QStringList{"keyDown", "e0", "keyDown", "06", "keyUp", "06", "keyUp", "e0"} << 1
+            << "+left-control +c -c -left-control"
+            << "";
+        QTest::newRow("a seventh key is refused")
+            << QStringList{"keyDown", "4", "keyDown", "5", "keyDown", "6",
+                           "keyDown", "7", "keyDown", "8", "keyDown", "9",
+                           "keyDown", "a", "keyUp",   "a", "up",      ""}
+            << 1 << "+a +b +c +d +e +f -a -b -c -d -e -f"
+            << "";
+        QTest::newRow("up releases what keyDown holds")
+            << QStringList{"keyDown", "e1", "keyDown", "04", "up", ""} << 1
+            << "+left-shift +a -left-shift -a"
+            << "";
+        QTest::newRow("keyDown and keyUp without a usage do nothing")
+            << QStringList{"keyDown", "zz", "keyDown", "100", "keyDown", "0", "keyUp", ""} << 1
+            << ""
+            << "";
+        QTest::newRow("typeText Hi! with Shift for capitals and symbols")
+            << QStringList{"typeText", "Hi!"} << 1
+            << "+left-shift +h -h -left-shift +i -i +left-shift +1 -1 -left-shift"
+            << "";
+        QTest::newRow("typeText: tab, a Windows line end as one Enter")
+            << QStringList{"typeText", "\t\r\n"} << 1 << "+tab -tab +enter -enter"
+            << "";
     }
     void playOnce() {
         QFETCH(QStringList, commands);
@@ -160,6 +189,40 @@ private slots:
         }
     }
 
+    // Characters no US key types go to the window under the cursor in their place, each run
+    // of them at once.
+    void typeTextHandsOnWhatNoKeyTypes() {
+        platform::windows::sim::setWindowUnderCursor(0x4242);
+        QCOMPARE(play(KeyAction::PlayCount, 1,
+                      {"typeText", QString::fromUtf8("a\xc3\xa9\xc3\xa8 \xe4\xb8\xad")}),
+                 1);
+        QCOMPARE(rig::reported("keyboard"), QStringLiteral("+a -a +space -space"));
+        QStringList texts;
+        for (const auto& p : platform::windows::sim::posted())
+            texts << QString::fromStdU16String(p.units);
+        QCOMPARE(texts, (QStringList{QString::fromUtf8("\xc3\xa9\xc3\xa8"),
+                                     QString::fromUtf8("\xe4\xb8\xad")}));
+    }
+
+    // The emergency stop: a player started before it writes nothing more, and one started
+    // after it plays.
+    void haltStopsPlayersStartedBefore() {
+        CommandTasks tasks(m_client);
+        tasks.startTask(
+            action(KeyAction::WhileHeld, 1, {"keyDown", "04", "delayTime", "20", "keyUp", "04"}));
+        QTRY_VERIFY_WITH_TIMEOUT(rig::reported("keyboard").count("+a") >= 2, 5000);
+        m_client->halt();
+        QTest::qWait(100);
+        const QString log = rig::reported("keyboard");
+        QVERIFY(rig::nothingHeld());
+        QTest::qWait(100);
+        QCOMPARE(rig::reported("keyboard"), log);
+        QSignalSpy finished(&tasks, &CommandTasks::taskFinished);
+        tasks.startTask(action(KeyAction::PlayCount, 1, {"keyDown", "05", "keyUp", "05"}));
+        QVERIFY(finished.wait(5000));
+        QVERIFY(rig::reported("keyboard").endsWith("+b -b"));
+    }
+
     void repeatingPlayStopsAfterTheCurrentRun() {
         QThread thread;
         auto* player =
@@ -188,6 +251,8 @@ private slots:
         QTest::newRow("key, replaced") << QStringList{"down", "04"} << false;
         QTest::newRow("button, stopped") << QStringList{"mouseDown", "1"} << true;
         QTest::newRow("button, replaced") << QStringList{"mouseDown", "4"} << false;
+        QTest::newRow("keyDown keys, stopped")
+            << QStringList{"keyDown", "e1", "keyDown", "4"} << true;
     }
     void cutShortLeavesNothingHeld() {
         QFETCH(QStringList, commands);

@@ -28,8 +28,22 @@ QString commandsText(const KeyAction& a) {
     QStringList parts;
     for (const CommandItem& c : a.commands)
         parts << c.first + "=" + c.second;
+    const char* kinds[] = {"", "key", "mouse", "off"};
+    const QString remap =
+        a.remap.kind == RemapTarget::None
+            ? QString()
+            : QStringLiteral("->%1 %2").arg(kinds[a.remap.kind]).arg(a.remap.value, 0, 16);
     return QString::number(a.playType) + "/" + QString::number(a.playCount) + ":" +
-           parts.join(QLatin1Char(','));
+           parts.join(QLatin1Char(',')) + remap;
+}
+
+// "code,flag=type/count:commands" per key.
+QString mapText(const KeyMap& map) {
+    QStringList got;
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        got << QStringLiteral("%1,%2=").arg(it.key().code).arg(it.key().flag) +
+                   commandsText(it.value());
+    return got.join(QLatin1Char(' '));
 }
 
 } // namespace
@@ -110,17 +124,35 @@ private slots:
             << "0,1=0/0:up=";
         QTest::newRow("another document element maps nothing")
             << QByteArray(R"(<keys><k scanCode="5"><c task="up"/></k></keys>)") << "";
+        QTest::newRow("remapTo needs no commands")
+            << QByteArray(R"(<conf><k scanCode="58" flag="0" remapTo="E0"/>)"
+                          R"(<k scanCode="16" flag="10" remapTo=" Mouse:1 "/>)"
+                          R"(<k scanCode="59" flag="0" remapTo="none"/></conf>)")
+            << "16,10=0/0:->mouse 1 58,0=0/0:->key e0 59,0=0/0:->off 0";
+        QTest::newRow("remapTo that names nothing: the commands play, or nothing maps")
+            << QByteArray(R"(<conf><k scanCode="1" remapTo="zz"/><k scanCode="2" remapTo="100"/>)"
+                          R"(<k scanCode="3" remapTo="mouse:20"/><k scanCode="4" remapTo="0"/>)"
+                          R"(<k scanCode="5" remapTo=""><c task="up"/></k></conf>)")
+            << "5,0=0/0:up=";
+        QTest::newRow("application sections by name, merged, nested ones ignored")
+            << QByteArray(R"(<conf><k scanCode="1" remapTo="4"/>)"
+                          R"(<app name="C:\Tools\Notepad.EXE" flag="65535">)"
+                          R"(<k scanCode="1" remapTo="5"/><k scanCode="2" remapTo="none"/></app>)"
+                          R"(<app name="firefox-esr"><app name="x"><k scanCode="9"/></app></app>)"
+                          R"(<app name="notepad"><k scanCode="2" remapTo="6"/></app>)"
+                          R"(<app name=""><k scanCode="7" remapTo="7"/></app></conf>)")
+            << "1,0=0/0:->key 4 | notepad: 1,0=0/0:->key 5 2,0=0/0:->key 6 | firefox-esr: ";
     }
     void fileFormat() {
         QFETCH(QByteArray, text);
         QFETCH(QString, expected);
         KeyMap map;
-        QVERIFY(parseKeyMapFile(text, &map));
-        QStringList got;
-        for (auto it = map.cbegin(); it != map.cend(); ++it)
-            got << QStringLiteral("%1,%2=").arg(it.key().code).arg(it.key().flag) +
-                       commandsText(it.value());
-        QCOMPARE(got.join(QLatin1Char(' ')), expected);
+        QList<AppKeyMap> apps;
+        QVERIFY(parseKeyMapFile(text, &map, nullptr, &apps));
+        QString got = mapText(map);
+        for (const AppKeyMap& app : apps)
+            got += " | " + app.name + ": " + mapText(app.map);
+        QCOMPARE(got, expected);
     }
 
     void malformedFileIsRefused() {
@@ -205,6 +237,22 @@ private slots:
         const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
         QCOMPARE(maps.devices.size(), 1);
         QVERIFY(maps.devices.at(0).map.isEmpty());
+    }
+
+    // A file with only an application's section claims its device; the default file's
+    // sections come with the default map.
+    void sectionsReachTheMaps() {
+        write("/view/device/kxadapter/xml/configuration.xml",
+              R"(<conf><app name="notepad"><k scanCode="30" remapTo="4"/></app></conf>)");
+        write("/view/device/virtual/xml/configuration.xml",
+              R"(<conf><app name="Code.exe"><k scanCode="31" remapTo="none"/></app></conf>)");
+        const KeyMaps maps = load(kConfiguration, {{"04D9", "A0F1"}});
+        QCOMPARE(maps.devices.size(), 1);
+        QVERIFY(maps.devices.at(0).map.isEmpty());
+        QCOMPARE(maps.devices.at(0).apps.size(), 1);
+        QVERIFY(maps.devices.at(0).apps.at(0).map.contains({30, 0}));
+        QCOMPARE(maps.defaultApps.size(), 1);
+        QCOMPARE(maps.defaultApps.at(0).name, QStringLiteral("code"));
     }
 
     void earlyStops_data() {

@@ -26,9 +26,16 @@ KeyMap testMap() {
     return map;
 }
 
+KeyAction remapTo(RemapTarget::Kind kind, uint8_t value = 0) {
+    KeyAction a;
+    a.remap = {kind, value};
+    return a;
+}
+
 // "+1e" key down, "-1e" key up, "+e01d" with E0; "m4" a mouse stroke with these button flags.
-// Each stroke gives "pass", "start", "stop" or "-" (swallowed, nothing else).
-QString run(const KeyMap& map, FilterState& state, const QString& strokes) {
+// Each stroke gives "pass", "start", "stop", a remapped target pressed or released ("+k e0",
+// "-m 1", "+off") or "-" (swallowed, nothing else).
+QString run(const KeyLookup& map, FilterState& state, const QString& strokes) {
     QStringList out;
     for (const QString& token : strokes.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         StrokeDecision d;
@@ -51,6 +58,15 @@ QString run(const KeyMap& map, FilterState& state, const QString& strokes) {
             what << QStringLiteral("stop");
         if (d.startTask)
             what << QStringLiteral("start");
+        if (d.remap.kind != RemapTarget::None) {
+            const char* kinds[] = {"", "k", "m", "off"};
+            what << QStringLiteral("%1%2%3")
+                        .arg(d.remapDown ? '+' : '-')
+                        .arg(kinds[d.remap.kind])
+                        .arg(d.remap.kind == RemapTarget::Off
+                                 ? QString()
+                                 : QStringLiteral(" %1").arg(d.remap.value, 0, 16));
+        }
         out << (what.isEmpty() ? QStringLiteral("-") : what.join(QLatin1Char('+')));
     }
     return out.join(QLatin1Char(' '));
@@ -133,6 +149,111 @@ private slots:
         QCOMPARE(run(map, state, strokes), expected);
     }
 
+    // A remapped key holds its target while it is held, repeats pressing it again; a key
+    // switched off is swallowed both ways; buttons act as keys and keys as buttons.
+    void remapSequences_data() {
+        QTest::addColumn<QString>("strokes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("key to Left Ctrl, with repeats") << "+3a +3a -3a"
+                                                        << "+k e0 +k e0 -k e0";
+        QTest::newRow("another key between passes") << "+3a +2e -2e -3a"
+                                                    << "+k e0 pass pass -k e0";
+        QTest::newRow("switched off") << "+2c +2c -2c"
+                                      << "+off +off -off";
+        QTest::newRow("button to a key, key to a button") << "m40 +e05b m80 -e05b"
+                                                          << "+k 4 +m 1 -k 4 -m 1";
+        QTest::newRow("release never taken passes") << "-3a m80"
+                                                    << "pass pass";
+    }
+    void remapSequences() {
+        QFETCH(QString, strokes);
+        QFETCH(QString, expected);
+        KeyMap map;
+        map.insert({0x3a, 0}, remapTo(RemapTarget::Key, 0xE0));
+        map.insert({0x2c, 0}, remapTo(RemapTarget::Off));
+        map.insert({0x5b, 1}, remapTo(RemapTarget::Buttons, 0x01));
+        map.insert({0x0040, KeyMapKey::kMouseFlag}, remapTo(RemapTarget::Key, 0x04));
+        FilterState state;
+        QCOMPARE(run(map, state, strokes), expected);
+    }
+
+    // Repeats and the release go by what the press did, whatever map is chosen by then (new
+    // maps, another application in front): nothing stays held, no hold task repeats on.
+    void releaseGoesByThePress_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("release");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("remapped in the section, released outside") << "+3a"
+                                                                   << "-3a"
+                                                                   << "+k e5 -k e5";
+        QTest::newRow("hold key of the section stops at its release") << "+1f"
+                                                                      << "-1f"
+                                                                      << "start stop";
+        QTest::newRow("repeats outside the section press what the press did")
+            << "+3a"
+            << "+3a -3a"
+            << "+k e5 +k e5 -k e5";
+    }
+    void releaseGoesByThePress() {
+        QFETCH(QString, press);
+        QFETCH(QString, release);
+        QFETCH(QString, expected);
+        KeyMap section;
+        section.insert({0x3a, 0}, remapTo(RemapTarget::Key, 0xE5));
+        section.insert({0x1f, 0}, action(KeyAction::WhileHeld));
+        KeyMap base; // Caps Lock plays commands there, the other key is not mapped
+        base.insert({0x3a, 0}, action(KeyAction::WhileHeld));
+        FilterState state;
+        const QString pressed = run(KeyLookup(base, &section), state, press);
+        QCOMPARE(pressed + " " + run(KeyLookup(base), state, release), expected);
+        QVERIFY(state.held.isEmpty());
+    }
+
+    void sectionEntriesComeFirst() {
+        DeviceKeyMap device{QString(), testMap(), {}};
+        KeyMap notepad;
+        notepad.insert({0x3a, 0}, remapTo(RemapTarget::Off));
+        device.apps << AppKeyMap{QStringLiteral("notepad"), notepad};
+        FilterState state;
+        QCOMPARE(run(KeyLookup(device.map, appSection(device, QStringLiteral("notepad"))), state,
+                     "+3a -3a +1f -1f"),
+                 QStringLiteral("+off -off start stop"));
+        QVERIFY(!appSection(device, QStringLiteral("code")));
+        QVERIFY(!appSection(device, QString()));
+        QCOMPARE(appNameOf(QStringLiteral("C:\\Windows\\NOTEPAD.EXE")), QStringLiteral("notepad"));
+        QCOMPARE(appNameOf(QStringLiteral("/usr/bin/firefox-esr")), QStringLiteral("firefox-esr"));
+        QCOMPARE(appNameOf(QStringLiteral(".hidden")), QStringLiteral(".hidden"));
+    }
+
+    // Both Ctrl keys down (from any keyboards) and Esc pressed; anything else is no chord.
+    void emergencyChord_data() {
+        QTest::addColumn<QString>("strokes"); // as run() writes them
+        QTest::addColumn<bool>("chord");      // the last stroke is the chord
+        QTest::newRow("both Ctrl keys and Esc") << "+1d +e01d +01" << true;
+        QTest::newRow("right first, with repeats") << "+e01d +1d +1d +01" << true;
+        QTest::newRow("one Ctrl only") << "+1d +01" << false;
+        QTest::newRow("a Ctrl released before Esc") << "+1d +e01d -1d +01" << false;
+        QTest::newRow("Esc released") << "+1d +e01d -01" << false;
+        QTest::newRow("E0 Esc is another key") << "+1d +e01d +e001" << false;
+    }
+    void emergencyChord() {
+        QFETCH(QString, strokes);
+        QFETCH(bool, chord);
+        FilterState state;
+        bool last = false;
+        for (const QString& token : strokes.split(QLatin1Char(' '))) {
+            const bool up = token.startsWith(QLatin1Char('-'));
+            QString code = token.mid(1);
+            uint16_t flags = up ? 0x01 : 0x00;
+            if (code.startsWith(QLatin1String("e0"))) {
+                flags |= 0x02;
+                code = code.mid(2);
+            }
+            last = ::emergencyChord(state, uint16_t(code.toUInt(nullptr, 16)), flags);
+        }
+        QCOMPARE(last, chord);
+    }
+
     void toggleCountOutlivesMapChanges() {
         FilterState state;
         QCOMPARE(run(testMap(), state, "+1e -1e"), QStringLiteral("start -"));
@@ -152,7 +273,7 @@ private slots:
         QCOMPARE(d.startTask->commands.size(), 2);
     }
 
-    void chooseKeyMap_data() {
+    void chooseDeviceMap_data() {
         QTest::addColumn<QString>("hardwareId");
         QTest::addColumn<QString>("expected");
         QTest::newRow("virtual device") << "HID\\pelta&Col03"
@@ -175,7 +296,7 @@ private slots:
         QTest::newRow("no id") << ""
                                << "default";
     }
-    void chooseKeyMap() {
+    void chooseDeviceMap() {
         QFETCH(QString, hardwareId);
         QFETCH(QString, expected);
         KeyMap first, second, fallback;
@@ -184,12 +305,14 @@ private slots:
         fallback.insert({3, 0}, action(0));
         // A per-device entry that also matches the first device: list order wins. A per-device
         // pattern also wins over the library's own devices.
-        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), first},
-                                             {QStringLiteral("VID_1234&PID_0002"), second},
-                                             {QStringLiteral("PID_A0F1&MI_00"), second},
-                                             {QStringLiteral("VID_1234"), fallback}};
+        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), first, {}},
+                                             {QStringLiteral("VID_1234&PID_0002"), second, {}},
+                                             {QStringLiteral("PID_A0F1&MI_00"), second, {}},
+                                             {QStringLiteral("VID_1234"), fallback, {}}};
+        const DeviceKeyMap fallbackDevice{QString(), fallback, {}};
         const KeyMap& chosen =
-            ::chooseKeyMap(hardwareId, devices, fallback, {QStringLiteral("04D9A0F1")});
+            ::chooseDeviceMap(hardwareId, devices, fallbackDevice, {QStringLiteral("04D9A0F1")})
+                .map;
         const QString got = chosen.isEmpty()          ? QStringLiteral("none")
                             : chosen.contains({1, 0}) ? QStringLiteral("first")
                             : chosen.contains({2, 0}) ? QStringLiteral("second")
@@ -200,9 +323,10 @@ private slots:
     void deviceMapHidesDefaultKeys() {
         KeyMap own;
         own.insert({0x1f, 0}, action(KeyAction::PlayCount));
-        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), own}};
+        const QList<DeviceKeyMap> devices = {{QStringLiteral("VID_1234&PID_0001"), own, {}}};
+        const DeviceKeyMap fallback{QString(), testMap(), {}};
         const KeyMap& map =
-            ::chooseKeyMap(QStringLiteral("HID\\VID_1234&PID_0001"), devices, testMap(), {});
+            ::chooseDeviceMap(QStringLiteral("HID\\VID_1234&PID_0001"), devices, fallback, {}).map;
         FilterState state;
         QCOMPARE(run(map, state, "+3a -3a +1f"), QStringLiteral("pass pass start"));
     }

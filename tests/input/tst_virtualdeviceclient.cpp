@@ -257,6 +257,43 @@ private slots:
                  (QStringList{"keyboard press a", "mouse press left x=0 y=0 wheel=0"}));
     }
 
+    // Modifiers are bits, other keys take free slots in press order; a seventh key, a writer
+    // of an older generation and a write that fails change nothing.
+    void heldKeysTravelTogether() {
+        using R = VirtualDeviceClient::KeyResult;
+        VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
+        QCOMPARE(client.keyDown(0x04), R::Failed); // not open: the set stays empty
+        QCOMPARE(client.heldKeys(), (std::array<uint8_t, 7>{}));
+        QVERIFY(client.openVirtualDevice());
+        const auto bytes = [&client] {
+            const auto r = client.lastReport();
+            return QByteArray(reinterpret_cast<const char*>(r.data()), 11).toHex(' ');
+        };
+        QCOMPARE(client.keyDown(0xE0), R::Sent);
+        QCOMPARE(client.keyDown(0xE7), R::Sent);
+        for (uint8_t usage = 0x04; usage < 0x0A; ++usage)
+            QCOMPARE(client.keyDown(usage), R::Sent);
+        QCOMPARE(client.keyDown(0x0A), R::Full);
+        QCOMPARE(bytes(), QByteArray("40 09 07 81 00 04 05 06 07 08 09"));
+        QCOMPARE(client.keyUp(0x05), R::Sent);
+        QCOMPARE(client.keyUp(0xE0), R::Sent);
+        QCOMPARE(bytes(), QByteArray("40 09 07 80 00 04 06 07 08 09 00"));
+        QVERIFY(client.buttonsDown(0x02));
+        QVERIFY(client.buttonsDown(0x01));
+        QVERIFY(client.buttonsUp(0x02));
+        QCOMPARE(sim::buttonsDown(), std::vector<std::string>{"left"});
+
+        const auto before = client.generation();
+        client.halt();
+        QVERIFY(sim::keysDown().empty() && sim::buttonsDown().empty());
+        QCOMPARE(client.keyDown(0x04, before), R::Refused);
+        QVERIFY(!client.sendKeys({0x04, 0, 0, 0, 0, 0}, before));
+        QVERIFY(!client.sendMouseButtons(1, before));
+        QVERIFY(sim::keysDown().empty() && sim::buttonsDown().empty());
+        QCOMPARE(client.keyDown(0x04, client.generation()), R::Sent);
+        QCOMPARE(sim::keysDown(), std::vector<std::string>{"a"});
+    }
+
     void reopenDoesNotLeakHandles() {
         VirtualDeviceClient client{VirtualDeviceClient::Printer{}};
         QVERIFY(client.openVirtualDevice());

@@ -7,7 +7,10 @@
 // After Qt: Xlib's macros would break Qt's headers.
 #include "privatedisplay.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
+
+#include <unistd.h>
 
 namespace w = platform::windows;
 
@@ -148,6 +151,27 @@ private slots:
         QVERIFY(!w::moveResize(win, {0, 0, 10, 10}).ok);
         QVERIFY(!w::restore(win).ok);
         QVERIFY(!w::minimizeWithoutActivation(win).ok);
+    }
+
+    // The application in front, as the per-application key maps ask for it: the process of the
+    // window the manager made active, by its executable's name; a window that does not tell
+    // its process names none.
+    void foregroundProcessIsTheActiveWindowsOwner() {
+        const Window own = makeWindow({20, 20, 200, 100});
+        const long pid = long(getpid());
+        XChangeProperty(m_x, own, XInternAtom(m_x, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+        XSync(m_x, False);
+        QVERIFY(w::bringToFront(own).ok);
+        QTRY_COMPARE(QString::fromStdString(w::foregroundProcessName().value),
+                     QStringLiteral("tst_windowplacement"));
+        const Window silent = makeWindow({40, 40, 200, 100});
+        QVERIFY(w::bringToFront(silent).ok);
+        QTRY_VERIFY(!w::foregroundProcessName().ok);
+        QCOMPARE(w::foregroundProcessName().text,
+                 std::string("the window in front does not tell its process"));
+        XDestroyWindow(m_x, own);
+        XDestroyWindow(m_x, silent);
     }
 
 private:

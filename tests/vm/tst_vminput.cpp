@@ -188,7 +188,8 @@ private slots:
         KeyMaps maps;
         maps.defaultMap[{kScanX, 0}] = typing("06"); // c
         // The id's shape, its name part in UTF-16 as the driver gives it.
-        DeviceKeyMap second{QStringLiteral("HID\\VID_1234&PID_0002\\vmtest clavier \u00e9"), {}};
+        DeviceKeyMap second{
+            QStringLiteral("HID\\VID_1234&PID_0002\\vmtest clavier \u00e9"), {}, {}};
         second.map[{kScanX, 0}] = typing("07"); // d
         maps.devices << second;
         switchOn(maps);

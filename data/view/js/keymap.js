@@ -1,5 +1,6 @@
 // The key mapping screen: the key maps (the default one and one per device that has its own
-// file), their entries, the mapping editor, and the switch of the key mapping mode.
+// file), their application sections, their entries, the mapping editor, and the switch of the
+// key mapping mode.
 var KeyMap = (function () {
   'use strict';
   var $ = UI.$, el = UI.el, t = I18n.t, L = I18n.later;
@@ -8,7 +9,8 @@ var KeyMap = (function () {
   // A missing key map file is never answered; after this long the page stops waiting.
   var MISSING_AFTER_MS = 4000;
 
-  var current = null; // {map, entries}
+  var current = null; // {map, entries, apps: [{name, entries}]}
+  var section = ''; // the application whose entries are shown; '' the file's own
   var editing = null; // {index, entry}
   var vdOn = sessionStorage.getItem('tavix.vdevice') === '1';
   var vdBusy = false;
@@ -56,7 +58,7 @@ var KeyMap = (function () {
       if (!text.trim())
         throw {words: L('keymap.noConf')};
       try {
-        return KeyMapFile.parse(text);
+        return KeyMapFile.parseFile(text);
       } catch (e) {
         throw {words: L('keymap.malformed')};
       }
@@ -88,11 +90,11 @@ var KeyMap = (function () {
         throw {words: map.id === DEFAULT_FOLDER ? L('keymap.missingDefault') : L('keymap.missing'),
           missing: map.id !== DEFAULT_FOLDER};
       return read(map);
-    }).then(function (entries) {
+    }).then(function (file) {
       clearTimeout(pendingTimer);
       if (mine !== loading)
         return;
-      current = {map: map, entries: entries};
+      current = {map: map, entries: file.entries, apps: file.apps};
       UI.setStatus(status, '');
       render();
     }, function (e) {
@@ -137,7 +139,22 @@ var KeyMap = (function () {
     return t('keymap.unknownKey', '0x' + entry.scanCode.toString(16) + (entry.flag ? ' E0' : ''));
   }
 
+  function remapText(entry) {
+    var to = String(entry.remapTo).trim();
+    if (/^none$/i.test(to))
+      return t('remap.off');
+    var m = /^mouse:\s*(.*)$/i.exec(to);
+    if (m) {
+      var b = Keys.buttonByMask(KeyMapFile.hexValue(m[1]));
+      return t('remap.asOf', b ? t('button.' + b.id) : to);
+    }
+    var k = Keys.byUsage(KeyMapFile.hexValue(to));
+    return t('remap.asOf', k ? k.name : to);
+  }
+
   function playText(entry) {
+    if (entry.remapTo != null)
+      return kindOf(entry) === 'off' ? t('play.off') : t('play.remap');
     if (entry.playType === KeyMapFile.PLAY_TOGGLE)
       return t('play.toggle');
     if (entry.playType === KeyMapFile.PLAY_HOLD)
@@ -161,6 +178,12 @@ var KeyMap = (function () {
       return t('task.mouseDownOf', b ? t('button.' + b.id) : c.value);
     case 'mouseUp':
       return t('task.mouseUpAll');
+    case 'keyDown':
+    case 'keyUp':
+      var held = Keys.byUsage(KeyMapFile.hexValue(c.value));
+      return t('task.' + c.task + 'Of', held ? held.name : c.value);
+    case 'typeText':
+      return t('task.typeTextOf', c.value);
     case 'openUrl':
       return t('task.openUrlOf', c.value);
     case 'reportMsg':
@@ -171,6 +194,8 @@ var KeyMap = (function () {
   }
 
   function summary(entry) {
+    if (entry.remapTo != null)
+      return remapText(entry);
     if (!entry.commands.length)
       return t('keymap.inactive');
     var shown = entry.commands.slice(0, 5).map(commandText).join(', ');
@@ -179,11 +204,57 @@ var KeyMap = (function () {
     return shown;
   }
 
+  // The entries of the section shown.
+  function shown() {
+    if (!current)
+      return [];
+    if (!section)
+      return current.entries;
+    var app = current.apps.filter(function (a) { return a.name === section; })[0];
+    return app ? app.entries : [];
+  }
+
+  // The file with the shown section's entries replaced by `list`.
+  function withShown(list) {
+    if (!section)
+      return {entries: list, apps: current.apps};
+    return {entries: current.entries, apps: current.apps.map(function (a) {
+      return a.name === section ? {name: a.name, entries: list} : a;
+    })};
+  }
+
+  function keep(map, file) {
+    if (current && current.map.id === map.id) {
+      current.entries = file.entries;
+      current.apps = file.apps;
+      render();
+    }
+  }
+
+  function fillSections() {
+    var select = $('km-section');
+    select.textContent = '';
+    select.appendChild(el('option', {value: '', textContent: t('keymap.everyApp')}));
+    (current ? current.apps : []).forEach(function (a) {
+      select.appendChild(el('option', {value: a.name, textContent: t('keymap.inApp', a.name)}));
+    });
+    select.value = section;
+    if (select.value !== section) {
+      section = '';
+      select.value = '';
+    }
+    select.disabled = !current;
+    $('km-app-remove').hidden = !section;
+    $('km-app-add').disabled = !current;
+  }
+
   function render() {
+    fillSections();
     var body = $('km-table').tBodies[0];
     body.textContent = '';
-    var entries = current ? current.entries : [];
+    var entries = shown();
     $('km-empty').hidden = !current || entries.length > 0;
+    $('km-empty').textContent = section ? t('keymap.emptyApp', section) : t('keymap.empty');
     $('km-add').disabled = !current;
     entries.forEach(function (entry, i) {
       var nameText = triggerName(entry);
@@ -204,8 +275,8 @@ var KeyMap = (function () {
   }
 
   // Writes the whole key map into its file and has the program read the key maps again.
-  function save(map, entries, status, doneText) {
-    var fragment = KeyMapFile.serialize(entries);
+  function save(map, file, status, doneText) {
+    var fragment = KeyMapFile.serialize(file.entries, file.apps);
     return UI.track(status, Bridge.request('modifyProfileEx',
       {filePath: map.path, xpath: '/conf', subTreeString: fragment}), L('keymap.saving'), null)
       .then(function () { return writeAndReload(status, doneText); });
@@ -227,14 +298,12 @@ var KeyMap = (function () {
     UI.confirm(t('keymap.removeAsk', nameText), t('common.remove')).then(function (yes) {
       if (!yes)
         return;
-      var entries = current.entries.slice();
+      var entries = shown().slice();
       entries.splice(index, 1);
       var map = current.map;
-      save(map, entries, $('km-status'), L('keymap.removed', nameText)).then(function () {
-        if (current && current.map.id === map.id) {
-          current.entries = entries;
-          render();
-        }
+      var file = withShown(entries);
+      save(map, file, $('km-status'), L('keymap.removed', nameText)).then(function () {
+        keep(map, file);
       }, function () { /* shown in the status line */ });
     });
   }
@@ -268,10 +337,62 @@ var KeyMap = (function () {
       select.value = value;
   }
 
+  // ----- what the key does: commands, another key, a mouse button, nothing -----
+
+  function kindOf(entry) {
+    if (entry.remapTo == null)
+      return 'commands';
+    var to = String(entry.remapTo).trim();
+    return /^none$/i.test(to) ? 'off' : /^mouse:/i.test(to) ? 'button' : 'key';
+  }
+
+  function fillRemapSelects(entry) {
+    var keySelect = $('map-remapkey');
+    keySelect.textContent = '';
+    Keys.all.forEach(function (k) {
+      keySelect.appendChild(el('option', {value: KeyMapFile.hex2(k.usage), textContent: k.name}));
+    });
+    var buttonSelect = $('map-remapbutton');
+    buttonSelect.textContent = '';
+    Keys.buttons.forEach(function (b) {
+      buttonSelect.appendChild(el('option', {value: b.mask.toString(16), textContent: t('button.' + b.id)}));
+    });
+    var kind = kindOf(entry);
+    var to = String(entry.remapTo || '').trim();
+    var key = kind === 'key' ? Keys.byUsage(KeyMapFile.hexValue(to)) : null;
+    keySelect.value = KeyMapFile.hex2(key ? key.usage : Keys.byCode('ControlLeft').usage);
+    var button = kind === 'button' ? Keys.buttonByMask(KeyMapFile.hexValue(to.replace(/^mouse:/i, ''))) : null;
+    buttonSelect.value = (button ? button.mask : 1).toString(16);
+    $('map-kind').value = kind;
+  }
+
+  function kindChanged() {
+    var kind = $('map-kind').value;
+    $('map-remapkey-label').hidden = kind !== 'key';
+    $('map-remapbutton-label').hidden = kind !== 'button';
+    $('map-play-part').hidden = kind !== 'commands';
+    $('map-kind-hint').hidden = kind === 'commands';
+    $('map-kind-hint').textContent = kind === 'commands' ? '' : t('mapping.kindHint.' + kind);
+  }
+
+  // The remapTo of the editor's choice, or null for commands.
+  function chosenRemap() {
+    switch ($('map-kind').value) {
+    case 'key':
+      return $('map-remapkey').value;
+    case 'button':
+      return 'mouse:' + $('map-remapbutton').value;
+    case 'off':
+      return 'none';
+    default:
+      return null;
+    }
+  }
+
   // The key a new mapping starts on: Caps Lock, or else the first of F1 to F12 and then of the
-  // other keys and buttons that this key map leaves free.
+  // other keys and buttons that the section shown leaves free.
   function firstUnmapped() {
-    var entries = current ? current.entries : [];
+    var entries = shown();
     var free = function (scan, flag) { return KeyMapFile.indexOf(entries, scan, flag) < 0; };
     var caps = Keys.byCode('CapsLock');
     if (free(caps.scan, caps.ext))
@@ -304,6 +425,8 @@ var KeyMap = (function () {
     $('map-playcount').value = String(copy.playCount > 0 ? copy.playCount : 1);
     $('map-title').textContent = index < 0 ? t('mapping.newTitle') : t('mapping.editTitle', triggerName(copy));
     UI.setStatus($('map-status'), '');
+    fillRemapSelects(copy);
+    kindChanged();
     $('map-save').disabled = false;
     playTypeChanged();
     renderCommands();
@@ -315,7 +438,7 @@ var KeyMap = (function () {
   // What the editor holds now, to tell whether anything would be lost by closing it.
   function editorState() {
     return JSON.stringify([$('map-trigger').value, $('map-playtype').value, $('map-playcount').value,
-      editing ? editing.entry.commands : []]);
+      chosenRemap(), editing ? editing.entry.commands : []]);
   }
 
   // Closes the editor; changes not saved are given up only when the user agrees.
@@ -346,6 +469,8 @@ var KeyMap = (function () {
     var control = null;
     switch (c.task) {
     case 'down':
+    case 'keyDown':
+    case 'keyUp':
       control = el('select', {id: id, on: {change: function (e) { set(e.target.value); }}});
       Keys.all.forEach(function (k) {
         control.appendChild(el('option', {value: KeyMapFile.hex2(k.usage), textContent: k.name}));
@@ -373,8 +498,10 @@ var KeyMap = (function () {
       return [label('mapping.valueMs'), control, el('span', {className: 'unit', textContent: t('unit.ms')})];
     case 'openUrl':
     case 'reportMsg':
+    case 'typeText':
       control = el('input', {id: id, className: 'grow', value: c.value, spellcheck: false,
-        placeholder: t(c.task === 'openUrl' ? 'mapping.pathHint' : 'mapping.textHint'),
+        placeholder: t(c.task === 'openUrl' ? 'mapping.pathHint' : c.task === 'reportMsg'
+          ? 'mapping.windowTextHint' : 'mapping.textHint'),
         on: {input: function (e) { set(e.target.value); }}});
       return [label(c.task === 'openUrl' ? 'mapping.valuePath' : 'mapping.valueText'), control];
     case 'up':
@@ -431,7 +558,8 @@ var KeyMap = (function () {
 
   function addCommand() {
     var task = $('map-newtask').value;
-    var value = task === 'down' ? '04' : task === 'delayTime' ? '50' : task === 'mouseDown' ? '1' : '';
+    var value = /^(down|keyDown|keyUp)$/.test(task) ? '04' : task === 'delayTime' ? '50'
+      : task === 'mouseDown' ? '1' : '';
     editing.entry.commands.push({task: task, value: value});
     renderCommands(editing.entry.commands.length - 1, 'task');
   }
@@ -503,23 +631,28 @@ var KeyMap = (function () {
     if (!current || !editing)
       return;
     var parts = $('map-trigger').value.split(':');
-    var entry = editing.entry;
-    entry.scanCode = parseInt(parts[0], 10);
-    entry.flag = parseInt(parts[1], 10);
-    entry.playType = parseInt($('map-playtype').value, 10);
+    var remap = chosenRemap();
+    var playType = parseInt($('map-playtype').value, 10);
     var count = parseInt($('map-playcount').value, 10);
-    if (entry.playType === KeyMapFile.PLAY_ONCE && (isNaN(count) || count < 1 || count > 9999)) {
+    if (remap == null && playType === KeyMapFile.PLAY_ONCE &&
+        (isNaN(count) || count < 1 || count > 9999)) {
       UI.error($('map-status'), L('mapping.badCount'));
       $('map-playcount').focus();
       return;
     }
-    entry.playCount = entry.playType === KeyMapFile.PLAY_ONCE ? count : 1;
-    if (!entry.commands.length) {
+    if (remap == null && !editing.entry.commands.length) {
       UI.error($('map-status'), L('mapping.needCommands'));
       $('map-newtask').focus();
       return;
     }
-    var entries = current.entries.slice();
+    // A key acting as another plays no list: none is kept with it.
+    var entry = {scanCode: parseInt(parts[0], 10), flag: parseInt(parts[1], 10),
+      playType: remap != null ? 0 : playType,
+      playCount: remap != null ? 0 : playType === KeyMapFile.PLAY_ONCE ? count : 1,
+      commands: remap != null ? [] : editing.entry.commands.slice()};
+    if (remap != null)
+      entry.remapTo = remap;
+    var entries = shown().slice();
     var other = KeyMapFile.indexOf(entries, entry.scanCode, entry.flag);
     if (other >= 0 && other !== editing.index) {
       UI.error($('map-status'), L('mapping.taken', triggerName(entry)));
@@ -536,18 +669,60 @@ var KeyMap = (function () {
     // would write the key map twice. The dialog closes once the file holds the mapping; the
     // program's reload is followed on the screen.
     $('map-save').disabled = true;
+    var file = withShown(entries);
     UI.track($('map-status'), Bridge.request('modifyProfileEx',
-      {filePath: map.path, xpath: '/conf', subTreeString: KeyMapFile.serialize(entries)}),
+      {filePath: map.path, xpath: '/conf', subTreeString: KeyMapFile.serialize(file.entries, file.apps)}),
     L('keymap.saving'), null).then(function () {
       $('map-save').disabled = false;
       $('map-dialog').close();
-      if (current && current.map.id === map.id) {
-        current.entries = entries;
-        render();
-      }
+      keep(map, file);
       return writeAndReload($('km-status'), L('keymap.saved', nameText));
     }, function () {
       $('map-save').disabled = false;
+    });
+  }
+
+  // ----- application sections -----
+
+  function addApp() {
+    if (!current)
+      return;
+    var status = $('km-status');
+    var name = KeyMapFile.appName($('km-app-name').value);
+    if (!name || /[<>&"]/.test(name)) {
+      UI.error(status, L('keymap.badApp'));
+      $('km-app-name').focus();
+      return;
+    }
+    if (current.apps.some(function (a) { return a.name === name; })) {
+      section = name;
+      render();
+      UI.setStatus(status, L('keymap.appThere', name), 'ok');
+      return;
+    }
+    var map = current.map;
+    var file = {entries: current.entries, apps: current.apps.concat([{name: name, entries: []}])};
+    save(map, file, status, L('keymap.appAdded', name)).then(function () {
+      $('km-app-name').value = '';
+      section = name;
+      keep(map, file);
+    }, function () { /* shown in the status line */ });
+  }
+
+  function removeApp() {
+    if (!current || !section)
+      return;
+    var name = section;
+    UI.confirm(t('keymap.removeAppAsk', name, shown().length), t('keymap.removeApp')).then(function (yes) {
+      if (!yes || !current)
+        return;
+      var map = current.map;
+      var file = {entries: current.entries,
+        apps: current.apps.filter(function (a) { return a.name !== name; })};
+      save(map, file, $('km-status'), L('keymap.appRemoved', name)).then(function () {
+        section = '';
+        keep(map, file);
+      }, function () { /* shown in the status line */ });
     });
   }
 
@@ -591,12 +766,22 @@ var KeyMap = (function () {
 
   function init() {
     fillSelect($('km-map'));
-    fillTaskSelect($('map-newtask'), 'down');
+    fillTaskSelect($('map-newtask'), 'keyDown');
     $('km-map').addEventListener('change', load);
     $('km-reload').addEventListener('click', load);
     $('km-add').addEventListener('click', function () { openEditor(-1, null); });
     $('km-create').addEventListener('click', createFromDefault);
     $('map-playtype').addEventListener('change', playTypeChanged);
+    $('map-kind').addEventListener('change', kindChanged);
+    $('km-section').addEventListener('change', function (e) {
+      section = e.target.value;
+      render();
+    });
+    $('km-app-form').addEventListener('submit', function (e) {
+      e.preventDefault();
+      addApp();
+    });
+    $('km-app-remove').addEventListener('click', removeApp);
     $('map-addcmd').addEventListener('click', addCommand);
     $('map-usemacro').addEventListener('click', addMacro);
     $('map-capture').addEventListener('click', capture);
@@ -616,8 +801,17 @@ var KeyMap = (function () {
       if (vdOn && !vdBusy)
         showDevicesMissing();
     });
-    // The program's hotkey only tells the page; the page switches.
-    Bridge.on('onSwitchVirtualDevice', function () {
+    // The program's hotkey only tells the page; the page switches. With "0" the program has
+    // switched key mapping off itself: the emergency stop.
+    Bridge.on('onSwitchVirtualDevice', function (args) {
+      if (String(args[0]) === '0') {
+        vdOn = false;
+        sessionStorage.setItem('tavix.vdevice', '0');
+        renderSwitch();
+        UI.error($('km-status'), L('vd.emergency'));
+        UI.flash(L('vd.emergency'));
+        return;
+      }
       switchMode(!vdOn);
       UI.flash(L(!vdOn ? 'vd.hotkeyOn' : 'vd.hotkeyOff'));
     });
@@ -628,11 +822,21 @@ var KeyMap = (function () {
         load();
     });
     renderSwitch();
+    // The program may have switched key mapping on at its start (or off): it says which.
+    Bridge.request('getVDevice').then(function (on) {
+      if (vdBusy)
+        return;
+      vdOn = on === '1';
+      sessionStorage.setItem('tavix.vdevice', vdOn ? '1' : '0');
+      renderSwitch();
+    }, function () { /* an older program: the page's own memory stands */ });
     load();
   }
 
   function relabel() {
     renderSwitch();
+    if ($('map-dialog').open)
+      kindChanged();
     fillSelect($('km-map'));
     render();
   }
@@ -647,6 +851,7 @@ var KeyMap = (function () {
     writeAndReload: writeAndReload,
     openEditor: openEditor,
     current: function () { return current; },
+    section: function () { return section; },
     vdOn: function () { return vdOn; },
     DEFAULT_FOLDER: DEFAULT_FOLDER
   };

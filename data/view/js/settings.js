@@ -8,7 +8,7 @@ var Settings = (function () {
   // Filled in by the program at start or by its online services, or the key that update packages
   // are checked against: shown, not edited.
   var READ_ONLY = ['version', 'MacAddress', 'IpAddress', 'synchronize', 'updateKey'];
-  var OWN_CONTROLS = ['autoStart', 'closeFunc', 'fastSwitch', 'testTool'];
+  var OWN_CONTROLS = ['autoStart', 'keyMappingAtStart', 'closeFunc', 'fastSwitch', 'testTool'];
 
   // "width,height" in whole pixels within the limits; the program reads anything else as its
   // default size, or as no size at all.
@@ -130,6 +130,7 @@ var Settings = (function () {
 
   function render() {
     $('set-autostart').checked = conf.autoStart === 'true';
+    $('set-mapatstart').checked = conf.keyMappingAtStart === '1';
     var close = $('set-closefunc');
     if (conf.closeFunc != null && !Array.prototype.some.call(close.options, function (o) {
       return o.value === conf.closeFunc;
@@ -140,6 +141,8 @@ var Settings = (function () {
     $('set-testtool').value = hotkey(conf.testTool).sequence;
     showFlags();
     $('set-autostart').disabled = !('autoStart' in conf);
+    // A settings file from before this setting cannot take it.
+    $('set-mapatstart').disabled = !('keyMappingAtStart' in conf);
     $('set-closefunc').disabled = !('closeFunc' in conf);
 
     var other = $('set-other');
@@ -277,6 +280,9 @@ var Settings = (function () {
     $('set-language').addEventListener('change', function (e) { setLanguage(e.target.value); });
     $('set-autostart').addEventListener('change', function (e) {
       change('autoStart', e.target.checked ? 'true' : 'false');
+    });
+    $('set-mapatstart').addEventListener('change', function (e) {
+      change('keyMappingAtStart', e.target.checked ? '1' : '0').catch(function () {});
     });
     $('set-closefunc').addEventListener('change', function (e) { change('closeFunc', e.target.value); });
     UI.keyCapture($('set-fastswitch'), function (seq) { change('fastSwitch', seq).catch(function () {}); });
