@@ -195,9 +195,10 @@ public:
     const std::string& node() const { return m_node; }
     const std::string& name() const { return m_name; }
 
-    // Keyboard: these usages held (a report of up to six keys).
-    bool hold(std::initializer_list<uint8_t> usages) {
-        uint8_t report[8] = {};
+    // Keyboard: these usages held (a report of up to six keys), and the modifier bits (bit 0
+    // left Ctrl ... bit 4 right Ctrl ...).
+    bool hold(std::initializer_list<uint8_t> usages, uint8_t modifiers = 0) {
+        uint8_t report[8] = {modifiers};
         size_t at = 2;
         for (uint8_t u : usages)
             if (at < sizeof report)

@@ -25,7 +25,8 @@ namespace evdev = platform::devio::evdev;
 constexpr char kPeltaName[] = "pelta Vadidov Aduvezozer Ovozed";
 
 // HID usages the fake keyboards type, and the key map's scan codes of the same keys.
-constexpr uint8_t kUsageA = 0x04, kUsageH = 0x0B, kUsageX = 0x1B, kUsageCapsLock = 0x39;
+constexpr uint8_t kUsageA = 0x04, kUsageH = 0x0B, kUsageX = 0x1B, kUsageCapsLock = 0x39,
+                  kUsageEsc = 0x29, kBothCtrls = 0x11;
 constexpr uint16_t kScanH = 0x23, kScanX = 0x2D, kScanCapsLock = 0x3A;
 constexpr uint8_t kRight = 0x02, kMiddle = 0x04, kLeft = 0x01;
 
@@ -283,6 +284,29 @@ private slots:
         QVERIFY(!vm::grabbed(m_keyboard->node()));
         QVERIFY(!vm::grabbed(m_mouse->node()));
         QVERIFY(vm::waitUntil([&] { return vm::nodeName(mirror) != "vmtest keyboard 1"; }));
+        QVERIFY(vm::waitUntil([&] { return peltaHoldsNothing(); }));
+        QVERIFY(m_keyboard->hold({}));
+    }
+
+    // Both Ctrl keys and Esc on a real keyboard, while a macro holds a key on pelta: the mode
+    // goes off, pelta holds nothing and no node stays grabbed.
+    void emergencyChordGivesTheDevicesBack() {
+        KeyMaps maps;
+        KeyAction hold;
+        hold.playType = KeyAction::WhileHeld;
+        hold.commands = {{QStringLiteral("down"), QStringLiteral("04")},
+                         {QStringLiteral("delayTime"), QStringLiteral("20")}};
+        maps.defaultMap[{kScanH, 0}] = hold;
+        switchOn(maps);
+        QVERIFY(takenOver(m_keyboard->node()));
+        auto pelta = peltaTaps();
+        QVERIFY(m_keyboard->hold({kUsageH}));
+        QVERIFY(waitAny(pelta, KEY_A, 1));
+        QVERIFY(m_keyboard->hold({kUsageH}, kBothCtrls));
+        QVERIFY(m_keyboard->hold({kUsageH, kUsageEsc}, kBothCtrls));
+        QVERIFY(vm::waitUntil([&] { return !m_mode->filterRunning(); }));
+        QVERIFY(vm::waitUntil(captureEnded));
+        QVERIFY(vm::waitUntil([&] { return !vm::grabbed(m_keyboard->node()); }));
         QVERIFY(vm::waitUntil([&] { return peltaHoldsNothing(); }));
         QVERIFY(m_keyboard->hold({}));
     }
