@@ -103,9 +103,10 @@ struct Rig {
         mode->setKeyMaps(maps);
     }
 
+    // The mirror, once the keyboard is grabbed and filtered by the capture loop.
     std::string mirror() const {
         for (const auto& s : platform::devio::evdev::slotStates())
-            if (s.node == keyboard->node() && s.grabbed)
+            if (s.node == keyboard->node() && s.grabbed && s.mask)
                 return s.mirror;
         return std::string();
     }

@@ -47,8 +47,20 @@ evdev::SlotInfo slotOf(const std::string& node) {
     return {};
 }
 
+// Grabbed, and every slot of the node filtered by the capture loop: strokes are taken from here
+// on (before the loop sets its masks they reach the system).
 bool takenOver(const std::string& node) {
-    return vm::waitUntil([&] { return slotOf(node).grabbed && vm::grabbed(node); });
+    return vm::waitUntil([&] {
+        bool any = false;
+        for (const auto& s : evdev::slotStates()) {
+            if (s.node != node)
+                continue;
+            if (!s.grabbed || !s.mask)
+                return false;
+            any = true;
+        }
+        return any && vm::grabbed(node);
+    });
 }
 
 bool captureEnded() {
