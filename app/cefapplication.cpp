@@ -4,6 +4,7 @@
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
 #include "online/onlinecommands.h"
+#include "online/onlinethreads.h"
 #include "online/signature.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
@@ -24,6 +25,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QLocalServer>
+#include <QSslCertificate>
 #include <QTimer>
 
 cefApplication::cefApplication(int& argc, char** argv)
@@ -44,8 +46,6 @@ cefApplication::cefApplication(int& argc, char** argv)
         if (!adopted)
             qWarning("tavix: the new default settings were not taken: %s", adopted.text.c_str());
     }
-    // Update packages are taken only when signed by this key (when one is configured).
-    signature::configureUpdateKey(m_config.clientAttribute(QStringLiteral("updateKey")));
     if (!m_config.clientAttributes().isEmpty()) {
         QMap<QString, QString> client = m_config.clientAttributes();
         startup::putLiveAddresses(client);
@@ -70,6 +70,8 @@ cefApplication::~cefApplication() {
     m_online = nullptr;
     delete m_mainWindow;
     m_mainWindow = nullptr;
+    // Downloads the update dialog started write into the program folder too.
+    online::stopThreads();
     delete m_hotplug;
     m_hotplug = nullptr;
     delete m_devices;
@@ -250,6 +252,24 @@ void cefApplication::startSimulation() {
 #endif
 }
 
+OnlineSettings cefApplication::onlineSettings() const {
+    OnlineSettings settings(m_folders.data());
+    settings.programUpdates = !m_folders.isInstalled();
+    // Update packages are taken only when signed by the key built in.
+    if (signature::builtInKeyIsTestKey())
+        qCInfo(lcUpdatesystem, "Update packages are checked against the reference test key: this "
+                               "is a development build");
+    // Tests serve "https" with a certificate of their own authority; the program never trusts
+    // one by itself.
+    const QString extra = qEnvironmentVariable("TAVIX_EXTRA_CA_FILE");
+    if (!extra.isEmpty()) {
+        settings.extraCaCertificates = QSslCertificate::fromPath(extra);
+        qCInfo(lcUpdatesystem, "Trusting %d certificate(s) from %s besides the system's",
+               settings.extraCaCertificates.size(), qUtf8Printable(extra));
+    }
+    return settings;
+}
+
 void cefApplication::createMainWindow() {
     startuptrace::mark("first instance");
     startSimulation();
@@ -271,9 +291,7 @@ void cefApplication::createMainWindow() {
     startuptrace::mark("main window shown");
 
     m_onlineHost.setMainWindow(m_mainWindow);
-    OnlineSettings online(m_folders.data());
-    online.programUpdates = !m_folders.isInstalled();
-    m_online = new OnlineCommands(m_onlineHost, online);
+    m_online = new OnlineCommands(m_onlineHost, onlineSettings());
     m_mainWindow->setOnlineCommands(m_online);
     // Each listed device gets its product information and pages; then the one update check of
     // the start-up, for the first device.

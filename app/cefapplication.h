@@ -3,6 +3,7 @@
 #include "config/configstore.h"
 #include "config/programfolders.h"
 #include "device/deviceenumeration.h"
+#include "online/onlinesettings.h"
 #include "programonlinehost.h"
 
 #include <QApplication>
@@ -43,6 +44,8 @@ public slots:
 
 private:
     void createMainWindow();
+    // Where the online services work, and whom they trust.
+    OnlineSettings onlineSettings() const;
     // Starts the simulated devices of this program folder (not on Win32, nor in an installed
     // copy, which has only the machine's own).
     void startSimulation();

@@ -46,6 +46,22 @@ ProgramOnlineHost::recordProductInfo(const QString& deviceId,
     return m_config.recordProductInfo(deviceId, attributes);
 }
 
+platform::ResultOf<QByteArray> ProgramOnlineHost::syncedConf(const QByteArray& text) const {
+    // The server this program asks, the version it runs and the revision it holds are its own:
+    // a synced file from elsewhere must not change where updates come from.
+    return m_config.syncedText(text, {QStringLiteral("apiServer"), QStringLiteral("version"),
+                                      QStringLiteral("synchronize")});
+}
+
+platform::Result ProgramOnlineHost::commitSyncedConf(const QByteArray& text) {
+    return m_config.commitText(QString::fromUtf8(text));
+}
+
+void ProgramOnlineHost::filesReplaced(const QStringList& names) {
+    if (m_window)
+        m_window->filesReplaced(names);
+}
+
 QList<OnlineDevice> ProgramOnlineHost::connectedDevices() const {
     QList<OnlineDevice> devices;
     if (!m_devices)
@@ -84,11 +100,20 @@ void ProgramOnlineHost::reportDeviceArrival(const QString&, const QString&) {
         m_window->devicesChanged(2);
 }
 
-void ProgramOnlineHost::replaceFilesInTurn(std::function<void()> install) {
+void ProgramOnlineHost::replaceFilesInTurn(std::function<void()> install,
+                                           std::function<void()> done) {
     if (!m_window) {
-        install();
+        if (install)
+            install();
+        done();
         return;
     }
-    m_window->profileLane().queue(handoff::CommandLane::Side::Home,
-                                  handoff::CommandLane::Effect::Writes, std::move(install));
+    // The copying (with its waits for files in use) on the profile commands' worker; what the
+    // window learns of it at home, right after.
+    handoff::CommandLane& lane = m_window->profileLane();
+    if (install)
+        lane.queue(handoff::CommandLane::Side::Worker, handoff::CommandLane::Effect::Writes,
+                   std::move(install));
+    lane.queue(handoff::CommandLane::Side::Home, handoff::CommandLane::Effect::Writes,
+               std::move(done));
 }

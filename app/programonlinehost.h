@@ -25,12 +25,15 @@ public:
     recordedPageFolder(const QString& deviceId) const override;
     platform::Result recordProductInfo(const QString& deviceId,
                                        const QList<QPair<QString, QString>>& attributes) override;
+    platform::ResultOf<QByteArray> syncedConf(const QByteArray& text) const override;
+    platform::Result commitSyncedConf(const QByteArray& text) override;
+    void filesReplaced(const QStringList& names) override;
     QList<OnlineDevice> connectedDevices() const override;
     kx::FirmwareSession* firmwareSession() const override;
     QWidget* mainWindow() const override;
     void quitProgram() override;
     void reportDeviceArrival(const QString& deviceId, const QString& devicePath) override;
-    void replaceFilesInTurn(std::function<void()> install) override;
+    void replaceFilesInTurn(std::function<void()> install, std::function<void()> done) override;
 
 private:
     ConfigStore& m_config;

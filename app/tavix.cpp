@@ -20,6 +20,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
@@ -214,6 +215,13 @@ void tavix::setOnlineCommands(OnlineCommands* online) {
         connect(online, &OnlineCommands::updateCheckEnded, this, [this](const QString& outcome) {
             push(QStringLiteral("onUpdateCheck"), {outcome});
         });
+}
+
+void tavix::filesReplaced(const QStringList& names) {
+    // The cache knows a file by the path the commands resolve, the folder and the name cleaned.
+    for (const QString& name : names)
+        m_profileCache->forget(QDir::cleanPath(m_dataFolder + QLatin1Char('/') + name));
+    m_input->reloadKeyMaps();
 }
 
 void tavix::devicesChanged(int code) {

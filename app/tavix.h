@@ -69,6 +69,10 @@ public:
     void deviceArrived(const QString& deviceId) override;
     void deviceData(const QString& hex) override { push(QStringLiteral("onDeviceData"), {hex}); }
 
+    // Files of the data folder (relative names) replaced on disk: the profile cache gives way to
+    // them and the key maps are read again.
+    void filesReplaced(const QStringList& names);
+
     // The online services (owned by the application): their page commands and the
     // device-arrival step.
     void setOnlineCommands(OnlineCommands* online);

@@ -5,6 +5,7 @@
 #include "kx/firmwaresession.h"
 #include "online/onlinecommands.h"
 #include "online/package.h"
+#include "online/signature.h"
 #include "online/updatecheck.h"
 #include "online/updatedlg.h"
 #include "online/updateinstall.h"
@@ -88,6 +89,13 @@ public:
                                        const QList<QPair<QString, QString>>&) override {
         return platform::Result::success();
     }
+    platform::ResultOf<QByteArray> syncedConf(const QByteArray& text) const override {
+        return platform::ResultOf<QByteArray>::success(text);
+    }
+    platform::Result commitSyncedConf(const QByteArray&) override {
+        return platform::Result::success();
+    }
+    void filesReplaced(const QStringList&) override {}
     QList<OnlineDevice> connectedDevices() const override {
         return {OnlineDevice{QStringLiteral("04D9A0F1"), QStringLiteral("SN"),
                              QStringLiteral("1.0"), QStringLiteral("dev"), QStringLiteral("dev")}};
@@ -120,13 +128,17 @@ struct Setup {
     Setup() : ok(start()) {}
     bool ok;
 
-    bool makePackage(const QString& name, const QList<package::File>& files) {
+    QByteArray secretKey;
+
+    bool makePackage(const QString& name, const QList<package::File>& files, const QString& kind) {
         const QString version = QStringLiteral("1.2.0");
         const QByteArray payload = package::writePayload(files, &version);
         const platform::ResultOf<QByteArray> built = package::build(payload);
         if (!built)
             return false;
-        const QByteArray file = built.value;
+        QByteArray file = built.value;
+        if (!signature::sign(&file, secretKey, kind))
+            return false;
         QFile f(data.path() + QStringLiteral("/files/") + name);
         packageBytes += file.size();
         payloadSizes.insert(name, quint32(payload.size()));
@@ -135,6 +147,10 @@ struct Setup {
 
     bool start() {
         QDir().mkpath(data.path() + QStringLiteral("/files"));
+        QByteArray publicKey;
+        if (!signature::generateKeyPair(&publicKey, &secretKey))
+            return false;
+        signature::setUpdateKey(publicKey);
         QByteArray firmware(kx::firmware::kFileSize, '\0');
         firmware[0] = char(0x16);
         firmware[1] = char(0x10);
@@ -144,9 +160,9 @@ struct Setup {
         pages.append(package::File{QStringLiteral("KX100/app.js"), pageBytes(5 << 20)});
         pages.append(package::File{QStringLiteral("KX100/index.html"), pageBytes(40000)});
         fw.append(package::File{QStringLiteral("update.bin"), firmware});
-        if (!makePackage(QStringLiteral("client.pkg"), client) ||
-            !makePackage(QStringLiteral("html.pkg"), pages) ||
-            !makePackage(QStringLiteral("firmware.pkg"), fw))
+        if (!makePackage(QStringLiteral("client.pkg"), client, QStringLiteral("client")) ||
+            !makePackage(QStringLiteral("html.pkg"), pages, QStringLiteral("html")) ||
+            !makePackage(QStringLiteral("firmware.pkg"), fw, QStringLiteral("firmware")))
             return false;
         QFile catalog(data.path() + QStringLiteral("/catalog.json"));
         const QJsonObject entry{{"type", "0"},

@@ -138,6 +138,29 @@ platform::Result ConfigStore::load() {
     return platform::Result::success();
 }
 
+platform::ResultOf<QByteArray> ConfigStore::syncedText(const QByteArray& text,
+                                                       const QStringList& kept) const {
+    using Text = platform::ResultOf<QByteArray>;
+    pugi::xml_document doc;
+    if (!parseKeepingDeclaration(doc, QString::fromUtf8(text)))
+        return Text::failure(0, kNotXml);
+    pugi::xml_node client = doc.child("root").child("client");
+    if (!client)
+        return Text::failure(0, "conf.xml has no root/client");
+    for (const QString& name : kept) {
+        const QByteArray n = name.toUtf8();
+        if (!m_client.contains(name)) {
+            client.remove_attribute(n.constData());
+            continue;
+        }
+        pugi::xml_attribute a = client.attribute(n.constData());
+        if (!a)
+            a = client.append_attribute(n.constData());
+        a.set_value(m_client.value(name).toUtf8().constData());
+    }
+    return Text::success(serialise(doc).toUtf8());
+}
+
 void ConfigStore::setConfText(const QString& text) {
     m_text = text;
     m_docCurrent = false;

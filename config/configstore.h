@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -41,6 +42,12 @@ public:
     // Reads the file as UTF-8. A missing, unparseable, non-regular or too large file leaves text
     // and attributes empty, and the result says why.
     platform::Result load();
+
+    // `text` as a sync may write conf.xml (then taken with commitText): the values of `kept`
+    // taken from this program's client attributes (added when the text lacks them). Refused when
+    // `text` is not XML with a root/client element.
+    platform::ResultOf<QByteArray> syncedText(const QByteArray& text,
+                                              const QStringList& kept) const;
 
     QString confText() const { return m_text; }
     void setConfText(const QString& text);

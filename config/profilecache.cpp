@@ -111,6 +111,13 @@ void ProfileCache::dropDocument(const QString& path) {
     m_documents.remove(path);
 }
 
+void ProfileCache::forget(const QString& path) {
+    QMutexLocker lock(&m_mutex);
+    m_texts.remove(path);
+    m_documents.remove(path);
+    m_pending.removeAll(path);
+}
+
 qint64 ProfileCache::keptDocumentText() const {
     QMutexLocker lock(&m_mutex);
     qint64 total = 0;

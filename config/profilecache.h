@@ -71,6 +71,9 @@ public:
     void keepDocument(const QString& path, const Document& document);
     // Drops the kept document of `path` (a command changed it and then could not store it).
     void dropDocument(const QString& path);
+    // The file of `path` was replaced on disk (a sync, an installed page): its text, document
+    // and any pending write give way, and the next use reads the file.
+    void forget(const QString& path);
     // The size of the texts whose documents are kept.
     qint64 keptDocumentText() const;
 

@@ -1,12 +1,14 @@
 #include "chunkeddownloader.h"
 
 #include "online/nofollow.h"
+#include "online/replacefile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 
 #include <cstdlib>
@@ -15,7 +17,24 @@ namespace {
 // The HTTP statuses a ranged download answers to.
 constexpr int kHttpOk = 200;
 constexpr int kHttpPartialContent = 206;
-constexpr int kHttpRangeNotSatisfiable = 416; // the file is complete already
+constexpr int kHttpRangeNotSatisfiable = 416; // the file may be complete already
+// Progress is reported (and logged) at most this often, and at the end.
+constexpr qint64 kProgressEveryMs = 100;
+
+// The work folders that running downloads hold, so that two downloads of one file at the same
+// time never share one, and cleaning leaves the other's alone.
+QMutex& claimsMutex() {
+    static QMutex m;
+    return m;
+}
+QSet<QString>& claims() {
+    static QSet<QString> set;
+    return set;
+}
+const QRegularExpression& workFolderName() {
+    static const QRegularExpression re(QStringLiteral("^[0-9a-f]{16}-\\d+$"));
+    return re;
+}
 } // namespace
 
 QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
@@ -30,8 +49,8 @@ QString ChunkedDownloader::fileNameFromUrl(const QString& url) {
 
 ChunkedDownloader::ChunkedDownloader(QThread* thread, const QString& u, const Variant& variant,
                                      const OnlineSettings& settings, QObject* parent)
-    : QObject(thread ? nullptr : parent), url(u), manager(this), m_variant(variant),
-      m_stallTimeoutMs(settings.stallTimeoutMs) {
+    : QObject(thread ? nullptr : parent), url(u), m_variant(variant),
+      m_limits(settings.downloadLimits()) {
     // A refused download touches no file at all.
     if (variant.refusal.isEmpty())
         prepare(variant);
@@ -41,18 +60,29 @@ ChunkedDownloader::ChunkedDownloader(QThread* thread, const QString& u, const Va
     }
 }
 
+ChunkedDownloader::~ChunkedDownloader() {
+    releaseReply();
+    if (!m_workFolder.isEmpty()) {
+        QMutexLocker lock(&claimsMutex());
+        claims().remove(m_workFolder);
+    }
+}
+
 ChunkedDownloader::Variant
 ChunkedDownloader::Variant::housekeeping(const QString& root, const QString& sub,
                                          const QString& fallbackPrefix,
                                          const QLoggingCategory& (*category)()) {
     Variant v;
-    v.outputDir = root + sub;
+    v.workParent = root + sub;
     v.fallbackPrefix = fallbackPrefix;
-    v.createDirs << root << v.outputDir;
-    v.cleanDirs << root << v.outputDir;
+    v.createDirs << root << v.workParent;
+    v.cleanDirs << root << v.workParent;
     v.category = category;
-    v.removeOnBadStatus = root;
     return v;
+}
+
+QString ChunkedDownloader::outputPath() const {
+    return m_finalPath.isEmpty() ? outFile.fileName() : m_finalPath;
 }
 
 qint32 ChunkedDownloader::alreadyBytes() {
@@ -65,14 +95,31 @@ qint32 ChunkedDownloader::fullBytes() {
     return full;
 }
 
-void ChunkedDownloader::prepare(const Variant& variant) {
-    QString name = fileNameFromUrl(url);
-    if (name.isEmpty())
-        name = variant.fallbackPrefix + QString::number(std::rand());
-    const QString path = variant.outputDir + name;
-    outFile.setFileName(path);
-    const QString validator = validatorPath();
+void ChunkedDownloader::claimWorkFolder(const Variant& variant) {
+    // Named after the URL, so that a later download of the same file finds its partial file.
+    const QString base = QString::fromLatin1(
+        QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
+    QMutexLocker lock(&claimsMutex());
+    for (int n = 0;; ++n) {
+        const QString folder = variant.workParent + base + QLatin1Char('-') + QString::number(n);
+        if (!claims().contains(folder)) {
+            claims().insert(folder);
+            m_workFolder = folder;
+            break;
+        }
+    }
+    // What no running download holds is left from earlier runs.
+    const QFileInfoList folders =
+        QDir(variant.workParent).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo& f : folders) {
+        const QString path = QDir::cleanPath(f.absoluteFilePath());
+        if (workFolderName().match(f.fileName()).hasMatch() && !claims().contains(path) &&
+            path != QDir::cleanPath(m_workFolder))
+            removeTreeNoFollow(path);
+    }
+}
 
+void ChunkedDownloader::prepare(const Variant& variant) {
     for (const QString& dir : variant.createDirs) {
         // Our own folders are real folders: a link planted in their place would lead the
         // cleaning below, and the download, somewhere else.
@@ -80,10 +127,30 @@ void ChunkedDownloader::prepare(const Variant& variant) {
             removeTreeNoFollow(dir);
         QDir().mkpath(dir);
     }
-    for (const QString& dir : variant.cleanDirs) {
-        if (isLinkEntry(dir))
+    QString dir = variant.outputDir;
+    if (!variant.workParent.isEmpty()) {
+        claimWorkFolder(variant);
+        if (isLinkEntry(m_workFolder))
+            removeTreeNoFollow(m_workFolder);
+        QDir().mkpath(m_workFolder);
+        dir = m_workFolder + QLatin1Char('/');
+    }
+    QString name = fileNameFromUrl(url);
+    if (name.isEmpty())
+        name = variant.fallbackPrefix + QString::number(std::rand());
+    if (variant.finalDir.isEmpty()) {
+        outFile.setFileName(dir + name);
+    } else {
+        m_finalPath = variant.finalDir + name;
+        outFile.setFileName(variant.finalDir + name + QStringLiteral(".part"));
+    }
+    const QString path = outFile.fileName();
+    const QString validator = validatorPath();
+
+    for (const QString& clean : variant.cleanDirs) {
+        if (isLinkEntry(clean))
             continue;
-        const QFileInfoList files = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
+        const QFileInfoList files = QDir(clean).entryInfoList(QDir::Files | QDir::Hidden);
         for (const QFileInfo& f : files)
             if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath() &&
                 f.absoluteFilePath() != QFileInfo(validator).absoluteFilePath())
@@ -125,9 +192,9 @@ void ChunkedDownloader::keepValidator() {
     if (!reply)
         return;
     // A strong ETag names the file's version; Last-Modified is the weaker fallback.
-    QByteArray value = reply->rawHeader("ETag");
+    QByteArray value = reply->header("ETag");
     if (value.isEmpty() || value.startsWith("W/"))
-        value = reply->rawHeader("Last-Modified");
+        value = reply->header("Last-Modified");
     m_validator = value.left(kMaxValidatorSize);
     const QString path = validatorPath();
     QFile::remove(path);
@@ -157,90 +224,79 @@ void ChunkedDownloader::sendRequest() {
 }
 
 void ChunkedDownloader::sendRequestCore() {
-    QNetworkRequest request{QUrl(url)};
     qint32 from;
     {
         QMutexLocker lock(&mutex);
         from = already;
     }
-    request.setRawHeader("Range", "bytes=" + QByteArray::number(from) + '-');
+    HttpExchange::Request request;
+    request.url = QUrl(url);
+    request.headers.append(
+        qMakePair(QByteArray("Range"), "bytes=" + QByteArray::number(from) + '-'));
     // The rest is only wanted from the version the partial file came from; a server whose
     // file changed answers 200 with the whole new file instead.
     if (from > 0 && !m_validator.isEmpty())
-        request.setRawHeader("If-Range", m_validator);
-    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
-    // A server that stops sending would otherwise hold the download (and the thread) forever.
-    request.setTransferTimeout(m_stallTimeoutMs);
+        request.headers.append(qMakePair(QByteArray("If-Range"), m_validator));
     releaseReply();
     m_requestedFrom = from;
-    m_statusChecked = false;
-    m_rangeChecked = false;
-    m_receivedThisReply = 0;
-    reply = manager.get(request);
-    QNetworkReply* r = reply;
-    connect(r, &QNetworkReply::downloadProgress, this, &ChunkedDownloader::partFinished);
-    connect(r, &QNetworkReply::errorOccurred, this, &ChunkedDownloader::partFailed);
-    connect(r, &QNetworkReply::metaDataChanged, this, &ChunkedDownloader::partMetaGot);
-    connect(r, &QNetworkReply::finished, this, &ChunkedDownloader::replyEnded);
-    // Progress is reported at most every 100 ms; taking data as it arrives keeps the buffers
-    // small on fast links.
-    connect(r, &QNetworkReply::readyRead, this, &ChunkedDownloader::dataArrived);
+    m_judged = false;
+    m_lastProgress.invalidate();
+    reply = new HttpExchange(request, m_limits, this);
+    connect(reply, &HttpExchange::headReceived, this, &ChunkedDownloader::partMetaGot);
+    connect(reply, &HttpExchange::readyRead, this, &ChunkedDownloader::dataArrived);
+    connect(reply, &HttpExchange::finished, this, &ChunkedDownloader::replyEnded);
 }
 
-void ChunkedDownloader::releaseReply(bool abort) {
+void ChunkedDownloader::releaseReply() {
     if (reply) {
-        QNetworkReply* r = reply;
+        HttpExchange* r = reply;
         reply = nullptr;
         r->disconnect(this);
-        if (abort && r->isRunning())
-            r->abort();
+        r->abort();
         r->deleteLater();
     }
 }
 
 void ChunkedDownloader::partMetaGot() {
-    if (!reply || !rangeMatches())
-        return;
-    static const QRegularExpression re(QStringLiteral("/(\\d+)([^\\d]|$)"));
-    for (const auto& pair : reply->rawHeaderPairs()) {
-        if (pair.first.toLower() != "content-range")
-            continue;
-        const QRegularExpressionMatch m = re.match(QString::fromLatin1(pair.second));
-        if (m.hasMatch()) {
-            bool ok = false;
-            const qint64 value = m.captured(1).toLongLong(&ok);
-            if (ok && value <= kMaxFileSize) {
-                QMutexLocker lock(&mutex);
-                full = static_cast<qint32>(value);
-            }
-        }
-    }
-}
-
-void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
     if (!reply)
         return;
-    const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int status = statusAttr.isValid() ? statusAttr.toInt() : 0;
-    if (statusAttr.isValid() && status != kHttpOk && status != kHttpPartialContent &&
-        status != kHttpRangeNotSatisfiable) {
+    const int status = reply->status();
+    // From 400 on the end reports the error; a 416 is judged at the end, its body is no data.
+    if (status >= 400)
+        return;
+    if (status != kHttpOk && status != kHttpPartialContent) {
         releaseReply();
         rejectStatus(status);
         return;
     }
-    // A 416 body is the server's error text, not file data; the error path completes it.
-    if (status == kHttpRangeNotSatisfiable || !rangeMatches())
+    qint64 total = -1;
+    if (status == kHttpPartialContent) {
+        const std::optional<qint64> range = judgeRange();
+        if (!range)
+            return;
+        total = *range;
+    } else {
+        total = reply->contentLength();
+        // A server that ignores the range (or whose file changed) sends the whole file again:
+        // appending it to the partial file would corrupt it, so start over from byte 0.
+        if (m_requestedFrom > 0) {
+            outFile.close();
+            outFile.resize(0);
+            QMutexLocker lock(&mutex);
+            already = 0;
+        }
+    }
+    if (m_requestedFrom == 0 || status == kHttpOk)
+        keepValidator();
+    if (total > m_variant.maxFileSize) {
+        failWrite(QStringLiteral("file too large"));
         return;
-    restartIfRangeIgnored(status);
+    }
     {
         QMutexLocker lock(&mutex);
-        if (already == 0 && full == 0 && total >= 0)
-            full = static_cast<qint32>(qMin(total, kMaxFileSize));
+        full = total > 0 ? static_cast<qint32>(total) : 0;
     }
-    qCInfo(category()).noquote() << QStringLiteral("Update Info:part %1 of %2").arg(got).arg(total);
-    emit finishPart(got, total);
-
-    if (!openOutput(status)) {
+    if (!openOutput()) {
         qCInfo(category()).noquote()
             << QStringLiteral("Update Error: Could not open output file '%1' for appending")
                    .arg(outFile.errorString());
@@ -248,103 +304,65 @@ void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
         badStatusPath();
         return;
     }
-    if (!appendReply())
-        return;
-    // Without a known length the end is the end of the reply (replyEnded).
-    if (total >= 0 && got >= total) {
-        releaseReply();
-        outFile.close();
-        dropValidator();
-        emit downLoadFinished();
-        afterComplete();
-    }
+    m_judged = true;
 }
 
-void ChunkedDownloader::restartIfRangeIgnored(int status) {
-    if (!m_statusChecked) {
-        m_statusChecked = true;
-        // A server that ignores the range (or whose file changed) sends the whole file again:
-        // appending it to the partial file would corrupt it, so start over from byte 0.
-        const bool restart = status == kHttpOk && m_requestedFrom > 0;
-        if (restart) {
-            outFile.close();
-            outFile.resize(0);
-            m_receivedThisReply = 0;
-            QMutexLocker lock(&mutex);
-            already = 0;
-            full = 0;
-        }
-        if (restart || m_requestedFrom == 0)
-            keepValidator();
+std::optional<qint64> ChunkedDownloader::judgeRange() {
+    static const QRegularExpression re(QStringLiteral("^\\s*bytes\\s+(\\d+)-(\\d+)/(\\d+)\\s*$"));
+    const QByteArray text = reply->header("Content-Range");
+    const QRegularExpressionMatch m = re.match(QString::fromLatin1(text));
+    const qint64 start = m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    const qint64 end = m.captured(2).toLongLong();
+    const qint64 total = m.captured(3).toLongLong();
+    if (m.hasMatch() && start != m_requestedFrom) {
+        // Bytes of another range appended here would corrupt the file without a trace.
+        qCInfo(category()).noquote()
+            << QStringLiteral("Update Error: server sent the range from %1, asked from %2")
+                   .arg(start)
+                   .arg(m_requestedFrom);
+    } else if (!m.hasMatch() || end != total - 1 ||
+               (reply->contentLength() >= 0 && reply->contentLength() != end - start + 1)) {
+        // Only the rest of the file to its end was asked for: a part of it would be taken for
+        // the whole.
+        qCInfo(category()).noquote()
+            << QStringLiteral("Update Error: server sent the range '%1', asked from %2 to the end")
+                   .arg(QString::fromLatin1(text))
+                   .arg(m_requestedFrom);
+    } else {
+        return total;
     }
-}
-
-bool ChunkedDownloader::rangeMatches() {
-    if (m_rangeChecked)
-        return true;
-    m_rangeChecked = true;
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != kHttpPartialContent)
-        return true;
-    // Bytes of another range appended here would corrupt the file without a trace.
-    static const QRegularExpression re(QStringLiteral("^\\s*bytes\\s+(\\d+)-"));
-    const QRegularExpressionMatch m =
-        re.match(QString::fromLatin1(reply->rawHeader("Content-Range")));
-    if (!m.hasMatch() || m.captured(1).toLongLong() == m_requestedFrom)
-        return true;
-    qCInfo(category()).noquote()
-        << QStringLiteral("Update Error: server sent the range from %1, asked from %2")
-               .arg(m.captured(1))
-               .arg(m_requestedFrom);
     releaseReply();
     reportFailure(QNetworkReply::ProtocolFailure);
-    return false;
+    return std::nullopt;
 }
 
-bool ChunkedDownloader::openOutput(int status) {
-    restartIfRangeIgnored(status);
+void ChunkedDownloader::partFinished(qint64 got, qint64 total) {
+    if (!reply)
+        return;
+    // Progress steps come with every read; the log and the owner hear of a few a second.
+    if (m_lastProgress.isValid() && m_lastProgress.elapsed() < kProgressEveryMs && got != total)
+        return;
+    m_lastProgress.start();
+    qCInfo(category()).noquote() << QStringLiteral("Update Info:part %1 of %2").arg(got).arg(total);
+    emit finishPart(got, total);
+}
+
+bool ChunkedDownloader::openOutput() {
     // Unbuffered, so that a failing write shows at once rather than at a close nobody checks.
     return outFile.isOpen() ||
            outFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
 }
 
-void ChunkedDownloader::replyEnded() {
-    if (!reply || reply->error() != QNetworkReply::NoError)
-        return;
-    // Reached for replies whose length was unknown, and for replies that the network layer
-    // ends without an error although the connection broke before the stated length.
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int status = statusAttr.toInt();
-    // A reply that ends before any progress step (a redirect without a body, say) has not been
-    // judged yet.
-    if (statusAttr.isValid() && status != kHttpOk && status != kHttpPartialContent) {
-        releaseReply(false);
-        rejectStatus(status);
-        return;
-    }
-    if (!rangeMatches())
-        return;
-    if (reply->bytesAvailable() > 0 && openOutput(status) && !appendReply())
-        return;
-    if (length.isValid() && m_receivedThisReply < length.toLongLong()) {
-        outFile.flush();
-        releaseReply(false);
-        reportFailure(QNetworkReply::RemoteHostClosedError);
-        return;
-    }
-    releaseReply(false);
-    outFile.close();
-    dropValidator();
-    emit downLoadFinished();
-    afterComplete();
-}
-
 void ChunkedDownloader::dataArrived() {
     if (!reply)
         return;
-    // Until the first progress step has judged the status and opened the file, data waits.
-    if (outFile.isOpen() && rangeMatches())
-        appendReply();
+    // The body of an answer that is not file data (an error page, a 416) is not kept.
+    if (!m_judged) {
+        reply->readAll();
+        return;
+    }
+    if (appendReply())
+        partFinished(reply->bytesReceived(), reply->contentLength());
 }
 
 bool ChunkedDownloader::appendReply() {
@@ -358,47 +376,106 @@ bool ChunkedDownloader::appendReply() {
         qint64 room;
         {
             QMutexLocker lock(&mutex);
-            room = kMaxFileSize - qint64(already);
+            room = m_variant.maxFileSize - qint64(already);
         }
-        // Sizes are counted in 32 bits; a file that would pass 2 GiB cannot be held, and bytes
-        // that are not all written would leave a hole in the file.
-        const qint64 written = n <= room ? outFile.write(m_buffer.constData(), n) : -1;
-        if (written != n) {
-            qCInfo(category()).noquote()
-                << QStringLiteral("Update Error: could not write output file '%1': %2")
-                       .arg(outFile.fileName(),
-                            n > room ? QStringLiteral("file too large") : outFile.errorString());
-            releaseReply();
-            badStatusPath();
+        // Sizes are counted in 32 bits; a file that would pass its bound cannot be taken, and
+        // bytes that are not all written would leave a hole in the file.
+        if (n > room) {
+            failWrite(QStringLiteral("file too large"));
             return false;
         }
-        m_receivedThisReply += n;
+        if (outFile.write(m_buffer.constData(), n) != n) {
+            failWrite(outFile.errorString());
+            return false;
+        }
         QMutexLocker lock(&mutex);
         already += static_cast<qint32>(n);
     }
 }
 
+void ChunkedDownloader::replyEnded() {
+    if (!reply)
+        return;
+    if (reply->status() == kHttpRangeNotSatisfiable && !m_judged) {
+        answered416();
+        return;
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        partFailed(reply->error());
+        return;
+    }
+    if (!m_judged)
+        return; // given up, and said so, when the head came
+    if (reply->bytesAvailable() > 0 && !appendReply())
+        return;
+    partFinished(reply->bytesReceived(), reply->contentLength());
+    qint64 have, want;
+    {
+        QMutexLocker lock(&mutex);
+        have = already;
+        want = full;
+    }
+    // Only an answer of unknown length ends where the server stops.
+    if (want > 0 && have != want) {
+        outFile.flush();
+        releaseReply();
+        reportFailure(QNetworkReply::RemoteHostClosedError);
+        return;
+    }
+    finishComplete();
+}
+
+void ChunkedDownloader::answered416() {
+    // "bytes */N": the file is whole here exactly when N bytes are.
+    static const QRegularExpression re(QStringLiteral("^\\s*bytes\\s+\\*/(\\d+)\\s*$"));
+    const QRegularExpressionMatch m = re.match(QString::fromLatin1(reply->header("Content-Range")));
+    qint64 have;
+    {
+        QMutexLocker lock(&mutex);
+        have = already;
+    }
+    if (have > 0 && m.hasMatch() && m.captured(1).toLongLong() == have) {
+        {
+            QMutexLocker lock(&mutex);
+            full = static_cast<qint32>(have);
+        }
+        finishComplete();
+        return;
+    }
+    // The partial file is not part of what the server holds: it goes, and so does the try.
+    qCInfo(category()).noquote() << QStringLiteral("Update Error: server has no range from %1 (%2)")
+                                        .arg(have)
+                                        .arg(QString::fromLatin1(reply->header("Content-Range")));
+    releaseReply();
+    outFile.close();
+    outFile.remove();
+    dropValidator();
+    reportFailure(QNetworkReply::ProtocolFailure);
+}
+
+void ChunkedDownloader::finishComplete() {
+    releaseReply();
+    outFile.close();
+    dropValidator();
+    if (!m_finalPath.isEmpty() && !replaceByRename(outFile.fileName(), m_finalPath)) {
+        qCInfo(category()).noquote() << QStringLiteral("Update Error: could not move '%1' to '%2'")
+                                            .arg(outFile.fileName(), m_finalPath);
+        badStatusPath();
+        return;
+    }
+    emit downLoadFinished();
+    afterComplete();
+}
+
 void ChunkedDownloader::partFailed(QNetworkReply::NetworkError e) {
     if (!reply)
         return;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // Bytes that arrived before the connection broke are good file data; keeping them lets the
-    // next start resume after them.
-    if ((status == kHttpOk || status == kHttpPartialContent) && reply->bytesAvailable() > 0 &&
-        rangeMatches() && openOutput(status)) {
-        if (!appendReply())
-            return;
-        outFile.flush();
-    }
-    if (!reply)
-        return;          // given up above
-    releaseReply(false); // it has failed already; aborting would report it again
-    if (status == kHttpRangeNotSatisfiable) {
-        outFile.close();
-        dropValidator();
-        afterComplete();
+    // Bytes that arrived before the connection broke are good file data (they were appended
+    // as they came); keeping them lets the next start resume after them.
+    if (m_judged && reply->bytesAvailable() > 0 && !appendReply())
         return;
-    }
+    outFile.flush();
+    releaseReply();
     reportFailure(e);
 }
 
@@ -408,6 +485,7 @@ void ChunkedDownloader::reportFailure(int code) {
         QMutexLocker lock(&mutex);
         from = already;
     }
+    outFile.close();
     qCInfo(category()).noquote()
         << QStringLiteral("Update Error: failed to download part starting from %1, error %2")
                .arg(from)
@@ -421,13 +499,31 @@ void ChunkedDownloader::rejectStatus(int status) {
     badStatusPath();
 }
 
+void ChunkedDownloader::failWrite(const QString& why) {
+    qCInfo(category()).noquote() << QStringLiteral(
+                                        "Update Error: could not write output file '%1': %2")
+                                        .arg(outFile.fileName(), why);
+    releaseReply();
+    badStatusPath();
+}
+
 void ChunkedDownloader::badStatusPath() {
     outFile.close();
-    if (m_variant.removeOnBadStatus.isEmpty()) {
+    if (m_workFolder.isEmpty()) {
         outFile.remove();
         dropValidator();
         emit downLoadFailed();
     } else {
-        removeTreeNoFollow(m_variant.removeOnBadStatus);
+        dropWorkFolder();
+        emit downLoadFailed();
     }
+}
+
+void ChunkedDownloader::dropWorkFolder() {
+    outFile.close();
+    removeTreeNoFollow(m_workFolder);
+    // The kind's folder and the root go when nothing else is left in them.
+    QDir().rmdir(m_variant.workParent);
+    if (!m_variant.createDirs.isEmpty())
+        QDir().rmdir(m_variant.createDirs.first());
 }

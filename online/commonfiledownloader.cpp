@@ -1,23 +1,32 @@
 #include "commonfiledownloader.h"
 
+#include "online/nofollow.h"
 #include "weblog/weblog.h"
 
 #include <QDir>
 
-static ChunkedDownloader::Variant commonVariant(const QString& folder, const QString& relativeDir) {
+namespace {
+
+ChunkedDownloader::Variant commonVariant(const QString& folder, const QString& relativeDir) {
     const QString root = QDir::cleanPath(folder);
     const QString dir = QDir::cleanPath(folder + relativeDir);
     const bool inside = dir == root || dir.startsWith(root + QLatin1Char('/'));
     ChunkedDownloader::Variant v;
     v.outputDir = (inside ? dir : root) + QLatin1Char('/');
+    // The page's folder only ever holds whole files; a part of one waits beside as ".part".
+    v.finalDir = v.outputDir;
     v.fallbackPrefix = QStringLiteral("file-");
     v.category = lcCommonfiledownloader;
-    if (inside)
-        v.createDirs << v.outputDir;
-    else // a relative directory that climbs out of the program folder is refused, not followed
+    if (!inside)
         v.refusal = QStringLiteral("Update Error: output directory is outside the program folder");
+    else if (linkOnTheWay(root, dir))
+        v.refusal = QStringLiteral("Update Error: output directory leads through a link");
+    else
+        v.createDirs << v.outputDir;
     return v;
 }
+
+} // namespace
 
 commonFileDownloader::commonFileDownloader(QThread* thread, const QString& url,
                                            const QString& relativeDir,

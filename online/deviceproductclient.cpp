@@ -1,5 +1,6 @@
 #include "deviceproductclient.h"
 
+#include "online/failure.h"
 #include "online/httprequestworker.h"
 #include "online/package.h"
 #include "online/updateinstall.h"
@@ -43,7 +44,7 @@ void DeviceProductClient::sendRequest() {
     params.addVar(QStringLiteral("version"), m_host.clientSetting(QStringLiteral("version")));
     params.addVar(QStringLiteral("sid"), QString());
     params.addVar(QStringLiteral("noencrypt"), QStringLiteral("1"));
-    m_worker = new HttpRequestWorker(this);
+    m_worker = new HttpRequestWorker(this, m_settings.apiLimits());
     connect(m_worker, &HttpRequestWorker::on_execution_finished, this,
             &DeviceProductClient::handle_dogetInfo);
     m_worker->send(params);
@@ -66,7 +67,7 @@ void DeviceProductClient::handle_dogetInfo(HttpRequestWorker* worker) {
             fetchPages(product->number, product->pagesUrl);
         }
     }
-    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
+    qCInfo(lcUpdatesystem).noquote() << online::logExcerpt(reply.value);
 }
 
 bool DeviceProductClient::record(const serveranswers::Product& product) {
@@ -86,21 +87,25 @@ void DeviceProductClient::fetchPages(const QString& productNO, const QString& ur
     connect(downloader, &PsUpdateDownloader::downLoadFailed, this,
             &DeviceProductClient::on_htmlPackageDownLoadFailed);
     connect(downloader, &PsUpdateDownloader::unpackFailed, this, [this] { m_pages.release(); });
+    m_pagesReady = downloader->readyFolder();
     m_pages.start();
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
-    m_pages.release();
     qCInfo(lcUpdatesystem).noquote() << "on_htmlPackageDownLoadFinished";
-    // Later, maybe after this client is gone: everything by value but the host, which outlives
-    // the clients.
-    m_host.replaceFilesInTurn([&host = m_host, folder = m_settings.programFolder,
-                               pauseMs = m_settings.installPauseMs, id = m_deviceId,
-                               path = m_device.devicePath] {
-        updateinstall::installPageUpdate(folder, updateinstall::messageBoxRetryPrompt, pauseMs);
-        host.reportDeviceArrival(id, path);
+    // The pages are copied in their turn; the download keeps its folder until they are.
+    auto* installer = new updateinstall::PageInstaller(m_host, m_settings.programFolder,
+                                                       m_pagesReady, m_settings.installPauseMs,
+                                                       updateinstall::messageBoxRetryPrompt, this);
+    connect(installer, &updateinstall::PageInstaller::finished, this, [this, installer](bool ok) {
+        installer->deleteLater();
+        m_pages.release();
+        // The page now finds the device's pages.
+        if (ok)
+            m_host.reportDeviceArrival(m_deviceId, m_device.devicePath);
     });
+    installer->start();
 }
 
 void DeviceProductClient::on_htmlPackageDownLoadFailed() {

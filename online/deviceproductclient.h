@@ -1,8 +1,8 @@
 #pragma once
 
-#include "bridge/handoff.h"
 #include "online/onlinehost.h"
 #include "online/onlinesettings.h"
+#include "online/onlinethreads.h"
 #include "online/psupdatedownloader.h"
 #include "online/serveranswers.h"
 
@@ -14,7 +14,8 @@ class HttpRequestWorker;
 
 // Makes sure that one device model's product information is recorded in conf.xml and its pages
 // are installed under "view/device/<productNO>": asks the vendor API when either is missing,
-// records the answer and downloads and installs the page package. One per device id.
+// records the answer and downloads and installs the page package. One per device id. A request
+// or download that fails, times out or ends without pages lets the next arrival ask again.
 class DeviceProductClient : public QObject {
     Q_OBJECT
 public:
@@ -43,5 +44,6 @@ private:
     QString m_deviceId;
     OnlineDevice m_device;
     QPointer<HttpRequestWorker> m_worker;
-    handoff::OwnThread<PsUpdateDownloader> m_pages;
+    online::DownloadThread<PsUpdateDownloader> m_pages;
+    QString m_pagesReady; // where the page package waits once unpacked
 };

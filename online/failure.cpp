@@ -11,4 +11,12 @@ platform::Result loggedFailure(const QLoggingCategory& category, const QString& 
     return failure(text);
 }
 
+QString logExcerpt(const QByteArray& answer) {
+    constexpr int kLogged = 4096;
+    if (answer.size() <= kLogged)
+        return QString::fromUtf8(answer);
+    return QString::fromUtf8(answer.left(kLogged)) +
+           QStringLiteral(" ... (%1 bytes)").arg(answer.size());
+}
+
 } // namespace online

@@ -2,6 +2,7 @@
 
 #include "platform/result.h"
 
+#include <QByteArray>
 #include <QLoggingCategory>
 #include <QString>
 
@@ -11,5 +12,9 @@ namespace online {
 
 platform::Result failure(const QString& text);
 platform::Result loggedFailure(const QLoggingCategory& category, const QString& text);
+
+// A server's answer as the log shows it: the first few kilobytes, and how long it was when it
+// was longer.
+QString logExcerpt(const QByteArray& answer);
 
 } // namespace online

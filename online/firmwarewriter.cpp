@@ -43,9 +43,9 @@ bool FirmwareWriter::start(const QString& devicePath, const QString& filePath) {
     m_file = QByteArray(fw::kFileSize, '\0');
     m_file.replace(0, bytes.size(), bytes);
     m_length = qFromLittleEndian<quint64>(m_file.constData() + fw::kLengthOffset);
-    // The image must lie inside the bytes the file holds: a larger length would send what lies
-    // past them.
-    if (m_length > quint64(qMax(0, bytes.size() - fw::kImageOffset))) {
+    // The image must lie inside the bytes the file holds and inside its region, which ends where
+    // the length field starts: a larger length would send what lies past them.
+    if (m_length > quint64(qMin(qMax(0, bytes.size() - fw::kImageOffset), fw::kMaxImageSize))) {
         qCInfo(lcUpdateDlg).noquote()
             << QStringLiteral("firmware image length %1 exceeds the file").arg(m_length);
         return false;

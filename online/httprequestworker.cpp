@@ -1,11 +1,10 @@
 #include "httprequestworker.h"
 
-#include <QBuffer>
+#include "online/onlinesettings.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QUrl>
 
 #include <cstdlib>
@@ -21,17 +20,12 @@ void HttpRequestParams::addFile(const QString& fieldName, const QString& localPa
     files.append(HttpUploadFile{fieldName, localPath, sentName, mimeType});
 }
 
-HttpRequestWorker::HttpRequestWorker(QObject* parent) : QObject(parent) {
-    std::srand(static_cast<unsigned>(QDateTime::currentSecsSinceEpoch()));
-    manager = new QNetworkAccessManager(this);
-    connect(manager, &QNetworkAccessManager::finished, this,
-            &HttpRequestWorker::on_manager_finished);
-}
+HttpRequestWorker::HttpRequestWorker(QObject* parent)
+    : HttpRequestWorker(parent, OnlineSettings(QString()).apiLimits()) {}
 
-HttpRequestWorker::~HttpRequestWorker() {
-    // Detach the manager so its deferred deletion does not race the parent's child cleanup.
-    manager->setParent(nullptr);
-    manager->deleteLater();
+HttpRequestWorker::HttpRequestWorker(QObject* parent, const HttpLimits& limits)
+    : QObject(parent), m_limits(limits) {
+    std::srand(static_cast<unsigned>(QDateTime::currentSecsSinceEpoch()));
 }
 
 QByteArray HttpRequestWorker::percentEncode(const QString& text) {
@@ -172,32 +166,16 @@ void HttpRequestWorker::send(const HttpRequestParams& params) {
     }
     }
 
-    QNetworkRequest request{QUrl(url)};
-    request.setRawHeader("User-Agent", "Agent name goes here");
+    HttpExchange::Request request;
+    request.url = QUrl(url);
+    request.method = params.method.toLatin1();
+    request.headers.append(qMakePair(QByteArray("User-Agent"), QByteArray("Agent name goes here")));
     if (!contentType.isEmpty())
-        request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
-    dispatch(request, params.method, body);
-}
-
-void HttpRequestWorker::dispatch(const QNetworkRequest& request, const QString& method,
-                                 const QByteArray& body) {
-    if (method == QLatin1String("GET")) {
-        manager->get(request);
-    } else if (method == QLatin1String("POST")) {
-        manager->post(request, body);
-    } else if (method == QLatin1String("PUT")) {
-        manager->put(request, body);
-    } else if (method == QLatin1String("HEAD")) {
-        manager->head(request);
-    } else if (method == QLatin1String("DELETE")) {
-        manager->deleteResource(request);
-    } else {
-        // A child of the worker: it outlives the reply, which only reads it.
-        m_customBody = new QBuffer(this);
-        m_customBody->setData(body);
-        m_customBody->open(QIODevice::ReadOnly);
-        manager->sendCustomRequest(request, method.toLatin1(), m_customBody);
-    }
+        request.headers.append(qMakePair(QByteArray("Content-Type"), contentType.toLatin1()));
+    request.body = body;
+    delete m_exchange;
+    m_exchange = new HttpExchange(request, m_limits, this);
+    connect(m_exchange, &HttpExchange::finished, this, &HttpRequestWorker::on_exchange_finished);
 }
 
 QString HttpRequestWorker::errorLine() const {
@@ -205,12 +183,14 @@ QString HttpRequestWorker::errorLine() const {
         .arg(QString::fromStdString(m_result.text), QString::fromUtf8(m_result.value));
 }
 
-void HttpRequestWorker::on_manager_finished(QNetworkReply* reply) {
-    if (reply->error() != QNetworkReply::NoError)
-        m_result = platform::ResultOf<QByteArray>::failure(static_cast<uint32_t>(reply->error()),
-                                                           reply->errorString().toStdString());
+void HttpRequestWorker::on_exchange_finished() {
+    HttpExchange* exchange = m_exchange;
+    if (exchange->error() != QNetworkReply::NoError)
+        m_result = platform::ResultOf<QByteArray>::failure(static_cast<uint32_t>(exchange->error()),
+                                                           exchange->errorString().toStdString());
     else
-        m_result = platform::ResultOf<QByteArray>::success(reply->readAll());
-    reply->deleteLater();
+        m_result = platform::ResultOf<QByteArray>::success(exchange->readAll());
+    m_exchange = nullptr;
+    exchange->deleteLater();
     emit on_execution_finished(this);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "online/httpexchange.h"
 #include "platform/result.h"
 
 #include <QByteArray>
@@ -8,10 +9,6 @@
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
-
-class QBuffer;
-class QNetworkAccessManager;
-class QNetworkRequest;
 
 struct HttpUploadFile {
     QString fieldName;
@@ -39,12 +36,14 @@ struct HttpRequestParams {
 };
 
 // One asynchronous request to the vendor API. Create one per request, connect
-// on_execution_finished, call send; then read result().
+// on_execution_finished, call send; then read result(). The request ends within the limits
+// given (by default a minute, and an answer of at most 1 MiB): a server that does not answer,
+// answers without end or answers too much makes it fail, never wait for ever.
 class HttpRequestWorker : public QObject {
     Q_OBJECT
 public:
     explicit HttpRequestWorker(QObject* parent = nullptr);
-    ~HttpRequestWorker() override;
+    HttpRequestWorker(QObject* parent, const HttpLimits& limits);
 
     void send(const HttpRequestParams& params);
 
@@ -65,13 +64,10 @@ signals:
     void on_execution_finished(HttpRequestWorker* worker);
 
 private slots:
-    void on_manager_finished(QNetworkReply* reply);
+    void on_exchange_finished();
 
 private:
-    // Sends the built request with the method's verb.
-    void dispatch(const QNetworkRequest& request, const QString& method, const QByteArray& body);
-
-    QNetworkAccessManager* manager;
-    QBuffer* m_customBody = nullptr; // body of a custom verb, alive until its reply ends
+    HttpLimits m_limits;
+    HttpExchange* m_exchange = nullptr;
     platform::ResultOf<QByteArray> m_result;
 };

@@ -36,3 +36,15 @@ bool removeTreeNoFollow(const QString& given) {
         ok = removeTreeNoFollow(entry.absoluteFilePath()) && ok;
     return QDir().rmdir(path) && ok;
 }
+
+bool linkOnTheWay(const QString& root, const QString& path) {
+    const QString top = QDir::cleanPath(root);
+    QString at = top;
+    for (const QString& part :
+         QDir::cleanPath(path).mid(top.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        at += QLatin1Char('/') + part;
+        if (isLinkEntry(at))
+            return true;
+    }
+    return false;
+}

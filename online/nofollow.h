@@ -9,3 +9,7 @@ bool isLinkEntry(const QString& path);
 // itself or anything below it) is removed as a link, and what it points to stays. True when
 // nothing is left at `path`.
 bool removeTreeNoFollow(const QString& path);
+
+// True when a folder on the way from `root` down to `path` (both included but `root` itself) is
+// a link: what the page names must not lead out of the program folder.
+bool linkOnTheWay(const QString& root, const QString& path);

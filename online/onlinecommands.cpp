@@ -4,6 +4,8 @@
 #include "online/chunkeddownloader.h"
 #include "online/deviceproductclient.h"
 #include "online/infodlg.h"
+#include "online/nofollow.h"
+#include "online/onlinethreads.h"
 #include "online/synchronizeconf.h"
 #include "online/updatecheck.h"
 #include "online/wrapfiledownload.h"
@@ -20,6 +22,8 @@ OnlineCommands::~OnlineCommands() {
     delete m_check;
     delete m_sync;
     qDeleteAll(m_products);
+    // What is still downloading writes into the program folder: it ends before its owner goes.
+    online::stopThreads();
 }
 
 void OnlineCommands::checkUpdate(const QVariantMap&, const RouterCallback&) {
@@ -72,17 +76,24 @@ void OnlineCommands::downloadFile(const QVariantMap& a, const RouterCallback& cb
     const QString folder = m_settings.programFolder;
     const QString root = QDir::cleanPath(folder);
     const QString dir = QDir::cleanPath(folder + relativePath);
-    if (dir != root && !dir.startsWith(root + QLatin1Char('/'))) {
+    if ((dir != root && !dir.startsWith(root + QLatin1Char('/'))) || linkOnTheWay(root, dir)) {
         answerFailure(cb, 0, QStringLiteral("downloadFaild"));
         return;
     }
     const QString path = dir + QLatin1Char('/') + name;
+    // A file arrives under its own name only once it is whole.
     if (QFileInfo::exists(path)) {
         answerSuccess(cb, path);
         return;
     }
-    auto* download =
-        new wrapFileDownload(url, relativePath, path, cb, m_settings, m_host.mainWindow());
+    // A second request for the file waits for the download under way.
+    if (QPointer<wrapFileDownload> running = m_files.value(path)) {
+        running->addCallback(cb);
+        return;
+    }
+    auto* download = new wrapFileDownload(url, relativePath, path, cb, m_settings, this);
+    m_files.insert(path, download);
+    connect(download, &QObject::destroyed, this, [this, path] { m_files.remove(path); });
     download->start();
 }
 

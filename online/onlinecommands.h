@@ -12,6 +12,7 @@
 class DeviceProductClient;
 class UpdateCheck;
 class synchronizeConf;
+class wrapFileDownload;
 
 // The online services of the running program: the page commands "checkUpdate",
 // "downloadFile" and "synchronizeConf", the update check, and the product information and
@@ -49,4 +50,6 @@ private:
     QPointer<UpdateCheck> m_check;
     QPointer<::synchronizeConf> m_sync;
     QMap<QString, DeviceProductClient*> m_products;
+    // Page downloads under way, by the file they make.
+    QMap<QString, QPointer<wrapFileDownload>> m_files;
 };

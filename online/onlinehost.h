@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -68,6 +69,16 @@ public:
     recordProductInfo(const QString& deviceId,
                       const QList<QPair<QString, QString>>& attributes) = 0;
 
+    // conf.xml as a sync writes it: `text` with this program's own "apiServer", "version" and
+    // "synchronize" kept. Refused when `text` is no conf.xml the program could read.
+    virtual platform::ResultOf<QByteArray> syncedConf(const QByteArray& text) const = 0;
+    // Takes that text as conf.xml, through the store (which writes the file): its settings show
+    // at once, and the next commit starts from it.
+    virtual platform::Result commitSyncedConf(const QByteArray& text) = 0;
+    // Files of the program folder (relative names) were replaced on disk by a sync or an
+    // install: cached profile texts give way to the files, and the key maps are read again.
+    virtual void filesReplaced(const QStringList& names) = 0;
+
     // The devices the device library lists now, in its order.
     virtual QList<OnlineDevice> connectedDevices() const = 0;
     // The device library's update mode, owned by the host (null when it has no device manager).
@@ -83,6 +94,12 @@ public:
 
     // Runs `install`, which replaces files of the program folder (pages, key maps), after the
     // profile commands the page sent before it, so that a queued save is not written over
-    // what it installs. At once where nothing else touches those files.
-    virtual void replaceFilesInTurn(std::function<void()> install) { install(); }
+    // what it installs: off the window's thread where the host runs those commands on a worker.
+    // Then `done` on the window's thread, still in that turn (`install` may be empty). At once,
+    // in that order, where nothing else touches those files.
+    virtual void replaceFilesInTurn(std::function<void()> install, std::function<void()> done) {
+        if (install)
+            install();
+        done();
+    }
 };

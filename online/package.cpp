@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <QtEndian>
 
 #include <algorithm>
@@ -51,18 +52,25 @@ bool digestMatches(const QByteArray& file) {
     return digest == file.mid(kDigestOffset, 20);
 }
 
+// A thread being stopped (the program is ending) gives up between files.
+bool stopRequested() {
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
 struct Loaded {
     QByteArray file;
     QByteArray payload;
 };
 
-platform::Result readWhole(const QString& path, const QLoggingCategory& cat, Loaded* out) {
+// Reads the package whole. A file far longer than the largest payload it may hold is not read
+// into memory at all.
+platform::Result readWhole(const QString& path, const QLoggingCategory& cat, quint32 maxPayload,
+                           Loaded* out) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return logged(cat, QStringLiteral("Update Erro: cant read updates file!"));
-    // A stream far longer than the largest payload it may hold is not read into memory at all.
     const qint64 size = f.size();
-    if (size < kMinFileSize || size > qint64(kMaxPayloadSize) + kMaxPayloadSize / 8)
+    if (size < kMinFileSize || size > qint64(maxPayload) + maxPayload / 8 + kDataOffset)
         return logged(cat, QStringLiteral("Update Error: bad compressed size: %1").arg(size));
     out->file = f.readAll();
     if (out->file.size() != size)
@@ -70,23 +78,23 @@ platform::Result readWhole(const QString& path, const QLoggingCategory& cat, Loa
     return platform::Result::success();
 }
 
-// With an update key configured, only a package it signed is looked into at all.
-platform::Result signatureAccepted(const QLoggingCategory& cat, const QByteArray& file) {
-    const QByteArray key = signature::updateKey();
-    if (key.isEmpty())
-        return platform::Result::success();
-    const signature::Verdict verdict = signature::verify(file, key);
+// Only a package the program's key signed as this kind is looked into at all.
+platform::Result signatureAccepted(const QLoggingCategory& cat, const QByteArray& file,
+                                   const QString& kind) {
+    const signature::Verdict verdict = signature::verify(file, signature::updateKey(), kind);
     if (verdict == signature::Verdict::Good)
         return platform::Result::success();
-    return logged(cat, QStringLiteral("Update Error: bad signature of update file: %1!")
-                           .arg(signature::describe(verdict)));
+    qCInfo(cat).noquote() << QStringLiteral("Update Error: bad signature of update file: %1!")
+                                 .arg(signature::describe(verdict));
+    return platform::Result::failure(kRefusedSignature, "package refused: not signed for us");
 }
 
-platform::Result checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
+platform::Result checkAndDecompress(const QLoggingCategory& cat, quint32 maxPayload, Loaded* in) {
     if (!digestMatches(in->file))
         return logged(cat, QStringLiteral("Update Error: bad SHA1 hash of update file!"));
     const quint32 size = qFromLittleEndian<quint32>(in->file.constData() + kSizeOffset);
-    if (size > kMaxPayloadSize)
+    // The stated size bounds what the decoder may produce: refused before any of it is made.
+    if (size > maxPayload)
         return logged(cat, QStringLiteral("Update Error: bad uncompressed size: %1").arg(size));
     const int code = lzmacodec::uncompress(
         in->file.constData() + kPropsOffset, in->file.constData() + kDataOffset,
@@ -98,8 +106,9 @@ platform::Result checkAndDecompress(const QLoggingCategory& cat, Loaded* in) {
     return platform::Result::success();
 }
 
-// Reads the file count; fails (logged) when it cannot be read or is 0.
-platform::Result readCount(QDataStream& ds, const QLoggingCategory& cat, quint32* count) {
+// Reads the file count; fails (logged) when it cannot be read, is 0 or is above `maxCount`.
+platform::Result readCount(QDataStream& ds, const QLoggingCategory& cat, quint32 maxCount,
+                           quint32* count) {
     ds >> *count;
     if (ds.status() != QDataStream::Ok)
         return logged(
@@ -108,6 +117,8 @@ platform::Result readCount(QDataStream& ds, const QLoggingCategory& cat, quint32
                 .arg(static_cast<int>(ds.status())));
     if (*count == 0)
         return logged(cat, QStringLiteral("Update Error: update is empty!"));
+    if (*count > maxCount)
+        return logged(cat, QStringLiteral("Update Error: too many files: %1").arg(*count));
     return platform::Result::success();
 }
 
@@ -129,65 +140,35 @@ platform::Result readEntry(QDataStream& ds, const QLoggingCategory& cat, File* e
     return platform::Result::success();
 }
 
-// Writes every entry beside its target first and renames them into place only when all are
-// written; on any failure the files already replaced get their old content back. These are the
-// user's settings: a package applies whole or not at all.
-platform::Result applyAllOrNothing(const QString& folder, const QList<File>& entries,
-                                   const QLoggingCategory& cat) {
-    static const QString kNew = QStringLiteral(".tavix-new");
-    static const QString kOld = QStringLiteral(".tavix-old");
-    QStringList staged;
-    auto dropStaged = [&]() {
-        for (const QString& t : qAsConst(staged))
-            QFile::remove(t + kNew);
-    };
-    for (const File& entry : entries) {
-        const QString target = folder + entry.name;
-        bool opened = false;
-        if (isLinkEntry(target) || !writeWhole(target + kNew, entry.data, &opened)) {
-            const QString text = opened || isLinkEntry(target)
-                                     ? QStringLiteral("write file failed")
-                                     : QStringLiteral("Can't open '%1' for read..\n").arg(target);
-            QFile::remove(target + kNew);
-            dropStaged();
-            return logged(cat, text);
-        }
-        if (!staged.contains(target))
-            staged << target;
+// The work folder of a package: the folder that holds it. Removed on a failure, together with
+// the folders above it up to `root` that it leaves empty.
+void removeWorkFolder(const QString& packagePath, const QString& root) {
+    QString dir = QDir::cleanPath(QFileInfo(packagePath).absolutePath());
+    const QString top = QDir::cleanPath(root);
+    // Only a folder below the root is ours to remove, and only when no link leads there.
+    if (!dir.startsWith(top + QLatin1Char('/')) || linkOnTheWay(QFileInfo(top).path(), dir))
+        return;
+    removeTree(dir);
+    for (dir = QFileInfo(dir).path(); dir.startsWith(top); dir = QFileInfo(dir).path()) {
+        if (!QDir().rmdir(dir) || dir == top)
+            break;
     }
-    QStringList replaced; // targets now holding the new content
-    QStringList kept;     // of those, the ones whose old content waits at target + kOld
-    auto rollBack = [&]() {
-        for (const QString& t : qAsConst(replaced)) {
-            QFile::remove(t);
-            if (kept.contains(t))
-                QFile::rename(t + kOld, t);
-        }
-        dropStaged();
-    };
-    for (const QString& target : qAsConst(staged)) {
-        QFile::remove(target + kOld);
-        const bool existed = QFileInfo::exists(target);
-        if (existed && !QFile::rename(target, target + kOld)) {
-            const platform::Result r = logged(cat, QStringLiteral("write file failed"));
-            rollBack();
-            return r;
-        }
-        if (existed)
-            kept << target;
-        if (!QFile::rename(target + kNew, target)) {
-            if (existed)
-                QFile::rename(target + kOld, target);
-            kept.removeAll(target);
-            const platform::Result r = logged(cat, QStringLiteral("write file failed"));
-            rollBack();
-            return r;
-        }
-        replaced << target;
+}
+
+const QString kStaged = QStringLiteral(".tavix-new");
+const QString kKept = QStringLiteral(".tavix-old");
+
+// A target reached through a link could lie anywhere: every segment below the folder must be a
+// plain entry.
+bool throughLink(const QString& folder, const QString& name) {
+    QString path = folder;
+    for (const QString& part : name.split(QLatin1Char('/'))) {
+        path += part;
+        if (isLinkEntry(path))
+            return true;
+        path += QLatin1Char('/');
     }
-    for (const QString& t : qAsConst(kept))
-        QFile::remove(t + kOld);
-    return platform::Result::success();
+    return false;
 }
 
 } // namespace
@@ -232,29 +213,6 @@ platform::ResultOf<QByteArray> build(const QByteArray& payload) {
     return Built::success(file);
 }
 
-bool isProgramBinaryName(const QString& name) {
-    QString file = name.section(QLatin1Char('/'), -1).toLower();
-    // Windows ignores trailing dots and spaces: "tavix.exe. " opens "tavix.exe".
-    while (file.endsWith(QLatin1Char('.')) || file.endsWith(QLatin1Char(' ')))
-        file.chop(1);
-    static const QStringList programs = {QStringLiteral("tavix"), QStringLiteral("updater"),
-                                         QStringLiteral("crashreporter"), QStringLiteral("simctl")};
-    static const QStringList suffixes = {
-        QStringLiteral("exe"),  QStringLiteral("dll"), QStringLiteral("so"),  QStringLiteral("sys"),
-        QStringLiteral("inf"),  QStringLiteral("cat"), QStringLiteral("com"), QStringLiteral("bat"),
-        QStringLiteral("cmd"),  QStringLiteral("drv"), QStringLiteral("ocx"), QStringLiteral("msi"),
-        QStringLiteral("dylib")};
-    if (programs.contains(file))
-        return true;
-    const QStringList parts = file.split(QLatin1Char('.'));
-    // "libkx.so.1" is as much a library as "libkx.so".
-    for (int i = 1; i < parts.size(); ++i)
-        if (suffixes.contains(parts.at(i)) &&
-            (i == parts.size() - 1 || parts.at(i) == QLatin1String("so")))
-            return true;
-    return false;
-}
-
 bool isSafeName(const QString& name) {
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
         return false;
@@ -277,35 +235,56 @@ bool isSafeName(const QString& name) {
     return anyPart;
 }
 
+std::optional<int> compareVersions(const QString& a, const QString& b) {
+    auto parse = [](const QString& text, QList<quint32>* out) {
+        const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+        for (const QString& part : parts) {
+            if (part.isEmpty() || part.size() > 9 ||
+                !std::all_of(part.cbegin(), part.cend(), [](QChar c) { return c.isDigit(); }))
+                return false;
+            out->append(part.toUInt());
+        }
+        return true;
+    };
+    QList<quint32> x, y;
+    if (!parse(a, &x) || !parse(b, &y))
+        return std::nullopt;
+    for (int i = 0; i < qMax(x.size(), y.size()); ++i) {
+        const quint32 p = x.value(i), q = y.value(i);
+        if (p != q)
+            return p < q ? -1 : 1;
+    }
+    return 0;
+}
+
 platform::ResultOf<QString> unpackUpdatePackage(const QString& programFolder, const QString& kind,
-                                                const QString& packagePath) {
+                                                const QString& packagePath,
+                                                const QString& runningVersion) {
     using Unpacked = platform::ResultOf<QString>;
     const QLoggingCategory& cat = lcPspecificWnd();
     const QString root = joinFolder(programFolder) + QStringLiteral("tupdates");
-    const QString kindDir = root + QLatin1Char('/') + kind;
-    const QString temp = kindDir + QStringLiteral("/temp");
-    const QString ready = kindDir + QStringLiteral("/ready");
+    const QString work = QFileInfo(packagePath).absolutePath();
+    const QString temp = work + QStringLiteral("/temp");
+    const QString ready = work + QStringLiteral("/ready");
 
     auto fail = [&](const platform::Result& why) {
-        removeTree(root);
+        removeWorkFolder(packagePath, root);
         return Unpacked::failure(why.code, why.text);
     };
 
     Loaded loaded;
-    if (const platform::Result r = readWhole(packagePath, cat, &loaded); !r)
+    if (const platform::Result r = readWhole(packagePath, cat, kMaxUpdatePayload, &loaded); !r)
         return fail(r);
-    if (const platform::Result r = signatureAccepted(cat, loaded.file); !r)
+    if (const platform::Result r = signatureAccepted(cat, loaded.file, kind); !r)
         return fail(r);
     removeTree(temp);
     removeTree(ready);
     if (QFileInfo::exists(temp) || QFileInfo::exists(ready))
         return fail(logged(
             cat, QStringLiteral("Update Error: cant clear tupdates/temp or tupdates/ready dir!")));
-    if (const platform::Result r = checkAndDecompress(cat, &loaded); !r)
+    if (const platform::Result r = checkAndDecompress(cat, kMaxUpdatePayload, &loaded); !r)
         return fail(r);
 
-    if (!QDir().mkpath(temp))
-        return fail(failure(QStringLiteral("cant create '%1'").arg(temp)));
     QDataStream ds(loaded.payload);
     ds.setVersion(kStreamVersion);
     QString ver;
@@ -315,10 +294,25 @@ platform::ResultOf<QString> unpackUpdatePackage(const QString& programFolder, co
             cat,
             QStringLiteral("Update Error: cant read version from downloaded stream, status: %1")
                 .arg(static_cast<int>(ds.status()))));
+    // A signed but older program would bring back what a newer one mended.
+    if (kind == QLatin1String("client")) {
+        const std::optional<int> order = compareVersions(ver, runningVersion);
+        if (!order || *order <= 0) {
+            qCInfo(cat).noquote() << QStringLiteral(
+                                         "Update Error: client package version '%1' is not newer "
+                                         "than the running version '%2'")
+                                         .arg(ver, runningVersion);
+            return fail(platform::Result::failure(kRefusedVersion, "package refused: not newer"));
+        }
+    }
+    if (!QDir().mkpath(temp))
+        return fail(failure(QStringLiteral("cant create '%1'").arg(temp)));
     quint32 count = 0;
-    if (const platform::Result r = readCount(ds, cat, &count); !r)
+    if (const platform::Result r = readCount(ds, cat, kMaxUpdateEntries, &count); !r)
         return fail(r);
     for (quint32 i = 0; i < count; ++i) {
+        if (stopRequested())
+            return fail(failure(QStringLiteral("stopped")));
         File entry;
         if (const platform::Result r = readEntry(ds, cat, &entry); !r)
             return fail(r);
@@ -351,42 +345,153 @@ platform::ResultOf<QString> unpackUpdatePackage(const QString& programFolder, co
     return Unpacked::success(ver);
 }
 
-platform::Result unpackSyncPackage(const QString& programFolder, const QString& packagePath) {
+namespace {
+// The segments of a name as Windows opens it: any letter case, trailing dots and spaces dropped.
+QStringList openedSegments(const QString& name) {
+    QStringList parts = name.toLower().split(QLatin1Char('/'));
+    for (QString& part : parts)
+        while (part.endsWith(QLatin1Char('.')) || part.endsWith(QLatin1Char(' ')))
+            part.chop(1);
+    return parts;
+}
+} // namespace
+
+bool isSyncableName(const QString& name) {
+    if (!isSafeName(name))
+        return false;
+    const QStringList plain = name.split(QLatin1Char('/'));
+    if (std::any_of(plain.cbegin(), plain.cend(),
+                    [](const QString& p) { return p.isEmpty() || p == QLatin1String("."); }))
+        return false;
+    const QStringList parts = openedSegments(name);
+    const QString& file = parts.last();
+    if (file.size() <= 4 ||
+        !(file.endsWith(QLatin1String(".xml")) || file.endsWith(QLatin1String(".pfd"))))
+        return false;
+    if (parts.size() >= 3 && parts.at(0) == QLatin1String("resources") &&
+        parts.at(1) == QLatin1String("profiles"))
+        return true;
+    return parts.size() >= 5 && parts.at(0) == QLatin1String("view") &&
+           parts.at(1) == QLatin1String("device") && parts.at(3) == QLatin1String("xml");
+}
+
+bool isConfName(const QString& name) {
+    return openedSegments(name).join(QLatin1Char('/')) ==
+           QLatin1String("resources/profiles/conf.xml");
+}
+
+QString stagedPath(const QString& programFolder, const QString& name) {
+    return joinFolder(programFolder) + name + kStaged;
+}
+
+void discardSyncStage(const QString& programFolder, const QStringList& names) {
+    for (const QString& name : names)
+        QFile::remove(stagedPath(programFolder, name));
+}
+
+platform::ResultOf<QStringList> stageSyncPackage(const QString& programFolder,
+                                                 const QString& packagePath,
+                                                 const QStringList& listed) {
+    using Staged = platform::ResultOf<QStringList>;
     const QLoggingCategory& cat = lcPsynfiledownloader();
     const QString folder = joinFolder(programFolder);
+    QStringList staged;
     auto fail = [&](const platform::Result& why) {
-        removeTree(folder + QStringLiteral("tupload"));
-        return why;
+        discardSyncStage(folder, staged);
+        removeWorkFolder(packagePath, folder + QStringLiteral("tupload"));
+        return Staged::failure(why.code, why.text);
     };
 
     Loaded loaded;
-    if (const platform::Result r = readWhole(packagePath, cat, &loaded); !r)
+    if (const platform::Result r = readWhole(packagePath, cat, kMaxSyncPayload, &loaded); !r)
         return fail(r);
-    if (const platform::Result r = checkAndDecompress(cat, &loaded); !r)
+    if (const platform::Result r = checkAndDecompress(cat, kMaxSyncPayload, &loaded); !r)
         return fail(r);
 
     QDataStream ds(loaded.payload);
     ds.setVersion(kStreamVersion);
     quint32 count = 0;
-    if (const platform::Result r = readCount(ds, cat, &count); !r)
+    if (const platform::Result r = readCount(ds, cat, kMaxSyncEntries, &count); !r)
         return fail(r);
-    // Every entry is checked before the first file is touched, so a bad package changes nothing.
+    // Every entry is checked before the first file is written, so a bad package changes nothing.
     QList<File> entries;
+    qint64 total = 0;
     for (quint32 i = 0; i < count; ++i) {
         File entry;
         if (const platform::Result r = readEntry(ds, cat, &entry); !r)
             return fail(r);
+        total += entry.data.size();
+        if (quint32(entry.data.size()) > kMaxSyncFileSize || total > kMaxSyncTotal)
+            return fail(logged(
+                cat,
+                QStringLiteral("Update Error: sync package too large at '%1'").arg(entry.name)));
+        if (!listed.contains(entry.name) || !isSyncableName(entry.name) ||
+            throughLink(folder, entry.name))
+            return fail(logged(
+                cat,
+                QStringLiteral("Update Error: sync package may not write '%1'").arg(entry.name)));
         entries.append(entry);
     }
     loaded.payload.clear();
     for (const File& entry : qAsConst(entries)) {
-        if (isProgramBinaryName(entry.name))
-            return fail(logged(
-                cat,
-                QStringLiteral("Update Error: sync package may not replace '%1'").arg(entry.name)));
+        const QString target = folder + entry.name;
+        bool opened = false;
+        // A later entry of the same name takes the place of an earlier one.
+        if (!staged.contains(entry.name))
+            staged << entry.name;
+        if (!writeWhole(target + kStaged, entry.data, &opened))
+            return fail(
+                logged(cat, opened ? QStringLiteral("write file failed")
+                                   : QStringLiteral("Can't open '%1' for read..\n").arg(target)));
     }
-    if (const platform::Result r = applyAllOrNothing(folder, entries, cat); !r)
-        return fail(r);
+    return Staged::success(staged);
+}
+
+platform::Result commitSyncStage(const QString& programFolder, const QStringList& names) {
+    const QLoggingCategory& cat = lcPsynfiledownloader();
+    const QString folder = joinFolder(programFolder);
+    QStringList replaced; // targets now holding the new content
+    QStringList kept;     // of those, the ones whose old content waits at target + kKept
+    auto rollBack = [&](const platform::Result& why) {
+        for (const QString& t : qAsConst(replaced)) {
+            QFile::remove(t);
+            if (kept.contains(t))
+                QFile::rename(t + kKept, t);
+        }
+        discardSyncStage(folder, names);
+        return why;
+    };
+    for (const QString& name : names) {
+        const QString target = folder + name;
+        QFile::remove(target + kKept);
+        const bool existed = QFileInfo::exists(target);
+        if (isLinkEntry(target) || (existed && !QFile::rename(target, target + kKept)))
+            return rollBack(logged(cat, QStringLiteral("write file failed")));
+        if (existed)
+            kept << target;
+        if (!QFile::rename(target + kStaged, target)) {
+            if (existed)
+                QFile::rename(target + kKept, target);
+            kept.removeAll(target);
+            return rollBack(logged(cat, QStringLiteral("write file failed")));
+        }
+        replaced << target;
+    }
+    for (const QString& t : qAsConst(kept))
+        QFile::remove(t + kKept);
+    return platform::Result::success();
+}
+
+platform::Result unpackSyncPackage(const QString& programFolder, const QString& packagePath,
+                                   const QStringList& listed) {
+    const platform::ResultOf<QStringList> staged =
+        stageSyncPackage(programFolder, packagePath, listed);
+    if (!staged)
+        return staged;
+    if (const platform::Result r = commitSyncStage(programFolder, staged.value); !r) {
+        removeWorkFolder(packagePath, joinFolder(programFolder) + QStringLiteral("tupload"));
+        return r;
+    }
     QFile::remove(packagePath);
     return platform::Result::success();
 }

@@ -2,14 +2,21 @@
 
 #include "online/chunkeddownloader.h"
 
-// Downloads the configuration sync package into "tupload/download/" and unpacks it over the
-// program folder. A package that does not unpack is reported with downLoadFailed.
+#include <QStringList>
+
+// Downloads the configuration sync package into a work folder of its own under
+// "tupload/download/" and stages it beside the files it replaces (package::stageSyncPackage):
+// only names of `listed` that a sync may write. The owner commits the stage. A package that is
+// refused is reported with downLoadFailed.
 class PsynfileDownLoader : public ChunkedDownloader {
     Q_OBJECT
 public:
-    PsynfileDownLoader(QThread* thread, const QString& url, const OnlineSettings& settings);
+    PsynfileDownLoader(QThread* thread, const QString& url, const OnlineSettings& settings,
+                       const QStringList& listed);
 
 signals:
+    // The names staged; emitted just before unpressFinished.
+    void staged(QStringList names);
     void unpressFinished();
 
 protected:
@@ -17,4 +24,5 @@ protected:
 
 private:
     QString m_programFolder;
+    QStringList m_listed;
 };

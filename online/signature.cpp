@@ -1,13 +1,16 @@
 #include "signature.h"
 
-#include "weblog/weblog.h"
-
 #include <sodium.h>
 
 #include <QMutex>
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <optional>
+
+#ifndef TAVIX_UPDATE_KEY_HEX
+#error "the build names the update key (TAVIX_UPDATE_KEY)"
+#endif
 
 namespace signature {
 namespace {
@@ -15,6 +18,9 @@ namespace {
 static_assert(kPublicKeySize == crypto_sign_PUBLICKEYBYTES, "Ed25519 public key size");
 static_assert(kSecretKeySize == crypto_sign_SECRETKEYBYTES, "Ed25519 secret key size");
 static_assert(kSignatureSize == crypto_sign_BYTES, "Ed25519 signature size");
+
+// Ties a signature to this use: the same key signing something else never makes a package.
+constexpr char kContext[] = "tavix update package\n";
 
 // sodium_init may be called any number of times from any thread; below zero it failed.
 bool ready() {
@@ -25,13 +31,24 @@ const unsigned char* bytes(const QByteArray& a) {
     return reinterpret_cast<const unsigned char*>(a.constData());
 }
 
+// The signed message: context, kind, a separator, the package from the header on.
+void hash(crypto_sign_state* state, const QByteArray& packageFile, const QString& kind) {
+    crypto_sign_init(state);
+    crypto_sign_update(state, reinterpret_cast<const unsigned char*>(kContext),
+                       sizeof(kContext) - 1);
+    const QByteArray k = kind.toUtf8() + '\n';
+    crypto_sign_update(state, bytes(k), static_cast<unsigned long long>(k.size()));
+    crypto_sign_update(state, bytes(packageFile) + kHeaderSize,
+                       static_cast<unsigned long long>(packageFile.size() - kHeaderSize));
+}
+
 QMutex& keyMutex() {
     static QMutex m;
     return m;
 }
 
-QByteArray& configuredKey() {
-    static QByteArray key;
+std::optional<QByteArray>& replacedKey() {
+    static std::optional<QByteArray> key;
     return key;
 }
 
@@ -49,14 +66,15 @@ bool generateKeyPair(QByteArray* publicKey, QByteArray* secretKey) {
     return true;
 }
 
-bool sign(QByteArray* packageFile, const QByteArray& secretKey) {
-    if (!ready() || secretKey.size() != kSecretKeySize || packageFile->size() <= kHeaderSize)
+bool sign(QByteArray* packageFile, const QByteArray& secretKey, const QString& kind) {
+    if (!ready() || secretKey.size() != kSecretKeySize || packageFile->size() <= kHeaderSize ||
+        kind.isEmpty())
         return false;
     QByteArray header(kHeaderSize, '\0');
-    if (crypto_sign_detached(reinterpret_cast<unsigned char*>(header.data()), nullptr,
-                             bytes(*packageFile) + kHeaderSize,
-                             static_cast<unsigned long long>(packageFile->size() - kHeaderSize),
-                             bytes(secretKey)) != 0)
+    crypto_sign_state state;
+    hash(&state, *packageFile, kind);
+    if (crypto_sign_final_create(&state, reinterpret_cast<unsigned char*>(header.data()), nullptr,
+                                 bytes(secretKey)) != 0)
         return false;
     // An Ed25519 secret key holds its public key in its second half.
     header.replace(kKeyIdOffset, kKeyIdSize,
@@ -65,7 +83,7 @@ bool sign(QByteArray* packageFile, const QByteArray& secretKey) {
     return true;
 }
 
-Verdict verify(const QByteArray& packageFile, const QByteArray& publicKey) {
+Verdict verify(const QByteArray& packageFile, const QByteArray& publicKey, const QString& kind) {
     if (packageFile.size() <= kHeaderSize)
         return Verdict::TooShort;
     const char* head = packageFile.constData();
@@ -77,11 +95,13 @@ Verdict verify(const QByteArray& packageFile, const QByteArray& publicKey) {
     // The rest of the header is written as zero; anything else there is not what was signed.
     const bool restZero = std::all_of(head + kKeyIdOffset + kKeyIdSize, head + kHeaderSize,
                                       [](char c) { return c == 0; });
-    if (!ready() || !restZero ||
-        crypto_sign_verify_detached(
-            bytes(packageFile), bytes(packageFile) + kHeaderSize,
-            static_cast<unsigned long long>(packageFile.size() - kHeaderSize),
-            bytes(publicKey)) != 0)
+    if (!ready() || !restZero || kind.isEmpty())
+        return Verdict::BadSignature;
+    QByteArray signature = packageFile.left(kSignatureSize);
+    crypto_sign_state state;
+    hash(&state, packageFile, kind);
+    if (crypto_sign_final_verify(&state, reinterpret_cast<unsigned char*>(signature.data()),
+                                 bytes(publicKey)) != 0)
         return Verdict::BadSignature;
     return Verdict::Good;
 }
@@ -95,7 +115,7 @@ QString describe(Verdict verdict) {
     case Verdict::OtherKey:
         return QStringLiteral("package is signed by another key");
     case Verdict::BadSignature:
-        return QStringLiteral("signature does not match the package");
+        return QStringLiteral("signature does not match the package or its kind");
     case Verdict::TooShort:
         return QStringLiteral("package too short for a signature");
     }
@@ -115,31 +135,23 @@ QByteArray fromHex(const QString& text, int size) {
     return QByteArray::fromHex(hex.toLatin1());
 }
 
-void setUpdateKey(const QByteArray& publicKey) {
-    QMutexLocker lock(&keyMutex());
-    configuredKey() = publicKey;
+QByteArray builtInKey() {
+    // The build refuses anything but 64 hexadecimal digits.
+    return fromHex(QStringLiteral(TAVIX_UPDATE_KEY_HEX), kPublicKeySize);
 }
 
-bool configureUpdateKey(const QString& hexText) {
-    if (hexText.trimmed().isEmpty()) {
-        setUpdateKey(QByteArray());
-        return true;
-    }
-    const QByteArray key = fromHex(hexText, kPublicKeySize);
-    if (key.isEmpty()) {
-        qCInfo(lcPspecificWnd, "Update Error: the configured update key is no public key; every "
-                               "update package will be refused");
-        // One byte: a key no signature can match.
-        setUpdateKey(QByteArray(1, '\0'));
-        return false;
-    }
-    setUpdateKey(key);
-    return true;
+bool builtInKeyIsTestKey() {
+    return TAVIX_UPDATE_KEY_IS_TEST != 0;
 }
 
 QByteArray updateKey() {
     QMutexLocker lock(&keyMutex());
-    return configuredKey();
+    return replacedKey() ? *replacedKey() : builtInKey();
+}
+
+void setUpdateKey(const QByteArray& publicKey) {
+    QMutexLocker lock(&keyMutex());
+    replacedKey() = publicKey;
 }
 
 } // namespace signature

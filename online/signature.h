@@ -4,9 +4,11 @@
 #include <QString>
 
 // Ed25519 signatures of update packages (libsodium). A signed package keeps its signature in the
-// first 128 bytes, which the rest of the format leaves alone: bytes 0..63 the signature of every
-// byte from offset 128 to the end, 64..71 the first eight bytes of the signer's public key as its
-// id, the rest zero.
+// first 128 bytes, which the rest of the format leaves alone: bytes 0..63 the signature, 64..71
+// the first eight bytes of the signer's public key as its id, the rest zero. What is signed is a
+// context text, the package's kind ("client", "html" or "firmware") and every byte from offset
+// 128 to the end (Ed25519ph, so that a package is never copied to be signed): a package signed
+// as one kind is refused as another.
 namespace signature {
 
 constexpr int kHeaderSize = 128;
@@ -17,23 +19,24 @@ constexpr int kPublicKeySize = 32;
 constexpr int kSecretKeySize = 64;
 
 enum class Verdict {
-    Good,         // signed by the key asked for, and the bytes are the ones signed
+    Good,         // signed by the key asked for, as this kind, and the bytes are the ones signed
     Unsigned,     // the header is all zero
-    OtherKey,     // signed by a key with another id
-    BadSignature, // the key's id, but the signature does not fit the bytes
+    OtherKey,     // signed by a key with another id (or there is no key to check with)
+    BadSignature, // the key's id, but the signature does not fit the bytes or the kind
     TooShort,     // not even a header and one byte
 };
 
 // A fresh key pair; false when the library cannot be initialised.
 bool generateKeyPair(QByteArray* publicKey, QByteArray* secretKey);
 
-// Writes the signature of `packageFile` by `secretKey` into its header. False when the file is
-// too short or the key is not a secret key of kSecretKeySize bytes.
-bool sign(QByteArray* packageFile, const QByteArray& secretKey);
+// Writes the signature of `packageFile` as a package of `kind` by `secretKey` into its header.
+// False when the file is too short, the kind is empty or the key is not a secret key of
+// kSecretKeySize bytes.
+bool sign(QByteArray* packageFile, const QByteArray& secretKey, const QString& kind);
 
-// Checks `packageFile` against `publicKey` (kPublicKeySize bytes). Reads the file only: nothing
-// of it is decompressed or interpreted.
-Verdict verify(const QByteArray& packageFile, const QByteArray& publicKey);
+// Checks `packageFile` as a package of `kind` against `publicKey` (kPublicKeySize bytes). Reads
+// the file only: nothing of it is decompressed or interpreted.
+Verdict verify(const QByteArray& packageFile, const QByteArray& publicKey, const QString& kind);
 
 // A short English reason for a verdict other than Good, for the log.
 QString describe(Verdict verdict);
@@ -42,14 +45,16 @@ QString describe(Verdict verdict);
 // empty for anything else.
 QByteArray fromHex(const QString& text, int size);
 
-// The public key update packages must be signed with, taken from the configuration at start-up;
-// empty when none is configured, and then packages are taken unsigned. Safe from any thread.
-void setUpdateKey(const QByteArray& publicKey);
-QByteArray updateKey();
+// The key built into the program, and whether it is the reference server's test key (a
+// development build).
+QByteArray builtInKey();
+bool builtInKeyIsTestKey();
 
-// Sets the update key from the configuration's hexadecimal text. An empty text configures none.
-// A text that is no public key is logged and refuses every package from then on: a damaged key
-// must not turn the check off. Returns whether the text was a key (or empty).
-bool configureUpdateKey(const QString& hexText);
+// The key update packages are checked against: the built-in key. Nothing the page, conf.xml or a
+// server sends reaches it. Safe from any thread.
+QByteArray updateKey();
+// Tests check packages of keys of their own; the program never calls this. An empty key refuses
+// every package.
+void setUpdateKey(const QByteArray& publicKey);
 
 } // namespace signature

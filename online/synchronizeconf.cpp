@@ -1,5 +1,6 @@
 #include "synchronizeconf.h"
 
+#include "online/failure.h"
 #include "online/httprequestworker.h"
 #include "online/nofollow.h"
 #include "online/package.h"
@@ -10,7 +11,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
+#include <QThread>
+
+#include <memory>
+
+namespace {
+const QString kUploadName = QStringLiteral("tupload/upload/synchronize.dat");
+} // namespace
 
 synchronizeConf::synchronizeConf(OnlineHost& host, const OnlineSettings& settings,
                                  const QStringList& paths, const QString& deviceId,
@@ -21,19 +30,26 @@ synchronizeConf::synchronizeConf(OnlineHost& host, const OnlineSettings& setting
 platform::ResultOf<QByteArray> synchronizeConf::buildPackage(const QString& folder,
                                                              const QStringList& paths) {
     using Built = platform::ResultOf<QByteArray>;
+    if (quint32(paths.size()) > package::kMaxSyncEntries)
+        return Built::failure(0, "too many files for one package");
     QByteArray payload;
     QDataStream ds(&payload, QIODevice::WriteOnly);
     ds.setVersion(14);
     ds << static_cast<quint32>(paths.size());
+    qint64 total = 0;
     for (const QString& path : paths) {
-        // The package is unpacked over the program folder again: only names that stay in it.
-        if (!package::isSafeName(path))
-            return Built::failure(0, "'" + path.toStdString() + "' leaves the folder");
+        // Only what a download of the package may write again: configuration files.
+        if (!package::isSyncableName(path))
+            return Built::failure(0, "'" + path.toStdString() + "' is no configuration file");
         QFile f(folder + path);
+        const qint64 size = QFileInfo(f).size();
+        total += size;
+        if (size > package::kMaxSyncFileSize || total > package::kMaxSyncTotal)
+            return Built::failure(0, "'" + path.toStdString() + "' makes the package too large");
         if (!f.open(QIODevice::ReadOnly))
             return Built::failure(0, "'" + path.toStdString() + "' cannot be opened");
-        const QByteArray data = f.readAll();
-        if (f.error() != QFileDevice::NoError)
+        const QByteArray data = f.read(package::kMaxSyncFileSize + 1);
+        if (f.error() != QFileDevice::NoError || data.size() > qint64(package::kMaxSyncFileSize))
             return Built::failure(0, "'" + path.toStdString() + "' cannot be read");
         ds << path << static_cast<quint32>(data.size()) << data;
     }
@@ -63,27 +79,55 @@ HttpRequestWorker* synchronizeConf::send(const QString& method, const QString& p
         params.addVar(QStringLiteral("revision"), revision);
     }
     if (multipart)
-        params.addFile(QStringLiteral("file"),
-                       m_settings.programFolder + QStringLiteral("tupload/upload/synchronize.dat"),
-                       QString(), QStringLiteral("binary/octet-stream"));
+        params.addFile(QStringLiteral("file"), m_settings.programFolder + kUploadName, QString(),
+                       QStringLiteral("binary/octet-stream"));
     params.addVar(QStringLiteral("noencrypt"), QString());
-    auto* worker = new HttpRequestWorker(this);
+    auto* worker = new HttpRequestWorker(this, m_settings.apiLimits());
     connect(worker, &HttpRequestWorker::on_execution_finished, this, handler);
     worker->send(params);
     return worker;
 }
 
+void synchronizeConf::buildThen(const QString& uploadPath,
+                                std::function<void(const platform::ResultOf<QString>&)> next) {
+    using Md5 = platform::ResultOf<QString>;
+    auto result = std::make_shared<Md5>();
+    const QString folder = m_settings.programFolder;
+    const QStringList paths = m_paths;
+    // Reading the files and the 16 MiB-dictionary encoder take their time: not on the window's.
+    QThread* thread = QThread::create([result, folder, paths, uploadPath] {
+        const platform::ResultOf<QByteArray> file = buildPackage(folder, paths);
+        if (!file) {
+            *result = Md5::failure(file.code, file.text);
+            return;
+        }
+        if (!uploadPath.isEmpty()) {
+            QSaveFile out(uploadPath);
+            if (!out.open(QIODevice::WriteOnly) || out.write(file.value) != file.value.size() ||
+                !out.commit()) {
+                *result = Md5::failure(0, "the package cannot be written");
+                return;
+            }
+        }
+        *result = Md5::success(QString::fromLatin1(
+            QCryptographicHash::hash(file.value, QCryptographicHash::Md5).toHex()));
+    });
+    connect(thread, &QThread::finished, this, [result, next] { next(*result); });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    online::trackThread(thread);
+    thread->start();
+}
+
 void synchronizeConf::start() {
-    const platform::ResultOf<QByteArray> file = buildPackage(m_settings.programFolder, m_paths);
-    if (!file) {
-        answer(false, QStringLiteral("calculate md5 falied!"));
-        return;
-    }
-    const QString md5 =
-        QString::fromLatin1(QCryptographicHash::hash(file.value, QCryptographicHash::Md5).toHex());
-    send(QStringLiteral("GET"), QStringLiteral("/api/system/Sync"), false,
-         &synchronizeConf::handle_doCheckSynchronize, md5,
-         m_host.clientSetting(QStringLiteral("synchronize")));
+    buildThen(QString(), [this](const platform::ResultOf<QString>& md5) {
+        if (!md5) {
+            answer(false, QStringLiteral("calculate md5 falied!"));
+            return;
+        }
+        send(QStringLiteral("GET"), QStringLiteral("/api/system/Sync"), false,
+             &synchronizeConf::handle_doCheckSynchronize, md5.value,
+             m_host.clientSetting(QStringLiteral("synchronize")));
+    });
 }
 
 bool synchronizeConf::readAnswer(HttpRequestWorker* worker, serveranswers::Sync* out) {
@@ -94,7 +138,7 @@ bool synchronizeConf::readAnswer(HttpRequestWorker* worker, serveranswers::Sync*
         answer(false, QStringLiteral("get api failed"));
         return false;
     }
-    qCInfo(lcSynchronizeConf).noquote() << QString::fromUtf8(reply.value);
+    qCInfo(lcSynchronizeConf).noquote() << online::logExcerpt(reply.value);
     *out = serveranswers::sync(reply.value);
     return true;
 }
@@ -108,8 +152,8 @@ void synchronizeConf::handle_doCheckSynchronize(HttpRequestWorker* worker) {
         answer(true, QStringLiteral("current version is new"));
         break;
     case 1:
+        m_revision = a.revision;
         download();
-        storeRevision(a.revision);
         break;
     case 2:
         upload();
@@ -122,7 +166,7 @@ void synchronizeConf::handle_doCheckSynchronize(HttpRequestWorker* worker) {
 void synchronizeConf::upload() {
     const QString root = m_settings.programFolder + QStringLiteral("tupload/");
     const QString dir = root + QStringLiteral("upload/");
-    const QString path = dir + QStringLiteral("synchronize.dat");
+    const QString path = m_settings.programFolder + kUploadName;
     if (isLinkEntry(root))
         removeTreeNoFollow(root);
     if (isLinkEntry(dir))
@@ -132,15 +176,14 @@ void synchronizeConf::upload() {
         for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
             if (f.absoluteFilePath() != QFileInfo(path).absoluteFilePath())
                 QFile::remove(f.absoluteFilePath());
-    const platform::ResultOf<QByteArray> file = buildPackage(m_settings.programFolder, m_paths);
-    QSaveFile out(path);
-    if (!file || !out.open(QIODevice::WriteOnly) || out.write(file.value) != file.value.size() ||
-        !out.commit()) {
-        answer(false, QStringLiteral("package file failed"));
-        return;
-    }
-    send(QStringLiteral("POST"), QStringLiteral("/api/system/Sync/upload"), true,
-         &synchronizeConf::handle_doUploadSynFiles);
+    buildThen(path, [this](const platform::ResultOf<QString>& built) {
+        if (!built) {
+            answer(false, QStringLiteral("package file failed"));
+            return;
+        }
+        send(QStringLiteral("POST"), QStringLiteral("/api/system/Sync/upload"), true,
+             &synchronizeConf::handle_doUploadSynFiles);
+    });
 }
 
 void synchronizeConf::handle_doUploadSynFiles(HttpRequestWorker* worker) {
@@ -151,8 +194,8 @@ void synchronizeConf::handle_doUploadSynFiles(HttpRequestWorker* worker) {
         answer(false, QStringLiteral("unknow erro"));
         return;
     }
-    storeRevision(a.revision);
-    QFile::remove(m_settings.programFolder + QStringLiteral("tupload/upload/synchronize.dat"));
+    storeRevision(m_host, a.revision);
+    QFile::remove(m_settings.programFolder + kUploadName);
     answer(true, QStringLiteral("upload synchrosize file success"));
 }
 
@@ -169,25 +212,81 @@ void synchronizeConf::handle_doDownLoadSynFile(HttpRequestWorker* worker) {
         answer(false, QStringLiteral("unknow erro"));
         return;
     }
-    PsynfileDownLoader* downloader = m_download.create(a.file, m_settings);
+    if (!a.revision.isUndefined() && !a.revision.isNull())
+        m_revision = a.revision;
+    m_staged.clear();
+    PsynfileDownLoader* downloader = m_download.create(a.file, m_settings, m_paths);
+    connect(downloader, &PsynfileDownLoader::staged, this,
+            [this](const QStringList& names) { m_staged = names; });
     connect(downloader, &PsynfileDownLoader::unpressFinished, this,
             &synchronizeConf::on_downloadSynfileFinished);
     connect(downloader, &PsynfileDownLoader::downLoadFailed, this,
             &synchronizeConf::on_downloadSynfileFaild);
     m_download.start();
-    storeRevision(a.revision);
 }
 
-void synchronizeConf::storeRevision(const QJsonValue& revision) {
+void synchronizeConf::storeRevision(OnlineHost& host, const QJsonValue& revision) {
     if (revision.isUndefined() || revision.isNull())
         return;
-    const QString value = revision.toVariant().toString();
-    m_host.commitClientSetting(QStringLiteral("synchronize"), value);
+    host.commitClientSetting(QStringLiteral("synchronize"), revision.toVariant().toString());
 }
 
 void synchronizeConf::on_downloadSynfileFinished() {
     m_download.release();
-    answer(true, QStringLiteral("download synchronize file success"));
+    const QString folder = m_settings.programFolder;
+    // conf.xml is the store's: it keeps this program's server, version and revision, and only a
+    // file the store can read replaces it. Judged now, written by the store in its turn.
+    QStringList others;
+    QByteArray conf;
+    bool hasConf = false;
+    for (const QString& name : qAsConst(m_staged)) {
+        if (!package::isConfName(name)) {
+            others << name;
+            continue;
+        }
+        QFile staged(package::stagedPath(folder, name));
+        const QByteArray text = staged.open(QIODevice::ReadOnly) ? staged.readAll() : QByteArray();
+        staged.close();
+        staged.remove();
+        const platform::ResultOf<QByteArray> taken = m_host.syncedConf(text);
+        if (!taken) {
+            qCInfo(lcSynchronizeConf).noquote()
+                << QStringLiteral("the synchronized conf.xml was not taken: %1")
+                       .arg(QString::fromStdString(taken.text));
+            package::discardSyncStage(folder, m_staged);
+            answer(false, QStringLiteral("on_downloadSynfileFaild"));
+            return;
+        }
+        conf = taken.value;
+        hasConf = true;
+    }
+    // After the profile commands sent before, so that a queued save is not written over the
+    // synced files. What follows the files happens even when a newer request replaced this one.
+    auto committed = std::make_shared<platform::Result>();
+    const QPointer<synchronizeConf> self(this);
+    OnlineHost* host = &m_host;
+    const QStringList names = m_staged;
+    const QJsonValue revision = m_revision;
+    m_host.replaceFilesInTurn(
+        [folder, others, committed] { *committed = package::commitSyncStage(folder, others); },
+        [self, host, committed, names, conf, hasConf, revision] {
+            if (*committed && hasConf)
+                *committed = host->commitSyncedConf(conf);
+            if (*committed) {
+                host->filesReplaced(names);
+                // Only now: a revision stored for files that never arrived would have the next
+                // sync send the stale local copy over the server's.
+                storeRevision(*host, revision);
+            } else {
+                qCInfo(lcSynchronizeConf).noquote()
+                    << QStringLiteral("the synchronized files were not taken: %1")
+                           .arg(QString::fromStdString(committed->text));
+            }
+            if (self)
+                self->answer(bool(*committed),
+                             *committed ? QStringLiteral("download synchronize file success")
+                                        : QStringLiteral("on_downloadSynfileFaild"));
+        });
 }
 
 void synchronizeConf::on_downloadSynfileFaild() {

@@ -1,5 +1,6 @@
 #include "updatecheck.h"
 
+#include "online/failure.h"
 #include "online/httprequestworker.h"
 #include "online/serveranswers.h"
 #include "online/updatedlg.h"
@@ -29,7 +30,7 @@ void UpdateCheck::send(const OnlineDevice& device) {
     params.addVar(QStringLiteral("fwversion"), device.version);
     params.addVar(QStringLiteral("version"), m_host.clientSetting(QStringLiteral("version")));
     params.addVar(QStringLiteral("noencrypt"), QStringLiteral("1"));
-    m_worker = new HttpRequestWorker(this);
+    m_worker = new HttpRequestWorker(this, m_settings.apiLimits());
     connect(m_worker, &HttpRequestWorker::on_execution_finished, this,
             &UpdateCheck::handle_doCheckUpdate);
     m_worker->send(params);
@@ -75,6 +76,6 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
             }
         }
     }
-    qCInfo(lcUpdatesystem).noquote() << QString::fromUtf8(reply.value);
+    qCInfo(lcUpdatesystem).noquote() << online::logExcerpt(reply.value);
     emit checkEnded(outcome);
 }

@@ -3,6 +3,7 @@
 #include "ui_updatedlg.h"
 
 #include "online/firmwarewriter.h"
+#include "online/package.h"
 #include "online/updateinstall.h"
 #include "weblog/weblog.h"
 
@@ -101,8 +102,9 @@ void updateDlg::on_uninstallButton_clicekd() {
 }
 
 void updateDlg::startDownload(const QString& kind, const QString& url) {
-    auto download = std::make_unique<handoff::OwnThread<PsUpdateDownloader>>();
-    PsUpdateDownloader* dl = download->create(url, kind, m_settings);
+    auto download = std::make_unique<online::DownloadThread<PsUpdateDownloader>>();
+    PsUpdateDownloader* dl =
+        download->create(url, kind, m_settings, m_host.clientSetting(QStringLiteral("version")));
     connect(dl, &PsUpdateDownloader::finishPart, this, &updateDlg::on_finishPart);
     if (kind == QLatin1String("client"))
         connect(dl, &PsUpdateDownloader::unpressFinished, this,
@@ -115,7 +117,10 @@ void updateDlg::startDownload(const QString& kind, const QString& url) {
                 &updateDlg::on_firmPackageDownLoadFinished);
     connect(dl, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
     connect(dl, &PsUpdateDownloader::downLoadFailed, this, [this, kind] { settle(kind); });
-    connect(dl, &PsUpdateDownloader::unpackFailed, this, [this, kind] { settle(kind); });
+    connect(dl, &PsUpdateDownloader::unpackFailed, this,
+            [this, kind](int code) { refused(kind, code); });
+    if (kind == QLatin1String("html"))
+        m_pagesReady = dl->readyFolder();
     m_pending << kind;
     auto& started = m_downloads[kind] = std::move(download);
     started->start();
@@ -125,6 +130,14 @@ void updateDlg::startDownload(const QString& kind, const QString& url) {
 void updateDlg::settle(const QString& kind) {
     m_downloads.erase(kind);
     m_pending.removeAll(kind);
+}
+
+void updateDlg::refused(const QString& kind, int code) {
+    settle(kind);
+    if (code == int(package::kRefusedSignature))
+        ui->lb_install->setText(tr("更新包签名无效，已拒绝安装"));
+    else if (code == int(package::kRefusedVersion))
+        ui->lb_install->setText(tr("更新包版本不高于当前版本，已拒绝安装"));
 }
 
 void updateDlg::on_finishPart(qint64 part, qint64 total) {
@@ -156,24 +169,41 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     Q_UNUSED(version)
     ui->lb_install->setText(tr("更新完成"));
-    m_host.replaceFilesInTurn(
-        [folder = m_settings.programFolder, pauseMs = m_settings.installPauseMs] {
-            updateinstall::installPageUpdate(folder, updateinstall::messageBoxRetryPrompt, pauseMs);
-        });
-    settle(QStringLiteral("html"));
-    // Closing while other kinds are still under way would hide their outcome (and a program
-    // update would never be offered for restart): then the user closes the dialog.
-    if (m_pending.isEmpty() && !m_firmware && !updateinstall::runUpdaterOnExit)
-        accept();
+    // The pages are copied in their turn; the download keeps its folder until they are.
+    auto* installer = new updateinstall::PageInstaller(m_host, m_settings.programFolder,
+                                                       m_pagesReady, m_settings.installPauseMs,
+                                                       updateinstall::messageBoxRetryPrompt, this);
+    connect(installer, &updateinstall::PageInstaller::finished, this, [this, installer] {
+        installer->deleteLater();
+        settle(QStringLiteral("html"));
+        // Closing while other kinds are still under way would hide their outcome (and a program
+        // update would never be offered for restart): then the user closes the dialog.
+        if (m_pending.isEmpty() && !m_firmware && !updateinstall::runUpdaterOnExit)
+            accept();
+    });
+    installer->start();
 }
 
 void updateDlg::on_firmPackageDownLoadFinished(QString version) {
-    Q_UNUSED(version)
     settle(QStringLiteral("firmware"));
-    ui->lb_install->setText(tr("正在更新固件，请勿插拔鼠标"));
     const QList<OnlineDevice> devices = m_host.connectedDevices();
-    if (devices.isEmpty())
+    if (devices.isEmpty()) {
+        ui->lb_install->setText(tr("正在更新固件，请勿插拔鼠标"));
         return;
+    }
+    // An older image would bring back what a newer one mended. An image that names no version
+    // is not taken; a device that reports none (a checksum) cannot be compared with.
+    const QString current = devices.first().version;
+    const bool imageHasVersion = package::compareVersions(version, version).has_value();
+    const std::optional<int> order = package::compareVersions(version, current);
+    if (!imageHasVersion || (order && *order < 0)) {
+        qCInfo(lcUpdateDlg).noquote()
+            << QStringLiteral("firmware version '%1' is not taken over the device's '%2'")
+                   .arg(version, current);
+        ui->lb_install->setText(tr("固件版本低于设备当前版本，已拒绝更新"));
+        return;
+    }
+    ui->lb_install->setText(tr("正在更新固件，请勿插拔鼠标"));
     // Not a child of the dialog: closing the dialog must not stop a device halfway through.
     m_firmware = new FirmwareWriter(m_host.firmwareSession(), m_host.firmwareWaits());
     connect(m_firmware, &FirmwareWriter::status, ui->lb_install, &QLabel::setText);

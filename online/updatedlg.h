@@ -1,9 +1,9 @@
 #pragma once
 
-#include "bridge/handoff.h"
 #include "online/firmwarewriter.h"
 #include "online/onlinehost.h"
 #include "online/onlinesettings.h"
+#include "online/onlinethreads.h"
 #include "online/psupdatedownloader.h"
 
 #include <QDialog>
@@ -22,7 +22,9 @@ class updateDlg;
 
 // The update dialog: offers the update, downloads the listed kinds ("client", "html",
 // "firmware") at the same time with progress, installs pages and firmware at once and prepares
-// a program update for the updater that runs when the program quits.
+// a program update for the updater that runs when the program quits. A program package must be
+// newer than the program, a firmware image at least as new as the device's; what is refused is
+// said in words.
 class updateDlg : public QDialog {
     Q_OBJECT
 public:
@@ -58,6 +60,8 @@ public slots:
 private:
     void startDownload(const QString& kind, const QString& url);
     void settle(const QString& kind);
+    // A package that was refused: the user is told why.
+    void refused(const QString& kind, int code);
 
     Ui::updateDlg* ui;
     OnlineHost& m_host;
@@ -65,7 +69,8 @@ private:
     QJsonObject m_ret;
     QStringList m_deployment;
     // One download per kind; the downloads end with the dialog, nobody listening.
-    std::map<QString, std::unique_ptr<handoff::OwnThread<PsUpdateDownloader>>> m_downloads;
+    std::map<QString, std::unique_ptr<online::DownloadThread<PsUpdateDownloader>>> m_downloads;
     QStringList m_pending; // kinds whose work has not ended
+    QString m_pagesReady;  // where the page package waits once unpacked
     QPointer<FirmwareWriter> m_firmware;
 };

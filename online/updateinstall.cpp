@@ -2,6 +2,7 @@
 
 #include "online/failure.h"
 #include "online/nofollow.h"
+#include "online/replacefile.h"
 #include "platform/process.h"
 #include "weblog/weblog.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QQueue>
 #include <QTemporaryFile>
 #include <QThread>
@@ -28,19 +30,6 @@ QString folderOf(const QString& programFolder) {
 
 bool removeTree(const QString& path) {
     return removeTreeNoFollow(path);
-}
-
-// Replaces `target` by a copy of `source`; the old file stays until the copy is complete.
-bool replaceFile(const QString& source, const QString& target) {
-    const QString partial = target + QStringLiteral(".part");
-    QFile::remove(partial);
-    if (!QFile::copy(source, partial))
-        return false;
-    if (QFileInfo::exists(target) && !QFile::remove(target)) {
-        QFile::remove(partial);
-        return false;
-    }
-    return QFile::rename(partial, target);
 }
 
 // File permission bits do not tell (NTFS rights are not read by them): only creating a file
@@ -65,7 +54,12 @@ platform::Result checkReadyUpdate(const QString& programFolder) {
     if (!QFileInfo::exists(delivered))
         return platform::Result::success();
     const QString installed = folder + updaterFileName();
-    if (replaceFile(delivered, installed)) {
+    // A write-protected updater cannot be copied over: like a write-protected folder, that takes
+    // the elevated updater.
+    const QFileInfo current(installed);
+    // (Marked read-only, as Windows' attribute shows in the owner's write bit.)
+    const bool protectedFile = current.exists() && !(current.permissions() & QFile::WriteOwner);
+    if (!protectedFile && replaceByCopy(delivered, installed)) {
         if (!QFile::remove(delivered)) {
             const platform::Result r =
                 online::loggedFailure(lcPspecificWnd(), QStringLiteral("delete update.exe faild"));
@@ -74,7 +68,7 @@ platform::Result checkReadyUpdate(const QString& programFolder) {
         }
         return platform::Result::success();
     }
-    if (!folderTakesFiles(folder)) {
+    if (protectedFile || !folderTakesFiles(folder)) {
         updaterNeedsElevation = true;
         qCInfo(lcPspecificWnd).noquote() << "dir is in write-protected dir";
         return platform::Result::success();
@@ -122,42 +116,43 @@ bool messageBoxRetryPrompt(const QString& targetPath) {
                                  QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
 }
 
-namespace {
+PageInstall::PageInstall(const QString& programFolder, const QString& readyDir, int pauseMs)
+    : m_folder(folderOf(programFolder)), m_ready(QDir::cleanPath(readyDir)), m_pauseMs(pauseMs) {}
 
-void clearPageUpdate(const QString& folder) {
-    if (!removeTree(folder + QStringLiteral("tupdates/html/ready")))
+void PageInstall::clear() {
+    if (!removeTree(m_ready))
         qCInfo(lcPspecificWnd).noquote() << "Error: failed to clear path! :(";
-    QDir().rmdir(folder + QStringLiteral("tupdates/html"));
-    QDir().rmdir(folder + QStringLiteral("tupdates"));
+    // The folders above it, up to "tupdates", go when nothing else is left in them.
+    const QString root = QDir::cleanPath(m_folder + QStringLiteral("tupdates"));
+    for (QString dir = QFileInfo(m_ready).path(); dir.startsWith(root);
+         dir = QFileInfo(dir).path()) {
+        if (!QDir().rmdir(dir) || dir == root)
+            break;
+    }
 }
 
-} // namespace
-
-platform::Result installPageUpdate(const QString& programFolder, const RetryPrompt& prompt,
-                                   int pauseMs) {
-    const QString folder = folderOf(programFolder);
-    const QString source = folder + QStringLiteral("tupdates/html/ready");
-    const QString target = folder + QStringLiteral("view/device");
-
+bool PageInstall::walk() {
+    const QString target = m_folder + QStringLiteral("view/device");
     QQueue<QString> queue; // relative directories, breadth-first
     queue.enqueue(QString());
     while (!queue.isEmpty()) {
         const QString rel = queue.dequeue();
         qCInfo(lcPspecificWnd).noquote()
             << QStringLiteral("Parsing dir %1 in update tree..").arg(rel);
-        const QString srcDir = rel.isEmpty() ? source : source + QLatin1Char('/') + rel;
+        const QString srcDir = rel.isEmpty() ? m_ready : m_ready + QLatin1Char('/') + rel;
         const QString dstDir = rel.isEmpty() ? target : target + QLatin1Char('/') + rel;
         if (!QFileInfo(srcDir).isDir()) {
             if (rel.isEmpty())
                 break; // nothing to install
-            const platform::Result r = online::loggedFailure(
+            m_failure = online::loggedFailure(
                 lcPspecificWnd(), QStringLiteral("Error: failed to find update files :("));
-            clearPageUpdate(folder);
-            return r;
+            clear();
+            return false;
         }
         if (!QFileInfo(dstDir).isDir() && !QDir().mkpath(dstDir)) {
-            clearPageUpdate(folder);
-            return online::failure(QStringLiteral("cannot create '%1'").arg(dstDir));
+            m_failure = online::failure(QStringLiteral("cannot create '%1'").arg(dstDir));
+            clear();
+            return false;
         }
         const QFileInfoList entries = QDir(srcDir).entryInfoList(
             QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
@@ -165,31 +160,110 @@ platform::Result installPageUpdate(const QString& programFolder, const RetryProm
         for (const QFileInfo& entry : entries) {
             const QString childRel =
                 rel.isEmpty() ? entry.fileName() : rel + QLatin1Char('/') + entry.fileName();
-            if (entry.isDir()) {
+            if (entry.isDir())
                 queue.enqueue(childRel);
-                continue;
-            }
-            const QString to = target + QLatin1Char('/') + childRel;
-            bool copied = false;
-            while (!copied) {
-                for (int attempt = 0; attempt < 30 && !copied; ++attempt) {
-                    copied = replaceFile(entry.absoluteFilePath(), to);
-                    if (!copied && pauseMs > 0)
-                        QThread::msleep(static_cast<unsigned long>(pauseMs));
-                }
-                if (copied)
-                    break;
-                qCInfo(lcPspecificWnd).noquote() << "Error: failed to copy, asking to retry..";
-                if (!prompt || !prompt(QDir::toNativeSeparators(to))) {
-                    clearPageUpdate(folder);
-                    return online::failure(QStringLiteral("'%1' is not accessible").arg(to));
-                }
-            }
+            else
+                m_files.append({entry.absoluteFilePath(), childRel});
         }
     }
+    return true;
+}
+
+PageInstall::State PageInstall::run() {
+    if (!m_walked) {
+        m_walked = true;
+        if (!walk())
+            return State::Failed;
+    }
+    const QString target = m_folder + QStringLiteral("view/device/");
+    for (; m_next < m_files.size(); ++m_next) {
+        const QString to = target + m_files.at(m_next).second;
+        bool copied = false;
+        for (int attempt = 0; attempt < 30 && !copied; ++attempt) {
+            if (QThread::currentThread()->isInterruptionRequested()) {
+                m_failure = online::failure(QStringLiteral("stopped"));
+                return State::Failed;
+            }
+            copied = replaceByCopy(m_files.at(m_next).first, to);
+            if (!copied && m_pauseMs > 0)
+                QThread::msleep(static_cast<unsigned long>(m_pauseMs));
+        }
+        if (!copied) {
+            qCInfo(lcPspecificWnd).noquote() << "Error: failed to copy, asking to retry..";
+            m_blocked = QDir::toNativeSeparators(to);
+            return State::Blocked;
+        }
+        m_installed << QStringLiteral("view/device/") + m_files.at(m_next).second;
+    }
     qCInfo(lcPspecificWnd).noquote() << "move html succeed! Clearing folder..";
-    clearPageUpdate(folder);
-    return platform::Result::success();
+    clear();
+    return State::Done;
+}
+
+platform::Result PageInstall::cancel() {
+    m_failure = online::failure(QStringLiteral("'%1' is not accessible").arg(m_blocked));
+    clear();
+    return m_failure;
+}
+
+PageInstaller::PageInstaller(OnlineHost& host, const QString& programFolder,
+                             const QString& readyDir, int pauseMs, RetryPrompt prompt,
+                             QObject* parent)
+    : QObject(parent), m_host(host),
+      m_install(std::make_shared<PageInstall>(programFolder, readyDir, pauseMs)),
+      m_prompt(std::move(prompt)) {}
+
+void PageInstaller::start() {
+    auto install = m_install;
+    auto state = std::make_shared<PageInstall::State>(PageInstall::State::Failed);
+    const QPointer<PageInstaller> self(this);
+    OnlineHost* host = &m_host; // outlives its services
+    m_host.replaceFilesInTurn([install, state] { *state = install->run(); },
+                              [self, host, install, state] {
+                                  // Whatever became of the installer, the program hears of what
+                                  // is in place.
+                                  host->filesReplaced(install->installed());
+                                  if (self)
+                                      self->ended(*state);
+                                  else if (*state == PageInstall::State::Blocked)
+                                      install->cancel();
+                              });
+}
+
+void PageInstaller::ended(PageInstall::State state) {
+    switch (state) {
+    case PageInstall::State::Done:
+        emit finished(true);
+        break;
+    case PageInstall::State::Blocked:
+        if (m_prompt && m_prompt(m_install->blockedTarget())) {
+            start();
+        } else {
+            m_install->cancel();
+            emit finished(false);
+        }
+        break;
+    case PageInstall::State::Failed:
+        emit finished(false);
+        break;
+    }
+}
+
+platform::Result installPageUpdate(const QString& programFolder, const RetryPrompt& prompt,
+                                   int pauseMs) {
+    PageInstall install(programFolder,
+                        folderOf(programFolder) + QStringLiteral("tupdates/html/ready"), pauseMs);
+    for (;;) {
+        switch (install.run()) {
+        case PageInstall::State::Done:
+            return platform::Result::success();
+        case PageInstall::State::Failed:
+            return install.failure();
+        case PageInstall::State::Blocked:
+            if (!prompt || !prompt(install.blockedTarget()))
+                return install.cancel();
+        }
+    }
 }
 
 } // namespace updateinstall

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "online/onlinehost.h"
 #include "platform/result.h"
 
+#include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 // Applying unpacked updates: the readiness check of a program update, starting the updater
 // after the event loop, and installing page updates.
@@ -35,9 +39,70 @@ using RetryPrompt = std::function<bool(const QString& targetPath)>;
 // application runs, else Cancel.
 bool messageBoxRetryPrompt(const QString& targetPath);
 
-// Copies "tupdates/html/ready" into "view/device/" breadth-first, then clears the update. Fails
-// when the update had to be given up (it is cleared then too). `pauseMs` between tries of a
-// file.
+// Installs a page update: mirrors a ready tree into "view/device/" breadth-first, each file
+// replaced whole (the old one stays until the new one is in place), then clears the update (the
+// ready tree, and the folders above it up to "tupdates" when left empty). A file that stays
+// inaccessible after 30 tries, `pauseMs` apart, stops the install until it is run again (the
+// user asked to retry) or cancelled. Runs on a download's thread: the tries never hold the
+// window.
+class PageInstall {
+public:
+    enum class State { Done, Blocked, Failed };
+
+    PageInstall(const QString& programFolder, const QString& readyDir, int pauseMs);
+
+    // Installs on from where it stopped.
+    State run();
+    // The file that stayed inaccessible, in native separators, when run() answered Blocked.
+    QString blockedTarget() const { return m_blocked; }
+    // Gives up: the update is cleared. Answers the failure run() would have.
+    platform::Result cancel();
+    // What went wrong when run() answered Failed.
+    platform::Result failure() const { return m_failure; }
+    // The files installed so far, relative to the program folder ("view/device/...").
+    QStringList installed() const { return m_installed; }
+
+private:
+    bool walk();
+    void clear();
+
+    QString m_folder;
+    QString m_ready;
+    int m_pauseMs;
+    bool m_walked = false;
+    QList<QPair<QString, QString>> m_files; // source, target relative to view/device
+    int m_next = 0;
+    QString m_blocked;
+    QStringList m_installed;
+    platform::Result m_failure;
+};
+
+// A page install in the turn the host gives replacing files (OnlineHost::replaceFilesInTurn:
+// after the profile commands sent before it, the copying off the window's thread), telling the
+// host of the files replaced, and asking `prompt` about a file that stays inaccessible. GUI
+// thread.
+class PageInstaller : public QObject {
+    Q_OBJECT
+public:
+    PageInstaller(OnlineHost& host, const QString& programFolder, const QString& readyDir,
+                  int pauseMs, RetryPrompt prompt, QObject* parent = nullptr);
+
+    void start();
+
+signals:
+    // The install has ended: `ok` when every file is in place.
+    void finished(bool ok);
+
+private:
+    void ended(PageInstall::State state);
+
+    OnlineHost& m_host;
+    std::shared_ptr<PageInstall> m_install;
+    RetryPrompt m_prompt;
+};
+
+// The same at once for "tupdates/html/ready", asking `prompt` (when given) whether to try a
+// blocked file again. Fails when the update had to be given up (it is cleared then too).
 platform::Result installPageUpdate(const QString& programFolder, const RetryPrompt& prompt,
                                    int pauseMs);
 

@@ -1,14 +1,16 @@
 #pragma once
 
-#include "bridge/handoff.h"
 #include "bridge/routercallback.h"
 #include "online/commonfiledownloader.h"
 #include "online/onlinesettings.h"
+#include "online/onlinethreads.h"
 
+#include <QList>
 #include <QObject>
 
 // One page-requested download: runs a `commonFileDownloader` on its own thread and answers the
-// page with the file's path or "downloadFaild". Deletes itself once it has answered.
+// page with the file's path or "downloadFaild": every request for the same file that came while
+// it ran. Deletes itself once it has answered.
 class wrapFileDownload : public QObject {
     Q_OBJECT
 public:
@@ -17,6 +19,8 @@ public:
                      QObject* parent = nullptr);
 
     void start();
+    // Another request for the same file: answered with this download's outcome.
+    void addCallback(const RouterCallback& callback) { m_callbacks << callback; }
 
 public slots:
     void on_downloadfileFinished();
@@ -26,7 +30,7 @@ private:
     QString m_url;
     QString m_relativeDir;
     QString m_resultPath;
-    RouterCallback m_callback;
+    QList<RouterCallback> m_callbacks;
     OnlineSettings m_settings;
-    handoff::OwnThread<commonFileDownloader> m_download;
+    online::DownloadThread<commonFileDownloader> m_download;
 };

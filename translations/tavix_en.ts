@@ -171,5 +171,17 @@
         <source>   程序由软件包管理器更新</source>
         <translation>   The program is updated by the package manager</translation>
     </message>
+    <message>
+        <source>更新包签名无效，已拒绝安装</source>
+        <translation>The package is not signed by the vendor: it was not installed</translation>
+    </message>
+    <message>
+        <source>更新包版本不高于当前版本，已拒绝安装</source>
+        <translation>The package is not newer than this version: it was not installed</translation>
+    </message>
+    <message>
+        <source>固件版本低于设备当前版本，已拒绝更新</source>
+        <translation>The firmware is older than the device&apos;s: it was not written</translation>
+    </message>
 </context>
 </TS>

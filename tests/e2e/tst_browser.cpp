@@ -857,7 +857,8 @@ void tst_Browser::onlineCommandsThroughTheMainWindow() {
     QFile served(data.filePath("files/page.bin"));
     QVERIFY(served.open(QIODevice::WriteOnly) && served.write(QByteArray(120000, 'p')) == 120000);
     served.close();
-    QFile mine(program.filePath("mine.xml"));
+    QDir().mkpath(program.filePath("Resources/profiles"));
+    QFile mine(program.filePath("Resources/profiles/mine.xml"));
     QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("<mine/>") == 7);
     mine.close();
     ServerProcess server(data.path());
@@ -882,8 +883,8 @@ void tst_Browser::onlineCommandsThroughTheMainWindow() {
     QCOMPARE(QFileInfo(program.filePath("dl/page.bin")).size(), qint64(120000));
 
     auto sync = makeRecorder();
-    window.dispatcher().onJsMessage(R"({"funcname":"synchronizeConf","filePathLists":"mine.xml"})",
-                                    sync);
+    window.dispatcher().onJsMessage(
+        R"({"funcname":"synchronizeConf","filePathLists":"Resources/profiles/mine.xml"})", sync);
     QTRY_VERIFY_WITH_TIMEOUT(sync->answered(), 10000);
     QCOMPARE(sync->last().text, QString("upload synchrosize file success"));
     QCOMPARE(m_store->clientAttribute("synchronize"), QString("1"));

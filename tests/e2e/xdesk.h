@@ -57,6 +57,25 @@ public:
         XSync(m_display, False);
     }
 
+    // The top-level window of exactly this size that is shown, and where it is on the screen.
+    bool findWindow(int width, int height, int* x, int* y) {
+        Window root = DefaultRootWindow(m_display), parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(m_display, root, &root, &parent, &children, &count))
+            return false;
+        bool found = false;
+        for (unsigned i = count; i-- > 0 && !found;) {
+            XWindowAttributes a;
+            if (!XGetWindowAttributes(m_display, children[i], &a) || a.map_state != IsViewable ||
+                a.width != width || a.height != height)
+                continue;
+            Window child = 0;
+            found = XTranslateCoordinates(m_display, children[i], root, 0, 0, x, y, &child);
+        }
+        if (children)
+            XFree(children);
+        return found;
+    }
     // The shown top-level window with this title (UTF-8), or 0.
     unsigned long windowNamed(const std::string& title) {
         Window root = 0, parent = 0, *children = nullptr;

@@ -44,6 +44,17 @@ public:
             ++commits;
         return r;
     }
+    platform::ResultOf<QByteArray> syncedConf(const QByteArray& text) const override {
+        return m_store.syncedText(text, {QStringLiteral("apiServer"), QStringLiteral("version"),
+                                         QStringLiteral("synchronize")});
+    }
+    platform::Result commitSyncedConf(const QByteArray& text) override {
+        const platform::Result r = m_store.commitText(QString::fromUtf8(text));
+        if (r)
+            ++commits;
+        return r;
+    }
+    void filesReplaced(const QStringList& names) override { replaced << names; }
     QList<OnlineDevice> connectedDevices() const override { return devices; }
     kx::FirmwareSession* firmwareSession() const override { return session; }
     FirmwareWaits firmwareWaits() const override { return waits; }
@@ -57,6 +68,8 @@ public:
     void setClientSetting(const QString& name, const QString& value) {
         m_store.setClientAttribute(name, value);
     }
+    // Takes conf.xml from disk again, as at a start.
+    bool reloadConf() { return m_store.load().ok; }
     QString readConfFile() const {
         QFile f(m_store.filePath());
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
@@ -72,7 +85,8 @@ public:
     kx::FirmwareSession* session = nullptr;
     FirmwareWaits waits;
     QStringList arrivals;
-    int commits = 0; // conf.xml written, counting the one that set the host up
+    QStringList replaced; // files the services said they replaced
+    int commits = 0;      // conf.xml written, counting the one that set the host up
     int quits = 0;
 
 private:

@@ -2,6 +2,7 @@
 
 #include "online/lzmacodec.h"
 #include "online/package.h"
+#include "online/signature.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -45,6 +46,32 @@ inline QByteArray packPayload(const QByteArray& payload) {
 inline QByteArray updatePackage(const QList<package::File>& files,
                                 const QString& version = QStringLiteral("1.2.3")) {
     return packPayload(package::writePayload(files, &version));
+}
+
+// The key pair the tests sign update packages with.
+struct TestKeys {
+    QByteArray publicKey, secretKey;
+};
+inline const TestKeys& testKeys() {
+    static const TestKeys keys = [] {
+        TestKeys k;
+        signature::generateKeyPair(&k.publicKey, &k.secretKey);
+        return k;
+    }();
+    return keys;
+}
+
+// `file` signed as `kind` by the tests' key, which the unpacking in this process then checks
+// against. A file too short to sign stays as it is.
+inline QByteArray signAs(QByteArray file, const QString& kind) {
+    signature::setUpdateKey(testKeys().publicKey);
+    signature::sign(&file, testKeys().secretKey, kind);
+    return file;
+}
+
+inline QByteArray signedPackage(const QList<package::File>& files, const QString& kind,
+                                const QString& version = QStringLiteral("1.2.3")) {
+    return signAs(updatePackage(files, version), kind);
 }
 
 // The decompressed payload of a package file; false when it does not decode.

@@ -6,7 +6,8 @@
 #include <QStringList>
 #include <QtTest>
 
-// Runs the reference vendor server on a free loopback port for one test.
+// Runs the reference vendor server on a free loopback port for one test. The test certificate
+// of its HTTPS mode and the authority that signed it live in its source folder.
 class ServerProcess {
 public:
     ServerProcess(const QString& dataFolder, const QStringList& extra = {}) {
@@ -21,9 +22,12 @@ public:
         while (!line.contains('\n') && m_process.waitForReadyRead(5000))
             line += m_process.readAllStandardOutput();
         const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral(":(\\d+)\\s*$")).match(QString::fromLatin1(line));
-        if (m.hasMatch())
-            m_port = m.captured(1).toInt();
+            QRegularExpression(QStringLiteral("(https?)://[^:]+:(\\d+)\\s*$"))
+                .match(QString::fromLatin1(line));
+        if (m.hasMatch()) {
+            m_scheme = m.captured(1);
+            m_port = m.captured(2).toInt();
+        }
     }
     ~ServerProcess() {
         m_process.terminate();
@@ -42,10 +46,12 @@ public:
                 ++n;
         return n;
     }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    QString base() const { return QStringLiteral("%1://127.0.0.1:%2").arg(m_scheme).arg(m_port); }
+    int port() const { return m_port; }
 
 private:
     QProcess m_process;
     int m_port = 0;
+    QString m_scheme = QStringLiteral("http");
     QString m_log;
 };

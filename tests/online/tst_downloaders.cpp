@@ -3,10 +3,13 @@
 #include "serverprocess.h"
 
 #include "online/commonfiledownloader.h"
+#include "online/onlinethreads.h"
 #include "online/psupdatedownloader.h"
 #include "online/psynfiledownloader.h"
 
 #include <QCryptographicHash>
+#include <QDirIterator>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -73,6 +76,7 @@ private slots:
     void completeFileAnswered416IsUnpacked();
     void relativeDirOutsideProgramFolderIsRefused_data();
     void relativeDirOutsideProgramFolderIsRefused();
+    void linkedPageFolderIsLeftAlone();
     void resumeNeverSplicesTwoVersions();
     void linkedWorkFolderIsNotCleaned();
     void failedSyncUnpackReportsFailure();
@@ -83,6 +87,10 @@ private slots:
     void failedWriteFails();
     void updatePackageDownloadsAndUnpacks();
     void syncPackageDownloadsAndUnpacks();
+    void twoDownloadsOfOnePackageAtOnce();
+    void referenceServerGoneWrong_data();
+    void referenceServerGoneWrong();
+    void runningDownloadStopsAtExit();
 
 private:
     QString program() const { return m_program->path() + QLatin1Char('/'); }
@@ -157,12 +165,12 @@ void DownloadersTest::partialFileResumesAtBlock() {
     ServerProcess server(data());
     QVERIFY(server.ok());
     // The partial file holds marker bytes, so the result shows which range was asked for.
-    QVERIFY(writeFile(program() + QStringLiteral("dl/big.bin"), QByteArray(partial, 'Z')));
+    QVERIFY(writeFile(program() + QStringLiteral("dl/big.bin.part"), QByteArray(partial, 'Z')));
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.base() + QStringLiteral("/files/big.bin"),
                                         QStringLiteral("dl/"), settings());
     QCOMPARE(dl->alreadyBytes(), kept);
-    QCOMPARE(QFileInfo(program() + QStringLiteral("dl/big.bin")).size(), qint64(kept));
+    QCOMPARE(QFileInfo(program() + QStringLiteral("dl/big.bin.part")).size(), qint64(kept));
     QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
     QSignalSpy parts(dl, &commonFileDownloader::finishPart);
     runOnThread(dl, thread, done);
@@ -173,6 +181,7 @@ void DownloadersTest::partialFileResumesAtBlock() {
     finish(dl, thread);
     QCOMPARE(readFile(program() + QStringLiteral("dl/big.bin")),
              QByteArray(kept, 'Z') + m_file.mid(kept));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/big.bin.part")));
 }
 
 void DownloadersTest::urlWithQueryAndFallbackName() {
@@ -214,7 +223,9 @@ void DownloadersTest::cutTransferResumesOnNextStart() {
     }
     QVERIFY(
         capture.contains(QStringLiteral("Update Error: failed to download part starting from")));
-    QVERIFY(QFileInfo(program() + QStringLiteral("dl/big.bin")).size() >= 102400);
+    // The part that arrived waits under its partial name; the file's own name is not taken.
+    QVERIFY(QFileInfo(program() + QStringLiteral("dl/big.bin.part")).size() >= 102400);
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/big.bin")));
     auto* thread = new QThread;
     auto* dl =
         new commonFileDownloader(thread, server.base() + url, QStringLiteral("dl"), settings());
@@ -231,7 +242,7 @@ void DownloadersTest::cutTransferResumesOnNextStart() {
 void DownloadersTest::serverIgnoringRangeStartsOver() {
     ServerProcess server(data(), {QStringLiteral("--ignore-range")});
     QVERIFY(server.ok());
-    QVERIFY(writeFile(program() + QStringLiteral("dl/big.bin"), QByteArray(204800, 'Z')));
+    QVERIFY(writeFile(program() + QStringLiteral("dl/big.bin.part"), QByteArray(204800, 'Z')));
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.base() + QStringLiteral("/files/big.bin"),
                                         QStringLiteral("dl"), settings());
@@ -270,22 +281,28 @@ void DownloadersTest::badStatus() {
         finish(dl, thread);
         QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/moved.pkg")));
     } else if (variant == QLatin1String("update")) {
+        // Another download's work stays: only this one's work folder goes.
         QVERIFY(writeFile(program() + QStringLiteral("tupdates/html/ready/keep.txt"), "x"));
         auto* dl = new PsUpdateDownloader(thread, url, QStringLiteral("client"), settings());
         QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
         QSignalSpy finished(dl, &PsUpdateDownloader::downLoadFinished);
-        thread->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(program() + QStringLiteral("tupdates")), 5000);
+        QSignalSpy failed(dl, &PsUpdateDownloader::downLoadFailed);
+        runOnThread(dl, thread, failed);
         finish(dl, thread);
+        QCOMPARE(failed.count(), 1);
         QCOMPARE(unpacked.count(), 0);
         QCOMPARE(finished.count(), 0);
+        QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupdates/client")));
+        QVERIFY(QFileInfo::exists(program() + QStringLiteral("tupdates/html/ready/keep.txt")));
     } else {
-        auto* dl = new PsynfileDownLoader(thread, url, settings());
+        auto* dl = new PsynfileDownLoader(thread, url, settings(), {});
         QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
-        thread->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(program() + QStringLiteral("tupload")), 5000);
+        QSignalSpy failed(dl, &PsynfileDownLoader::downLoadFailed);
+        runOnThread(dl, thread, failed);
         finish(dl, thread);
+        QCOMPARE(failed.count(), 1);
         QCOMPARE(unpacked.count(), 0);
+        QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupload")));
     }
     QVERIFY(capture.contains(
         QStringLiteral("Update Error:Bad HTTP status received in partFinished():302")));
@@ -324,18 +341,26 @@ void DownloadersTest::unknownLengthEndsWithTheReply() {
     QCOMPARE(readFile(program() + QStringLiteral("dl/stream.bin")), body);
 }
 
+// A partial file that the server says is whole (416 with its size) is complete; one of another
+// size is not the server's file and goes.
 void DownloadersTest::completeFileAnswered416IsUnpacked() {
     // A package padded to a whole block: complete locally, so the server answers 416.
     QByteArray pkg =
-        updatePackage({{QStringLiteral("index.html"), "<html/>"}}, QStringLiteral("3.1"));
-    pkg = redigest(pkg + QByteArray(102400 - pkg.size(), '\0'));
+        updatePackage({{QStringLiteral("KX9/index.html"), "<html/>"}}, QStringLiteral("3.1"));
+    pkg = signAs(redigest(pkg + QByteArray(102400 - pkg.size(), '\0')), QStringLiteral("html"));
     QVERIFY(writeFile(data() + QStringLiteral("/files/pages.pkg"), pkg));
-    QVERIFY(writeFile(program() + QStringLiteral("tupdates/html/pages.pkg"), pkg));
     ServerProcess server(data());
     QVERIFY(server.ok());
+    const QString url = server.base() + QStringLiteral("/files/pages.pkg");
+    // Where a download of that address keeps its partial file.
+    const QString work =
+        program() + QStringLiteral("tupdates/html/") +
+        QString::fromLatin1(
+            QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha1).toHex().left(16)) +
+        QStringLiteral("-0/");
+    QVERIFY(writeFile(work + QStringLiteral("pages.pkg"), pkg));
     auto* thread = new QThread;
-    auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/pages.pkg"),
-                                      QStringLiteral("html"), settings());
+    auto* dl = new PsUpdateDownloader(thread, url, QStringLiteral("html"), settings());
     QCOMPARE(dl->alreadyBytes(), 102400);
     QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
     QSignalSpy failed(dl, &PsUpdateDownloader::downLoadFailed);
@@ -344,21 +369,30 @@ void DownloadersTest::completeFileAnswered416IsUnpacked() {
     QCOMPARE(unpacked.first().first().toString(), QStringLiteral("3.1"));
     QCOMPARE(failed.count(), 0);
     finish(dl, thread);
-    QCOMPARE(readFile(program() + QStringLiteral("tupdates/html/ready/index.html")),
-             QByteArray("<html/>"));
+    // A page package waits in its work folder for its owner to install it.
+    QCOMPARE(readFile(work + QStringLiteral("ready/KX9/index.html")), QByteArray("<html/>"));
 
-    // The plain downloader keeps a complete file as it is and says nothing.
-    QVERIFY(writeFile(program() + QStringLiteral("dl/pages.pkg"), pkg));
+    // The plain downloader: the whole file takes its name, and the page hears so.
+    QVERIFY(writeFile(program() + QStringLiteral("dl/pages.pkg.part"), pkg));
     auto* t2 = new QThread;
-    auto* common = new commonFileDownloader(t2, server.base() + QStringLiteral("/files/pages.pkg"),
-                                            QStringLiteral("dl"), settings());
-    QSignalSpy any(common, &commonFileDownloader::downLoadFailed);
+    auto* common = new commonFileDownloader(t2, url, QStringLiteral("dl"), settings());
     QSignalSpy done(common, &commonFileDownloader::downLoadFinished);
-    t2->start();
-    QTest::qWait(500);
+    runOnThread(common, t2, done);
     finish(common, t2);
-    QCOMPARE(any.count() + done.count(), 0);
+    QCOMPARE(done.count(), 1);
     QCOMPARE(readFile(program() + QStringLiteral("dl/pages.pkg")), pkg);
+
+    // A partial file longer than the server's: not that file at all.
+    QVERIFY(QFile::remove(program() + QStringLiteral("dl/pages.pkg")));
+    QVERIFY(writeFile(program() + QStringLiteral("dl/pages.pkg.part"), pkg + pkg));
+    auto* t3 = new QThread;
+    common = new commonFileDownloader(t3, url, QStringLiteral("dl"), settings());
+    QSignalSpy refused(common, &commonFileDownloader::downLoadFailed);
+    runOnThread(common, t3, refused);
+    finish(common, t3);
+    QCOMPARE(refused.count(), 1);
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/pages.pkg")));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/pages.pkg.part")));
 }
 
 void DownloadersTest::relativeDirOutsideProgramFolderIsRefused_data() {
@@ -387,6 +421,23 @@ void DownloadersTest::relativeDirOutsideProgramFolderIsRefused() {
         QCOMPARE(readFile(program() + QStringLiteral("x.bin")), content);
 }
 
+// A folder the page names that is a link leads out of the program folder: the download is
+// refused, and the link and what it points to stay as they are.
+void DownloadersTest::linkedPageFolderIsLeftAlone() {
+    QTemporaryDir outside;
+    QVERIFY(writeFile(outside.path() + QStringLiteral("/mine.txt"), "keep"));
+    QVERIFY(QDir().mkpath(program() + QStringLiteral("view")));
+    QVERIFY(QFile::link(outside.path(), program() + QStringLiteral("view/dl")));
+    commonFileDownloader dl(nullptr, QStringLiteral("http://127.0.0.1:1/files/x.bin"),
+                            QStringLiteral("view/dl/sub/"), settings());
+    QSignalSpy failed(&dl, &commonFileDownloader::downLoadFailed);
+    dl.start();
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(QFileInfo(program() + QStringLiteral("view/dl")).isSymLink());
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("mine.txt")});
+}
+
 // The package is replaced on the server between a cut and the resume: the resume must not
 // append the new version's tail to the old version's head.
 void DownloadersTest::resumeNeverSplicesTwoVersions() {
@@ -401,7 +452,7 @@ void DownloadersTest::resumeNeverSplicesTwoVersions() {
         QCOMPARE(failed.count(), 1);
         finish(dl, thread);
     }
-    QVERIFY(QFileInfo::exists(program() + QStringLiteral("dl/big.bin.validator")));
+    QVERIFY(QFileInfo::exists(program() + QStringLiteral("dl/big.bin.part.validator")));
     QByteArray replaced;
     for (int i = 0; i < 320000; ++i)
         replaced += static_cast<char>((i * 7 + 3) & 0xFF);
@@ -415,7 +466,7 @@ void DownloadersTest::resumeNeverSplicesTwoVersions() {
     QCOMPARE(done.count(), 1);
     finish(dl, thread);
     QCOMPARE(readFile(program() + QStringLiteral("dl/big.bin")), replaced);
-    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/big.bin.validator")));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/big.bin.part.validator")));
 }
 
 // A work folder replaced by a link to somewhere else is not cleaned through the link.
@@ -435,36 +486,38 @@ void DownloadersTest::linkedWorkFolderIsNotCleaned() {
 
 // An unpack that fails after the download answers the owner instead of leaving it waiting.
 void DownloadersTest::failedSyncUnpackReportsFailure() {
-    QByteArray pkg =
-        packPayload(package::writePayload({{QStringLiteral("conf.xml"), "synced"}}, nullptr));
+    const QString conf = QStringLiteral("Resources/profiles/conf.xml");
+    QByteArray pkg = packPayload(package::writePayload({{conf, "synced"}}, nullptr));
     pkg[package::kDigestOffset] = static_cast<char>(pkg[package::kDigestOffset] ^ 1);
     QVERIFY(writeFile(data() + QStringLiteral("/files/synchronize.dat"), pkg));
-    QVERIFY(writeFile(program() + QStringLiteral("conf.xml"), "old"));
+    QVERIFY(writeFile(program() + conf, "old"));
     ServerProcess server(data());
     QVERIFY(server.ok());
     auto* thread = new QThread;
     auto* dl = new PsynfileDownLoader(
-        thread, server.base() + QStringLiteral("/files/synchronize.dat"), settings());
+        thread, server.base() + QStringLiteral("/files/synchronize.dat"), settings(), {conf});
     QSignalSpy failed(dl, &PsynfileDownLoader::downLoadFailed);
     QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
     runOnThread(dl, thread, failed);
     QCOMPARE(failed.count(), 1);
     QCOMPARE(unpacked.count(), 0);
     finish(dl, thread);
-    QCOMPARE(readFile(program() + QStringLiteral("conf.xml")), QByteArray("old"));
+    QCOMPARE(readFile(program() + conf), QByteArray("old"));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupload")));
 }
 
 void DownloadersTest::updatePackageDownloadsAndUnpacks() {
-    const QByteArray pkg =
-        updatePackage({{QStringLiteral("bin/tavix"), m_file}}, QStringLiteral("2.0"));
+    const QByteArray pkg = signedPackage({{QStringLiteral("bin/tavix"), m_file}},
+                                         QStringLiteral("client"), QStringLiteral("2.0"));
     QVERIFY(writeFile(data() + QStringLiteral("/files/client.pkg"), pkg));
     QVERIFY(writeFile(program() + QStringLiteral("tupdates/stray.pkg"), "old"));
     QVERIFY(writeFile(program() + QStringLiteral("tupdates/client/other.pkg"), "old"));
     ServerProcess server(data());
     QVERIFY(server.ok());
     auto* thread = new QThread;
-    auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/client.pkg"),
-                                      QStringLiteral("client"), settings());
+    auto* dl =
+        new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/client.pkg"),
+                               QStringLiteral("client"), settings(), QStringLiteral("1.0.0"));
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupdates/stray.pkg")));
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupdates/client/other.pkg")));
     QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
@@ -478,44 +531,63 @@ void DownloadersTest::updatePackageDownloadsAndUnpacks() {
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupdates/client/client.pkg")));
 }
 
+// The sync download stages the files it may write; the owner puts them in place.
 void DownloadersTest::syncPackageDownloadsAndUnpacks() {
-    QVERIFY(writeFile(program() + QStringLiteral("conf.xml"), "old"));
-    const QByteArray pkg =
-        packPayload(package::writePayload({{QStringLiteral("conf.xml"), "synced"}}, nullptr));
+    const QString conf = QStringLiteral("Resources/profiles/conf.xml");
+    QVERIFY(writeFile(program() + conf, "old"));
+    const QByteArray pkg = packPayload(package::writePayload({{conf, "synced"}}, nullptr));
     QVERIFY(writeFile(data() + QStringLiteral("/files/synchronize.dat"), pkg));
     ServerProcess server(data());
     QVERIFY(server.ok());
     auto* thread = new QThread;
     auto* dl = new PsynfileDownLoader(
-        thread, server.base() + QStringLiteral("/files/synchronize.dat"), settings());
+        thread, server.base() + QStringLiteral("/files/synchronize.dat"), settings(), {conf});
+    QSignalSpy staged(dl, &PsynfileDownLoader::staged);
     QSignalSpy unpacked(dl, &PsynfileDownLoader::unpressFinished);
     runOnThread(dl, thread, unpacked);
     QCOMPARE(unpacked.count(), 1);
     finish(dl, thread);
-    QCOMPARE(readFile(program() + QStringLiteral("conf.xml")), QByteArray("synced"));
-    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupload/download/synchronize.dat")));
+    QCOMPARE(staged.first().first().toStringList(), QStringList{conf});
+    QCOMPARE(readFile(program() + conf), QByteArray("old"));
+    QVERIFY(package::commitSyncStage(program(), {conf}));
+    QCOMPARE(readFile(program() + conf), QByteArray("synced"));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("tupload")));
 }
 
 void DownloadersTest::hostileServers_data() {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<int>("partial");
-    QTest::addColumn<QByteArray>("result"); // the output file afterwards; empty: none
+    QTest::addColumn<QByteArray>("result"); // the file afterwards; empty: none under its name
     QTest::addColumn<QString>("log");       // expected on failure; empty: the download finishes
     const QByteArray body(1000, 'b');
+    const QString notToTheEnd = QStringLiteral("to the end");
     QTest::newRow("content-range from 0 to a resume")
         << "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-999/1000\r\n"
            "Content-Length: 1000\r\n\r\n" +
                body
-        << 102400 << QByteArray(102400, 'Z')
+        << 102400 << QByteArray()
         << "Update Error: server sent the range from 0, asked from 102400";
     QTest::newRow("content-range with an absurd total")
         << "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-999/99999999999\r\n"
            "Content-Length: 1000\r\n\r\n" +
                body
-        << 0 << body << QString();
+        << 0 << QByteArray() << notToTheEnd;
     QTest::newRow("206 without content-range")
-        << "HTTP/1.1 206 Partial Content\r\nContent-Length: 1000\r\n\r\n" + body << 0 << body
-        << QString();
+        << "HTTP/1.1 206 Partial Content\r\nContent-Length: 1000\r\n\r\n" + body << 0
+        << QByteArray() << notToTheEnd;
+    QTest::newRow("206 of 100 bytes of a 5000-byte file")
+        << "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/5000\r\n"
+           "Content-Length: 100\r\n\r\n" +
+               body.left(100)
+        << 0 << QByteArray() << notToTheEnd;
+    QTest::newRow("206 whose length disagrees with its range")
+        << "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-999/1000\r\n"
+           "Content-Length: 500\r\n\r\n" +
+               body.left(500)
+        << 0 << QByteArray() << notToTheEnd;
+    QTest::newRow("closed before its stated length")
+        << "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + body << 0 << QByteArray()
+        << "Update Error: failed to download part starting from 1000";
     QTest::newRow("body longer than content-length")
         << "HTTP/1.1 200 OK\r\nContent-Length: 600\r\n\r\n" + body << 0 << body.left(600)
         << QString();
@@ -524,7 +596,8 @@ void DownloadersTest::hostileServers_data() {
         << 0 << QByteArray() << "Update Error:Bad HTTP status received in partFinished():302";
 }
 
-// Whatever the server claims, the file holds exactly what was asked for or the download fails.
+// Whatever the server claims, the file takes its name holding exactly what was asked for, or
+// the download fails; a partial file keeps only bytes that were asked for.
 void DownloadersTest::hostileServers() {
     QFETCH(QByteArray, answer);
     QFETCH(int, partial);
@@ -532,7 +605,7 @@ void DownloadersTest::hostileServers() {
     QFETCH(QString, log);
     FixedAnswerServer server(answer);
     if (partial)
-        QVERIFY(writeFile(program() + QStringLiteral("dl/x.bin"), QByteArray(partial, 'Z')));
+        QVERIFY(writeFile(program() + QStringLiteral("dl/x.bin.part"), QByteArray(partial, 'Z')));
     LogCapture capture;
     auto* thread = new QThread;
     auto* dl = new commonFileDownloader(thread, server.url(QStringLiteral("/files/x.bin")),
@@ -549,6 +622,8 @@ void DownloadersTest::hostileServers() {
         QVERIFY2(capture.contains(log), qPrintable(capture.lines().join(QLatin1Char('\n'))));
     QCOMPARE(QFileInfo::exists(program() + QStringLiteral("dl/x.bin")), !result.isEmpty());
     QCOMPARE(readFile(program() + QStringLiteral("dl/x.bin")), result);
+    const QByteArray part = readFile(program() + QStringLiteral("dl/x.bin.part"));
+    QVERIFY(part.isEmpty() || part == QByteArray(partial, 'Z') || answer.contains(part));
 }
 
 // Headers and a little data, then silence: the download gives up instead of waiting forever.
@@ -576,7 +651,7 @@ void DownloadersTest::fileBeyond2GiBFails() {
     const qint64 start = 20971 * ChunkedDownloader::kBlock; // the last whole block below 2 GiB
     {
         QDir().mkpath(program() + QStringLiteral("dl"));
-        QFile f(program() + QStringLiteral("dl/huge.bin"));
+        QFile f(program() + QStringLiteral("dl/huge.bin.part"));
         QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(start));
     }
     const QByteArray body(153600, 'h');
@@ -603,6 +678,7 @@ void DownloadersTest::fileBeyond2GiBFails() {
     QCOMPARE(done.count(), 0);
     QVERIFY(capture.contains(QStringLiteral("file too large")));
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/huge.bin")));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/huge.bin.part")));
 }
 
 // A disk that fills up mid-way (a file size limit here): a file with a hole must not be
@@ -631,6 +707,84 @@ void DownloadersTest::failedWriteFails() {
     QCOMPARE(done.count(), 0);
     QVERIFY(capture.contains(QStringLiteral("Update Error: could not write output file")));
     QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/full.bin")));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/full.bin.part")));
+}
+
+// Two devices of one model arrive together: both fetch the same pages, each in a work folder of
+// its own, and both unpack whole.
+void DownloadersTest::twoDownloadsOfOnePackageAtOnce() {
+    QVERIFY(writeFile(
+        data() + QStringLiteral("/files/pages.pkg"),
+        signedPackage({{QStringLiteral("KX1/index.html"), m_file}}, QStringLiteral("html"))));
+    ServerProcess server(data());
+    QVERIFY(server.ok());
+    const QString url = server.base() + QStringLiteral("/files/pages.pkg");
+    auto* t1 = new QThread;
+    auto* t2 = new QThread;
+    auto* one = new PsUpdateDownloader(t1, url, QStringLiteral("html"), settings());
+    auto* two = new PsUpdateDownloader(t2, url, QStringLiteral("html"), settings());
+    QVERIFY(one->workFolder() != two->workFolder());
+    QSignalSpy done1(one, &PsUpdateDownloader::unpressFinished);
+    QSignalSpy done2(two, &PsUpdateDownloader::unpressFinished);
+    t1->start();
+    t2->start();
+    QTRY_VERIFY_WITH_TIMEOUT(done1.count() == 1 && done2.count() == 1, 10000);
+    QCOMPARE(readFile(one->readyFolder() + QStringLiteral("/KX1/index.html")), m_file);
+    QCOMPARE(readFile(two->readyFolder() + QStringLiteral("/KX1/index.html")), m_file);
+    finish(one, t1);
+    finish(two, t2);
+}
+
+// The reference server cuts the transfer, or answers a range with less than asked: the file
+// never takes its name, and what arrived waits for a resume.
+void DownloadersTest::referenceServerGoneWrong_data() {
+    QTest::addColumn<QStringList>("misbehave");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("cut at 150 000 of 300 000")
+        << QStringList{QStringLiteral("--cut-after"), QStringLiteral("150000")}
+        << "Update Error: failed to download part starting from";
+    QTest::newRow("206 of 100 bytes")
+        << QStringList{QStringLiteral("--misbehave"), QStringLiteral("short206:100")}
+        << "to the end";
+}
+
+void DownloadersTest::referenceServerGoneWrong() {
+    QFETCH(QStringList, misbehave);
+    QFETCH(QString, log);
+    ServerProcess server(data(), misbehave);
+    QVERIFY(server.ok());
+    LogCapture capture;
+    auto* thread = new QThread;
+    auto* dl = new commonFileDownloader(thread, server.base() + QStringLiteral("/files/big.bin"),
+                                        QStringLiteral("dl"), settings());
+    QSignalSpy done(dl, &commonFileDownloader::downLoadFinished);
+    QSignalSpy failed(dl, &commonFileDownloader::downLoadFailed);
+    runOnThread(dl, thread, failed);
+    finish(dl, thread);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(done.count(), 0);
+    QVERIFY2(capture.contains(log), qPrintable(capture.lines().join(QLatin1Char('\n'))));
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("dl/big.bin")));
+}
+
+// A download the server trickles without end holds no one: at exit it is stopped and waited
+// for, and nothing of it lies outside its work folder.
+void DownloadersTest::runningDownloadStopsAtExit() {
+    ServerProcess server(data(), {QStringLiteral("--misbehave"), QStringLiteral("trickle:20")});
+    QVERIFY(server.ok());
+    online::DownloadThread<PsUpdateDownloader> download;
+    PsUpdateDownloader* dl = download.create(server.base() + QStringLiteral("/files/x.pkg"),
+                                             QStringLiteral("client"), settings());
+    const QString work = dl->workFolder();
+    QSignalSpy parts(dl, &PsUpdateDownloader::finishPart);
+    download.start();
+    QVERIFY(parts.wait(5000));
+    QPointer<QThread> thread = download.thread();
+    online::stopThreads();
+    QVERIFY(!thread || thread->isFinished());
+    QDirIterator it(program(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QVERIFY2(it.next().startsWith(work), qPrintable(it.filePath()));
 }
 
 QTEST_GUILESS_MAIN(DownloadersTest)

@@ -1,4 +1,7 @@
 #include "online/httprequestworker.h"
+#include "online/onlinesettings.h"
+#include "serverprocess.h"
+#include "stallmeter.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -67,6 +70,31 @@ private:
     Mode m_mode;
 };
 
+// Answers every request with one fixed raw response, then closes.
+class FixedServer : public QObject {
+public:
+    explicit FixedServer(const QByteArray& answer) : m_answer(answer) {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = m_server.nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    s->readAll();
+                    s->write(m_answer);
+                    s->disconnectFromHost();
+                });
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            }
+        });
+    }
+    QString url() const {
+        return QStringLiteral("http://127.0.0.1:%1/x").arg(m_server.serverPort());
+    }
+
+private:
+    QTcpServer m_server;
+    QByteArray m_answer;
+};
+
 class HttpRequestWorkerTest : public QObject {
     Q_OBJECT
 private slots:
@@ -81,6 +109,11 @@ private slots:
     void boundaryShape();
     void failuresFinishOnce_data();
     void failuresFinishOnce();
+    void hostileServersEndTheRequest_data();
+    void hostileServersEndTheRequest();
+    void chunkedAnswerIsJoined();
+    void httpsChecksTheCertificate_data();
+    void httpsChecksTheCertificate();
 
 private:
     // Sends and waits for the one completion signal.
@@ -283,6 +316,95 @@ void HttpRequestWorkerTest::failuresFinishOnce() {
         QCOMPARE(worker.result().code, uint32_t(QNetworkReply::ConnectionRefusedError));
     QVERIFY(!worker.result().text.empty());
     QVERIFY(worker.result().value.isEmpty());
+}
+
+// The reference server gone wrong: each request ends with an error, soon, holding little
+// memory, and the event loop keeps running (its longest stall is printed).
+void HttpRequestWorkerTest::hostileServersEndTheRequest_data() {
+    QTest::addColumn<QString>("misbehave");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("timeoutMs"); // the request's own; long where the bound ends it first
+    QTest::newRow("answer of 300 MB")
+        << "huge:300000000" << int(QNetworkReply::ProtocolFailure) << 30000;
+    QTest::newRow("200 000 header fields")
+        << "headers:200000" << int(QNetworkReply::ProtocolFailure) << 30000;
+    QTest::newRow("never answers") << "hang" << int(QNetworkReply::TimeoutError) << 1500;
+    QTest::newRow("trickles without end")
+        << "trickle:20" << int(QNetworkReply::TimeoutError) << 1500;
+}
+
+void HttpRequestWorkerTest::hostileServersEndTheRequest() {
+    QFETCH(QString, misbehave);
+    QFETCH(int, error);
+    QFETCH(int, timeoutMs);
+    QTemporaryDir data;
+    ServerProcess server(data.path(), {QStringLiteral("--misbehave"), misbehave});
+    QVERIFY(server.ok());
+    OnlineSettings settings(data.path());
+    settings.apiTimeoutMs = timeoutMs;
+    HttpRequestWorker worker(nullptr, settings.apiLimits());
+    QSignalSpy spy(&worker, &HttpRequestWorker::on_execution_finished);
+    StallMeter stalls;
+    worker.send(HttpRequestParams(server.base() + QStringLiteral("/api/system/upgrade"),
+                                  QStringLiteral("GET")));
+    QVERIFY(spy.wait(40000));
+    QTest::qWait(50);
+    qInfo("longest event-loop stall: %lld ms", static_cast<long long>(stalls.longestMs()));
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(!worker.result());
+    QCOMPARE(int(worker.result().code), error);
+    QVERIFY(worker.result().value.isEmpty());
+}
+
+void HttpRequestWorkerTest::chunkedAnswerIsJoined() {
+    FixedServer server("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                       "4;ext=1\r\nansw\r\n2\r\ner\r\n0\r\nTrailer: x\r\n\r\n");
+    HttpRequestWorker worker;
+    QSignalSpy spy(&worker, &HttpRequestWorker::on_execution_finished);
+    QVERIFY(run(worker, HttpRequestParams(server.url(), QStringLiteral("GET")), spy));
+    QVERIFY(worker.result());
+    QCOMPARE(worker.result().value, QByteArray("answer"));
+}
+
+// "https" is checked against the trusted authorities (the system's, and here the test's own),
+// and never falls back to plain HTTP.
+void HttpRequestWorkerTest::httpsChecksTheCertificate_data() {
+    QTest::addColumn<bool>("trustTestAuthority");
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<int>("error");
+    QTest::newRow("trusted") << true << "https" << int(QNetworkReply::NoError);
+    QTest::newRow("unknown authority")
+        << false << "https" << int(QNetworkReply::SslHandshakeFailedError);
+    QTest::newRow("plain http to the TLS port")
+        << true << "http" << int(QNetworkReply::RemoteHostClosedError);
+}
+
+void HttpRequestWorkerTest::httpsChecksTheCertificate() {
+    QFETCH(bool, trustTestAuthority);
+    QFETCH(QString, scheme);
+    QFETCH(int, error);
+    QTemporaryDir data;
+    QFile catalog(data.path() + QStringLiteral("/catalog.json"));
+    QVERIFY(catalog.open(QIODevice::WriteOnly));
+    catalog.write("{}");
+    catalog.close();
+    const QString source = buildpaths::resolve(VENDOR_SERVER_SOURCE);
+    ServerProcess server(data.path(),
+                         {QStringLiteral("--tls-cert"), source + QStringLiteral("/test-tls.crt"),
+                          QStringLiteral("--tls-key"), source + QStringLiteral("/test-tls.key")});
+    QVERIFY(server.ok());
+    OnlineSettings settings(data.path());
+    if (trustTestAuthority)
+        settings.extraCaCertificates =
+            QSslCertificate::fromPath(source + QStringLiteral("/test-ca.crt"));
+    HttpRequestWorker worker(nullptr, settings.apiLimits());
+    QSignalSpy spy(&worker, &HttpRequestWorker::on_execution_finished);
+    const QString url =
+        QStringLiteral("%1://127.0.0.1:%2/api/system/upgrade").arg(scheme).arg(server.port());
+    QVERIFY(run(worker, HttpRequestParams(url, QStringLiteral("GET")), spy));
+    QCOMPARE(int(worker.result().code), error);
+    if (error == QNetworkReply::NoError)
+        QCOMPARE(worker.result().value, QByteArray("{\"code\":1,\"msg\":\"no update\"}"));
 }
 
 QTEST_GUILESS_MAIN(HttpRequestWorkerTest)

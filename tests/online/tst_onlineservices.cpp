@@ -2,6 +2,7 @@
 #include "onlinetesthost.h"
 #include "packagetestutil.h"
 #include "serverprocess.h"
+#include "stallmeter.h"
 
 #include "app/dispatcher.h"
 #include "device/devices_handler.h"
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QLibrary>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -188,11 +190,14 @@ private slots:
 
     void arrivalRecordsAndInstallsPagesOnce();
     void answerWithoutRetRecordsNothing();
+    void productRequestThatNeverEndsIsAskedAgain();
 
     void syncPackageBuild_data();
     void syncPackageBuild();
     void syncUploadCheckDownload();
-    void syncDownloadThatDoesNotUnpackIsAnswered();
+    void syncDownloadRefused_data();
+    void syncDownloadRefused();
+    void syncedConfIsTakenIn();
     void syncWithMissingFileSendsNothing();
     void syncWithoutServerFails();
 
@@ -200,6 +205,8 @@ private slots:
     void updateAnswers();
     void checkWithoutDeviceShowsInfoOnly();
     void fullUpdateInstallsEveryKind();
+    void refusedPackagesAreSaidInWords_data();
+    void refusedPackagesAreSaidInWords();
     void installedCopyLeavesTheProgramToPackages_data();
     void installedCopyLeavesTheProgramToPackages();
 
@@ -210,6 +217,7 @@ private slots:
 
     void downloadFile_data();
     void downloadFile();
+    void downloadFileIsWholeOrFails();
     void pageRequestsReachTheCommands_data();
     void pageRequestsReachTheCommands();
     void refusalsLeaveProgramFolderAlone_data();
@@ -288,8 +296,9 @@ void OnlineServicesTest::productInfoRecordedInOrder() {
 
 // A device model's pages are fetched when they are missing, and only then.
 void OnlineServicesTest::arrivalRecordsAndInstallsPagesOnce() {
-    QVERIFY(writeFile(data() + QStringLiteral("/files/pages-KX100.pkg"),
-                      updatePackage({{QStringLiteral("KX100/index.html"), "<html/>"}})));
+    QVERIFY(writeFile(
+        data() + QStringLiteral("/files/pages-KX100.pkg"),
+        signedPackage({{QStringLiteral("KX100/index.html"), "<html/>"}}, QStringLiteral("html"))));
     writeCatalog(QJsonObject{
         {"products", QJsonObject{{"*", QJsonObject{{"productType", "1"},
                                                    {"productNO", "KX100"},
@@ -304,6 +313,8 @@ void OnlineServicesTest::arrivalRecordsAndInstallsPagesOnce() {
     online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
     QVERIFY(waitFor([&] { return m_host->arrivals.size() == 1; }));
     QCOMPARE(readFile(page), QByteArray("<html/>"));
+    // The program hears of the installed file (its key maps are read again).
+    QCOMPARE(m_host->replaced, QStringList{QStringLiteral("view/device/KX100/index.html")});
     QCOMPARE(m_host->recordedPageFolder(QStringLiteral("04D9A0F1")).value,
              std::optional<QString>(QStringLiteral("KX100")));
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupdates")));
@@ -337,20 +348,46 @@ void OnlineServicesTest::answerWithoutRetRecordsNothing() {
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("view/device")));
 }
 
+// A product request the server never answers ends with the API's time-out, and the next arrival
+// asks again.
+void OnlineServicesTest::productRequestThatNeverEndsIsAskedAgain() {
+    ServerProcess server(data(), {QStringLiteral("--verbose"), QStringLiteral("--misbehave"),
+                                  QStringLiteral("hang"), QStringLiteral("--on"),
+                                  QStringLiteral("/api/system/product")});
+    QVERIFY(server.ok());
+    m_host->api = server.base();
+    OnlineSettings quick = settings();
+    quick.apiTimeoutMs = 300;
+    OnlineCommands online(*m_host, quick);
+    online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
+    QTest::qWait(600);
+    online.deviceArrived(QStringLiteral("04D9A0F1"), adapter());
+    QVERIFY(waitFor(
+        [&] { return server.requestCount(QStringLiteral("/api/system/product/getInfo")) == 2; }));
+}
+
 void OnlineServicesTest::syncPackageBuild_data() {
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<bool>("ok");
     QTest::newRow("empty list") << QStringList() << true;
-    QTest::newRow("two files") << QStringList{"a.xml", "sub/b.xml"} << true;
-    QTest::newRow("missing file") << QStringList{"a.xml", "nothing.xml"} << false;
+    QTest::newRow("two files") << QStringList{"Resources/profiles/a.xml",
+                                              "view/device/KX100/xml/configuration.xml"}
+                               << true;
+    QTest::newRow("missing file") << QStringList{"Resources/profiles/a.xml",
+                                                 "Resources/profiles/nothing.xml"}
+                                  << false;
     QTest::newRow("path out of the folder") << QStringList{"../a.xml"} << false;
+    // Only what a sync may write back is sent.
+    QTest::newRow("the page") << QStringList{"view/index.html"} << false;
 }
 
 void OnlineServicesTest::syncPackageBuild() {
     QFETCH(QStringList, paths);
     QFETCH(bool, ok);
-    QVERIFY(writeFile(folder() + QStringLiteral("a.xml"), "<a/>"));
-    QVERIFY(writeFile(folder() + QStringLiteral("sub/b.xml"), "<b/>"));
+    QVERIFY(writeFile(folder() + QStringLiteral("Resources/profiles/a.xml"), "<a/>"));
+    QVERIFY(
+        writeFile(folder() + QStringLiteral("view/device/KX100/xml/configuration.xml"), "<b/>"));
+    QVERIFY(writeFile(folder() + QStringLiteral("view/index.html"), "<page/>"));
     QVERIFY(writeFile(m_dir->path() + QStringLiteral("/../a.xml"), "<x/>"));
     const auto built = synchronizeConf::buildPackage(folder(), paths);
     QCOMPARE(built.ok, ok);
@@ -419,34 +456,116 @@ void OnlineServicesTest::syncUploadCheckDownload() {
     QCOMPARE(a.text, QStringLiteral("download synchronize file success"));
     QCOMPARE(readFile(folder() + QStringLiteral("Resources/profiles/p.xml")),
              QByteArray("<mine/>"));
+    QCOMPARE(m_host->replaced, QStringList{QStringLiteral("Resources/profiles/p.xml")});
     QCOMPARE(m_host->clientSetting(QStringLiteral("synchronize")), QStringLiteral("1"));
 }
 
-// The server's copy arrives damaged: the page is told, and the local files stay.
-void OnlineServicesTest::syncDownloadThatDoesNotUnpackIsAnswered() {
+// The server's copy is refused: the page is told, no local file changes, and the revision
+// stays, so the next sync does not send the stale copy over the server's newer one.
+void OnlineServicesTest::syncDownloadRefused_data() {
+    QTest::addColumn<QByteArray>("package");
+    QTest::addColumn<QStringList>("serverArgs");
+    const QString p = QStringLiteral("Resources/profiles/p.xml");
+    auto sync = [](const QList<package::File>& files) {
+        return packPayload(package::writePayload(files, nullptr));
+    };
+    QByteArray damaged = sync({{p, "<theirs/>"}});
+    damaged[package::kDigestOffset] = static_cast<char>(damaged[package::kDigestOffset] ^ 1);
+    QTest::newRow("damaged") << damaged << QStringList();
+    for (const char* name :
+         {"view/index.html", "qt.conf", "libkx.so", "Updater", "Resources/profiles/unlisted.xml"})
+        QTest::newRow(name) << sync({{p, "<theirs/>"}, {QLatin1String(name), "evil"}})
+                            << QStringList();
+    QTest::newRow("empty") << sync({}) << QStringList();
+    // 74 kB that would unpack to 500 MB: refused on its stated size, before anything is made.
+    QTest::newRow("unpacks to 500 MB")
+        << packPayload(package::writePayload({{p, QByteArray(70000, 'x')}}, nullptr), 500000000)
+        << QStringList();
+    QByteArray noise(300000, '\0'); // does not compress, so the transfer is long enough to cut
+    QRandomGenerator rng(42);
+    for (char& c : noise)
+        c = static_cast<char>(rng.bounded(256));
+    QTest::newRow("cut") << sync({{p, noise}})
+                         << QStringList{QStringLiteral("--cut-after"), QStringLiteral("150000")};
+}
+
+void OnlineServicesTest::syncDownloadRefused() {
+    QFETCH(QByteArray, package);
+    QFETCH(QStringList, serverArgs);
     const QString stored =
         data() + QStringLiteral("/sync/") +
         QString::fromLatin1(
             QCryptographicHash::hash(QByteArray("04D9A0F1"), QCryptographicHash::Sha1).toHex());
-    QByteArray damaged =
-        packPayload(package::writePayload({{QStringLiteral("p.xml"), "<theirs/>"}}, nullptr));
-    damaged[package::kDigestOffset] = static_cast<char>(damaged[package::kDigestOffset] ^ 1);
-    QVERIFY(writeFile(stored + QStringLiteral("/synchronize.dat"), damaged));
+    QVERIFY(writeFile(stored + QStringLiteral("/synchronize.dat"), package));
     QVERIFY(writeFile(stored + QStringLiteral("/revision"), "5"));
-    QVERIFY(writeFile(folder() + QStringLiteral("p.xml"), "<mine/>"));
-    ServerProcess server(data());
+    const QString p = folder() + QStringLiteral("Resources/profiles/p.xml");
+    QVERIFY(writeFile(p, "<mine/>"));
+    QVERIFY(writeFile(folder() + QStringLiteral("view/index.html"), "<page/>"));
+    ServerProcess server(data(), serverArgs);
     QVERIFY(server.ok());
     m_host->api = server.base();
     OnlineCommands online(*m_host, settings());
     Answer a;
-    online.synchronizeConf({{"filePathLists", "p.xml"}}, recorder(&a));
+    online.synchronizeConf({{"filePathLists", "Resources/profiles/p.xml|view/index.html"}},
+                           recorder(&a));
     QVERIFY(waitFor([&] { return a.count > 0; }));
     QTest::qWait(50);
     QCOMPARE(a.count, 1);
     QVERIFY(!a.success);
+    QCOMPARE(a.text, QStringLiteral("calculate md5 falied!"));
+    // The page itself is never sent, nor taken: without it in the list the download is refused.
+    online.synchronizeConf({{"filePathLists", "Resources/profiles/p.xml"}}, recorder(&a));
+    QVERIFY(waitFor([&] { return a.count > 1; }));
+    QTest::qWait(50);
+    QCOMPARE(a.count, 2);
+    QVERIFY(!a.success);
     QCOMPARE(a.text, QStringLiteral("on_downloadSynfileFaild"));
-    QCOMPARE(readFile(folder() + QStringLiteral("p.xml")), QByteArray("<mine/>"));
-    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupload")));
+    QCOMPARE(readFile(p), QByteArray("<mine/>"));
+    QCOMPARE(readFile(folder() + QStringLiteral("view/index.html")), QByteArray("<page/>"));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("qt.conf")));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("libkx.so")));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("Updater")));
+    QCOMPARE(m_host->clientSetting(QStringLiteral("synchronize")), QStringLiteral("0"));
+    QVERIFY(m_host->readConfFile().contains(QStringLiteral("synchronize=\"0\"")));
+    QVERIFY(m_host->replaced.isEmpty());
+}
+
+// A synced conf.xml is the store's at once (its settings show, the next commit starts from it),
+// but keeps this program's server, version and revision; the revision follows the files.
+void OnlineServicesTest::syncedConfIsTakenIn() {
+    const QString conf = QStringLiteral("Resources/profiles/conf.xml");
+    const QByteArray theirs = "<?xml version=\"1.0\"?>\n<root>\n\t<client version=\"0.0.1\" "
+                              "synchronize=\"9\" apiServer=\"http://elsewhere.example\" "
+                              "updateKey=\"\" closeFunc=\"closeapp\" />\n</root>\n";
+    const QString stored =
+        data() + QStringLiteral("/sync/") +
+        QString::fromLatin1(
+            QCryptographicHash::hash(QByteArray("04D9A0F1"), QCryptographicHash::Sha1).toHex());
+    QVERIFY(writeFile(stored + QStringLiteral("/synchronize.dat"),
+                      packPayload(package::writePayload({{conf, theirs}}, nullptr))));
+    QVERIFY(writeFile(stored + QStringLiteral("/revision"), "5"));
+    ServerProcess server(data());
+    QVERIFY(server.ok());
+    m_host->api = server.base();
+    m_host->writeConfFile(QStringLiteral("<root><client version=\"1.0.0\" synchronize=\"0\" "
+                                         "apiServer=\"%1\" closeFunc=\"hide\"/></root>")
+                              .arg(server.base()));
+    QVERIFY(m_host->reloadConf());
+    OnlineCommands online(*m_host, settings());
+    Answer a;
+    online.synchronizeConf({{"filePathLists", conf}}, recorder(&a));
+    QVERIFY(waitFor([&] { return a.count > 0; }));
+    QCOMPARE(a.text, QStringLiteral("download synchronize file success"));
+    QCOMPARE(m_host->clientSetting(QStringLiteral("closeFunc")), QStringLiteral("closeapp"));
+    QCOMPARE(m_host->clientSetting(QStringLiteral("apiServer")), server.base());
+    QCOMPARE(m_host->clientSetting(QStringLiteral("version")), QStringLiteral("1.0.0"));
+    QCOMPARE(m_host->clientSetting(QStringLiteral("synchronize")), QStringLiteral("5"));
+    const QString file = m_host->readConfFile();
+    QVERIFY2(file.contains(QStringLiteral("closeFunc=\"closeapp\"")) &&
+                 file.contains(QStringLiteral("apiServer=\"%1\"").arg(server.base())) &&
+                 file.contains(QStringLiteral("version=\"1.0.0\"")) &&
+                 file.contains(QStringLiteral("synchronize=\"5\"")),
+             qPrintable(file));
 }
 
 void OnlineServicesTest::syncWithMissingFileSendsNothing() {
@@ -455,7 +574,8 @@ void OnlineServicesTest::syncWithMissingFileSendsNothing() {
     m_host->api = server.base();
     OnlineCommands online(*m_host, settings());
     Answer a;
-    online.synchronizeConf({{"filePathLists", "missing.xml"}}, recorder(&a));
+    online.synchronizeConf({{"filePathLists", "Resources/profiles/missing.xml"}}, recorder(&a));
+    QVERIFY(waitFor([&] { return a.count > 0; }));
     QCOMPARE(a.count, 1);
     QVERIFY(!a.success);
     QCOMPARE(a.text, QStringLiteral("calculate md5 falied!"));
@@ -541,12 +661,14 @@ void OnlineServicesTest::checkWithoutDeviceShowsInfoOnly() {
 // firmware, and prepares the program update for the updater.
 void OnlineServicesTest::fullUpdateInstallsEveryKind() {
     QVERIFY(writeFile(data() + QStringLiteral("/files/client.pkg"),
-                      updatePackage({{QStringLiteral("tavix"), QByteArray(300000, 'c')}},
-                                    QStringLiteral("1.2.0"))));
-    QVERIFY(writeFile(data() + QStringLiteral("/files/html.pkg"),
-                      updatePackage({{QStringLiteral("KX100/index.html"), "<new/>"}})));
+                      signedPackage({{QStringLiteral("tavix"), QByteArray(300000, 'c')}},
+                                    QStringLiteral("client"), QStringLiteral("1.2.0"))));
+    QVERIFY(writeFile(
+        data() + QStringLiteral("/files/html.pkg"),
+        signedPackage({{QStringLiteral("KX100/index.html"), "<new/>"}}, QStringLiteral("html"))));
     QVERIFY(writeFile(data() + QStringLiteral("/files/firmware.pkg"),
-                      updatePackage({{QStringLiteral("update.bin"), firmwareFile(4000)}})));
+                      signedPackage({{QStringLiteral("update.bin"), firmwareFile(4000)}},
+                                    QStringLiteral("firmware"), QStringLiteral("2.1"))));
     writeCatalog(QJsonObject{
         {"upgrade", QJsonObject{{"*", QJsonObject{{"type", "0"},
                                                   {"version", "1.2.0"},
@@ -600,6 +722,59 @@ void OnlineServicesTest::fullUpdateInstallsEveryKind() {
     QCOMPARE(g_kx.blockSizes, (QList<int>{2000, 2000, 0}));
     dlg->findChild<QPushButton*>(QStringLiteral("uninstallButton"))->click();
     QCOMPARE(m_host->quits, 1);
+}
+
+// A package that is refused leaves nothing to apply, and the dialog says why.
+void OnlineServicesTest::refusedPackagesAreSaidInWords_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("package");
+    QTest::addColumn<QString>("label");
+    const QList<package::File> program{{QStringLiteral("tavix"), "new program"}};
+    const QList<package::File> firmware{{QStringLiteral("update.bin"), firmwareFile(100)}};
+    const QString badSignature = QStringLiteral("更新包签名无效，已拒绝安装");
+    const QString notNewer = QStringLiteral("更新包版本不高于当前版本，已拒绝安装");
+    const QString olderFirmware = QStringLiteral("固件版本低于设备当前版本，已拒绝更新");
+    QTest::newRow("unsigned program") << "client" << updatePackage(program, "2.0") << badSignature;
+    QTest::newRow("program signed as pages")
+        << "client" << signedPackage(program, QStringLiteral("html"), "2.0") << badSignature;
+    QTest::newRow("pages signed as a program")
+        << "html"
+        << signedPackage({{QStringLiteral("KX100/index.html"), "<x/>"}}, QStringLiteral("client"))
+        << badSignature;
+    QTest::newRow("the running version")
+        << "client" << signedPackage(program, QStringLiteral("client"), "1.0.0") << notNewer;
+    QTest::newRow("older program")
+        << "client" << signedPackage(program, QStringLiteral("client"), "0.1.0") << notNewer;
+    QTest::newRow("older firmware")
+        << "firmware" << signedPackage(firmware, QStringLiteral("firmware"), "0.9")
+        << olderFirmware;
+    QTest::newRow("firmware without a version")
+        << "firmware" << signedPackage(firmware, QStringLiteral("firmware"), "beta")
+        << olderFirmware;
+}
+
+void OnlineServicesTest::refusedPackagesAreSaidInWords() {
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, package);
+    QFETCH(QString, label);
+    const QString key = kind == QLatin1String("html") ? QStringLiteral("devicePackage")
+                                                      : kind + QStringLiteral("Package");
+    QVERIFY(writeFile(data() + QStringLiteral("/files/p.pkg"), package));
+    QVERIFY(writeFile(folder() + QStringLiteral("view/device/KX100/index.html"), "<old/>"));
+    ServerProcess server(data());
+    QVERIFY(server.ok());
+    m_host->api = server.base();
+    updateDlg dlg(*m_host, settings());
+    dlg.setUpdate(QJsonObject{{key, server.base() + QStringLiteral("/files/p.pkg")}}, {kind});
+    dlg.findChild<QPushButton*>(QStringLiteral("uninstallButton"))->click();
+    QVERIFY2(waitFor([&] { return dlg.installText() == label; }), qPrintable(dlg.installText()));
+    QVERIFY(!updateinstall::runUpdaterOnExit);
+    QVERIFY(!dlg.firmwareWriter());
+    QVERIFY(g_kx.calls.isEmpty());
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupdates/client/ready")));
+    QCOMPARE(readFile(folder() + QStringLiteral("view/device/KX100/index.html")),
+             QByteArray("<old/>"));
+    QCOMPARE(m_host->clientSetting(QStringLiteral("version")), QStringLiteral("1.0.0"));
 }
 
 void OnlineServicesTest::installedCopyLeavesTheProgramToPackages_data() {
@@ -671,6 +846,10 @@ void OnlineServicesTest::firmwareWriting_data() {
         << secondNotZero << -1 << true << 0 << false << QList<int>{} << QString();
     QTest::newRow("length past the file's bytes")
         << firmwareFile(66907) << -1 << true << 0 << false << QList<int>{} << QString();
+    // The file holds the bytes, but the image region ends where its length field starts.
+    QTest::newRow("length past the image region")
+        << firmwareFile(kx::firmware::kMaxImageSize + 1) << -1 << true << 0 << false << QList<int>{}
+        << QString();
     QTest::newRow("larger than the buffer") << firmwareFile(100) + QByteArray(10, 'x') << -1 << true
                                             << 0 << false << QList<int>{} << QString();
 }
@@ -758,8 +937,9 @@ void OnlineServicesTest::updateDialogUpdatesEmulatedAdapter() {
     m_host->devices = {OnlineDevice{QStringLiteral("04D9A001"), QStringLiteral("SN1"),
                                     QStringLiteral("1.0.0"), device, device}};
     QVERIFY(writeFile(data() + QStringLiteral("/files/firmware.pkg"),
-                      updatePackage({{QStringLiteral("update.bin"),
-                                      firmwareimage::makeFirmwareFile(versionedImage("3.0"))}})));
+                      signedPackage({{QStringLiteral("update.bin"),
+                                      firmwareimage::makeFirmwareFile(versionedImage("3.0"))}},
+                                    QStringLiteral("firmware"), QStringLiteral("3.0"))));
     writeCatalog(QJsonObject{
         {"upgrade", QJsonObject{{"*", QJsonObject{{"type", "0"},
                                                   {"firmwareVersion", "3.0"},
@@ -846,12 +1026,45 @@ void OnlineServicesTest::downloadFile() {
         QVERIFY(!QFile::exists(folder() + relativePath + name));
 }
 
+// A download cut half-way is answered as failed, never as the file; asked again it resumes and
+// answers the whole file. Two requests for one file wait for one download.
+void OnlineServicesTest::downloadFileIsWholeOrFails() {
+    QByteArray whole;
+    for (int i = 0; i < 300000; ++i)
+        whole += static_cast<char>(i * 13);
+    QVERIFY(writeFile(data() + QStringLiteral("/files/a.bin"), whole));
+    ServerProcess server(data(), {QStringLiteral("--verbose"), QStringLiteral("--cut-after"),
+                                  QStringLiteral("150000")});
+    QVERIFY(server.ok());
+    OnlineCommands online(*m_host, settings());
+    const QVariantMap request{{"downloadUrl", server.base() + QStringLiteral("/files/a.bin")},
+                              {"relativePath", "dl/"}};
+    Answer cut;
+    online.downloadFile(request, recorder(&cut));
+    QVERIFY(waitFor([&] { return cut.count > 0; }));
+    QCOMPARE(cut.text, QStringLiteral("downloadFaild"));
+    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("dl/a.bin")));
+
+    Answer first, second;
+    online.downloadFile(request, recorder(&first));
+    online.downloadFile(request, recorder(&second));
+    QVERIFY(waitFor([&] { return first.count > 0 && second.count > 0; }));
+    QTest::qWait(50);
+    for (const Answer& a : {first, second}) {
+        QCOMPARE(a.count, 1);
+        QVERIFY(a.success);
+        QCOMPARE(a.text, folder() + QStringLiteral("dl/a.bin"));
+    }
+    QCOMPARE(readFile(folder() + QStringLiteral("dl/a.bin")), whole);
+    QCOMPARE(server.requestCount(QStringLiteral("/files/a.bin")), 2);
+}
+
 void OnlineServicesTest::pageRequestsReachTheCommands_data() {
     QTest::addColumn<QString>("request");
     QTest::addColumn<int>("answers");
     QTest::addColumn<QString>("text");
     QTest::newRow("synchronizeConf")
-        << R"({"funcname":"synchronizeConf","filePathLists":"missing.xml"})" << 1
+        << R"({"funcname":"synchronizeConf","filePathLists":"Resources/profiles/missing.xml"})" << 1
         << "calculate md5 falied!";
     QTest::newRow("synchronizeConf without its list")
         << R"({"funcname":"synchronizeConf"})" << 0 << QString();
@@ -877,6 +1090,7 @@ void OnlineServicesTest::pageRequestsReachTheCommands() {
     Dispatcher dispatcher(context);
     Answer a;
     dispatcher.onJsMessage(request, recorder(&a));
+    waitFor([&] { return a.count >= answers; }, 2000);
     QTest::qWait(50);
     QCOMPARE(a.count, answers);
     if (answers)
@@ -942,12 +1156,14 @@ void OnlineServicesTest::refusalsLeaveProgramFolderAlone() {
             path,
             packPayload(package::writePayload(
                 {{QStringLiteral("view/index.html"), "<replaced/>"}, {arg, "evil"}}, nullptr))));
-        QVERIFY(!package::unpackSyncPackage(program, path));
+        QVERIFY(
+            !package::unpackSyncPackage(program, path, {QStringLiteral("view/index.html"), arg}));
     } else {
         QVERIFY(writeFile(program + QStringLiteral("tupdates/client/c.pkg"),
-                          updatePackage({{arg, "evil"}})));
+                          signedPackage({{arg, "evil"}}, QStringLiteral("client"))));
         QVERIFY(!package::unpackUpdatePackage(program, QStringLiteral("client"),
-                                              program + QStringLiteral("tupdates/client/c.pkg")));
+                                              program + QStringLiteral("tupdates/client/c.pkg"),
+                                              QStringLiteral("1.0.0")));
     }
     QCOMPARE(snapshot(), before);
 }

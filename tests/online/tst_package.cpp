@@ -31,8 +31,8 @@ private slots:
     void syncPackageWritesOverProgramFolder();
     void badSyncPackageLeavesFilesAlone_data();
     void badSyncPackageLeavesFilesAlone();
-    void programBinaryNames_data();
-    void programBinaryNames();
+    void syncableNames_data();
+    void syncableNames();
     void shortWriteFailsPackage_data();
     void shortWriteFailsPackage();
     void failureRemovesNothingBehindLinks_data();
@@ -46,10 +46,12 @@ private slots:
 private:
     QString folder() const { return m_dir->path() + QLatin1Char('/'); }
     QString packagePath() const { return folder() + QStringLiteral("tupdates/client/client.pkg"); }
+    // Signed as a program package (what the tests check here is the format), for a program at
+    // version 0.1.
     bool unpack(const QByteArray& file, QString* version = nullptr) {
-        writeFile(packagePath(), file);
-        const auto unpacked =
-            package::unpackUpdatePackage(folder(), QStringLiteral("client"), packagePath());
+        writeFile(packagePath(), signAs(file, QStringLiteral("client")));
+        const auto unpacked = package::unpackUpdatePackage(folder(), QStringLiteral("client"),
+                                                           packagePath(), QStringLiteral("0.1"));
         if (version)
             *version = unpacked.value;
         return unpacked.ok;
@@ -120,8 +122,10 @@ void PackageTest::badUpdatePackagesAreRefused_data() {
     QTest::newRow("size larger than stream")
         << packPayload(payload, static_cast<quint32>(payload.size() + 100))
         << "Update Error: could not uncompress lzma, code: ";
-    QTest::newRow("size above 1 GiB") << packPayload(payload, (1u << 30) + 1)
-                                      << "Update Error: bad uncompressed size: 1073741825";
+    QTest::newRow("size above the bound")
+        << packPayload(payload, package::kMaxUpdatePayload + 1)
+        << QStringLiteral("Update Error: bad uncompressed size: %1")
+               .arg(package::kMaxUpdatePayload + 1);
     QTest::newRow("size 4 GiB - 1")
         << packPayload(payload, 0xFFFFFFFFu) << "Update Error: bad uncompressed size: 4294967295";
 
@@ -152,6 +156,12 @@ void PackageTest::badUpdatePackagesAreRefused_data() {
     QTest::newRow("no count")
         << packPayload(noCount)
         << "Update Error: cant read files count from downloaded stream, status: ";
+
+    // A program package must be newer than the program (0.1 here), number by number.
+    const QString notNewer = QStringLiteral("is not newer than the running version");
+    for (const char* old : {"0.1", "0.1.0", "0.0.9", "0.1-beta", ""})
+        QTest::newRow(qPrintable(QStringLiteral("version '%1'").arg(QLatin1String(old))))
+            << updatePackage({{QStringLiteral("x.txt"), "hello"}}, QLatin1String(old)) << notNewer;
 }
 
 void PackageTest::badUpdatePackagesAreRefused() {
@@ -190,81 +200,109 @@ void PackageTest::hostileNamesWriteNothing() {
 }
 
 void PackageTest::syncPackageWritesOverProgramFolder() {
-    QVERIFY(writeFile(folder() + QStringLiteral("Resources/profiles/conf.xml"), "old"));
+    const QString conf = QStringLiteral("Resources/profiles/conf.xml");
+    const QString keys = QStringLiteral("view/device/KX100/xml/configuration.xml");
+    QVERIFY(writeFile(folder() + conf, "old"));
+    QVERIFY(writeFile(folder() + keys, "old"));
     const QString path = folder() + QStringLiteral("tupload/download/synchronize.dat");
-    QVERIFY(writeFile(path, packPayload(package::writePayload(
-                                {{QStringLiteral("Resources/profiles/conf.xml"), "new"},
-                                 {QStringLiteral("top.xml"), "<a/>"}},
-                                nullptr))));
-    QVERIFY(package::unpackSyncPackage(folder(), path));
-    QCOMPARE(readFile(folder() + QStringLiteral("Resources/profiles/conf.xml")), QByteArray("new"));
-    QCOMPARE(readFile(folder() + QStringLiteral("top.xml")), QByteArray("<a/>"));
+    QVERIFY(writeFile(
+        path, packPayload(package::writePayload({{conf, "new"}, {keys, "<a/>"}}, nullptr))));
+    QVERIFY(package::unpackSyncPackage(folder(), path, {conf, keys}));
+    QCOMPARE(readFile(folder() + conf), QByteArray("new"));
+    QCOMPARE(readFile(folder() + keys), QByteArray("<a/>"));
     QVERIFY(!QFileInfo::exists(path));
 }
 
 void PackageTest::badSyncPackageLeavesFilesAlone_data() {
     QTest::addColumn<QList<package::File>>("files");
     QTest::addColumn<QString>("log");
-    QTest::newRow("traversal") << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
-                                                       {QStringLiteral("../outside.txt"), "evil"}}
+    const QString conf = QStringLiteral("Resources/profiles/conf.xml");
+    // Each has conf.xml first, which could be written; it must not be, since the package fails
+    // as a whole.
+    auto withConf = [&](const QString& name, const QByteArray& data = "x") {
+        return QList<package::File>{{conf, "new"}, {name, data}};
+    };
+    QTest::newRow("traversal") << withConf(QStringLiteral("../outside.txt"))
                                << "Update Error: bad file name";
     QTest::newRow("empty") << QList<package::File>{} << "Update Error: update is empty!";
     QTest::newRow("missing folder")
-        << QList<package::File>{{QStringLiteral("nowhere/x.xml"), "x"}} << "Can't open '";
-    // The first file could be written; it must not be, since the package fails as a whole.
-    QTest::newRow("later entry fails")
-        << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
-                                {QStringLiteral("nowhere/x.xml"), "x"}}
-        << "Can't open '";
-    QTest::newRow("program executable") << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
-                                                                {QStringLiteral("tavix.exe"), "MZ"}}
-                                        << "Update Error: sync package may not replace 'tavix.exe'";
-    QTest::newRow("device library") << QList<package::File>{{QStringLiteral("conf.xml"), "new"},
-                                                            {QStringLiteral("libkx.so"), "\x7f"
-                                                                                         "ELF"}}
-                                    << "Update Error: sync package may not replace 'libkx.so'";
+        << withConf(QStringLiteral("Resources/profiles/nowhere/x.xml")) << "Can't open '";
+    const QString refused = QStringLiteral("Update Error: sync package may not write '%1'");
+    for (const char* name :
+         {"tavix.exe", "libkx.so", "qt.conf", "view/index.html", "view/js/app.js",
+          "Resources/profiles/libkx.so", "view/device/KX100/index.html",
+          "view/device/KX100/xml/../../../index.xml", "Resources/profiles/unlisted.xml",
+          "resources/profiles//conf.xml", "tupdates/client/ready/x.xml"}) {
+        const QString n = QLatin1String(name);
+        QTest::newRow(name) << withConf(n)
+                            << (package::isSafeName(n) ? refused.arg(n)
+                                                       : QStringLiteral("bad file name"));
+    }
+    const QString big = QStringLiteral("Update Error: sync package too large");
+    QTest::newRow("file past the bound")
+        << withConf(QStringLiteral("Resources/profiles/a.xml"),
+                    QByteArray(int(package::kMaxSyncFileSize) + 1, '\0'))
+        << big;
+    QList<package::File> many;
+    for (quint32 i = 0; i <= package::kMaxSyncEntries; ++i)
+        many << package::File{conf, "x"};
+    QTest::newRow("too many files") << many << "Update Error: too many files";
 }
 
+// Every refusal leaves every file as it was and nothing staged beside it. Only conf.xml and
+// the page's own list are asked for.
 void PackageTest::badSyncPackageLeavesFilesAlone() {
     QFETCH(QList<package::File>, files);
     QFETCH(QString, log);
     LogCapture capture;
-    QVERIFY(writeFile(folder() + QStringLiteral("conf.xml"), "old"));
+    const QString profiles = folder() + QStringLiteral("Resources/profiles/");
+    QVERIFY(writeFile(profiles + QStringLiteral("conf.xml"), "old"));
+    QVERIFY(writeFile(folder() + QStringLiteral("view/index.html"), "page"));
+    QStringList listed;
+    for (const package::File& f : qAsConst(files))
+        if (!f.name.endsWith(QLatin1String("unlisted.xml")))
+            listed << f.name;
     const QString path = folder() + QStringLiteral("tupload/download/synchronize.dat");
     QVERIFY(writeFile(path, packPayload(package::writePayload(files, nullptr))));
-    QVERIFY(!package::unpackSyncPackage(folder(), path));
+    QVERIFY(!package::unpackSyncPackage(folder(), path, listed));
     QVERIFY2(capture.contains(log), qPrintable(capture.lines().join(QLatin1Char('\n'))));
-    QCOMPARE(readFile(folder() + QStringLiteral("conf.xml")), QByteArray("old"));
+    QCOMPARE(readFile(profiles + QStringLiteral("conf.xml")), QByteArray("old"));
+    QCOMPARE(readFile(folder() + QStringLiteral("view/index.html")), QByteArray("page"));
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupload")));
     QVERIFY(!QFileInfo::exists(m_dir->path() + QStringLiteral("/../outside.txt")));
-    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tavix.exe")));
-    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("libkx.so")));
-    // Nothing staged is left beside the targets.
-    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList{QStringLiteral("conf.xml")});
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(profiles).entryList(QDir::Files), QStringList{QStringLiteral("conf.xml")});
 }
 
-void PackageTest::programBinaryNames_data() {
+void PackageTest::syncableNames_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("binary");
-    QTest::newRow("program") << "tavix" << true;
-    QTest::newRow("program, Windows") << "tavix.exe" << true;
-    QTest::newRow("updater, other case") << "UPDATER.EXE" << true;
-    QTest::newRow("crash reporter") << "CrashReporter" << true;
-    QTest::newRow("library in a folder") << "platforms/qwindows.dll" << true;
-    QTest::newRow("versioned library") << "libkx.so.1" << true;
-    QTest::newRow("driver") << "pelta.sys" << true;
-    QTest::newRow("driver description") << "pelta.inf" << true;
-    QTest::newRow("trailing dot and space") << "tavix.exe. " << true;
-    QTest::newRow("configuration") << "Resources/profiles/conf.xml" << false;
-    QTest::newRow("profile named like the program") << "profiles/tavix.xml" << false;
-    QTest::newRow("suffix-like stem") << "so.txt" << false;
-    QTest::newRow("page") << "view/device/KX100/index.html" << false;
+    QTest::addColumn<bool>("syncable");
+    QTest::addColumn<bool>("conf");
+    QTest::newRow("conf.xml") << "Resources/profiles/conf.xml" << true << true;
+    QTest::newRow("conf.xml as Windows opens it")
+        << "resources/PROFILES/Conf.Xml. " << true << true;
+    QTest::newRow("profile") << "Resources/profiles/games/fps.pfd" << true << false;
+    QTest::newRow("key map") << "view/device/virtual/xml/configuration.xml" << true << false;
+    QTest::newRow("key map below xml") << "view/device/KX100/xml/sets/b.xml" << true << false;
+    QTest::newRow("xml folder one level up") << "view/device/xml/a.xml" << false << false;
+    QTest::newRow("device page") << "view/device/KX100/index.html" << false << false;
+    QTest::newRow("page") << "view/index.html" << false << false;
+    QTest::newRow("qt.conf") << "qt.conf" << false << false;
+    QTest::newRow("program") << "tavix.exe" << false << false;
+    QTest::newRow("library named like a profile")
+        << "Resources/profiles/libkx.so" << false << false;
+    QTest::newRow("only an extension") << "Resources/profiles/.xml" << false << false;
+    QTest::newRow("dot segment") << "Resources/./profiles/conf.xml" << false << false;
+    QTest::newRow("empty segment") << "Resources//profiles/conf.xml" << false << false;
+    QTest::newRow("parent segment") << "Resources/profiles/../../x.xml" << false << false;
 }
 
-void PackageTest::programBinaryNames() {
+void PackageTest::syncableNames() {
     QFETCH(QString, name);
-    QFETCH(bool, binary);
-    QCOMPARE(package::isProgramBinaryName(name), binary);
+    QFETCH(bool, syncable);
+    QFETCH(bool, conf);
+    QCOMPARE(package::isSyncableName(name), syncable);
+    QCOMPARE(package::isConfName(name) && syncable, conf);
 }
 
 void PackageTest::shortWriteFailsPackage_data() {
@@ -278,12 +316,14 @@ void PackageTest::shortWriteFailsPackage_data() {
 void PackageTest::shortWriteFailsPackage() {
     QFETCH(bool, sync);
     const QByteArray big(10000, 'x');
-    const QList<package::File> files{{QStringLiteral("big.xml"), big}};
-    QVERIFY(writeFile(folder() + QStringLiteral("big.xml"), "old"));
+    const QString name = QStringLiteral("Resources/profiles/big.xml");
+    const QList<package::File> files{{name, big}};
+    QVERIFY(writeFile(folder() + name, "old"));
     const QString path =
         sync ? folder() + QStringLiteral("tupload/download/synchronize.dat") : packagePath();
     const QString version = QStringLiteral("1.0");
-    QVERIFY(writeFile(path, packPayload(package::writePayload(files, sync ? nullptr : &version))));
+    const QByteArray file = packPayload(package::writePayload(files, sync ? nullptr : &version));
+    QVERIFY(writeFile(path, sync ? file : signAs(file, QStringLiteral("client"))));
 
     struct rlimit old {};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -291,33 +331,39 @@ void PackageTest::shortWriteFailsPackage() {
     struct rlimit limited = old;
     limited.rlim_cur = 4096;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool ok = sync
-                        ? package::unpackSyncPackage(folder(), path).ok
-                        : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path).ok;
+    const bool ok = sync ? package::unpackSyncPackage(folder(), path, {name}).ok
+                         : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path,
+                                                        QStringLiteral("0.1"))
+                               .ok;
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
     QVERIFY(!ok);
-    QCOMPARE(readFile(folder() + QStringLiteral("big.xml")), QByteArray("old"));
+    QCOMPARE(readFile(folder() + name), QByteArray("old"));
     QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("tupdates/client/ready")));
-    QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("big.xml.tavix-new")));
+    QVERIFY(!QFileInfo::exists(folder() + name + QStringLiteral(".tavix-new")));
 }
 
 void PackageTest::failureRemovesNothingBehindLinks_data() {
     QTest::addColumn<QString>("link"); // relative to the program folder; points at "outside"
-    QTest::addColumn<bool>("sync");
-    QTest::newRow("folder link in tupdates") << "tupdates/client/away" << false;
-    QTest::newRow("file link in tupdates") << "tupdates/keep.txt" << false;
-    QTest::newRow("tupdates is a link") << "tupdates" << false;
-    QTest::newRow("folder link in tupload") << "tupload/away" << true;
-    QTest::newRow("tupload is a link") << "tupload" << true;
+    QTest::addColumn<QString>("package");
+    QTest::newRow("folder link in the work folder") << "tupdates/client/away"
+                                                    << "tupdates/client/client.pkg";
+    QTest::newRow("file link in the work folder") << "tupdates/client/keep.txt"
+                                                  << "tupdates/client/client.pkg";
+    QTest::newRow("tupdates is a link") << "tupdates"
+                                        << "tupdates/client.pkg";
+    QTest::newRow("folder link in the sync work folder") << "tupload/download/away"
+                                                         << "tupload/download/synchronize.dat";
+    QTest::newRow("tupload is a link") << "tupload"
+                                       << "tupload/download/synchronize.dat";
 }
 
-// A failing package removes its whole working folder; links planted there are removed as
-// links, and what they point to stays.
+// A failing package removes its work folder; links planted there are removed as links, and a
+// work folder reached through a link is not removed at all: what a link points to stays.
 void PackageTest::failureRemovesNothingBehindLinks() {
     QFETCH(QString, link);
-    QFETCH(bool, sync);
+    QFETCH(QString, package);
     QTemporaryDir outside;
     QVERIFY(writeFile(outside.path() + QStringLiteral("/keep.txt"), "precious"));
     QVERIFY(writeFile(outside.path() + QStringLiteral("/sub/deep.txt"), "precious"));
@@ -328,12 +374,11 @@ void PackageTest::failureRemovesNothingBehindLinks() {
                                : outside.path();
     QVERIFY(QFile::link(target, linkPath));
     const QByteArray bad(200, 'x'); // digest does not match
-    const QString path =
-        folder() + (sync ? QStringLiteral("synchronize.dat") : QStringLiteral("client.pkg"));
+    const QString path = folder() + package;
     QVERIFY(writeFile(path, bad));
-    QVERIFY(!(sync ? package::unpackSyncPackage(folder(), path).ok
+    const bool sync = package.startsWith(QLatin1String("tupload"));
+    QVERIFY(!(sync ? package::unpackSyncPackage(folder(), path, {}).ok
                    : package::unpackUpdatePackage(folder(), QStringLiteral("client"), path).ok));
-    QVERIFY(!QFileInfo::exists(folder() + (sync ? "tupload" : "tupdates")));
     QCOMPARE(readFile(outside.path() + QStringLiteral("/keep.txt")), QByteArray("precious"));
     QCOMPARE(readFile(outside.path() + QStringLiteral("/sub/deep.txt")), QByteArray("precious"));
 }

@@ -41,9 +41,10 @@ class SignatureTest : public QObject {
         return updatePackage({{QStringLiteral("device/a.html"), "<html/>"},
                               {QStringLiteral("b.bin"), QByteArray(5000, '\x11')}});
     }
-    QByteArray signedBy(const QByteArray& secret) const {
+    QByteArray signedBy(const QByteArray& secret,
+                        const QString& kind = QStringLiteral("html")) const {
         QByteArray file = package();
-        return signature::sign(&file, secret) ? file : QByteArray();
+        return signature::sign(&file, secret, kind) ? file : QByteArray();
     }
     bool unpack(const QByteArray& file) {
         writeFile(packagePath(), file);
@@ -92,6 +93,10 @@ private slots:
         junk[100] = 1;
         QTest::newRow("reserved rest not zero") << junk << "signature does not match";
         QTest::newRow("signed by another key") << signedBy(m_otherSecret) << "another key";
+        QTest::newRow("signed as the program package")
+            << signedBy(m_secret, QStringLiteral("client")) << "signature does not match";
+        QTest::newRow("signed as firmware")
+            << signedBy(m_secret, QStringLiteral("firmware")) << "signature does not match";
         QByteArray borrowed = signedBy(m_otherSecret);
         borrowed.replace(signature::kKeyIdOffset, signature::kKeyIdSize, m_public.left(8));
         QTest::newRow("another key under our id") << borrowed << "signature does not match";
@@ -116,16 +121,28 @@ private slots:
                  qPrintable(lines.first()));
     }
 
-    // Without a configured key the header is not looked at, signed or not.
-    void withoutKeyPackagesAreTakenAsTheyAre_data() {
+    // No key to check with refuses everything: nothing turns the check off.
+    void withoutKeyNothingIsTaken_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::newRow("unsigned") << package();
-        QTest::newRow("signed") << signedBy(m_otherSecret);
+        QTest::newRow("signed") << signedBy(m_secret);
     }
-    void withoutKeyPackagesAreTakenAsTheyAre() {
+    void withoutKeyNothingIsTaken() {
         QFETCH(QByteArray, file);
         signature::setUpdateKey(QByteArray());
-        QVERIFY(unpack(file));
+        QVERIFY(!unpack(file));
+    }
+
+    // The program checks against the key built in: the reference test key in this build.
+    void builtInKeyIsTheReferenceKey() {
+        signature::setUpdateKey(signature::builtInKey());
+        QCOMPARE(signature::updateKey().size(), signature::kPublicKeySize);
+        QFile pub(buildpaths::resolve(TAVIX_TEST_KEY_PUB));
+        QVERIFY(pub.open(QIODevice::ReadOnly));
+        const bool same =
+            signature::builtInKey() ==
+            signature::fromHex(QString::fromLatin1(pub.readAll()), signature::kPublicKeySize);
+        QCOMPARE(signature::builtInKeyIsTestKey(), same);
     }
 
     void verdicts_data() {
@@ -144,33 +161,7 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, key);
         QFETCH(int, verdict);
-        QCOMPARE(int(signature::verify(file, key)), verdict);
-    }
-
-    // The key as conf.xml gives it: none, a key, or a damaged text that must not switch the check
-    // off.
-    void configuredKeys_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<bool>("signedTaken");
-        QTest::addColumn<bool>("unsignedTaken");
-        const QString hex = QString::fromLatin1(m_public.toHex());
-        QTest::newRow("none") << QString() << true << true << true;
-        QTest::newRow("blank") << " " << true << true << true;
-        QTest::newRow("the key") << hex << true << true << false;
-        QTest::newRow("cut short") << hex.left(40) << false << false << false;
-        QTest::newRow("not hexadecimal") << "z" + hex.mid(1) << false << false << false;
-    }
-    void configuredKeys() {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        QFETCH(bool, signedTaken);
-        QFETCH(bool, unsignedTaken);
-        LogCapture log;
-        QCOMPARE(signature::configureUpdateKey(text), valid);
-        QCOMPARE(log.contains(QStringLiteral("no public key")), !valid);
-        QCOMPARE(unpack(signedBy(m_secret)), signedTaken);
-        QCOMPARE(unpack(package()), unsignedTaken);
+        QCOMPARE(int(signature::verify(file, key, QStringLiteral("html"))), verdict);
     }
 
     // As a user would try it: a package signed by the key, served by the reference server, is
@@ -195,6 +186,7 @@ private slots:
         auto* dl = new PsUpdateDownloader(thread, server.base() + QStringLiteral("/files/html.pkg"),
                                           QStringLiteral("html"), OnlineSettings(m_dir->path()));
         QSignalSpy unpacked(dl, &PsUpdateDownloader::unpressFinished);
+        const QString ready = dl->readyFolder();
         thread->start();
         if (tampered)
             QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("bad signature")), 20000);
@@ -208,16 +200,16 @@ private slots:
             QCOMPARE(unpacked.count(), 0);
             QCOMPARE(tree(folder()), QStringList());
         } else {
-            QCOMPARE(readFile(folder() + QStringLiteral("tupdates/html/ready/device/a.html")),
-                     QByteArray("<html/>"));
+            QCOMPARE(readFile(ready + QStringLiteral("/device/a.html")), QByteArray("<html/>"));
         }
     }
 
-    void signingNeedsASecretKeyAndABody() {
+    void signingNeedsASecretKeyABodyAndAKind() {
         QByteArray shortFile(128, '\0');
-        QVERIFY(!signature::sign(&shortFile, m_secret));
+        QVERIFY(!signature::sign(&shortFile, m_secret, QStringLiteral("html")));
         QByteArray file = package();
-        QVERIFY(!signature::sign(&file, m_public));
+        QVERIFY(!signature::sign(&file, m_public, QStringLiteral("html")));
+        QVERIFY(!signature::sign(&file, m_secret, QString()));
         QCOMPARE(file, package());
     }
 

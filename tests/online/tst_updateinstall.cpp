@@ -1,6 +1,7 @@
 #include "logcapture.h"
 #include "packagetestutil.h"
 
+#include "online/replacefile.h"
 #include "online/updateinstall.h"
 
 #include <QTemporaryDir>
@@ -20,6 +21,8 @@ private slots:
     void readinessCheck_data();
     void readinessCheck();
     void writeProtectedFolderNeedsElevation();
+    void readOnlyUpdaterNeedsElevation();
+    void failedReplacementKeepsTheOldFile();
 
     void pageUpdateMirrorsTree();
     void inaccessibleTargetAsksAgain_data();
@@ -97,6 +100,28 @@ void UpdateInstallTest::writeProtectedFolderNeedsElevation() {
     QVERIFY(updaterNeedsElevation);
     QVERIFY(capture.contains(QStringLiteral("dir is in write-protected dir")));
     QCOMPARE(readFile(readyDir + updaterFileName()), QByteArray("new updater"));
+}
+
+// A write-protected updater in a writable folder asks for elevation like a write-protected
+// folder does; the update stays.
+void UpdateInstallTest::readOnlyUpdaterNeedsElevation() {
+    const QString readyDir = folder() + QStringLiteral("tupdates/client/ready/");
+    QVERIFY(writeFile(readyDir + updaterFileName(), "new updater"));
+    QVERIFY(writeFile(folder() + updaterFileName(), "old updater"));
+    QFile::setPermissions(folder() + updaterFileName(), QFile::ReadOwner | QFile::ReadUser);
+    QVERIFY(checkReadyUpdate(folder()));
+    QVERIFY(updaterNeedsElevation);
+    QCOMPARE(readFile(folder() + updaterFileName()), QByteArray("old updater"));
+    QCOMPARE(readFile(readyDir + updaterFileName()), QByteArray("new updater"));
+}
+
+// A replacement whose last step fails (here the new file has gone) leaves the old file where it
+// was, never nothing.
+void UpdateInstallTest::failedReplacementKeepsTheOldFile() {
+    QVERIFY(writeFile(folder() + updaterFileName(), "old updater"));
+    QVERIFY(!replaceByRename(folder() + QStringLiteral("gone"), folder() + updaterFileName()));
+    QCOMPARE(readFile(folder() + updaterFileName()), QByteArray("old updater"));
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList{updaterFileName()});
 }
 
 void UpdateInstallTest::pageUpdateMirrorsTree() {

@@ -35,7 +35,7 @@ private slots:
     void packRefusesWhatItCannotMake_data();
     void packRefusesWhatItCannotMake();
     void packSignsWithItsOwnKeys();
-    void catalogIsSignedForTheShippedKey();
+    void catalogIsSignedForTheBuiltInKey();
     void updaterAppliesReadyUpdateAndRestarts();
 
     void upgradeAnswers_data();
@@ -117,14 +117,20 @@ void ToolsTest::packMakesUnpackablePackages() {
     const QString src = dir() + QStringLiteral("/src");
     QVERIFY(writeFile(src + QStringLiteral("/a/b/c.txt"), "deep"));
     QVERIFY(writeFile(src + QStringLiteral("/z.bin"), QByteArray(5000, 'z')));
+    QVERIFY(writeFile(src + QStringLiteral("/Resources/profiles/p.xml"), "<p/>"));
     const QString program = dir() + QStringLiteral("/program/");
     QVERIFY(QDir().mkpath(program));
     const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
     QDir().mkpath(program + QStringLiteral("tupdates/html"));
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {"keygen", "--out", "k.key"}, dir()), 0);
     QCOMPARE(run(buildpaths::resolve(PACK_PATH),
                  {QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("4.5.6"),
-                  QStringLiteral("--out"), pkg, src}),
+                  QStringLiteral("--kind"), QStringLiteral("html"), QStringLiteral("--key"),
+                  dir() + QStringLiteral("/k.key"), QStringLiteral("--out"), pkg, src}),
              0);
+    signature::setUpdateKey(
+        signature::fromHex(QString::fromLatin1(readFile(dir() + QStringLiteral("/k.key.pub"))),
+                           signature::kPublicKeySize));
     const auto unpacked = package::unpackUpdatePackage(program, QStringLiteral("html"), pkg);
     QVERIFY(unpacked);
     QCOMPARE(unpacked.value, QStringLiteral("4.5.6"));
@@ -135,14 +141,14 @@ void ToolsTest::packMakesUnpackablePackages() {
 
     // A sync package with a chosen order lands over the program folder.
     const QString sync = program + QStringLiteral("tupload/download/synchronize.dat");
+    const QString name = QStringLiteral("Resources/profiles/p.xml");
     QDir().mkpath(program + QStringLiteral("tupload/download"));
-    QVERIFY(QDir().mkpath(program + QStringLiteral("a/b")));
-    QCOMPARE(run(buildpaths::resolve(PACK_PATH),
-                 {QStringLiteral("sync"), QStringLiteral("--files"),
-                  QStringLiteral("z.bin|a/b/c.txt"), QStringLiteral("--out"), sync, src}),
+    QVERIFY(QDir().mkpath(program + QStringLiteral("Resources/profiles")));
+    QCOMPARE(run(buildpaths::resolve(PACK_PATH), {QStringLiteral("sync"), QStringLiteral("--files"),
+                                                  name, QStringLiteral("--out"), sync, src}),
              0);
-    QVERIFY(package::unpackSyncPackage(program, sync));
-    QCOMPARE(readFile(program + QStringLiteral("a/b/c.txt")), QByteArray("deep"));
+    QVERIFY(package::unpackSyncPackage(program, sync, {name}));
+    QCOMPARE(readFile(program + name), QByteArray("<p/>"));
 }
 
 void ToolsTest::packTakesRelativeSourceFolder_data() {
@@ -191,6 +197,11 @@ void ToolsTest::packRefusesWhatItCannotMake_data() {
         << QStringList{"update", "--version", "1", "--key", "no.key", "--out", "x.pkg", "src"};
     QTest::newRow("signed sync package")
         << QStringList{"sync", "--key", "bad.key", "--out", "x.pkg", "src"};
+    QTest::newRow("signed without a kind")
+        << QStringList{"update", "--version", "1", "--key", "good.key", "--out", "x.pkg", "src"};
+    QTest::newRow("signed as an unknown kind")
+        << QStringList{"update", "--version", "1",     "--kind", "driver",
+                       "--key",  "good.key",  "--out", "x.pkg",  "src"};
 }
 
 void ToolsTest::packRefusesWhatItCannotMake() {
@@ -199,6 +210,9 @@ void ToolsTest::packRefusesWhatItCannotMake() {
     QVERIFY(writeFile(dir() + QStringLiteral("/big.img"), QByteArray(70000, 'b')));
     QVERIFY(QDir().mkpath(dir() + QStringLiteral("/empty")));
     QVERIFY(writeFile(dir() + QStringLiteral("/bad.key"), QByteArray(128, 'x')));
+    QByteArray pub, secret;
+    QVERIFY(signature::generateKeyPair(&pub, &secret));
+    QVERIFY(writeFile(dir() + QStringLiteral("/good.key"), secret.toHex()));
     QCOMPARE(run(buildpaths::resolve(PACK_PATH), args, dir()), 1);
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.pkg")));
     QVERIFY(!QFileInfo::exists(dir() + QStringLiteral("/x.bin")));
@@ -221,7 +235,9 @@ void ToolsTest::packSignsWithItsOwnKeys() {
     QVERIFY(QDir().mkpath(program + QStringLiteral("tupdates/html")));
     const QString pkg = program + QStringLiteral("tupdates/html/pages.pkg");
     QCOMPARE(run(buildpaths::resolve(PACK_PATH),
-                 {"update", "--version", "2.0", "--key", "vendor.key", "--out", pkg, "src"}, dir()),
+                 {"update", "--version", "2.0", "--kind", "html", "--key", "vendor.key", "--out",
+                  pkg, "src"},
+                 dir()),
              0);
     signature::setUpdateKey(
         signature::fromHex(QString::fromLatin1(readFile(dir() + QStringLiteral("/vendor.key.pub"))),
@@ -233,18 +249,15 @@ void ToolsTest::packSignsWithItsOwnKeys() {
              QByteArray("<html/>"));
 }
 
-// The reference server's catalog is built signed, with the key whose public half the shipped
-// conf.xml names: the program as shipped takes what the reference server offers.
-void ToolsTest::catalogIsSignedForTheShippedKey() {
+// The reference server's catalog is built signed, each package as its kind, with the key this
+// build carries: the program as built takes what the reference server offers.
+void ToolsTest::catalogIsSignedForTheBuiltInKey() {
+    if (!signature::builtInKeyIsTestKey())
+        QSKIP("this build carries another key than the reference server's");
     const QString data = dir() + QStringLiteral("/data");
     QCOMPARE(run(buildpaths::resolve(MAKE_CATALOG_PATH),
                  {"--pack", buildpaths::resolve(PACK_PATH), "--out", data, "--version", "9.9"}),
              0);
-    const QRegularExpression clientKey(QStringLiteral("<client [^>]*updateKey=\"([0-9a-f]*)\""));
-    const QString conf = QString::fromUtf8(readFile(buildpaths::resolve(SHIPPED_CONF_PATH)));
-    const QByteArray key =
-        signature::fromHex(clientKey.match(conf).captured(1), signature::kPublicKeySize);
-    QCOMPARE(key.size(), signature::kPublicKeySize);
     const QJsonObject offer =
         QJsonDocument::fromJson(readFile(data + QStringLiteral("/catalog.json")))
             .object()
@@ -252,10 +265,14 @@ void ToolsTest::catalogIsSignedForTheShippedKey() {
             .toObject()
             .value(QStringLiteral("*"))
             .toObject();
-    for (const char* field : {"clientPackage", "devicePackage", "firmwarePackage"}) {
-        const QString name = offer.value(QLatin1String(field)).toString();
-        const QByteArray file = readFile(data + QStringLiteral("/files/") + name);
-        QVERIFY2(signature::verify(file, key) == signature::Verdict::Good, field);
+    const QList<QPair<const char*, const char*>> packages{
+        {"clientPackage", "client"}, {"devicePackage", "html"}, {"firmwarePackage", "firmware"}};
+    for (const auto& p : packages) {
+        const QByteArray file = readFile(data + QStringLiteral("/files/") +
+                                         offer.value(QLatin1String(p.first)).toString());
+        QVERIFY2(signature::verify(file, signature::builtInKey(), QLatin1String(p.second)) ==
+                     signature::Verdict::Good,
+                 p.first);
     }
 }
 

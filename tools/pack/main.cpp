@@ -56,7 +56,7 @@ bool collect(const QString& source, QList<package::File>* files, QString* error)
 
 // Writes a new key pair: the secret key to `path`, a new file readable by its owner only, the
 // public key to `path` + ".pub"; both as one line of hexadecimal digits. The public key is also
-// printed, ready for the `updateKey` attribute of conf.xml's `client` element.
+// printed, ready for the program's TAVIX_UPDATE_KEY build setting.
 int keygen(const QString& path) {
     QByteArray publicKey, secretKey;
     if (!signature::generateKeyPair(&publicKey, &secretKey))
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("pack update --version V [--key KEY] --out FILE "
+        QStringLiteral("pack update --version V [--kind K --key KEY] --out FILE "
                        "FOLDER\n"
                        "pack keygen --out KEY\n"
                        "pack sync --out FILE FOLDER [--files a|b|c]\n"
@@ -115,7 +115,11 @@ int main(int argc, char** argv) {
     QCommandLineOption keyOpt(QStringLiteral("key"),
                               QStringLiteral("Update: sign with the secret key in this file."),
                               QStringLiteral("file"));
-    parser.addOptions({outOpt, versionOpt, filesOpt, keyOpt});
+    QCommandLineOption kindOpt(
+        QStringLiteral("kind"),
+        QStringLiteral("Update: what the package is signed as: client, html or firmware."),
+        QStringLiteral("kind"));
+    parser.addOptions({outOpt, versionOpt, filesOpt, keyOpt, kindOpt});
     parser.addPositionalArgument(QStringLiteral("mode"),
                                  QStringLiteral("update, sync, firmware or keygen"));
     parser.addPositionalArgument(QStringLiteral("source"), QStringLiteral("folder or image file"));
@@ -148,6 +152,12 @@ int main(int argc, char** argv) {
     // Sync packages are made by clients, which hold no key.
     if (mode != QLatin1String("update") && parser.isSet(keyOpt))
         return fail(QStringLiteral("only update packages are signed"));
+    // A signature names the kind: the program refuses a package signed as another.
+    const QString kind = parser.value(kindOpt);
+    if (parser.isSet(keyOpt) &&
+        !QStringList{QStringLiteral("client"), QStringLiteral("html"), QStringLiteral("firmware")}
+             .contains(kind))
+        return fail(QStringLiteral("a signed package needs --kind client, html or firmware"));
     QByteArray secretKey;
     if (parser.isSet(keyOpt) && !readSecretKey(parser.value(keyOpt), &secretKey, &error))
         return fail(error);
@@ -177,7 +187,7 @@ int main(int argc, char** argv) {
     if (!built)
         return fail(QString::fromStdString(built.text));
     QByteArray packageFile = built.value;
-    if (!secretKey.isEmpty() && !signature::sign(&packageFile, secretKey))
+    if (!secretKey.isEmpty() && !signature::sign(&packageFile, secretKey, kind))
         return fail(QStringLiteral("cannot sign the package"));
     return writeOut(out, packageFile, &error) ? 0 : fail(error);
 }

@@ -1,6 +1,7 @@
 // Applies a ready program update: "Updater -update", started by the program in its own folder
 // after it has quit. Copies "tupdates/client/ready" over the program folder, removes it and
 // starts the program again.
+#include "online/replacefile.h"
 #include "platform/process.h"
 
 #include <QCoreApplication>
@@ -16,21 +17,14 @@ namespace {
 
 const std::string kProgram = std::string("tavix") + platform::programSuffix();
 
-// The old file stays until the new one is complete; a file still held by the quitting program
-// gets a few more chances.
+// The old file stays until the new one is in place (a failed step leaves it as it was); a file
+// still held by the quitting program gets a few more chances.
 bool replaceFile(const QString& source, const QString& target) {
-    const QString partial = target + QStringLiteral(".part");
     for (int attempt = 0; attempt < 30; ++attempt) {
-        QFile::remove(partial);
-        const QFile::Permissions perms = QFileInfo(source).permissions();
-        if (QFile::copy(source, partial) && (!QFileInfo::exists(target) || QFile::remove(target)) &&
-            QFile::rename(partial, target)) {
-            QFile::setPermissions(target, perms);
+        if (replaceByCopy(source, target))
             return true;
-        }
         QThread::msleep(100);
     }
-    QFile::remove(partial);
     return false;
 }
 

@@ -13,8 +13,10 @@
 #include <QSaveFile>
 #include <QVector>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -75,10 +77,20 @@ qint64 parseRangeStart(const std::string& header, bool* valid) {
 
 } // namespace
 
-VendorServer::VendorServer(const Options& options)
-    : m_options(options), m_server(std::make_unique<httplib::Server>()) {
+VendorServer::VendorServer(const Options& options) : m_options(options) {
+    if (!options.tlsCertificate.isEmpty()) {
+        m_server = std::make_unique<httplib::SSLServer>(options.tlsCertificate.toUtf8().constData(),
+                                                        options.tlsKey.toUtf8().constData());
+        m_scheme = QStringLiteral("https");
+    } else {
+        m_server = std::make_unique<httplib::Server>();
+    }
     m_cutsLeft = options.cutAfter >= 0 ? options.cutCount : 0;
     m_server->set_payload_max_length(64 * 1024 * 1024);
+    m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        return misbehave(req, res) ? httplib::Server::HandlerResponse::Handled
+                                   : httplib::Server::HandlerResponse::Unhandled;
+    });
     auto wrap = [this](void (VendorServer::*h)(const httplib::Request&, httplib::Response&)) {
         return [this, h](const httplib::Request& req, httplib::Response& res) {
             if (m_options.verbose)
@@ -141,7 +153,53 @@ bool VendorServer::listen() {
 }
 
 void VendorServer::stop() {
+    m_stopping = true;
     m_server->stop();
+}
+
+bool VendorServer::valid() const {
+    return m_server->is_valid();
+}
+
+QString VendorServer::scheme() const {
+    return m_scheme;
+}
+
+bool VendorServer::misbehave(const httplib::Request& req, httplib::Response& res) {
+    const QString mode = m_options.misbehave;
+    if (mode.isEmpty() || mode == QLatin1String("short206") ||
+        !QString::fromStdString(req.path).startsWith(m_options.misbehaveOn))
+        return false;
+    if (m_options.verbose)
+        std::fprintf(stderr, "%s %s (%s)\n", req.method.c_str(), req.target.c_str(),
+                     qPrintable(mode));
+    const qint64 arg = m_options.misbehaveArg;
+    if (mode == QLatin1String("hang")) {
+        while (!m_stopping)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return true;
+    }
+    res.status = 200;
+    if (mode == QLatin1String("headers")) {
+        for (qint64 i = 0; i < arg; ++i)
+            res.headers.emplace("X-Filler-" + std::to_string(i), std::to_string(i));
+        res.set_content("{\"code\":1}", "application/json");
+    } else if (mode == QLatin1String("huge")) {
+        res.set_content_provider(static_cast<size_t>(arg), "application/json",
+                                 [](size_t, size_t want, httplib::DataSink& sink) {
+                                     const std::string block(qMin<size_t>(want, 64 * 1024), ' ');
+                                     return sink.write(block.data(), block.size());
+                                 });
+    } else if (mode == QLatin1String("trickle")) {
+        res.set_chunked_content_provider(
+            "application/json", [this, arg](size_t, httplib::DataSink& sink) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(qMax<qint64>(1, arg)));
+                return !m_stopping && sink.write(" ", 1);
+            });
+    } else {
+        return false;
+    }
+    return true;
 }
 
 QJsonObject VendorServer::catalog() const {
@@ -156,7 +214,7 @@ QString VendorServer::fileUrl(const httplib::Request& req, const QString& name) 
         name.startsWith(QLatin1String("https://")))
         return name;
     const QString host = QString::fromStdString(req.get_header_value("Host"));
-    return QStringLiteral("http://") + host + QStringLiteral("/files/") + name;
+    return m_scheme + QStringLiteral("://") + host + QStringLiteral("/files/") + name;
 }
 
 QString VendorServer::syncFolder(const QString& deviceId) const {
@@ -321,7 +379,7 @@ void VendorServer::handleSyncDown(const httplib::Request& req, httplib::Response
     if (!s.present)
         return sendJson(res, codeOnly(1, QStringLiteral("nothing stored")));
     const QString host = QString::fromStdString(req.get_header_value("Host"));
-    const QString url = QStringLiteral("http://") + host + QStringLiteral("/syncfiles/") +
+    const QString url = m_scheme + QStringLiteral("://") + host + QStringLiteral("/syncfiles/") +
                         QFileInfo(folder).fileName() + QStringLiteral("/synchronize.dat");
     sendJson(res, QJsonObject{{QStringLiteral("code"), 0},
                               {QStringLiteral("ret"), QJsonObject{{QStringLiteral("file"), url},
@@ -371,11 +429,16 @@ void VendorServer::serveFile(const httplib::Request& req, httplib::Response& res
         res.set_header("Content-Range", "bytes */" + std::to_string(size));
         return;
     }
-    const qint64 length = size - from;
+    qint64 length = size - from;
+    // Part of the range, honestly labelled: a client must not take it for the rest of the file.
+    if (ranged && m_options.misbehave == QLatin1String("short206") &&
+        QString::fromStdString(req.path).startsWith(m_options.misbehaveOn))
+        length = qMin(length, qMax<qint64>(1, m_options.misbehaveArg));
     res.status = ranged ? 206 : 200;
     if (ranged)
         res.set_header("Content-Range", "bytes " + std::to_string(from) + "-" +
-                                            std::to_string(size - 1) + "/" + std::to_string(size));
+                                            std::to_string(from + length - 1) + "/" +
+                                            std::to_string(size));
     res.set_header("Accept-Ranges", "bytes");
 
     qint64 cutAt = -1;
