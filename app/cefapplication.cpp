@@ -8,7 +8,7 @@
 #include "online/signature.h"
 #include "platform/simcontrol.h"
 #ifndef Q_OS_WIN
-#include "platform/keyhook_x11.h"
+#include "platform/inputdevices.h"
 #include "platform/sim/filterdriver.h"
 #include "platform/sim/foreground.h"
 #include "platform/sim/hidbus.h"
@@ -216,6 +216,18 @@ void cefApplication::seedDataFolder() {
 
 void cefApplication::startSimulation() {
 #ifndef Q_OS_WIN
+    // Which keyboards and mice the capture filter, the recorder and the virtual HID device meet:
+    // the system's, or the simulated ones.
+    const platform::inputdevices::Choice& input = platform::inputdevices::choice();
+    if (input.source == platform::inputdevices::Source::System)
+        qCInfo(lcDevicefilter, "input devices: the system's keyboards and mice");
+    else
+        qCInfo(lcDevicefilter, "input devices: simulated");
+    if (!input.problem.empty()) {
+        qCInfo(lcDevicefilter, "real keyboards and mice cannot be reached: %s",
+               input.problem.c_str());
+        qWarning("tavix: real keyboards and mice cannot be reached: %s", input.problem.c_str());
+    }
     if (m_folders.isInstalled())
         return;
     const std::string folder = m_folders.binaries().toStdString();
@@ -236,9 +248,6 @@ void cefApplication::startSimulation() {
     platform::keyhook::sim::registerControlCommands();
     // The application in front stays the desktop's until simctl names one.
     platform::windows::sim::registerForegroundCommands();
-    // Recording from the X server's real keyboards instead of the simulated hook.
-    if (qgetenv("TAVIX_KEYHOOK") == "x11")
-        platform::keyhook::installBackend(&platform::keyhook::x11::backend());
     platform::simcontrol::startServer(platform::simcontrol::socketPathFor(folder));
 #endif
 }

@@ -3,6 +3,9 @@
 #include "config/configstore.h"
 #include "config/profilecache.h"
 #include "device/devices_handler.h"
+#ifndef Q_OS_WIN
+#include "platform/inputdevices.h"
+#endif
 
 #include "weblog/weblog.h"
 
@@ -20,6 +23,13 @@ InputService::InputService(ConfigStore& config, devices_handler* devices,
     m_commands = std::make_unique<InputCommands>(*m_redirection, m_recorder,
                                                  [this] { return loadKeyMaps(); });
     m_commands->reloadKeyMaps();
+#ifndef Q_OS_WIN
+    const std::string missing = platform::inputdevices::choice().problem;
+    if (!missing.empty())
+        m_commands->setDevicesNotice([push, missing] {
+            push(QStringLiteral("inputDevicesMissing"), {QString::fromStdString(missing)});
+        });
+#endif
     // The page hears of the emergency stop as of the hotkey, with "0": the mode is off now.
     QObject::connect(m_redirection.get(), &InputRedirection::emergencyStopped, [push] {
         push(QStringLiteral("onSwitchVirtualDevice"), {QStringLiteral("0")});

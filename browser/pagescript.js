@@ -10,11 +10,12 @@
       location.protocol === 'chrome-error:')
     return;
 
-  // The last two are the program's own additions: how a check for updates ended (the request
-  // is never answered) and that a file dialog went (a cancelled one is never answered).
+  // The last three are the program's own additions: how a check for updates ended (the request
+  // is never answered), that a file dialog went (a cancelled one is never answered), and that
+  // the system's keyboards and mice cannot be reached (the answers say nothing of it).
   var EVENTS = ['devicesChanged', 'macroItem', 'currentPropChanged', 'navStateChanged',
                 'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'onUpdateCheck',
-                'fileDialogClosed'];
+                'fileDialogClosed', 'inputDevicesMissing'];
   // Tells this script context apart from the ones before and after it in the same page.
   var context = Date.now().toString(36) + '-' + Math.random().toString(36).slice(2);
   var nextId = 1;

@@ -85,6 +85,10 @@ function(tavix_relative_paths target)
   endwhile()
 endfunction()
 
+# Tests use the simulated input devices even where the machine's own could be reached: a test
+# must never grab the keyboard of the machine it runs on.
+set(TAVIX_TEST_INPUT "TAVIX_INPUT=sim")
+
 # One Qt Test executable registered with CTest.
 function(tavix_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -95,7 +99,7 @@ function(tavix_test name)
   tavix_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVIX_TEST_DATA=${CMAKE_SOURCE_DIR}/data"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVIX_TEST_DATA=${CMAKE_SOURCE_DIR}/data;${TAVIX_TEST_INPUT}"
     TIMEOUT 300)
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")

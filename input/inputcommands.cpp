@@ -14,6 +14,8 @@ void InputCommands::startRecord(const QVariantMap&, const RouterCallback& callba
     // Answered alike when the system refused the hook.
     m_recorder.startRecord();
     answerSuccess(callback, QStringLiteral("startRecord success!"));
+    if (m_notice)
+        m_notice();
 }
 
 void InputCommands::stopRecord(const QVariantMap&, const RouterCallback& callback) {
@@ -28,6 +30,8 @@ void InputCommands::startVDevice(const QVariantMap&, const RouterCallback& callb
     }
     m_mode.switchOn();
     answerSuccess(callback, QStringLiteral("startVDevice success"));
+    if (m_notice)
+        m_notice();
 }
 
 void InputCommands::stopVDevice(const QVariantMap&, const RouterCallback& callback) {

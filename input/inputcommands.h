@@ -32,8 +32,13 @@ public:
     // Loads the key maps and hands them to a running capture filter (also after hot-plug).
     void reloadKeyMaps();
 
+    // Called after the mode went on and after recording started: the owner tells the page
+    // when the system's input devices cannot be reached. The answers stay as they are.
+    void setDevicesNotice(std::function<void()> notice) { m_notice = std::move(notice); }
+
 private:
     InputRedirection& m_mode;
     Recorder& m_recorder;
     LoadKeyMaps m_load;
+    std::function<void()> m_notice;
 };

@@ -88,6 +88,20 @@ constexpr uint16_t kFilterKeyE1 = 0x08;
 constexpr uint16_t kFilterAll = 0xFFFF;
 constexpr uint16_t kFilterMouseMove = 0x1000;
 
+// Whether a slot with `mask` takes a stroke out of the input stream. `state`: the key flags of
+// a keyboard stroke, the button flags of a mouse stroke (0: movement only).
+inline bool captures(uint16_t mask, bool keyboard, uint16_t state) {
+    if (keyboard) {
+        uint16_t bits = (state & kKeyUp) ? kFilterKeyUp : kFilterKeyDown;
+        if (state & kKeyE0)
+            bits |= kFilterKeyE0;
+        if (state & kKeyE1)
+            bits |= kFilterKeyE1;
+        return (mask & bits) != 0;
+    }
+    return (mask & (state ? state : kFilterMouseMove)) != 0;
+}
+
 struct KeyRecord {
     uint16_t code = 0;  // scan code
     uint16_t state = 0; // key flags

@@ -6,6 +6,7 @@
 // clone, and the stack is scanned for return addresses against the memory map.
 
 #include "platform/crash.h"
+#include "platform/devio_evdev.h"
 
 #include <atomic>
 #include <cerrno>
@@ -492,6 +493,8 @@ void startReporter() {
 }
 
 void handleSignal(int sig, siginfo_t* info, void* context) {
+    // The keyboards come back to the system before anything that could hang.
+    devio::evdev::releaseAfterCrash();
     const long self = ::syscall(SYS_gettid);
     long nobody = 0;
     if (!g_dumpingThread.compare_exchange_strong(nobody, self)) {

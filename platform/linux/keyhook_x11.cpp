@@ -1,5 +1,7 @@
 #include "platform/keyhook_x11.h"
 
+#include "platform/linux/scancodes.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
@@ -15,35 +17,6 @@ namespace {
 
 constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorNoDisplay = 1400; // invalid window handle: no desktop to hook
-
-// Linux input codes past the ones that equal their scan code (1..88), with the scan code and
-// E0 bit the keyboard hook reports.
-struct Extra {
-    unsigned evdev;
-    uint16_t scan;
-    bool e0;
-};
-constexpr Extra kExtras[] = {
-    {96, 0x1C, true},   // keypad enter
-    {97, 0x1D, true},   // right control
-    {98, 0x35, true},   // keypad slash
-    {99, 0x37, true},   // print screen
-    {100, 0x38, true},  // right alt
-    {102, 0x47, true},  // home
-    {103, 0x48, true},  // up
-    {104, 0x49, true},  // page up
-    {105, 0x4B, true},  // left
-    {106, 0x4D, true},  // right
-    {107, 0x4F, true},  // end
-    {108, 0x50, true},  // down
-    {109, 0x51, true},  // page down
-    {110, 0x52, true},  // insert
-    {111, 0x53, true},  // delete
-    {119, 0x45, false}, // pause
-    {125, 0x5B, true},  // left meta
-    {126, 0x5C, true},  // right meta
-    {127, 0x5D, true},  // menu
-};
 
 class X11Backend : public Backend {
 public:
@@ -136,22 +109,12 @@ Backend& backend() {
 }
 
 bool scanCodeOf(unsigned keycode, uint16_t* scanCode, bool* extended) {
-    if (keycode < 8)
+    scancodes::ScanCode scan;
+    if (keycode < 8 || keycode - 8 > 0xFFFF || !scancodes::fromEvdev(uint16_t(keycode - 8), &scan))
         return false;
-    const unsigned evdev = keycode - 8;
-    if ((evdev >= 1 && evdev <= 83) || (evdev >= 86 && evdev <= 88)) {
-        *scanCode = uint16_t(evdev);
-        *extended = false;
-        return true;
-    }
-    for (const Extra& e : kExtras) {
-        if (e.evdev == evdev) {
-            *scanCode = e.scan;
-            *extended = e.e0;
-            return true;
-        }
-    }
-    return false;
+    *scanCode = scan.code;
+    *extended = scan.e0;
+    return true;
 }
 
 } // namespace platform::keyhook::x11

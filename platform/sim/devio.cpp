@@ -202,10 +202,4 @@ ResultOf<size_t> Backend::waitAny(const std::vector<Handle>& events) {
 
 } // namespace sim
 
-// The simulated driver is this system's filter driver.
-Backend& systemBackend() {
-    static sim::Backend* backend = new sim::Backend; // a capture thread may outlive exit
-    return *backend;
-}
-
 } // namespace platform::devio

@@ -68,18 +68,6 @@ bool parseNumber(const std::string& text, long min, long max, long* value) {
 
 namespace {
 
-bool captures(uint16_t mask, const Stroke& s) {
-    if (s.keyboard()) {
-        uint16_t bits = (s.state & drv::kKeyUp) ? drv::kFilterKeyUp : drv::kFilterKeyDown;
-        if (s.state & drv::kKeyE0)
-            bits |= drv::kFilterKeyE0;
-        if (s.state & drv::kKeyE1)
-            bits |= drv::kFilterKeyE1;
-        return (mask & bits) != 0;
-    }
-    return (mask & (s.state ? s.state : drv::kFilterMouseMove)) != 0;
-}
-
 Result wrongSlot(const char* what) {
     return Result::failure(kErrorInvalidParameter, what);
 }
@@ -115,7 +103,7 @@ Result type(const Stroke& stroke) {
     {
         std::lock_guard<std::mutex> lock(st.mutex);
         Slot& s = st.slots[stroke.slot - 1];
-        if (s.opener && s.event && captures(s.mask, stroke)) {
+        if (s.opener && s.event && drv::captures(s.mask, stroke.keyboard(), stroke.state)) {
             s.queue.push_back(stroke);
             signal(st, s.event, true);
             return Result::success();

@@ -1,6 +1,8 @@
 // The simulated HID bus: builds the hosted devices and their top-level collections.
 #include "platform/sim/hidbus_p.h"
 
+#include "platform/inputdevices.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -82,6 +84,32 @@ std::shared_ptr<BusDevice> startDriverDevice(const sim::Options& options) {
     return device;
 }
 
+// The driver's device as a device of the kernel: its descriptor, ids and strings; what the
+// kernel sends it goes to the driver as the system's HID class would send it.
+void attachToKernel(DriverDevice& device) {
+    hidclass::HidClassModel* model = device.model.get();
+    uhid::DeviceInfo info;
+    info.name = "pelta " + model->strings().product;
+    info.phys = "pelta";
+    info.uniq = model->strings().serialNumber;
+    info.vendor = model->attributes().VendorID;
+    info.product = model->attributes().ProductID;
+    info.version = model->attributes().VersionNumber;
+    info.reportDescriptor = model->reportDescriptor();
+    uhid::Transport::Handlers handlers;
+    handlers.output = [model](const uint8_t* data, size_t size) {
+        if (size == 0)
+            return;
+        size_t written = 0;
+        model->writeReport(model->descriptor().collectionForReport(data[0]), data, size, &written);
+    };
+    std::string error;
+    device.transport = uhid::Transport::create(info, std::move(handlers), &error);
+    if (!device.transport)
+        std::fprintf(stderr, "hid bus: the virtual HID device does not reach the system: %s\n",
+                     error.c_str());
+}
+
 std::shared_ptr<Bus> buildBus(const sim::Options& options) {
     auto bus = std::make_shared<Bus>();
     bus->options = options;
@@ -94,15 +122,20 @@ std::shared_ptr<Bus> buildBus(const sim::Options& options) {
             for (const auto& c : bus->collections)
                 if (c->device == device)
                     routes.emplace_back(c->path, c->kind);
-            auto* model = static_cast<DriverDevice*>(device.get())->model.get();
-            model->setInputListener([routes](int collection, const std::vector<uint8_t>& report,
-                                             const hidclass::DecodedReport& decoded) {
-                if (collection < 0 || size_t(collection) >= routes.size() ||
-                    routes[size_t(collection)].second.empty())
-                    return;
-                recordInput(routes[size_t(collection)].first, routes[size_t(collection)].second,
-                            report, decoded);
-            });
+            auto* driver = static_cast<DriverDevice*>(device.get());
+            if (options.uhid)
+                attachToKernel(*driver);
+            driver->model->setInputListener(
+                [routes, driver](int collection, const std::vector<uint8_t>& report,
+                                 const hidclass::DecodedReport& decoded) {
+                    if (driver->transport)
+                        driver->transport->sendInput(report.data(), report.size());
+                    if (collection < 0 || size_t(collection) >= routes.size() ||
+                        routes[size_t(collection)].second.empty())
+                        return;
+                    recordInput(routes[size_t(collection)].first, routes[size_t(collection)].second,
+                                report, decoded);
+                });
         }
     }
     for (const auto& wanted : options.devices) {
@@ -130,7 +163,7 @@ std::mutex g_busMutex;
 std::shared_ptr<Bus> currentBus() {
     std::lock_guard<std::mutex> lock(g_busMutex);
     if (!g_bus)
-        g_bus = buildBus(sim::Options{});
+        g_bus = buildBus(sim::defaultOptions());
     return g_bus;
 }
 
@@ -151,6 +184,12 @@ std::string hex4(uint16_t v) {
 namespace sim {
 
 using namespace bus;
+
+Options defaultOptions() {
+    Options options;
+    options.uhid = inputdevices::choice().source == inputdevices::Source::System;
+    return options;
+}
 
 void configure(const Options& options) {
     std::shared_ptr<Bus> fresh = buildBus(options);

@@ -6,6 +6,9 @@
 // configuration names. Input reports of keyboard and mouse collections are decoded and kept as
 // "what the system saw", readable in-process and through the simulation control socket.
 //
+// With Options::uhid the driver's device is also handed to the kernel through /dev/uhid: its
+// input reports then reach the system's real keyboard and mouse input as well.
+//
 // Like the system: keyboard and mouse collections are held open by the system (opening them
 // for writing is refused with access denied), a collection opened for writing cannot be
 // opened for writing again (sharing violation), and an output report must have exactly the
@@ -29,7 +32,10 @@ struct SimDevice {
 };
 
 struct Options {
-    bool hostPelta = true;          // the virtual HID driver is installed
+    bool hostPelta = true; // the virtual HID driver is installed
+    // Its device is also made a device of the kernel through /dev/uhid, so its keyboard and
+    // mouse reports reach the system.
+    bool uhid = false;
     unsigned peltaPendingReads = 2; // reads the class driver keeps waiting in the driver
     std::vector<SimDevice> devices; // further devices, after the driver's in enumeration order
     // Fault injection for the enumeration steps.
@@ -38,8 +44,12 @@ struct Options {
     std::vector<uint32_t> detailFailures;      // interface indices whose detail fetch fails
 };
 
+// The bus the program starts with: Options{}, with uhid where the system's input devices are
+// used (platform/inputdevices.h).
+Options defaultOptions();
+
 // Rebuilds the bus. Handles opened before stay valid to close; their writes fail with
-// kErrorDeviceNotConnected. The bus starts with Options{} on first use.
+// kErrorDeviceNotConnected. The bus starts with defaultOptions() on first use.
 void configure(const Options& options);
 
 // Configuration text, one entry a line; '#' starts a comment; lines of other facilities
@@ -49,7 +59,8 @@ void configure(const Options& options);
 //   pelta reads N                 reads kept pending in it (1..64)
 // A text that does not parse fails with kErrorBadFormat, naming the line and the reason.
 ResultOf<Options> parseConfiguration(const std::string& text);
-// Reads a configuration file and configures the bus with it. A missing file means defaults; a
+// Reads a configuration file and configures the bus with it (over defaultOptions()). A missing
+// file means defaults; a
 // text that does not parse leaves the bus as it was (the parser's failure).
 Result configureFromFile(const std::string& path);
 

@@ -50,7 +50,7 @@ bool parseHexBytes(const std::string& word, std::vector<uint8_t>* bytes) {
 } // namespace
 
 ResultOf<Options> parseConfiguration(const std::string& text) {
-    Options result;
+    Options result = defaultOptions();
     std::istringstream in(text);
     std::string line;
     int number = 0;
@@ -108,7 +108,7 @@ ResultOf<Options> parseConfiguration(const std::string& text) {
 Result configureFromFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        configure(Options{});
+        configure(defaultOptions());
         return Result::success();
     }
     std::ostringstream text;

@@ -8,6 +8,7 @@
 
 #include "hidclassmodel.h"
 #include "hidreportparser.h"
+#include "uhidtransport.h"
 
 #include <atomic>
 #include <memory>
@@ -44,6 +45,10 @@ struct BusCollection {
 
 struct DriverDevice : BusDevice {
     std::unique_ptr<hidclass::HidClassModel> model;
+    // The driver's device as a device of the kernel too; its reader thread writes to the model,
+    // so it goes first.
+    std::unique_ptr<uhid::Transport> transport;
+    ~DriverDevice() override { transport.reset(); }
     NTSTATUS write(int collection, const uint8_t* data, size_t size, size_t* written) override {
         return model->writeReport(collection, data, size, written);
     }

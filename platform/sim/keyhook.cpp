@@ -95,13 +95,3 @@ void registerControlCommands() {
 }
 
 } // namespace platform::keyhook::sim
-
-namespace platform::keyhook {
-
-// Device-level facilities run simulated on this system (X11 is chosen with keyhook_x11.h).
-Backend& systemBackend() {
-    static sim::Backend* backend = new sim::Backend; // a capture thread may outlive exit
-    return *backend;
-}
-
-} // namespace platform::keyhook

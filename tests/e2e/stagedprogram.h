@@ -53,9 +53,10 @@ inline quint16 freePort() {
 }
 
 // Starts `program` (tavix in `folder`) with the page's debugging interface on `port`, on the
-// X display of the test, with everything it keeps outside its folder under `home`.
-inline void start(QProcess& program, const QString& folder, const QString& home, quint16 port) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+// X display of the test, with everything it keeps outside its folder under `home`; the rest of
+// its environment is `env`.
+inline void start(QProcess& program, const QString& folder, const QString& home, quint16 port,
+                  QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
     env.insert("QTWEBENGINE_REMOTE_DEBUGGING", QString("127.0.0.1:%1").arg(port));
     env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
     env.insert("QT_QPA_PLATFORM", "xcb");

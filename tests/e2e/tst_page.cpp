@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "xdesk.h"
 
 using stagedprogram::copyTree;
@@ -86,6 +88,7 @@ private slots:
     void everyScreenInBothLanguages();
     void updateCheckOutcomeShown(); // leaves the program's own answer window open
     void adapterPluggedWhileMappingIsNotRemapped();
+    void unreachableInputDevicesSaidInWords();
     void editAndReloadTakeEffectInOrder();
     void closeButtonQuitsWhenSetTo(); // last: the program ends
 
@@ -1612,6 +1615,46 @@ void tst_Page::editAndReloadTakeEffectInOrder() {
 
 // Mend: closing while a long query ran waited for the query (minutes); the edits and the save
 // sent before are still written.
+// Left to choose on a machine whose keyboards and mice it cannot reach, the program takes the
+// simulated ones and says why: in its log, and on the page when mapping goes on and when
+// recording starts.
+void tst_Page::unreachableInputDevicesSaidInWords() {
+    if (::access("/dev/uinput", W_OK) == 0 && ::access("/dev/uhid", W_OK) == 0)
+        QSKIP("this machine's keyboards and mice can be reached: the program would take them");
+    QTemporaryDir folder;
+    QTemporaryDir home;
+    QVERIFY(folder.isValid() && home.isValid());
+    QVERIFY(copyTree(buildpaths::resolve(TAVIX_STAGE_DIR), folder.path()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("TAVIX_INPUT");
+    QProcess program;
+    PageDriver page;
+    const auto stop = qScopeGuard([&] {
+        page.disconnect();
+        stagedprogram::stop(program);
+    });
+    const quint16 port = freePort();
+    stagedprogram::start(program, folder.path(), home.path(), port, env);
+    QVERIFY(program.waitForStarted());
+    QVERIFY2(page.connectTo(port, "/view/index.html", 60000), qPrintable(page.lastError()));
+    QVERIFY(page.waitFor("document.documentElement.dataset.ready === '1'", 60000));
+    // The status line's words up to the program's own explanation, and what to do.
+    const auto says = [&page](const char* id, const char* lead) {
+        const QString line = QString("UI.statusText(document.getElementById('%1'))").arg(id);
+        return page.waitFor(QString("%1.startsWith('%2') && %1.includes('adduser $USER input')")
+                                .arg(line, QLatin1String(lead)));
+    };
+    page.eval("App.show('keymap'); document.getElementById('vd-switch').click()");
+    QVERIFY2(page.lastError().isEmpty(), qPrintable(page.lastError()));
+    QVERIFY(says("km-status", "Real keyboards and mice are not reached"));
+    page.eval("App.show('macro'); document.getElementById('mac-start').click()");
+    QVERIFY2(page.lastError().isEmpty(), qPrintable(page.lastError()));
+    QVERIFY(says("mac-status", "Real keyboards are not reached"));
+    QFile log(folder.filePath("web.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("real keyboards and mice cannot be reached: "));
+}
+
 void tst_Page::closeButtonQuitsWhenSetTo() {
     QVERIFY(putSlowProfile("slower.xml", 160000));
     QVERIFY(put("view/test-edit.xml", R"(<conf><k id="1" name="A"/></conf>)"));

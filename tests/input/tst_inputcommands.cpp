@@ -47,22 +47,24 @@ private slots:
         QTest::addColumn<bool>("success");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("capturing");
+        // Whether the owner hears, after the answer, that the input devices may be missing.
+        QTest::addColumn<bool>("notice");
         QTest::newRow("startRecord")
-            << "startRecord" << true << true << "startRecord success!" << false;
+            << "startRecord" << true << true << "startRecord success!" << false << true;
         QTest::newRow("stopRecord")
-            << "stopRecord" << true << true << "stopRecord success" << false;
+            << "stopRecord" << true << true << "stopRecord success" << false << false;
         QTest::newRow("startVDevice")
-            << "startVDevice" << true << true << "startVDevice success" << true;
+            << "startVDevice" << true << true << "startVDevice success" << true << true;
         QTest::newRow("stopVDevice")
-            << "stopVDevice" << true << true << "stopVDevice success" << false;
+            << "stopVDevice" << true << true << "stopVDevice success" << false << false;
         QTest::newRow("keyMapChanged")
-            << "keyMapChanged" << true << true << "keyMapChanged success" << false;
+            << "keyMapChanged" << true << true << "keyMapChanged success" << false << false;
         QTest::newRow("startVDevice without output device")
-            << "startVDevice" << false << false << "outPutDevice Not found!" << false;
+            << "startVDevice" << false << false << "outPutDevice Not found!" << false << false;
         QTest::newRow("stopVDevice without output device")
-            << "stopVDevice" << false << false << "outPutDevice Not found!" << false;
+            << "stopVDevice" << false << false << "outPutDevice Not found!" << false << false;
         QTest::newRow("keyMapChanged without output device")
-            << "keyMapChanged" << false << true << "keyMapChanged success" << false;
+            << "keyMapChanged" << false << true << "keyMapChanged success" << false << false;
     }
     void answers() {
         QFETCH(QString, command);
@@ -70,10 +72,13 @@ private slots:
         QFETCH(bool, success);
         QFETCH(QString, text);
         QFETCH(bool, capturing);
+        QFETCH(bool, notice);
         InputRedirection mode(outputDevice ? m_client : nullptr);
         Recorder recorder([this](const QStringList& item) { m_items << item.join(' '); });
         InputCommands commands(mode, recorder, [this] { return load(); });
         const auto callback = makeRecorder();
+        int answersAtNotice = -1;
+        commands.setDevicesNotice([&] { answersAtNotice = int(callback->answers.size()); });
         using Method = void (InputCommands::*)(const QVariantMap&, const RouterCallback&);
         const QMap<QString, Method> methods = {{"startRecord", &InputCommands::startRecord},
                                                {"stopRecord", &InputCommands::stopRecord},
@@ -86,6 +91,7 @@ private slots:
         QCOMPARE(callback->last().code, 0);
         QCOMPARE(callback->last().text, text);
         QCOMPARE(mode.filterRunning(), capturing);
+        QCOMPARE(answersAtNotice, notice ? 1 : -1);
         if (capturing)
             QTRY_VERIFY_WITH_TIMEOUT(rig::captureReady(), 5000);
         mode.switchOff();

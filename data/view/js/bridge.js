@@ -5,7 +5,8 @@ var Bridge = (function () {
   'use strict';
 
   var EVENTS = ['devicesChanged', 'macroItem', 'currentPropChanged', 'navStateChanged',
-    'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'onUpdateCheck', 'fileDialogClosed'];
+    'onDeviceData', 'onBrowserMsg', 'onSwitchVirtualDevice', 'onUpdateCheck', 'fileDialogClosed',
+    'inputDevicesMissing'];
   var LOG_LIMIT = 500;
 
   var pending = new Map(); // query id -> {funcname, since, reject}

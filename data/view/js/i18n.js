@@ -131,6 +131,8 @@ var I18n = (function () {
     'vd.started': ['Key mapping is on: mapped keys play their commands.', '按键映射已开启：已映射的按键将执行其命令。'],
     'vd.stopped': ['Key mapping is off: all keys do what they always do.', '按键映射已关闭：所有按键恢复原功能。'],
     'vd.hotkeyOn': ['Hotkey pressed: switching key mapping on.', '已按下快捷键：正在开启按键映射。'],
+    'vd.noDevices': ['Real keyboards and mice are not reached, so their keys are not captured. {0}', '无法访问实体键盘和鼠标，其按键不会被捕获。{0}'],
+    'macro.noDevices': ['Real keyboards are not reached, so their keys are not recorded. {0}', '无法访问实体键盘，其按键不会被录制。{0}'],
     'vd.hotkeyOff': ['Hotkey pressed: switching key mapping off.', '已按下快捷键：正在关闭按键映射。'],
     'vd.emergency': ['Emergency stop (both Ctrl keys and Esc): every macro stopped, every key and button let go, key mapping is off.',
       '紧急停止（两个 Ctrl 键加 Esc）：所有宏已停止，所有按键和按钮已松开，按键映射已关闭。'],

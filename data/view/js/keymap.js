@@ -14,6 +14,7 @@ var KeyMap = (function () {
   var editing = null; // {index, entry}
   var vdOn = sessionStorage.getItem('tavix.vdevice') === '1';
   var vdBusy = false;
+  var devicesMissing = ''; // the program's text, once it said the devices cannot be reached
 
   function mapFor(folder, label) {
     var base = 'view/device/' + folder + '/xml/';
@@ -737,6 +738,12 @@ var KeyMap = (function () {
     pill.classList.toggle('on', vdOn);
   }
 
+  // The program's words when the input devices of the system cannot be reached; it says so
+  // when the mode goes on, before or after the answer.
+  function showDevicesMissing() {
+    UI.error($('km-status'), L('vd.noDevices', devicesMissing));
+  }
+
   function switchMode(on) {
     vdBusy = true;
     renderSwitch();
@@ -746,6 +753,10 @@ var KeyMap = (function () {
       vdOn = on;
       sessionStorage.setItem('tavix.vdevice', on ? '1' : '0');
       renderSwitch();
+      if (on && devicesMissing) {
+        showDevicesMissing();
+        return null;
+      }
       return L(on ? 'vd.started' : 'vd.stopped');
     }).catch(function () {
       vdBusy = false;
@@ -785,6 +796,11 @@ var KeyMap = (function () {
       saveEditor();
     });
     $('vd-switch').addEventListener('click', function () { switchMode(!vdOn); });
+    Bridge.on('inputDevicesMissing', function (args) {
+      devicesMissing = args[0] || '';
+      if (vdOn && !vdBusy)
+        showDevicesMissing();
+    });
     // The program's hotkey only tells the page; the page switches. With "0" the program has
     // switched key mapping off itself: the emergency stop.
     Bridge.on('onSwitchVirtualDevice', function (args) {

@@ -6,6 +6,7 @@ var Macro = (function () {
 
   var items = []; // {kind: 'press'|'release'|'pause', scan, ext, ms}
   var recording = false;
+  var devicesMissing = ''; // the program's text, once it said the keyboards cannot be reached
 
   // One "macroItem" event: key items "0", press "1"/release "0", scan code, extended bit;
   // pause items "2", milliseconds, "0", "0".
@@ -116,9 +117,19 @@ var Macro = (function () {
     items = [];
     render();
     setRecording(true);
-    UI.track($('mac-status'), Bridge.request('startRecord'), L('macro.starting'),
-      L('macro.recording')).catch(function () { setRecording(false); });
+    UI.track($('mac-status'), Bridge.request('startRecord'), L('macro.starting'), function () {
+      if (!devicesMissing)
+        return L('macro.recording');
+      showDevicesMissing();
+      return null;
+    }).catch(function () { setRecording(false); });
     $('mac-stop').focus();
+  }
+
+  // The program's words when the keyboards of the system cannot be reached; it says so when
+  // recording starts, before or after the answer.
+  function showDevicesMissing() {
+    UI.error($('mac-status'), L('macro.noDevices', devicesMissing));
   }
 
   function stop() {
@@ -153,6 +164,11 @@ var Macro = (function () {
       }
       KeyMap.openEditor(-1, {scanCode: null, flag: 0, playType: 0, playCount: 1,
         commands: commands()});
+    });
+    Bridge.on('inputDevicesMissing', function (args) {
+      devicesMissing = args[0] || '';
+      if (recording)
+        showDevicesMissing();
     });
     Bridge.on('macroItem', function (args) {
       if (!recording)
