@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include <benchmark/benchmark.h>
@@ -36,9 +37,16 @@ namespace ev = platform::evdev;
 constexpr uint8_t kUsageX = 0x1B, kUsageCapsLock = 0x39;
 constexpr int kIterations = 150;
 
-// Drains `fds`, then waits in the event loop (which also starts the tasks) until one of them
-// reports key `code` with `value`.
+// The last value read for each key, so that a release read in the same batch as its press
+// is not waited for again.
+std::map<uint16_t, int32_t> g_lastRead;
+
+// Waits in the event loop (which also starts the tasks) until one of `fds` reports key `code`
+// with `value`, or reported it last already.
 bool waitKey(const std::vector<int>& fds, uint16_t code, int32_t value) {
+    const auto last = g_lastRead.find(code);
+    if (last != g_lastRead.end() && last->second == value)
+        return true;
     QEventLoop loop;
     bool found = false;
     std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
@@ -48,9 +56,12 @@ bool waitKey(const std::vector<int>& fds, uint16_t code, int32_t value) {
             input_event e[16];
             ssize_t n;
             while ((n = ::read(fd, e, sizeof e)) > 0)
-                for (size_t i = 0; i < size_t(n) / sizeof e[0]; ++i)
-                    found =
-                        found || (e[i].type == EV_KEY && e[i].code == code && e[i].value == value);
+                for (size_t i = 0; i < size_t(n) / sizeof e[0]; ++i) {
+                    if (e[i].type != EV_KEY)
+                        continue;
+                    g_lastRead[e[i].code] = e[i].value;
+                    found = found || (e[i].code == code && e[i].value == value);
+                }
             if (found)
                 loop.quit();
         });
@@ -66,6 +77,7 @@ void drain(const std::vector<int>& fds) {
     for (int fd : fds)
         while (::read(fd, e, sizeof e) > 0) {
         }
+    g_lastRead.clear();
 }
 
 int openNonBlocking(const std::string& node) {
