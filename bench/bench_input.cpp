@@ -26,6 +26,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "spread.h"
+
 namespace {
 
 namespace drv = platform::devio::sim;
@@ -176,16 +178,6 @@ int64_t now() {
 
 double seconds(int64_t ticks) {
     return double(ticks) * Clock::period::num / Clock::period::den;
-}
-
-// The mean hides what a stroke usually takes behind the few that waited for a busy core: the
-// median and the 90th percentile too, in microseconds.
-void reportSpread(benchmark::State& state, std::vector<double> samples) {
-    if (samples.empty())
-        return;
-    std::sort(samples.begin(), samples.end());
-    state.counters["median_us"] = samples[samples.size() / 2] * 1e6;
-    state.counters["p90_us"] = samples[samples.size() * 9 / 10] * 1e6;
 }
 
 void onSystem(const drv::Stroke&, void*) {

@@ -27,6 +27,7 @@
 #include <benchmark/benchmark.h>
 #include <poll.h>
 
+#include "spread.h"
 #include "vmdevices.h"
 
 namespace {
@@ -142,6 +143,7 @@ Rig& rig() {
 // and what follows it are not timed.
 void timeStrokes(benchmark::State& state, vm::FakeDevice& keyboard, const std::vector<int>& fds,
                  uint8_t usage, uint16_t code) {
+    std::vector<double> samples;
     for (auto _ : state) {
         drain(fds);
         const auto start = Clock::now();
@@ -150,10 +152,12 @@ void timeStrokes(benchmark::State& state, vm::FakeDevice& keyboard, const std::v
             state.SkipWithError("nothing was reported");
             break;
         }
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        samples.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        state.SetIterationTime(samples.back());
         keyboard.hold({});
         waitKey(fds, code, 0);
     }
+    reportSpread(state, std::move(samples));
 }
 
 void BM_MappedStrokeToPeltaNode(benchmark::State& state) {
