@@ -1,6 +1,9 @@
 // The keyboard/mouse filter driver over evdev nodes and uinput mirrors (platform/devio_evdev.h).
-// A pump thread of its own reads the grabbed nodes, queues the strokes the slots' masks take
-// and passes everything else to the mirrors at once, so motion never waits for the capture loop.
+// The capture loop, while it waits in waitAny, reads the grabbed nodes itself: it queues the
+// strokes the slots' masks take and passes everything else to the mirrors, so a stroke is
+// read, decided and given back on one thread, without a hand-over. A pump thread of the
+// driver's own stands in whenever no capture loop has waited for a while (before the first
+// wait, or a loop that is stuck), so motion and the queue limit never depend on the loop.
 #include "platform/devio_evdev.h"
 
 #include "platform/byteorder.h"
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +43,9 @@ constexpr uint32_t kErrorAccessDenied = 5;
 // input goes to the system, so a stuck loop never swallows the keyboard.
 constexpr size_t kQueueLimit = 256;
 constexpr int kWheelDelta = 120;
+// How long the pump leaves the nodes to a capture loop that has stopped waiting: a stroke's
+// decision takes far less, a stuck loop far more.
+constexpr auto kStandIn = std::chrono::milliseconds(100);
 
 using Record = std::vector<uint8_t>;
 
@@ -149,6 +156,15 @@ private:
     void deactivate();
     void pump();
 
+    // With m_mutex held: the descriptors to poll after `wake`, and what each belongs to.
+    struct PollSet {
+        std::vector<pollfd> fds;
+        std::vector<std::pair<std::shared_ptr<Node>, bool>> owners; // node, its mirror
+    };
+    PollSet pollSet(int wake) const;
+    void handle(const PollSet& set);
+    void nodesChanged();
+
     // With m_mutex held.
     Object* find(Handle handle, bool event);
     void signal(Handle event, bool on);
@@ -166,14 +182,19 @@ private:
 
     std::mutex m_life; // activation and deactivation; never taken by the pump
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_changed;  // an event was signalled, or the poller left
+    std::condition_variable m_pumpTurn; // the pump, standing aside
     Slot m_slots[kSlots];
     std::map<Handle, Object> m_objects;
     Handle m_next = 0x100;
     std::vector<std::shared_ptr<Node>> m_nodes;
     int m_openers = 0;
     std::unique_ptr<ev::DirectoryWatch> m_watch;
-    ev::Wake m_wake;
+    ev::Wake m_wake;        // the capture loop polling in waitAny
+    ev::Wake m_pumpWake;    // the pump polling
+    bool m_polling = false; // a capture loop polls (one at a time; others wait on m_changed)
+    bool m_pumpPolling = false;
+    uint64_t m_pollRounds = 0; // capture-loop polls begun, for the pump to see it come back
     std::atomic<bool> m_stopping{false};
     std::thread m_pump;
 };
@@ -310,7 +331,28 @@ ResultOf<size_t> Driver::waitAny(const std::vector<Handle>& events) {
             if (o->signalled)
                 return ResultOf<size_t>::success(i);
         }
-        m_changed.wait(lock);
+        if (!m_watch || m_polling) {
+            m_changed.wait(lock);
+            continue;
+        }
+        PollSet set = pollSet(m_wake.fd());
+        m_polling = true;
+        ++m_pollRounds;
+        if (m_pumpPolling)
+            m_pumpWake.signal(); // it stands aside
+        lock.unlock();
+        const int polled = ::poll(set.fds.data(), set.fds.size(), -1);
+        const int error = errno;
+        lock.lock();
+        m_polling = false;
+        m_changed.notify_all(); // another waiter may poll now
+        if (polled < 0 && error != EINTR)
+            return ResultOf<size_t>::failure(kErrorInvalidFunction,
+                                             std::string("cannot wait for the input devices: ") +
+                                                 std::strerror(error));
+        if (set.fds[0].revents)
+            m_wake.clear();
+        handle(set);
     }
 }
 
@@ -351,73 +393,107 @@ Result Driver::activate() {
         for (const std::string& path : ev::eventNodes())
             addNode(path);
     }
+    if (!m_pumpWake.valid())
+        return Result::failure(kErrorAccessDenied, "no wake-up descriptor for the input thread");
     m_stopping = false;
     m_pump = std::thread(&Driver::pump, this);
     return Result::success();
 }
 
 void Driver::deactivate() {
-    m_stopping = true;
-    m_wake.signal();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        m_pumpTurn.notify_all();
+    }
+    m_pumpWake.signal();
     if (m_pump.joinable())
         m_pump.join();
     std::lock_guard<std::mutex> lock(m_mutex);
     while (!m_nodes.empty())
         removeNode(m_nodes.back());
     m_watch.reset();
-    m_wake.clear();
+    nodesChanged(); // a waiter polling the watch goes back to waiting for its events
+    m_pumpWake.clear();
 }
 
 void Driver::pump() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    uint64_t seen = m_pollRounds;
     for (;;) {
-        std::vector<pollfd> fds;
-        std::vector<std::pair<std::shared_ptr<Node>, bool>> owners; // node, its mirror
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            fds.push_back({m_wake.fd(), POLLIN, 0});
-            fds.push_back({m_watch->fd(), POLLIN, 0});
-            for (const auto& node : m_nodes) {
-                fds.push_back({node->fd, POLLIN, 0});
-                owners.emplace_back(node, false);
-                if (node->mirror >= 0) {
-                    fds.push_back({node->mirror, POLLIN, 0});
-                    owners.emplace_back(node, true);
-                }
-            }
+        // Stand aside while a capture loop polls, and as long as it comes back to poll.
+        while (!m_stopping && (m_polling || m_pollRounds != seen)) {
+            seen = m_pollRounds;
+            m_pumpTurn.wait_for(lock, kStandIn);
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+        if (m_stopping)
+            return;
+        PollSet set = pollSet(m_pumpWake.fd());
+        m_pumpPolling = true;
+        lock.unlock();
+        const int polled = ::poll(set.fds.data(), set.fds.size(), -1);
+        const int error = errno;
+        lock.lock();
+        m_pumpPolling = false;
+        if (polled < 0 && error != EINTR) {
             // Nothing would pass on any more: the devices go back to the system at once.
-            std::fprintf(stderr, "tavix: the input thread stopped: %s\n", std::strerror(errno));
-            std::lock_guard<std::mutex> lock(m_mutex);
+            std::fprintf(stderr, "tavix: the input thread stopped: %s\n", std::strerror(error));
             while (!m_nodes.empty())
                 removeNode(m_nodes.back());
             return;
         }
         if (m_stopping)
             return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (fds[0].revents)
-            m_wake.clear();
-        if (fds[1].revents) {
-            std::vector<std::string> appeared, gone;
-            m_watch->take(&appeared, &gone);
-            for (const std::string& path : gone)
-                for (const auto& node : std::vector<std::shared_ptr<Node>>(m_nodes))
-                    if (node->info.path == path)
-                        removeNode(node);
-            for (const std::string& path : appeared)
-                addNode(path);
-        }
-        for (size_t i = 0; i < owners.size(); ++i) {
-            const auto& [node, mirror] = owners[i];
-            if (!fds[i + 2].revents || node->fd < 0)
-                continue;
-            if (mirror)
-                readMirror(*node);
-            else if (!readNode(*node))
-                removeNode(node);
+        if (set.fds[0].revents)
+            m_pumpWake.clear();
+        handle(set);
+    }
+}
+
+Driver::PollSet Driver::pollSet(int wake) const {
+    PollSet set;
+    set.fds.push_back({wake, POLLIN, 0});
+    set.fds.push_back({m_watch->fd(), POLLIN, 0});
+    for (const auto& node : m_nodes) {
+        set.fds.push_back({node->fd, POLLIN, 0});
+        set.owners.emplace_back(node, false);
+        if (node->mirror >= 0) {
+            set.fds.push_back({node->mirror, POLLIN, 0});
+            set.owners.emplace_back(node, true);
         }
     }
+    return set;
+}
+
+void Driver::handle(const PollSet& set) {
+    if (set.fds[1].revents && m_watch) {
+        std::vector<std::string> appeared, gone;
+        m_watch->take(&appeared, &gone);
+        for (const std::string& path : gone)
+            for (const auto& node : std::vector<std::shared_ptr<Node>>(m_nodes))
+                if (node->info.path == path)
+                    removeNode(node);
+        for (const std::string& path : appeared)
+            addNode(path);
+    }
+    for (size_t i = 0; i < set.owners.size(); ++i) {
+        const auto& [node, mirror] = set.owners[i];
+        if (!set.fds[i + 2].revents || node->fd < 0)
+            continue;
+        if (mirror)
+            readMirror(*node);
+        else if (!readNode(*node))
+            removeNode(node);
+    }
+}
+
+// Whoever polls now holds a set that no longer matches the nodes (a closed descriptor's
+// number may come back as another node's): it polls again with the new set.
+void Driver::nodesChanged() {
+    if (m_polling)
+        m_wake.signal();
+    if (m_pumpPolling)
+        m_pumpWake.signal();
 }
 
 Object* Driver::find(Handle handle, bool event) {
@@ -428,8 +504,11 @@ Object* Driver::find(Handle handle, bool event) {
 void Driver::signal(Handle event, bool on) {
     if (Object* o = find(event, true)) {
         o->signalled = on;
-        if (on)
+        if (on) {
             m_changed.notify_all();
+            if (m_polling) // a capture loop polls the devices rather than the event
+                m_wake.signal();
+        }
     }
 }
 
@@ -464,6 +543,7 @@ void Driver::addNode(const std::string& path) {
         if (slot)
             m_slots[slot - 1].node = node;
     m_nodes.push_back(node);
+    nodesChanged();
     if (!tryGrab(*node))
         removeNode(node);
 }
@@ -487,6 +567,7 @@ void Driver::removeNode(const std::shared_ptr<Node>& node) {
         if (slot && m_slots[slot - 1].node == node)
             m_slots[slot - 1].node.reset();
     m_nodes.erase(std::remove(m_nodes.begin(), m_nodes.end(), node), m_nodes.end());
+    nodesChanged();
 }
 
 // False when the node cannot be taken (no mirror, or another program holds its grab): it is
@@ -507,6 +588,7 @@ bool Driver::tryGrab(Node& node) {
         }
         node.mirror = mirror.value;
         track(g_mirrors, node.mirror, true);
+        nodesChanged();
     }
     if (::ioctl(node.fd, EVIOCGRAB, 1) < 0) {
         std::fprintf(stderr, "tavix: %s (%s) is grabbed by another program\n",
