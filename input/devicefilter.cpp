@@ -86,6 +86,8 @@ void DEVICE_FILTER::start() {
     char16_t idBuffer[fc::kHardwareIdBytes / 2];
     for (;;) {
         const int device = fc::waitDevice(context);
+        // The log's writer wakes once the stroke has gone where it goes.
+        const weblog::HoldWrites hold;
         fc::Stroke stroke;
         if (fc::receiveStroke(context, device, &stroke) == 0)
             break;

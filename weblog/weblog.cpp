@@ -35,6 +35,7 @@ struct Writer {
     };
     QVector<Line> pending;
     bool writing = false; // a batch is being written outside the lock
+    bool idle = false;    // the writer waits for lines, and only a wake-up brings it back
     bool stopping = false;
     QString path;
     QtMessageHandler previous = nullptr;
@@ -44,8 +45,11 @@ struct Writer {
     void run() {
         QMutexLocker lock(&mutex);
         for (;;) {
-            while (pending.isEmpty() && !stopping)
+            while (pending.isEmpty() && !stopping) {
+                idle = true;
                 wake.wait(&mutex);
+                idle = false;
+            }
             if (pending.isEmpty())
                 return;
             QVector<Line> batch;
@@ -72,6 +76,8 @@ struct Writer {
     // With the lock held: until every line logged so far is in the file.
     void drain(QMutexLocker& lock) {
         Q_UNUSED(lock);
+        if (idle && !pending.isEmpty()) // its wake-up may be held by a thread that logged
+            wake.wakeOne();
         while (!pending.isEmpty() || writing)
             written.wait(&mutex);
     }
@@ -81,6 +87,11 @@ Writer& writer() {
     static Writer* w = new Writer; // outlives every thread that may still log at exit
     return *w;
 }
+
+// HoldWrites on this thread: how many live, and whether a line logged meanwhile owes the
+// writer its wake-up.
+thread_local int t_holds = 0;
+thread_local bool t_owed = false;
 
 bool isSourceName(const char* category) {
     static const char* const names[] = {
@@ -98,9 +109,17 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& m
     Writer& w = writer();
     if (type == QtInfoMsg && isSourceName(context.category)) {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        QMutexLocker lock(&w.mutex);
-        w.pending.append(Writer::Line{now, context.category, message});
-        w.wake.wakeOne();
+        bool idle;
+        {
+            QMutexLocker lock(&w.mutex);
+            w.pending.append(Writer::Line{now, context.category, message});
+            idle = w.idle;
+        }
+        // Woken outside the lock, so that it does not wake only to wait for the lock.
+        if (t_holds)
+            t_owed = t_owed || idle;
+        else if (idle)
+            w.wake.wakeOne();
         return;
     }
     QtMessageHandler previous;
@@ -126,6 +145,17 @@ void install(const QString& path) {
         w.previous = qInstallMessageHandler(handler);
         w.installed = true;
     }
+}
+
+HoldWrites::HoldWrites() {
+    ++t_holds;
+}
+
+HoldWrites::~HoldWrites() {
+    if (--t_holds || !t_owed)
+        return;
+    t_owed = false;
+    writer().wake.wakeOne();
 }
 
 void flush() {

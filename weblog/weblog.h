@@ -19,6 +19,16 @@ namespace weblog {
 // Installs the message handler. `path` defaults to "web.log" in the working folder.
 void install(const QString& path = QStringLiteral("web.log"));
 
+// While one lives, the lines its thread logs wake the writer only when it goes: a thread on a
+// latency path (the capture loop, for each stroke) wakes it after the stroke, not within it.
+class HoldWrites {
+public:
+    HoldWrites();
+    ~HoldWrites();
+    HoldWrites(const HoldWrites&) = delete;
+    HoldWrites& operator=(const HoldWrites&) = delete;
+};
+
 // Returns once every line logged so far is in the file.
 void flush();
 
