@@ -21,6 +21,9 @@ Q_LOGGING_CATEGORY(lcTavix, "tavix", QtInfoMsg)
 namespace weblog {
 namespace {
 
+// How late a line logged in a burst may reach the file.
+constexpr unsigned long kLingerMs = 50;
+
 // Lines are taken in the order they were logged and written by a thread of their own, so a
 // thread that logs (the capture loop, for every stroke) never waits for the file.
 struct Writer {
@@ -45,6 +48,10 @@ struct Writer {
     void run() {
         QMutexLocker lock(&mutex);
         for (;;) {
+            // After a batch it lingers, not idle: lines logged meanwhile need no wake-up, so a
+            // burst of strokes wakes it once, and its writing is not woken beside each stroke.
+            if (pending.isEmpty() && !stopping)
+                wake.wait(&mutex, kLingerMs);
             while (pending.isEmpty() && !stopping) {
                 idle = true;
                 wake.wait(&mutex);
@@ -76,7 +83,7 @@ struct Writer {
     // With the lock held: until every line logged so far is in the file.
     void drain(QMutexLocker& lock) {
         Q_UNUSED(lock);
-        if (idle && !pending.isEmpty()) // its wake-up may be held by a thread that logged
+        if (!pending.isEmpty()) // it may linger, or its wake-up be held by a thread that logged
             wake.wakeOne();
         while (!pending.isEmpty() || writing)
             written.wait(&mutex);
