@@ -107,10 +107,11 @@ void DEVICE_FILTER::start() {
         }
 
         StrokeDecision decision;
-        if (fc::isKeyboard(device)) {
-            qCInfo(lcDevicefilter) << "keyboard come" << stroke.key.code;
+        const bool keyboard = fc::isKeyboard(device);
+        if (keyboard) {
             if (!isVirtualDeviceId(hardwareId) &&
                 emergencyChord(m_state, stroke.key.code, stroke.key.state)) {
+                qCInfo(lcDevicefilter) << "keyboard come" << stroke.key.code;
                 emergency();
                 break;
             }
@@ -121,20 +122,24 @@ void DEVICE_FILTER::start() {
                                        stroke.key.state);
         } else {
             const uint16_t state = stroke.mouse.state;
-            qCInfo(lcDevicefilter) << "mouse come" << state;
             const KeyMap* over = isButtonPress(state) && !chosen.apps.isEmpty()
                                      ? appSection(chosen, foregroundApp())
                                      : nullptr;
             decision = decideMouseStroke(KeyLookup(chosen.map, over), m_state, state);
-            if (!decision.giveBack) {
-                if (isButtonPress(state))
-                    qCInfo(lcDevicefilter) << "mouse down";
-                else if (isButtonRelease(state))
-                    qCInfo(lcDevicefilter) << "mouse up";
-            }
         }
+        // A stroke given back leaves before its log lines, which keep their place among the
+        // others: logging is the slowest step of a stroke.
         if (decision.giveBack)
             fc::sendStroke(context, device, &stroke);
+        if (keyboard) {
+            qCInfo(lcDevicefilter) << "keyboard come" << stroke.key.code;
+        } else {
+            qCInfo(lcDevicefilter) << "mouse come" << stroke.mouse.state;
+            if (!decision.giveBack && isButtonPress(stroke.mouse.state))
+                qCInfo(lcDevicefilter) << "mouse down";
+            else if (!decision.giveBack && isButtonRelease(stroke.mouse.state))
+                qCInfo(lcDevicefilter) << "mouse up";
+        }
         if (decision.remap.kind != RemapTarget::None)
             playRemap(m_client, decision.remap, decision.remapDown);
         if (decision.toggle && m_tasks)
