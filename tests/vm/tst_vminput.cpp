@@ -2,6 +2,7 @@
 // capture loop over grabbed event nodes and their uinput mirrors, the command player through
 // the virtual HID device made real with uhid, and recording from the event nodes. Keyboards and
 // mice are uhid devices made by the test.
+#include "input/filterclient.h"
 #include "input/recorder.h"
 #include "input/redirection.h"
 #include "input/virtualdeviceclient.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
+#include <thread>
 
 #include "vmdevices.h"
 
@@ -193,6 +195,39 @@ private slots:
         QVERIFY(m_mouse->click(kLeft));
         QVERIFY(mouseMirror.waitFor(EV_KEY, BTN_LEFT, 0));
         QVERIFY(!mouseMirror.sawCode(EV_KEY, BTN_RIGHT));
+    }
+
+    // A capture loop that stops waiting (one that hangs in a decision) does not hold up the
+    // devices: the driver's own thread takes its place, and motion still reaches the system.
+    void motionPassesWhileNoLoopWaits() {
+        namespace fc = filterclient;
+        // Closed also when a check fails, so that the suites after it get the devices.
+        std::unique_ptr<fc::CaptureContext, void (*)(fc::CaptureContext*)> owner(
+            fc::createContext(), fc::destroyContext);
+        fc::CaptureContext* context = owner.get();
+        QVERIFY(context);
+        for (int device = 1; device <= fc::kDeviceCount; ++device)
+            fc::setFilter(context, device,
+                          fc::isKeyboard(device) ? fc::kKeyboardMask : fc::kMouseMask);
+        QVERIFY(takenOver(m_keyboard->node()) && takenOver(m_mouse->node()));
+        vm::Tap mouseMirror(slotOf(m_mouse->node()).mirror);
+        QVERIFY(mouseMirror.open());
+        // The loop waits once, for a key that comes while it waits, and does not come back.
+        bool typed = false;
+        std::thread typist([&] {
+            QThread::msleep(300);
+            typed = m_keyboard->tap(kUsageX);
+        });
+        fc::Stroke stroke;
+        const int device = fc::waitDevice(context);
+        typist.join();
+        QVERIFY(typed);
+        QCOMPARE(fc::receiveStroke(context, device, &stroke), 1);
+        QCOMPARE(stroke.key.code, kScanX);
+        QVERIFY(m_mouse->mouse(0, 7, 0));
+        QVERIFY(mouseMirror.waitFor(EV_REL, REL_X, 7));
+        owner.reset();
+        QVERIFY(vm::waitUntil(captureEnded));
     }
 
     // The hardware id chooses the map; keyboards come and go while the mode is on, a new one

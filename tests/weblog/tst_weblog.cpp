@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -55,6 +57,44 @@ private slots:
             QCOMPARE(m.captured(2).toInt(), next[size_t(t)]++);
         }
         QVERIFY(got.last().endsWith(QStringLiteral(":INFO:tavix] last")));
+        weblog::uninstall();
+    }
+
+    // Lines logged under a HoldWrites reach the file: flush() does not wait for another
+    // thread's hold to end, and once a hold goes its lines are written without a flush.
+    void heldLinesAreWritten() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("web.log"));
+        weblog::install(path);
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool logged = false, release = false;
+        std::thread holder([&] {
+            const weblog::HoldWrites hold;
+            qCInfo(lcDevicefilter) << "held";
+            std::unique_lock<std::mutex> lock(mutex);
+            logged = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+        });
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return logged; });
+        }
+        weblog::flush();
+        QCOMPARE(lines(path).size(), 1);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        changed.notify_all();
+        holder.join();
+        QTest::qWait(200); // past the writer's lingering: only a wake-up brings it back
+        {
+            const weblog::HoldWrites hold;
+            qCInfo(lcTavix) << "after the hold";
+        }
+        QTRY_COMPARE(lines(path).size(), 2);
         weblog::uninstall();
     }
 
