@@ -109,6 +109,7 @@ Record utf16List(const std::string& text) {
 
 struct Node {
     ev::NodeInfo info;
+    Record hardwareId; // as the driver gives it; the capture loop asks for it every stroke
     int fd = -1;
     int mirror = -1;
     std::string mirrorNode;
@@ -301,7 +302,8 @@ ResultOf<uint32_t> Driver::control(Handle device, uint32_t code, const void* in,
         break;
     }
     case drv::kIoctlHardwareId: {
-        const Record id = utf16List(s.node ? s.node->info.hardwareId() : std::string());
+        static const Record none = utf16List(std::string());
+        const Record& id = s.node ? s.node->hardwareId : none;
         const size_t n = std::min(id.size(), out ? outSize & ~size_t(1) : 0);
         std::copy(id.begin(), id.begin() + long(n), static_cast<uint8_t*>(out));
         returned = uint32_t(n);
@@ -539,6 +541,7 @@ void Driver::addNode(const std::string& path) {
         ::close(node->fd);
         return;
     }
+    node->hardwareId = utf16List(node->info.hardwareId());
     for (int slot : {node->keyboardSlot, node->mouseSlot})
         if (slot)
             m_slots[slot - 1].node = node;
