@@ -4,12 +4,14 @@
 // harness when the device list request is answered and when its answer is shown (one moment for
 // the bare page; two for the program's, which builds its screens in between).
 //
-//   bench_startup [starts of each] [stage folder]
+//   bench_startup [starts of each] [stage folder...]
 //
-// Needs an X display. The stage folder (default: the build's stage) is copied, so the program's
-// files and settings of the run are its own; each of the two has a home and a temporary folder
-// of its own too. With QT_LOGGING_RULES="tavix.startup.debug=true"
-// and `--bare <folder>` the bare window prints the program's start-up trace steps it shares.
+// Needs an X display. Each stage folder (default: the build's stage) is copied, so the program's
+// files and settings of the run are its own; several folders (say, main's and a change's) take
+// turns after each start of the bare window, so they are compared against one floor; each of the
+// two has a home and a temporary folder of its own too. With
+// QT_LOGGING_RULES="tavix.startup.debug=true" and `--bare <folder>` the bare window prints the
+// program's start-up trace steps it shares.
 
 #include "buildpaths.h"
 #include "weblog/startuptrace.h"
@@ -233,8 +235,11 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication app(argc, argv);
     const int starts = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    const QString stage =
-        argc > 2 ? QString::fromLocal8Bit(argv[2]) : buildpaths::resolve(TAVIX_STAGE);
+    QStringList stages;
+    for (int i = 2; i < argc; ++i)
+        stages << QString::fromLocal8Bit(argv[i]);
+    if (stages.isEmpty())
+        stages << buildpaths::resolve(TAVIX_STAGE);
 
     QTcpServer answeredServer;
     QTcpServer shownServer;
@@ -248,55 +253,75 @@ int main(int argc, char** argv) {
 
     QTemporaryDir work;
     const QString bareFolder = work.filePath(QStringLiteral("bare"));
-    const QString staged = work.filePath(QStringLiteral("stage"));
     QDir().mkpath(bareFolder);
-    if (!copyFolder(stage, staged) || !QFileInfo::exists(staged + QStringLiteral("/tavix"))) {
-        std::fprintf(stderr, "bench_startup: no program in %s\n", qPrintable(stage));
-        return 1;
-    }
     writeFile(bareFolder + QStringLiteral("/bare.html"), kBarePage);
     writeFile(bareFolder + QStringLiteral("/probe.js"), probe);
-    // The program's own first page gets the same probe, ahead of its scripts.
-    const QString index = staged + QStringLiteral("/view/index.html");
-    QFile indexFile(index);
-    indexFile.open(QIODevice::ReadOnly);
-    QByteArray html = indexFile.readAll();
-    indexFile.close();
-    html.replace("</head>", "<script src=\"probe.js\"></script></head>");
-    writeFile(index, html);
-    writeFile(staged + QStringLiteral("/view/probe.js"), probe);
+    QStringList staged;
+    for (int s = 0; s < stages.size(); ++s) {
+        const QString copy = work.filePath(QStringLiteral("stage%1").arg(s + 1));
+        if (!copyFolder(stages.at(s), copy) ||
+            !QFileInfo::exists(copy + QStringLiteral("/tavix"))) {
+            std::fprintf(stderr, "bench_startup: no program in %s\n", qPrintable(stages.at(s)));
+            return 1;
+        }
+        // The program's own first page gets the same probe, ahead of its scripts.
+        const QString index = copy + QStringLiteral("/view/index.html");
+        QFile indexFile(index);
+        indexFile.open(QIODevice::ReadOnly);
+        QByteArray html = indexFile.readAll();
+        indexFile.close();
+        html.replace("</head>", "<script src=\"probe.js\"></script></head>");
+        writeFile(index, html);
+        writeFile(copy + QStringLiteral("/view/probe.js"), probe);
+        staged << copy;
+    }
 
     const QString self = QCoreApplication::applicationFilePath();
-    const auto start = [&](bool bare) {
-        return bare ? timeToAnswer(answeredServer, shownServer, self,
-                                   {QStringLiteral("--bare"), bareFolder}, bareFolder)
-                    : timeToAnswer(answeredServer, shownServer, staged + QStringLiteral("/tavix"),
-                                   {}, staged);
+    const auto startBare = [&] {
+        return timeToAnswer(answeredServer, shownServer, self,
+                            {QStringLiteral("--bare"), bareFolder}, bareFolder);
     };
-    std::vector<double> bareMs, answeredMs, shownMs;
-    // One start of each first, not counted: the system's file cache warms for both.
-    start(true);
-    start(false);
+    const auto startProgram = [&](const QString& folder) {
+        return timeToAnswer(answeredServer, shownServer, folder + QStringLiteral("/tavix"), {},
+                            folder);
+    };
+    std::vector<double> bareMs;
+    std::vector<std::vector<double>> answeredMs(staged.size()), shownMs(staged.size());
+    // One start of each first, not counted: the system's file cache warms for all.
+    startBare();
+    for (const QString& folder : staged)
+        startProgram(folder);
     for (int i = 0; i < starts; ++i) {
-        const Moments b = start(true);
-        const Moments t = start(false);
-        std::printf("start %d: bare %8.1f ms   tavix answered %8.1f ms, shown %8.1f ms\n", i + 1,
-                    b.shown, t.answered, t.shown);
+        const Moments b = startBare();
+        std::printf("start %d: bare %8.1f ms", i + 1, b.shown);
+        bool failed = b.shown < 0;
+        for (int s = 0; s < staged.size(); ++s) {
+            const Moments t = startProgram(staged.at(s));
+            std::printf("   tavix%s answered %8.1f ms, shown %8.1f ms",
+                        staged.size() > 1 ? qPrintable(QString::number(s + 1)) : "", t.answered,
+                        t.shown);
+            failed = failed || t.answered < 0 || t.shown < 0;
+            answeredMs[s].push_back(t.answered);
+            shownMs[s].push_back(t.shown);
+        }
+        std::printf("\n");
         std::fflush(stdout);
-        if (b.shown < 0 || t.answered < 0 || t.shown < 0) {
+        if (failed) {
             std::fprintf(stderr, "bench_startup: a start did not answer\n");
             return 1;
         }
         bareMs.push_back(b.shown);
-        answeredMs.push_back(t.answered);
-        shownMs.push_back(t.shown);
     }
     const double floor = median(bareMs);
     std::printf("bare engine (floor)           median %8.1f ms\n", floor);
-    std::printf("tavix, first answer received  median %8.1f ms   ratio %5.2fx\n",
-                median(answeredMs), median(answeredMs) / floor);
-    std::printf("tavix, device list shown      median %8.1f ms   ratio %5.2fx\n", median(shownMs),
-                median(shownMs) / floor);
+    for (int s = 0; s < staged.size(); ++s) {
+        if (staged.size() > 1)
+            std::printf("%s\n", qPrintable(stages.at(s)));
+        std::printf("tavix, first answer received  median %8.1f ms   ratio %5.2fx\n",
+                    median(answeredMs[s]), median(answeredMs[s]) / floor);
+        std::printf("tavix, device list shown      median %8.1f ms   ratio %5.2fx\n",
+                    median(shownMs[s]), median(shownMs[s]) / floor);
+    }
     return 0;
 }
 
