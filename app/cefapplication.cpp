@@ -1,5 +1,6 @@
 #include "cefapplication.h"
 
+#include "browser/clientapp.h"
 #include "browser/clienthandler.h"
 #include "device/devices_handler.h"
 #include "device/hotplug.h"
@@ -275,6 +276,8 @@ void cefApplication::createMainWindow() {
     startSimulation();
     startuptrace::mark("simulation started");
     m_hotplug = new HotplugWatcher(m_enumeration);
+    startuptrace::mark(ClientApp::chooseSceneGraph() ? "pages drawn without OpenGL"
+                                                     : "pages drawn with OpenGL");
     m_mainWindow = new tavix(m_config, m_devices, m_folders);
     startuptrace::mark("main window built");
     // Device-interface notifications are asked for here, before the window shows; the device

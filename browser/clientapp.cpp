@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QMutex>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QQuickWindow>
 #include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -107,4 +111,48 @@ void ClientApp::prepareEnvironment() {
         flags += "--disable-web-security";
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     }
+}
+
+bool ClientApp::isSoftwareRenderer(const QString& renderer) {
+    // Mesa's rasterizers, Google's, and the one Windows falls back to.
+    for (const char* name :
+         {"llvmpipe", "softpipe", "swrast", "Software Rasterizer", "SwiftShader", "GDI Generic"}) {
+        if (renderer.contains(QLatin1String(name), Qt::CaseInsensitive))
+            return true;
+    }
+    return renderer.startsWith(QLatin1String("SWR "));
+}
+
+namespace {
+
+// The renderer of the application's shared OpenGL context; empty when there is none that works.
+QString sharedContextRenderer() {
+    QOpenGLContext* shared = QOpenGLContext::globalShareContext();
+    if (!shared || !shared->isValid())
+        return {};
+    QOffscreenSurface surface;
+    surface.setFormat(shared->format());
+    surface.create();
+    if (!surface.isValid() || !shared->makeCurrent(&surface))
+        return {};
+    const auto* name = shared->functions()->glGetString(GL_RENDERER);
+    const QString renderer =
+        name ? QString::fromLatin1(reinterpret_cast<const char*>(name)) : QString();
+    shared->doneCurrent();
+    return renderer;
+}
+
+} // namespace
+
+bool ClientApp::chooseSceneGraph() {
+    QByteArray chosen = qgetenv("QT_QUICK_BACKEND");
+    if (chosen.isEmpty())
+        chosen = qgetenv("QMLSCENE_DEVICE");
+    if (!chosen.isEmpty())
+        return chosen == "software" || chosen == "softwarecontext";
+    const QString renderer = sharedContextRenderer();
+    if (!renderer.isEmpty() && !isSoftwareRenderer(renderer))
+        return false;
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    return true;
 }

@@ -29,6 +29,17 @@ public:
     // checks, as the local pages expect.
     static void prepareEnvironment();
 
+    // Draws the browsers without OpenGL when the machine's OpenGL is drawn by the processor, or
+    // cannot be used: each frame's trip through a software OpenGL costs more than drawing it
+    // directly (on such a machine, about a quarter of the time to the first screen). A scene
+    // graph the user chose (QT_QUICK_BACKEND) stands. Call once the application object exists,
+    // before the first browser. True: the browsers draw without OpenGL.
+    static bool chooseSceneGraph();
+
+    // An OpenGL renderer's name ("llvmpipe (LLVM 15.0.6, 256 bits)") names one that runs on the
+    // processor.
+    static bool isSoftwareRenderer(const QString& renderer);
+
     // The folders of the program's own pages: the program folder's "view" unless set otherwise
     // (an installed copy: the user's and the shared ones). Only pages loaded from files inside
     // them reach the program through the bridge or hear its events; any other page (another

@@ -111,6 +111,8 @@ private slots:
     void newWindowsOpenInSystemBrowser();
     void externalProtocolLeavesPage();
     void backspace();
+    void softwareRenderers_data();
+    void softwareRenderers();
 
     void mainWindowConstruction();
     void mainWindowRequests();
@@ -1006,6 +1008,29 @@ void tst_Browser::staleInstanceSocket() {
     QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(tmp.path()), 20000);
     QCOMPARE(program.state(), QProcess::Running);
     stop(program);
+}
+
+void tst_Browser::softwareRenderers_data() {
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<bool>("software");
+    QTest::newRow("llvmpipe") << "llvmpipe (LLVM 15.0.6, 256 bits)" << true;
+    QTest::newRow("softpipe") << "softpipe" << true;
+    QTest::newRow("classic") << "Mesa DRI Intel(R) 965G / Software Rasterizer" << true;
+    QTest::newRow("swiftshader") << "Google SwiftShader" << true;
+    QTest::newRow("windows") << "GDI Generic" << true;
+    QTest::newRow("openswr") << "SWR (LLVM 12.0.0, 256 bits)" << true;
+    QTest::newRow("intel") << "Mesa Intel(R) UHD Graphics 620 (KBL GT2)" << false;
+    QTest::newRow("amd") << "AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)" << false;
+    QTest::newRow("nvidia") << "NVIDIA GeForce GTX 1060/PCIe/SSE2" << false;
+    QTest::newRow("virtual gpu") << "virgl" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+// Which OpenGL draws on the processor, where the browsers draw without it.
+void tst_Browser::softwareRenderers() {
+    QFETCH(QString, renderer);
+    QFETCH(bool, software);
+    QCOMPARE(ClientApp::isSoftwareRenderer(renderer), software);
 }
 
 int main(int argc, char** argv) {

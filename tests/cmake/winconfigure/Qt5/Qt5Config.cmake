@@ -2,7 +2,7 @@
 # tree to configure with the mingw toolchain (the check win32_configure). Nothing made with it
 # would link.
 set(Qt5_FOUND TRUE)
-foreach(module Core Gui Widgets Network Test WebChannel WebEngineWidgets)
+foreach(module Core Gui Widgets Network Quick Test WebChannel WebEngineWidgets)
   set(Qt5${module}_VERSION 5.15.2)
   set(Qt5${module}_VERSION_MAJOR 5)
   set(Qt5${module}_VERSION_MINOR 15)
